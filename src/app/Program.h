@@ -1,0 +1,52 @@
+#pragma once
+// The program-wide state and the one context handed to every handler.
+
+#include <QByteArray>
+#include <QString>
+
+#include "ui/UiServices.h"
+
+class ConfigTable;
+class SerialLibrary;
+
+struct AppState {
+    QString currentFilePath;  // the table file loaded at start and saved at exit
+    int portNumber = 0;       // N of "COM"+N in use; -1 once the window exists and no port is in use
+    int portOpen = 0;         // 1 while the port is open
+    int extracting = 0;       // 1 while the module dumps its data
+
+    // Bytes of an answer still arriving; judged once the line goes quiet.
+    QByteArray heldAnswer;
+    // A baud change, clear or upload is sending; no other may start meanwhile.
+    bool operationRunning = false;
+    // The window is being destroyed: pauses end at once and nothing more is sent.
+    bool shuttingDown = false;
+    // The current file existed but did not load; it is kept as ".bak" before
+    // the first save over it.
+    bool currentFileUnreadable = false;
+};
+
+struct Program {
+    AppState state;
+    UiServices& ui;
+    SerialLibrary& serial;
+    ConfigTable& table;
+};
+
+inline constexpr Control kModuleButtons[] = {
+    Control::Button_SetBaudRate, Control::Button_Learn, Control::Button_ClearModule,
+    Control::Button_ReadModule, Control::Button_WriteModule,
+};
+
+// The five module-operation buttons, always in this order.
+inline void DisableModuleButtons(Program& p)
+{
+    for (Control c : kModuleButtons) p.ui.SetDisabled(c, true);
+}
+
+inline void EnableModuleButtons(Program& p)
+{
+    for (Control c : kModuleButtons) p.ui.SetDisabled(c, false);
+}
+
+inline const QString kTitlePrefix = QStringLiteral("Velmora-自定义设备版   ");

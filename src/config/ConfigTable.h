@@ -1,0 +1,58 @@
+#pragma once
+// The configuration table: the program's only model of the codes. 97 rows by
+// 3 columns when laid out (a loaded file may bring any shape), row 0 a fixed
+// header row and column 0 a fixed title column. The grid widget is a view of
+// this model; every operation reads and writes the cells here.
+
+#include <QAbstractTableModel>
+#include <QString>
+#include <QVector>
+
+class ConfigTable : public QAbstractTableModel {
+    Q_OBJECT
+public:
+    explicit ConfigTable(QObject* parent = nullptr);
+    ~ConfigTable() override;
+
+    int RowCount() const;
+    int ColumnCount() const;
+    int FixedRowCount() const;
+    int FixedColumnCount() const;
+    int RowHeight(int row) const;
+    int ColumnWidth(int column) const;
+    // Horizontal alignment of a cell: 0 left, 2 centre, 3 right.
+    int CellAlignment(int row, int column) const;
+
+    // The table operations. Invalid cells or rectangles change nothing and give false.
+    bool SetCellText(int row, int column, const QString& text);
+    QString GetCellText(int row, int column) const;
+    bool SetCurrentCell(int row, int column);
+    bool ClearRange(int firstRow, int firstColumn, int lastRow, int lastColumn);
+    bool SetColumnWidth(int column, int width);
+    bool SetRowHeight(int row, int height);
+    bool SetRangeAlignment(int firstRow, int firstColumn, int lastRow, int lastColumn, int alignment);
+    bool SaveTable(const QString& path);
+    bool LoadTable(const QString& path);
+
+    // QAbstractTableModel: every cell of the table, fixed ones included.
+    int rowCount(const QModelIndex& parent = QModelIndex()) const override;
+    int columnCount(const QModelIndex& parent = QModelIndex()) const override;
+    QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
+    bool setData(const QModelIndex& index, const QVariant& value, int role = Qt::EditRole) override;
+    Qt::ItemFlags flags(const QModelIndex& index) const override;
+
+Q_SIGNALS:
+    // The view makes this cell its focused cell and scrolls it into view.
+    void currentCellRequested(int row, int column);
+    // Row heights or column widths changed (load, SetColumnWidth).
+    void geometryChanged();
+    // The view ends its editing and selection before a save.
+    void editingEndRequested();
+
+private:
+    struct Data;
+    Data* d;
+};
+
+// Lays the table out: widths, centred headers "开"/"关", the 96 row titles.
+void InitTable(ConfigTable& table);

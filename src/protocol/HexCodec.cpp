@@ -1,0 +1,111 @@
+#include "protocol/HexCodec.h"
+
+#include <QStringEncoder>
+#include <vector>
+
+#include "ui/UiServices.h"
+
+namespace {
+
+constexpr QChar kFullWidthSpace(0x3000);  // A1 A1 in GBK
+
+bool IsBlank(QChar c) { return c == QLatin1Char(' ') || c == kFullWidthSpace; }
+
+int NibbleValue(char c)
+{
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+struct TextByte {
+    char byte;
+    qsizetype charIndex;  // the character this byte belongs to
+};
+
+// The text's bytes as the module's code page counts them, each tied to its character.
+std::vector<TextByte> GbkBytes(const QString& text)
+{
+    std::vector<TextByte> out;
+    out.reserve(text.size());
+    QStringEncoder gbk("GB18030");
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const QChar c = text.at(i);
+        if (c.unicode() < 0x80) {
+            out.push_back({char(c.unicode()), i});
+            continue;
+        }
+        qsizetype len = 1;
+        if (c.isHighSurrogate() && i + 1 < text.size() && text.at(i + 1).isLowSurrogate()) len = 2;
+        const QByteArray encoded = gbk.encode(QStringView(text).mid(i, len));
+        for (char b : encoded) out.push_back({b, i});
+        i += len - 1;
+    }
+    return out;
+}
+
+}  // namespace
+
+QByteArray HexToBytes(UiServices& ui, const QString& text)
+{
+    qsizetype begin = 0, end = text.size();
+    while (begin < end && IsBlank(text.at(begin))) ++begin;
+    while (end > begin && IsBlank(text.at(end - 1))) --end;
+
+    QString cleaned;
+    cleaned.reserve(end - begin);
+    for (qsizetype i = begin; i < end; ++i) {
+        QChar c = text.at(i);
+        if (c == QLatin1Char(' ')) continue;
+        if (c >= QLatin1Char('a') && c <= QLatin1Char('z')) c = QChar(c.unicode() - 'a' + 'A');
+        cleaned.append(c);
+    }
+
+    const std::vector<TextByte> bytes = GbkBytes(cleaned);
+    if (bytes.size() % 2 != 0) {
+        ui.ShowMessageBox(QStringLiteral("十六进制数据长度必须是偶数"), MessageBoxFlags::Ok,
+                          QStringLiteral("错误"));
+        return {};
+    }
+
+    QByteArray result(qsizetype(bytes.size() / 2), '\0');
+    for (size_t i = 0; i < bytes.size(); i += 2) {
+        const int high = NibbleValue(bytes[i].byte);
+        const int low = high < 0 ? -1 : NibbleValue(bytes[i + 1].byte);
+        if (high < 0 || low < 0) {
+            // Name the whole character, not half of a double-byte one.
+            const TextByte& bad = high < 0 ? bytes[i] : bytes[i + 1];
+            QString shown = cleaned.mid(bad.charIndex, 1);
+            if (shown.at(0).isHighSurrogate()) shown = cleaned.mid(bad.charIndex, 2);
+            ui.ShowMessageBox(QStringLiteral("无效的十六进制字符: ") + shown, MessageBoxFlags::Ok,
+                              QStringLiteral("错误"));
+            return {};
+        }
+        result[qsizetype(i / 2)] = char(high * 16 + low);
+    }
+    return result;
+}
+
+QString BytesToHex(const QByteArray& bytes)
+{
+    static const char digits[] = "0123456789ABCDEF";
+    QString out;
+    out.reserve(bytes.size() * 3);
+    for (char b : bytes) {
+        const auto v = quint8(b);
+        out.append(QLatin1Char(digits[v >> 4]));
+        out.append(QLatin1Char(digits[v & 0x0F]));
+        out.append(QLatin1Char(' '));
+    }
+    return out;
+}
+
+quint8 HexPairToByte(const QString& text)
+{
+    auto value = [&](qsizetype i) {
+        if (i >= text.size() || text.at(i).unicode() >= 0x80) return 0;
+        const int v = NibbleValue(char(text.at(i).unicode()));
+        return v < 0 ? 0 : v;
+    };
+    return quint8(16 * value(0) + value(1));
+}

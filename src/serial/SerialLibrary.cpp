@@ -1,0 +1,140 @@
+#include "serial/SerialLibrary.h"
+
+#include "ui/UiServices.h"
+
+namespace {
+
+struct RowInfo {
+    const char* function;
+    const char* libraryFile;
+};
+
+// Indices 0-9: how the program refers to each function.
+constexpr RowInfo kRows[] = {
+    {"sio_write", "\\DLL\\PCOMM.DLL"},
+    {"RegOpenKeyA", ""},
+    {"RegEnumValueA", "Advapi32"},
+    {"RegCloseKey", "advapi32.dll"},
+    {"sio_open", "\\DLL\\PCOMM.DLL"},
+    {"sio_ioctl", "\\DLL\\PCOMM.DLL"},
+    {"sio_SetReadTimeouts", "\\DLL\\PCOMM.DLL"},
+    {"sio_close", "\\DLL\\PCOMM.DLL"},
+    {"sio_iqueue", "\\DLL\\PCOMM.DLL"},
+    {"sio_read", "\\DLL\\PCOMM.DLL"},
+};
+constexpr int kRowCount = int(std::size(kRows));
+
+// A row with no library file is looked for among the system libraries.
+const char* const kSystemLibraries[] = {"Kernel32.dll", "Gdi32.dll", "User32.dll",
+                                        "Advapi32.dll", "Mpr.dll", "Shell32.dll"};
+
+}  // namespace
+
+SerialLibrary::SerialLibrary(UiServices& ui, QVector<LibraryProvider*> providers)
+    : ui_(ui), providers_(std::move(providers)), bound_(kRowCount, nullptr), bindCount_(kRowCount, 0)
+{
+}
+
+void SerialLibrary::SetBeforeFatal(std::function<void()> hook) { beforeFatal_ = std::move(hook); }
+
+int SerialLibrary::BindCount(int index) const
+{
+    return (index >= 0 && index < kRowCount) ? bindCount_.at(index) : 0;
+}
+
+LibraryProvider* SerialLibrary::Bind(int index)
+{
+    if (LibraryProvider* p = bound_.at(index)) return p;
+
+    const RowInfo& row = kRows[index];
+    const QString function = QString::fromLatin1(row.function);
+    const QString libraryFile = QString::fromLatin1(row.libraryFile);
+
+    auto offeredBy = [&](const QString& file) -> LibraryProvider* {
+        for (LibraryProvider* p : providers_)
+            if (p->Offers(file, function)) return p;
+        return nullptr;
+    };
+
+    LibraryProvider* found = nullptr;
+    if (libraryFile.isEmpty()) {
+        for (const char* system : kSystemLibraries)
+            if ((found = offeredBy(QString::fromLatin1(system)))) break;
+    } else {
+        found = offeredBy(libraryFile);
+    }
+
+    if (!found) {
+        if (beforeFatal_) beforeFatal_();
+        const QString message = libraryFile.isEmpty()
+            ? QStringLiteral("无法找到指定DLL库文件中的输出命令“%1”").arg(function)
+            : QStringLiteral("无法找到指定DLL库文件“%1”中的输出命令“%2”").arg(libraryFile, function);
+        ui_.FatalReport(-1, message, QStringLiteral("SerialLibrary::Bind(%1 %2)").arg(index).arg(function));
+        return nullptr;  // only reached when the report returns (it does not in the program)
+    }
+    bound_[index] = found;
+    ++bindCount_[index];
+    return found;
+}
+
+// Each wrapper binds its row on first use and passes everything through unchanged.
+int SerialLibrary::sio_write(int port, const char* data, int len)
+{
+    LibraryProvider* p = Bind(0);
+    return p ? p->sio_write(port, data, len) : -1;
+}
+int SerialLibrary::RegOpenKeyA(quint32 root, const char* subKey, quint32* key)
+{
+    LibraryProvider* p = Bind(1);
+    return p ? p->RegOpenKeyA(root, subKey, key) : 2;
+}
+int SerialLibrary::RegEnumValueA(quint32 key, int index, char* name, quint32* nameLen, quint32 reserved,
+                                 quint32* type, unsigned char* data, quint32* dataLen)
+{
+    LibraryProvider* p = Bind(2);
+    return p ? p->RegEnumValueA(key, index, name, nameLen, reserved, type, data, dataLen) : 259;
+}
+int SerialLibrary::RegCloseKey(quint32 key)
+{
+    LibraryProvider* p = Bind(3);
+    return p ? p->RegCloseKey(key) : 0;
+}
+int SerialLibrary::sio_open(int port)
+{
+    LibraryProvider* p = Bind(4);
+    return p ? p->sio_open(port) : -1;
+}
+int SerialLibrary::sio_ioctl(int port, int baudCode, int mode)
+{
+    LibraryProvider* p = Bind(5);
+    return p ? p->sio_ioctl(port, baudCode, mode) : -1;
+}
+int SerialLibrary::sio_SetReadTimeouts(int port, int total, int interval)
+{
+    LibraryProvider* p = Bind(6);
+    return p ? p->sio_SetReadTimeouts(port, total, interval) : -1;
+}
+int SerialLibrary::sio_close(int port)
+{
+    LibraryProvider* p = Bind(7);
+    return p ? p->sio_close(port) : -1;
+}
+int SerialLibrary::sio_iqueue(int port)
+{
+    LibraryProvider* p = Bind(8);
+    return p ? p->sio_iqueue(port) : -1;
+}
+int SerialLibrary::sio_read(int port, char* buffer, int len)
+{
+    LibraryProvider* p = Bind(9);
+    return p ? p->sio_read(port, buffer, len) : -1;
+}
+
+int BaudCode(int rate)
+{
+    static constexpr int kRates[] = {50,   75,   110,  134,   150,   300,   600,    1200,   1800,   2400,
+                                     4800, 7200, 9600, 19200, 38400, 57600, 115200, 230400, 460800, 921600};
+    for (int code = 0; code < int(std::size(kRates)); ++code)
+        if (kRates[code] == rate) return code;
+    return 0;
+}

@@ -1,0 +1,71 @@
+#pragma once
+// The table of the ten library functions. Each row is bound on its first call
+// to the first provider that offers its name; a row nobody offers ends the
+// program through the fatal report. The rest of the program calls the typed
+// wrappers below and nothing else.
+
+#include <QString>
+#include <QVector>
+#include <functional>
+
+class UiServices;
+
+// Registry handle and root values as the program passes them.
+constexpr quint32 kHkeyLocalMachine = 0x80000002u;
+
+// A source of library functions. The defaults answer "failed"; a provider
+// overrides what it offers and says so in Offers().
+class LibraryProvider {
+public:
+    virtual ~LibraryProvider() = default;
+    // True when this provider has `function` of the declared `libraryFile`.
+    virtual bool Offers(const QString& libraryFile, const QString& function) const = 0;
+
+    virtual int sio_write(int port, const char* data, int len) { Q_UNUSED(port); Q_UNUSED(data); Q_UNUSED(len); return -1; }
+    virtual int RegOpenKeyA(quint32 root, const char* subKey, quint32* key) { Q_UNUSED(root); Q_UNUSED(subKey); Q_UNUSED(key); return 2; }
+    virtual int RegEnumValueA(quint32 key, int index, char* name, quint32* nameLen, quint32 reserved,
+                              quint32* type, unsigned char* data, quint32* dataLen)
+    { Q_UNUSED(key); Q_UNUSED(index); Q_UNUSED(name); Q_UNUSED(nameLen); Q_UNUSED(reserved); Q_UNUSED(type); Q_UNUSED(data); Q_UNUSED(dataLen); return 259; }
+    virtual int RegCloseKey(quint32 key) { Q_UNUSED(key); return 0; }
+    virtual int sio_open(int port) { Q_UNUSED(port); return -1; }
+    virtual int sio_ioctl(int port, int baudCode, int mode) { Q_UNUSED(port); Q_UNUSED(baudCode); Q_UNUSED(mode); return -1; }
+    virtual int sio_SetReadTimeouts(int port, int total, int interval) { Q_UNUSED(port); Q_UNUSED(total); Q_UNUSED(interval); return -1; }
+    virtual int sio_close(int port) { Q_UNUSED(port); return -1; }
+    virtual int sio_iqueue(int port) { Q_UNUSED(port); return -1; }
+    virtual int sio_read(int port, char* buffer, int len) { Q_UNUSED(port); Q_UNUSED(buffer); Q_UNUSED(len); return -1; }
+};
+
+class SerialLibrary {
+public:
+    // Providers are searched in the order given; they must outlive the table.
+    SerialLibrary(UiServices& ui, QVector<LibraryProvider*> providers);
+
+    // Runs just before a fatal report ends the process (the shell saves the table).
+    void SetBeforeFatal(std::function<void()> hook);
+
+    int sio_write(int port, const char* data, int len);
+    int RegOpenKeyA(quint32 root, const char* subKey, quint32* key);
+    int RegEnumValueA(quint32 key, int index, char* name, quint32* nameLen, quint32 reserved,
+                      quint32* type, unsigned char* data, quint32* dataLen);
+    int RegCloseKey(quint32 key);
+    int sio_open(int port);
+    int sio_ioctl(int port, int baudCode, int mode);
+    int sio_SetReadTimeouts(int port, int total, int interval);
+    int sio_close(int port);
+    int sio_iqueue(int port);
+    int sio_read(int port, char* buffer, int len);
+
+    // How many times a row has been bound (0 or 1); for tests.
+    int BindCount(int index) const;
+
+private:
+    LibraryProvider* Bind(int index);
+    UiServices& ui_;
+    QVector<LibraryProvider*> providers_;
+    QVector<LibraryProvider*> bound_;
+    QVector<int> bindCount_;
+    std::function<void()> beforeFatal_;
+};
+
+// The library's code for a baud rate; 0 for a rate it does not know.
+int BaudCode(int rate);
