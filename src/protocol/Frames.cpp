@@ -1,7 +1,74 @@
 #include "protocol/Frames.h"
 
-#include "app/Program.h"
+#include <climits>
 
-// Placeholder bodies until the frames land.
-int SendFrame(Program&, const QString&) { return 0; }
-void Delay(Program&, int) {}
+#include "app/Program.h"
+#include "protocol/HexCodec.h"
+#include "serial/SerialLibrary.h"
+
+QString BlockBeginFrame(int block)
+{
+    switch (block) {
+    case 1: return BlockBeginFrame1;
+    case 2: return BlockBeginFrame2;
+    case 3: return BlockBeginFrame3;
+    }
+    return {};
+}
+
+QString BlockEndFrame(int block)
+{
+    switch (block) {
+    case 1: return BlockEndFrame1;
+    case 2: return BlockEndFrame2;
+    case 3: return BlockEndFrame3;
+    }
+    return {};
+}
+
+QString SetBaudFrame(quint32 rate)
+{
+    return QString::asprintf("FD666666DF%06XBF", rate);
+}
+
+QString CodeRecord(int slot, const QString& cellText)
+{
+    return QString::asprintf("F7F4%02X", unsigned(slot) & 0xFFu) + cellText;
+}
+
+QString LearnReportFrame(const QString& text)
+{
+    return QStringLiteral("FD4952") + text;
+}
+
+QByteArray FixedFrameBytes(const QString& hexText)
+{
+    return QByteArray::fromHex(hexText.toLatin1());
+}
+
+int SendFrame(Program& p, const QString& hexText)
+{
+    // The window is going away and the port is (about to be) closed: an
+    // operation interrupted in a pause must not reach the line any more.
+    if (p.state.shuttingDown) return -1;
+    const QByteArray bytes = HexToBytes(p.ui, hexText);
+    return p.serial.sio_write(p.state.portNumber, bytes.constData(), int(bytes.size()));
+}
+
+void Delay(Program& p, int ms)
+{
+    if (ms <= 0 || p.state.shuttingDown) return;
+    const quint32 start = p.ui.TickCount();
+    const auto length = quint32(ms);
+    // Counting the time passed rather than comparing against start + ms keeps
+    // the pause whole when the 32-bit tick count wraps during it.
+    for (;;) {
+        const quint32 passed = p.ui.TickCount() - start;
+        if (passed > length) return;
+        // Sleep in the event loop until the tick just past the deadline;
+        // anything that arrives meanwhile (a tick, a click) wakes us early.
+        const quint32 wait = length - passed + 1;
+        p.ui.DeliverMessages(wait > quint32(INT_MAX) ? INT_MAX : int(wait));
+        if (p.state.shuttingDown) return;
+    }
+}

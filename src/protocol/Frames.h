@@ -1,13 +1,53 @@
 #pragma once
 // The frames the program writes to the module, the one way they are sent,
-// and the pause between them.
+// and the pause between them. Frames are hex text; they become bytes only
+// when they are sent, so a frame reads here the way it goes on the wire.
 
+#include <QByteArray>
 #include <QString>
 
 struct Program;
 
-// Converts the hex text and writes it with one sio_write on the program's
-// port; returns the write's result unchanged.
+// --- control frames: FD 66 66 66 66, a three-byte command, BF -------------------
+inline const QString EnterConfigFrame = QStringLiteral("FD66666666AAAAAABF");
+inline const QString ExitConfigFrame = QStringLiteral("FD66666666AAAABBBF");
+inline const QString ReadRequestFrame = QStringLiteral("FD66666666AAABDDBF");
+inline const QString ClearRequestFrame = QStringLiteral("FD66666666AAABCCBF");
+// What the module sends after the last record of a dump (never sent by us).
+inline const QString DumpEndFrame = QStringLiteral("FD66666666AAABDEBF");
+
+inline const QString BlockBeginFrame1 = QStringLiteral("FD66666666AAABA1BF");
+inline const QString BlockBeginFrame2 = QStringLiteral("FD66666666AAABA2BF");
+inline const QString BlockBeginFrame3 = QStringLiteral("FD66666666AAABA3BF");
+inline const QString BlockEndFrame1 = QStringLiteral("FD66666666AAABB1BF");
+inline const QString BlockEndFrame2 = QStringLiteral("FD66666666AAABB2BF");
+inline const QString BlockEndFrame3 = QStringLiteral("FD66666666AAABB3BF");
+
+// Begin / end frame of upload block 1, 2 or 3 (empty text for any other number).
+QString BlockBeginFrame(int block);
+QString BlockEndFrame(int block);
+
+// --- variable frames ------------------------------------------------------------
+// "FD666666DF" + the rate as six upper-case hex digits + "BF".
+QString SetBaudFrame(quint32 rate);
+// "F7F4" + the slot as two upper-case hex digits + the cell's text as given.
+QString CodeRecord(int slot, const QString& cellText);
+// "FD4952" + the learn box's text as given.
+QString LearnReportFrame(const QString& text);
+
+// The bytes of a frame written without spaces in upper-case digits (every
+// constant above); for comparing what arrives, never for user text.
+QByteArray FixedFrameBytes(const QString& hexText);
+
+// --- sending and pacing -------------------------------------------------------
+// Converts the hex text (the codec shows its own box on bad text) and writes
+// it with exactly one sio_write on the program's port, an empty result as a
+// zero-length write; returns the write's result unchanged. Once the window is
+// being destroyed it writes nothing and returns -1.
 int SendFrame(Program& p, const QString& hexText);
-// Waits ms milliseconds by the monotonic clock while delivering window messages.
+
+// Waits ms milliseconds by the monotonic clock while delivering window
+// messages (ticks, clicks, boxes run meanwhile); never returns before ms have
+// passed. ms <= 0 returns at once without delivering anything, and so does a
+// pause asked for, or running when, the window is being destroyed.
 void Delay(Program& p, int ms);
