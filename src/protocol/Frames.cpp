@@ -52,6 +52,8 @@ int SendFrame(Program& p, const QString& hexText)
     // operation interrupted in a pause must not reach the line any more.
     if (p.state.shuttingDown) return -1;
     const QByteArray bytes = HexToBytes(p.ui, hexText);
+    // The codec's box delivers messages too; the window may have gone meanwhile.
+    if (p.state.shuttingDown) return -1;
     return p.serial.sio_write(p.state.portNumber, bytes.constData(), int(bytes.size()));
 }
 

@@ -109,3 +109,10 @@ quint8 HexPairToByte(const QString& text)
     };
     return quint8(16 * value(0) + value(1));
 }
+
+QString RemoveBlanks(const QString& text)
+{
+    QString out = text;
+    out.removeIf([](QChar c) { return IsBlank(c); });
+    return out;
+}

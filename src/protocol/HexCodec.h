@@ -18,3 +18,7 @@ QString BytesToHex(const QByteArray& bytes);
 
 // Value of the first two characters, upper-case digits only; anything else counts 0.
 quint8 HexPairToByte(const QString& text);
+
+// The text without any ASCII space or full-width space, wherever they stand
+// (how table cells and the learn box are read before they are sent).
+QString RemoveBlanks(const QString& text);

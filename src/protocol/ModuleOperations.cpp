@@ -1,10 +1,138 @@
 #include "protocol/ModuleOperations.h"
 
-#include "app/Program.h"
+#include <climits>
 
-// Placeholder bodies until the module operations land.
-void SetModuleBaudRate(Program&) {}
-void ReadModule(Program&) {}
-void ClearModule(Program&) {}
-void LearnReport(Program&) {}
-void WriteModule(Program&) {}
+#include "app/Program.h"
+#include "config/ConfigTable.h"
+#include "protocol/ExclusiveOperation.h"
+#include "protocol/Frames.h"
+#include "protocol/HexCodec.h"
+#include "serial/SerialLibrary.h"
+
+namespace {
+
+bool Confirmed(Program& p, const QString& text, const QString& caption)
+{
+    return p.ui.ShowMessageBox(text, MessageBoxFlags::OkCancel, caption) == MessageBoxResult::Ok;
+}
+
+void Notice(Program& p, const QString& text)
+{
+    p.ui.ShowMessageBox(text, MessageBoxFlags::Ok, QStringLiteral("信息："));
+}
+
+void Log(Program& p, const QString& text)
+{
+    p.ui.AppendText(Control::Edit_Display, text);
+}
+
+// The leading decimal digits of an item text ("115200" -> 115200); no digits give 0.
+quint32 LeadingNumber(const QString& text)
+{
+    quint64 value = 0;
+    for (QChar c : text) {
+        if (c < QLatin1Char('0') || c > QLatin1Char('9')) break;
+        value = qMin<quint64>(value * 10 + quint64(c.unicode() - '0'), INT_MAX);
+    }
+    return quint32(value);
+}
+
+// The rate of the module-baud box's selected list item; what is typed into
+// its edit field is not the module's rate.
+quint32 SelectedModuleRate(Program& p)
+{
+    const int index = p.ui.GetSelection(Control::Combo_SetBaudRate);
+    return LeadingNumber(p.ui.ComboItemText(Control::Combo_SetBaudRate, index));
+}
+
+}  // namespace
+
+void SetModuleBaudRate(Program& p)
+{
+    if (!MayStartOperation(p)) return;
+    if (!Confirmed(p, QStringLiteral("确认修改模块波特率"), QStringLiteral("修改波特率"))) return;
+    if (!BeginExclusiveOperation(p)) return;
+
+    SendFrame(p, EnterConfigFrame);
+    Delay(p, 100);
+    if (OperationInterrupted(p)) return EndExclusiveOperation(p);
+
+    // Only the module changes its rate; our own port keeps its settings.
+    SendFrame(p, SetBaudFrame(SelectedModuleRate(p)));
+    Log(p, QStringLiteral("设置信息已发出\r\n"));
+    Delay(p, 150);
+    if (OperationInterrupted(p)) return EndExclusiveOperation(p);
+
+    SendFrame(p, ExitConfigFrame);
+    Delay(p, 100);
+    EndExclusiveOperation(p);
+}
+
+void ReadModule(Program& p)
+{
+    if (!MayStartOperation(p)) return;
+    if (!Confirmed(p, QStringLiteral("将从模块读取数据到配置软件，数据将被替换"), QStringLiteral("读取模块")))
+        return;
+    if (!BeginExclusiveOperation(p)) return;
+
+    SendFrame(p, EnterConfigFrame);
+    Delay(p, 100);
+    if (OperationInterrupted(p)) return EndExclusiveOperation(p);
+
+    // No pause after the request: the table is emptied and the buttons are
+    // grey before the receive tick can place the first record. The module
+    // leaves configuration mode by itself after the dump.
+    SendFrame(p, ReadRequestFrame);
+    Log(p, QStringLiteral("已发送读取指令\r\n"));
+    p.table.ClearRange(1, 1, 96, 2);
+
+    // The module buttons stay disabled until the dump ends (the receive tick
+    // enables them) or the port is closed; the port button comes back now so
+    // that a dump that never ends can be given up.
+    p.state.operationRunning = false;
+    DisableModuleButtons(p);
+    p.ui.SetDisabled(Control::Button_TogglePort, false);
+}
+
+void ClearModule(Program& p)
+{
+    if (!MayStartOperation(p)) return;
+    if (!Confirmed(p, QStringLiteral("确认清空模块数据"), QStringLiteral("清空模块"))) return;
+    if (!BeginExclusiveOperation(p)) return;
+
+    SendFrame(p, EnterConfigFrame);
+    Delay(p, 100);
+    if (OperationInterrupted(p)) return EndExclusiveOperation(p);
+
+    SendFrame(p, ClearRequestFrame);
+    Log(p, QStringLiteral("已发送清空指令\r\n"));
+    Delay(p, 200);
+    if (OperationInterrupted(p)) return EndExclusiveOperation(p);
+
+    SendFrame(p, ExitConfigFrame);
+    Delay(p, 100);
+    EndExclusiveOperation(p);
+}
+
+void LearnReport(Program& p)
+{
+    // One write and no pause, so it never interleaves by itself; it is still
+    // refused while another operation holds the line.
+    if (!MayStartOperation(p)) return;
+    if (!p.state.portOpen) {
+        Notice(p, QStringLiteral("请先打开端口"));
+        return;
+    }
+    const QString data = RemoveBlanks(p.ui.GetText(Control::Edit_Learn));
+    if (data.isEmpty()) {
+        Notice(p, QStringLiteral("请输入数据"));
+        return;
+    }
+    const QByteArray bytes = HexToBytes(p.ui, LearnReportFrame(data));
+    if (bytes.isEmpty()) return;  // the codec has said why
+    if (OperationInterrupted(p)) return;
+
+    // The log line promises the phone can test now; only a whole write keeps that promise.
+    const int written = p.serial.sio_write(p.state.portNumber, bytes.constData(), int(bytes.size()));
+    if (written == bytes.size()) Log(p, QStringLiteral("已上报，请手机上点击按钮测试\r\n"));
+}

@@ -1,0 +1,30 @@
+#include "protocol/ExclusiveOperation.h"
+
+#include "app/Program.h"
+
+bool MayStartOperation(const Program& p)
+{
+    return !p.state.operationRunning && !p.state.shuttingDown;
+}
+
+bool BeginExclusiveOperation(Program& p)
+{
+    if (!MayStartOperation(p)) return false;
+    p.state.operationRunning = true;
+    DisableModuleButtons(p);
+    p.ui.SetDisabled(Control::Button_TogglePort, true);
+    return true;
+}
+
+void EndExclusiveOperation(Program& p)
+{
+    p.state.operationRunning = false;
+    if (p.state.shuttingDown) return;
+    if (p.state.portOpen && !p.state.extracting) EnableModuleButtons(p);
+    p.ui.SetDisabled(Control::Button_TogglePort, false);
+}
+
+bool OperationInterrupted(const Program& p)
+{
+    return p.state.shuttingDown;
+}

@@ -1,0 +1,116 @@
+#include "app/Program.h"
+#include "config/ConfigTable.h"
+#include "protocol/ExclusiveOperation.h"
+#include "protocol/Frames.h"
+#include "protocol/HexCodec.h"
+#include "protocol/ModuleOperations.h"
+
+namespace {
+
+constexpr int kFirstValueRow = 1;
+constexpr int kLastValueRow = 96;
+constexpr int kOnColumn = 1;
+constexpr int kOffColumn = 2;
+constexpr int kSlotsPerColumn = 32;
+
+// Row of the table that block 1, 2 or 3 sends for k = 1 … 32: switch
+// control rows, scene rows, switch feedback rows.
+int BlockRow(int block, int k)
+{
+    switch (block) {
+    case 1: return 2 * k - 1;
+    case 2: return 64 + k;
+    default: return 2 * k;
+    }
+}
+
+QString CellValue(const Program& p, int row, int column)
+{
+    return RemoveBlanks(p.table.GetCellText(row, column));
+}
+
+// Finds the first cell in row order (column 1 before 2) that does not
+// convert; the codec has shown its box for it. False when every cell is good.
+bool FindBadCell(Program& p, int& badRow, int& badColumn)
+{
+    for (int row = kFirstValueRow; row <= kLastValueRow; ++row) {
+        for (int column : {kOnColumn, kOffColumn}) {
+            const QString value = CellValue(p, row, column);
+            if (value.isEmpty()) continue;
+            if (HexToBytes(p.ui, value).isEmpty()) {
+                badRow = row;
+                badColumn = column;
+                return true;
+            }
+        }
+    }
+    return false;
+}
+
+// Sends one cell as a code record unless it is empty; false when the window
+// went away during the pause after it.
+bool SendCell(Program& p, int row, int column, int slot)
+{
+    // Read now, not in the check: the table stays editable while we send.
+    const QString value = CellValue(p, row, column);
+    if (value.isEmpty()) return true;
+    SendFrame(p, CodeRecord(slot, value));
+    Delay(p, 50);
+    return !OperationInterrupted(p);
+}
+
+bool SendControlFrame(Program& p, const QString& frame)
+{
+    SendFrame(p, frame);
+    Delay(p, 100);
+    return !OperationInterrupted(p);
+}
+
+// The enter frame, the three blocks and the exit frame; false when cut short
+// by the window being destroyed.
+bool SendTable(Program& p)
+{
+    if (!SendControlFrame(p, EnterConfigFrame)) return false;
+    for (int block = 1; block <= 3; ++block) {
+        if (!SendControlFrame(p, BlockBeginFrame(block))) return false;
+        for (int k = 1; k <= kSlotsPerColumn; ++k) {
+            const int row = BlockRow(block, k);
+            if (!SendCell(p, row, kOnColumn, k)) return false;
+            if (!SendCell(p, row, kOffColumn, k + kSlotsPerColumn)) return false;
+            p.ui.SetPosition(Control::ProgressBar1, (block - 1) * kSlotsPerColumn + k);
+        }
+        if (!SendControlFrame(p, BlockEndFrame(block))) return false;
+    }
+    p.ui.SetPosition(Control::ProgressBar1, 100);
+    if (!SendControlFrame(p, ExitConfigFrame)) return false;
+    p.ui.SetPosition(Control::ProgressBar1, 0);
+    return true;
+}
+
+}  // namespace
+
+void WriteModule(Program& p)
+{
+    if (!MayStartOperation(p)) return;
+
+    // Every code is checked before the first frame, so a typing error is
+    // found while the module is still untouched.
+    int badRow = 0, badColumn = 0;
+    if (FindBadCell(p, badRow, badColumn)) {
+        if (OperationInterrupted(p)) return;
+        p.ui.ShowMessageBox(QStringLiteral("位置在") + p.table.GetCellText(badRow, 0), MessageBoxFlags::Ok,
+                            QStringLiteral("信息："));
+        if (OperationInterrupted(p)) return;
+        p.table.SetCurrentCell(badRow, badColumn);
+        return;
+    }
+
+    if (p.ui.ShowMessageBox(QStringLiteral("确认写入自定义数据"), MessageBoxFlags::OkCancel,
+                            QStringLiteral("写入数据"))
+        != MessageBoxResult::Ok)
+        return;
+    if (!BeginExclusiveOperation(p)) return;
+
+    SendTable(p);
+    EndExclusiveOperation(p);
+}
