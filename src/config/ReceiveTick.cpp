@@ -1,6 +1,191 @@
 #include "config/ReceiveTick.h"
 
 #include "app/Program.h"
+#include "config/ConfigTable.h"
+#include "protocol/Frames.h"
+#include "protocol/HexCodec.h"
+#include "serial/SerialLibrary.h"
 
-// Placeholder until receiving lands.
-void ReceiveTick(Program&) {}
+namespace {
+
+const QByteArray& EnterEcho()
+{
+    static const QByteArray bytes = FixedFrameBytes(EnterConfigFrame);
+    return bytes;
+}
+const QByteArray& ExitEcho()
+{
+    static const QByteArray bytes = FixedFrameBytes(ExitConfigFrame);
+    return bytes;
+}
+// The module opens its dump with the very bytes of the read request.
+const QByteArray& DumpStart()
+{
+    static const QByteArray bytes = FixedFrameBytes(ReadRequestFrame);
+    return bytes;
+}
+const QByteArray& DumpEnd()
+{
+    static const QByteArray bytes = FixedFrameBytes(DumpEndFrame);
+    return bytes;
+}
+
+constexpr char kRecordMarker[] = "\xF4\xF7";
+
+bool IsValueCell(int row, int column)
+{
+    return row >= 1 && row <= 96 && column >= 1 && column <= 2;
+}
+
+Answer Unrecognised(const QByteArray& chunk)
+{
+    Answer a;
+    a.kind = Answer::Kind::Unrecognised;
+    a.hexText = BytesToHex(chunk);
+    return a;
+}
+
+bool FollowExtraction(const Answer& a, bool extracting)
+{
+    if (a.kind == Answer::Kind::DumpStart) return true;
+    if (a.kind == Answer::Kind::DumpEnd) return false;
+    return extracting;
+}
+
+}  // namespace
+
+int RecordPosition(int row)
+{
+    if (row >= 65) return row;
+    if (row % 2 == 1) return (row + 1) / 2;
+    return row / 2 + 32;
+}
+
+Answer JudgeChunk(const QByteArray& chunk, bool extracting)
+{
+    Answer a;
+    if (chunk == EnterEcho()) {
+        a.kind = Answer::Kind::EnterEcho;
+        return a;
+    }
+    if (chunk == ExitEcho()) {
+        a.kind = Answer::Kind::ExitEcho;
+        return a;
+    }
+    if (chunk == DumpStart()) {
+        a.kind = Answer::Kind::DumpStart;
+        return a;
+    }
+    if (chunk == DumpEnd()) {
+        a.kind = Answer::Kind::DumpEnd;
+        return a;
+    }
+    if (extracting && chunk.size() > 4 && chunk.startsWith(kRecordMarker)) {
+        const QString hex = BytesToHex(chunk);
+        const QString compact = QString(hex).remove(QLatin1Char(' '));
+        const int row = HexPairToByte(compact.mid(4, 2));
+        const int column = HexPairToByte(compact.mid(6, 2));
+        // A record naming a header, a title or no cell at all is not the
+        // module's data; show it rather than let it overwrite the layout.
+        if (!IsValueCell(row, column)) return Unrecognised(chunk);
+        a.kind = Answer::Kind::Record;
+        a.row = row;
+        a.column = column;
+        a.codeText = hex.mid(12);
+        a.position = RecordPosition(row);
+        return a;
+    }
+    return Unrecognised(chunk);
+}
+
+QVector<Answer> JudgeHeldAnswer(const QByteArray& held, bool extracting)
+{
+    QVector<Answer> answers;
+    QByteArray rest = held;
+    const qsizetype frame = DumpStart().size();
+
+    // The first record sent straight behind the dump start: without the
+    // split, the whole dump would be shown as hex and never fill a cell.
+    if (rest.size() > frame && rest.startsWith(DumpStart()) && rest.mid(frame).startsWith(kRecordMarker)) {
+        answers << JudgeChunk(rest.left(frame), extracting);
+        extracting = FollowExtraction(answers.last(), extracting);
+        rest.remove(0, frame);
+    }
+
+    // The dump end sent straight behind the last record: without the split,
+    // it would become part of that record's code and the dump would never end.
+    if (extracting && rest.size() > frame && rest.endsWith(DumpEnd())) {
+        answers << JudgeChunk(rest.left(rest.size() - frame), extracting);
+        extracting = FollowExtraction(answers.last(), extracting);
+        answers << JudgeChunk(DumpEnd(), extracting);
+        return answers;
+    }
+
+    answers << JudgeChunk(rest, extracting);
+    return answers;
+}
+
+void ApplyAnswer(Program& p, const Answer& a)
+{
+    switch (a.kind) {
+    case Answer::Kind::EnterEcho:
+        p.ui.AppendText(Control::Edit_Display, QStringLiteral("模块进入配置模式\r\n"));
+        return;
+    case Answer::Kind::ExitEcho:
+        p.ui.AppendText(Control::Edit_Display, QStringLiteral("模块退出配置模式\r\n"));
+        return;
+    case Answer::Kind::DumpStart:
+        p.ui.AppendText(Control::Edit_Display, QStringLiteral("开始从模块提取数据\r\n"));
+        p.state.extracting = 1;
+        p.ui.SetPosition(Control::ProgressBar1, 1);
+        return;
+    case Answer::Kind::DumpEnd:
+        p.ui.AppendText(Control::Edit_Display, QStringLiteral("数据提取完成\r\n"));
+        p.state.extracting = 0;
+        p.ui.SetPosition(Control::ProgressBar1, 0);
+        EnableModuleButtons(p);
+        return;
+    case Answer::Kind::Record:
+        p.table.SetCellText(a.row, a.column, a.codeText);
+        p.ui.SetPosition(Control::ProgressBar1, a.position);
+        return;
+    case Answer::Kind::Unrecognised:
+        p.ui.AppendText(Control::Edit_Display, a.hexText + QStringLiteral("\r\n"));
+        p.ui.MoveCaretToEnd(Control::Edit_Display);
+        return;
+    }
+}
+
+namespace {
+
+void JudgeHeld(Program& p)
+{
+    const QByteArray held = p.state.heldAnswer;
+    p.state.heldAnswer.clear();
+    for (const Answer& a : JudgeHeldAnswer(held, p.state.extracting != 0)) ApplyAnswer(p, a);
+}
+
+}  // namespace
+
+void ReceiveTick(Program& p)
+{
+    if (!p.state.portOpen) {
+        // Whatever was half received belongs to a line that is gone.
+        p.state.heldAnswer.clear();
+        return;
+    }
+    const int waiting = p.serial.sio_iqueue(p.state.portNumber);
+    if (waiting <= 0) {
+        // The line went quiet: what is held is a whole answer.
+        if (!p.state.heldAnswer.isEmpty()) JudgeHeld(p);
+        return;
+    }
+    QByteArray buffer(waiting, '\0');
+    const int read = p.serial.sio_read(p.state.portNumber, buffer.data(), waiting);
+    if (read <= 0) {
+        if (!p.state.heldAnswer.isEmpty()) JudgeHeld(p);
+        return;
+    }
+    p.state.heldAnswer.append(buffer.constData(), qMin(read, waiting));
+    if (p.state.heldAnswer.size() >= kMaxHeldAnswer) JudgeHeld(p);
+}

@@ -1,0 +1,273 @@
+#include <QtTest>
+
+#include "app/Program.h"
+#include "config/ConfigTable.h"
+#include "config/ReceiveTick.h"
+#include "serial/SerialLibrary.h"
+#include "tests/support/FakeSerialProvider.h"
+#include "tests/support/FakeUiServices.h"
+
+namespace {
+
+QByteArray Bytes(const char* hex) { return QByteArray::fromHex(hex); }
+
+const char* const kEnter = "FD66666666AAAAAABF";
+const char* const kExit = "FD66666666AAAABBBF";
+const char* const kDumpStart = "FD66666666AAABDDBF";
+const char* const kDumpEnd = "FD66666666AAABDEBF";
+
+// A program with an open port on the recording fakes and a laid-out table.
+struct Rig {
+    FakeUiServices ui;
+    FakeSerialProvider serial{&ui};
+    SerialLibrary library{ui, {&serial}};
+    ConfigTable table;
+    Program p{AppState{}, ui, library, table};
+
+    Rig()
+    {
+        InitTable(table);
+        p.state.portNumber = 3;
+        p.state.portOpen = 1;
+        serial.portIsOpen = true;
+        DisableModuleButtons(p);
+    }
+
+    // Each piece becomes readable at its own tick; then the line goes quiet.
+    void Arrive(const QList<QByteArray>& pieces)
+    {
+        for (const QByteArray& piece : pieces) serial.incoming.push_back(piece);
+        while (!serial.incoming.empty()) ReceiveTick(p);
+        ReceiveTick(p);
+    }
+    void Arrive(const QByteArray& whole) { Arrive(QList<QByteArray>{whole}); }
+
+    void StartDump() { Arrive(Bytes(kDumpStart)); }
+    QString Log() const { return ui.Log(); }
+    bool ButtonsEnabled() const
+    {
+        for (Control c : kModuleButtons)
+            if (ui.IsDisabled(c)) return false;
+        return true;
+    }
+};
+
+}  // namespace
+
+class ReceiveTickTest : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void recognisesTheFourAnswersOnlyWhenExact()
+    {
+        Rig r;
+        r.Arrive(Bytes(kEnter));
+        r.Arrive(Bytes(kExit));
+        QCOMPARE(r.Log(), QStringLiteral("模块进入配置模式\r\n模块退出配置模式\r\n"));
+        QCOMPARE(r.ui.caretMoves, 0);
+
+        r.Arrive(Bytes(kEnter) + Bytes("00"));
+        QCOMPARE(r.Log(), QStringLiteral("模块进入配置模式\r\n模块退出配置模式\r\n"
+                                         "FD 66 66 66 66 AA AA AA BF 00 \r\n"));
+        QCOMPARE(r.ui.caretMoves, 1);
+
+        r.StartDump();
+        QVERIFY(r.Log().endsWith(QStringLiteral("开始从模块提取数据\r\n")));
+        QCOMPARE(r.p.state.extracting, 1);
+        QCOMPARE(r.ui.GetPosition(Control::ProgressBar1), 1);
+        QVERIFY(!r.ButtonsEnabled());
+
+        r.Arrive(Bytes(kDumpEnd));
+        QVERIFY(r.Log().endsWith(QStringLiteral("数据提取完成\r\n")));
+        QCOMPARE(r.p.state.extracting, 0);
+        QCOMPARE(r.ui.GetPosition(Control::ProgressBar1), 0);
+        QVERIFY(r.ButtonsEnabled());
+    }
+
+    void dumpEndWithoutStartStillEnablesButtons()
+    {
+        Rig r;
+        r.ui.SetPosition(Control::ProgressBar1, 40);
+        r.Arrive(Bytes(kDumpEnd));
+        QCOMPARE(r.Log(), QStringLiteral("数据提取完成\r\n"));
+        QCOMPARE(r.ui.GetPosition(Control::ProgressBar1), 0);
+        QVERIFY(r.ButtonsEnabled());
+    }
+
+    void recordsFillTheirCellAndMoveTheBar_data()
+    {
+        QTest::addColumn<QByteArray>("record");
+        QTest::addColumn<int>("row");
+        QTest::addColumn<int>("column");
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<int>("position");
+        QTest::newRow("switch 2 control off") << Bytes("F4F70302112233") << 3 << 2 << "11 22 33 " << 2;
+        QTest::newRow("switch 2 feedback on") << Bytes("F4F70401AA") << 4 << 1 << "AA " << 34;
+        QTest::newRow("scene 0 off") << Bytes("F4F741020A0B") << 0x41 << 2 << "0A 0B " << 65;
+        QTest::newRow("scene 31 on") << Bytes("F4F760015C") << 0x60 << 1 << "5C " << 96;
+        QTest::newRow("switch 32 feedback") << Bytes("F4F7400200") << 64 << 2 << "00 " << 64;
+    }
+    void recordsFillTheirCellAndMoveTheBar()
+    {
+        QFETCH(QByteArray, record);
+        QFETCH(int, row);
+        QFETCH(int, column);
+        QFETCH(QString, text);
+        QFETCH(int, position);
+        Rig r;
+        r.StartDump();
+        r.Arrive(record);
+        QCOMPARE(r.table.GetCellText(row, column), text);
+        QCOMPARE(r.ui.GetPosition(Control::ProgressBar1), position);
+        QCOMPARE(r.Log(), QStringLiteral("开始从模块提取数据\r\n"));
+    }
+
+    void recordsThatCannotBeStoredAreLoggedAndChangeNothing_data()
+    {
+        QTest::addColumn<bool>("dumping");
+        QTest::addColumn<QByteArray>("record");
+        QTest::newRow("four bytes only") << true << Bytes("F4F70302");
+        QTest::newRow("no read running") << false << Bytes("F4F70302112233");
+        QTest::newRow("header row") << true << Bytes("F4F7000111");
+        QTest::newRow("title column") << true << Bytes("F4F7030011");
+        QTest::newRow("row past the table") << true << Bytes("F4F7610111");
+        QTest::newRow("column past the table") << true << Bytes("F4F7030311");
+    }
+    void recordsThatCannotBeStoredAreLoggedAndChangeNothing()
+    {
+        QFETCH(bool, dumping);
+        QFETCH(QByteArray, record);
+        Rig r;
+        if (dumping) r.StartDump();
+        const int bar = r.ui.GetPosition(Control::ProgressBar1);
+        r.Arrive(record);
+        QVERIFY(r.Log().endsWith(BytesToHexLine(record)));
+        QCOMPARE(r.ui.GetPosition(Control::ProgressBar1), bar);
+        QCOMPARE(r.table.GetCellText(0, 1), QStringLiteral("开"));
+        QCOMPARE(r.table.GetCellText(3, 0), QStringLiteral("开关02控制"));
+        for (int row = 1; row <= 96; ++row)
+            for (int column = 1; column <= 2; ++column) QVERIFY(r.table.GetCellText(row, column).isEmpty());
+    }
+
+    void unfinishedDumpKeepsFillingCellsLater()
+    {
+        Rig r;
+        r.StartDump();
+        r.Arrive(Bytes("F4F7010111"));
+        r.Arrive(Bytes("F4F7020122"));  // much later, no dump end ever came
+        QCOMPARE(r.table.GetCellText(2, 1), QStringLiteral("22 "));
+        QCOMPARE(r.p.state.extracting, 1);
+    }
+
+    void nothingIsReadOrLoggedOnceThePortIsClosed()
+    {
+        Rig r;
+        r.serial.incoming.push_back(Bytes("F4F7"));
+        ReceiveTick(r.p);  // half an answer held
+        r.p.state.portOpen = 0;
+        r.serial.incoming.push_back(Bytes(kEnter));
+        const QStringList callsBefore = r.serial.calls;
+        for (int i = 0; i < 5; ++i) ReceiveTick(r.p);
+        QCOMPARE(r.serial.calls, callsBefore);
+        QVERIFY(r.p.state.heldAnswer.isEmpty());
+        QCOMPARE(r.Log(), QString());
+
+        // Reopened: the half answer from before is gone, not glued to the next one.
+        r.serial.incoming.clear();
+        r.p.state.portOpen = 1;
+        r.Arrive(Bytes(kExit));
+        QCOMPARE(r.Log(), QStringLiteral("模块退出配置模式\r\n"));
+    }
+
+    void answerIsJudgedOnlyOnceTheLineGoesQuiet()
+    {
+        Rig r;
+        r.serial.incoming.push_back(Bytes("FD6666"));
+        r.serial.incoming.push_back(Bytes("6666AAAAAABF"));
+        ReceiveTick(r.p);
+        ReceiveTick(r.p);
+        QCOMPARE(r.Log(), QString());
+        QCOMPARE(r.p.state.heldAnswer, Bytes(kEnter));
+        ReceiveTick(r.p);
+        QCOMPARE(r.Log(), QStringLiteral("模块进入配置模式\r\n"));
+        QVERIFY(r.p.state.heldAnswer.isEmpty());
+    }
+
+    void recordSpreadOverTicksArrivesWhole_data()
+    {
+        QTest::addColumn<QList<QByteArray>>("pieces");
+        const QByteArray record = Bytes("F4F70501A1A2A3A4A5A6A7A8A9AA");
+        QTest::newRow("two") << QList<QByteArray>{record.left(6), record.mid(6)};
+        QTest::newRow("three, marker cut") << QList<QByteArray>{record.left(1), record.mid(1, 4), record.mid(5)};
+        QList<QByteArray> single;
+        for (char b : record) single << QByteArray(1, b);
+        QTest::newRow("one byte a tick") << single;
+    }
+    void recordSpreadOverTicksArrivesWhole()
+    {
+        QFETCH(QList<QByteArray>, pieces);
+        Rig r;
+        r.StartDump();
+        r.Arrive(pieces);
+        QCOMPARE(r.table.GetCellText(5, 1), QStringLiteral("A1 A2 A3 A4 A5 A6 A7 A8 A9 AA "));
+        QCOMPARE(r.ui.GetPosition(Control::ProgressBar1), 3);
+        QCOMPARE(r.Log(), QStringLiteral("开始从模块提取数据\r\n"));
+    }
+
+    void answersRunTogetherAreJudgedAsOneChunk()
+    {
+        Rig r;
+        r.Arrive(Bytes(kEnter) + Bytes(kExit));
+        QCOMPARE(r.Log(), QStringLiteral("FD 66 66 66 66 AA AA AA BF FD 66 66 66 66 AA AA BB BF \r\n"));
+
+        // Two records with no quiet between them: the second is the first's code.
+        r.StartDump();
+        r.Arrive(Bytes("F4F7010111") + Bytes("F4F7010222"));
+        QCOMPARE(r.table.GetCellText(1, 1), QStringLiteral("11 F4 F7 01 02 22 "));
+        QCOMPARE(r.table.GetCellText(1, 2), QString());
+    }
+
+    void dumpEdgesRunOnToRecordsAreSplitOff()
+    {
+        // Last record with the dump end straight behind it.
+        Rig r;
+        r.StartDump();
+        r.Arrive(Bytes("F4F7600133") + Bytes(kDumpEnd));
+        QCOMPARE(r.table.GetCellText(0x60, 1), QStringLiteral("33 "));
+        QVERIFY(r.Log().endsWith(QStringLiteral("开始从模块提取数据\r\n数据提取完成\r\n")));
+        QCOMPARE(r.p.state.extracting, 0);
+        QCOMPARE(r.ui.GetPosition(Control::ProgressBar1), 0);
+        QVERIFY(r.ButtonsEnabled());
+        QCOMPARE(r.ui.positionHistory.mid(r.ui.positionHistory.size() - 2), (QVector<int>{96, 0}));
+
+        // A whole dump in one breath: start, records merged into the first, end.
+        Rig all;
+        all.Arrive(Bytes(kDumpStart) + Bytes("F4F70101AA") + Bytes("F4F70201BB") + Bytes(kDumpEnd));
+        QCOMPARE(all.Log(), QStringLiteral("开始从模块提取数据\r\n数据提取完成\r\n"));
+        QCOMPARE(all.table.GetCellText(1, 1), QStringLiteral("AA F4 F7 02 01 BB "));
+        QVERIFY(all.ButtonsEnabled());
+    }
+
+    void dumpEdgesAreNotSplitOffOtherAnswers()
+    {
+        // Outside a dump, a dump end behind other bytes stays part of them.
+        Rig r;
+        r.Arrive(Bytes("F4F7600133") + Bytes(kDumpEnd));
+        QCOMPARE(r.Log(), QStringLiteral("F4 F7 60 01 33 FD 66 66 66 66 AA AB DE BF \r\n"));
+        QVERIFY(!r.ButtonsEnabled());
+
+        // A dump start followed by something that is no record stays one chunk.
+        Rig s;
+        s.Arrive(Bytes(kDumpStart) + Bytes("00"));
+        QCOMPARE(s.Log(), QStringLiteral("FD 66 66 66 66 AA AB DD BF 00 \r\n"));
+        QCOMPARE(s.p.state.extracting, 0);
+    }
+
+private:
+    static QString BytesToHexLine(const QByteArray& bytes)
+    {
+        return FakeSerialProvider::Spaced(bytes) + QStringLiteral(" \r\n");
+    }
+};
+
+QTEST_GUILESS_MAIN(ReceiveTickTest)
+#include "test_receive.moc"
