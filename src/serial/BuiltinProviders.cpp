@@ -1,4 +1,13 @@
 #include "serial/BuiltinProviders.h"
 
-// Placeholder until the built-in providers land.
-std::vector<std::unique_ptr<LibraryProvider>> MakeBuiltinProviders() { return {}; }
+#include "serial/BuiltinRegistryProvider.h"
+#include "serial/BuiltinSerialProvider.h"
+
+std::vector<std::unique_ptr<LibraryProvider>> MakeBuiltinProviders()
+{
+    auto directory = std::make_shared<PortDirectory>();
+    std::vector<std::unique_ptr<LibraryProvider>> providers;
+    providers.push_back(std::make_unique<BuiltinSerialProvider>(directory));
+    providers.push_back(std::make_unique<BuiltinRegistryProvider>(directory));
+    return providers;
+}

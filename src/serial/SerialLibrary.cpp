@@ -42,6 +42,13 @@ int SerialLibrary::BindCount(int index) const
     return (index >= 0 && index < kRowCount) ? bindCount_.at(index) : 0;
 }
 
+QString SerialLibrary::DescribePort(int comNumber) const
+{
+    constexpr int kEnumRow = 2;  // RegEnumValueA: whoever listed the values knows the devices
+    const LibraryProvider* p = bound_.at(kEnumRow);
+    return p ? p->DescribePort(comNumber) : QString();
+}
+
 LibraryProvider* SerialLibrary::Bind(int index)
 {
     if (LibraryProvider* p = bound_.at(index)) return p;
@@ -130,11 +137,20 @@ int SerialLibrary::sio_read(int port, char* buffer, int len)
     return p ? p->sio_read(port, buffer, len) : -1;
 }
 
+namespace {
+// Index = the library's baud code.
+constexpr int kRates[] = {50,   75,   110,  134,   150,   300,   600,    1200,   1800,   2400,
+                          4800, 7200, 9600, 19200, 38400, 57600, 115200, 230400, 460800, 921600};
+}  // namespace
+
 int BaudCode(int rate)
 {
-    static constexpr int kRates[] = {50,   75,   110,  134,   150,   300,   600,    1200,   1800,   2400,
-                                     4800, 7200, 9600, 19200, 38400, 57600, 115200, 230400, 460800, 921600};
     for (int code = 0; code < int(std::size(kRates)); ++code)
         if (kRates[code] == rate) return code;
     return 0;
+}
+
+int BaudRateOfCode(int code)
+{
+    return (code >= 0 && code < int(std::size(kRates))) ? kRates[code] : 0;
 }

@@ -33,6 +33,11 @@ public:
     virtual int sio_close(int port) { Q_UNUSED(port); return -1; }
     virtual int sio_iqueue(int port) { Q_UNUSED(port); return -1; }
     virtual int sio_read(int port, char* buffer, int len) { Q_UNUSED(port); Q_UNUSED(buffer); Q_UNUSED(len); return -1; }
+
+    // What the port list's provider knows about "COM"+comNumber of its last
+    // enumeration (device and description, for the port box's tool tip);
+    // empty when it knows nothing.
+    virtual QString DescribePort(int comNumber) const { Q_UNUSED(comNumber); return QString(); }
 };
 
 class SerialLibrary {
@@ -55,6 +60,10 @@ public:
     int sio_iqueue(int port);
     int sio_read(int port, char* buffer, int len);
 
+    // The tool tip for "COM"+comNumber, from the provider that enumerated the
+    // ports; empty while the port list was never enumerated. Binds nothing.
+    QString DescribePort(int comNumber) const;
+
     // How many times a row has been bound (0 or 1); for tests.
     int BindCount(int index) const;
 
@@ -69,3 +78,5 @@ private:
 
 // The library's code for a baud rate; 0 for a rate it does not know.
 int BaudCode(int rate);
+// The rate of a library baud code (the table above read backwards); 0 for an unknown code.
+int BaudRateOfCode(int code);
