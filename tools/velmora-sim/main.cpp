@@ -1,0 +1,124 @@
+// velmora-sim: plays the switch-controller module on the far end of a serial
+// line, so the program can be tried and tested without hardware.
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QFile>
+#include <QSocketNotifier>
+#include <QTextStream>
+#include <csignal>
+#include <cstdio>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include "ModuleMemory.h"
+#include "ModuleSim.h"
+#include "SimLine.h"
+
+namespace {
+
+int IntOption(const QCommandLineParser& parser, const QString& name, int fallback, bool* ok)
+{
+    if (!parser.isSet(name)) return fallback;
+    bool good = false;
+    const int value = parser.value(name).toInt(&good);
+    if (!good || value < 0) *ok = false;
+    return value;
+}
+
+int signalPipe[2] = {-1, -1};
+
+// Only a write is safe here; the event loop does the quitting, so the link
+// to the pseudo-terminal is removed on the way out.
+void QuitOnSignal(int)
+{
+    const char b = 1;
+    [[maybe_unused]] const ssize_t n = ::write(signalPipe[1], &b, 1);
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("velmora-sim"));
+    QTextStream out(stdout);
+    QTextStream err(stderr);
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral(
+        "Plays the switch-controller module on a pseudo-terminal (its path is the first line "
+        "printed) or on a real serial port. Prints one line per frame it receives."));
+    parser.addHelpOption();
+    parser.addOptions({
+        {QStringLiteral("port"), QStringLiteral("Use this real serial port instead of a pseudo-terminal."), QStringLiteral("device")},
+        {QStringLiteral("link"), QStringLiteral("Name the pseudo-terminal by a symbolic link here (kept across hang-ups)."), QStringLiteral("path")},
+        {QStringLiteral("memory"), QStringLiteral("The module's memory lives in this file (created when missing)."), QStringLiteral("file")},
+        {QStringLiteral("demo"), QStringLiteral("Start with a few demo codes when the memory file does not exist yet.")},
+        {QStringLiteral("baud"), QStringLiteral("The module's line rate at start (default 9600)."), QStringLiteral("rate")},
+        {QStringLiteral("pace"), QStringLiteral("Quiet time before each answer of a dump (default 30)."), QStringLiteral("ms")},
+        {QStringLiteral("pieces"), QStringLiteral("Write every answer in this many pieces (default 1)."), QStringLiteral("n")},
+        {QStringLiteral("piece-gap"), QStringLiteral("Time between the pieces of an answer (default 3)."), QStringLiteral("ms")},
+        {QStringLiteral("back-to-back"), QStringLiteral("Send a whole dump in one write, with no quiet between answers.")},
+        {QStringLiteral("noise"), QStringLiteral("Send this many noise bytes ahead of every answer."), QStringLiteral("n")},
+        {QStringLiteral("hang-up-after"), QStringLiteral("In the first dump, drop the line after this many records."), QStringLiteral("n")},
+        {QStringLiteral("hang-up-for"), QStringLiteral("How long the line stays down (default 1000)."), QStringLiteral("ms")},
+        {QStringLiteral("no-wire-time"), QStringLiteral("On a pseudo-terminal, write bytes at once instead of at the line rate.")},
+    });
+    parser.process(app);
+
+    bool ok = true;
+    SimOptions options;
+    options.paceMs = IntOption(parser, QStringLiteral("pace"), options.paceMs, &ok);
+    options.pieces = IntOption(parser, QStringLiteral("pieces"), options.pieces, &ok);
+    options.pieceGapMs = IntOption(parser, QStringLiteral("piece-gap"), options.pieceGapMs, &ok);
+    options.noise = IntOption(parser, QStringLiteral("noise"), options.noise, &ok);
+    options.hangUpAfter = IntOption(parser, QStringLiteral("hang-up-after"), options.hangUpAfter, &ok);
+    options.backToBack = parser.isSet(QStringLiteral("back-to-back"));
+    const int rate = IntOption(parser, QStringLiteral("baud"), 9600, &ok);
+    const int hangUpFor = IntOption(parser, QStringLiteral("hang-up-for"), 1000, &ok);
+    if (!ok || rate <= 0) {
+        err << "velmora-sim: numbers must be whole and not negative (see --help)\n";
+        return 2;
+    }
+
+    ModuleMemory memory;
+    QString error;
+    const QString memoryFile = parser.value(QStringLiteral("memory"));
+    if (!memoryFile.isEmpty() && !memory.Load(memoryFile, &error)) {
+        err << "velmora-sim: " << error << '\n';
+        return 1;
+    }
+    if (parser.isSet(QStringLiteral("demo")) && memory.Count() == 0
+        && (memoryFile.isEmpty() || !QFile::exists(memoryFile))) {
+        memory.FillDemo();
+        if (!memory.Save(&error)) err << "velmora-sim: " << error << '\n';
+    }
+
+    SimLine line;
+    line.SetRate(rate);
+    line.SetHangUpTime(hangUpFor);
+    const bool opened = parser.isSet(QStringLiteral("port"))
+        ? line.OpenPort(parser.value(QStringLiteral("port")), &error)
+        : line.OpenPty(parser.value(QStringLiteral("link")), &error);
+    if (!opened) {
+        err << "velmora-sim: " << error << '\n';
+        return 1;
+    }
+    if (parser.isSet(QStringLiteral("no-wire-time"))) line.SetWireTime(false);
+
+    out << line.Path() << '\n';
+    out << "module at " << rate << " baud, " << memory.Count() << " codes in memory";
+    if (line.Path() != line.DevicePath()) out << ", device " << line.DevicePath();
+    out << '\n';
+    out.flush();
+
+    ModuleSim sim(line, memory, options, out);
+    if (::socketpair(AF_UNIX, SOCK_STREAM, 0, signalPipe) == 0) {
+        auto* notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, &app);
+        QObject::connect(notifier, &QSocketNotifier::activated, &app, &QCoreApplication::quit);
+        std::signal(SIGTERM, QuitOnSignal);
+        std::signal(SIGINT, QuitOnSignal);
+    }
+    return app.exec();
+}
