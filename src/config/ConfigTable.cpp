@@ -1,26 +1,56 @@
 #include "config/ConfigTable.h"
 
-// First cut: the cells and their layout. The table file and the attributes it
-// carries come with the table-file work.
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+
+#include "config/TableFile.h"
+
+namespace {
+// A laid-out table file is a few kilobytes; anything this large is not one,
+// and refusing it keeps a stray huge file from exhausting memory.
+constexpr qint64 kLargestTableFile = qint64(256) << 20;
+
+int AlignmentOfFormat(quint32 format)
+{
+    const quint32 h = format & (TableFileFormat::AlignCentre | TableFileFormat::AlignRight);
+    return h == TableFileFormat::AlignCentre ? 2 : h == TableFileFormat::AlignRight ? 3 : 0;
+}
+
+// Changes only the horizontal part: cells stay vertically centred, a wrapping
+// cell keeps wrapping and every other cell is single-line.
+quint32 FormatWithAlignment(quint32 format, int alignment)
+{
+    using namespace TableFileFormat;
+    const quint32 h = alignment == 2 ? AlignCentre : alignment == 3 ? AlignRight : 0;
+    quint32 f = format & ~(AlignCentre | AlignRight | AlignBottom | SingleLine);
+    f |= VerticalCentre | h;
+    if (!(format & WordBreak)) f |= SingleLine;
+    return f;
+}
+
+void SetText(TableCell& cell, const QString& text)
+{
+    cell.text = text;
+    cell.textBytes.clear();
+}
+}  // namespace
 
 struct ConfigTable::Data {
-    int rows = 97;
-    int columns = 3;
-    int fixedRows = 1;
-    int fixedColumns = 1;
-    QVector<int> rowHeights = QVector<int>(97, 24);
-    QVector<int> columnWidths = QVector<int>(3, 200);
-    QVector<QString> texts = QVector<QString>(97 * 3);
-    QVector<int> alignments = QVector<int>(97 * 3, 0);
+    TableContent t = NewTableContent(97, 3);
 
-    bool Valid(int r, int c) const { return r >= 0 && r < rows && c >= 0 && c < columns; }
-    int At(int r, int c) const { return r * columns + c; }
+    bool Valid(int r, int c) const { return r >= 0 && r < t.rows && c >= 0 && c < t.columns; }
+    const TableCell* Find(int r, int c) const
+    {
+        const auto it = t.cells.find({r, c});
+        return it == t.cells.end() ? nullptr : &it->second;
+    }
     // Cuts the far corner down to the table and rejects what cannot be a rectangle.
     bool Clip(int r1, int c1, int& r2, int& c2) const
     {
         if (r1 < 0 || c1 < 0 || r2 < 0 || c2 < 0) return false;
-        r2 = qMin(r2, rows - 1);
-        c2 = qMin(c2, columns - 1);
+        r2 = qMin(r2, t.rows - 1);
+        c2 = qMin(c2, t.columns - 1);
         return r1 <= r2 && c1 <= c2 && Valid(r1, c1) && Valid(r2, c2);
     }
 };
@@ -28,24 +58,30 @@ struct ConfigTable::Data {
 ConfigTable::ConfigTable(QObject* parent) : QAbstractTableModel(parent), d(new Data) {}
 ConfigTable::~ConfigTable() { delete d; }
 
-int ConfigTable::RowCount() const { return d->rows; }
-int ConfigTable::ColumnCount() const { return d->columns; }
-int ConfigTable::FixedRowCount() const { return d->fixedRows; }
-int ConfigTable::FixedColumnCount() const { return d->fixedColumns; }
-int ConfigTable::RowHeight(int row) const { return (row >= 0 && row < d->rows) ? d->rowHeights.at(row) : 0; }
+const TableContent& ConfigTable::Content() const { return d->t; }
+int ConfigTable::RowCount() const { return d->t.rows; }
+int ConfigTable::ColumnCount() const { return d->t.columns; }
+int ConfigTable::FixedRowCount() const { return d->t.fixedRows; }
+int ConfigTable::FixedColumnCount() const { return d->t.fixedColumns; }
+int ConfigTable::RowHeight(int row) const
+{
+    return (row >= 0 && row < d->t.rows) ? d->t.rowHeights.at(row) : 0;
+}
 int ConfigTable::ColumnWidth(int column) const
 {
-    return (column >= 0 && column < d->columns) ? d->columnWidths.at(column) : 0;
+    return (column >= 0 && column < d->t.columns) ? d->t.columnWidths.at(column) : 0;
 }
 int ConfigTable::CellAlignment(int row, int column) const
 {
-    return d->Valid(row, column) ? d->alignments.at(d->At(row, column)) : 0;
+    if (!d->Valid(row, column)) return 0;
+    const TableCell* cell = d->Find(row, column);
+    return AlignmentOfFormat(cell ? cell->textFormat : TableFileFormat::DefaultTextFormat);
 }
 
 bool ConfigTable::SetCellText(int row, int column, const QString& text)
 {
     if (!d->Valid(row, column)) return false;
-    d->texts[d->At(row, column)] = text;
+    SetText(d->t.cells[{row, column}], text);
     const QModelIndex i = index(row, column);
     Q_EMIT dataChanged(i, i, {Qt::DisplayRole, Qt::EditRole});
     return true;
@@ -53,7 +89,9 @@ bool ConfigTable::SetCellText(int row, int column, const QString& text)
 
 QString ConfigTable::GetCellText(int row, int column) const
 {
-    return d->Valid(row, column) ? d->texts.at(d->At(row, column)) : QString();
+    if (!d->Valid(row, column)) return QString();
+    const TableCell* cell = d->Find(row, column);
+    return cell ? cell->text : QString();
 }
 
 bool ConfigTable::SetCurrentCell(int row, int column)
@@ -66,24 +104,28 @@ bool ConfigTable::SetCurrentCell(int row, int column)
 bool ConfigTable::ClearRange(int firstRow, int firstColumn, int lastRow, int lastColumn)
 {
     if (!d->Clip(firstRow, firstColumn, lastRow, lastColumn)) return false;
-    for (int r = firstRow; r <= lastRow; ++r)
-        for (int c = firstColumn; c <= lastColumn; ++c) d->texts[d->At(r, c)].clear();
+    // Only cells that hold something are stored, so a huge rectangle costs no more than the texts in it.
+    auto& cells = d->t.cells;
+    for (auto it = cells.lower_bound({firstRow, firstColumn}); it != cells.end() && it->first.first <= lastRow; ++it) {
+        const int c = it->first.second;
+        if (c >= firstColumn && c <= lastColumn) SetText(it->second, QString());
+    }
     Q_EMIT dataChanged(index(firstRow, firstColumn), index(lastRow, lastColumn), {Qt::DisplayRole, Qt::EditRole});
     return true;
 }
 
 bool ConfigTable::SetColumnWidth(int column, int width)
 {
-    if (column < 0 || column >= d->columns) return false;
-    d->columnWidths[column] = width;
+    if (column < 0 || column >= d->t.columns) return false;
+    d->t.columnWidths[column] = width;
     Q_EMIT geometryChanged();
     return true;
 }
 
 bool ConfigTable::SetRowHeight(int row, int height)
 {
-    if (row < 0 || row >= d->rows) return false;
-    d->rowHeights[row] = height;
+    if (row < 0 || row >= d->t.rows) return false;
+    d->t.rowHeights[row] = height;
     Q_EMIT geometryChanged();
     return true;
 }
@@ -91,27 +133,62 @@ bool ConfigTable::SetRowHeight(int row, int height)
 bool ConfigTable::SetRangeAlignment(int firstRow, int firstColumn, int lastRow, int lastColumn, int alignment)
 {
     if (!d->Clip(firstRow, firstColumn, lastRow, lastColumn)) return false;
-    const int value = (alignment == 2 || alignment == 3) ? alignment : 0;
     for (int r = firstRow; r <= lastRow; ++r)
-        for (int c = firstColumn; c <= lastColumn; ++c) d->alignments[d->At(r, c)] = value;
+        for (int c = firstColumn; c <= lastColumn; ++c) {
+            TableCell& cell = d->t.cells[{r, c}];
+            cell.textFormat = FormatWithAlignment(cell.textFormat, alignment);
+        }
     Q_EMIT dataChanged(index(firstRow, firstColumn), index(lastRow, lastColumn), {Qt::TextAlignmentRole});
     return true;
 }
 
-bool ConfigTable::SaveTable(const QString&) { return false; }
-bool ConfigTable::LoadTable(const QString&) { return false; }
+bool ConfigTable::SaveTable(const QString& path)
+{
+    Q_EMIT editingEndRequested();
+    const QByteArray bytes = WriteTableFile(d->t);
+    // The new content goes to a temporary file that replaces the old one only
+    // once it is complete, so a failed save never leaves half a table behind.
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly)) return false;
+    // The device buffers writes; a failure may only show when the buffer is
+    // flushed, and commit() would not report it, so flush and check first.
+    if (file.write(bytes) != bytes.size() || !file.flush()) {
+        file.cancelWriting();
+        return false;
+    }
+    return file.commit();
+}
 
-int ConfigTable::rowCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : d->rows; }
-int ConfigTable::columnCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : d->columns; }
+bool ConfigTable::LoadTable(const QString& path)
+{
+    const QFileInfo info(path);
+    if (!info.isFile() || info.size() < TableFileFormat::MinimumFileSize || info.size() > kLargestTableFile)
+        return false;
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) return false;
+    const QByteArray bytes = file.readAll();
+    file.close();
+
+    TableContent loaded;
+    if (!ParseTableFile(bytes, loaded)) return false;
+    beginResetModel();
+    d->t = std::move(loaded);
+    endResetModel();
+    Q_EMIT geometryChanged();
+    return true;
+}
+
+int ConfigTable::rowCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : d->t.rows; }
+int ConfigTable::columnCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : d->t.columns; }
 
 QVariant ConfigTable::data(const QModelIndex& i, int role) const
 {
     if (!i.isValid() || !d->Valid(i.row(), i.column())) return {};
     switch (role) {
     case Qt::DisplayRole:
-    case Qt::EditRole: return d->texts.at(d->At(i.row(), i.column()));
+    case Qt::EditRole: return GetCellText(i.row(), i.column());
     case Qt::TextAlignmentRole: {
-        const int a = d->alignments.at(d->At(i.row(), i.column()));
+        const int a = CellAlignment(i.row(), i.column());
         const Qt::Alignment h = a == 2 ? Qt::AlignHCenter : a == 3 ? Qt::AlignRight : Qt::AlignLeft;
         return int(h | Qt::AlignVCenter);
     }
@@ -129,7 +206,7 @@ Qt::ItemFlags ConfigTable::flags(const QModelIndex& i) const
 {
     if (!i.isValid()) return Qt::NoItemFlags;
     Qt::ItemFlags f = Qt::ItemIsEnabled | Qt::ItemIsSelectable;
-    if (i.row() >= d->fixedRows && i.column() >= d->fixedColumns) f |= Qt::ItemIsEditable;
+    if (!d->t.IsFixed(i.row(), i.column())) f |= Qt::ItemIsEditable;
     return f;
 }
 

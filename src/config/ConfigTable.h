@@ -8,6 +8,8 @@
 #include <QString>
 #include <QVector>
 
+struct TableContent;
+
 class ConfigTable : public QAbstractTableModel {
     Q_OBJECT
 public:
@@ -23,7 +25,13 @@ public:
     // Horizontal alignment of a cell: 0 left, 2 centre, 3 right.
     int CellAlignment(int row, int column) const;
 
+    // Everything the table file carries, as it stands now (read only).
+    const TableContent& Content() const;
+
     // The table operations. Invalid cells or rectangles change nothing and give false.
+    // Rectangles: the last row and column are cut down to the table; a negative
+    // corner, a first row or column after the last one, or a corner outside the
+    // table rejects the whole rectangle.
     bool SetCellText(int row, int column, const QString& text);
     QString GetCellText(int row, int column) const;
     bool SetCurrentCell(int row, int column);
@@ -31,7 +39,12 @@ public:
     bool SetColumnWidth(int column, int width);
     bool SetRowHeight(int row, int height);
     bool SetRangeAlignment(int firstRow, int firstColumn, int lastRow, int lastColumn, int alignment);
+    // Ends editing, then replaces the file atomically: on failure the previous
+    // file stays whole and false is given.
     bool SaveTable(const QString& path);
+    // Reads the whole file into a new table first; only a file that is
+    // consistent to its end replaces the table (model reset), otherwise the
+    // table stays exactly as it was and false is given.
     bool LoadTable(const QString& path);
 
     // QAbstractTableModel: every cell of the table, fixed ones included.

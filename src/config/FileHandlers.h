@@ -1,17 +1,23 @@
 #pragma once
 // Moving the table to and from files: start-up load, exit save and the three
-// file buttons.
+// file buttons. Automatic loads and saves are silent; only "保存文件" reports.
 
 #include <QString>
 
 struct Program;
 
-// "data.dat" in the program's folder, or in the user's data folder when the
-// program's folder is not writable.
+// "data.dat" in the program's folder, or in the user's data folder (created
+// when missing) when the program's folder is not writable.
 QString DefaultTableFilePath();
-// Start-up load of the current file; remembers a file that exists but does not load.
+// The choice above for given folders: programFolder when it is a writable
+// folder, else userDataFolder (created when missing).
+QString ChooseTableFilePath(const QString& programFolder, const QString& userDataFolder);
+// Start-up load of the current file; a file that exists but does not load is
+// remembered (state.currentFileUnreadable) so no save destroys it.
 bool LoadCurrentTable(Program& p);
-// Save to the current file, keeping an unreadable original as ".bak" first.
+// Saves to the current file. Before the first save over a file that did not
+// load, that file is copied to the same name + ".bak" (or ".bak2", ".bak3", …
+// when that name is taken); if the copy fails nothing is written and false is given.
 bool SaveCurrentTable(Program& p);
 // Title := "Velmora-自定义设备版   " + current file path.
 void ShowCurrentFileInTitle(Program& p);
