@@ -1,0 +1,184 @@
+#include <QtTest>
+#include <functional>
+
+#include "protocol/ModuleOperations.h"
+#include "tests/protocol/ProtocolRig.h"
+
+using Handler = void (*)(Program&);
+Q_DECLARE_METATYPE(Handler)
+
+static const QString kLearnSentence =
+    QStringLiteral("DIY生成的设备，长按需要学习的按钮，在倒计时结束前上报需要学习的数据。");
+
+class ModuleOperationsTest : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void baudChangeSendsFramesLogAndPausesInOrder()
+    {
+        ProtocolRig rig;
+        rig.ui.SetSelection(Control::Combo_SetBaudRate, 4);
+        rig.ui.combos[Control::Combo_SetBaudRate].editText = QStringLiteral("9600");  // typed text is not read
+        bool lockedDuringPauses = true;
+        rig.ui.onDeliver = [&] {
+            lockedDuringPauses &= rig.ModuleButtonsDisabled() && rig.ui.IsDisabled(Control::Button_TogglePort);
+        };
+        SetModuleBaudRate(rig.p);
+        QVERIFY(SameSteps(rig.Steps(), {"box 修改波特率|确认修改模块波特率", kEnter, "pause 100",
+                                        "write FD 66 66 66 DF 01 C2 00 BF", "log 设置信息已发出\r\n", "pause 150",
+                                        kExit, "pause 100"}));
+        QCOMPARE(rig.ui.boxes.at(0).flags, MessageBoxFlags::OkCancel);
+        QVERIFY(lockedDuringPauses);
+        QVERIFY(!rig.ui.IsDisabled(Control::Button_SetBaudRate));
+        QVERIFY(!rig.ui.IsDisabled(Control::Button_TogglePort));
+    }
+
+    void baudChangeWithNoItemSelectedSendsRateZero()
+    {
+        ProtocolRig rig;
+        rig.ui.SetSelection(Control::Combo_SetBaudRate, -1);
+        SetModuleBaudRate(rig.p);
+        QCOMPARE(rig.port.WrittenHex().value(1), QStringLiteral("FD 66 66 66 DF 00 00 00 BF"));
+    }
+
+    void readSendsEnterAndRequestThenEmptiesTheCells()
+    {
+        ProtocolRig rig;
+        rig.table.SetCellText(1, 1, QStringLiteral("11"));
+        rig.table.SetCellText(96, 2, QStringLiteral("22"));
+        ReadModule(rig.p);
+        QVERIFY(SameSteps(rig.Steps(), {"box 读取模块|将从模块读取数据到配置软件，数据将被替换", kEnter, "pause 100",
+                                        "write FD 66 66 66 66 AA AB DD BF", "log 已发送读取指令\r\n"}));
+        QVERIFY(rig.table.GetCellText(1, 1).isEmpty() && rig.table.GetCellText(96, 2).isEmpty());
+        QCOMPARE(rig.table.GetCellText(96, 0), QStringLiteral("场景31"));
+        QCOMPARE(rig.table.GetCellText(0, 2), QStringLiteral("关"));
+        // Waiting for the dump: module buttons grey, the port may still be closed.
+        QVERIFY(rig.ModuleButtonsDisabled());
+        QVERIFY(!rig.ui.IsDisabled(Control::Button_TogglePort));
+        QVERIFY(!rig.p.state.operationRunning);
+    }
+
+    void clearSendsEnterClearExitAndLeavesTheTable()
+    {
+        ProtocolRig rig;
+        rig.table.SetCellText(3, 1, QStringLiteral("AB"));
+        ClearModule(rig.p);
+        QVERIFY(SameSteps(rig.Steps(), {"box 清空模块|确认清空模块数据", kEnter, "pause 100",
+                                        "write FD 66 66 66 66 AA AB CC BF", "log 已发送清空指令\r\n", "pause 200",
+                                        kExit, "pause 100"}));
+        QCOMPARE(rig.table.GetCellText(3, 1), QStringLiteral("AB"));
+    }
+
+    void learnReport_data()
+    {
+        QTest::addColumn<int>("portOpen");
+        QTest::addColumn<QString>("box");
+        QTest::addColumn<int>("writeResult");
+        QTest::addColumn<QStringList>("steps");
+        const QString logged = QStringLiteral("log 已上报，请手机上点击按钮测试\r\n");
+        QTest::newRow("spaced lower case") << 1 << "01 02 0a" << -2
+                                           << QStringList{"write FD 49 52 01 02 0A", logged};
+        QTest::newRow("full-width spaces") << 1 << "\u300001\u300002 " << -2 << QStringList{"write FD 49 52 01 02", logged};
+        QTest::newRow("short write, no log") << 1 << "0102" << 3 << QStringList{"write FD 49 52 01 02"};
+        QTest::newRow("port closed") << 0 << "0102" << -2 << QStringList{"box 信息：|请先打开端口"};
+        QTest::newRow("blank") << 1 << " \u3000 " << -2 << QStringList{"box 信息：|请输入数据"};
+        QTest::newRow("odd") << 1 << "010" << -2 << QStringList{"box 错误|十六进制数据长度必须是偶数"};
+        QTest::newRow("instruction sentence") << 1 << kLearnSentence << -2
+                                              << QStringList{"box 错误|十六进制数据长度必须是偶数"};
+        QTest::newRow("bad digit") << 1 << "01G2" << -2 << QStringList{"box 错误|无效的十六进制字符: G"};
+    }
+    void learnReport()
+    {
+        QFETCH(int, portOpen);
+        QFETCH(QString, box);
+        QFETCH(int, writeResult);
+        QFETCH(QStringList, steps);
+        ProtocolRig rig;
+        rig.p.state.portOpen = portOpen;
+        rig.port.writeResult = writeResult;
+        rig.ui.SetText(Control::Edit_Learn, box);
+        LearnReport(rig.p);
+        QCOMPARE(rig.Steps(), steps);
+        QCOMPARE(rig.ui.GetText(Control::Edit_Learn), box);  // kept for the next report
+    }
+
+    void cancellingAConfirmationSendsNothing_data()
+    {
+        QTest::addColumn<Handler>("handler");
+        QTest::newRow("baud") << Handler(&SetModuleBaudRate);
+        QTest::newRow("read") << Handler(&ReadModule);
+        QTest::newRow("clear") << Handler(&ClearModule);
+        QTest::newRow("write") << Handler(&WriteModule);
+    }
+    void cancellingAConfirmationSendsNothing()
+    {
+        QFETCH(Handler, handler);
+        ProtocolRig rig;
+        rig.table.SetCellText(1, 1, QStringLiteral("11"));
+        rig.ui.boxAnswers = {MessageBoxResult::Cancel};
+        handler(rig.p);
+        QCOMPARE(rig.ui.boxes.size(), 1);
+        QVERIFY(rig.port.writes.isEmpty());
+        QVERIFY(rig.ui.Log().isEmpty());
+        QCOMPARE(rig.table.GetCellText(1, 1), QStringLiteral("11"));
+        QVERIFY(rig.ui.disabled.isEmpty() || !rig.ModuleButtonsDisabled());
+    }
+
+    // Every other handler clicked inside the first one's pauses.
+    void clicksDuringAnOperationDoNothing_data()
+    {
+        QTest::addColumn<Handler>("running");
+        QTest::addColumn<int>("frames");
+        QTest::newRow("baud") << Handler(&SetModuleBaudRate) << 3;
+        QTest::newRow("clear") << Handler(&ClearModule) << 3;
+        QTest::newRow("write") << Handler(&WriteModule) << 8;
+        QTest::newRow("read") << Handler(&ReadModule) << 2;
+    }
+    void clicksDuringAnOperationDoNothing()
+    {
+        QFETCH(Handler, running);
+        QFETCH(int, frames);
+        ProtocolRig rig;
+        rig.ui.SetText(Control::Edit_Learn, QStringLiteral("0102"));
+        rig.ui.onDeliver = [&] {
+            for (Handler h : {&SetModuleBaudRate, &ReadModule, &ClearModule, &LearnReport, &WriteModule}) h(rig.p);
+        };
+        running(rig.p);
+        QCOMPARE(rig.port.writes.size(), frames);
+        QCOMPARE(rig.ui.boxes.size(), 1);  // only the first operation's confirmation
+    }
+
+    void buttonsComeBackOnlyAsTheStateAllows()
+    {
+        ProtocolRig rig;
+        rig.ui.onDeliver = [&] { rig.p.state.extracting = 1; };  // a dump began meanwhile
+        ClearModule(rig.p);
+        QVERIFY(rig.ModuleButtonsDisabled());
+        QVERIFY(!rig.ui.IsDisabled(Control::Button_TogglePort));
+        QVERIFY(!rig.p.state.operationRunning);
+    }
+
+    // The shell marks the shutdown, saves and closes the port inside a pause.
+    void closingTheWindowStopsAnOperation_data()
+    {
+        QTest::addColumn<Handler>("running");
+        QTest::newRow("baud") << Handler(&SetModuleBaudRate);
+        QTest::newRow("read") << Handler(&ReadModule);
+        QTest::newRow("clear") << Handler(&ClearModule);
+    }
+    void closingTheWindowStopsAnOperation()
+    {
+        QFETCH(Handler, running);
+        ProtocolRig rig;
+        rig.ui.onDeliver = [&] {
+            rig.p.state.shuttingDown = true;
+            rig.serial.sio_close(rig.p.state.portNumber);
+        };
+        running(rig.p);
+        QCOMPARE(rig.port.calls, QStringList({"sio_write(3,9)", "sio_close(3)"}));
+        QVERIFY(rig.ui.Log().isEmpty());
+        QVERIFY(!rig.p.state.operationRunning);
+    }
+};
+
+QTEST_GUILESS_MAIN(ModuleOperationsTest)
+#include "test_moduleoperations.moc"

@@ -1,0 +1,125 @@
+#include <QSignalSpy>
+#include <QtTest>
+
+#include "protocol/ModuleOperations.h"
+#include "tests/protocol/ProtocolRig.h"
+
+static QStringList ControlFrameSteps()
+{
+    QStringList steps{"box 写入数据|确认写入自定义数据", kEnter, "pause 100"};
+    for (const char* b : {"1", "2", "3"}) {
+        steps << QStringLiteral("write FD 66 66 66 66 AA AB A%1 BF").arg(b) << "pause 100";
+        steps << QStringLiteral("write FD 66 66 66 66 AA AB B%1 BF").arg(b) << "pause 100";
+    }
+    return steps << kExit << "pause 100";
+}
+
+class UploadTest : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void emptyTableSendsTheEightControlFrames()
+    {
+        ProtocolRig rig;
+        bool lockedDuringPauses = true;
+        rig.ui.onDeliver = [&] {
+            lockedDuringPauses &= rig.ModuleButtonsDisabled() && rig.ui.IsDisabled(Control::Button_TogglePort);
+        };
+        WriteModule(rig.p);
+        QVERIFY(SameSteps(rig.Steps(), ControlFrameSteps()));
+        QVector<int> bar;
+        for (int i = 1; i <= 96; ++i) bar << i;
+        QCOMPARE(rig.ui.positionHistory, bar << 100 << 0);
+        QVERIFY(lockedDuringPauses);
+        QVERIFY(!rig.ui.IsDisabled(Control::Button_WriteModule));
+        QVERIFY(!rig.ui.IsDisabled(Control::Button_TogglePort));
+    }
+
+    void recordsCarryTheirSlotInTheirBlock()
+    {
+        ProtocolRig rig;
+        rig.table.SetCellText(1, 1, QStringLiteral("11 22"));        // 开关01控制, on
+        rig.table.SetCellText(65, 2, QStringLiteral("11 22"));       // 场景0, off
+        rig.table.SetCellText(64, 2, QStringLiteral("11\u300022"));  // 开关32反馈, off
+        rig.table.SetCellText(66, 1, QStringLiteral("a0 b1"));       // 场景1, on
+        WriteModule(rig.p);
+        QStringList steps = ControlFrameSteps();
+        steps.insert(5, "write F7 F4 01 11 22");
+        steps.insert(6, "pause 50");
+        steps.insert(11, "write F7 F4 21 11 22");
+        steps.insert(12, "pause 50");
+        steps.insert(13, "write F7 F4 02 A0 B1");
+        steps.insert(14, "pause 50");
+        steps.insert(19, "write F7 F4 40 11 22");
+        steps.insert(20, "pause 50");
+        QVERIFY(SameSteps(rig.Steps(), steps));
+    }
+
+    void aBadCellStopsBeforeTheConfirmation_data()
+    {
+        QTest::addColumn<QStringList>("cells");  // "row:column:text"
+        QTest::addColumn<QStringList>("boxes");
+        QTest::addColumn<int>("row");
+        QTest::addColumn<int>("column");
+        QTest::newRow("odd on 开关02控制") << QStringList{"1:1:11", "3:1:123"}
+                                          << QStringList{"十六进制数据长度必须是偶数", "位置在开关02控制"} << 3 << 1;
+        QTest::newRow("earlier row wins") << QStringList{"10:1:0G", "9:2:G0"}
+                                          << QStringList{"无效的十六进制字符: G", "位置在开关05控制"} << 9 << 2;
+        QTest::newRow("column 1 first") << QStringList{"96:2:1", "96:1:0 g"}
+                                        << QStringList{"无效的十六进制字符: G", "位置在场景31"} << 96 << 1;
+    }
+    void aBadCellStopsBeforeTheConfirmation()
+    {
+        QFETCH(QStringList, cells);
+        QFETCH(QStringList, boxes);
+        QFETCH(int, row);
+        QFETCH(int, column);
+        ProtocolRig rig;
+        for (const QString& cell : cells) {
+            const QStringList f = cell.split(QLatin1Char(':'));
+            rig.table.SetCellText(f[0].toInt(), f[1].toInt(), f[2]);
+        }
+        QSignalSpy current(&rig.table, &ConfigTable::currentCellRequested);
+        WriteModule(rig.p);
+        QCOMPARE(rig.ui.BoxTexts(), boxes);
+        QCOMPARE(rig.ui.boxes.at(1).caption, QStringLiteral("信息："));
+        QCOMPARE(current.size(), 1);
+        QCOMPARE(current.at(0), QVariantList({row, column}));
+        QVERIFY(rig.port.writes.isEmpty());
+        QVERIFY(rig.ui.disabled.isEmpty());
+    }
+
+    void cellsAreReadWhenTheirTurnComes()
+    {
+        ProtocolRig rig;
+        rig.table.SetCellText(1, 1, QStringLiteral("11"));
+        rig.table.SetCellText(3, 1, QStringLiteral("33"));
+        rig.ui.onDeliver = [&] {
+            rig.table.SetCellText(1, 1, QStringLiteral("99"));
+            rig.table.SetCellText(3, 1, QStringLiteral("3"));  // no longer converts: its box, a zero-length write
+        };
+        WriteModule(rig.p);
+        const QStringList written = rig.port.WrittenHex();
+        QCOMPARE(written.mid(2, 3), QStringList({"F7 F4 01 99", "", "FD 66 66 66 66 AA AB B1 BF"}));
+        QCOMPARE(written.size(), 10);  // the upload went on to the exit frame
+        QCOMPARE(rig.ui.BoxTexts().last(), QStringLiteral("十六进制数据长度必须是偶数"));
+    }
+
+    void closingTheWindowMidUploadStopsTheWrites()
+    {
+        ProtocolRig rig;
+        for (int row = 1; row <= 96; ++row) rig.table.SetCellText(row, 1, QStringLiteral("AB"));
+        rig.ui.onDeliver = [&] {
+            if (rig.port.writes.size() < 40 || rig.p.state.shuttingDown) return;
+            rig.p.state.shuttingDown = true;
+            rig.serial.sio_close(rig.p.state.portNumber);
+        };
+        WriteModule(rig.p);
+        QCOMPARE(rig.port.writes.size(), 40);
+        QCOMPARE(rig.port.calls.last(), QStringLiteral("sio_close(3)"));
+        QVERIFY(!rig.ui.positionHistory.contains(100));
+        QVERIFY(!rig.p.state.operationRunning);
+    }
+};
+
+QTEST_GUILESS_MAIN(UploadTest)
+#include "test_upload.moc"
