@@ -1,0 +1,62 @@
+#include "app/Shell.h"
+
+#include "app/Program.h"
+#include "config/ConfigTable.h"
+#include "config/FileHandlers.h"
+#include "config/ReceiveTick.h"
+#include "protocol/ModuleOperations.h"
+#include "serial/PortConnection.h"
+#include "serial/SerialLibrary.h"
+
+void OnMainWindowCreated(Program& p)
+{
+    p.ui.ApplyTheme(2);
+    RefreshPortList(p);
+    FillBaudLists(p);
+    InitTable(p.table);
+    p.state.portOpen = 0;
+    p.ui.SetCaption(Control::Button_TogglePort, QStringLiteral("开启"));
+    p.state.portNumber = -1;
+    p.state.currentFilePath = DefaultTableFilePath();
+    // A missing or unreadable file leaves the laid-out table; nobody is told.
+    LoadCurrentTable(p);
+    ShowCurrentFileInTitle(p);
+    DisableModuleButtons(p);
+}
+
+void OnMainWindowDestroyed(Program& p)
+{
+    // First, so an operation pausing underneath stops sending at once.
+    p.state.shuttingDown = true;
+    SaveCurrentTable(p);
+    if (p.state.portOpen == 1) p.serial.sio_close(p.state.portNumber);
+}
+
+void ClearDisplay(Program& p) { p.ui.SetText(Control::Edit_Display, QString()); }
+
+void SaveBeforeFatal(Program& p)
+{
+    // Before the start-up load has named the file there is nothing of the
+    // user's to keep, and saving would overwrite a file not yet read.
+    if (!p.state.currentFilePath.isEmpty()) SaveCurrentTable(p);
+}
+
+WindowHandlers MakeWindowHandlers(Program& p)
+{
+    WindowHandlers h;
+    h.created = [&p] { OnMainWindowCreated(p); };
+    h.destroyed = [&p] { OnMainWindowDestroyed(p); };
+    h.setBaudRateClicked = [&p] { SetModuleBaudRate(p); };
+    h.learnClicked = [&p] { LearnReport(p); };
+    h.clearModuleClicked = [&p] { ClearModule(p); };
+    h.readModuleClicked = [&p] { ReadModule(p); };
+    h.writeModuleClicked = [&p] { WriteModule(p); };
+    h.openFileClicked = [&p] { OpenFile(p); };
+    h.saveFileClicked = [&p] { SaveFile(p); };
+    h.saveAsClicked = [&p] { SaveAs(p); };
+    h.togglePortClicked = [&p] { TogglePort(p); };
+    h.clearDisplayClicked = [&p] { ClearDisplay(p); };
+    h.portListAboutToDropDown = [&p] { RefreshPortList(p); };
+    h.receiveTimerTick = [&p] { ReceiveTick(p); };
+    return h;
+}

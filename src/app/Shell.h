@@ -1,0 +1,21 @@
+#pragma once
+// The shell's handlers: what the main window does when it is created and when
+// it closes, the clear-log button, and the binding of every window event to
+// the handler that owns it.
+
+#include "ui/WindowHandlers.h"
+
+struct Program;
+
+// Theme, port and baud lists, table layout, port state, current file "data.dat"
+// loaded, title, module buttons disabled: the window's state before it first shows.
+void OnMainWindowCreated(Program& p);
+// Marks the program as shutting down, saves the table to the current file and
+// closes the port when it is open. Asks nothing and reports nothing.
+void OnMainWindowDestroyed(Program& p);
+// The clear-log button: empties the log box and nothing else.
+void ClearDisplay(Program& p);
+// Every event of the main window bound to its handler on `p`.
+WindowHandlers MakeWindowHandlers(Program& p);
+// What a fatal report does before the process ends: keep the table on disk.
+void SaveBeforeFatal(Program& p);

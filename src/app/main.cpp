@@ -1,0 +1,51 @@
+// Velmora: start-up, the message loop, and the program's end.
+
+#include <QElapsedTimer>
+#include <cstdio>
+#include <memory>
+#include <vector>
+
+#include "app/Program.h"
+#include "app/Shell.h"
+#include "app/TerminationSignals.h"
+#include "config/ConfigTable.h"
+#include "serial/BuiltinProviders.h"
+#include "serial/SerialLibrary.h"
+#include "ui/Desktop.h"
+
+int main(int argc, char** argv)
+{
+    QElapsedTimer sinceStart;
+    sinceStart.start();
+
+    Desktop desktop(argc, argv);
+
+    std::vector<std::unique_ptr<LibraryProvider>> providers = MakeBuiltinProviders();
+    QVector<LibraryProvider*> providerList;
+    for (const auto& provider : providers) providerList << provider.get();
+    SerialLibrary serial(desktop.Ui(), providerList);
+    ConfigTable table;
+    Program program{AppState{}, desktop.Ui(), serial, table};
+    serial.SetBeforeFatal([&program] { SaveBeforeFatal(program); });
+
+    TerminationSignals terminate([&desktop] { desktop.CloseMainWindow(); });
+
+    if (!desktop.CreateMainWindow(table, MakeWindowHandlers(program)))
+        desktop.Ui().FatalReport(-1, QStringLiteral("载入启动窗口失败"), QStringLiteral("main: CreateMainWindow"));
+
+    // For the start-up benchmark and scripted runs: say when the window first
+    // shows, and optionally close it right away the normal way.
+    const bool announce = qEnvironmentVariableIntValue("VELMORA_ANNOUNCE_SHOWN") == 1;
+    const bool exitAfterShow = qEnvironmentVariableIntValue("VELMORA_EXIT_AFTER_SHOW") == 1;
+    std::function<void()> firstShown;
+    if (announce || exitAfterShow) {
+        firstShown = [&] {
+            std::printf("velmora: shown after %lld ms\n", static_cast<long long>(sinceStart.elapsed()));
+            std::fflush(stdout);
+            if (exitAfterShow) desktop.CloseMainWindow();
+        };
+    }
+    desktop.ShowMainWindow(firstShown);
+    desktop.Exec();
+    return 0;
+}

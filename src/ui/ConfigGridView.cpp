@@ -1,0 +1,210 @@
+#include "ui/ConfigGridView.h"
+
+#include <QAbstractTableModel>
+#include <QHeaderView>
+#include <QLineEdit>
+#include <QPointer>
+#include <QStyledItemDelegate>
+
+#include "config/ConfigTable.h"
+
+// The table's cells minus its fixed header row and title column, which are
+// served as header data instead. Any change of the table's shape is passed on
+// as a reset, since a loaded file may bring a table of another size.
+class GridCells : public QAbstractTableModel {
+public:
+    explicit GridCells(ConfigTable& table, QObject* parent) : QAbstractTableModel(parent), table_(table)
+    {
+        connect(&table_, &QAbstractItemModel::dataChanged, this,
+                [this](const QModelIndex& from, const QModelIndex& to, const QList<int>& roles) {
+                    ForwardChange(from, to, roles);
+                });
+        connect(&table_, &QAbstractItemModel::headerDataChanged, this, [this] { Reset(); });
+        connect(&table_, &QAbstractItemModel::modelAboutToBeReset, this, [this] { beginResetModel(); });
+        connect(&table_, &QAbstractItemModel::modelReset, this, [this] { endResetModel(); });
+        connect(&table_, &QAbstractItemModel::layoutChanged, this, [this] { Reset(); });
+        connect(&table_, &QAbstractItemModel::rowsInserted, this, [this] { Reset(); });
+        connect(&table_, &QAbstractItemModel::rowsRemoved, this, [this] { Reset(); });
+        connect(&table_, &QAbstractItemModel::columnsInserted, this, [this] { Reset(); });
+        connect(&table_, &QAbstractItemModel::columnsRemoved, this, [this] { Reset(); });
+    }
+
+    int RowOffset() const { return table_.FixedRowCount() > 0 ? 1 : 0; }
+    int ColumnOffset() const { return table_.FixedColumnCount() > 0 ? 1 : 0; }
+
+    int rowCount(const QModelIndex& parent = QModelIndex()) const override
+    {
+        return parent.isValid() ? 0 : qMax(0, table_.RowCount() - RowOffset());
+    }
+    int columnCount(const QModelIndex& parent = QModelIndex()) const override
+    {
+        return parent.isValid() ? 0 : qMax(0, table_.ColumnCount() - ColumnOffset());
+    }
+
+    QModelIndex SourceOf(const QModelIndex& i) const
+    {
+        return table_.index(i.row() + RowOffset(), i.column() + ColumnOffset());
+    }
+
+    QVariant data(const QModelIndex& i, int role) const override
+    {
+        if (!i.isValid()) return {};
+        return table_.data(SourceOf(i), role);
+    }
+    bool setData(const QModelIndex& i, const QVariant& value, int role) override
+    {
+        if (!i.isValid() || role != Qt::EditRole) return false;
+        return table_.setData(SourceOf(i), value, role);
+    }
+    Qt::ItemFlags flags(const QModelIndex& i) const override
+    {
+        return i.isValid() ? table_.flags(SourceOf(i)) : Qt::NoItemFlags;
+    }
+
+    QVariant headerData(int section, Qt::Orientation orientation, int role) const override
+    {
+        if (role != Qt::DisplayRole && role != Qt::TextAlignmentRole) return {};
+        const QModelIndex source = orientation == Qt::Horizontal
+            ? table_.index(0, section + ColumnOffset())
+            : table_.index(section + RowOffset(), 0);
+        return table_.data(source, role);
+    }
+
+private:
+    void Reset()
+    {
+        beginResetModel();
+        endResetModel();
+    }
+
+    void ForwardChange(const QModelIndex& from, const QModelIndex& to, const QList<int>& roles)
+    {
+        const int ro = RowOffset();
+        const int co = ColumnOffset();
+        if (ro && from.row() < ro) Q_EMIT headerDataChanged(Qt::Horizontal, 0, qMax(0, columnCount() - 1));
+        if (co && from.column() < co) Q_EMIT headerDataChanged(Qt::Vertical, 0, qMax(0, rowCount() - 1));
+        const int r1 = qMax(from.row() - ro, 0), c1 = qMax(from.column() - co, 0);
+        const int r2 = to.row() - ro, c2 = to.column() - co;
+        if (r2 >= r1 && c2 >= c1) Q_EMIT dataChanged(index(r1, c1), index(r2, c2), roles);
+    }
+
+    ConfigTable& table_;
+};
+
+// A plain line editor that hands every keystroke to the table at once, so an
+// upload or a save started while the editor is open sees what is typed.
+class GridCellDelegate : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+    QWidget* createEditor(QWidget* parent, const QStyleOptionViewItem&, const QModelIndex&) const override
+    {
+        auto* editor = new QLineEdit(parent);
+        editor->setFrame(false);
+        auto* self = const_cast<GridCellDelegate*>(this);
+        connect(editor, &QLineEdit::textEdited, self, [self, editor] { Q_EMIT self->commitData(editor); });
+        self->open_ = editor;
+        return editor;
+    }
+
+    void setEditorData(QWidget* editor, const QModelIndex& index) const override
+    {
+        auto* line = static_cast<QLineEdit*>(editor);
+        const QString text = index.data(Qt::EditRole).toString();
+        // Our own commit comes back as a change of the cell; rewriting the
+        // editor then would throw the caret to the end while the user types.
+        if (line->text() != text) line->setText(text);
+    }
+
+    void setModelData(QWidget* editor, QAbstractItemModel* model, const QModelIndex& index) const override
+    {
+        auto* line = static_cast<QLineEdit*>(editor);
+        if (model->data(index, Qt::EditRole).toString() != line->text()) model->setData(index, line->text(), Qt::EditRole);
+    }
+
+    void CloseOpenEditor()
+    {
+        if (!open_) return;
+        QWidget* editor = open_;
+        open_.clear();
+        Q_EMIT commitData(editor);
+        Q_EMIT closeEditor(editor, QAbstractItemDelegate::NoHint);
+    }
+
+private:
+    QPointer<QLineEdit> open_;
+};
+
+ConfigGridView::ConfigGridView(ConfigTable& table, QWidget* parent)
+    : QTableView(parent), table_(table), cells_(new GridCells(table, this)), delegate_(new GridCellDelegate(this))
+{
+    setModel(cells_);
+    setItemDelegate(delegate_);
+    setWordWrap(false);
+    setTabKeyNavigation(false);  // Tab moves on to the next control of the window
+    setSelectionMode(QAbstractItemView::SingleSelection);
+    setEditTriggers(QAbstractItemView::DoubleClicked | QAbstractItemView::EditKeyPressed
+                    | QAbstractItemView::AnyKeyPressed | QAbstractItemView::SelectedClicked);
+    setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
+
+    QPalette pal = palette();
+    pal.setColor(QPalette::Base, Qt::white);
+    pal.setColor(QPalette::Text, Qt::black);
+    setPalette(pal);
+
+    for (QHeaderView* header : {horizontalHeader(), verticalHeader()}) {
+        header->setSectionResizeMode(QHeaderView::Fixed);
+        header->setMinimumSectionSize(1);
+        header->setHighlightSections(false);
+        header->setSectionsClickable(false);
+    }
+    verticalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+
+    connect(&table_, &ConfigTable::geometryChanged, this, &ConfigGridView::ApplyGeometry);
+    connect(cells_, &QAbstractItemModel::modelReset, this, &ConfigGridView::ApplyGeometry);
+    connect(&table_, &ConfigTable::currentCellRequested, this, &ConfigGridView::FocusCell);
+    connect(&table_, &ConfigTable::editingEndRequested, this, &ConfigGridView::EndEditing);
+    ApplyGeometry();
+}
+
+ConfigGridView::~ConfigGridView() = default;
+
+QModelIndex ConfigGridView::IndexOfCell(int row, int column) const
+{
+    return cells_->index(row - cells_->RowOffset(), column - cells_->ColumnOffset());
+}
+
+QPoint ConfigGridView::CellOfIndex(const QModelIndex& index) const
+{
+    return QPoint(index.column() + cells_->ColumnOffset(), index.row() + cells_->RowOffset());
+}
+
+void ConfigGridView::ApplyGeometry()
+{
+    const int ro = cells_->RowOffset();
+    const int co = cells_->ColumnOffset();
+    horizontalHeader()->setVisible(ro > 0);
+    verticalHeader()->setVisible(co > 0);
+    if (ro) horizontalHeader()->setFixedHeight(table_.RowHeight(0));
+    if (co) verticalHeader()->setFixedWidth(table_.ColumnWidth(0));
+    for (int c = 0; c < cells_->columnCount(); ++c) horizontalHeader()->resizeSection(c, table_.ColumnWidth(c + co));
+    for (int r = 0; r < cells_->rowCount(); ++r) verticalHeader()->resizeSection(r, table_.RowHeight(r + ro));
+}
+
+void ConfigGridView::FocusCell(int row, int column)
+{
+    const int ro = cells_->RowOffset();
+    const int co = cells_->ColumnOffset();
+    // A fixed cell has no place of its own in the view: show its row or column.
+    const QModelIndex target = cells_->index(qMax(row, ro) - ro, qMax(column, co) - co);
+    if (!target.isValid()) return;
+    if (row >= ro && column >= co) setCurrentIndex(target);
+    scrollTo(target);
+    setFocus(Qt::OtherFocusReason);
+}
+
+void ConfigGridView::EndEditing()
+{
+    delegate_->CloseOpenEditor();
+    clearSelection();
+}

@@ -1,0 +1,36 @@
+#pragma once
+// The configuration grid: a view of the ConfigTable in which the table's
+// fixed header row and title column are the view's own headers, so they never
+// scroll away, and every other cell is edited in place. The table stays the
+// only copy of the codes: an edit reaches it with every keystroke.
+
+#include <QTableView>
+
+class ConfigTable;
+class GridCells;
+class GridCellDelegate;
+
+class ConfigGridView : public QTableView {
+    Q_OBJECT
+public:
+    explicit ConfigGridView(ConfigTable& table, QWidget* parent = nullptr);
+    ~ConfigGridView() override;
+
+    ConfigTable& Table() const { return table_; }
+    // View index of the table's cell (row, column); invalid for a fixed cell.
+    QModelIndex IndexOfCell(int row, int column) const;
+    // The table's (row, column) shown at a view index.
+    QPoint CellOfIndex(const QModelIndex& index) const;
+
+    // Focuses the table's cell (row, column) and scrolls it into view.
+    void FocusCell(int row, int column);
+    // Commits and closes an open editor.
+    void EndEditing();
+
+private:
+    void ApplyGeometry();
+
+    ConfigTable& table_;
+    GridCells* cells_;
+    GridCellDelegate* delegate_;
+};

@@ -1,0 +1,75 @@
+#include "ui/Desktop.h"
+
+#include <QApplication>
+#include <QLibraryInfo>
+#include <QLocale>
+#include <QScreen>
+#include <QSessionManager>
+#include <QTranslator>
+
+#include "ui/MainWindow.h"
+#include "ui/QtUiServices.h"
+
+struct Desktop::Impl {
+    Impl(int& argc, char** argv) : app(argc, argv) {}
+    QApplication app;
+    QTranslator qtTranslator;
+    QtUiServices services;
+    std::unique_ptr<MainWindow> window;
+};
+
+Desktop::Desktop(int& argc, char** argv) : d(std::make_unique<Impl>(argc, argv))
+{
+    // The standard buttons of boxes and dialogs speak Chinese like the rest of the program.
+    if (d->qtTranslator.load(QLocale(QLocale::Chinese, QLocale::China), QStringLiteral("qtbase"), QStringLiteral("_"),
+                             QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        QCoreApplication::installTranslator(&d->qtTranslator);
+
+    // The end of the desktop session closes the window like the user would,
+    // so the table is saved; so does a quit that comes from anywhere else.
+    QObject::connect(&d->app, &QGuiApplication::commitDataRequest, &d->app,
+                     [this](QSessionManager&) { CloseMainWindow(); });
+    QObject::connect(&d->app, &QCoreApplication::aboutToQuit, &d->app, [this] {
+        if (d->window && !d->window->DestroyedHandlerRan()) d->window->close();
+    });
+}
+
+Desktop::~Desktop()
+{
+    d->services.Attach(nullptr);
+    d->window.reset();
+}
+
+UiServices& Desktop::Ui() { return d->services; }
+
+bool Desktop::CreateMainWindow(ConfigTable& table, WindowHandlers handlers)
+{
+    if (!QGuiApplication::primaryScreen()) return false;
+    d->window = std::make_unique<MainWindow>(table, std::move(handlers));
+    d->services.Attach(d->window.get());
+    d->window->RunCreatedHandler();
+    return true;
+}
+
+void Desktop::ShowMainWindow(std::function<void()> firstShown)
+{
+    if (!d->window) return;
+    d->window->SetFirstShown(std::move(firstShown));
+    d->window->show();
+}
+
+void Desktop::CloseMainWindow()
+{
+    if (d->window) d->window->close();
+    QCoreApplication::exit(0);
+}
+
+int Desktop::Exec()
+{
+    int result = 0;
+    if (d->window && !d->window->DestroyedHandlerRan()) result = QApplication::exec();
+    // The window goes while everything it shows still exists.
+    d->services.Attach(nullptr);
+    d->window.reset();
+    return result;
+}

@@ -1,0 +1,35 @@
+#pragma once
+// The program's desktop: the Qt application with its Chinese standard
+// buttons, the interface services and the main window. Kept free of widget
+// headers so the program's entry can hold it.
+
+#include <functional>
+#include <memory>
+
+#include "ui/UiServices.h"
+#include "ui/WindowHandlers.h"
+
+class ConfigTable;
+
+class Desktop {
+public:
+    Desktop(int& argc, char** argv);
+    ~Desktop();
+
+    UiServices& Ui();
+
+    // Makes the main window bound to `handlers` and runs its created handler;
+    // false when the window could not be made.
+    bool CreateMainWindow(ConfigTable& table, WindowHandlers handlers);
+    // Shows the window; `firstShown` runs once it has first been drawn.
+    void ShowMainWindow(std::function<void()> firstShown = {});
+    // Closes the main window the normal way (its destroyed handler runs once)
+    // and ends every event loop, also that of a box that is showing.
+    void CloseMainWindow();
+    // Runs until the main window has closed, then lets the window go.
+    int Exec();
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> d;
+};

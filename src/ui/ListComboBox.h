@@ -1,0 +1,32 @@
+#pragma once
+// The window's drop-down combo boxes: an editable text field over a list that
+// only the program fills. Typing selects nothing and inserts nothing; the
+// program can run a handler just before the list drops down.
+
+#include <QComboBox>
+#include <functional>
+
+class ListComboBox : public QComboBox {
+    Q_OBJECT
+public:
+    explicit ListComboBox(QWidget* parent = nullptr);
+
+    // Runs each time the user opens the list, before the list is shown.
+    void SetAboutToDropDown(std::function<void()> handler);
+
+    // Index of the chosen list item; -1 when none, also once the user has
+    // typed into the text field after choosing.
+    int SelectedIndex() const;
+    // Chooses item `index` (or none for -1) and puts its text in the field.
+    void Select(int index);
+    // Appends an item without changing the selection or the typed text.
+    int Append(const QString& text, int data, const QString& toolTip);
+    // Removes every item and empties the text field.
+    void Clear();
+
+    void showPopup() override;
+
+private:
+    std::function<void()> aboutToDropDown_;
+    bool typedSinceChoice_ = false;
+};

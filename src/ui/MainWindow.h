@@ -1,0 +1,78 @@
+#pragma once
+// The program's one window: a fixed layout of 22 controls in four bands (port
+// group, log box and module-baud setting; learn box; configuration grid; file
+// and module buttons over the progress bar) and the binding of its events to
+// the handlers it is given.
+
+#include <QObject>
+#include <QString>
+#include <QWidget>
+#include <array>
+
+#include "ui/UiServices.h"
+#include "ui/WindowHandlers.h"
+
+class ConfigTable;
+class ConfigGridView;
+class ListComboBox;
+class QTimer;
+
+// The window's file dialog has no visible area; it keeps its settings and the
+// file name last confirmed from one showing to the next.
+class CommonFileDialog : public QObject {
+    Q_OBJECT
+public:
+    using QObject::QObject;
+    int kind = 0;  // 0 open, 1 save
+    QString defaultExtension;
+    QString fileName;  // full path last confirmed
+};
+
+class MainWindow : public QWidget {
+    Q_OBJECT
+public:
+    static constexpr int kOuterWidth = 740;
+    static constexpr int kOuterHeight = 818;
+
+    MainWindow(ConfigTable& table, WindowHandlers handlers, QWidget* parent = nullptr);
+    ~MainWindow() override;
+
+    // Runs the created handler; call once, after construction and before the first show.
+    void RunCreatedHandler();
+    // Called once, after the window has first been drawn.
+    void SetFirstShown(std::function<void()> callback);
+    // While blocked no handler runs (a fatal report is showing, or the window closed).
+    void SetHandlersBlocked(bool blocked) { blocked_ = blocked; }
+    bool HandlersBlocked() const { return blocked_; }
+    bool DestroyedHandlerRan() const { return closed_; }
+
+    // The widget of a control; nullptr for the timer, the file dialog and the window.
+    QWidget* Widget(Control c) const;
+    ListComboBox* Combo(Control c) const;
+    QTimer* ReceiveTimer() const { return timer_; }
+    CommonFileDialog* FileDialog() const { return dialog_; }
+    ConfigGridView* Grid() const { return grid_; }
+
+    // Centre of the screen by the window's outer size, as integer halves.
+    static QPoint CentredPosition(const QRect& screen);
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    bool event(QEvent* event) override;
+    void moveEvent(QMoveEvent* event) override;
+
+private:
+    void Run(const std::function<void()>& handler);
+    void FitOuterSize();
+
+    WindowHandlers handlers_;
+    std::array<QWidget*, int(Control::MainWindow) + 1> widgets_{};
+    QTimer* timer_ = nullptr;
+    CommonFileDialog* dialog_ = nullptr;
+    ConfigGridView* grid_ = nullptr;
+    std::function<void()> firstShown_;
+    bool shown_ = false;
+    bool blocked_ = false;
+    bool closed_ = false;
+    QMargins appliedFrame_;
+};

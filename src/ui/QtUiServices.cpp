@@ -1,0 +1,372 @@
+#include "ui/QtUiServices.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QTextBlock>
+#include <QTimer>
+#include <cstdio>
+#include <cstdlib>
+
+#include "ui/ListComboBox.h"
+#include "ui/MainWindow.h"
+
+namespace {
+
+// The program writes "\r\n" line breaks; the log box shows each as one break
+// and gives it back as "\r\n", so what was appended reads back unchanged.
+QString ToDisplay(const QString& text)
+{
+    QString out = text;
+    out.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    out.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+    return out;
+}
+
+QString FromDisplay(QString text)
+{
+    text.replace(QChar::ParagraphSeparator, QLatin1Char('\n'));
+    text.replace(QChar::LineSeparator, QLatin1Char('\n'));
+    text.replace(QLatin1Char('\n'), QStringLiteral("\r\n"));
+    return text;
+}
+
+QString EscapeMnemonics(QString text) { return text.replace(QLatin1Char('&'), QStringLiteral("&&")); }
+QString UnescapeMnemonics(QString text) { return text.replace(QStringLiteral("&&"), QStringLiteral("&")); }
+
+}  // namespace
+
+MessageBoxRequest MessageBoxRequestFor(const QString& text, int flags, const QString& caption)
+{
+    MessageBoxRequest r;
+    r.text = ToDisplay(text);
+    r.caption = caption.isEmpty() ? QStringLiteral("信息：") : caption;
+    switch (flags & 0xF) {
+    case 1: r.buttons = QMessageBox::Ok | QMessageBox::Cancel; break;
+    case 2: r.buttons = QMessageBox::Abort | QMessageBox::Retry | QMessageBox::Ignore; break;
+    case 3: r.buttons = QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel; break;
+    case 4: r.buttons = QMessageBox::Yes | QMessageBox::No; break;
+    case 5: r.buttons = QMessageBox::Retry | QMessageBox::Cancel; break;
+    default: r.buttons = QMessageBox::Ok; break;
+    }
+    switch (flags & 0xF0) {
+    case 0x10: r.icon = QMessageBox::Critical; break;
+    case 0x20: r.icon = QMessageBox::Question; break;
+    case 0x30: r.icon = QMessageBox::Warning; break;
+    case 0x40: r.icon = QMessageBox::Information; break;
+    default: r.icon = QMessageBox::NoIcon; break;
+    }
+    return r;
+}
+
+int MessageBoxResultFor(QMessageBox::StandardButton button)
+{
+    switch (button) {
+    case QMessageBox::Ok: return MessageBoxResult::Ok;
+    case QMessageBox::Cancel: return MessageBoxResult::Cancel;
+    case QMessageBox::Abort: return MessageBoxResult::Abort;
+    case QMessageBox::Retry: return MessageBoxResult::Retry;
+    case QMessageBox::Ignore: return MessageBoxResult::Ignore;
+    case QMessageBox::Yes: return MessageBoxResult::Yes;
+    case QMessageBox::No: return MessageBoxResult::No;
+    default: return MessageBoxResult::Ok;
+    }
+}
+
+QString FatalReportText(int code, const QString& message, const QString& where)
+{
+    QString text = QStringLiteral("运行时出错!\r\n");
+    if (code >= 0) text += QStringLiteral("\r\n错误代码：%1\r\n").arg(code);
+    if (!message.isEmpty()) text += QStringLiteral("\r\n错误信息：") + message + QStringLiteral("\r\n");
+    text += where + QStringLiteral("\r\n");
+    return text;
+}
+
+QString ThemeStyleSheet(int variant, const QColor& face)
+{
+    QColor frame;
+    switch (variant) {
+    case 1: frame = QColor(123, 158, 189); break;
+    case 2: frame = QColor(164, 185, 127); break;
+    case 3: frame = QColor(198, 197, 215); break;
+    default: return QString();
+    }
+    const QColor disabled(qMax(face.red() - 32, 0), qMax(face.green() - 32, 0), qMax(face.blue() - 32, 0));
+    const QString on = frame.name();
+    const QString off = disabled.name();
+    return QStringLiteral(
+               "QPushButton { border: 1px solid %1; border-radius: 2px; background: palette(button);"
+               " padding: 2px 4px; }\n"
+               "QPushButton:hover { background: palette(light); }\n"
+               "QPushButton:pressed { background: palette(midlight); }\n"
+               "QPushButton:disabled { border-color: %2; }\n"
+               "QLineEdit, QPlainTextEdit { border: 1px solid %1; background: white; color: black; }\n"
+               "QLineEdit:disabled, QPlainTextEdit:disabled { border-color: %2; }\n"
+               "QComboBox { border: 1px solid %1; background: white; color: black; padding: 1px 2px; }\n"
+               "QComboBox:disabled { border-color: %2; }\n"
+               "QComboBox QAbstractItemView { border: 1px solid %1; }\n"
+               "QGroupBox { border: 1px solid %1; margin-top: 7px; }\n"
+               "QGroupBox:disabled { border-color: %2; }\n"
+               "QGroupBox::title { subcontrol-origin: margin; left: 8px; padding: 0 2px; }\n")
+        .arg(on, off);
+}
+
+QtUiServices::QtUiServices(std::unique_ptr<BoxPresenter> presenter)
+    : presenter_(presenter ? std::move(presenter) : std::make_unique<DialogBoxPresenter>()),
+      exitProcess_([](int code) {
+          std::fflush(nullptr);
+          std::_Exit(code);
+      })
+{
+    clock_.start();
+}
+
+QtUiServices::~QtUiServices() = default;
+
+void QtUiServices::Attach(MainWindow* window)
+{
+    window_ = window;
+    if (window) {
+        window->FileDialog()->kind = dialogKind_;
+        window->FileDialog()->defaultExtension = defaultExtension_;
+        window->FileDialog()->fileName = fileName_;
+    }
+}
+
+MainWindow* QtUiServices::Window() const { return window_; }
+
+void QtUiServices::SetProcessExit(std::function<void(int)> exitProcess) { exitProcess_ = std::move(exitProcess); }
+
+QWidget* QtUiServices::WidgetOf(Control c) const
+{
+    if (!window_) return nullptr;
+    if (c == Control::MainWindow) return window_;
+    return window_->Widget(c);
+}
+
+void QtUiServices::SetDisabled(Control c, bool disabled)
+{
+    if (QWidget* w = WidgetOf(c)) w->setEnabled(!disabled);
+}
+
+bool QtUiServices::IsDisabled(Control c) const
+{
+    QWidget* w = WidgetOf(c);
+    return w && !w->isEnabled();
+}
+
+void QtUiServices::SetCaption(Control c, const QString& text)
+{
+    QWidget* w = WidgetOf(c);
+    if (auto* button = qobject_cast<QAbstractButton*>(w)) button->setText(EscapeMnemonics(text));
+    else if (auto* group = qobject_cast<QGroupBox*>(w)) group->setTitle(EscapeMnemonics(text));
+    else if (auto* label = qobject_cast<QLabel*>(w)) label->setText(text);
+    else if (c == Control::MainWindow && w) w->setWindowTitle(text);
+}
+
+QString QtUiServices::GetCaption(Control c) const
+{
+    QWidget* w = WidgetOf(c);
+    if (auto* button = qobject_cast<QAbstractButton*>(w)) return UnescapeMnemonics(button->text());
+    if (auto* group = qobject_cast<QGroupBox*>(w)) return UnescapeMnemonics(group->title());
+    if (auto* label = qobject_cast<QLabel*>(w)) return label->text();
+    if (c == Control::MainWindow && w) return w->windowTitle();
+    return QString();
+}
+
+QString QtUiServices::GetTitle() const { return window_ ? window_->windowTitle() : QString(); }
+
+void QtUiServices::SetTitle(const QString& text)
+{
+    if (window_) window_->setWindowTitle(text);
+}
+
+QString QtUiServices::GetText(Control c) const
+{
+    QWidget* w = WidgetOf(c);
+    if (auto* box = qobject_cast<QPlainTextEdit*>(w)) return FromDisplay(box->document()->toRawText());
+    if (auto* line = qobject_cast<QLineEdit*>(w)) return line->text();
+    if (auto* combo = qobject_cast<QComboBox*>(w)) return combo->currentText();
+    return QString();
+}
+
+void QtUiServices::SetText(Control c, const QString& text)
+{
+    QWidget* w = WidgetOf(c);
+    if (auto* box = qobject_cast<QPlainTextEdit*>(w)) box->setPlainText(ToDisplay(text));
+    else if (auto* line = qobject_cast<QLineEdit*>(w)) line->setText(text);
+    else if (auto* combo = qobject_cast<QComboBox*>(w)) combo->setEditText(text);
+}
+
+void QtUiServices::AppendText(Control c, const QString& text)
+{
+    QWidget* w = WidgetOf(c);
+    if (auto* box = qobject_cast<QPlainTextEdit*>(w)) {
+        // Whatever the user selected or where the caret was: the text goes to
+        // the very end, the caret follows it, and the focus stays where it is.
+        QTextCursor cursor(box->document());
+        cursor.movePosition(QTextCursor::End);
+        cursor.insertText(ToDisplay(text));
+        box->setTextCursor(cursor);
+        box->ensureCursorVisible();
+    } else if (auto* line = qobject_cast<QLineEdit*>(w)) {
+        line->setText(line->text() + text);
+        line->end(false);
+    }
+}
+
+void QtUiServices::MoveCaretToEnd(Control c)
+{
+    QWidget* w = WidgetOf(c);
+    if (auto* box = qobject_cast<QPlainTextEdit*>(w)) {
+        box->moveCursor(QTextCursor::End);
+        box->ensureCursorVisible();
+    } else if (auto* line = qobject_cast<QLineEdit*>(w)) {
+        line->end(false);
+    }
+}
+
+void QtUiServices::ComboClear(Control c)
+{
+    if (ListComboBox* combo = window_ ? window_->Combo(c) : nullptr) combo->Clear();
+}
+
+int QtUiServices::ComboAddItem(Control c, const QString& text, int data, const QString& toolTip)
+{
+    ListComboBox* combo = window_ ? window_->Combo(c) : nullptr;
+    return combo ? combo->Append(text, data, toolTip) : -1;
+}
+
+int QtUiServices::ComboCount(Control c) const
+{
+    ListComboBox* combo = window_ ? window_->Combo(c) : nullptr;
+    return combo ? combo->count() : 0;
+}
+
+QString QtUiServices::ComboItemText(Control c, int index) const
+{
+    ListComboBox* combo = window_ ? window_->Combo(c) : nullptr;
+    if (!combo || index < 0 || index >= combo->count()) return QString();
+    return combo->itemText(index);
+}
+
+int QtUiServices::GetSelection(Control c) const
+{
+    ListComboBox* combo = window_ ? window_->Combo(c) : nullptr;
+    return combo ? combo->SelectedIndex() : -1;
+}
+
+void QtUiServices::SetSelection(Control c, int index)
+{
+    ListComboBox* combo = window_ ? window_->Combo(c) : nullptr;
+    if (!combo) return;
+    const int last = combo->count() - 1;
+    if (index < -1) index = -1;
+    if (index > last) index = last;
+    combo->Select(index);
+}
+
+void QtUiServices::SetPosition(Control c, int value)
+{
+    auto* bar = qobject_cast<QProgressBar*>(WidgetOf(c));
+    if (!bar) return;
+    value = qBound(0, value, 32767);
+    bar->setValue(qBound(bar->minimum(), value, bar->maximum()));
+}
+
+int QtUiServices::GetPosition(Control c) const
+{
+    auto* bar = qobject_cast<QProgressBar*>(WidgetOf(c));
+    return bar ? bar->value() : 0;
+}
+
+void QtUiServices::SetInterval(Control c, int ms)
+{
+    if (c != Control::Timer_ReceiveData || !window_) return;
+    if (ms < 0) ms = 0;
+    if (ms == interval_) return;
+    interval_ = ms;
+    QTimer* timer = window_->ReceiveTimer();
+    timer->stop();
+    if (ms > 0) timer->start(ms);
+}
+
+int QtUiServices::GetInterval(Control c) const { return c == Control::Timer_ReceiveData ? interval_ : 0; }
+
+int QtUiServices::ShowMessageBox(const QString& text, int flags, const QString& caption)
+{
+    // Every box is application-modal, whatever modality the flags ask for.
+    return MessageBoxResultFor(presenter_->ShowMessage(MessageBoxRequestFor(text, flags, caption)));
+}
+
+void QtUiServices::SetDialogKind(int kind)
+{
+    dialogKind_ = qBound(0, kind, 3);
+    if (window_) window_->FileDialog()->kind = dialogKind_;
+}
+
+void QtUiServices::SetDefaultExtension(const QString& ext)
+{
+    defaultExtension_ = ext;
+    if (window_) window_->FileDialog()->defaultExtension = ext;
+}
+
+int QtUiServices::ShowFileDialog()
+{
+    FileDialogRequest request;
+    request.save = dialogKind_ == 1;
+    request.defaultExtension = defaultExtension_;
+    request.initialName = GetFileName();
+    QString chosen;
+    if (!presenter_->ShowFileDialog(request, &chosen) || chosen.isEmpty()) return 0;
+    fileName_ = chosen;
+    if (window_) window_->FileDialog()->fileName = chosen;
+    return 1;
+}
+
+QString QtUiServices::GetFileName() const { return window_ ? window_->FileDialog()->fileName : fileName_; }
+
+int QtUiServices::ApplyTheme(int variant)
+{
+    auto* app = qobject_cast<QApplication*>(QCoreApplication::instance());
+    if (!app) return 0;
+    const QString sheet = ThemeStyleSheet(variant, app->palette().color(QPalette::Button));
+    app->setStyleSheet(sheet);
+    return sheet.isEmpty() ? 0 : 1;
+}
+
+void QtUiServices::FatalReport(int code, const QString& message, const QString& where)
+{
+    // From here on no handler of the window runs; the box's own loop would
+    // otherwise deliver ticks and clicks to a program that is ending.
+    if (window_) {
+        window_->SetHandlersBlocked(true);
+        window_->ReceiveTimer()->stop();
+    }
+    const QString text = FatalReportText(code, message, where);
+    std::fputs(text.toLocal8Bit().constData(), stderr);
+    if (QGuiApplication::primaryScreen()) {
+        MessageBoxRequest request = MessageBoxRequestFor(text, MessageBoxFlags::IconError, QStringLiteral("错误"));
+        presenter_->ShowMessage(request);
+    }
+    exitProcess_(-1);
+}
+
+quint32 QtUiServices::TickCount() const { return quint32(clock_.msecsSinceReference()); }
+
+void QtUiServices::DeliverMessages(int waitMs)
+{
+    QCoreApplication::processEvents(QEventLoop::AllEvents);
+    if (waitMs <= 0) return;
+    // Sleep in the event loop: the wake-up timer guarantees a return after
+    // waitMs, any other event returns sooner and the caller waits again.
+    QTimer wake;
+    wake.setSingleShot(true);
+    wake.setTimerType(Qt::PreciseTimer);
+    wake.start(waitMs);
+    QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
+}

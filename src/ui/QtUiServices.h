@@ -1,0 +1,83 @@
+#pragma once
+// The interface services on the real widgets of the main window. Boxes and
+// file dialogs show through a BoxPresenter, which tests replace.
+
+#include <QElapsedTimer>
+#include <QPointer>
+#include <functional>
+#include <memory>
+
+#include "ui/BoxPresenter.h"
+#include "ui/UiServices.h"
+
+class MainWindow;
+
+// Buttons and icon of a message box for the platform's flag word.
+MessageBoxRequest MessageBoxRequestFor(const QString& text, int flags, const QString& caption);
+// The program's result (0..6) for the button that closed a box.
+int MessageBoxResultFor(QMessageBox::StandardButton button);
+// The fatal report's text: "运行时出错!\r\n", then the code, message and diagnostic lines.
+QString FatalReportText(int code, const QString& message, const QString& where);
+// The style sheet of a themed variant (1..3); empty for any other value.
+QString ThemeStyleSheet(int variant, const QColor& face);
+
+class QtUiServices : public UiServices {
+public:
+    // Without a presenter the real dialogs show.
+    explicit QtUiServices(std::unique_ptr<BoxPresenter> presenter = nullptr);
+    ~QtUiServices() override;
+
+    // The window whose controls the operations reach; none before it exists.
+    void Attach(MainWindow* window);
+    MainWindow* Window() const;
+    // How a fatal report ends the process (std::_Exit by default).
+    void SetProcessExit(std::function<void(int)> exitProcess);
+
+    void SetDisabled(Control c, bool disabled) override;
+    bool IsDisabled(Control c) const override;
+    void SetCaption(Control button, const QString& text) override;
+    QString GetCaption(Control button) const override;
+    QString GetTitle() const override;
+    void SetTitle(const QString& text) override;
+
+    QString GetText(Control edit) const override;
+    void SetText(Control edit, const QString& text) override;
+    void AppendText(Control edit, const QString& text) override;
+    void MoveCaretToEnd(Control edit) override;
+
+    void ComboClear(Control combo) override;
+    int ComboAddItem(Control combo, const QString& text, int data = 0, const QString& toolTip = QString()) override;
+    int ComboCount(Control combo) const override;
+    QString ComboItemText(Control combo, int index) const override;
+    int GetSelection(Control combo) const override;
+    void SetSelection(Control combo, int index) override;
+
+    void SetPosition(Control bar, int value) override;
+    int GetPosition(Control bar) const override;
+    void SetInterval(Control timer, int ms) override;
+    int GetInterval(Control timer) const override;
+
+    int ShowMessageBox(const QString& text, int flags, const QString& caption = QString()) override;
+    void SetDialogKind(int kind) override;
+    void SetDefaultExtension(const QString& ext) override;
+    int ShowFileDialog() override;
+    QString GetFileName() const override;
+    int ApplyTheme(int variant) override;
+    void FatalReport(int code, const QString& message, const QString& where) override;
+
+    quint32 TickCount() const override;
+    void DeliverMessages(int waitMs) override;
+
+private:
+    QWidget* WidgetOf(Control c) const;
+
+    std::unique_ptr<BoxPresenter> presenter_;
+    QPointer<MainWindow> window_;
+    std::function<void(int)> exitProcess_;
+    QElapsedTimer clock_;
+    int interval_ = 0;
+    // Settings of the file dialog while no window exists.
+    int dialogKind_ = 0;
+    QString defaultExtension_;
+    QString fileName_;
+};
