@@ -6,13 +6,19 @@
 
 namespace {
 
-// A device that reports ResourceError has gone away (USB unplugged, the far
-// end of a pseudo-terminal closed). Closing it at once stops its notifier from
-// firing on the hang-up forever; the port stays in the table so that every
-// later call says DeviceGone until the program closes it.
+// A device that has gone away (USB unplugged, the far end of a pseudo-terminal
+// closed) shows as a ResourceError, or as a ReadError when the system signals
+// the hang-up as an end of input. Either way its notifiers would fire forever,
+// so it is closed at once; it stays in the table so that every later call
+// says DeviceGone until the program closes it.
+bool IsHangUp(QSerialPort::SerialPortError e)
+{
+    return e == QSerialPort::ResourceError || e == QSerialPort::ReadError;
+}
+
 bool Lost(QSerialPort* sp)
 {
-    if (sp->isOpen() && sp->error() == QSerialPort::ResourceError) sp->close();
+    if (sp->isOpen() && IsHangUp(sp->error())) sp->close();
     return !sp->isOpen();
 }
 
@@ -95,7 +101,7 @@ int BuiltinSerialProvider::sio_open(int port)
     // A hang-up noticed by the event loop closes the port from there, after
     // Qt has finished the notification that reported it.
     QObject::connect(sp, &QSerialPort::errorOccurred, sp, [sp](QSerialPort::SerialPortError e) {
-        if (e == QSerialPort::ResourceError)
+        if (IsHangUp(e))
             QMetaObject::invokeMethod(sp, [sp] { Lost(sp); }, Qt::QueuedConnection);
     });
     ports_.insert(port, sp);

@@ -1,0 +1,271 @@
+// Port discovery, the port button and the binding of library functions,
+// observed through the recording window and the recording serial library.
+
+#include <QtTest>
+
+#include "app/Program.h"
+#include "config/ConfigTable.h"
+#include "serial/PortConnection.h"
+#include "serial/SerialLibrary.h"
+#include "tests/serial/FakeRegistryProvider.h"
+#include "tests/support/FakeSerialProvider.h"
+#include "tests/support/FakeUiServices.h"
+
+namespace {
+
+// One program with fakes on every side; the window as after start-up.
+struct Rig {
+    FakeUiServices ui;
+    FakeSerialProvider sio{&ui};
+    FakeRegistryProvider registry;
+    SerialLibrary serial{ui, {&sio, &registry}};
+    ConfigTable table;
+    Program p{AppState{}, ui, serial, table};
+
+    explicit Rig(QVector<QByteArray> values = {"COM3"})
+    {
+        registry.values = std::move(values);
+        p.state.portNumber = -1;
+        ui.SetCaption(Control::Button_TogglePort, QStringLiteral("开启"));
+        DisableModuleButtons(p);
+        RefreshPortList(p);
+        FillBaudLists(p);
+    }
+    const FakeUiServices::Combo& PortBox() { return ui.combos[Control::Combo_Port]; }
+    bool ModuleButtonsEnabled() const
+    {
+        for (Control c : kModuleButtons)
+            if (ui.IsDisabled(c)) return false;
+        return true;
+    }
+    bool ModuleButtonsDisabled() const
+    {
+        for (Control c : kModuleButtons)
+            if (!ui.IsDisabled(c)) return false;
+        return true;
+    }
+};
+
+}  // namespace
+
+class PortConnectionTest : public QObject {
+    Q_OBJECT
+private slots:
+    void registryValuesBecomePortItems()
+    {
+        Rig r({"COM1", "com7", "LPT1", "COM3", "COM3", "COMx"});
+        QCOMPARE(r.PortBox().texts, (QStringList{"COM1", "COM7", "COM3", "COM3", "COM0"}));
+        QCOMPARE(r.PortBox().data, (QVector<int>{1, 7, 3, 3, 0}));
+        QCOMPARE(r.PortBox().selection, -1);
+        QCOMPARE(r.registry.calls.first(), QStringLiteral("RegOpenKeyA(80000002,HARDWARE\\DEVICEMAP\\SERIALCOMM)"));
+        QCOMPARE(r.registry.calls.last(), QStringLiteral("RegCloseKey(77)"));
+        // Fresh 512-byte buffers for every value, the name buffer blank.
+        QVERIFY(r.registry.nameBufferBlank);
+        for (quint32 n : r.registry.nameLensOnEntry + r.registry.dataLensOnEntry) QCOMPARE(n, 512u);
+    }
+
+    void enumerationStopsAtValueThatDoesNotFit()
+    {
+        Rig r({"COM1", "COM2" + QByteArray(600, '9'), "COM3"});
+        QCOMPARE(r.PortBox().texts, QStringList{"COM1"});
+        QCOMPARE(r.registry.calls.last(), QStringLiteral("RegCloseKey(77)"));
+    }
+
+    void missingKeyEmptiesPortBox()
+    {
+        Rig r({"COM1", "COM2"});
+        QCOMPARE(r.ui.ComboCount(Control::Combo_Port), 2);
+        r.registry.keyExists = false;
+        r.registry.calls.clear();
+        QVector<int> list{5, 6};
+        QCOMPARE(EnumerateComPorts(r.p, list), 0);
+        QVERIFY(list.isEmpty());
+        RefreshPortList(r.p);
+        QCOMPARE(r.ui.ComboCount(Control::Combo_Port), 0);
+        QVERIFY(r.registry.calls.filter("RegEnumValueA").isEmpty());
+        QVERIFY(r.registry.calls.filter("RegCloseKey").isEmpty());
+
+        // With an empty box the port button only says so.
+        TogglePort(r.p);
+        QCOMPARE(r.ui.BoxTexts(), QStringList{"无可用端口"});
+        QCOMPARE(r.ui.boxes.first().caption, QStringLiteral("信息："));
+        QVERIFY(r.sio.calls.isEmpty());
+        QCOMPARE(r.p.state.portOpen, 0);
+    }
+
+    void baudListsOfferFiveRatesFrom9600()
+    {
+        Rig r;
+        for (Control box : {Control::Combo_BaudRate, Control::Combo_SetBaudRate}) {
+            QCOMPARE(r.ui.combos[box].texts, (QStringList{"9600", "19200", "38400", "57600", "115200"}));
+            QCOMPARE(r.ui.GetSelection(box), 0);
+        }
+    }
+
+    void openingSetsLineAndState()
+    {
+        Rig r({"COM1", "COM3"});
+        r.ui.SetSelection(Control::Combo_Port, 1);
+        r.ui.SetSelection(Control::Combo_BaudRate, 4);
+        TogglePort(r.p);
+        QCOMPARE(r.sio.calls, (QStringList{"sio_open(3)", "sio_ioctl(3,16,3)", "sio_SetReadTimeouts(3,1000,0)"}));
+        QCOMPARE(r.ui.Log(), QStringLiteral("打开端口: COM3 115200\r\n"));
+        QCOMPARE(r.ui.GetCaption(Control::Button_TogglePort), QStringLiteral("关闭"));
+        QCOMPARE(r.p.state.portOpen, 1);
+        QCOMPARE(r.p.state.portNumber, 3);
+        QVERIFY(r.ModuleButtonsEnabled());
+        QCOMPARE(r.ui.GetInterval(Control::Timer_ReceiveData), 10);
+        QVERIFY(r.ui.boxes.isEmpty());
+    }
+
+    void failedOpenShowsCodeAndStaysClosed()
+    {
+        Rig r;
+        r.sio.openResult = -2;
+        r.ui.SetSelection(Control::Combo_Port, 0);
+        TogglePort(r.p);
+        QCOMPARE(r.ui.BoxTexts(), QStringList{"端口打开失败-2"});
+        QCOMPARE(r.sio.calls, QStringList{"sio_open(3)"});
+        QCOMPARE(r.p.state.portOpen, 0);
+        QCOMPARE(r.p.state.portNumber, 3);  // the number tried
+        QCOMPARE(r.ui.GetCaption(Control::Button_TogglePort), QStringLiteral("开启"));
+        QVERIFY(r.ModuleButtonsDisabled());
+        QCOMPARE(r.ui.GetInterval(Control::Timer_ReceiveData), 0);
+        QVERIFY(r.ui.Log().isEmpty());
+
+        // Nothing selected: port 0 is tried and its code reported.
+        r.ui.SetSelection(Control::Combo_Port, -1);
+        r.sio.openResult = -1;
+        TogglePort(r.p);
+        QCOMPARE(r.sio.calls.last(), QStringLiteral("sio_open(0)"));
+        QCOMPARE(r.ui.BoxTexts().last(), QStringLiteral("端口打开失败-1"));
+    }
+
+    void openAndCloseAnyNumberOfTimes()
+    {
+        Rig r;
+        r.ui.SetSelection(Control::Combo_Port, 0);
+        const int rounds = 50;
+        for (int i = 0; i < rounds; ++i) {
+            TogglePort(r.p);
+            QCOMPARE(r.p.state.portOpen, 1);
+            TogglePort(r.p);
+        }
+        const QString log = r.ui.Log();
+        QCOMPARE(log.count(QStringLiteral("打开端口: COM3 9600\r\n")), rounds);
+        QCOMPARE(log.count(QStringLiteral("端口已关闭\r\n")), rounds);
+        QVERIFY(log.endsWith(QStringLiteral("端口已关闭\r\n")));
+        QCOMPARE(r.sio.calls.count(QStringLiteral("sio_close(3)")), rounds);
+        QCOMPARE(r.p.state.portOpen, 0);
+        QCOMPARE(r.p.state.portNumber, -1);
+        QCOMPARE(r.ui.GetCaption(Control::Button_TogglePort), QStringLiteral("开启"));
+        QVERIFY(r.ModuleButtonsDisabled());
+        QCOMPARE(r.ui.GetInterval(Control::Timer_ReceiveData), 10);  // keeps ticking, idle
+    }
+
+    void refreshWhileOpenLeavesOpenPortAlone()
+    {
+        Rig r({"COM3"});
+        r.ui.SetSelection(Control::Combo_Port, 0);
+        TogglePort(r.p);
+        r.registry.values = {"COM5", "COM6"};
+        RefreshPortList(r.p);
+        QCOMPARE(r.PortBox().texts, (QStringList{"COM5", "COM6"}));
+        QCOMPARE(r.PortBox().selection, -1);
+        QVERIFY(r.sio.calls.filter("sio_close").isEmpty());
+        QCOMPARE(r.p.state.portNumber, 3);
+        QCOMPARE(r.p.state.portOpen, 1);
+
+        TogglePort(r.p);
+        QCOMPARE(r.sio.calls.last(), QStringLiteral("sio_close(3)"));
+    }
+
+    void closingEndsUnfinishedDumpAndDropsHeldBytes()
+    {
+        Rig r;
+        r.ui.SetSelection(Control::Combo_Port, 0);
+        TogglePort(r.p);
+        r.p.state.extracting = 1;
+        r.p.state.heldAnswer = QByteArray("\xF4\xF7\x01", 3);
+        r.ui.SetPosition(Control::ProgressBar1, 40);
+        TogglePort(r.p);
+        QCOMPARE(r.p.state.extracting, 0);
+        QCOMPARE(r.ui.GetPosition(Control::ProgressBar1), 0);
+        QVERIFY(r.p.state.heldAnswer.isEmpty());
+
+        // A close with no dump running leaves the bar where it is.
+        TogglePort(r.p);
+        r.ui.SetPosition(Control::ProgressBar1, 100);
+        TogglePort(r.p);
+        QCOMPARE(r.ui.GetPosition(Control::ProgressBar1), 100);
+    }
+
+    void unboundFunctionEndsProgramAfterHook()
+    {
+        // The serial library lacks sio_open: the first open is fatal, after the table is saved.
+        Rig r;
+        r.sio.missing = {QStringLiteral("sio_open")};
+        bool hookRan = false;
+        r.serial.SetBeforeFatal([&] { hookRan = true; });
+        r.ui.SetSelection(Control::Combo_Port, 0);
+        try {
+            TogglePort(r.p);
+            QFAIL("no fatal report");
+        } catch (const FatalExit& e) {
+            QCOMPARE(e.message, QStringLiteral("无法找到指定DLL库文件“\\DLL\\PCOMM.DLL”中的输出命令“sio_open”"));
+            QCOMPARE(e.code, -1);
+        }
+        QVERIFY(hookRan);
+        QCOMPARE(r.p.state.portOpen, 0);
+
+        // A row with no library file names only the function.
+        FakeUiServices ui;
+        FakeSerialProvider sio(&ui);
+        SerialLibrary bare(ui, {&sio});
+        quint32 key = 0;
+        try {
+            bare.RegOpenKeyA(kHkeyLocalMachine, "HARDWARE\\DEVICEMAP\\SERIALCOMM", &key);
+            QFAIL("no fatal report");
+        } catch (const FatalExit& e) {
+            QCOMPARE(e.message, QStringLiteral("无法找到指定DLL库文件中的输出命令“RegOpenKeyA”"));
+        }
+    }
+
+    void rowsBindOnceAndIndependently()
+    {
+        FakeUiServices ui;
+        FakeSerialProvider first(&ui), second(&ui);
+        first.missing = {QStringLiteral("sio_read")};
+        first.incoming.push_back("AB");
+        SerialLibrary lib(ui, {&first, &second});
+        for (int i = 0; i < 10; ++i) QCOMPARE(lib.BindCount(i), 0);
+
+        QCOMPARE(lib.sio_iqueue(1), 2);
+        QCOMPARE(lib.sio_iqueue(1), 2);
+        QCOMPARE(lib.BindCount(8), 1);
+        QCOMPARE(lib.BindCount(9), 0);  // sio_read not bound yet
+
+        // sio_read comes from the provider that has it, not from the one bound for sio_iqueue.
+        second.incoming.push_back("Z");
+        second.sio_iqueue(1);
+        char buf[4] = {};
+        QCOMPARE(lib.sio_read(1, buf, 4), 1);
+        QCOMPARE(buf[0], 'Z');
+        lib.sio_read(1, buf, 4);
+        QCOMPARE(lib.BindCount(9), 1);
+    }
+
+    void baudCodes()
+    {
+        QCOMPARE(BaudCode(9600), 12);
+        QCOMPARE(BaudCode(115200), 16);
+        QCOMPARE(BaudCode(0), 0);
+        QCOMPARE(BaudCode(14400), 0);
+        for (int code = 0; code < 20; ++code) QCOMPARE(BaudCode(BaudRateOfCode(code)), code);
+        QCOMPARE(BaudRateOfCode(20), 0);
+        QCOMPARE(BaudRateOfCode(-1), 0);
+    }
+};
+
+QTEST_GUILESS_MAIN(PortConnectionTest)
+#include "test_port_connection.moc"
