@@ -1,0 +1,186 @@
+#include <QtTest>
+
+#include "app/Program.h"
+#include "config/ConfigTable.h"
+#include "config/FileHandlers.h"
+#include "serial/SerialLibrary.h"
+#include "tests/support/FakeUiServices.h"
+
+namespace {
+QByteArray ReadAll(const QString& path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+bool WriteAll(const QString& path, const QByteArray& bytes)
+{
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
+}
+
+const QByteArray kNotATable = QByteArray("KTBF\x09\0\0\0", 8) + QByteArray(600, 'x');
+
+// One program context with the recording fakes and a laid-out table.
+struct Rig {
+    FakeUiServices ui;
+    SerialLibrary serial{ui, {}};
+    ConfigTable table;
+    Program p{AppState{}, ui, serial, table};
+    Rig(const QString& path)
+    {
+        InitTable(table);
+        p.state.currentFilePath = path;
+    }
+};
+
+// A table file made by another run of the program, with one code in it.
+void WriteTableWithCode(const QString& path, const QString& code)
+{
+    ConfigTable other;
+    InitTable(other);
+    other.SetCellText(2, 2, code);
+    QVERIFY(other.SaveTable(path));
+}
+}  // namespace
+
+class FileHandlersTest : public QObject {
+    Q_OBJECT
+    QTemporaryDir dir;
+    QString Path(const QString& name) const { return dir.filePath(name); }
+
+private Q_SLOTS:
+    void openTakesOnlyAnExactDatExtension()
+    {
+        WriteTableWithCode(Path("CONFIG.DAT"), QStringLiteral("11"));
+        WriteTableWithCode(Path("config.dat"), QStringLiteral("22 33"));
+        Rig rig(Path("data.dat"));
+        rig.ui.title = QStringLiteral("before");
+        rig.ui.dialogAnswers = {QString(), Path("CONFIG.DAT"), Path("config.dat")};
+
+        OpenFile(rig.p);  // cancelled
+        OpenFile(rig.p);  // upper-case extension: nothing happens
+        QCOMPARE(rig.p.state.currentFilePath, Path("data.dat"));
+        QCOMPARE(rig.ui.title, QStringLiteral("before"));
+        QVERIFY(rig.table.GetCellText(2, 2).isEmpty());
+
+        OpenFile(rig.p);
+        QCOMPARE(rig.ui.dialogKindsShown, (QVector<int>{0, 0, 0}));
+        QCOMPARE(rig.ui.defaultExtension, QStringLiteral(".dat"));
+        QCOMPARE(rig.p.state.currentFilePath, Path("config.dat"));
+        QCOMPARE(rig.ui.title, QStringLiteral("Velmora-自定义设备版   ") + Path("config.dat"));
+        QCOMPARE(rig.table.GetCellText(2, 2), QStringLiteral("22 33"));
+        QVERIFY(rig.ui.boxes.isEmpty());
+    }
+
+    void saveReportsSuccessAndFailure()
+    {
+        Rig rig(Path("saved.dat"));
+        rig.table.SetCellText(1, 1, QStringLiteral("AA BB "));
+        SaveFile(rig.p);
+        QCOMPARE(rig.ui.boxes.size(), 1);
+        QCOMPARE(rig.ui.boxes.at(0).text, QStringLiteral("保存成功！"));
+        QCOMPARE(rig.ui.boxes.at(0).caption, QStringLiteral("信息："));
+        QCOMPARE(rig.ui.boxes.at(0).flags, MessageBoxFlags::Ok);
+        ConfigTable back;
+        QVERIFY(back.LoadTable(Path("saved.dat")));
+        QCOMPARE(back.GetCellText(1, 1), QStringLiteral("AA BB "));
+
+        QVERIFY(WriteAll(Path("a-file"), "x"));
+        rig.p.state.currentFilePath = Path("a-file/data.dat");
+        SaveFile(rig.p);
+        QCOMPARE(rig.ui.boxes.size(), 2);
+        QCOMPARE(rig.ui.boxes.at(1).text, QStringLiteral("保存失败，请检查路径或文件是否被占用。"));
+        QCOMPARE(ReadAll(Path("a-file")), QByteArray("x"));
+    }
+
+    void saveAsWritesAnyExtensionSilentlyAndBecomesCurrent()
+    {
+        Rig rig(Path("data.dat"));
+        rig.table.SetCellText(3, 1, QStringLiteral("01 02"));
+        rig.ui.dialogAnswers = {QString(), Path("backup.txt")};
+        SaveAs(rig.p);
+        QVERIFY(!QFileInfo::exists(Path("backup.txt")));
+        QCOMPARE(rig.p.state.currentFilePath, Path("data.dat"));
+        SaveAs(rig.p);
+        QCOMPARE(rig.ui.dialogKindsShown, (QVector<int>{1, 1}));
+        QCOMPARE(rig.ui.defaultExtension, QStringLiteral(".dat"));
+        QCOMPARE(rig.p.state.currentFilePath, Path("backup.txt"));
+        QCOMPARE(rig.ui.title, QStringLiteral("Velmora-自定义设备版   ") + Path("backup.txt"));
+        QVERIFY(rig.ui.boxes.isEmpty());
+        ConfigTable back;
+        QVERIFY(back.LoadTable(Path("backup.txt")));
+        QCOMPARE(back.GetCellText(3, 1), QStringLiteral("01 02"));
+        // The exit save now goes there too.
+        rig.table.SetCellText(3, 1, QStringLiteral("03"));
+        QVERIFY(SaveCurrentTable(rig.p));
+        QVERIFY(back.LoadTable(Path("backup.txt")));
+        QCOMPARE(back.GetCellText(3, 1), QStringLiteral("03"));
+        QVERIFY(!QFileInfo::exists(Path("data.dat")));
+    }
+
+    void unreadableStartFileIsKeptAsBakBeforeTheFirstSave()
+    {
+        QDir(Path("start")).mkpath(".");
+        const QString path = Path("start/data.dat");
+        QVERIFY(WriteAll(path, kNotATable));
+        Rig rig(path);
+        QVERIFY(!LoadCurrentTable(rig.p));
+        QVERIFY(rig.p.state.currentFileUnreadable);
+        QCOMPARE(rig.table.GetCellText(1, 0), QStringLiteral("开关01控制"));
+
+        QVERIFY(SaveCurrentTable(rig.p));
+        QCOMPARE(ReadAll(path + ".bak"), kNotATable);
+        ConfigTable back;
+        QVERIFY(back.LoadTable(path));
+        // Later saves overwrite the now readable file without another copy.
+        QVERIFY(SaveCurrentTable(rig.p));
+        QCOMPARE(QDir(Path("start")).entryList(QDir::Files), (QStringList{"data.dat", "data.dat.bak"}));
+    }
+
+    void missingOrReadableStartFileNeedsNoBackup()
+    {
+        QDir(Path("fresh")).mkpath(".");
+        Rig rig(Path("fresh/data.dat"));
+        QVERIFY(!LoadCurrentTable(rig.p));
+        QVERIFY(!rig.p.state.currentFileUnreadable);
+        QVERIFY(SaveCurrentTable(rig.p));
+        QVERIFY(LoadCurrentTable(rig.p));
+        QVERIFY(SaveCurrentTable(rig.p));
+        QCOMPARE(QDir(Path("fresh")).entryList(QDir::Files), QStringList{"data.dat"});
+    }
+
+    void openedUnreadableFileSurvivesSaveAndAnOldBakIsKept()
+    {
+        QDir(Path("open")).mkpath(".");
+        const QString path = Path("open/broken.dat");
+        QVERIFY(WriteAll(path, kNotATable));
+        QVERIFY(WriteAll(path + ".bak", "an older backup"));
+        Rig rig(Path("data.dat"));
+        rig.table.SetCellText(4, 1, QStringLiteral("kept"));
+        rig.ui.dialogAnswers = {path};
+        OpenFile(rig.p);
+        QCOMPARE(rig.ui.title, QStringLiteral("Velmora-自定义设备版   ") + path);
+        QCOMPARE(rig.table.GetCellText(4, 1), QStringLiteral("kept"));
+
+        SaveFile(rig.p);
+        QCOMPARE(rig.ui.BoxTexts(), QStringList{QStringLiteral("保存成功！")});
+        QCOMPARE(ReadAll(path + ".bak"), QByteArray("an older backup"));
+        QCOMPARE(ReadAll(path + ".bak2"), kNotATable);
+        ConfigTable back;
+        QVERIFY(back.LoadTable(path));
+        QCOMPARE(back.GetCellText(4, 1), QStringLiteral("kept"));
+    }
+
+    void defaultFileFallsBackToTheUserFolder()
+    {
+        QCOMPARE(ChooseTableFilePath(dir.path(), Path("user")), Path("data.dat"));
+        QVERIFY(!QFileInfo::exists(Path("user")));
+        QVERIFY(WriteAll(Path("not-a-folder"), "x"));
+        QCOMPARE(ChooseTableFilePath(Path("not-a-folder"), Path("user/velmora")), Path("user/velmora/data.dat"));
+        QVERIFY(QFileInfo(Path("user/velmora")).isDir());
+    }
+};
+
+QTEST_GUILESS_MAIN(FileHandlersTest)
+#include "test_filehandlers.moc"
