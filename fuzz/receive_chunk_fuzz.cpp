@@ -1,0 +1,102 @@
+// libFuzzer target for the receive tick's judging of the module's answers.
+// Input: first byte bit 0 = a dump is running; the rest is cut into reads,
+// each a length byte and that many bytes (length 0 = a tick that reads nothing).
+
+#include <cstdint>
+#include <cstdlib>
+
+#include "app/Program.h"
+#include "config/ConfigTable.h"
+#include "config/ReceiveTick.h"
+#include "protocol/Frames.h"
+#include "serial/SerialLibrary.h"
+#include "tests/support/FakeSerialProvider.h"
+#include "tests/support/FakeUiServices.h"
+
+namespace {
+
+void Check(bool ok)
+{
+    if (!ok) std::abort();
+}
+
+// The bytes an answer stands for, rebuilt from what the program would show or store.
+QByteArray BytesOf(const Answer& a)
+{
+    switch (a.kind) {
+    case Answer::Kind::EnterEcho: return FixedFrameBytes(EnterConfigFrame);
+    case Answer::Kind::ExitEcho: return FixedFrameBytes(ExitConfigFrame);
+    case Answer::Kind::DumpStart: return FixedFrameBytes(ReadRequestFrame);
+    case Answer::Kind::DumpEnd: return FixedFrameBytes(DumpEndFrame);
+    case Answer::Kind::Record:
+        return QByteArray::fromHex("F4F7") + QByteArray(1, char(a.row)) + QByteArray(1, char(a.column))
+            + QByteArray::fromHex(a.codeText.toLatin1());
+    case Answer::Kind::Unrecognised: return QByteArray::fromHex(a.hexText.toLatin1());
+    }
+    return {};
+}
+
+bool IsLogLine(const QString& line)
+{
+    static const QStringList words = {QStringLiteral("模块进入配置模式"), QStringLiteral("模块退出配置模式"),
+                                      QStringLiteral("开始从模块提取数据"), QStringLiteral("数据提取完成")};
+    if (words.contains(line)) return true;
+    // Hex: "XX " repeated, at least once.
+    if (line.isEmpty() || line.size() % 3 != 0) return false;
+    for (qsizetype i = 0; i < line.size(); i += 3)
+        if (!isxdigit(line.at(i).unicode()) || !isxdigit(line.at(i + 1).unicode()) || line.at(i + 2) != QLatin1Char(' '))
+            return false;
+    return true;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    if (size < 1) return 0;
+    const bool extracting = data[0] & 1;
+
+    // Judging: every held byte comes back in exactly one answer, in order,
+    // and a record only ever names a value cell.
+    const QByteArray held(reinterpret_cast<const char*>(data + 1), qsizetype(size - 1));
+    if (!held.isEmpty()) {
+        QByteArray rebuilt;
+        for (const Answer& a : JudgeHeldAnswer(held, extracting)) {
+            rebuilt += BytesOf(a);
+            if (a.kind == Answer::Kind::Record) {
+                Check(a.row >= 1 && a.row <= 96 && a.column >= 1 && a.column <= 2);
+                Check(a.position >= 1 && a.position <= 96);
+            }
+        }
+        Check(rebuilt == held);
+    }
+
+    // Ticking: the same bytes cut into reads never touch the layout, leave
+    // nothing held once quiet, and log only whole lines the program knows.
+    FakeUiServices ui;
+    FakeSerialProvider serial(&ui);
+    SerialLibrary library(ui, {&serial});
+    ConfigTable table;
+    InitTable(table);
+    Program p{AppState{}, ui, library, table};
+    p.state.portOpen = 1;
+    p.state.extracting = extracting ? 1 : 0;
+    serial.portIsOpen = true;
+    for (size_t at = 1; at < size;) {
+        const size_t len = qMin<size_t>(data[at], size - at - 1);
+        serial.incoming.push_back(QByteArray(reinterpret_cast<const char*>(data + at + 1), qsizetype(len)));
+        at += 1 + len;
+        ReceiveTick(p);
+    }
+    ReceiveTick(p);
+    ReceiveTick(p);
+    Check(p.state.heldAnswer.isEmpty());
+    Check(table.GetCellText(0, 1) == QStringLiteral("开") && table.GetCellText(0, 2) == QStringLiteral("关"));
+    Check(table.GetCellText(1, 0) == QStringLiteral("开关01控制") && table.GetCellText(96, 0) == QStringLiteral("场景31"));
+    const QString log = ui.Log();
+    Check(log.isEmpty() || log.endsWith(QStringLiteral("\r\n")));
+    QStringList lines = log.split(QStringLiteral("\r\n"));
+    lines.removeLast();
+    for (const QString& line : lines) Check(IsLogLine(line));
+    return 0;
+}
