@@ -90,9 +90,11 @@ void SaveAs(Program& p)
     p.ui.SetDialogKind(1);
     p.ui.SetDefaultExtension(QStringLiteral(".dat"));
     if (p.ui.ShowFileDialog() != 1) return;
-    p.state.currentFilePath = p.ui.GetFileName();
-    // The user chose this name in the save dialog, which asked before replacing it.
-    p.state.currentFileUnreadable = false;
+    const QString path = p.ui.GetFileName();
+    // Another file chosen in the save dialog was confirmed there before being
+    // replaced; the unreadable current file itself still gets its copy first.
+    if (path != p.state.currentFilePath) p.state.currentFileUnreadable = false;
+    p.state.currentFilePath = path;
     ShowCurrentFileInTitle(p);
     SaveCurrentTable(p);
 }

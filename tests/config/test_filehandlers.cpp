@@ -136,6 +136,14 @@ private Q_SLOTS:
         // Later saves overwrite the now readable file without another copy.
         QVERIFY(SaveCurrentTable(rig.p));
         QCOMPARE(QDir(Path("start")).entryList(QDir::Files), (QStringList{"data.dat", "data.dat.bak"}));
+
+        // "另存文件" onto the unreadable file itself keeps it too.
+        QVERIFY(WriteAll(path, kNotATable));
+        QVERIFY(!LoadCurrentTable(rig.p));
+        rig.ui.dialogAnswers = {path};
+        SaveAs(rig.p);
+        QCOMPARE(ReadAll(path + ".bak2"), kNotATable);
+        QVERIFY(back.LoadTable(path));
     }
 
     void missingOrReadableStartFileNeedsNoBackup()
