@@ -2,15 +2,45 @@
 
 #include <QLineEdit>
 
+// The text field. Qt makes an item whose text was typed in full the chosen
+// one when typing ends (Enter, leaving the field); here typing chooses
+// nothing, so the box must know that an activation comes from there.
+class ListComboBox::Field : public QLineEdit {
+public:
+    explicit Field(ListComboBox* owner) : QLineEdit(owner), owner_(owner) {}
+
+protected:
+    void keyPressEvent(QKeyEvent* e) override
+    {
+        const bool before = owner_->fieldFinishing_;
+        owner_->fieldFinishing_ = true;
+        QLineEdit::keyPressEvent(e);
+        owner_->fieldFinishing_ = before;
+    }
+    void focusOutEvent(QFocusEvent* e) override
+    {
+        const bool before = owner_->fieldFinishing_;
+        owner_->fieldFinishing_ = true;
+        QLineEdit::focusOutEvent(e);
+        owner_->fieldFinishing_ = before;
+    }
+
+private:
+    ListComboBox* owner_;
+};
+
 ListComboBox::ListComboBox(QWidget* parent) : QComboBox(parent)
 {
     setEditable(true);
+    setLineEdit(new Field(this));
     setInsertPolicy(QComboBox::NoInsert);
     // Inline completion would silently turn a typed name into a list item.
     setCompleter(nullptr);
     setDuplicatesEnabled(true);
     connect(lineEdit(), &QLineEdit::textEdited, this, [this] { typedSinceChoice_ = true; });
-    connect(this, &QComboBox::activated, this, [this] { typedSinceChoice_ = false; });
+    connect(this, &QComboBox::activated, this, [this] {
+        if (!fieldFinishing_) typedSinceChoice_ = false;
+    });
 }
 
 void ListComboBox::SetAboutToDropDown(std::function<void()> handler) { aboutToDropDown_ = std::move(handler); }

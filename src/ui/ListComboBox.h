@@ -27,6 +27,8 @@ public:
     void showPopup() override;
 
 private:
+    class Field;
     std::function<void()> aboutToDropDown_;
     bool typedSinceChoice_ = false;
+    bool fieldFinishing_ = false;
 };

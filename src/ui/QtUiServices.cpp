@@ -356,7 +356,11 @@ void QtUiServices::FatalReport(int code, const QString& message, const QString& 
     exitProcess_(-1);
 }
 
-quint32 QtUiServices::TickCount() const { return quint32(clock_.msecsSinceReference()); }
+quint32 QtUiServices::TickCount() const
+{
+    // Milliseconds of the monotonic clock, like a system tick count.
+    return quint32(clock_.msecsSinceReference() + clock_.elapsed());
+}
 
 void QtUiServices::DeliverMessages(int waitMs)
 {

@@ -1,0 +1,380 @@
+#include <QtTest>
+#include <QAbstractItemView>
+#include <QApplication>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTimer>
+
+#include "config/ConfigTable.h"
+#include "ui/ConfigGridView.h"
+#include "ui/MainWindow.h"
+
+namespace {
+
+// A window whose handlers only note that they ran.
+struct Rig {
+    ConfigTable table;
+    QStringList ran;
+    std::function<void()> onDropDown;
+    MainWindow window{table, Handlers()};
+
+    WindowHandlers Handlers()
+    {
+        WindowHandlers h;
+        auto note = [this](const char* name) { return [this, name] { ran << QString::fromLatin1(name); }; };
+        h.created = note("created");
+        h.destroyed = note("destroyed");
+        h.setBaudRateClicked = note("setBaudRate");
+        h.learnClicked = note("learn");
+        h.clearModuleClicked = note("clearModule");
+        h.readModuleClicked = note("readModule");
+        h.writeModuleClicked = note("writeModule");
+        h.openFileClicked = note("openFile");
+        h.saveFileClicked = note("saveFile");
+        h.saveAsClicked = note("saveAs");
+        h.togglePortClicked = note("togglePort");
+        h.clearDisplayClicked = note("clearDisplay");
+        h.portListAboutToDropDown = [this] {
+            ran << QStringLiteral("dropDown");
+            if (onDropDown) onDropDown();
+        };
+        h.receiveTimerTick = note("tick");
+        return h;
+    }
+
+    QWidget* W(Control c) const { return window.Widget(c); }
+    QString Id(QWidget* w) const
+    {
+        // A combo box takes the focus in its text field.
+        while (w && w->objectName().isEmpty()) w = w->parentWidget();
+        return w ? w->objectName() : QString();
+    }
+    void Show()
+    {
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        window.activateWindow();
+    }
+};
+
+}  // namespace
+
+class MainWindowTest : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void controlsAreLaidOutAsDesigned_data()
+    {
+        QTest::addColumn<int>("control");
+        QTest::addColumn<QString>("parent");
+        QTest::addColumn<QRect>("geometry");
+        QTest::addColumn<QString>("caption");
+        const QString win = QStringLiteral("MainWindow"), grp = QStringLiteral("GroupBox1");
+        auto row = [](Control c, const QString& parent, QRect g, const QString& caption) {
+            QTest::newRow(ControlIdentifier(c)) << int(c) << parent << g << caption;
+        };
+        row(Control::ProgressBar1, win, {0, 771, 740, 16}, {});
+        row(Control::Button_SetBaudRate, win, {652, 44, 75, 25}, QStringLiteral("设置波特率"));
+        row(Control::Combo_SetBaudRate, win, {652, 16, 75, 0}, {});
+        row(Control::Button_SaveAs, win, {206, 745, 66, 25}, QStringLiteral("另存文件"));
+        row(Control::Button_WriteModule, win, {606, 745, 66, 25}, QStringLiteral("写入模块"));
+        row(Control::Button_ReadModule, win, {506, 745, 66, 25}, QStringLiteral("读取模块"));
+        row(Control::Button_ClearModule, win, {406, 745, 66, 25}, QStringLiteral("清空模块"));
+        row(Control::Button_SaveFile, win, {106, 745, 66, 25}, QStringLiteral("保存文件"));
+        row(Control::Button_OpenFile, win, {6, 745, 66, 25}, QStringLiteral("打开文件"));
+        row(Control::Button_Learn, win, {666, 115, 50, 25}, QStringLiteral("上报"));
+        row(Control::Edit_Learn, win, {8, 115, 640, 24},
+            QStringLiteral("DIY生成的设备，长按需要学习的按钮，在倒计时结束前上报需要学习的数据。"));
+        row(Control::GroupBox1, win, {0, 0, 160, 110}, QStringLiteral("COM"));
+        row(Control::Button_ClearDisplay, grp, {88, 72, 50, 25}, QStringLiteral("清除→"));
+        row(Control::Button_TogglePort, grp, {16, 72, 50, 25}, QStringLiteral("开启"));
+        row(Control::Combo_BaudRate, grp, {75, 44, 75, 0}, {});
+        row(Control::Label2, grp, {5, 44, 40, 16}, QStringLiteral("波特率:"));
+        row(Control::Combo_Port, grp, {75, 16, 75, 0}, {});
+        row(Control::Label1, grp, {5, 16, 32, 16}, QStringLiteral("端口:"));
+        row(Control::Edit_Display, win, {165, 0, 482, 110}, {});
+        row(Control::ConfigGrid, win, {0, 145, 735, 599}, {});
+    }
+    void controlsAreLaidOutAsDesigned()
+    {
+        QFETCH(int, control);
+        QFETCH(QString, parent);
+        QFETCH(QRect, geometry);
+        QFETCH(QString, caption);
+        Rig r;
+        const Control c = Control(control);
+        QWidget* w = r.window.findChild<QWidget*>(QString::fromLatin1(ControlIdentifier(c)));
+        QVERIFY(w);
+        QCOMPARE(w, r.W(c));
+        QCOMPARE(w->parentWidget()->objectName(), parent);
+        QCOMPARE(w->pos(), geometry.topLeft());
+        QCOMPARE(w->width(), geometry.width());
+        // Closed, a combo box is as high as its text field; the font decides.
+        if (geometry.height()) QCOMPARE(w->height(), geometry.height());
+        else QVERIFY(w->height() >= 16 && w->height() < 60);
+        QVERIFY(w->isEnabled());
+        QVERIFY(!w->isHidden());
+
+        QString shown;
+        if (auto* b = qobject_cast<QPushButton*>(w)) shown = b->text();
+        else if (auto* g = qobject_cast<QGroupBox*>(w)) shown = g->title();
+        else if (auto* l = qobject_cast<QLabel*>(w)) shown = l->text();
+        else if (auto* e = qobject_cast<QLineEdit*>(w)) shown = e->text();
+        else if (auto* t = qobject_cast<QPlainTextEdit*>(w)) shown = t->toPlainText();
+        else if (auto* x = qobject_cast<QComboBox*>(w)) shown = x->currentText();
+        QCOMPARE(shown, caption);
+    }
+
+    void controlsAreCreatedInOrderWithTheirKinds()
+    {
+        Rig r;
+        QStringList order;
+        for (QObject* o : r.window.children()) {
+            order << o->objectName();
+            if (o->objectName() == QLatin1String("GroupBox1"))
+                for (QObject* inner : o->children()) order << inner->objectName();
+        }
+        order.removeAll(QString());
+        QStringList expected;
+        for (int c = 0; c < int(Control::MainWindow); ++c) expected << QString::fromLatin1(ControlIdentifier(Control(c)));
+        QCOMPARE(order, expected);
+
+        QTimer* timer = r.window.findChild<QTimer*>(QStringLiteral("Timer_ReceiveData"));
+        QVERIFY(timer);
+        QCOMPARE(timer->parent(), r.W(Control::GroupBox1));
+        QVERIFY(!timer->isActive());
+        QVERIFY(r.window.findChild<QObject*>(QStringLiteral("CommonDialog1")));
+        QCOMPARE(r.window.FileDialog()->kind, 0);
+
+        auto* bar = qobject_cast<QProgressBar*>(r.W(Control::ProgressBar1));
+        QCOMPARE(bar->minimum(), 0);
+        QCOMPARE(bar->maximum(), 100);
+        QCOMPARE(bar->value(), 0);
+        QCOMPARE(bar->orientation(), Qt::Horizontal);
+
+        for (Control c : {Control::Combo_Port, Control::Combo_BaudRate, Control::Combo_SetBaudRate}) {
+            auto* box = qobject_cast<QComboBox*>(r.W(c));
+            QVERIFY(box->isEditable());
+            QCOMPARE(box->insertPolicy(), QComboBox::NoInsert);
+            QCOMPARE(box->count(), 0);
+            QCOMPARE(box->currentIndex(), -1);
+        }
+        auto* log = qobject_cast<QPlainTextEdit*>(r.W(Control::Edit_Display));
+        QVERIFY(!log->isReadOnly());
+        QCOMPARE(log->lineWrapMode(), QPlainTextEdit::WidgetWidth);
+        QCOMPARE(log->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
+        QCOMPARE(log->horizontalScrollBarPolicy(), Qt::ScrollBarAlwaysOff);
+        QVERIFY(!qobject_cast<QLineEdit*>(r.W(Control::Edit_Learn))->isReadOnly());
+        for (QPushButton* b : r.window.findChildren<QPushButton*>()) {
+            QVERIFY(!b->autoDefault());
+            QVERIFY(!b->isDefault());
+        }
+    }
+
+    void windowIsFixedCentredAndTitledBeforeItShows()
+    {
+        Rig r;
+        QCOMPARE(r.window.windowTitle(), QStringLiteral("Velmora-自定义设备版"));
+        QCOMPARE(r.window.minimumSize(), r.window.maximumSize());
+        QVERIFY(r.window.windowFlags() & Qt::WindowMinimizeButtonHint);
+        QVERIFY(!(r.window.windowFlags() & Qt::WindowMaximizeButtonHint));
+        QVERIFY(!r.window.windowIcon().isNull());
+        r.Show();
+        // The outer size; offscreen there is no frame to take off.
+        QTRY_COMPARE(r.window.frameGeometry().size(), QSize(740, 818));
+        QCOMPARE(MainWindow::CentredPosition(QRect(0, 0, 1024, 768)), QPoint(142, -25));
+        QCOMPARE(MainWindow::CentredPosition(QRect(0, 0, 1920, 1080)), QPoint(590, 131));
+        QCOMPARE(MainWindow::CentredPosition(QRect(1920, 0, 1280, 1024)), QPoint(1920 + 270, 103));
+    }
+
+    void tabFollowsTheCreationOrderOfTabStops()
+    {
+        Rig r;
+        r.Show();
+        r.W(Control::Combo_SetBaudRate)->setFocus();
+        QTRY_VERIFY(r.W(Control::Combo_SetBaudRate)->hasFocus() || r.window.focusWidget());
+        QStringList visited;
+        for (int i = 0; i < 16; ++i) {
+            visited << r.Id(QApplication::focusWidget());
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        }
+        const QStringList cycle = {
+            "Combo_SetBaudRate", "Button_SaveAs", "Button_WriteModule", "Button_ReadModule", "Button_ClearModule",
+            "Button_SaveFile", "Button_OpenFile", "Button_Learn", "Edit_Learn", "Button_ClearDisplay",
+            "Button_TogglePort", "Combo_BaudRate", "Combo_Port", "Edit_Display", "ConfigGrid", "Button_SetBaudRate"};
+        QCOMPARE(visited, cycle);
+
+        // Disabled controls are passed over.
+        for (Control c : {Control::Button_SetBaudRate, Control::Button_Learn, Control::Button_ClearModule,
+                          Control::Button_ReadModule, Control::Button_WriteModule})
+            r.W(c)->setEnabled(false);
+        r.W(Control::Button_SaveAs)->setFocus();
+        visited.clear();
+        for (int i = 0; i < 4; ++i) {
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+            visited << r.Id(QApplication::focusWidget());
+        }
+        QCOMPARE(visited, QStringList({"Button_SaveFile", "Button_OpenFile", "Edit_Learn", "Button_ClearDisplay"}));
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backtab);
+        QCOMPARE(r.Id(QApplication::focusWidget()), QStringLiteral("Edit_Learn"));
+    }
+
+    void enterPressesNoButtonAndEscapeDoesNotClose()
+    {
+        Rig r;
+        r.Show();
+        for (Control c : {Control::Button_OpenFile, Control::Button_TogglePort, Control::Edit_Learn, Control::Combo_Port}) {
+            r.W(c)->setFocus();
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Enter);
+            QCOMPARE(r.Id(QApplication::focusWidget()), QString::fromLatin1(ControlIdentifier(c)));
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
+        }
+        QTest::keyClick(&r.window, Qt::Key_Escape);
+        QVERIFY(r.window.isVisible());
+        QCOMPARE(r.ran, QStringList());
+        // Space still presses the focused button, as on any push button.
+        r.W(Control::Button_OpenFile)->setFocus();
+        QTest::keyClick(r.W(Control::Button_OpenFile), Qt::Key_Space);
+        QCOMPARE(r.ran, QStringList({"openFile"}));
+    }
+
+    void everyEventReachesItsHandler()
+    {
+        Rig r;
+        r.window.RunCreatedHandler();
+        const QList<QPair<Control, const char*>> buttons = {
+            {Control::Button_SetBaudRate, "setBaudRate"}, {Control::Button_Learn, "learn"},
+            {Control::Button_ClearModule, "clearModule"}, {Control::Button_ReadModule, "readModule"},
+            {Control::Button_WriteModule, "writeModule"}, {Control::Button_OpenFile, "openFile"},
+            {Control::Button_SaveFile, "saveFile"},       {Control::Button_SaveAs, "saveAs"},
+            {Control::Button_TogglePort, "togglePort"},   {Control::Button_ClearDisplay, "clearDisplay"}};
+        QStringList expected = {"created"};
+        for (const auto& [control, name] : buttons) {
+            QTest::mouseClick(r.W(control), Qt::LeftButton);
+            expected << QString::fromLatin1(name);
+        }
+        QCOMPARE(r.ran, expected);
+
+        // The port list refreshes before it drops down.
+        r.Show();
+        auto* port = qobject_cast<QComboBox*>(r.W(Control::Combo_Port));
+        bool listShownDuringRefresh = true;
+        r.onDropDown = [&] {
+            listShownDuringRefresh = port->view()->isVisible();
+            port->addItem(QStringLiteral("COM7"));
+        };
+        r.ran.clear();
+        port->showPopup();
+        QCOMPARE(r.ran, QStringList({"dropDown"}));
+        QVERIFY(!listShownDuringRefresh);
+        QTRY_VERIFY(port->view()->isVisible());
+        port->hidePopup();
+        // The other boxes have no handler for their lists.
+        qobject_cast<QComboBox*>(r.W(Control::Combo_BaudRate))->showPopup();
+        QCOMPARE(r.ran, QStringList({"dropDown"}));
+        qobject_cast<QComboBox*>(r.W(Control::Combo_BaudRate))->hidePopup();
+
+        r.window.ReceiveTimer()->start(5);
+        QTRY_VERIFY(r.ran.contains(QStringLiteral("tick")));
+
+        // Closing runs the destroyed handler once; nothing runs after it.
+        r.ran.clear();
+        QVERIFY(r.window.close());
+        QVERIFY(!r.window.ReceiveTimer()->isActive());
+        r.window.show();
+        r.window.close();
+        QTest::mouseClick(r.W(Control::Button_OpenFile), Qt::LeftButton);
+        QCOMPARE(r.ran, QStringList({"destroyed"}));
+    }
+
+    void gridShowsFixedRowAndColumnAndEditsReachTheTable()
+    {
+        Rig r;
+        InitTable(r.table);
+        r.Show();
+        ConfigGridView* grid = r.window.Grid();
+        QAbstractItemModel* cells = grid->model();
+        QCOMPARE(cells->rowCount(), 96);
+        QCOMPARE(cells->columnCount(), 2);
+        QCOMPARE(cells->headerData(0, Qt::Horizontal).toString(), QStringLiteral("开"));
+        QCOMPARE(cells->headerData(1, Qt::Horizontal).toString(), QStringLiteral("关"));
+        QCOMPARE(cells->headerData(0, Qt::Vertical).toString(), QStringLiteral("开关01控制"));
+        QCOMPARE(cells->headerData(63, Qt::Vertical).toString(), QStringLiteral("开关32反馈"));
+        QCOMPARE(cells->headerData(64, Qt::Vertical).toString(), QStringLiteral("场景0"));
+        QCOMPARE(cells->headerData(95, Qt::Vertical).toString(), QStringLiteral("场景31"));
+        QCOMPARE(Qt::Alignment(cells->headerData(0, Qt::Horizontal, Qt::TextAlignmentRole).toInt()) & Qt::AlignHorizontal_Mask,
+                 Qt::AlignHCenter);
+        QCOMPARE(Qt::Alignment(cells->headerData(5, Qt::Vertical, Qt::TextAlignmentRole).toInt()) & Qt::AlignHorizontal_Mask,
+                 Qt::AlignLeft);
+
+        QCOMPARE(grid->verticalHeader()->width(), 80);
+        QCOMPARE(grid->columnWidth(0), 315);
+        QCOMPARE(grid->columnWidth(1), 315);
+        QCOMPARE(grid->horizontalHeader()->height(), 24);
+        QCOMPARE(grid->rowHeight(0), 24);
+        QCOMPARE(grid->rowHeight(95), 24);
+        QCOMPARE(grid->palette().color(QPalette::Base), QColor(Qt::white));
+        QCOMPARE(grid->palette().color(QPalette::Text), QColor(Qt::black));
+
+        // Widths follow the table when it changes them.
+        r.table.SetColumnWidth(2, 120);
+        r.table.SetColumnWidth(0, 60);
+        r.table.SetRowHeight(3, 30);
+        QCOMPARE(grid->columnWidth(1), 120);
+        QCOMPARE(grid->verticalHeader()->width(), 60);
+        QCOMPARE(grid->rowHeight(2), 30);
+
+        // Every keystroke of an open editor is already in the table.
+        const QModelIndex cell = grid->IndexOfCell(5, 2);
+        grid->setCurrentIndex(cell);
+        grid->edit(cell);
+        auto* editor = qobject_cast<QLineEdit*>(QApplication::focusWidget());
+        QVERIFY(editor);
+        QTest::keyClicks(editor, QStringLiteral("aa b"));
+        QCOMPARE(r.table.GetCellText(5, 2), QStringLiteral("aa b"));
+        editor->setCursorPosition(2);
+        QTest::keyClicks(editor, QStringLiteral("X"));
+        QCOMPARE(r.table.GetCellText(5, 2), QStringLiteral("aaX b"));
+        QCOMPARE(editor->cursorPosition(), 3);
+        // A write from the program shows in the open editor too.
+        r.table.SetCellText(5, 2, QStringLiteral("FD "));
+        QCOMPARE(editor->text(), QStringLiteral("FD "));
+
+        // Ending the editing closes the editor and keeps the text.
+        QPointer<QLineEdit> open = editor;
+        QTest::keyClicks(editor, QStringLiteral("01"));
+        Q_EMIT r.table.editingEndRequested();
+        QTRY_VERIFY(!open || !open->isVisible());
+        QCOMPARE(r.table.GetCellText(5, 2), QStringLiteral("FD 01"));
+        QCOMPARE(cells->data(cell).toString(), QStringLiteral("FD 01"));
+        // Titles are not edited in place.
+        QVERIFY(!(r.table.flags(r.table.index(5, 0)) & Qt::ItemIsEditable));
+    }
+
+    void setCurrentCellFocusesAndScrollsToTheCell()
+    {
+        Rig r;
+        InitTable(r.table);
+        r.Show();
+        ConfigGridView* grid = r.window.Grid();
+        r.W(Control::Edit_Learn)->setFocus();
+        QVERIFY(r.table.SetCurrentCell(90, 2));
+        QCOMPARE(grid->CellOfIndex(grid->currentIndex()), QPoint(2, 90));
+        QTRY_VERIFY(grid->hasFocus());
+        QVERIFY(grid->viewport()->rect().intersects(grid->visualRect(grid->currentIndex())));
+        QVERIFY(r.table.SetCurrentCell(1, 1));
+        QCOMPARE(grid->CellOfIndex(grid->currentIndex()), QPoint(1, 1));
+        QVERIFY(grid->viewport()->rect().intersects(grid->visualRect(grid->currentIndex())));
+        QVERIFY(!r.table.SetCurrentCell(97, 1));
+        QCOMPARE(grid->CellOfIndex(grid->currentIndex()), QPoint(1, 1));
+    }
+};
+
+QTEST_MAIN(MainWindowTest)
+#include "test_mainwindow.moc"
