@@ -1,0 +1,296 @@
+// Start-up and shut-down of the window, seen through the recording fakes and
+// through the real window.
+
+#include <QtTest>
+#include <QApplication>
+#include <QComboBox>
+#include <QPlainTextEdit>
+#include <QTimer>
+
+#include "app/Program.h"
+#include "app/Shell.h"
+#include "config/ConfigTable.h"
+#include "config/FileHandlers.h"
+#include "serial/SerialLibrary.h"
+#include "tests/serial/FakeRegistryProvider.h"
+#include "tests/support/FakeSerialProvider.h"
+#include "tests/support/FakeUiServices.h"
+#include "tests/ui/ScriptedPresenter.h"
+#include "ui/ConfigGridView.h"
+#include "ui/MainWindow.h"
+#include "ui/QtUiServices.h"
+
+namespace {
+
+// The fake window, noting the calls whose order start-up fixes.
+class OrderUi : public FakeUiServices {
+public:
+    QStringList* steps = nullptr;
+    int ApplyTheme(int v) override
+    {
+        *steps << QStringLiteral("theme %1").arg(v);
+        return FakeUiServices::ApplyTheme(v);
+    }
+    void SetSelection(Control c, int i) override
+    {
+        *steps << QStringLiteral("select %1").arg(QLatin1String(ControlIdentifier(c)));
+        FakeUiServices::SetSelection(c, i);
+    }
+    void SetCaption(Control c, const QString& t) override
+    {
+        *steps << QStringLiteral("caption %1 %2").arg(QLatin1String(ControlIdentifier(c)), t);
+        FakeUiServices::SetCaption(c, t);
+    }
+    void SetTitle(const QString& t) override
+    {
+        *steps << QStringLiteral("title");
+        FakeUiServices::SetTitle(t);
+    }
+    void SetDisabled(Control c, bool d) override
+    {
+        *steps << QStringLiteral("%1 %2").arg(d ? "disable" : "enable", ControlIdentifier(c));
+        FakeUiServices::SetDisabled(c, d);
+    }
+};
+
+class OrderRegistry : public FakeRegistryProvider {
+public:
+    QStringList* steps = nullptr;
+    int RegOpenKeyA(quint32 root, const char* subKey, quint32* key) override
+    {
+        *steps << QStringLiteral("port list");
+        return FakeRegistryProvider::RegOpenKeyA(root, subKey, key);
+    }
+};
+
+QString WriteTableWithCode(const QString& path, const QString& code)
+{
+    ConfigTable source;
+    InitTable(source);
+    source.SetCellText(1, 1, code);
+    return source.SaveTable(path) ? path : QString();
+}
+
+struct FakeRig {
+    QStringList steps;
+    OrderUi ui;
+    FakeSerialProvider sio{&ui};
+    OrderRegistry registry;
+    SerialLibrary serial{ui, {&sio, &registry}};
+    ConfigTable table;
+    Program p{AppState{}, ui, serial, table};
+
+    FakeRig()
+    {
+        ui.steps = &steps;
+        registry.steps = &steps;
+        registry.values = {"COM3", "COM5"};
+        QObject::connect(&table, &ConfigTable::geometryChanged, [this] { steps << QStringLiteral("table geometry"); });
+        QObject::connect(&table, &QAbstractItemModel::modelReset, [this] { steps << QStringLiteral("table loaded"); });
+    }
+
+    // The steps with consecutive repeats folded into one.
+    QStringList Folded() const
+    {
+        QStringList out;
+        for (const QString& s : steps)
+            if (out.isEmpty() || out.last() != s) out << s;
+        return out;
+    }
+};
+
+// The default table file sits beside this test program; each test leaves it as it found it.
+struct DefaultFileGuard {
+    QString path = DefaultTableFilePath();
+    DefaultFileGuard() { QFile::remove(path); }
+    ~DefaultFileGuard() { QFile::remove(path); }
+};
+
+// The real window bound to the shell, the serial side faked.
+struct WindowRig {
+    FakeSerialProvider sio;
+    FakeRegistryProvider registry;
+    ScriptedPresenter* presenter = new ScriptedPresenter;
+    QtUiServices ui{std::unique_ptr<BoxPresenter>(presenter)};
+    SerialLibrary serial{ui, {&sio, &registry}};
+    ConfigTable table;
+    Program p{AppState{}, ui, serial, table};
+    MainWindow window{table, MakeWindowHandlers(p)};
+
+    WindowRig()
+    {
+        registry.values = {"COM2"};
+        ui.Attach(&window);
+    }
+    ~WindowRig() { qApp->setStyleSheet(QString()); }
+    QWidget* W(Control c) const { return window.Widget(c); }
+};
+
+}  // namespace
+
+class ShellTest : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void startupRunsItsStepsInOrder()
+    {
+        DefaultFileGuard file;
+        QVERIFY(!WriteTableWithCode(file.path, QStringLiteral("AA BB ")).isEmpty());
+        FakeRig r;
+        OnMainWindowCreated(r.p);
+
+        const QStringList expected = {
+            "theme 2", "port list", "select Combo_Port", "select Combo_BaudRate", "select Combo_SetBaudRate",
+            "table geometry", "caption Button_TogglePort 开启", "table loaded", "table geometry", "title",
+            "disable Button_SetBaudRate", "disable Button_Learn", "disable Button_ClearModule",
+            "disable Button_ReadModule", "disable Button_WriteModule"};
+        QStringList folded = r.Folded();
+        // Whether the port list ends by clearing the choice is its own business.
+        if (!folded.contains(QStringLiteral("select Combo_Port"))) folded.insert(2, QStringLiteral("select Combo_Port"));
+        QCOMPARE(folded, expected);
+
+        QCOMPARE(r.p.state.portOpen, 0);
+        QCOMPARE(r.p.state.portNumber, -1);
+        QCOMPARE(r.p.state.currentFilePath, file.path);
+        QCOMPARE(r.ui.title, kTitlePrefix + file.path);
+        QCOMPARE(r.table.GetCellText(1, 1), QStringLiteral("AA BB "));
+        QCOMPARE(r.ui.combos[Control::Combo_Port].texts, QStringList({"COM3", "COM5"}));
+        QCOMPARE(r.ui.GetSelection(Control::Combo_Port), -1);
+        QCOMPARE(r.ui.ComboItemText(Control::Combo_BaudRate, r.ui.GetSelection(Control::Combo_BaudRate)), QStringLiteral("9600"));
+        QCOMPARE(r.ui.ComboItemText(Control::Combo_SetBaudRate, r.ui.GetSelection(Control::Combo_SetBaudRate)),
+                 QStringLiteral("9600"));
+        QVERIFY(r.ui.boxes.isEmpty());
+        QVERIFY(r.ui.Log().isEmpty());
+        QVERIFY(r.sio.calls.isEmpty());
+        QCOMPARE(r.ui.GetInterval(Control::Timer_ReceiveData), 0);
+    }
+
+    void withoutAFileTheLaidOutTableStaysAndClosingWritesIt()
+    {
+        DefaultFileGuard file;
+        FakeRig r;
+        OnMainWindowCreated(r.p);
+        QVERIFY(r.ui.title.endsWith(QStringLiteral("data.dat")));
+        QCOMPARE(r.ui.title, kTitlePrefix + file.path);
+        QCOMPARE(r.table.GetCellText(1, 0), QStringLiteral("开关01控制"));
+        QCOMPARE(r.table.GetCellText(1, 1), QString());
+        QVERIFY(r.ui.IsDisabled(Control::Button_WriteModule));
+        QVERIFY(!QFile::exists(file.path));
+
+        r.table.SetCellText(96, 2, QStringLiteral("0102"));
+        OnMainWindowDestroyed(r.p);
+        QVERIFY(r.p.state.shuttingDown);
+        ConfigTable reread;
+        QVERIFY(reread.LoadTable(file.path));
+        QCOMPARE(reread.GetCellText(96, 0), QStringLiteral("场景31"));
+        QCOMPARE(reread.GetCellText(96, 2), QStringLiteral("0102"));
+        QVERIFY(r.sio.calls.isEmpty());  // port closed: no serial call
+    }
+
+    void closingSavesToTheChosenFileAndClosesAnOpenPort()
+    {
+        DefaultFileGuard file;
+        QTemporaryDir dir;
+        FakeRig r;
+        OnMainWindowCreated(r.p);
+        r.p.state.currentFilePath = dir.filePath(QStringLiteral("other.dat"));
+        r.p.state.portOpen = 1;
+        r.p.state.portNumber = 3;
+        r.table.SetCellText(2, 1, QStringLiteral("fd 01"));
+        OnMainWindowDestroyed(r.p);
+
+        QCOMPARE(r.sio.calls, QStringList({"sio_close(3)"}));
+        QCOMPARE(r.p.state.portOpen, 1);  // left as they are
+        QCOMPARE(r.p.state.portNumber, 3);
+        QVERIFY(!QFile::exists(file.path));
+        ConfigTable reread;
+        QVERIFY(reread.LoadTable(dir.filePath(QStringLiteral("other.dat"))));
+        QCOMPARE(reread.GetCellText(2, 1), QStringLiteral("fd 01"));
+    }
+
+    void aFatalReportKeepsTheTableOnceItsFileIsKnown()
+    {
+        DefaultFileGuard file;
+        FakeRig r;
+        r.serial.SetBeforeFatal([&] { SaveBeforeFatal(r.p); });
+        r.sio.missing = {QStringLiteral("sio_open")};
+        // Before start-up has named the file nothing is written.
+        QVERIFY_THROWS_EXCEPTION(FatalExit, r.serial.sio_open(1));
+        QVERIFY(!QFile::exists(file.path));
+
+        FakeRig started;
+        started.serial.SetBeforeFatal([&] { SaveBeforeFatal(started.p); });
+        started.sio.missing = {QStringLiteral("sio_open")};
+        OnMainWindowCreated(started.p);
+        started.table.SetCellText(3, 1, QStringLiteral("AB"));
+        QVERIFY_THROWS_EXCEPTION(FatalExit, started.serial.sio_open(1));
+        ConfigTable reread;
+        QVERIFY(reread.LoadTable(file.path));
+        QCOMPARE(reread.GetCellText(3, 1), QStringLiteral("AB"));
+    }
+
+    void clearLogEmptiesTheLogAndNothingElse()
+    {
+        FakeRig r;
+        r.ui.SetText(Control::Edit_Display, QStringLiteral("端口已关闭\r\nuser text"));
+        r.ui.SetText(Control::Edit_Learn, QStringLiteral("FD"));
+        r.ui.SetPosition(Control::ProgressBar1, 40);
+        MakeWindowHandlers(r.p).clearDisplayClicked();
+        QCOMPARE(r.ui.GetText(Control::Edit_Display), QString());
+        QCOMPARE(r.ui.GetText(Control::Edit_Learn), QStringLiteral("FD"));
+        QCOMPARE(r.ui.GetPosition(Control::ProgressBar1), 40);
+    }
+
+    void theRealWindowAfterStartup()
+    {
+        DefaultFileGuard file;
+        WindowRig r;
+        r.window.RunCreatedHandler();
+
+        const QList<Control> moduleButtons = {Control::Button_SetBaudRate, Control::Button_Learn,
+                                              Control::Button_ClearModule, Control::Button_ReadModule,
+                                              Control::Button_WriteModule};
+        for (int i = 0; i < int(Control::MainWindow); ++i) {
+            const Control c = Control(i);
+            QWidget* w = r.W(c);
+            if (!w) continue;  // the timer and the file dialog have no visible area
+            QCOMPARE(w->isEnabled(), !moduleButtons.contains(c));
+        }
+        QCOMPARE(r.window.windowTitle(), kTitlePrefix + file.path);
+        QCOMPARE(r.ui.GetCaption(Control::Button_TogglePort), QStringLiteral("开启"));
+        auto* port = qobject_cast<QComboBox*>(r.W(Control::Combo_Port));
+        QCOMPARE(port->count(), 1);
+        QCOMPARE(r.ui.GetSelection(Control::Combo_Port), -1);
+        QCOMPARE(port->currentText(), QString());
+        QCOMPARE(qobject_cast<QComboBox*>(r.W(Control::Combo_BaudRate))->currentText(), QStringLiteral("9600"));
+        QCOMPARE(qobject_cast<QComboBox*>(r.W(Control::Combo_SetBaudRate))->currentText(), QStringLiteral("9600"));
+        QVERIFY(!r.window.ReceiveTimer()->isActive());
+        QVERIFY(r.ui.GetText(Control::Edit_Display).isEmpty());
+        QCOMPARE(r.ui.GetPosition(Control::ProgressBar1), 0);
+        QVERIFY(!qApp->styleSheet().isEmpty());
+        QCOMPARE(r.window.Grid()->model()->headerData(0, Qt::Vertical).toString(), QStringLiteral("开关01控制"));
+
+        // The clear button empties what the program and the user wrote.
+        r.ui.AppendText(Control::Edit_Display, QStringLiteral("x\r\n"));
+        QTest::mouseClick(r.W(Control::Button_ClearDisplay), Qt::LeftButton);
+        QVERIFY(r.ui.GetText(Control::Edit_Display).isEmpty());
+
+        // Opening the port list asks the registry again.
+        r.registry.values = {"COM2", "COM4"};
+        r.window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&r.window));
+        port->showPopup();
+        QCOMPARE(port->count(), 2);
+        port->hidePopup();
+
+        // Closing the window saves the table to the current file.
+        r.table.SetCellText(1, 2, QStringLiteral("11 22"));
+        r.window.close();
+        QVERIFY(r.p.state.shuttingDown);
+        ConfigTable reread;
+        QVERIFY(reread.LoadTable(file.path));
+        QCOMPARE(reread.GetCellText(1, 2), QStringLiteral("11 22"));
+    }
+};
+
+QTEST_MAIN(ShellTest)
+#include "test_shell.moc"
