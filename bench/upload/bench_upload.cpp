@@ -1,0 +1,330 @@
+// Runs "写入模块" on a full table (192 codes) and "清空模块" against a
+// pseudo-terminal through the built-in serial provider, with the real Qt
+// message pump and the 10 ms receive tick running, and prints:
+//  - wall time of the upload against its pause floor (0.8 s + 50 ms per code),
+//  - CPU time of the program's (main) thread during it, as a share of one core,
+//  - the shortest margin of any pause over its floor (write to write, program side),
+//  - whether the far end received every frame byte-exact and in order.
+// Usage: bench_upload [runs]   (default 1)
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QThread>
+#include <QTimer>
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <fcntl.h>
+#include <mutex>
+#include <poll.h>
+#include <sys/resource.h>
+#include <termios.h>
+#include <thread>
+#include <unistd.h>
+
+#include "app/Program.h"
+#include "config/ConfigTable.h"
+#include "config/ReceiveTick.h"
+#include "protocol/Frames.h"
+#include "protocol/HexCodec.h"
+#include "protocol/ModuleOperations.h"
+#include "serial/BuiltinProviders.h"
+#include "serial/SerialLibrary.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double Seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
+
+double ThreadCpuSeconds()
+{
+    rusage u{};
+    getrusage(RUSAGE_THREAD, &u);
+    return double(u.ru_utime.tv_sec + u.ru_stime.tv_sec) + double(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+}
+
+// The interface services a running window gives a handler: a monotonic tick
+// count and a pump that sleeps in the event loop. Boxes answer OK; controls
+// are not there.
+class BenchUi : public UiServices {
+public:
+    BenchUi() { clock_.start(); }
+    void SetDisabled(Control, bool) override {}
+    bool IsDisabled(Control) const override { return false; }
+    void SetCaption(Control, const QString&) override {}
+    QString GetCaption(Control) const override { return {}; }
+    QString GetTitle() const override { return {}; }
+    void SetTitle(const QString&) override {}
+    QString GetText(Control) const override { return {}; }
+    void SetText(Control, const QString&) override {}
+    void AppendText(Control, const QString& t) override { log += t; }
+    void MoveCaretToEnd(Control) override {}
+    void ComboClear(Control) override {}
+    int ComboAddItem(Control, const QString&, int, const QString&) override { return 0; }
+    int ComboCount(Control) const override { return 0; }
+    QString ComboItemText(Control, int) const override { return {}; }
+    int GetSelection(Control) const override { return -1; }
+    void SetSelection(Control, int) override {}
+    void SetPosition(Control, int v) override { position = v; }
+    int GetPosition(Control) const override { return position; }
+    void SetInterval(Control, int) override {}
+    int GetInterval(Control) const override { return 10; }
+    int ShowMessageBox(const QString& text, int, const QString&) override
+    {
+        boxes << text;
+        return MessageBoxResult::Ok;
+    }
+    void SetDialogKind(int) override {}
+    void SetDefaultExtension(const QString&) override {}
+    int ShowFileDialog() override { return 0; }
+    QString GetFileName() const override { return {}; }
+    int ApplyTheme(int) override { return 0; }
+    void FatalReport(int code, const QString& message, const QString& where) override
+    {
+        std::fprintf(stderr, "fatal: %d %s %s\n", code, qPrintable(message), qPrintable(where));
+        std::_Exit(-1);
+    }
+    quint32 TickCount() const override { return quint32(clock_.elapsed()); }
+    void DeliverMessages(int waitMs) override
+    {
+        QCoreApplication::processEvents(QEventLoop::AllEvents);
+        if (waitMs <= 0) return;
+        QTimer wake;
+        wake.setSingleShot(true);
+        wake.setTimerType(Qt::PreciseTimer);
+        wake.start(waitMs);
+        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
+    }
+
+    QString log;
+    QStringList boxes;
+    int position = 0;
+
+private:
+    QElapsedTimer clock_;
+};
+
+// Forwards to the built-in provider and notes when every write was made.
+class TimedWrites : public LibraryProvider {
+public:
+    explicit TimedWrites(LibraryProvider& inner) : inner_(inner) {}
+    bool Offers(const QString& file, const QString& function) const override
+    {
+        return function == QLatin1String("sio_write") && inner_.Offers(file, function);
+    }
+    int sio_write(int port, const char* data, int len) override
+    {
+        times.push_back(Clock::now());
+        return inner_.sio_write(port, data, len);
+    }
+    std::vector<Clock::time_point> times;
+
+private:
+    LibraryProvider& inner_;
+};
+
+// The module's end of the line: collects every byte, echoes the enter and exit
+// frames as the module does, so the receive tick has its usual work.
+class FarEnd {
+public:
+    explicit FarEnd(int master) : master_(master), thread_([this] { Run(); }) {}
+    ~FarEnd()
+    {
+        stop_ = true;
+        thread_.join();
+    }
+    QByteArray Received()
+    {
+        std::lock_guard lock(mutex_);
+        return received_;
+    }
+    void Clear()
+    {
+        std::lock_guard lock(mutex_);
+        received_.clear();
+    }
+
+private:
+    void Run()
+    {
+        const QByteArray enter = FixedFrameBytes(EnterConfigFrame), exit = FixedFrameBytes(ExitConfigFrame);
+        char buffer[4096];
+        while (!stop_) {
+            pollfd pfd{master_, POLLIN, 0};
+            if (poll(&pfd, 1, 20) <= 0 || !(pfd.revents & POLLIN)) continue;
+            const ssize_t n = read(master_, buffer, sizeof buffer);
+            if (n <= 0) continue;
+            const QByteArray chunk(buffer, n);
+            {
+                std::lock_guard lock(mutex_);
+                received_ += chunk;
+            }
+            if (chunk == enter || chunk == exit) (void)!write(master_, chunk.constData(), size_t(chunk.size()));
+        }
+    }
+
+    int master_;
+    std::atomic<bool> stop_{false};
+    std::mutex mutex_;
+    QByteArray received_;
+    std::thread thread_;
+};
+
+// A code for every value cell, of 1 to 8 bytes, including 0A and 0D so a line
+// discipline that translates them would show.
+QString CodeFor(int row, int column)
+{
+    QByteArray code;
+    const int length = 1 + (row * 2 + column) % 8;
+    for (int i = 0; i < length; ++i) code += char((row * 7 + column * 13 + i * 0x0A) & 0xFF);
+    return BytesToHex(code);
+}
+
+// The bytes the upload must put on the line, in order, and the floor of the
+// pause after each write.
+void ExpectedUpload(const ConfigTable& table, QByteArray& bytes, std::vector<int>& pauses)
+{
+    auto add = [&](const QString& frame, int pause) {
+        bytes += QByteArray::fromHex(RemoveBlanks(frame).toLatin1());
+        pauses.push_back(pause);
+    };
+    add(EnterConfigFrame, 100);
+    for (int block = 1; block <= 3; ++block) {
+        add(BlockBeginFrame(block), 100);
+        for (int k = 1; k <= 32; ++k) {
+            const int row = block == 1 ? 2 * k - 1 : block == 2 ? 64 + k : 2 * k;
+            add(CodeRecord(k, table.GetCellText(row, 1)), 50);
+            add(CodeRecord(k + 32, table.GetCellText(row, 2)), 50);
+        }
+        add(BlockEndFrame(block), 100);
+    }
+    add(ExitConfigFrame, 100);
+}
+
+// Shortest and mean write-to-write gap over its floor, in ms (the last write
+// is left out: its pause ends the operation).
+std::pair<double, double> PauseMargins(const std::vector<Clock::time_point>& times, const std::vector<int>& floors)
+{
+    double shortest = 1e9, sum = 0;
+    size_t n = 0;
+    for (; n + 1 < times.size() && n < floors.size(); ++n) {
+        const double margin = Seconds(times[n + 1] - times[n]) * 1000.0 - floors[n];
+        shortest = std::min(shortest, margin);
+        sum += margin;
+    }
+    return {shortest, n ? sum / double(n) : 0.0};
+}
+
+bool WaitForBytes(FarEnd& far, qsizetype count)
+{
+    QElapsedTimer t;
+    t.start();
+    while (far.Received().size() < count && t.elapsed() < 3000) QThread::msleep(5);
+    return far.Received().size() >= count;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    const int runs = argc > 1 ? std::max(1, std::atoi(argv[1])) : 1;
+
+    const int master = posix_openpt(O_RDWR | O_NOCTTY);
+    if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0) {
+        std::perror("pseudo-terminal");
+        return 1;
+    }
+    termios raw{};
+    tcgetattr(master, &raw);
+    cfmakeraw(&raw);
+    tcsetattr(master, TCSANOW, &raw);
+    const QByteArray device = ptsname(master);
+    qputenv("VELMORA_EXTRA_PORTS", device);
+
+    QApplication app(argc, argv);
+    BenchUi ui;
+    auto builtin = MakeBuiltinProviders();
+    TimedWrites timed(*builtin.at(0));
+    QVector<LibraryProvider*> providers{&timed};
+    for (auto& p : builtin) providers << p.get();
+    SerialLibrary serial(ui, providers);
+    ConfigTable table;
+    InitTable(table);
+    Program p{AppState{}, ui, serial, table};
+
+    // The pty is the last port of the list; find its number the way the port box does.
+    quint32 key = 0;
+    serial.RegOpenKeyA(kHkeyLocalMachine, "HARDWARE\\DEVICEMAP\\SERIALCOMM", &key);
+    for (int i = 0;; ++i) {
+        char name[512];
+        unsigned char data[64];
+        quint32 nameLen = sizeof name, dataLen = sizeof data, type = 0;
+        if (serial.RegEnumValueA(key, i, name, &nameLen, 0, &type, data, &dataLen) != 0) break;
+        if (device == name) p.state.portNumber = QByteArray(reinterpret_cast<char*>(data)).mid(3).toInt();
+    }
+    serial.RegCloseKey(key);
+    if (p.state.portNumber <= 0 || serial.sio_open(p.state.portNumber) != 0) {
+        std::fprintf(stderr, "could not open %s\n", device.constData());
+        return 1;
+    }
+    serial.sio_ioctl(p.state.portNumber, BaudCode(115200), 3);
+    p.state.portOpen = 1;
+
+    FarEnd far(master);
+    QTimer receive;
+    receive.setInterval(10);
+    QObject::connect(&receive, &QTimer::timeout, [&] { ReceiveTick(p); });
+    receive.start();
+
+    int codes = 0;
+    for (int row = 1; row <= 96; ++row)
+        for (int column = 1; column <= 2; ++column, ++codes) table.SetCellText(row, column, CodeFor(row, column));
+    QByteArray expected;
+    std::vector<int> floors;
+    ExpectedUpload(table, expected, floors);
+    const double floor = 0.8 + 0.05 * codes;
+
+    std::printf("upload of %d codes (%lld bytes) to %s, floor %.3f s\n", codes, (long long)expected.size(),
+                device.constData(), floor);
+    bool allExact = true;
+    for (int run = 1; run <= runs; ++run) {
+        far.Clear();
+        timed.times.clear();
+        ui.log.clear();
+        const double cpu0 = ThreadCpuSeconds();
+        const auto t0 = Clock::now();
+        WriteModule(p);
+        const double wall = Seconds(Clock::now() - t0);
+        const double cpu = ThreadCpuSeconds() - cpu0;
+        const bool exact = WaitForBytes(far, expected.size()) && far.Received() == expected;
+        allExact &= exact;
+        const auto margins = PauseMargins(timed.times, floors);
+        std::printf("run %d: wall %.3f s = %.4f x floor; cpu %.3f s = %.2f%% of one core; "
+                    "writes %zu; pause over its floor: shortest %+.2f ms, mean %+.2f ms; far end %s; echoes logged %lld\n",
+                    run, wall, wall / floor, cpu, 100.0 * cpu / wall, timed.times.size(),
+                    margins.first, margins.second, exact ? "byte-exact" : "MISMATCH",
+                    (long long)ui.log.count(QStringLiteral("配置模式")));
+    }
+
+    // The clear: enter, clear request, exit, with their pauses.
+    far.Clear();
+    timed.times.clear();
+    const auto c0 = Clock::now();
+    ClearModule(p);
+    const double clearWall = Seconds(Clock::now() - c0);
+    const QByteArray clearBytes = FixedFrameBytes(EnterConfigFrame) + FixedFrameBytes(ClearRequestFrame)
+        + FixedFrameBytes(ExitConfigFrame);
+    const bool clearExact = WaitForBytes(far, clearBytes.size()) && far.Received() == clearBytes;
+    std::printf("clear: wall %.3f s (floor 0.400 s); pauses %.2f ms (>= 100) and %.2f ms (>= 200); far end %s\n",
+                clearWall, Seconds(timed.times.at(1) - timed.times.at(0)) * 1000.0,
+                Seconds(timed.times.at(2) - timed.times.at(1)) * 1000.0, clearExact ? "byte-exact" : "MISMATCH");
+
+    receive.stop();
+    serial.sio_close(p.state.portNumber);
+    close(master);
+    return allExact && clearExact ? 0 : 2;
+}
