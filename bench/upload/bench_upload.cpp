@@ -117,10 +117,14 @@ public:
     }
     int sio_write(int port, const char* data, int len) override
     {
-        times.push_back(Clock::now());
-        return inner_.sio_write(port, data, len);
+        const auto start = Clock::now();
+        times.push_back(start);
+        const int result = inner_.sio_write(port, data, len);
+        callTime += Clock::now() - start;
+        return result;
     }
     std::vector<Clock::time_point> times;
+    Clock::duration callTime{};
 
 private:
     LibraryProvider& inner_;
@@ -294,6 +298,7 @@ int main(int argc, char** argv)
     for (int run = 1; run <= runs; ++run) {
         far.Clear();
         timed.times.clear();
+        timed.callTime = {};
         ui.log.clear();
         const double cpu0 = ThreadCpuSeconds();
         const auto t0 = Clock::now();
@@ -304,8 +309,10 @@ int main(int argc, char** argv)
         allExact &= exact;
         const auto margins = PauseMargins(timed.times, floors);
         std::printf("run %d: wall %.3f s = %.4f x floor; cpu %.3f s = %.2f%% of one core; "
-                    "writes %zu; pause over its floor: shortest %+.2f ms, mean %+.2f ms; far end %s; echoes logged %lld\n",
+                    "writes %zu (mean call %.3f ms); pause over its floor: shortest %+.2f ms, mean %+.2f ms; "
+                    "far end %s; echoes logged %lld\n",
                     run, wall, wall / floor, cpu, 100.0 * cpu / wall, timed.times.size(),
+                    Seconds(timed.callTime) * 1000.0 / double(std::max<size_t>(1, timed.times.size())),
                     margins.first, margins.second, exact ? "byte-exact" : "MISMATCH",
                     (long long)ui.log.count(QStringLiteral("配置模式")));
     }
