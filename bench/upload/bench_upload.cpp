@@ -1,13 +1,16 @@
 // Runs "写入模块" on a full table (192 codes) and "清空模块" against a
-// pseudo-terminal through the built-in serial provider, with the real Qt
-// message pump and the 10 ms receive tick running, and prints:
+// pseudo-terminal: the real main window (offscreen) and interface services,
+// the port opened with the port button's handler through the built-in serial
+// provider, the 10 ms receive tick running, the buttons clicked. Prints:
 //  - wall time of the upload against its pause floor (0.8 s + 50 ms per code),
 //  - CPU time of the program's (main) thread during it, as a share of one core,
 //  - the shortest margin of any pause over its floor (write to write, program side),
 //  - whether the far end received every frame byte-exact and in order.
 // Usage: bench_upload [runs]   (default 1)
 
+#include <QAbstractButton>
 #include <QApplication>
+#include <QPlainTextEdit>
 #include <QElapsedTimer>
 #include <QThread>
 #include <QTimer>
@@ -31,7 +34,10 @@
 #include "protocol/HexCodec.h"
 #include "protocol/ModuleOperations.h"
 #include "serial/BuiltinProviders.h"
+#include "serial/PortConnection.h"
 #include "serial/SerialLibrary.h"
+#include "ui/MainWindow.h"
+#include "ui/QtUiServices.h"
 
 namespace {
 
@@ -46,65 +52,16 @@ double ThreadCpuSeconds()
     return double(u.ru_utime.tv_sec + u.ru_stime.tv_sec) + double(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
 }
 
-// The interface services a running window gives a handler: a monotonic tick
-// count and a pump that sleeps in the event loop. Boxes answer OK; controls
-// are not there.
-class BenchUi : public UiServices {
+// Answers every box with OK, as a user confirming would.
+class ConfirmingPresenter : public BoxPresenter {
 public:
-    BenchUi() { clock_.start(); }
-    void SetDisabled(Control, bool) override {}
-    bool IsDisabled(Control) const override { return false; }
-    void SetCaption(Control, const QString&) override {}
-    QString GetCaption(Control) const override { return {}; }
-    QString GetTitle() const override { return {}; }
-    void SetTitle(const QString&) override {}
-    QString GetText(Control) const override { return {}; }
-    void SetText(Control, const QString&) override {}
-    void AppendText(Control, const QString& t) override { log += t; }
-    void MoveCaretToEnd(Control) override {}
-    void ComboClear(Control) override {}
-    int ComboAddItem(Control, const QString&, int, const QString&) override { return 0; }
-    int ComboCount(Control) const override { return 0; }
-    QString ComboItemText(Control, int) const override { return {}; }
-    int GetSelection(Control) const override { return -1; }
-    void SetSelection(Control, int) override {}
-    void SetPosition(Control, int v) override { position = v; }
-    int GetPosition(Control) const override { return position; }
-    void SetInterval(Control, int) override {}
-    int GetInterval(Control) const override { return 10; }
-    int ShowMessageBox(const QString& text, int, const QString&) override
+    QMessageBox::StandardButton ShowMessage(const MessageBoxRequest& request) override
     {
-        boxes << text;
-        return MessageBoxResult::Ok;
+        boxes << request.text;
+        return QMessageBox::Ok;
     }
-    void SetDialogKind(int) override {}
-    void SetDefaultExtension(const QString&) override {}
-    int ShowFileDialog() override { return 0; }
-    QString GetFileName() const override { return {}; }
-    int ApplyTheme(int) override { return 0; }
-    void FatalReport(int code, const QString& message, const QString& where) override
-    {
-        std::fprintf(stderr, "fatal: %d %s %s\n", code, qPrintable(message), qPrintable(where));
-        std::_Exit(-1);
-    }
-    quint32 TickCount() const override { return quint32(clock_.elapsed()); }
-    void DeliverMessages(int waitMs) override
-    {
-        QCoreApplication::processEvents(QEventLoop::AllEvents);
-        if (waitMs <= 0) return;
-        QTimer wake;
-        wake.setSingleShot(true);
-        wake.setTimerType(Qt::PreciseTimer);
-        wake.start(waitMs);
-        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
-    }
-
-    QString log;
+    bool ShowFileDialog(const FileDialogRequest&, QString*) override { return false; }
     QStringList boxes;
-    int position = 0;
-
-private:
-    QElapsedTimer clock_;
 };
 
 // Forwards to the built-in provider and notes when every write was made.
@@ -250,40 +207,45 @@ int main(int argc, char** argv)
     qputenv("VELMORA_EXTRA_PORTS", device);
 
     QApplication app(argc, argv);
-    BenchUi ui;
+    auto presenterOwned = std::make_unique<ConfirmingPresenter>();
+    ConfirmingPresenter& presenter = *presenterOwned;
+    QtUiServices ui(std::move(presenterOwned));
     auto builtin = MakeBuiltinProviders();
     TimedWrites timed(*builtin.at(0));
     QVector<LibraryProvider*> providers{&timed};
     for (auto& p : builtin) providers << p.get();
     SerialLibrary serial(ui, providers);
     ConfigTable table;
-    InitTable(table);
     Program p{AppState{}, ui, serial, table};
 
-    // The pty is the last port of the list; find its number the way the port box does.
-    quint32 key = 0;
-    serial.RegOpenKeyA(kHkeyLocalMachine, "HARDWARE\\DEVICEMAP\\SERIALCOMM", &key);
-    for (int i = 0;; ++i) {
-        char name[512];
-        unsigned char data[64];
-        quint32 nameLen = sizeof name, dataLen = sizeof data, type = 0;
-        if (serial.RegEnumValueA(key, i, name, &nameLen, 0, &type, data, &dataLen) != 0) break;
-        if (device == name) p.state.portNumber = QByteArray(reinterpret_cast<char*>(data)).mid(3).toInt();
-    }
-    serial.RegCloseKey(key);
-    if (p.state.portNumber <= 0 || serial.sio_open(p.state.portNumber) != 0) {
-        std::fprintf(stderr, "could not open %s\n", device.constData());
+    WindowHandlers handlers;
+    handlers.created = [&] {
+        RefreshPortList(p);
+        FillBaudLists(p);
+        InitTable(table);
+        p.state.portNumber = -1;
+        DisableModuleButtons(p);
+    };
+    handlers.togglePortClicked = [&] { TogglePort(p); };
+    handlers.writeModuleClicked = [&] { WriteModule(p); };
+    handlers.clearModuleClicked = [&] { ClearModule(p); };
+    handlers.receiveTimerTick = [&] { ReceiveTick(p); };
+    MainWindow window(table, handlers);
+    ui.Attach(&window);
+    window.RunCreatedHandler();
+    window.show();
+    auto click = [&](Control c) { static_cast<QAbstractButton*>(window.Widget(c))->click(); };
+
+    // The pty is the last item of the port list; 115200 in the baud box.
+    ui.SetSelection(Control::Combo_Port, ui.ComboCount(Control::Combo_Port) - 1);
+    ui.SetSelection(Control::Combo_BaudRate, 4);
+    click(Control::Button_TogglePort);
+    if (!p.state.portOpen) {
+        std::fprintf(stderr, "could not open %s: %s\n", device.constData(), qPrintable(presenter.boxes.join(' ')));
         return 1;
     }
-    serial.sio_ioctl(p.state.portNumber, BaudCode(115200), 3);
-    p.state.portOpen = 1;
 
     FarEnd far(master);
-    QTimer receive;
-    receive.setInterval(10);
-    QObject::connect(&receive, &QTimer::timeout, [&] { ReceiveTick(p); });
-    receive.start();
-
     int codes = 0;
     for (int row = 1; row <= 96; ++row)
         for (int column = 1; column <= 2; ++column, ++codes) table.SetCellText(row, column, CodeFor(row, column));
@@ -299,10 +261,10 @@ int main(int argc, char** argv)
         far.Clear();
         timed.times.clear();
         timed.callTime = {};
-        ui.log.clear();
+        const qsizetype logBefore = ui.GetText(Control::Edit_Display).size();
         const double cpu0 = ThreadCpuSeconds();
         const auto t0 = Clock::now();
-        WriteModule(p);
+        click(Control::Button_WriteModule);
         const double wall = Seconds(Clock::now() - t0);
         const double cpu = ThreadCpuSeconds() - cpu0;
         const bool exact = WaitForBytes(far, expected.size()) && far.Received() == expected;
@@ -314,14 +276,14 @@ int main(int argc, char** argv)
                     run, wall, wall / floor, cpu, 100.0 * cpu / wall, timed.times.size(),
                     Seconds(timed.callTime) * 1000.0 / double(std::max<size_t>(1, timed.times.size())),
                     margins.first, margins.second, exact ? "byte-exact" : "MISMATCH",
-                    (long long)ui.log.count(QStringLiteral("配置模式")));
+                    (long long)ui.GetText(Control::Edit_Display).mid(logBefore).count(QStringLiteral("配置模式")));
     }
 
     // The clear: enter, clear request, exit, with their pauses.
     far.Clear();
     timed.times.clear();
     const auto c0 = Clock::now();
-    ClearModule(p);
+    click(Control::Button_ClearModule);
     const double clearWall = Seconds(Clock::now() - c0);
     const QByteArray clearBytes = FixedFrameBytes(EnterConfigFrame) + FixedFrameBytes(ClearRequestFrame)
         + FixedFrameBytes(ExitConfigFrame);
@@ -330,8 +292,8 @@ int main(int argc, char** argv)
                 clearWall, Seconds(timed.times.at(1) - timed.times.at(0)) * 1000.0,
                 Seconds(timed.times.at(2) - timed.times.at(1)) * 1000.0, clearExact ? "byte-exact" : "MISMATCH");
 
-    receive.stop();
-    serial.sio_close(p.state.portNumber);
+    click(Control::Button_TogglePort);
+    ui.Attach(nullptr);
     close(master);
     return allExact && clearExact ? 0 : 2;
 }
