@@ -31,8 +31,7 @@ private:
 
 ListComboBox::ListComboBox(QWidget* parent) : QComboBox(parent)
 {
-    setEditable(true);
-    setLineEdit(new Field(this));
+    setLineEdit(new Field(this));  // makes the box editable
     setInsertPolicy(QComboBox::NoInsert);
     // Inline completion would silently turn a typed name into a list item.
     setCompleter(nullptr);
