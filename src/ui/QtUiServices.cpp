@@ -7,6 +7,7 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QProgressBar>
+#include <QStyleFactory>
 #include <QTextBlock>
 #include <QTimer>
 #include <cstdio>
@@ -14,6 +15,7 @@
 
 #include "ui/ListComboBox.h"
 #include "ui/MainWindow.h"
+#include "ui/ThemedStyle.h"
 
 namespace {
 
@@ -84,35 +86,6 @@ QString FatalReportText(int code, const QString& message, const QString& where)
     if (!message.isEmpty()) text += QStringLiteral("\r\n错误信息：") + message + QStringLiteral("\r\n");
     text += where + QStringLiteral("\r\n");
     return text;
-}
-
-QString ThemeStyleSheet(int variant, const QColor& face)
-{
-    QColor frame;
-    switch (variant) {
-    case 1: frame = QColor(123, 158, 189); break;
-    case 2: frame = QColor(164, 185, 127); break;
-    case 3: frame = QColor(198, 197, 215); break;
-    default: return QString();
-    }
-    const QColor disabled(qMax(face.red() - 32, 0), qMax(face.green() - 32, 0), qMax(face.blue() - 32, 0));
-    const QString on = frame.name();
-    const QString off = disabled.name();
-    return QStringLiteral(
-               "QPushButton { border: 1px solid %1; border-radius: 2px; background: palette(button);"
-               " padding: 2px 4px; }\n"
-               "QPushButton:hover { background: palette(light); }\n"
-               "QPushButton:pressed { background: palette(midlight); }\n"
-               "QPushButton:disabled { border-color: %2; }\n"
-               "QLineEdit, QPlainTextEdit { border: 1px solid %1; background: white; color: black; }\n"
-               "QLineEdit:disabled, QPlainTextEdit:disabled { border-color: %2; }\n"
-               "QComboBox { border: 1px solid %1; background: white; color: black; padding: 1px 2px; }\n"
-               "QComboBox:disabled { border-color: %2; }\n"
-               "QComboBox QAbstractItemView { border: 1px solid %1; }\n"
-               "QGroupBox { border: 1px solid %1; margin-top: 7px; }\n"
-               "QGroupBox:disabled { border-color: %2; }\n"
-               "QGroupBox::title { subcontrol-origin: margin; left: 8px; padding: 0 2px; }\n")
-        .arg(on, off);
 }
 
 QtUiServices::QtUiServices(std::unique_ptr<BoxPresenter> presenter)
@@ -334,9 +307,18 @@ int QtUiServices::ApplyTheme(int variant)
 {
     auto* app = qobject_cast<QApplication*>(QCoreApplication::instance());
     if (!app) return 0;
-    const QString sheet = ThemeStyleSheet(variant, app->palette().color(QPalette::Button));
-    app->setStyleSheet(sheet);
-    return sheet.isEmpty() ? 0 : 1;
+    const QColor frame = ThemeFrameColour(variant);
+    auto* themed = qobject_cast<ThemedStyle*>(app->style());
+    const QString baseName = (themed ? themed->baseStyle() : app->style())->name();
+    if (!frame.isValid()) {
+        if (themed) app->setStyle(QStyleFactory::create(baseName));
+        return 0;
+    }
+    const QColor face = app->palette().color(QPalette::Button);
+    const QColor disabled(qMax(face.red() - 32, 0), qMax(face.green() - 32, 0), qMax(face.blue() - 32, 0));
+    // Controls made later get the look too: it is the application's style.
+    app->setStyle(new ThemedStyle(QStyleFactory::create(baseName), frame, disabled));
+    return 1;
 }
 
 void QtUiServices::FatalReport(int code, const QString& message, const QString& where)

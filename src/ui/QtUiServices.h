@@ -18,8 +18,6 @@ MessageBoxRequest MessageBoxRequestFor(const QString& text, int flags, const QSt
 int MessageBoxResultFor(QMessageBox::StandardButton button);
 // The fatal report's text: "运行时出错!\r\n", then the code, message and diagnostic lines.
 QString FatalReportText(int code, const QString& message, const QString& where);
-// The style sheet of a themed variant (1..3); empty for any other value.
-QString ThemeStyleSheet(int variant, const QColor& face);
 
 class QtUiServices : public UiServices {
 public:

@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QPlainTextEdit>
+#include <QStyleFactory>
 #include <QTimer>
 
 #include "app/Program.h"
@@ -19,6 +20,7 @@
 #include "ui/ConfigGridView.h"
 #include "ui/MainWindow.h"
 #include "ui/QtUiServices.h"
+#include "ui/ThemedStyle.h"
 
 namespace {
 
@@ -122,7 +124,11 @@ struct WindowRig {
         registry.values = {"COM2"};
         ui.Attach(&window);
     }
-    ~WindowRig() { qApp->setStyleSheet(QString()); }
+    ~WindowRig()
+    {
+        if (auto* themed = qobject_cast<ThemedStyle*>(qApp->style()))
+            qApp->setStyle(QStyleFactory::create(themed->baseStyle()->name()));
+    }
     QWidget* W(Control c) const { return window.Widget(c); }
 };
 
@@ -266,7 +272,7 @@ private Q_SLOTS:
         QVERIFY(!r.window.ReceiveTimer()->isActive());
         QVERIFY(r.ui.GetText(Control::Edit_Display).isEmpty());
         QCOMPARE(r.ui.GetPosition(Control::ProgressBar1), 0);
-        QVERIFY(!qApp->styleSheet().isEmpty());
+        QVERIFY(qobject_cast<ThemedStyle*>(qApp->style()));
         QCOMPARE(r.window.Grid()->model()->headerData(0, Qt::Vertical).toString(), QStringLiteral("开关01控制"));
 
         // The clear button empties what the program and the user wrote.

@@ -7,12 +7,14 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QStyleFactory>
 #include <QTimer>
 
 #include "config/ConfigTable.h"
 #include "tests/ui/ScriptedPresenter.h"
 #include "ui/MainWindow.h"
 #include "ui/QtUiServices.h"
+#include "ui/ThemedStyle.h"
 
 namespace {
 
@@ -43,7 +45,11 @@ struct Rig {
 class UiServicesTest : public QObject {
     Q_OBJECT
 private Q_SLOTS:
-    void cleanup() { qApp->setStyleSheet(QString()); }
+    void cleanup()
+    {
+        if (auto* themed = qobject_cast<ThemedStyle*>(qApp->style()))
+            qApp->setStyle(QStyleFactory::create(themed->baseStyle()->name()));
+    }
 
     void comboSelectionIsClampedAndFollowedByTheTextField()
     {
@@ -336,13 +342,19 @@ private Q_SLOTS:
         QCOMPARE(on.pixelColor(0, on.height() / 2), QColor(164, 185, 127));
         QCOMPARE(off.pixelColor(0, off.height() / 2),
                  QColor(qMax(face.red() - 32, 0), qMax(face.green() - 32, 0), qMax(face.blue() - 32, 0)));
-        const QImage edit = r.window.Widget(Control::Edit_Learn)->grab().toImage();
-        QCOMPARE(edit.pixelColor(0, edit.height() / 2), QColor(164, 185, 127));
+        // Edit boxes, combo boxes and the group box are framed alike.
+        for (Control c : {Control::Edit_Learn, Control::Edit_Display, Control::Combo_Port, Control::GroupBox1}) {
+            const QImage image = r.window.Widget(c)->grab().toImage();
+            const int x = c == Control::GroupBox1 ? image.width() - 1 : 0;
+            QCOMPARE(image.pixelColor(x, image.height() / 2), QColor(164, 185, 127));
+        }
 
         QCOMPARE(r.ui.ApplyTheme(0), 0);
-        QVERIFY(qApp->styleSheet().isEmpty());
+        QVERIFY(!qobject_cast<ThemedStyle*>(qApp->style()));
+        QVERIFY(enabled->grab().toImage().pixelColor(0, on.height() / 2) != QColor(164, 185, 127));
         QCOMPARE(r.ui.ApplyTheme(1), 1);
-        QVERIFY(qApp->styleSheet().contains(QColor(123, 158, 189).name()));
+        QCOMPARE(qobject_cast<ThemedStyle*>(qApp->style())->FrameColour(), QColor(123, 158, 189));
+        QCOMPARE(enabled->grab().toImage().pixelColor(0, on.height() / 2), QColor(123, 158, 189));
     }
 
     void controlsAnswerForEnabledStateCaptionsAndTexts()
