@@ -86,9 +86,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         const size_t len = qMin<size_t>(data[at], size - at - 1);
         serial.incoming.push_back(QByteArray(reinterpret_cast<const char*>(data + at + 1), qsizetype(len)));
         at += 1 + len;
+        ui.clock += 10;  // the receive timer's interval
         ReceiveTick(p);
     }
+    ui.clock += 10;
     ReceiveTick(p);
+    ui.clock += 10;
     ReceiveTick(p);
     Check(p.state.heldAnswer.isEmpty());
     Check(table.GetCellText(0, 1) == QStringLiteral("开") && table.GetCellText(0, 2) == QStringLiteral("关"));

@@ -17,6 +17,8 @@ struct AppState {
 
     // Bytes of an answer still arriving; judged once the line goes quiet.
     QByteArray heldAnswer;
+    // Clock (UiServices::TickCount) when bytes were last added to heldAnswer.
+    quint32 heldAnswerAt = 0;
     // A baud change, clear or upload is sending; no other may start meanwhile.
     bool operationRunning = false;
     // The window is being destroyed: pauses end at once and nothing more is sent.

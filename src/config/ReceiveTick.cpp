@@ -158,6 +158,16 @@ void ApplyAnswer(Program& p, const Answer& a)
 
 namespace {
 
+void JudgeHeld(Program& p);
+
+// Judges what is held once the line has been quiet long enough.
+void JudgeHeldIfQuiet(Program& p)
+{
+    if (p.state.heldAnswer.isEmpty()) return;
+    if (quint32(p.ui.TickCount() - p.state.heldAnswerAt) < kQuietMs) return;
+    JudgeHeld(p);
+}
+
 void JudgeHeld(Program& p)
 {
     const QByteArray held = p.state.heldAnswer;
@@ -176,16 +186,17 @@ void ReceiveTick(Program& p)
     }
     const int waiting = p.serial.sio_iqueue(p.state.portNumber);
     if (waiting <= 0) {
-        // The line went quiet: what is held is a whole answer.
-        if (!p.state.heldAnswer.isEmpty()) JudgeHeld(p);
+        // Nothing new: once the line has been quiet, what is held is a whole answer.
+        JudgeHeldIfQuiet(p);
         return;
     }
     QByteArray buffer(waiting, '\0');
     const int read = p.serial.sio_read(p.state.portNumber, buffer.data(), waiting);
     if (read <= 0) {
-        if (!p.state.heldAnswer.isEmpty()) JudgeHeld(p);
+        JudgeHeldIfQuiet(p);
         return;
     }
     p.state.heldAnswer.append(buffer.constData(), qMin(read, waiting));
+    p.state.heldAnswerAt = p.ui.TickCount();
     if (p.state.heldAnswer.size() >= kMaxHeldAnswer) JudgeHeld(p);
 }

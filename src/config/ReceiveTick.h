@@ -4,6 +4,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QtGlobal>
 #include <QVector>
 
 struct Program;
@@ -36,10 +37,17 @@ void ApplyAnswer(Program& p, const Answer& answer);
 // Progress position for a record of row byte `row` (0 … 255).
 int RecordPosition(int row);
 
+// The line counts as quiet once nothing new has come for this long: most of
+// a tick interval, eight byte times at 9600 baud. Measured by the clock, not
+// by counting ticks, because a late tick is followed by an early one that
+// would otherwise find a record's next bytes not yet there.
+constexpr quint32 kQuietMs = 8;
+
 // Held bytes are judged at once when they reach this size, quiet line or not,
 // so a line that never goes quiet cannot grow them without end.
 constexpr int kMaxHeldAnswer = 1 << 20;
 
 // The tick: reads what is waiting and holds it; once a tick reads nothing new
-// the held bytes are judged as one answer. Reads nothing while the port is closed.
+// and the line has been quiet for kQuietMs, the held bytes are judged as one
+// answer. Reads nothing while the port is closed.
 void ReceiveTick(Program& p);

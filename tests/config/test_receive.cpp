@@ -33,12 +33,18 @@ struct Rig {
         DisableModuleButtons(p);
     }
 
+    // One tick of the receive timer, 10 ms after the last.
+    void Tick()
+    {
+        ui.clock += 10;
+        ReceiveTick(p);
+    }
     // Each piece becomes readable at its own tick; then the line goes quiet.
     void Arrive(const QList<QByteArray>& pieces)
     {
         for (const QByteArray& piece : pieces) serial.incoming.push_back(piece);
-        while (!serial.incoming.empty()) ReceiveTick(p);
-        ReceiveTick(p);
+        while (!serial.incoming.empty()) Tick();
+        Tick();
     }
     void Arrive(const QByteArray& whole) { Arrive(QList<QByteArray>{whole}); }
 
@@ -162,11 +168,11 @@ private Q_SLOTS:
     {
         Rig r;
         r.serial.incoming.push_back(Bytes("F4F7"));
-        ReceiveTick(r.p);  // half an answer held
+        r.Tick();  // half an answer held
         r.p.state.portOpen = 0;
         r.serial.incoming.push_back(Bytes(kEnter));
         const QStringList callsBefore = r.serial.calls;
-        for (int i = 0; i < 5; ++i) ReceiveTick(r.p);
+        for (int i = 0; i < 5; ++i) r.Tick();
         QCOMPARE(r.serial.calls, callsBefore);
         QVERIFY(r.p.state.heldAnswer.isEmpty());
         QCOMPARE(r.Log(), QString());
@@ -182,12 +188,21 @@ private Q_SLOTS:
     {
         Rig r;
         r.serial.incoming.push_back(Bytes("FD6666"));
-        r.serial.incoming.push_back(Bytes("6666AAAAAABF"));
-        ReceiveTick(r.p);
+        r.serial.incoming.push_back(Bytes("6666AA"));
+        r.Tick();
+        r.Tick();
+        QCOMPARE(r.Log(), QString());
+        QCOMPARE(r.p.state.heldAnswer, Bytes("FD66666666AA"));
+
+        // A late tick followed closely by the next: reading nothing 2 ms
+        // after the last bytes is no quiet line yet.
+        r.ui.clock += 2;
         ReceiveTick(r.p);
         QCOMPARE(r.Log(), QString());
-        QCOMPARE(r.p.state.heldAnswer, Bytes(kEnter));
-        ReceiveTick(r.p);
+        r.serial.incoming.push_back(Bytes("AAAABF"));
+        r.Tick();
+        QCOMPARE(r.Log(), QString());
+        r.Tick();
         QCOMPARE(r.Log(), QStringLiteral("模块进入配置模式\r\n"));
         QVERIFY(r.p.state.heldAnswer.isEmpty());
     }
