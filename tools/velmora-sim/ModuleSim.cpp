@@ -1,6 +1,5 @@
 #include "ModuleSim.h"
 
-#include <QDeadlineTimer>
 #include <QRandomGenerator>
 
 #include "protocol/Frames.h"
@@ -46,9 +45,9 @@ ModuleSim::ModuleSim(SimLine& line, ModuleMemory& memory, const SimOptions& opti
         if (!frame.isEmpty()) OnFrame(frame);
     });
     connect(&line_, &SimLine::received, this, &ModuleSim::OnBytes);
-    connect(&line_, &SimLine::sent, this, [this](const QString& note) {
+    connect(&line_, &SimLine::sent, this, [this](const QString& note, qint64 atUs) {
         // Monotonic microseconds, the clock every process on the machine shares.
-        Print(QStringLiteral("sent %1 t=%2").arg(note).arg(QDeadlineTimer::current(Qt::PreciseTimer).deadlineNSecs() / 1000));
+        Print(QStringLiteral("sent %1 t=%2").arg(note).arg(atUs));
     });
     connect(&line_, &SimLine::hungUp, this, [this] { Print(QStringLiteral("hung up")); });
     connect(&line_, &SimLine::lineBack, this, [this](const QString& path) {

@@ -2,12 +2,25 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QMetaObject>
+#include <QTimer>
 #include <cerrno>
+#include <chrono>
 #include <fcntl.h>
+#include <pthread.h>
+#include <sched.h>
 #include <termios.h>
 #include <unistd.h>
 
 namespace {
+
+using Clock = std::chrono::steady_clock;  // CLOCK_MONOTONIC, shared by every process
+
+qint64 NowNs() { return std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now().time_since_epoch()).count(); }
+Clock::time_point At(qint64 ns) { return Clock::time_point(std::chrono::nanoseconds(ns)); }
+
+// Ten bits a byte on the wire: start, eight data bits, stop.
+qint64 ByteNs(int rate) { return rate > 0 ? 10LL * 1000000000LL / rate : 0; }
 
 int SpeedToRate(speed_t s)
 {
@@ -25,52 +38,74 @@ int SpeedToRate(speed_t s)
     return 0;
 }
 
-// Ten bits a byte on the wire: start, eight data bits, stop.
-qint64 WireNs(qint64 bytes, int rate) { return rate > 0 ? bytes * 10 * 1000000000LL / rate : 0; }
+speed_t RateToSpeed(int rate)
+{
+    switch (rate) {
+    case 1200: return B1200;
+    case 2400: return B2400;
+    case 4800: return B4800;
+    case 19200: return B19200;
+    case 38400: return B38400;
+    case 57600: return B57600;
+    case 115200: return B115200;
+    case 230400: return B230400;
+    }
+    return B9600;
+}
 
 }  // namespace
 
 SimLine::SimLine(QObject* parent) : QObject(parent)
 {
-    clock_.start();
-    pump_.setTimerType(Qt::PreciseTimer);
-    pump_.setInterval(1);
-    connect(&pump_, &QTimer::timeout, this, &SimLine::Pump);
+    writer_ = std::thread([this] { WriterLoop(); });
+    sched_param param{};
+    param.sched_priority = 10;
+    realTime_ = pthread_setschedparam(writer_.native_handle(), SCHED_FIFO, &param) == 0;
 }
 
 SimLine::~SimLine()
 {
-    ClosePty();
+    {
+        std::lock_guard lock(mutex_);
+        stop_ = true;
+    }
+    wake_.notify_all();
+    writer_.join();
+    CloseLine();
     if (!link_.isEmpty()) QFile::remove(link_);
 }
 
 bool SimLine::MakePty(QString* error)
 {
-    master_ = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK);
-    if (master_ < 0 || grantpt(master_) != 0 || unlockpt(master_) != 0) {
+    const int master = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK);
+    if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0) {
         *error = QStringLiteral("cannot create a pseudo-terminal: %1").arg(qt_error_string(errno));
-        ClosePty();
+        if (master >= 0) ::close(master);
         return false;
     }
-    device_ = QString::fromLocal8Bit(ptsname(master_));
+    device_ = QString::fromLocal8Bit(ptsname(master));
     // Raw bytes both ways until the program sets the line up its own way.
     termios tio{};
-    tcgetattr(master_, &tio);
+    tcgetattr(master, &tio);
     cfmakeraw(&tio);
-    tcsetattr(master_, TCSANOW, &tio);
+    tcsetattr(master, TCSANOW, &tio);
     slave_ = ::open(device_.toLocal8Bit().constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
-    notifier_ = std::make_unique<QSocketNotifier>(master_, QSocketNotifier::Read);
-    connect(notifier_.get(), &QSocketNotifier::activated, this, &SimLine::ReadPty);
+    {
+        std::lock_guard lock(mutex_);
+        fd_ = master;
+    }
+    notifier_ = std::make_unique<QSocketNotifier>(master, QSocketNotifier::Read);
+    connect(notifier_.get(), &QSocketNotifier::activated, this, &SimLine::ReadLine);
     if (!link_.isEmpty()) {
         // Replace the link in one step, so the program never finds it missing.
         const QString temp = link_ + QStringLiteral(".new");
         QFile::remove(temp);
-        if (!QFile::link(device_, temp) || ::rename(temp.toLocal8Bit().constData(), link_.toLocal8Bit().constData()) != 0) {
+        if (!QFile::link(device_, temp)
+            || ::rename(temp.toLocal8Bit().constData(), link_.toLocal8Bit().constData()) != 0) {
             *error = QStringLiteral("cannot link %1 to %2").arg(link_, device_);
             return false;
         }
     }
-    down_ = false;
     return true;
 }
 
@@ -80,22 +115,39 @@ bool SimLine::OpenPty(const QString& linkPath, QString* error)
     return MakePty(error);
 }
 
+bool SimLine::ApplyPortSettings()
+{
+    std::lock_guard lock(mutex_);
+    termios tio{};
+    if (fd_ < 0 || tcgetattr(fd_, &tio) != 0) return false;
+    cfmakeraw(&tio);
+    tio.c_cflag |= CLOCAL | CREAD;
+    tio.c_cflag &= ~(CSTOPB | PARENB | CRTSCTS);
+    cfsetspeed(&tio, RateToSpeed(rate_));
+    return tcsetattr(fd_, TCSANOW, &tio) == 0;
+}
+
 bool SimLine::OpenPort(const QString& device, QString* error)
 {
-    port_ = std::make_unique<QSerialPort>(device);
-    port_->setBaudRate(rate_);
-    port_->setDataBits(QSerialPort::Data8);
-    port_->setParity(QSerialPort::NoParity);
-    port_->setStopBits(QSerialPort::OneStop);
-    port_->setFlowControl(QSerialPort::NoFlowControl);
-    if (!port_->open(QIODevice::ReadWrite)) {
-        *error = QStringLiteral("cannot open %1: %2").arg(device, port_->errorString());
-        port_.reset();
+    const int fd = ::open(device.toLocal8Bit().constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    if (fd < 0) {
+        *error = QStringLiteral("cannot open %1: %2").arg(device, qt_error_string(errno));
         return false;
     }
+    {
+        std::lock_guard lock(mutex_);
+        fd_ = fd;
+        wireTime_ = false;  // a real line keeps its own pace
+    }
     device_ = device;
-    wireTime_ = false;  // a real line keeps its own pace
-    connect(port_.get(), &QSerialPort::readyRead, this, [this] { Q_EMIT received(port_->readAll()); });
+    realPort_ = true;
+    if (!ApplyPortSettings()) {
+        *error = QStringLiteral("cannot set up %1: %2").arg(device, qt_error_string(errno));
+        CloseLine();
+        return false;
+    }
+    notifier_ = std::make_unique<QSocketNotifier>(fd, QSocketNotifier::Read);
+    connect(notifier_.get(), &QSocketNotifier::activated, this, &SimLine::ReadLine);
     return true;
 }
 
@@ -104,110 +156,136 @@ QString SimLine::Path() const { return link_.isEmpty() ? device_ : link_; }
 void SimLine::SetRate(int rate)
 {
     rate_ = rate;
-    if (port_) port_->setBaudRate(rate);
+    {
+        std::lock_guard lock(mutex_);
+        writerRate_ = rate;
+    }
+    if (realPort_) ApplyPortSettings();
+}
+
+void SimLine::SetWireTime(bool on)
+{
+    std::lock_guard lock(mutex_);
+    wireTime_ = on && !realPort_;
 }
 
 int SimLine::FarEndRate() const
 {
-    if (master_ < 0) return 0;
+    if (realPort_ || notifier_ == nullptr) return 0;
     termios tio{};
-    if (tcgetattr(master_, &tio) != 0) return 0;
+    if (tcgetattr(int(notifier_->socket()), &tio) != 0) return 0;
     return SpeedToRate(cfgetospeed(&tio));
 }
 
-void SimLine::ReadPty()
+void SimLine::ReadLine()
 {
+    if (!notifier_) return;
+    const int fd = int(notifier_->socket());
     char buffer[4096];
     for (;;) {
-        const ssize_t n = ::read(master_, buffer, sizeof buffer);
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
         if (n > 0) {
             Q_EMIT received(QByteArray(buffer, n));
             continue;
         }
         if (n < 0 && errno == EINTR) continue;
+        // A line in error would wake us forever; it stays quiet until reopened.
+        if (n == 0 || errno != EAGAIN) notifier_->setEnabled(false);
         return;
     }
 }
 
-qint64 SimLine::WriteSome(const char* data, qint64 len)
-{
-    if (port_) {
-        const qint64 n = port_->write(data, len);
-        port_->flush();
-        return n < 0 ? 0 : n;
-    }
-    if (master_ < 0) return len;  // line down: the bytes are lost, as on a cut wire
-    const ssize_t n = ::write(master_, data, size_t(len));
-    return n < 0 ? 0 : n;  // full (nobody reading): try again on the next pump
-}
-
 void SimLine::Send(const Piece& piece)
 {
-    if (queue_.empty() && lastEndNs_ < clock_.nsecsElapsed()) lastEndNs_ = clock_.nsecsElapsed();
-    queue_.push_back(piece);
-    if (!pump_.isActive()) pump_.start();
-    Pump();
-}
-
-void SimLine::Pump()
-{
-    while (!queue_.empty()) {
-        Piece& piece = queue_.front();
-        if (!pieceStarted_) {
-            pieceStarted_ = true;
-            pieceStartNs_ = lastEndNs_ + qint64(piece.gapBeforeMs) * 1000000;
-            pieceSent_ = 0;
-        }
-        const qint64 now = clock_.nsecsElapsed();
-        if (now < pieceStartNs_) return;
-        if (piece.hangUp) {
-            HangUp();
-            return;
-        }
-        const qint64 size = piece.bytes.size();
-        qint64 due = size;
-        if (wireTime_) due = qMin(size, (now - pieceStartNs_) * rate_ / 10 / 1000000000LL + 1);
-        while (pieceSent_ < due) {
-            const qint64 n = WriteSome(piece.bytes.constData() + pieceSent_, due - pieceSent_);
-            if (n <= 0) return;
-            pieceSent_ += n;
-        }
-        if (pieceSent_ < size) return;
-        lastEndNs_ = wireTime_ ? qMax(now, pieceStartNs_ + WireNs(size, rate_)) : now;
-        const QString note = piece.note;
-        queue_.pop_front();
-        pieceStarted_ = false;
-        if (!note.isEmpty()) Q_EMIT sent(note);
+    {
+        std::lock_guard lock(mutex_);
+        if (queue_.empty()) lastEndNs_ = qMax(lastEndNs_, NowNs());
+        queue_.push_back(piece);
     }
-    pump_.stop();
+    wake_.notify_all();
 }
 
-void SimLine::ClosePty()
+void SimLine::WriterLoop()
+{
+    std::unique_lock lock(mutex_);
+    for (;;) {
+        wake_.wait(lock, [this] { return stop_ || !queue_.empty(); });
+        if (stop_) return;
+        const unsigned generation = generation_;
+        const Piece piece = queue_.front();
+        const qint64 startNs = lastEndNs_ + qint64(piece.gapBeforeMs) * 1000000;
+        const auto interrupted = [&] { return stop_ || generation_ != generation; };
+
+        wake_.wait_until(lock, At(startNs), interrupted);
+        if (interrupted()) continue;
+        if (piece.hangUp) {
+            queue_.clear();
+            ++generation_;
+            QMetaObject::invokeMethod(this, [this] { HangUp(); }, Qt::QueuedConnection);
+            continue;
+        }
+
+        const qint64 size = piece.bytes.size();
+        const qint64 byteNs = wireTime_ ? ByteNs(writerRate_) : 0;
+        qint64 written = 0;
+        while (written < size && !interrupted()) {
+            // Every byte whose time has come goes in one write.
+            const qint64 now = NowNs();
+            const qint64 due = byteNs > 0 ? qMin(size, (now - startNs) / byteNs + 1) : size;
+            if (due > written) {
+                const ssize_t n = fd_ >= 0 ? ::write(fd_, piece.bytes.constData() + written, size_t(due - written))
+                                           : ssize_t(due - written);  // line down: lost, as on a cut wire
+                if (n > 0) {
+                    written += n;
+                    continue;
+                }
+                // Full (nobody reading yet): try again shortly.
+                wake_.wait_until(lock, At(NowNs() + 1000000), interrupted);
+                continue;
+            }
+            wake_.wait_until(lock, At(startNs + written * byteNs), interrupted);
+        }
+        if (interrupted()) continue;
+        const qint64 endNs = NowNs();
+        lastEndNs_ = qMax(endNs, startNs + size * byteNs);
+        queue_.pop_front();
+        if (!piece.note.isEmpty()) {
+            const QString note = piece.note;
+            const qint64 atUs = endNs / 1000;
+            QMetaObject::invokeMethod(this, [this, note, atUs] { Q_EMIT sent(note, atUs); }, Qt::QueuedConnection);
+        }
+    }
+}
+
+void SimLine::CloseLine()
 {
     notifier_.reset();
+    int fd;
+    {
+        std::lock_guard lock(mutex_);
+        fd = fd_;
+        fd_ = -1;
+        queue_.clear();
+        ++generation_;
+    }
+    wake_.notify_all();
     if (slave_ >= 0) ::close(slave_);
-    if (master_ >= 0) ::close(master_);
-    slave_ = master_ = -1;
+    if (fd >= 0) ::close(fd);
+    slave_ = -1;
 }
 
 void SimLine::HangUp()
 {
     // Whatever was still to be said is lost with the line.
-    queue_.clear();
-    pieceStarted_ = false;
-    pump_.stop();
-    down_ = true;
-    if (port_) port_->close();
-    else ClosePty();
+    CloseLine();
     Q_EMIT hungUp();
     QTimer::singleShot(hangUpMs_, this, [this] {
         QString error;
-        if (port_) {
-            if (!port_->open(QIODevice::ReadWrite)) return;
+        if (realPort_) {
+            if (!OpenPort(device_, &error)) return;
         } else if (!MakePty(&error)) {
             return;
         }
-        down_ = false;
         Q_EMIT lineBack(Path());
     });
 }

@@ -8,6 +8,8 @@
 #include <QTextStream>
 #include <csignal>
 #include <cstdio>
+#include <pthread.h>
+#include <sched.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -30,6 +32,15 @@ int signalPipe[2] = {-1, -1};
 
 // Only a write is safe here; the event loop does the quitting, so the link
 // to the pseudo-terminal is removed on the way out.
+// Real-time priority where the system allows it, so a busy machine does not
+// stretch the module's timing (the writer thread asks for its own, higher one).
+bool TryRealTime()
+{
+    sched_param param{};
+    param.sched_priority = 5;
+    return pthread_setschedparam(pthread_self(), SCHED_FIFO, &param) == 0;
+}
+
 void QuitOnSignal(int)
 {
     const char b = 1;
@@ -95,6 +106,7 @@ int main(int argc, char** argv)
         if (!memory.Save(&error)) err << "velmora-sim: " << error << '\n';
     }
 
+    const bool realTime = TryRealTime();
     SimLine line;
     line.SetRate(rate);
     line.SetHangUpTime(hangUpFor);
@@ -110,6 +122,7 @@ int main(int argc, char** argv)
     out << line.Path() << '\n';
     out << "module at " << rate << " baud, " << memory.Count() << " codes in memory";
     if (line.Path() != line.DevicePath()) out << ", device " << line.DevicePath();
+    if (!realTime || !line.RealTime()) out << ", timing may stretch when the machine is busy";
     out << '\n';
     out.flush();
 
