@@ -1,0 +1,256 @@
+#pragma once
+// The whole program on a real (offscreen) main window, talking through the
+// built-in serial provider to velmora-sim on a pseudo-terminal. Boxes are
+// answered OK by a script. Used by the end-to-end tests and the dump benchmark.
+
+#include <QAbstractButton>
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QProgressBar>
+#include <QTemporaryDir>
+#include <QTest>
+#include <memory>
+#include <vector>
+
+#include "app/Program.h"
+#include "app/Shell.h"
+#include "config/ConfigTable.h"
+#include "serial/BuiltinProviders.h"
+#include "serial/PortConnection.h"
+#include "serial/SerialLibrary.h"
+#include "ui/BoxPresenter.h"
+#include "ui/ListComboBox.h"
+#include "ui/MainWindow.h"
+#include "ui/QtUiServices.h"
+
+// Answers every box OK and every file dialog with cancel; keeps what showed.
+class OkBoxes : public BoxPresenter {
+public:
+    QStringList texts;
+    QMessageBox::StandardButton ShowMessage(const MessageBoxRequest& request) override
+    {
+        texts << request.text;
+        return QMessageBox::Ok;
+    }
+    bool ShowFileDialog(const FileDialogRequest&, QString*) override { return false; }
+};
+
+// velmora-sim as a child process; its printed lines are collected as they come.
+class SimProcess {
+public:
+    ~SimProcess() { Stop(); }
+
+    // Starts the simulator with `args` and waits for the port it prints first.
+    bool Start(const QStringList& args)
+    {
+        Stop();
+        lines.clear();
+        partial_.clear();
+        process_ = std::make_unique<QProcess>();
+        process_->setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        QObject::connect(process_.get(), &QProcess::readyReadStandardOutput, [this] { Collect(); });
+        process_->start(Program(), args);
+        if (!process_->waitForStarted(5000)) return false;
+        QDeadlineTimer deadline(10000);
+        while (lines.isEmpty() && !deadline.hasExpired()) {
+            if (process_->state() != QProcess::Running) return false;
+            QTest::qWait(10);
+        }
+        return !lines.isEmpty();
+    }
+
+    void Stop()
+    {
+        if (!process_) return;
+        if (process_->state() != QProcess::NotRunning) {
+            process_->terminate();  // lets it remove its link
+            if (!process_->waitForFinished(5000)) {
+                process_->kill();
+                process_->waitForFinished(5000);
+            }
+        }
+        Collect();
+        process_.reset();
+    }
+
+    QString Path() const { return lines.value(0); }
+    int Count(const QString& prefix) const
+    {
+        int n = 0;
+        for (const QString& line : lines)
+            if (line.startsWith(prefix)) ++n;
+        return n;
+    }
+    bool Running() const { return process_ && process_->state() == QProcess::Running; }
+
+    static QString Program()
+    {
+        return qEnvironmentVariable("VELMORA_BINARY_DIR", QStringLiteral(".")) + QStringLiteral("/velmora-sim");
+    }
+
+    QStringList lines;
+
+private:
+    void Collect()
+    {
+        if (!process_) return;
+        partial_ += QString::fromUtf8(process_->readAllStandardOutput());
+        qsizetype nl;
+        while ((nl = partial_.indexOf(QLatin1Char('\n'))) >= 0) {
+            lines << partial_.left(nl);
+            partial_.remove(0, nl + 1);
+        }
+    }
+    std::unique_ptr<QProcess> process_;
+    QString partial_;
+};
+
+// A code for every value cell, of 1 to 12 bytes, different in every cell.
+inline QByteArray CodeFor(int row, int column)
+{
+    QByteArray code;
+    const int length = 1 + (row * 2 + column) % 12;
+    for (int i = 0; i < length; ++i) code += char((row * 37 + column * 101 + i * 13) & 0xFF);
+    return code;
+}
+
+// The rows in the order the simulator dumps them.
+inline QList<int> DumpRows()
+{
+    QList<int> rows;
+    for (int r = 1; r <= 63; r += 2) rows << r;
+    for (int r = 2; r <= 64; r += 2) rows << r;
+    for (int r = 65; r <= 96; ++r) rows << r;
+    return rows;
+}
+
+// The simulator's memory file holding CodeFor in every value cell.
+inline bool WriteFullMemory(const QString& path)
+{
+    QFile f(path);
+    if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate)) return false;
+    for (int row = 1; row <= 96; ++row)
+        for (int column = 1; column <= 2; ++column)
+            f.write(QByteArray::number(row) + ' ' + QByteArray::number(column) + ' '
+                    + CodeFor(row, column).toHex(' ').toUpper() + '\n');
+    return true;
+}
+
+class ProgramRig {
+public:
+    ProgramRig()
+        : boxes(new OkBoxes),
+          ui(std::unique_ptr<BoxPresenter>(boxes)),
+          providers(MakeBuiltinProviders()),
+          serial(ui, ProviderList(providers)),
+          program{AppState{}, ui, serial, table}
+    {
+        window = std::make_unique<MainWindow>(table, MakeWindowHandlers(program));
+        ui.Attach(window.get());
+        window->RunCreatedHandler();
+        // The exit save goes to a file of our own, not beside the test.
+        program.state.currentFilePath = dir.filePath(QStringLiteral("data.dat"));
+        window->show();
+    }
+
+    ~ProgramRig()
+    {
+        if (window && !window->DestroyedHandlerRan()) window->close();
+        ui.Attach(nullptr);
+        window.reset();
+    }
+
+    // Clicks a button the way the user does; false when it is disabled.
+    bool Click(Control c)
+    {
+        auto* button = qobject_cast<QAbstractButton*>(window->Widget(c));
+        if (!button || !button->isEnabled()) return false;
+        button->click();
+        return true;
+    }
+
+    // Lists the ports again and selects the one at `device`.
+    bool SelectPort(const QString& device)
+    {
+        RefreshPortList(program);
+        ListComboBox* box = window->Combo(Control::Combo_Port);
+        for (int i = 0; i < box->count(); ++i)
+            if (box->itemData(i, Qt::ToolTipRole).toString().startsWith(device)) {
+                ui.SetSelection(Control::Combo_Port, i);
+                return true;
+            }
+        return false;
+    }
+
+    bool SelectRate(Control box, int rate)
+    {
+        for (int i = 0; i < ui.ComboCount(box); ++i)
+            if (ui.ComboItemText(box, i) == QString::number(rate)) {
+                ui.SetSelection(box, i);
+                return true;
+            }
+        return false;
+    }
+
+    void FillTable()
+    {
+        for (int row = 1; row <= 96; ++row)
+            for (int column = 1; column <= 2; ++column)
+                table.SetCellText(row, column, QString::fromLatin1(CodeFor(row, column).toHex(' ').toUpper()));
+    }
+    void EmptyTable() { table.ClearRange(1, 1, 96, 2); }
+
+    // Value cells that do not hold CodeFor in BytesToHex form.
+    int WrongCells() const
+    {
+        int wrong = 0;
+        for (int row = 1; row <= 96; ++row)
+            for (int column = 1; column <= 2; ++column)
+                if (table.GetCellText(row, column) != QString::fromLatin1(CodeFor(row, column).toHex(' ').toUpper()) + QLatin1Char(' '))
+                    ++wrong;
+        return wrong;
+    }
+
+    // "row,column: got | wanted" for every wrong cell, for failure messages.
+    QString WrongCellReport() const
+    {
+        QStringList out;
+        for (int row = 1; row <= 96; ++row)
+            for (int column = 1; column <= 2; ++column) {
+                const QString want = QString::fromLatin1(CodeFor(row, column).toHex(' ').toUpper()) + QLatin1Char(' ');
+                if (table.GetCellText(row, column) != want)
+                    out << QStringLiteral("%1,%2: %3| %4").arg(row).arg(column).arg(table.GetCellText(row, column), want);
+            }
+        return out.join(QLatin1Char('\n'));
+    }
+
+    QString Log() const { return ui.GetText(Control::Edit_Display); }
+    int LogCount(const QString& text) const { return int(Log().count(text)); }
+    int Bar() const { return ui.GetPosition(Control::ProgressBar1); }
+    bool ModuleButtonsEnabled() const
+    {
+        for (Control c : kModuleButtons)
+            if (ui.IsDisabled(c)) return false;
+        return true;
+    }
+    QProgressBar* ProgressBar() const { return qobject_cast<QProgressBar*>(window->Widget(Control::ProgressBar1)); }
+
+    QTemporaryDir dir;
+    ConfigTable table;
+    OkBoxes* boxes;  // owned by ui
+    QtUiServices ui;
+    std::vector<std::unique_ptr<LibraryProvider>> providers;
+    SerialLibrary serial;
+    Program program;
+    std::unique_ptr<MainWindow> window;
+
+private:
+    static QVector<LibraryProvider*> ProviderList(const std::vector<std::unique_ptr<LibraryProvider>>& all)
+    {
+        QVector<LibraryProvider*> list;
+        for (const auto& p : all) list << p.get();
+        return list;
+    }
+};
+

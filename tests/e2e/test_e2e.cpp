@@ -1,0 +1,183 @@
+#include <QtTest>
+
+#include "ProgramRig.h"
+
+namespace {
+
+QString Hex(const QByteArray& bytes) { return QString::fromLatin1(bytes.toHex(' ').toUpper()) + QLatin1Char(' '); }
+
+}  // namespace
+
+// One program for the whole run, as a user would keep it open; the
+// simulator is restarted with other manners between the cases.
+class EndToEndTest : public QObject {
+    Q_OBJECT
+private:
+    std::unique_ptr<ProgramRig> rig;
+    SimProcess sim;
+    QTemporaryDir dir;
+    QString link, memory;
+
+    // (Re)starts the simulator on the same link and opens the port at `rate`.
+    void Connect(int rate, const QStringList& manners = {})
+    {
+        if (rig->program.state.portOpen) QVERIFY(rig->Click(Control::Button_TogglePort));
+        QVERIFY(sim.Start(QStringList{QStringLiteral("--link"), link, QStringLiteral("--memory"), memory,
+                                      QStringLiteral("--baud"), QString::number(rate)}
+                          + manners));
+        QCOMPARE(sim.Path(), link);
+        QVERIFY(rig->SelectPort(link));
+        QVERIFY(rig->SelectRate(Control::Combo_BaudRate, rate));
+        QVERIFY(rig->Click(Control::Button_TogglePort));
+        QCOMPARE(rig->program.state.portOpen, 1);
+        QVERIFY(rig->ModuleButtonsEnabled());
+    }
+
+    // Clicks "读取模块" on an emptied table and waits for the dump to end.
+    void Read(int timeoutMs)
+    {
+        rig->EmptyTable();
+        const int ends = rig->LogCount(QStringLiteral("数据提取完成\r\n"));
+        QVERIFY(rig->Click(Control::Button_ReadModule));
+        QTRY_COMPARE_WITH_TIMEOUT(rig->LogCount(QStringLiteral("数据提取完成\r\n")), ends + 1, timeoutMs);
+        QCOMPARE(rig->program.state.extracting, 0);
+        QCOMPARE(rig->Bar(), 0);
+        QVERIFY(rig->ModuleButtonsEnabled());
+    }
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        QVERIFY(QFile::exists(SimProcess::Program()));
+        link = dir.filePath(QStringLiteral("module.tty"));
+        memory = dir.filePath(QStringLiteral("module.mem"));
+        qputenv("VELMORA_EXTRA_PORTS", link.toLocal8Bit());
+        rig = std::make_unique<ProgramRig>();
+    }
+
+    void uploadStoresEveryCodeInTheModule()
+    {
+        Connect(9600);
+        rig->FillTable();
+        QVERIFY(rig->Click(Control::Button_WriteModule));  // returns once all is sent
+        QCOMPARE(rig->boxes->texts.last(), QStringLiteral("确认写入自定义数据"));
+        QTRY_COMPARE_WITH_TIMEOUT(sim.Count(QStringLiteral("recv exit")), 1, 5000);
+        QCOMPARE(sim.Count(QStringLiteral("recv record block")), 192);
+        QCOMPARE(sim.Count(QStringLiteral("recv record ignored")), 0);
+        QTRY_VERIFY_WITH_TIMEOUT(rig->Log().contains(QStringLiteral("模块退出配置模式\r\n")), 5000);
+        QVERIFY(rig->Log().contains(QStringLiteral("模块进入配置模式\r\n")));
+
+        // The module's memory, as it keeps it, holds every cell's code.
+        QFile f(memory);
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        const QString stored = QString::fromLatin1(f.readAll());
+        for (int row : {1, 2, 63, 64, 65, 96})
+            for (int column : {1, 2})
+                QVERIFY2(stored.contains(QStringLiteral("\n%1 %2 %3\n").arg(row).arg(column).arg(Hex(CodeFor(row, column)).trimmed())),
+                         qPrintable(QStringLiteral("row %1 column %2").arg(row).arg(column)));
+        QCOMPARE(stored.count(QLatin1Char('\n')), 193);
+    }
+
+    void readBringsBackEveryCode_data()
+    {
+        QTest::addColumn<int>("rate");
+        QTest::addColumn<QStringList>("manners");
+        QTest::addColumn<int>("timeoutMs");
+        QTest::newRow("9600, every answer in two writes") << 9600 << QStringList{QStringLiteral("--pieces"), QStringLiteral("2")} << 30000;
+        QTest::newRow("115200") << 115200 << QStringList{} << 30000;
+        QTest::newRow("9600, slow pacing") << 9600 << QStringList{QStringLiteral("--pace"), QStringLiteral("80")} << 60000;
+        QTest::newRow("115200, answers in five pieces") << 115200 << QStringList{QStringLiteral("--pieces"), QStringLiteral("5")} << 30000;
+        QTest::newRow("9600, noise ahead of answers") << 9600 << QStringList{QStringLiteral("--noise"), QStringLiteral("3")} << 60000;
+    }
+    void readBringsBackEveryCode()
+    {
+        QFETCH(int, rate);
+        QFETCH(QStringList, manners);
+        QFETCH(int, timeoutMs);
+        Connect(rate, manners);
+        Read(timeoutMs);
+        QVERIFY2(rig->WrongCells() == 0, qPrintable(rig->WrongCellReport() + QStringLiteral("\nlog:\n") + rig->Log().right(3000)));
+        // The header row and the title column are left as laid out.
+        QCOMPARE(rig->table.GetCellText(0, 1), QStringLiteral("开"));
+        QCOMPARE(rig->table.GetCellText(96, 0), QStringLiteral("场景31"));
+    }
+
+    void recordsBackToBackRunIntoTheFirstButTheDumpEnds()
+    {
+        Connect(9600, {QStringLiteral("--back-to-back")});
+        Read(30000);
+        // With no quiet on the line the records cannot be told apart: they
+        // all become the first record's code, and nothing is lost or left hanging.
+        const QList<int> rows = DumpRows();
+        QByteArray rest = CodeFor(rows.first(), 1);
+        for (int i = 0; i < rows.size(); ++i)
+            for (int column : {1, 2}) {
+                if (i == 0 && column == 1) continue;
+                rest += QByteArray::fromHex("F4F7") + char(rows[i]) + char(column) + CodeFor(rows[i], column);
+            }
+        QCOMPARE(rig->table.GetCellText(rows.first(), 1), Hex(rest));
+        QCOMPARE(rig->table.GetCellText(rows.first(), 2), QString());
+        QCOMPARE(rig->table.GetCellText(96, 2), QString());
+    }
+
+    void hangUpInTheMiddleOfAReadAndComeBack()
+    {
+        Connect(9600, {QStringLiteral("--hang-up-after"), QStringLiteral("40"), QStringLiteral("--hang-up-for"), QStringLiteral("300")});
+        rig->EmptyTable();
+        const int ends = rig->LogCount(QStringLiteral("数据提取完成\r\n"));
+        QVERIFY(rig->Click(Control::Button_ReadModule));
+        QTRY_COMPARE_WITH_TIMEOUT(sim.Count(QStringLiteral("hung up")), 1, 20000);
+        QTRY_COMPARE_WITH_TIMEOUT(sim.Count(QStringLiteral("line back on")), 1, 5000);
+        QTest::qWait(200);  // the program keeps ticking on a dead line
+        QCOMPARE(rig->program.state.extracting, 1);
+        QVERIFY(!rig->ModuleButtonsEnabled());
+        QCOMPARE(rig->LogCount(QStringLiteral("数据提取完成\r\n")), ends);
+        QVERIFY(rig->WrongCells() > 100);
+
+        // Closing ends the broken dump; opening again reaches the module anew.
+        QVERIFY(rig->Click(Control::Button_TogglePort));
+        QCOMPARE(rig->program.state.portOpen, 0);
+        QCOMPARE(rig->program.state.extracting, 0);
+        QCOMPARE(rig->Bar(), 0);
+        QVERIFY(rig->Click(Control::Button_TogglePort));
+        QCOMPARE(rig->program.state.portOpen, 1);
+        Read(30000);
+        QCOMPARE(rig->WrongCells(), 0);
+    }
+
+    void baudChangeAndLearnReportReachTheModule()
+    {
+        Connect(9600);
+        QVERIFY(rig->SelectRate(Control::Combo_SetBaudRate, 115200));
+        const int exits = rig->LogCount(QStringLiteral("模块退出配置模式\r\n"));
+        QVERIFY(rig->Click(Control::Button_SetBaudRate));
+        QTRY_COMPARE_WITH_TIMEOUT(sim.Count(QStringLiteral("recv baud 115200 FD 66 66 66 DF 01 C2 00 BF")), 1, 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(rig->LogCount(QStringLiteral("模块退出配置模式\r\n")), exits + 1, 5000);
+
+        rig->ui.SetText(Control::Edit_Learn, QStringLiteral("01 02 0a"));
+        QVERIFY(rig->Click(Control::Button_Learn));
+        QTRY_COMPARE_WITH_TIMEOUT(sim.Count(QStringLiteral("recv learn 01 02 0A : FD 49 52 01 02 0A")), 1, 5000);
+    }
+
+    void clearErasesTheModule()
+    {
+        Connect(115200);
+        QVERIFY(rig->Click(Control::Button_ClearModule));
+        QTRY_COMPARE_WITH_TIMEOUT(sim.Count(QStringLiteral("erased")), 1, 5000);
+        rig->FillTable();
+        Read(10000);
+        QCOMPARE(sim.Count(QStringLiteral("dump 0 records")), 1);
+        QCOMPARE(rig->WrongCells(), 192);
+        QCOMPARE(rig->table.GetCellText(1, 1), QString());
+        QCOMPARE(rig->table.GetCellText(96, 2), QString());
+    }
+
+    void cleanupTestCase()
+    {
+        rig.reset();  // closes the window: exit save, port closed
+        sim.Stop();
+    }
+};
+
+QTEST_MAIN(EndToEndTest)
+#include "test_e2e.moc"
