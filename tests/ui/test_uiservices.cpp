@@ -106,6 +106,13 @@ private Q_SLOTS:
         QCOMPARE(r.ui.GetSelection(box), -1);
         QCOMPARE(r.ui.ComboCount(box), 3);
         QCOMPARE(field->text(), QStringLiteral("38400"));
+        // Leaving the field does not choose either; an arrow key does.
+        r.window.Widget(Control::Edit_Learn)->setFocus();
+        QCOMPARE(r.ui.GetSelection(box), -1);
+        field->setFocus();
+        QTest::keyClick(field, Qt::Key_Up);
+        QCOMPARE(r.ui.GetSelection(box), 1);
+        QCOMPARE(field->text(), QStringLiteral("19200"));
         // Choosing from the program side counts again.
         r.ui.SetSelection(box, 2);
         QCOMPARE(r.ui.GetSelection(box), 2);
