@@ -21,8 +21,8 @@ int BlockOf(const QByteArray& frame, bool begin)
     return 0;
 }
 
-// Noise that can be mistaken for no answer of the module: it never starts
-// like a control frame or a record.
+// Noise that cannot be mistaken for an answer of the module: it never
+// starts like a control frame or a record.
 QByteArray Noise(int count)
 {
     static QRandomGenerator random(20261207);
