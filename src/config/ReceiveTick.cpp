@@ -158,7 +158,12 @@ void ApplyAnswer(Program& p, const Answer& a)
 
 namespace {
 
-void JudgeHeld(Program& p);
+void JudgeHeld(Program& p)
+{
+    const QByteArray held = p.state.heldAnswer;
+    p.state.heldAnswer.clear();
+    for (const Answer& a : JudgeHeldAnswer(held, p.state.extracting != 0)) ApplyAnswer(p, a);
+}
 
 // Judges what is held once the line has been quiet long enough.
 void JudgeHeldIfQuiet(Program& p)
@@ -166,13 +171,6 @@ void JudgeHeldIfQuiet(Program& p)
     if (p.state.heldAnswer.isEmpty()) return;
     if (quint32(p.ui.TickCount() - p.state.heldAnswerAt) < kQuietMs) return;
     JudgeHeld(p);
-}
-
-void JudgeHeld(Program& p)
-{
-    const QByteArray held = p.state.heldAnswer;
-    p.state.heldAnswer.clear();
-    for (const Answer& a : JudgeHeldAnswer(held, p.state.extracting != 0)) ApplyAnswer(p, a);
 }
 
 }  // namespace
