@@ -95,7 +95,6 @@ QtUiServices::QtUiServices(std::unique_ptr<BoxPresenter> presenter)
           std::_Exit(code);
       })
 {
-    clock_.start();
 }
 
 QtUiServices::~QtUiServices() = default;
@@ -341,18 +340,13 @@ void QtUiServices::FatalReport(int code, const QString& message, const QString& 
 quint32 QtUiServices::TickCount() const
 {
     // Milliseconds of the monotonic clock, like a system tick count.
-    return quint32(clock_.msecsSinceReference() + clock_.elapsed());
+    return TickClock::Now();
 }
 
 void QtUiServices::DeliverMessages(int waitMs)
 {
     QCoreApplication::processEvents(QEventLoop::AllEvents);
-    if (waitMs <= 0) return;
-    // Sleep in the event loop: the wake-up timer guarantees a return after
-    // waitMs, any other event returns sooner and the caller waits again.
-    QTimer wake;
-    wake.setSingleShot(true);
-    wake.setTimerType(Qt::PreciseTimer);
-    wake.start(waitMs);
-    QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
+    // Sleep in the event loop until the tick waitMs ahead begins; any other
+    // event returns sooner and the caller waits again.
+    if (waitMs > 0) ticks_.SleepTicks(waitMs);
 }

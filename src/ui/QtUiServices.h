@@ -2,12 +2,12 @@
 // The interface services on the real widgets of the main window. Boxes and
 // file dialogs show through a BoxPresenter, which tests replace.
 
-#include <QElapsedTimer>
 #include <QPointer>
 #include <functional>
 #include <memory>
 
 #include "ui/BoxPresenter.h"
+#include "ui/TickClock.h"
 #include "ui/UiServices.h"
 
 class MainWindow;
@@ -72,7 +72,7 @@ private:
     std::unique_ptr<BoxPresenter> presenter_;
     QPointer<MainWindow> window_;
     std::function<void(int)> exitProcess_;
-    QElapsedTimer clock_;
+    TickClock ticks_;
     int interval_ = 0;
     // Settings of the file dialog while no window exists.
     int dialogKind_ = 0;
