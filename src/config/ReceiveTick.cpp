@@ -98,6 +98,13 @@ Answer JudgeChunk(const QByteArray& chunk, bool extracting)
     return Unrecognised(chunk);
 }
 
+bool EndsHeldAnswer(const QByteArray& held, const QByteArray& arrived, bool extracting)
+{
+    if (held.isEmpty() || !arrived.startsWith(kRecordMarker)) return false;
+    if (held == EnterEcho() || held == ExitEcho() || held == DumpStart() || held == DumpEnd()) return true;
+    return extracting && held.size() > 4 && held.startsWith(kRecordMarker);
+}
+
 QVector<Answer> JudgeHeldAnswer(const QByteArray& held, bool extracting)
 {
     QVector<Answer> answers;
@@ -143,7 +150,9 @@ void ApplyAnswer(Program& p, const Answer& a)
         p.ui.AppendText(Control::Edit_Display, QStringLiteral("数据提取完成\r\n"));
         p.state.extracting = 0;
         p.ui.SetPosition(Control::ProgressBar1, 0);
-        EnableModuleButtons(p);
+        // An operation that is sending keeps the buttons until it ends; it
+        // gives them back itself, as the state then allows.
+        if (!p.state.operationRunning) EnableModuleButtons(p);
         return;
     case Answer::Kind::Record:
         p.table.SetCellText(a.row, a.column, a.codeText);
@@ -194,7 +203,9 @@ void ReceiveTick(Program& p)
         JudgeHeldIfQuiet(p);
         return;
     }
-    p.state.heldAnswer.append(buffer.constData(), qMin(read, waiting));
+    const QByteArray arrived(buffer.constData(), qMin(read, waiting));
+    if (EndsHeldAnswer(p.state.heldAnswer, arrived, p.state.extracting != 0)) JudgeHeld(p);
+    p.state.heldAnswer.append(arrived);
     p.state.heldAnswerAt = p.ui.TickCount();
     if (p.state.heldAnswer.size() >= kMaxHeldAnswer) JudgeHeld(p);
 }

@@ -31,6 +31,15 @@ Answer JudgeChunk(const QByteArray& chunk, bool extracting);
 // from answer to answer starting from `extracting`.
 QVector<Answer> JudgeHeldAnswer(const QByteArray& held, bool extracting);
 
+// True when bytes that have just arrived open a new answer, so what is held
+// is judged now rather than once the line goes quiet: a read that starts with
+// the record marker behind a whole control frame, or behind a record while a
+// dump runs. A module that paces its records closer than the quiet time
+// would otherwise have them run together. (A code that happens to hold F4 F7
+// exactly where a read begins is split there; that is far rarer than records
+// a few milliseconds apart.)
+bool EndsHeldAnswer(const QByteArray& held, const QByteArray& arrived, bool extracting);
+
 // Carries one answer out on the log, the table, the bar and the flag.
 void ApplyAnswer(Program& p, const Answer& answer);
 

@@ -1,9 +1,8 @@
 #pragma once
 // Module operations that send across pauses hold the line alone: while one
 // runs, the five module buttons and the port button are disabled, and a click
-// that still reaches a handler (queued before the buttons went grey, or a
-// button the receive tick re-enabled) finds an operation running and does
-// nothing. Otherwise a second operation's frames would go out between two
+// that still reaches a handler (queued before the buttons went grey) finds
+// an operation running and does nothing. Otherwise a second operation's frames would go out between two
 // frames of the first, and the port could be closed under a running upload.
 
 struct Program;

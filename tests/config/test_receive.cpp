@@ -99,6 +99,17 @@ private Q_SLOTS:
         QVERIFY(r.ButtonsEnabled());
     }
 
+    void dumpEndDuringAnOperationLeavesTheButtonsToIt()
+    {
+        Rig r;
+        r.p.state.operationRunning = true;
+        r.StartDump();
+        r.Arrive(Bytes(kDumpEnd));
+        QCOMPARE(r.p.state.extracting, 0);
+        QVERIFY(r.Log().endsWith(QStringLiteral("数据提取完成\r\n")));
+        for (Control c : kModuleButtons) QVERIFY(r.ui.IsDisabled(c));
+    }
+
     void recordsFillTheirCellAndMoveTheBar_data()
     {
         QTest::addColumn<QByteArray>("record");
@@ -239,6 +250,40 @@ private Q_SLOTS:
         r.Arrive(Bytes("F4F7010111") + Bytes("F4F7010222"));
         QCOMPARE(r.table.GetCellText(1, 1), QStringLiteral("11 F4 F7 01 02 22 "));
         QCOMPARE(r.table.GetCellText(1, 2), QString());
+    }
+
+    void recordsInSeparateReadsDuringADumpStaySeparate()
+    {
+        // Records read by consecutive ticks with no quiet tick between them.
+        Rig r;
+        r.serial.incoming.push_back(Bytes(kDumpStart));
+        r.serial.incoming.push_back(Bytes("F4F7010111"));
+        r.serial.incoming.push_back(Bytes("F4F7010222"));
+        r.serial.incoming.push_back(Bytes("F4F70201") + Bytes("33"));
+        r.serial.incoming.push_back(Bytes(kDumpEnd));
+        r.Arrive(QList<QByteArray>{});
+        QCOMPARE(r.table.GetCellText(1, 1), QStringLiteral("11 "));
+        QCOMPARE(r.table.GetCellText(1, 2), QStringLiteral("22 "));
+        QCOMPARE(r.table.GetCellText(2, 1), QStringLiteral("33 "));
+        QCOMPARE(r.Log(), QStringLiteral("开始从模块提取数据\r\n数据提取完成\r\n"));
+        QVERIFY(r.ButtonsEnabled());
+
+        // A record's continuation is held with it even when the dump runs on.
+        Rig s;
+        s.StartDump();
+        s.serial.incoming.push_back(Bytes("F4F70301AA"));
+        s.serial.incoming.push_back(Bytes("BBCC"));
+        s.serial.incoming.push_back(Bytes("F4F70302DD"));
+        s.Arrive(QList<QByteArray>{});
+        QCOMPARE(s.table.GetCellText(3, 1), QStringLiteral("AA BB CC "));
+        QCOMPARE(s.table.GetCellText(3, 2), QStringLiteral("DD "));
+
+        // Outside a dump nothing is split at read boundaries but a whole frame.
+        Rig t;
+        t.serial.incoming.push_back(Bytes("F4F70301AA"));
+        t.serial.incoming.push_back(Bytes("F4F70302DD"));
+        t.Arrive(QList<QByteArray>{});
+        QCOMPARE(t.Log(), QStringLiteral("F4 F7 03 01 AA F4 F7 03 02 DD \r\n"));
     }
 
     void dumpEdgesRunOnToRecordsAreSplitOff()
