@@ -5,20 +5,9 @@
 #include "config/FileHandlers.h"
 #include "serial/SerialLibrary.h"
 #include "tests/support/FakeUiServices.h"
+#include "tests/support/FileBytes.h"
 
 namespace {
-QByteArray ReadAll(const QString& path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
-bool WriteAll(const QString& path, const QByteArray& bytes)
-{
-    QFile f(path);
-    return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
-}
-
 const QByteArray kNotATable = QByteArray("KTBF\x09\0\0\0", 8) + QByteArray(600, 'x');
 
 // One program context with the recording fakes and a laid-out table.

@@ -3,35 +3,21 @@
 #include "app/Program.h"
 #include "config/ConfigTable.h"
 #include "config/ReceiveTick.h"
-#include "serial/SerialLibrary.h"
-#include "tests/support/FakeSerialProvider.h"
-#include "tests/support/FakeUiServices.h"
+#include "tests/support/OpenPortRig.h"
 
 namespace {
 
 QByteArray Bytes(const char* hex) { return QByteArray::fromHex(hex); }
 
-const char* const kEnter = "FD66666666AAAAAABF";
-const char* const kExit = "FD66666666AAAABBBF";
+const char* const kEnterEcho = "FD66666666AAAAAABF";
+const char* const kExitEcho = "FD66666666AAAABBBF";
 const char* const kDumpStart = "FD66666666AAABDDBF";
 const char* const kDumpEnd = "FD66666666AAABDEBF";
 
-// A program with an open port on the recording fakes and a laid-out table.
-struct Rig {
-    FakeUiServices ui;
-    FakeSerialProvider serial{&ui};
-    SerialLibrary library{ui, {&serial}};
-    ConfigTable table;
-    Program p{AppState{}, ui, library, table};
-
-    Rig()
-    {
-        InitTable(table);
-        p.state.portNumber = 3;
-        p.state.portOpen = 1;
-        serial.portIsOpen = true;
-        DisableModuleButtons(p);
-    }
+// A program with an open port on the recording fakes and a laid-out table,
+// its module buttons greyed as while a read waits for the dump.
+struct Rig : OpenPortRig {
+    Rig() { DisableModuleButtons(p); }
 
     // One tick of the receive timer, 10 ms after the last.
     void Tick()
@@ -42,8 +28,8 @@ struct Rig {
     // Each piece becomes readable at its own tick; then the line goes quiet.
     void Arrive(const QList<QByteArray>& pieces)
     {
-        for (const QByteArray& piece : pieces) serial.incoming.push_back(piece);
-        while (!serial.incoming.empty()) Tick();
+        for (const QByteArray& piece : pieces) port.incoming.push_back(piece);
+        while (!port.incoming.empty()) Tick();
         Tick();
     }
     void Arrive(const QByteArray& whole) { Arrive(QList<QByteArray>{whole}); }
@@ -66,12 +52,12 @@ private Q_SLOTS:
     void recognisesTheFourAnswersOnlyWhenExact()
     {
         Rig r;
-        r.Arrive(Bytes(kEnter));
-        r.Arrive(Bytes(kExit));
+        r.Arrive(Bytes(kEnterEcho));
+        r.Arrive(Bytes(kExitEcho));
         QCOMPARE(r.Log(), QStringLiteral("模块进入配置模式\r\n模块退出配置模式\r\n"));
         QCOMPARE(r.ui.caretMoves, 0);
 
-        r.Arrive(Bytes(kEnter) + Bytes("00"));
+        r.Arrive(Bytes(kEnterEcho) + Bytes("00"));
         QCOMPARE(r.Log(), QStringLiteral("模块进入配置模式\r\n模块退出配置模式\r\n"
                                          "FD 66 66 66 66 AA AA AA BF 00 \r\n"));
         QCOMPARE(r.ui.caretMoves, 1);
@@ -178,28 +164,28 @@ private Q_SLOTS:
     void nothingIsReadOrLoggedOnceThePortIsClosed()
     {
         Rig r;
-        r.serial.incoming.push_back(Bytes("F4F7"));
+        r.port.incoming.push_back(Bytes("F4F7"));
         r.Tick();  // half an answer held
         r.p.state.portOpen = 0;
-        r.serial.incoming.push_back(Bytes(kEnter));
-        const QStringList callsBefore = r.serial.calls;
+        r.port.incoming.push_back(Bytes(kEnterEcho));
+        const QStringList callsBefore = r.port.calls;
         for (int i = 0; i < 5; ++i) r.Tick();
-        QCOMPARE(r.serial.calls, callsBefore);
+        QCOMPARE(r.port.calls, callsBefore);
         QVERIFY(r.p.state.heldAnswer.isEmpty());
         QCOMPARE(r.Log(), QString());
 
         // Reopened: the half answer from before is gone, not glued to the next one.
-        r.serial.incoming.clear();
+        r.port.incoming.clear();
         r.p.state.portOpen = 1;
-        r.Arrive(Bytes(kExit));
+        r.Arrive(Bytes(kExitEcho));
         QCOMPARE(r.Log(), QStringLiteral("模块退出配置模式\r\n"));
     }
 
     void answerIsJudgedOnlyOnceTheLineGoesQuiet()
     {
         Rig r;
-        r.serial.incoming.push_back(Bytes("FD6666"));
-        r.serial.incoming.push_back(Bytes("6666AA"));
+        r.port.incoming.push_back(Bytes("FD6666"));
+        r.port.incoming.push_back(Bytes("6666AA"));
         r.Tick();
         r.Tick();
         QCOMPARE(r.Log(), QString());
@@ -210,7 +196,7 @@ private Q_SLOTS:
         r.ui.clock += 2;
         ReceiveTick(r.p);
         QCOMPARE(r.Log(), QString());
-        r.serial.incoming.push_back(Bytes("AAAABF"));
+        r.port.incoming.push_back(Bytes("AAAABF"));
         r.Tick();
         QCOMPARE(r.Log(), QString());
         r.Tick();
@@ -242,7 +228,7 @@ private Q_SLOTS:
     void answersRunTogetherAreJudgedAsOneChunk()
     {
         Rig r;
-        r.Arrive(Bytes(kEnter) + Bytes(kExit));
+        r.Arrive(Bytes(kEnterEcho) + Bytes(kExitEcho));
         QCOMPARE(r.Log(), QStringLiteral("FD 66 66 66 66 AA AA AA BF FD 66 66 66 66 AA AA BB BF \r\n"));
 
         // Two records with no quiet between them: the second is the first's code.
@@ -256,11 +242,11 @@ private Q_SLOTS:
     {
         // Records read by consecutive ticks with no quiet tick between them.
         Rig r;
-        r.serial.incoming.push_back(Bytes(kDumpStart));
-        r.serial.incoming.push_back(Bytes("F4F7010111"));
-        r.serial.incoming.push_back(Bytes("F4F7010222"));
-        r.serial.incoming.push_back(Bytes("F4F70201") + Bytes("33"));
-        r.serial.incoming.push_back(Bytes(kDumpEnd));
+        r.port.incoming.push_back(Bytes(kDumpStart));
+        r.port.incoming.push_back(Bytes("F4F7010111"));
+        r.port.incoming.push_back(Bytes("F4F7010222"));
+        r.port.incoming.push_back(Bytes("F4F70201") + Bytes("33"));
+        r.port.incoming.push_back(Bytes(kDumpEnd));
         r.Arrive(QList<QByteArray>{});
         QCOMPARE(r.table.GetCellText(1, 1), QStringLiteral("11 "));
         QCOMPARE(r.table.GetCellText(1, 2), QStringLiteral("22 "));
@@ -271,17 +257,17 @@ private Q_SLOTS:
         // A record's continuation is held with it even when the dump runs on.
         Rig s;
         s.StartDump();
-        s.serial.incoming.push_back(Bytes("F4F70301AA"));
-        s.serial.incoming.push_back(Bytes("BBCC"));
-        s.serial.incoming.push_back(Bytes("F4F70302DD"));
+        s.port.incoming.push_back(Bytes("F4F70301AA"));
+        s.port.incoming.push_back(Bytes("BBCC"));
+        s.port.incoming.push_back(Bytes("F4F70302DD"));
         s.Arrive(QList<QByteArray>{});
         QCOMPARE(s.table.GetCellText(3, 1), QStringLiteral("AA BB CC "));
         QCOMPARE(s.table.GetCellText(3, 2), QStringLiteral("DD "));
 
         // Outside a dump nothing is split at read boundaries but a whole frame.
         Rig t;
-        t.serial.incoming.push_back(Bytes("F4F70301AA"));
-        t.serial.incoming.push_back(Bytes("F4F70302DD"));
+        t.port.incoming.push_back(Bytes("F4F70301AA"));
+        t.port.incoming.push_back(Bytes("F4F70302DD"));
         t.Arrive(QList<QByteArray>{});
         QCOMPARE(t.Log(), QStringLiteral("F4 F7 03 01 AA F4 F7 03 02 DD \r\n"));
     }

@@ -6,20 +6,9 @@
 #include "config/ConfigTable.h"
 #include "config/TableFile.h"
 #include "tests/config/TableFileBuilder.h"
+#include "tests/support/FileBytes.h"
 
 namespace {
-QByteArray ReadAll(const QString& path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
-bool WriteAll(const QString& path, const QByteArray& bytes)
-{
-    QFile f(path);
-    return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
-}
-
 quint32 WordAt(const QByteArray& b, qsizetype offset) { return qFromLittleEndian<quint32>(b.constData() + offset); }
 
 // A table laid out by the program plus one code, so "unchanged" is visible.

@@ -2,7 +2,7 @@
 
 #include "protocol/Frames.h"
 #include "protocol/HexCodec.h"
-#include "tests/protocol/ProtocolRig.h"
+#include "tests/support/OpenPortRig.h"
 
 // A window whose message loop wakes early (a receive tick every 7 ms).
 class EarlyWakingUi : public FakeUiServices {
@@ -43,7 +43,7 @@ private Q_SLOTS:
 
     void sendFrameWritesOnceAndReturnsTheWriteResult()
     {
-        ProtocolRig rig;
+        OpenPortRig rig;
         QCOMPARE(SendFrame(rig.p, EnterConfigFrame), 9);
         rig.port.writeResult = 4;  // a short write is passed on as it is
         QCOMPARE(SendFrame(rig.p, ExitConfigFrame), 4);
@@ -60,7 +60,7 @@ private Q_SLOTS:
 
     void sendFrameWritesNothingOnceTheWindowCloses()
     {
-        ProtocolRig rig;
+        OpenPortRig rig;
         rig.p.state.shuttingDown = true;
         QCOMPARE(SendFrame(rig.p, EnterConfigFrame), -1);
         QVERIFY(rig.port.writes.isEmpty());
@@ -68,7 +68,7 @@ private Q_SLOTS:
 
     void nonPositiveDelayDeliversNothing()
     {
-        ProtocolRig rig;
+        OpenPortRig rig;
         Delay(rig.p, 0);
         Delay(rig.p, -20);
         QCOMPARE(rig.ui.deliverCalls, 0);
@@ -101,7 +101,7 @@ private Q_SLOTS:
 
     void delayEndsAtOnceWhenTheWindowCloses()
     {
-        ProtocolRig rig;
+        OpenPortRig rig;
         rig.ui.onDeliver = [&] { rig.p.state.shuttingDown = true; };
         Delay(rig.p, 5000);
         QCOMPARE(rig.ui.deliverCalls, 1);

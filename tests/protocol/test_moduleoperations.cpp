@@ -2,7 +2,7 @@
 #include <functional>
 
 #include "protocol/ModuleOperations.h"
-#include "tests/protocol/ProtocolRig.h"
+#include "tests/support/OpenPortRig.h"
 
 using Handler = void (*)(Program&);
 Q_DECLARE_METATYPE(Handler)
@@ -15,7 +15,7 @@ class ModuleOperationsTest : public QObject {
 private Q_SLOTS:
     void baudChangeSendsFramesLogAndPausesInOrder()
     {
-        ProtocolRig rig;
+        OpenPortRig rig;
         rig.ui.SetSelection(Control::Combo_SetBaudRate, 4);
         rig.ui.combos[Control::Combo_SetBaudRate].editText = QStringLiteral("9600");  // typed text is not read
         bool lockedDuringPauses = true;
@@ -34,7 +34,7 @@ private Q_SLOTS:
 
     void baudChangeWithNoItemSelectedSendsRateZero()
     {
-        ProtocolRig rig;
+        OpenPortRig rig;
         rig.ui.SetSelection(Control::Combo_SetBaudRate, -1);
         SetModuleBaudRate(rig.p);
         QCOMPARE(rig.port.WrittenHex().value(1), QStringLiteral("FD 66 66 66 DF 00 00 00 BF"));
@@ -42,7 +42,7 @@ private Q_SLOTS:
 
     void readSendsEnterAndRequestThenEmptiesTheCells()
     {
-        ProtocolRig rig;
+        OpenPortRig rig;
         rig.table.SetCellText(1, 1, QStringLiteral("11"));
         rig.table.SetCellText(96, 2, QStringLiteral("22"));
         ReadModule(rig.p);
@@ -59,7 +59,7 @@ private Q_SLOTS:
 
     void clearSendsEnterClearExitAndLeavesTheTable()
     {
-        ProtocolRig rig;
+        OpenPortRig rig;
         rig.table.SetCellText(3, 1, QStringLiteral("AB"));
         ClearModule(rig.p);
         QVERIFY(SameSteps(rig.Steps(), {"box 清空模块|确认清空模块数据", kEnter, "pause 100",
@@ -92,7 +92,7 @@ private Q_SLOTS:
         QFETCH(QString, box);
         QFETCH(int, writeResult);
         QFETCH(QStringList, steps);
-        ProtocolRig rig;
+        OpenPortRig rig;
         rig.p.state.portOpen = portOpen;
         rig.port.writeResult = writeResult;
         rig.ui.SetText(Control::Edit_Learn, box);
@@ -112,7 +112,7 @@ private Q_SLOTS:
     void cancellingAConfirmationSendsNothing()
     {
         QFETCH(Handler, handler);
-        ProtocolRig rig;
+        OpenPortRig rig;
         rig.table.SetCellText(1, 1, QStringLiteral("11"));
         rig.ui.boxAnswers = {MessageBoxResult::Cancel};
         handler(rig.p);
@@ -137,7 +137,7 @@ private Q_SLOTS:
     {
         QFETCH(Handler, running);
         QFETCH(int, frames);
-        ProtocolRig rig;
+        OpenPortRig rig;
         rig.ui.SetText(Control::Edit_Learn, QStringLiteral("0102"));
         rig.ui.onDeliver = [&] {
             for (Handler h : {&SetModuleBaudRate, &ReadModule, &ClearModule, &LearnReport, &WriteModule}) h(rig.p);
@@ -149,7 +149,7 @@ private Q_SLOTS:
 
     void buttonsComeBackOnlyAsTheStateAllows()
     {
-        ProtocolRig rig;
+        OpenPortRig rig;
         rig.ui.onDeliver = [&] { rig.p.state.extracting = 1; };  // a dump began meanwhile
         ClearModule(rig.p);
         QVERIFY(rig.ModuleButtonsDisabled());
@@ -168,7 +168,7 @@ private Q_SLOTS:
     void closingTheWindowStopsAnOperation()
     {
         QFETCH(Handler, running);
-        ProtocolRig rig;
+        OpenPortRig rig;
         rig.ui.onDeliver = [&] {
             rig.p.state.shuttingDown = true;
             rig.serial.sio_close(rig.p.state.portNumber);

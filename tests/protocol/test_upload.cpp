@@ -2,7 +2,7 @@
 #include <QtTest>
 
 #include "protocol/ModuleOperations.h"
-#include "tests/protocol/ProtocolRig.h"
+#include "tests/support/OpenPortRig.h"
 
 static QStringList ControlFrameSteps()
 {
@@ -19,7 +19,7 @@ class UploadTest : public QObject {
 private Q_SLOTS:
     void emptyTableSendsTheEightControlFrames()
     {
-        ProtocolRig rig;
+        OpenPortRig rig;
         bool lockedDuringPauses = true;
         rig.ui.onDeliver = [&] {
             lockedDuringPauses &= rig.ModuleButtonsDisabled() && rig.ui.IsDisabled(Control::Button_TogglePort);
@@ -36,7 +36,7 @@ private Q_SLOTS:
 
     void recordsCarryTheirSlotInTheirBlock()
     {
-        ProtocolRig rig;
+        OpenPortRig rig;
         rig.table.SetCellText(1, 1, QStringLiteral("11 22"));        // 开关01控制, on
         rig.table.SetCellText(65, 2, QStringLiteral("11 22"));       // 场景0, off
         rig.table.SetCellText(64, 2, QStringLiteral("11\u300022"));  // 开关32反馈, off
@@ -73,7 +73,7 @@ private Q_SLOTS:
         QFETCH(QStringList, boxes);
         QFETCH(int, row);
         QFETCH(int, column);
-        ProtocolRig rig;
+        OpenPortRig rig;
         for (const QString& cell : cells) {
             const QStringList f = cell.split(QLatin1Char(':'));
             rig.table.SetCellText(f[0].toInt(), f[1].toInt(), f[2]);
@@ -90,7 +90,7 @@ private Q_SLOTS:
 
     void cellsAreReadWhenTheirTurnComes()
     {
-        ProtocolRig rig;
+        OpenPortRig rig;
         rig.table.SetCellText(1, 1, QStringLiteral("11"));
         rig.table.SetCellText(3, 1, QStringLiteral("33"));
         rig.ui.onDeliver = [&] {
@@ -106,7 +106,7 @@ private Q_SLOTS:
 
     void closingTheWindowMidUploadStopsTheWrites()
     {
-        ProtocolRig rig;
+        OpenPortRig rig;
         for (int row = 1; row <= 96; ++row) rig.table.SetCellText(row, 1, QStringLiteral("AB"));
         rig.ui.onDeliver = [&] {
             if (rig.port.writes.size() < 40 || rig.p.state.shuttingDown) return;

@@ -11,14 +11,14 @@
 #include "tests/support/FakeSerialProvider.h"
 #include "tests/support/FakeUiServices.h"
 
-struct ProtocolRig {
+struct OpenPortRig {
     FakeUiServices ui;
     FakeSerialProvider port{&ui};
     SerialLibrary serial{ui, {&port}};
     ConfigTable table;
     Program p{AppState{}, ui, serial, table};
 
-    ProtocolRig()
+    OpenPortRig()
     {
         InitTable(table);
         p.state.portNumber = 3;
