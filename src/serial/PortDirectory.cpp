@@ -1,8 +1,19 @@
 #include "serial/PortDirectory.h"
 
+#include <QByteArray>
+#include <QHash>
 #include <QSerialPortInfo>
 #include <QtGlobal>
 #include <algorithm>
+
+#ifdef Q_OS_LINUX
+#include <dirent.h>
+#include <fcntl.h>
+#include <linux/serial.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
 
 namespace {
 
@@ -33,13 +44,213 @@ bool NaturalLess(const QString& a, const QString& b)
     return a < b;
 }
 
+#ifdef Q_OS_LINUX
+
+// The device tree is read with plain system calls: asking the device manager's
+// library for the same list costs some milliseconds at every refresh, most of
+// them spent on devices that are no serial port at all.
+
+QByteArray ReadSmallFile(const QByteArray& path)
+{
+    QByteArray content;
+    const int fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return content;
+    char buffer[4096];
+    ssize_t got;
+    while ((got = ::read(fd, buffer, sizeof buffer)) > 0 && content.size() < (1 << 20)) content.append(buffer, got);
+    ::close(fd);
+    return content;
+}
+
+// The value of "KEY=value" (or "prefixKEY=value") on a line of `text`.
+QByteArray LineValue(const QByteArray& text, const QByteArray& prefix, const QByteArray& key)
+{
+    const QByteArray head = prefix + key + '=';
+    for (const QByteArray& line : text.split('\n'))
+        if (line.startsWith(head)) return line.mid(head.size());
+    return QByteArray();
+}
+
+QByteArray LinkTarget(const QByteArray& path)
+{
+    char buffer[4096];
+    const ssize_t n = ::readlink(path.constData(), buffer, sizeof buffer);
+    return n > 0 && size_t(n) < sizeof buffer ? QByteArray(buffer, n) : QByteArray();
+}
+
+// `target` read from a link inside `dir`, as a path without "." and "..".
+QByteArray ResolveAgainst(const QByteArray& dir, const QByteArray& target)
+{
+    const QByteArray joined = target.startsWith('/') ? target : dir + '/' + target;
+    QList<QByteArray> parts;
+    for (const QByteArray& part : joined.split('/')) {
+        if (part.isEmpty() || part == ".") continue;
+        if (part == "..") {
+            if (!parts.isEmpty()) parts.removeLast();
+        } else {
+            parts.push_back(part);
+        }
+    }
+    return '/' + parts.join('/');
+}
+
+QByteArray LastComponent(const QByteArray& path) { return path.mid(path.lastIndexOf('/') + 1); }
+
+class DeviceTree {
+public:
+    explicit DeviceTree(const DeviceTreeRoots& roots)
+        : sys_(roots.sys.toLocal8Bit()), devices_(sys_ + "/devices"), udevData_(roots.udevData.toLocal8Bit()),
+          dev_(roots.dev.toLocal8Bit())
+    {
+    }
+
+    std::optional<QVector<PortEntry>> SerialPorts()
+    {
+        const QByteArray classDir = sys_ + "/class/tty";
+        const QList<QByteArray> names = Entries(classDir);
+        if (names.isEmpty()) return std::nullopt;
+        // Most terminals are virtual consoles; a class entry of that name can
+        // only lead to the virtual device, which spares following every link.
+        const QByteArray virtualDir = devices_ + "/virtual/tty";
+        const QList<QByteArray> virtualNames = Entries(virtualDir);
+
+        QVector<PortEntry> ports;
+        for (const QByteArray& name : names) {
+            QByteArray device;
+            if (virtualNames.contains(name)) {
+                device = virtualDir + '/' + name;
+            } else {
+                const QByteArray link = classDir + '/' + name;
+                const QByteArray target = LinkTarget(link);
+                device = target.isEmpty() ? link : ResolveAgainst(classDir, target);
+            }
+            if (std::optional<PortEntry> port = Examine(device)) ports.push_back(*port);
+        }
+        return ports;
+    }
+
+private:
+    // The names in `path` but "." and "..", in no particular order.
+    static QList<QByteArray> Entries(const QByteArray& path)
+    {
+        QList<QByteArray> names;
+        DIR* dir = ::opendir(path.constData());
+        if (!dir) return names;
+        while (const dirent* entry = ::readdir(dir))
+            if (entry->d_name[0] != '.') names.push_back(QByteArray(entry->d_name));
+        ::closedir(dir);
+        return names;
+    }
+
+    // What the device manager makes of the terminal device at `syspath`.
+    std::optional<PortEntry> Examine(const QByteArray& syspath)
+    {
+        // Virtual consoles and the like hang off nothing; only these kinds of
+        // port live without a device underneath.
+        const std::optional<QByteArray> parent = Parent(syspath);
+        if (!parent) {
+            const QString sysName = QString::fromLocal8Bit(LastComponent(syspath)).replace(QLatin1Char('!'), QLatin1Char('/'));
+            if (!IsPortWithoutDevice(sysName)) return std::nullopt;
+        }
+        if (!IsDevice(syspath)) return std::nullopt;
+
+        const QByteArray uevent = ReadSmallFile(syspath + "/uevent");
+        const QByteArray devName = LineValue(uevent, QByteArray(), "DEVNAME");
+        // A terminal without a node cannot be opened; none exists in practice.
+        if (devName.isEmpty()) return std::nullopt;
+        PortEntry port;
+        port.device = QString::fromLocal8Bit(dev_ + '/' + devName);
+        if (!parent) return port;
+
+        // The 8250 driver registers every UART it might drive; only those that
+        // answer as present are ports.
+        if (LastComponent(LinkTarget(*parent + "/driver")) == "serial8250" && !Is8250Present(port.device))
+            return std::nullopt;
+
+        const QByteArray record = ReadSmallFile(udevData_ + "/c" + LineValue(uevent, QByteArray(), "MAJOR") + ':'
+                                                + LineValue(uevent, QByteArray(), "MINOR"));
+        QByteArray model = LineValue(record, "E:", "ID_MODEL");
+        if (model.isEmpty()) model = LineValue(uevent, QByteArray(), "ID_MODEL");
+        port.description = QString::fromLatin1(model).replace(QLatin1Char('_'), QLatin1Char(' '));
+        return port;
+    }
+
+    // The device manager takes a directory of the device tree for a device
+    // when it carries an event file; elsewhere any directory will do.
+    bool IsDevice(const QByteArray& path)
+    {
+        const auto known = isDevice_.constFind(path);
+        if (known != isDevice_.constEnd()) return *known;
+        struct stat st {};
+        const bool underDevices = path == devices_ || path.startsWith(devices_ + '/');
+        const bool result = underDevices ? ::access((path + "/uevent").constData(), F_OK) == 0
+                                         : ::lstat(path.constData(), &st) == 0 && S_ISDIR(st.st_mode);
+        isDevice_.insert(path, result);
+        return result;
+    }
+
+    // The nearest directory above `syspath` that is a device; none at the top.
+    std::optional<QByteArray> Parent(QByteArray path)
+    {
+        for (;;) {
+            const qsizetype slash = path.lastIndexOf('/');
+            if (slash <= 0) return std::nullopt;
+            path.truncate(slash);
+            if (path.size() <= sys_.size()) return std::nullopt;
+            if (IsDevice(path)) return path;
+        }
+    }
+
+    static bool IsPortWithoutDevice(const QString& name)
+    {
+        if (name.startsWith(QLatin1String("rfcomm"))) {  // Bluetooth, numbered 0 to 255
+            bool ok = false;
+            const int n = QStringView(name).mid(6).toInt(&ok);
+            return ok && n >= 0 && n <= 255;
+        }
+        return name.startsWith(QLatin1String("tnt"))      // null-modem pairs
+            || name.startsWith(QLatin1String("ttyGS"));  // USB gadget
+    }
+
+    static bool Is8250Present(const QString& node)
+    {
+        const int fd = ::open(node.toLocal8Bit().constData(), O_RDWR | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+        if (fd < 0) return false;
+        serial_struct info {};
+        const bool present = ::ioctl(fd, TIOCGSERIAL, &info) != -1 && info.type != PORT_UNKNOWN;
+        ::close(fd);
+        return present;
+    }
+
+    QByteArray sys_, devices_, udevData_, dev_;
+    QHash<QByteArray, bool> isDevice_;
+};
+
+#endif  // Q_OS_LINUX
+
 }  // namespace
+
+std::optional<QVector<PortEntry>> ReadSerialDevices(const DeviceTreeRoots& roots)
+{
+#ifdef Q_OS_LINUX
+    return DeviceTree(roots).SerialPorts();
+#else
+    Q_UNUSED(roots);
+    return std::nullopt;
+#endif
+}
 
 QVector<PortEntry> DiscoverSerialDevices()
 {
+    std::optional<QVector<PortEntry>> found = ReadSerialDevices();
     QVector<PortEntry> machine;
-    for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts())
-        machine.push_back({info.systemLocation(), info.description()});
+    if (found) {
+        machine = std::move(*found);
+    } else {
+        // No device tree to read: Qt knows other ways, such as the names in /dev.
+        for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts())
+            machine.push_back({info.systemLocation(), info.description()});
+    }
     std::stable_sort(machine.begin(), machine.end(),
                      [](const PortEntry& x, const PortEntry& y) { return NaturalLess(x.device, y.device); });
 

@@ -19,6 +19,22 @@ struct PortEntry {
 // empty parts skipped), in that order.
 QVector<PortEntry> DiscoverSerialDevices();
 
+// Where the kernel's device tree, the device manager's records and the device
+// nodes are; the machine's own by default, a fake tree in tests.
+struct DeviceTreeRoots {
+    QString sys = QStringLiteral("/sys");
+    QString udevData = QStringLiteral("/run/udev/data");
+    QString dev = QStringLiteral("/dev");
+};
+
+// The serial ports the device manager (udev) would list, in no particular
+// order, read straight from the device tree: every terminal device that hangs
+// off a real device (an 8250 UART only when it answers as present), plus the
+// Bluetooth, null-modem and gadget ports that have none. The description is
+// the device manager's model name. nullopt when the tree lists no terminal
+// devices at all; the caller then has to ask elsewhere.
+std::optional<QVector<PortEntry>> ReadSerialDevices(const DeviceTreeRoots& roots = {});
+
 class PortDirectory {
 public:
     void Replace(QVector<PortEntry> entries) { entries_ = std::move(entries); }
