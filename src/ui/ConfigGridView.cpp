@@ -135,9 +135,33 @@ private:
     QPointer<QLineEdit> open_;
 };
 
+// A header whose breadth the table fixes. The view asks every header for its
+// size hint whenever it lays itself out, and the plain header answers by
+// measuring the text of each of its sections; with the breadth fixed that
+// answer changes nothing, and the 97 row titles made it the dearest step of
+// the first show.
+class FixedBreadthHeader : public QHeaderView {
+public:
+    using QHeaderView::QHeaderView;
+
+    QSize sizeHint() const override
+    {
+        if (orientation() == Qt::Vertical && minimumWidth() == maximumWidth())
+            return QSize(maximumWidth(), defaultSectionSize());
+        if (orientation() == Qt::Horizontal && minimumHeight() == maximumHeight())
+            return QSize(defaultSectionSize(), maximumHeight());
+        return QHeaderView::sizeHint();
+    }
+};
+
 ConfigGridView::ConfigGridView(ConfigTable& table, QWidget* parent)
     : QTableView(parent), table_(table), cells_(new GridCells(table, this)), delegate_(new GridCellDelegate(this))
 {
+    setHorizontalHeader(new FixedBreadthHeader(Qt::Horizontal, this));
+    setVerticalHeader(new FixedBreadthHeader(Qt::Vertical, this));
+    // Fixed before the headers get the model, which they would otherwise
+    // measure section by section in a bold font that is never drawn.
+    ApplyHeaderBreadths();
     setModel(cells_);
     setItemDelegate(delegate_);
     setWordWrap(false);
@@ -179,7 +203,7 @@ QPoint ConfigGridView::CellOfIndex(const QModelIndex& index) const
     return QPoint(index.column() + cells_->ColumnOffset(), index.row() + cells_->RowOffset());
 }
 
-void ConfigGridView::ApplyGeometry()
+void ConfigGridView::ApplyHeaderBreadths()
 {
     const int ro = cells_->RowOffset();
     const int co = cells_->ColumnOffset();
@@ -187,6 +211,13 @@ void ConfigGridView::ApplyGeometry()
     verticalHeader()->setVisible(co > 0);
     if (ro) horizontalHeader()->setFixedHeight(table_.RowHeight(0));
     if (co) verticalHeader()->setFixedWidth(table_.ColumnWidth(0));
+}
+
+void ConfigGridView::ApplyGeometry()
+{
+    ApplyHeaderBreadths();
+    const int ro = cells_->RowOffset();
+    const int co = cells_->ColumnOffset();
     for (int c = 0; c < cells_->columnCount(); ++c) horizontalHeader()->resizeSection(c, table_.ColumnWidth(c + co));
     for (int r = 0; r < cells_->rowCount(); ++r) verticalHeader()->resizeSection(r, table_.RowHeight(r + ro));
 }

@@ -28,6 +28,8 @@ public:
     void EndEditing();
 
 private:
+    // The fixed header row's height and title column's width, and which of them shows.
+    void ApplyHeaderBreadths();
     void ApplyGeometry();
 
     ConfigTable& table_;
