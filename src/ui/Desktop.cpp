@@ -5,10 +5,12 @@
 #include <QLocale>
 #include <QScreen>
 #include <QSessionManager>
+#include <QStyleFactory>
 #include <QTranslator>
 
 #include "ui/MainWindow.h"
 #include "ui/QtUiServices.h"
+#include "ui/ThemedStyle.h"
 
 struct Desktop::Impl {
     Impl(int& argc, char** argv) : app(argc, argv) {}
@@ -20,6 +22,11 @@ struct Desktop::Impl {
 
 Desktop::Desktop(int& argc, char** argv) : d(std::make_unique<Impl>(argc, argv))
 {
+    // The themed look's style goes in place before any control exists, still
+    // drawing like the platform's style; switching the look on then only
+    // recolours frames instead of re-polishing the whole window.
+    QApplication::setStyle(new ThemedStyle(QStyleFactory::create(QApplication::style()->name()), QColor(), QColor()));
+
     // The standard buttons of boxes and dialogs speak Chinese like the rest of the program.
     if (d->qtTranslator.load(QLocale(QLocale::Chinese, QLocale::China), QStringLiteral("qtbase"), QStringLiteral("_"),
                              QLibraryInfo::path(QLibraryInfo::TranslationsPath)))

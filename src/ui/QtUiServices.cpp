@@ -315,6 +315,13 @@ int QtUiServices::ApplyTheme(int variant)
     }
     const QColor face = app->palette().color(QPalette::Button);
     const QColor disabled(qMax(face.red() - 32, 0), qMax(face.green() - 32, 0), qMax(face.blue() - 32, 0));
+    if (themed) {
+        // Recolouring is enough. A new application style would make every
+        // control polish itself again and the combo boxes build their lists.
+        themed->SetColours(frame, disabled);
+        for (QWidget* w : QApplication::allWidgets()) w->update();
+        return 1;
+    }
     // Controls made later get the look too: it is the application's style.
     app->setStyle(new ThemedStyle(QStyleFactory::create(baseName), frame, disabled));
     return 1;

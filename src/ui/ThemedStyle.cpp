@@ -19,6 +19,12 @@ ThemedStyle::ThemedStyle(QStyle* base, QColor frame, QColor disabledFrame)
 {
 }
 
+void ThemedStyle::SetColours(QColor frame, QColor disabledFrame)
+{
+    frame_ = frame;
+    disabledFrame_ = disabledFrame;
+}
+
 void ThemedStyle::DrawFrame(const QStyleOption* option, QPainter* painter, const QRect& rect) const
 {
     painter->save();
@@ -32,6 +38,10 @@ void ThemedStyle::DrawFrame(const QStyleOption* option, QPainter* painter, const
 void ThemedStyle::drawPrimitive(PrimitiveElement element, const QStyleOption* option, QPainter* painter,
                                 const QWidget* widget) const
 {
+    if (!frame_.isValid()) {
+        QProxyStyle::drawPrimitive(element, option, painter, widget);
+        return;
+    }
     switch (element) {
     case PE_PanelButtonCommand:
         QProxyStyle::drawPrimitive(element, option, painter, widget);
@@ -50,7 +60,7 @@ void ThemedStyle::drawControl(ControlElement element, const QStyleOption* option
                               const QWidget* widget) const
 {
     // The log box is an edit box; the grid keeps its own frame.
-    if (element == CE_ShapedFrame && qobject_cast<const QPlainTextEdit*>(widget)) {
+    if (frame_.isValid() && element == CE_ShapedFrame && qobject_cast<const QPlainTextEdit*>(widget)) {
         DrawFrame(option, painter, option->rect);
         return;
     }
@@ -60,6 +70,10 @@ void ThemedStyle::drawControl(ControlElement element, const QStyleOption* option
 void ThemedStyle::drawComplexControl(ComplexControl control, const QStyleOptionComplex* option, QPainter* painter,
                                      const QWidget* widget) const
 {
+    if (!frame_.isValid()) {
+        QProxyStyle::drawComplexControl(control, option, painter, widget);
+        return;
+    }
     const auto* group = qstyleoption_cast<const QStyleOptionGroupBox*>(option);
     if (control == CC_GroupBox && group) {
         // The classic group box: a frame whose top edge carries the caption.

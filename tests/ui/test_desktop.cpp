@@ -5,9 +5,12 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QMessageBox>
+#include <QPushButton>
+#include <QStyleFactory>
 
 #include "config/ConfigTable.h"
 #include "ui/Desktop.h"
+#include "ui/ThemedStyle.h"
 
 namespace {
 
@@ -43,6 +46,25 @@ private Q_SLOTS:
         QVERIFY2(buttons.contains(QStringLiteral("确定")) || buttons.contains(QStringLiteral("确定(&O)")),
                  qPrintable(buttons.join(QLatin1Char(','))));
         QVERIFY(buttons.join(QString()).contains(QStringLiteral("取消")));
+    }
+
+    void controlsDrawPlainUntilTheThemeIsSwitchedOnThenFramedInPlace()
+    {
+        auto* installed = qobject_cast<ThemedStyle*>(qApp->style());
+        QVERIFY(installed);  // in place before any control exists
+        QPushButton button(QStringLiteral("打开文件"));
+        button.resize(66, 25);
+        const QImage before = button.grab().toImage();
+        std::unique_ptr<QStyle> base(QStyleFactory::create(installed->baseStyle()->name()));
+        button.setStyle(base.get());
+        QCOMPARE(button.grab().toImage(), before);
+        button.setStyle(nullptr);
+
+        QCOMPARE(desktop_.Ui().ApplyTheme(2), 1);
+        QCOMPARE(qApp->style(), installed);
+        QCOMPARE(button.grab().toImage().pixelColor(0, before.height() / 2), QColor(164, 185, 127));
+        QCOMPARE(desktop_.Ui().ApplyTheme(0), 0);
+        QCOMPARE(button.grab().toImage(), before);
     }
 
     // Last: closing ends every event loop of the program for good.
