@@ -1,7 +1,6 @@
 #include "protocol/ModuleOperations.h"
 
-#include <climits>
-
+#include "app/LeadingNumber.h"
 #include "app/Program.h"
 #include "config/ConfigTable.h"
 #include "protocol/ExclusiveOperation.h"
@@ -26,23 +25,32 @@ void Log(Program& p, const QString& text)
     p.ui.AppendText(Control::Edit_Display, text);
 }
 
-// The leading decimal digits of an item text ("115200" -> 115200); no digits give 0.
-quint32 LeadingNumber(const QString& text)
-{
-    quint64 value = 0;
-    for (QChar c : text) {
-        if (c < QLatin1Char('0') || c > QLatin1Char('9')) break;
-        value = qMin<quint64>(value * 10 + quint64(c.unicode() - '0'), INT_MAX);
-    }
-    return quint32(value);
-}
-
 // The rate of the module-baud box's selected list item; what is typed into
 // its edit field is not the module's rate.
 quint32 SelectedModuleRate(Program& p)
 {
     const int index = p.ui.GetSelection(Control::Combo_SetBaudRate);
-    return LeadingNumber(p.ui.ComboItemText(Control::Combo_SetBaudRate, index));
+    return quint32(LeadingNumber(p.ui.ComboItemText(Control::Combo_SetBaudRate, index)));
+}
+
+// Enters configuration mode, sends one request (built when its turn comes, so
+// it reads the controls as they are then) with its log line and pause, and
+// leaves configuration mode again; stops early when the window closes.
+template <typename BuildFrame>
+void RequestInConfigMode(Program& p, BuildFrame buildFrame, const QString& logLine, int pause)
+{
+    SendFrame(p, EnterConfigFrame);
+    Delay(p, 100);
+    if (OperationInterrupted(p)) return EndExclusiveOperation(p);
+
+    SendFrame(p, buildFrame());
+    Log(p, logLine);
+    Delay(p, pause);
+    if (OperationInterrupted(p)) return EndExclusiveOperation(p);
+
+    SendFrame(p, ExitConfigFrame);
+    Delay(p, 100);
+    EndExclusiveOperation(p);
 }
 
 }  // namespace
@@ -52,20 +60,9 @@ void SetModuleBaudRate(Program& p)
     if (!MayStartOperation(p)) return;
     if (!Confirmed(p, QStringLiteral("确认修改模块波特率"), QStringLiteral("修改波特率"))) return;
     if (!BeginExclusiveOperation(p)) return;
-
-    SendFrame(p, EnterConfigFrame);
-    Delay(p, 100);
-    if (OperationInterrupted(p)) return EndExclusiveOperation(p);
-
     // Only the module changes its rate; our own port keeps its settings.
-    SendFrame(p, SetBaudFrame(SelectedModuleRate(p)));
-    Log(p, QStringLiteral("设置信息已发出\r\n"));
-    Delay(p, 150);
-    if (OperationInterrupted(p)) return EndExclusiveOperation(p);
-
-    SendFrame(p, ExitConfigFrame);
-    Delay(p, 100);
-    EndExclusiveOperation(p);
+    RequestInConfigMode(p, [&p] { return SetBaudFrame(SelectedModuleRate(p)); },
+                        QStringLiteral("设置信息已发出\r\n"), 150);
 }
 
 void ReadModule(Program& p)
@@ -99,19 +96,7 @@ void ClearModule(Program& p)
     if (!MayStartOperation(p)) return;
     if (!Confirmed(p, QStringLiteral("确认清空模块数据"), QStringLiteral("清空模块"))) return;
     if (!BeginExclusiveOperation(p)) return;
-
-    SendFrame(p, EnterConfigFrame);
-    Delay(p, 100);
-    if (OperationInterrupted(p)) return EndExclusiveOperation(p);
-
-    SendFrame(p, ClearRequestFrame);
-    Log(p, QStringLiteral("已发送清空指令\r\n"));
-    Delay(p, 200);
-    if (OperationInterrupted(p)) return EndExclusiveOperation(p);
-
-    SendFrame(p, ExitConfigFrame);
-    Delay(p, 100);
-    EndExclusiveOperation(p);
+    RequestInConfigMode(p, [] { return ClearRequestFrame; }, QStringLiteral("已发送清空指令\r\n"), 200);
 }
 
 void LearnReport(Program& p)

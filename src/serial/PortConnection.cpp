@@ -1,7 +1,6 @@
 #include "serial/PortConnection.h"
 
-#include <climits>
-
+#include "app/LeadingNumber.h"
 #include "app/Program.h"
 #include "serial/SerialLibrary.h"
 
@@ -9,18 +8,6 @@ namespace {
 
 constexpr int kValueBufferSize = 512;
 const char kSerialCommKey[] = "HARDWARE\\DEVICEMAP\\SERIALCOMM";
-
-// The leading decimal digits of `text` as a number; no digits gives 0.
-// Absurdly long digit runs stop at the largest int instead of wrapping.
-int LeadingNumber(QStringView text)
-{
-    qint64 value = 0;
-    for (QChar c : text) {
-        if (c < u'0' || c > u'9') break;
-        value = qMin<qint64>(value * 10 + (c.unicode() - u'0'), INT_MAX);
-    }
-    return int(value);
-}
 
 void Log(Program& p, const QString& line) { p.ui.AppendText(Control::Edit_Display, line); }
 
