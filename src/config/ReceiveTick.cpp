@@ -8,26 +8,19 @@
 
 namespace {
 
-const QByteArray& EnterEcho()
+// The four answers recognised by their exact bytes. The module echoes the
+// enter and exit frames and opens its dump with the very bytes of the read request.
+struct KnownAnswers {
+    QByteArray enterEcho = FixedFrameBytes(EnterConfigFrame);
+    QByteArray exitEcho = FixedFrameBytes(ExitConfigFrame);
+    QByteArray dumpStart = FixedFrameBytes(ReadRequestFrame);
+    QByteArray dumpEnd = FixedFrameBytes(DumpEndFrame);
+};
+
+const KnownAnswers& Known()
 {
-    static const QByteArray bytes = FixedFrameBytes(EnterConfigFrame);
-    return bytes;
-}
-const QByteArray& ExitEcho()
-{
-    static const QByteArray bytes = FixedFrameBytes(ExitConfigFrame);
-    return bytes;
-}
-// The module opens its dump with the very bytes of the read request.
-const QByteArray& DumpStart()
-{
-    static const QByteArray bytes = FixedFrameBytes(ReadRequestFrame);
-    return bytes;
-}
-const QByteArray& DumpEnd()
-{
-    static const QByteArray bytes = FixedFrameBytes(DumpEndFrame);
-    return bytes;
+    static const KnownAnswers answers;
+    return answers;
 }
 
 constexpr char kRecordMarker[] = "\xF4\xF7";
@@ -64,19 +57,19 @@ int RecordPosition(int row)
 Answer JudgeChunk(const QByteArray& chunk, bool extracting)
 {
     Answer a;
-    if (chunk == EnterEcho()) {
+    if (chunk == Known().enterEcho) {
         a.kind = Answer::Kind::EnterEcho;
         return a;
     }
-    if (chunk == ExitEcho()) {
+    if (chunk == Known().exitEcho) {
         a.kind = Answer::Kind::ExitEcho;
         return a;
     }
-    if (chunk == DumpStart()) {
+    if (chunk == Known().dumpStart) {
         a.kind = Answer::Kind::DumpStart;
         return a;
     }
-    if (chunk == DumpEnd()) {
+    if (chunk == Known().dumpEnd) {
         a.kind = Answer::Kind::DumpEnd;
         return a;
     }
@@ -101,7 +94,9 @@ Answer JudgeChunk(const QByteArray& chunk, bool extracting)
 bool EndsHeldAnswer(const QByteArray& held, const QByteArray& arrived, bool extracting)
 {
     if (held.isEmpty() || !arrived.startsWith(kRecordMarker)) return false;
-    if (held == EnterEcho() || held == ExitEcho() || held == DumpStart() || held == DumpEnd()) return true;
+    const KnownAnswers& known = Known();
+    if (held == known.enterEcho || held == known.exitEcho || held == known.dumpStart || held == known.dumpEnd)
+        return true;
     return extracting && held.size() > 4 && held.startsWith(kRecordMarker);
 }
 
@@ -109,11 +104,11 @@ QVector<Answer> JudgeHeldAnswer(const QByteArray& held, bool extracting)
 {
     QVector<Answer> answers;
     QByteArray rest = held;
-    const qsizetype frame = DumpStart().size();
+    const qsizetype frame = Known().dumpStart.size();
 
     // The first record sent straight behind the dump start: without the
     // split, the whole dump would be shown as hex and never fill a cell.
-    if (rest.size() > frame && rest.startsWith(DumpStart()) && rest.mid(frame).startsWith(kRecordMarker)) {
+    if (rest.size() > frame && rest.startsWith(Known().dumpStart) && rest.mid(frame).startsWith(kRecordMarker)) {
         answers << JudgeChunk(rest.left(frame), extracting);
         extracting = FollowExtraction(answers.last(), extracting);
         rest.remove(0, frame);
@@ -121,10 +116,10 @@ QVector<Answer> JudgeHeldAnswer(const QByteArray& held, bool extracting)
 
     // The dump end sent straight behind the last record: without the split,
     // it would become part of that record's code and the dump would never end.
-    if (extracting && rest.size() > frame && rest.endsWith(DumpEnd())) {
+    if (extracting && rest.size() > frame && rest.endsWith(Known().dumpEnd)) {
         answers << JudgeChunk(rest.left(rest.size() - frame), extracting);
         extracting = FollowExtraction(answers.last(), extracting);
-        answers << JudgeChunk(DumpEnd(), extracting);
+        answers << JudgeChunk(Known().dumpEnd, extracting);
         return answers;
     }
 
