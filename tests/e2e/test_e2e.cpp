@@ -106,22 +106,38 @@ private Q_SLOTS:
         QCOMPARE(rig->table.GetCellText(96, 0), QStringLiteral("场景31"));
     }
 
-    void recordsBackToBackRunIntoTheFirstButTheDumpEnds()
+    void recordsBackToBackLoseNothingAndTheDumpEnds()
     {
         Connect(9600, {QStringLiteral("--back-to-back")});
         Read(30000);
-        // With no quiet on the line the records cannot be told apart: they
-        // all become the first record's code, and nothing is lost or left hanging.
-        const QList<int> rows = DumpRows();
-        QByteArray rest = CodeFor(rows.first(), 1);
-        for (int i = 0; i < rows.size(); ++i)
-            for (int column : {1, 2}) {
-                if (i == 0 && column == 1) continue;
-                rest += QByteArray::fromHex("F4F7") + char(rows[i]) + char(column) + CodeFor(rows[i], column);
+        // With no quiet on the line, records that land in one read cannot be
+        // told apart: they stay in the cell of the first of them as raw bytes.
+        // Records whose read began with them come apart. Either way every
+        // record's bytes are in the table, in order, and the dump has ended.
+        struct Record {
+            int row, column;
+            QByteArray code;
+        };
+        QList<Record> records;
+        for (int row : DumpRows())
+            for (int column : {1, 2}) records.push_back({row, column, CodeFor(row, column)});
+        int cellsFilled = 0;
+        for (qsizetype i = 0; i < records.size();) {
+            const QString cell = rig->table.GetCellText(records[i].row, records[i].column);
+            QByteArray run = records[i].code;
+            qsizetype next = i + 1;
+            while (Hex(run) != cell && next < records.size()) {
+                const Record& r = records[next++];
+                run += QByteArray::fromHex("F4F7") + char(r.row) + char(r.column) + r.code;
             }
-        QCOMPARE(rig->table.GetCellText(rows.first(), 1), Hex(rest));
-        QCOMPARE(rig->table.GetCellText(rows.first(), 2), QString());
-        QCOMPARE(rig->table.GetCellText(96, 2), QString());
+            QVERIFY2(Hex(run) == cell, qPrintable(QStringLiteral("row %1 column %2 holds %3")
+                                                      .arg(records[i].row).arg(records[i].column).arg(cell)));
+            for (qsizetype k = i + 1; k < next; ++k)
+                QCOMPARE(rig->table.GetCellText(records[k].row, records[k].column), QString());
+            ++cellsFilled;
+            i = next;
+        }
+        QVERIFY(cellsFilled >= 1);
     }
 
     void hangUpInTheMiddleOfAReadAndComeBack()
