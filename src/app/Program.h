@@ -51,4 +51,16 @@ inline void EnableModuleButtons(Program& p)
     for (Control c : kModuleButtons) p.ui.SetDisabled(c, false);
 }
 
+// The program's three ways of speaking to the user: a line at the end of the
+// log box, a notice (OK only, caption "信息："), and a confirmation (OK and
+// Cancel, captioned with the operation's name) that only OK gets past.
+inline void AppendLog(Program& p, const QString& text) { p.ui.AppendText(Control::Edit_Display, text); }
+
+inline void ShowNotice(Program& p, const QString& text) { p.ui.ShowMessageBox(text, MessageBoxFlags::Ok); }
+
+inline bool Confirmed(Program& p, const QString& text, const QString& caption)
+{
+    return p.ui.ShowMessageBox(text, MessageBoxFlags::OkCancel, caption) == MessageBoxResult::Ok;
+}
+
 inline const QString kTitlePrefix = QStringLiteral("Velmora-自定义设备版   ");

@@ -81,8 +81,7 @@ void OpenFile(Program& p)
 void SaveFile(Program& p)
 {
     const bool saved = SaveCurrentTable(p);
-    p.ui.ShowMessageBox(saved ? QStringLiteral("保存成功！") : QStringLiteral("保存失败，请检查路径或文件是否被占用。"),
-                        MessageBoxFlags::Ok);
+    ShowNotice(p, saved ? QStringLiteral("保存成功！") : QStringLiteral("保存失败，请检查路径或文件是否被占用。"));
 }
 
 void SaveAs(Program& p)

@@ -23,6 +23,18 @@ const KnownAnswers& Known()
     return answers;
 }
 
+// True, with its kind, when the bytes are exactly one of the four known answers.
+bool ExactAnswer(const QByteArray& bytes, Answer::Kind& kind)
+{
+    const KnownAnswers& known = Known();
+    if (bytes == known.enterEcho) kind = Answer::Kind::EnterEcho;
+    else if (bytes == known.exitEcho) kind = Answer::Kind::ExitEcho;
+    else if (bytes == known.dumpStart) kind = Answer::Kind::DumpStart;
+    else if (bytes == known.dumpEnd) kind = Answer::Kind::DumpEnd;
+    else return false;
+    return true;
+}
+
 constexpr char kRecordMarker[] = "\xF4\xF7";
 
 bool IsValueCell(int row, int column)
@@ -57,22 +69,7 @@ int RecordPosition(int row)
 Answer JudgeChunk(const QByteArray& chunk, bool extracting)
 {
     Answer a;
-    if (chunk == Known().enterEcho) {
-        a.kind = Answer::Kind::EnterEcho;
-        return a;
-    }
-    if (chunk == Known().exitEcho) {
-        a.kind = Answer::Kind::ExitEcho;
-        return a;
-    }
-    if (chunk == Known().dumpStart) {
-        a.kind = Answer::Kind::DumpStart;
-        return a;
-    }
-    if (chunk == Known().dumpEnd) {
-        a.kind = Answer::Kind::DumpEnd;
-        return a;
-    }
+    if (ExactAnswer(chunk, a.kind)) return a;
     if (extracting && chunk.size() > 4 && chunk.startsWith(kRecordMarker)) {
         const QString hex = BytesToHex(chunk);
         const QString compact = QString(hex).remove(QLatin1Char(' '));
@@ -94,9 +91,8 @@ Answer JudgeChunk(const QByteArray& chunk, bool extracting)
 bool EndsHeldAnswer(const QByteArray& held, const QByteArray& arrived, bool extracting)
 {
     if (held.isEmpty() || !arrived.startsWith(kRecordMarker)) return false;
-    const KnownAnswers& known = Known();
-    if (held == known.enterEcho || held == known.exitEcho || held == known.dumpStart || held == known.dumpEnd)
-        return true;
+    Answer::Kind kind;
+    if (ExactAnswer(held, kind)) return true;
     return extracting && held.size() > 4 && held.startsWith(kRecordMarker);
 }
 
@@ -131,18 +127,18 @@ void ApplyAnswer(Program& p, const Answer& a)
 {
     switch (a.kind) {
     case Answer::Kind::EnterEcho:
-        p.ui.AppendText(Control::Edit_Display, QStringLiteral("模块进入配置模式\r\n"));
+        AppendLog(p, QStringLiteral("模块进入配置模式\r\n"));
         return;
     case Answer::Kind::ExitEcho:
-        p.ui.AppendText(Control::Edit_Display, QStringLiteral("模块退出配置模式\r\n"));
+        AppendLog(p, QStringLiteral("模块退出配置模式\r\n"));
         return;
     case Answer::Kind::DumpStart:
-        p.ui.AppendText(Control::Edit_Display, QStringLiteral("开始从模块提取数据\r\n"));
+        AppendLog(p, QStringLiteral("开始从模块提取数据\r\n"));
         p.state.extracting = 1;
         p.ui.SetPosition(Control::ProgressBar1, 1);
         return;
     case Answer::Kind::DumpEnd:
-        p.ui.AppendText(Control::Edit_Display, QStringLiteral("数据提取完成\r\n"));
+        AppendLog(p, QStringLiteral("数据提取完成\r\n"));
         p.state.extracting = 0;
         p.ui.SetPosition(Control::ProgressBar1, 0);
         // An operation that is sending keeps the buttons until it ends; it
@@ -154,7 +150,7 @@ void ApplyAnswer(Program& p, const Answer& a)
         p.ui.SetPosition(Control::ProgressBar1, a.position);
         return;
     case Answer::Kind::Unrecognised:
-        p.ui.AppendText(Control::Edit_Display, a.hexText + QStringLiteral("\r\n"));
+        AppendLog(p, a.hexText + QStringLiteral("\r\n"));
         p.ui.MoveCaretToEnd(Control::Edit_Display);
         return;
     }

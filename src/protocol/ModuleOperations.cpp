@@ -10,21 +10,6 @@
 
 namespace {
 
-bool Confirmed(Program& p, const QString& text, const QString& caption)
-{
-    return p.ui.ShowMessageBox(text, MessageBoxFlags::OkCancel, caption) == MessageBoxResult::Ok;
-}
-
-void Notice(Program& p, const QString& text)
-{
-    p.ui.ShowMessageBox(text, MessageBoxFlags::Ok, QStringLiteral("信息："));
-}
-
-void Log(Program& p, const QString& text)
-{
-    p.ui.AppendText(Control::Edit_Display, text);
-}
-
 // The rate of the module-baud box's selected list item; what is typed into
 // its edit field is not the module's rate.
 quint32 SelectedModuleRate(Program& p)
@@ -44,7 +29,7 @@ void RequestInConfigMode(Program& p, BuildFrame buildFrame, const QString& logLi
     if (OperationInterrupted(p)) return EndExclusiveOperation(p);
 
     SendFrame(p, buildFrame());
-    Log(p, logLine);
+    AppendLog(p, logLine);
     Delay(p, pause);
     if (OperationInterrupted(p)) return EndExclusiveOperation(p);
 
@@ -80,7 +65,7 @@ void ReadModule(Program& p)
     // grey before the receive tick can place the first record. The module
     // leaves configuration mode by itself after the dump.
     SendFrame(p, ReadRequestFrame);
-    Log(p, QStringLiteral("已发送读取指令\r\n"));
+    AppendLog(p, QStringLiteral("已发送读取指令\r\n"));
     p.table.ClearRange(1, 1, 96, 2);
 
     // The module buttons stay disabled until the dump ends (the receive tick
@@ -105,12 +90,12 @@ void LearnReport(Program& p)
     // refused while another operation holds the line.
     if (!MayStartOperation(p)) return;
     if (!p.state.portOpen) {
-        Notice(p, QStringLiteral("请先打开端口"));
+        ShowNotice(p, QStringLiteral("请先打开端口"));
         return;
     }
     const QString data = RemoveBlanks(p.ui.GetText(Control::Edit_Learn));
     if (data.isEmpty()) {
-        Notice(p, QStringLiteral("请输入数据"));
+        ShowNotice(p, QStringLiteral("请输入数据"));
         return;
     }
     const QByteArray bytes = HexToBytes(p.ui, LearnReportFrame(data));
@@ -119,5 +104,5 @@ void LearnReport(Program& p)
 
     // The log line promises the phone can test now; only a whole write keeps that promise.
     const int written = p.serial.sio_write(p.state.portNumber, bytes.constData(), int(bytes.size()));
-    if (written == bytes.size()) Log(p, QStringLiteral("已上报，请手机上点击按钮测试\r\n"));
+    if (written == bytes.size()) AppendLog(p, QStringLiteral("已上报，请手机上点击按钮测试\r\n"));
 }

@@ -98,17 +98,13 @@ void WriteModule(Program& p)
     int badRow = 0, badColumn = 0;
     if (FindBadCell(p, badRow, badColumn)) {
         if (OperationInterrupted(p)) return;
-        p.ui.ShowMessageBox(QStringLiteral("位置在") + p.table.GetCellText(badRow, 0), MessageBoxFlags::Ok,
-                            QStringLiteral("信息："));
+        ShowNotice(p, QStringLiteral("位置在") + p.table.GetCellText(badRow, 0));
         if (OperationInterrupted(p)) return;
         p.table.SetCurrentCell(badRow, badColumn);
         return;
     }
 
-    if (p.ui.ShowMessageBox(QStringLiteral("确认写入自定义数据"), MessageBoxFlags::OkCancel,
-                            QStringLiteral("写入数据"))
-        != MessageBoxResult::Ok)
-        return;
+    if (!Confirmed(p, QStringLiteral("确认写入自定义数据"), QStringLiteral("写入数据"))) return;
     if (!BeginExclusiveOperation(p)) return;
 
     SendTable(p);

@@ -9,10 +9,6 @@ namespace {
 constexpr int kValueBufferSize = 512;
 const char kSerialCommKey[] = "HARDWARE\\DEVICEMAP\\SERIALCOMM";
 
-void Log(Program& p, const QString& line) { p.ui.AppendText(Control::Edit_Display, line); }
-
-void Notice(Program& p, const QString& text) { p.ui.ShowMessageBox(text, MessageBoxFlags::Ok); }
-
 void ClosePortWithButton(Program& p)
 {
     ClosePort(p, p.state.portNumber);
@@ -20,7 +16,7 @@ void ClosePortWithButton(Program& p)
     p.state.heldAnswer.clear();
     p.state.portOpen = 0;
     p.ui.SetCaption(Control::Button_TogglePort, QStringLiteral("开启"));
-    Log(p, QStringLiteral("端口已关闭\r\n"));
+    AppendLog(p, QStringLiteral("端口已关闭\r\n"));
     DisableModuleButtons(p);
     p.state.portNumber = -1;
     // A dump cut off by the close would otherwise leave the next connection
@@ -34,7 +30,7 @@ void ClosePortWithButton(Program& p)
 void OpenPortWithButton(Program& p)
 {
     if (p.ui.ComboCount(Control::Combo_Port) == 0) {
-        Notice(p, QStringLiteral("无可用端口"));
+        ShowNotice(p, QStringLiteral("无可用端口"));
         return;
     }
     // Only a chosen list item counts; text typed into either box is not read.
@@ -45,14 +41,14 @@ void OpenPortWithButton(Program& p)
 
     const int r = p.serial.sio_open(p.state.portNumber);
     if (r != 0) {
-        Notice(p, QStringLiteral("端口打开失败") + QString::number(r));
+        ShowNotice(p, QStringLiteral("端口打开失败") + QString::number(r));
         return;
     }
     p.serial.sio_ioctl(p.state.portNumber, BaudCode(rate), 3);  // 3: 8 data bits, no parity, 1 stop bit
     p.serial.sio_SetReadTimeouts(p.state.portNumber, 1000, 0);
     p.state.portOpen = 1;
     p.ui.SetCaption(Control::Button_TogglePort, QStringLiteral("关闭"));
-    Log(p, QStringLiteral("打开端口: ") + portText + QLatin1Char(' ') + QString::number(rate) + QStringLiteral("\r\n"));
+    AppendLog(p, QStringLiteral("打开端口: ") + portText + QLatin1Char(' ') + QString::number(rate) + QStringLiteral("\r\n"));
     EnableModuleButtons(p);
     p.ui.SetInterval(Control::Timer_ReceiveData, 10);
 }
