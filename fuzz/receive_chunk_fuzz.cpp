@@ -5,9 +5,9 @@
 #include <cstdint>
 #include <cstdlib>
 
-#include "app/Program.h"
+#include "core/Program.h"
 #include "config/ConfigTable.h"
-#include "config/ReceiveTick.h"
+#include "protocol/ReceiveTick.h"
 #include "protocol/Frames.h"
 #include "serial/SerialLibrary.h"
 #include "tests/support/FakeSerialProvider.h"

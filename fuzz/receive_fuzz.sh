@@ -13,16 +13,15 @@ mkdir -p "$build/receive"
 if [ ! -f "$build/CMakeCache.txt" ]; then
   cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 fi
-cmake --build "$build" --target velmora_config velmora_protocol velmora_serial -j 2 >/dev/null
+cmake --build "$build" --target velmora_protocol -j 2 >/dev/null
 
 qt_flags="$(pkg-config --cflags Qt6Core) -fPIC"
 qt_libs="$(pkg-config --libs Qt6Core Qt6SerialPort)"
-moc_include="$build/src/config/velmora_config_autogen/include"
 clang++ -std=c++20 -O1 -g -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined \
-  -I. -Isrc $qt_flags -I"$moc_include" \
-  fuzz/receive_chunk_fuzz.cpp src/config/ReceiveTick.cpp src/protocol/HexCodec.cpp \
-  "$build/src/config/libvelmora_config.a" "$build/src/protocol/libvelmora_protocol.a" \
-  "$build/src/serial/libvelmora_serial.a" "$build/src/config/libvelmora_config.a" \
+  -I. -Isrc $qt_flags \
+  fuzz/receive_chunk_fuzz.cpp src/protocol/ReceiveTick.cpp src/protocol/HexCodec.cpp \
+  "$build/src/protocol/libvelmora_protocol.a" "$build/src/protocol/libvelmora_codec.a" \
+  "$build/src/config/libvelmora_config.a" "$build/src/serial/libvelmora_serial.a" \
   $qt_libs -o "$build/receive/receive_chunk_fuzz"
 
 corpus="$build/receive/corpus"

@@ -23,6 +23,10 @@ fi
 
 jobs="$(nproc 2>/dev/null || echo 2)"
 if [ ! -f "$BUILD_DIR/CMakeCache.txt" ]; then
-  cmake -S "$VELMORA_ROOT" -B "$BUILD_DIR" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+  # CI builds with warnings as errors; ccache is used when the machine has it.
+  config=(-DCMAKE_BUILD_TYPE=RelWithDebInfo)
+  [ -n "${CI:-}" ] && config+=(-DVELMORA_WERROR=ON)
+  command -v ccache >/dev/null 2>&1 && config+=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+  cmake -S "$VELMORA_ROOT" -B "$BUILD_DIR" "${config[@]}" >/dev/null
 fi
 cmake --build "$BUILD_DIR" -j "$jobs"

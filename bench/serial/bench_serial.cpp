@@ -11,7 +11,7 @@
 #include <poll.h>
 #include <unistd.h>
 
-#include "app/Program.h"
+#include "core/Program.h"
 #include "config/ConfigTable.h"
 #include "serial/BuiltinProviders.h"
 #include "serial/PortConnection.h"

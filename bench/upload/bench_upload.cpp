@@ -27,9 +27,9 @@
 #include <thread>
 #include <unistd.h>
 
-#include "app/Program.h"
+#include "core/Program.h"
 #include "config/ConfigTable.h"
-#include "config/ReceiveTick.h"
+#include "protocol/ReceiveTick.h"
 #include "protocol/Frames.h"
 #include "protocol/HexCodec.h"
 #include "protocol/ModuleOperations.h"

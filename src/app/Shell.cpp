@@ -1,9 +1,9 @@
 #include "app/Shell.h"
 
-#include "app/Program.h"
+#include "core/Program.h"
 #include "config/ConfigTable.h"
 #include "config/FileHandlers.h"
-#include "config/ReceiveTick.h"
+#include "protocol/ReceiveTick.h"
 #include "protocol/ModuleOperations.h"
 #include "serial/PortConnection.h"
 #include "serial/SerialLibrary.h"

@@ -5,7 +5,7 @@
 #include <memory>
 #include <vector>
 
-#include "app/Program.h"
+#include "core/Program.h"
 #include "app/Shell.h"
 #include "app/TerminationSignals.h"
 #include "config/ConfigTable.h"

@@ -5,6 +5,7 @@
 #include <QSaveFile>
 
 #include "config/TableFile.h"
+#include "core/TableLayout.h"
 
 namespace {
 // A laid-out table file is a few kilobytes; anything this large is not one,
@@ -37,7 +38,7 @@ void SetText(TableCell& cell, const QString& text)
 }  // namespace
 
 struct ConfigTable::Data {
-    TableContent t = NewTableContent(97, 3);
+    TableContent t = NewTableContent(TableLayout::kRows, TableLayout::kColumns);
 
     bool Valid(int r, int c) const { return r >= 0 && r < t.rows && c >= 0 && c < t.columns; }
     const TableCell* Find(int r, int c) const
@@ -215,13 +216,14 @@ void InitTable(ConfigTable& table)
     table.SetColumnWidth(0, 80);
     table.SetColumnWidth(1, 315);
     table.SetColumnWidth(2, 315);
-    table.SetRangeAlignment(0, 1, 0, 2, 2);
-    table.SetCellText(0, 1, QStringLiteral("开"));
-    table.SetCellText(0, 2, QStringLiteral("关"));
-    for (int k = 1; k <= 32; ++k) {
+    using namespace TableLayout;
+    table.SetRangeAlignment(0, kOnColumn, 0, kOffColumn, 2);
+    table.SetCellText(0, kOnColumn, QStringLiteral("开"));
+    table.SetCellText(0, kOffColumn, QStringLiteral("关"));
+    for (int k = 1; k <= kSwitches; ++k) {
         const QString n = QStringLiteral("%1").arg(k, 2, 10, QLatin1Char('0'));
-        table.SetCellText(2 * k - 1, 0, QStringLiteral("开关") + n + QStringLiteral("控制"));
-        table.SetCellText(2 * k, 0, QStringLiteral("开关") + n + QStringLiteral("反馈"));
+        table.SetCellText(SwitchControlRow(k), 0, QStringLiteral("开关") + n + QStringLiteral("控制"));
+        table.SetCellText(SwitchFeedbackRow(k), 0, QStringLiteral("开关") + n + QStringLiteral("反馈"));
     }
-    for (int s = 0; s <= 31; ++s) table.SetCellText(65 + s, 0, QStringLiteral("场景%1").arg(s));
+    for (int s = 0; s < kScenes; ++s) table.SetCellText(SceneRow(s), 0, QStringLiteral("场景%1").arg(s));
 }

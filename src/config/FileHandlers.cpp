@@ -6,7 +6,7 @@
 #include <QFileInfo>
 #include <QStandardPaths>
 
-#include "app/Program.h"
+#include "core/Program.h"
 #include "config/ConfigTable.h"
 
 namespace {

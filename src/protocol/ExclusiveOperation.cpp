@@ -1,6 +1,6 @@
 #include "protocol/ExclusiveOperation.h"
 
-#include "app/Program.h"
+#include "core/Program.h"
 
 bool MayStartOperation(const Program& p)
 {

@@ -1,11 +1,5 @@
 #include "protocol/Frames.h"
 
-#include <climits>
-
-#include "app/Program.h"
-#include "protocol/HexCodec.h"
-#include "serial/SerialLibrary.h"
-
 QString BlockBeginFrame(int block)
 {
     switch (block) {
@@ -44,33 +38,4 @@ QString LearnReportFrame(const QString& text)
 QByteArray FixedFrameBytes(const QString& hexText)
 {
     return QByteArray::fromHex(hexText.toLatin1());
-}
-
-int SendFrame(Program& p, const QString& hexText)
-{
-    // The window is going away and the port is (about to be) closed: an
-    // operation interrupted in a pause must not reach the line any more.
-    if (p.state.shuttingDown) return -1;
-    const QByteArray bytes = HexToBytes(p.ui, hexText);
-    // The codec's box delivers messages too; the window may have gone meanwhile.
-    if (p.state.shuttingDown) return -1;
-    return p.serial.sio_write(p.state.portNumber, bytes.constData(), int(bytes.size()));
-}
-
-void Delay(Program& p, int ms)
-{
-    if (ms <= 0 || p.state.shuttingDown) return;
-    const quint32 start = p.ui.TickCount();
-    const auto length = quint32(ms);
-    // Counting the time passed rather than comparing against start + ms keeps
-    // the pause whole when the 32-bit tick count wraps during it.
-    for (;;) {
-        const quint32 passed = p.ui.TickCount() - start;
-        if (passed > length) return;
-        // Sleep in the event loop until the tick just past the deadline;
-        // anything that arrives meanwhile (a tick, a click) wakes us early.
-        const quint32 wait = length - passed + 1;
-        p.ui.DeliverMessages(wait > quint32(INT_MAX) ? INT_MAX : int(wait));
-        if (p.state.shuttingDown) return;
-    }
 }

@@ -3,7 +3,7 @@
 #include <QStringEncoder>
 #include <vector>
 
-#include "ui/UiServices.h"
+#include "core/UiServices.h"
 
 namespace {
 

@@ -1,8 +1,9 @@
 #include "protocol/ModuleOperations.h"
 
-#include "app/LeadingNumber.h"
-#include "app/Program.h"
+#include "core/LeadingNumber.h"
+#include "core/Program.h"
 #include "config/ConfigTable.h"
+#include "core/TableLayout.h"
 #include "protocol/ExclusiveOperation.h"
 #include "protocol/Frames.h"
 #include "protocol/HexCodec.h"
@@ -66,7 +67,8 @@ void ReadModule(Program& p)
     // leaves configuration mode by itself after the dump.
     SendFrame(p, ReadRequestFrame);
     AppendLog(p, QStringLiteral("已发送读取指令\r\n"));
-    p.table.ClearRange(1, 1, 96, 2);
+    p.table.ClearRange(TableLayout::kFirstValueRow, TableLayout::kOnColumn, TableLayout::kLastValueRow,
+                      TableLayout::kOffColumn);
 
     // The module buttons stay disabled until the dump ends (the receive tick
     // enables them) or the port is closed; the port button comes back now so

@@ -1,5 +1,6 @@
-#include "app/Program.h"
+#include "core/Program.h"
 #include "config/ConfigTable.h"
+#include "core/TableLayout.h"
 #include "protocol/ExclusiveOperation.h"
 #include "protocol/Frames.h"
 #include "protocol/HexCodec.h"
@@ -7,22 +8,7 @@
 
 namespace {
 
-constexpr int kFirstValueRow = 1;
-constexpr int kLastValueRow = 96;
-constexpr int kOnColumn = 1;
-constexpr int kOffColumn = 2;
-constexpr int kSlotsPerColumn = 32;
-
-// Row of the table that block 1, 2 or 3 sends for k = 1 … 32: switch
-// control rows, scene rows, switch feedback rows.
-int BlockRow(int block, int k)
-{
-    switch (block) {
-    case 1: return 2 * k - 1;
-    case 2: return 64 + k;
-    default: return 2 * k;
-    }
-}
+using namespace TableLayout;
 
 QString CellValue(const Program& p, int row, int column)
 {
@@ -71,13 +57,13 @@ bool SendControlFrame(Program& p, const QString& frame)
 bool SendTable(Program& p)
 {
     if (!SendControlFrame(p, EnterConfigFrame)) return false;
-    for (int block = 1; block <= 3; ++block) {
+    for (int block = 1; block <= kBlocks; ++block) {
         if (!SendControlFrame(p, BlockBeginFrame(block))) return false;
-        for (int k = 1; k <= kSlotsPerColumn; ++k) {
+        for (int k = 1; k <= kSlotsPerBlock; ++k) {
             const int row = BlockRow(block, k);
             if (!SendCell(p, row, kOnColumn, k)) return false;
-            if (!SendCell(p, row, kOffColumn, k + kSlotsPerColumn)) return false;
-            p.ui.SetPosition(Control::ProgressBar1, (block - 1) * kSlotsPerColumn + k);
+            if (!SendCell(p, row, kOffColumn, k + kSlotsPerBlock)) return false;
+            p.ui.SetPosition(Control::ProgressBar1, (block - 1) * kSlotsPerBlock + k);
         }
         if (!SendControlFrame(p, BlockEndFrame(block))) return false;
     }

@@ -1,7 +1,7 @@
 #include "serial/PortConnection.h"
 
-#include "app/LeadingNumber.h"
-#include "app/Program.h"
+#include "core/LeadingNumber.h"
+#include "core/Program.h"
 #include "serial/SerialLibrary.h"
 
 namespace {

@@ -1,6 +1,6 @@
 #include "serial/SerialLibrary.h"
 
-#include "ui/UiServices.h"
+#include "core/UiServices.h"
 
 namespace {
 

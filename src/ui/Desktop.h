@@ -6,8 +6,8 @@
 #include <functional>
 #include <memory>
 
-#include "ui/UiServices.h"
-#include "ui/WindowHandlers.h"
+#include "core/UiServices.h"
+#include "core/WindowHandlers.h"
 
 class ConfigTable;
 

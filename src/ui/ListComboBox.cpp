@@ -53,12 +53,12 @@ void ListComboBox::Select(int index)
     if (index < 0) setEditText(QString());
 }
 
-int ListComboBox::Append(const QString& text, int data, const QString& toolTip)
+int ListComboBox::Append(const QString& text, int itemData, const QString& toolTip)
 {
     const int selectedBefore = currentIndex();
     const QString typed = currentText();
     const int before = count();
-    addItem(text, data);
+    addItem(text, itemData);
     if (count() != before + 1) return -1;
     const int index = count() - 1;
     if (!toolTip.isEmpty()) setItemData(index, toolTip, Qt::ToolTipRole);

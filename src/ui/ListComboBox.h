@@ -20,7 +20,7 @@ public:
     // Chooses item `index` (or none for -1) and puts its text in the field.
     void Select(int index);
     // Appends an item without changing the selection or the typed text.
-    int Append(const QString& text, int data, const QString& toolTip);
+    int Append(const QString& text, int itemData, const QString& toolTip);
     // Removes every item and empties the text field.
     void Clear();
 

@@ -68,8 +68,8 @@ MainWindow::MainWindow(ConfigTable& table, WindowHandlers handlers, QWidget* par
         w->setGeometry(x, y, width, height);
         widgets_[size_t(c)] = w;
     };
-    auto combo = [&](Control c, QWidget* parent, int x, int y) {
-        auto* box = new ListComboBox(parent);
+    auto combo = [&](Control c, QWidget* owner, int x, int y) {
+        auto* box = new ListComboBox(owner);
         box->setMaxVisibleItems(7);  // about 160 pixels with the list dropped down
         place(c, box, x, y, 75, box->sizeHint().height());
         return box;

@@ -9,8 +9,8 @@
 #include <QWidget>
 #include <array>
 
-#include "ui/UiServices.h"
-#include "ui/WindowHandlers.h"
+#include "core/UiServices.h"
+#include "core/WindowHandlers.h"
 
 class ConfigTable;
 class ConfigGridView;

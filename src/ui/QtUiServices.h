@@ -8,7 +8,7 @@
 
 #include "ui/BoxPresenter.h"
 #include "ui/TickClock.h"
-#include "ui/UiServices.h"
+#include "core/UiServices.h"
 
 class MainWindow;
 

@@ -8,15 +8,15 @@
 #include <QStyleFactory>
 #include <QTimer>
 
-#include "app/Program.h"
+#include "core/Program.h"
 #include "app/Shell.h"
 #include "config/ConfigTable.h"
 #include "config/FileHandlers.h"
 #include "serial/SerialLibrary.h"
-#include "tests/serial/FakeRegistryProvider.h"
+#include "tests/support/FakeRegistryProvider.h"
 #include "tests/support/FakeSerialProvider.h"
 #include "tests/support/FakeUiServices.h"
-#include "tests/ui/ScriptedPresenter.h"
+#include "tests/support/ScriptedPresenter.h"
 #include "ui/ConfigGridView.h"
 #include "ui/MainWindow.h"
 #include "ui/QtUiServices.h"

@@ -1,6 +1,6 @@
 #include <QtTest>
 
-#include "app/Program.h"
+#include "core/Program.h"
 #include "config/ConfigTable.h"
 #include "config/FileHandlers.h"
 #include "serial/SerialLibrary.h"

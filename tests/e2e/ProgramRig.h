@@ -13,7 +13,7 @@
 #include <memory>
 #include <vector>
 
-#include "app/Program.h"
+#include "core/Program.h"
 #include "app/Shell.h"
 #include "config/ConfigTable.h"
 #include "serial/BuiltinProviders.h"

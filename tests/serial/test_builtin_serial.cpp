@@ -11,7 +11,7 @@
 
 #include <cstdlib>
 
-#include "app/Program.h"
+#include "core/Program.h"
 #include "config/ConfigTable.h"
 #include "serial/BuiltinProviders.h"
 #include "serial/BuiltinRegistryProvider.h"
@@ -71,7 +71,7 @@ struct Rig {
     std::vector<std::unique_ptr<LibraryProvider>> owned = MakeBuiltinProviders();
     SerialLibrary serial{ui, [this] {
                              QVector<LibraryProvider*> v;
-                             for (auto& p : owned) v << p.get();
+                             for (auto& provider : owned) v << provider.get();
                              return v;
                          }()};
     ConfigTable table;
@@ -180,22 +180,22 @@ private slots:
     {
         Pty &a = *pa, &b = *pb;
         Rig r;
-        const int pa = r.Open(a.slave, 0) + 1;
-        const int pb = r.ItemFor(b.slave) + 1;
-        QCOMPARE(r.serial.sio_open(pb), SioResult::Ok);
-        QCOMPARE(r.serial.sio_open(pa), SioResult::AlreadyOpen);
-        QCOMPARE(r.serial.sio_open(pb + 1), SioResult::NoSuchPort);  // past the last enumeration
+        const int portA = r.Open(a.slave, 0) + 1;
+        const int portB = r.ItemFor(b.slave) + 1;
+        QCOMPARE(r.serial.sio_open(portB), SioResult::Ok);
+        QCOMPARE(r.serial.sio_open(portA), SioResult::AlreadyOpen);
+        QCOMPARE(r.serial.sio_open(portB + 1), SioResult::NoSuchPort);  // past the last enumeration
 
-        QCOMPARE(r.serial.sio_write(pa, "A", 1), 1);
-        QCOMPARE(r.serial.sio_write(pb, "B", 1), 1);
+        QCOMPARE(r.serial.sio_write(portA, "A", 1), 1);
+        QCOMPARE(r.serial.sio_write(portB, "B", 1), 1);
         QCOMPARE(a.Receive(1), QByteArray("A"));
         QCOMPARE(b.Receive(1), QByteArray("B"));
         b.Send("xy");
-        QCOMPARE(PollUntil([&] { return r.serial.sio_iqueue(pb); }, 2), 2);
-        QCOMPARE(r.serial.sio_iqueue(pa), 0);
-        QCOMPARE(r.serial.sio_close(pb), 0);
-        QCOMPARE(r.serial.sio_close(pb), SioResult::NoSuchPort);
-        QCOMPARE(r.serial.sio_write(pa, "C", 1), 1);
+        QCOMPARE(PollUntil([&] { return r.serial.sio_iqueue(portB); }, 2), 2);
+        QCOMPARE(r.serial.sio_iqueue(portA), 0);
+        QCOMPARE(r.serial.sio_close(portB), 0);
+        QCOMPARE(r.serial.sio_close(portB), SioResult::NoSuchPort);
+        QCOMPARE(r.serial.sio_write(portA, "C", 1), 1);
     }
 
     void farEndHangingUpGivesErrorsNotACrash()

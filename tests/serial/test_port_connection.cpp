@@ -3,11 +3,11 @@
 
 #include <QtTest>
 
-#include "app/Program.h"
+#include "core/Program.h"
 #include "config/ConfigTable.h"
 #include "serial/PortConnection.h"
 #include "serial/SerialLibrary.h"
-#include "tests/serial/FakeRegistryProvider.h"
+#include "tests/support/FakeRegistryProvider.h"
 #include "tests/support/FakeSerialProvider.h"
 #include "tests/support/FakeUiServices.h"
 

@@ -11,7 +11,7 @@
 #include <functional>
 #include <stdexcept>
 
-#include "ui/UiServices.h"
+#include "core/UiServices.h"
 
 // Thrown by the fake's FatalReport so a test can see where the program would have ended.
 struct FatalExit : std::runtime_error {

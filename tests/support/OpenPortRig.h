@@ -5,7 +5,7 @@
 
 #include <QtTest>
 
-#include "app/Program.h"
+#include "core/Program.h"
 #include "config/ConfigTable.h"
 #include "serial/SerialLibrary.h"
 #include "tests/support/FakeSerialProvider.h"

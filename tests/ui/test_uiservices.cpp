@@ -11,7 +11,7 @@
 #include <QTimer>
 
 #include "config/ConfigTable.h"
-#include "tests/ui/ScriptedPresenter.h"
+#include "tests/support/ScriptedPresenter.h"
 #include "ui/MainWindow.h"
 #include "ui/QtUiServices.h"
 #include "ui/ThemedStyle.h"

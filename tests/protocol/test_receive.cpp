@@ -1,8 +1,8 @@
 #include <QtTest>
 
-#include "app/Program.h"
+#include "core/Program.h"
 #include "config/ConfigTable.h"
-#include "config/ReceiveTick.h"
+#include "protocol/ReceiveTick.h"
 #include "tests/support/OpenPortRig.h"
 
 namespace {

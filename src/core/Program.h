@@ -4,7 +4,7 @@
 #include <QByteArray>
 #include <QString>
 
-#include "ui/UiServices.h"
+#include "core/UiServices.h"
 
 class ConfigTable;
 class SerialLibrary;

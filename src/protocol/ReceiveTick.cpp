@@ -1,7 +1,8 @@
-#include "config/ReceiveTick.h"
+#include "protocol/ReceiveTick.h"
 
-#include "app/Program.h"
+#include "core/Program.h"
 #include "config/ConfigTable.h"
+#include "core/TableLayout.h"
 #include "protocol/Frames.h"
 #include "protocol/HexCodec.h"
 #include "serial/SerialLibrary.h"
@@ -37,11 +38,6 @@ bool ExactAnswer(const QByteArray& bytes, Answer::Kind& kind)
 
 constexpr char kRecordMarker[] = "\xF4\xF7";
 
-bool IsValueCell(int row, int column)
-{
-    return row >= 1 && row <= 96 && column >= 1 && column <= 2;
-}
-
 Answer Unrecognised(const QByteArray& chunk)
 {
     Answer a;
@@ -61,9 +57,10 @@ bool FollowExtraction(const Answer& a, bool extracting)
 
 int RecordPosition(int row)
 {
-    if (row >= 65) return row;
+    using namespace TableLayout;
+    if (row >= kFirstSceneRow) return row;
     if (row % 2 == 1) return (row + 1) / 2;
-    return row / 2 + 32;
+    return row / 2 + kSwitches;
 }
 
 Answer JudgeChunk(const QByteArray& chunk, bool extracting)
@@ -77,7 +74,7 @@ Answer JudgeChunk(const QByteArray& chunk, bool extracting)
         const int column = HexPairToByte(compact.mid(6, 2));
         // A record naming a header, a title or no cell at all is not the
         // module's data; show it rather than let it overwrite the layout.
-        if (!IsValueCell(row, column)) return Unrecognised(chunk);
+        if (!TableLayout::IsValueCell(row, column)) return Unrecognised(chunk);
         a.kind = Answer::Kind::Record;
         a.row = row;
         a.column = column;
