@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Installs what the build needs from Debian's packages (only what is missing),
-# then configures and builds into build/. Sourced by ./run and ./test.
+# Installs what the build needs from Debian's packages (only what is missing)
+# and configures build/. Sourced by ./run and ./test, which
+# then build what they need with velmora_build or velmora_build_quietly.
 set -euo pipefail
 
 VELMORA_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
@@ -8,18 +9,22 @@ BUILD_DIR="${VELMORA_BUILD_DIR:-$VELMORA_ROOT/build}"
 
 # fonts-wqy-microhei: without a CJK font every Chinese caption shows as empty boxes.
 packages=(cmake g++ make qt6-base-dev qt6-serialport-dev qt6-translations-l10n libgl-dev fonts-wqy-microhei)
-missing=()
-for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-done
-if [ "${#missing[@]}" -gt 0 ]; then
+
+# velmora_install_missing PACKAGE...: installs those not installed yet.
+velmora_install_missing() {
+  local missing=() p
+  for p in "$@"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+  done
+  [ "${#missing[@]}" -eq 0 ] && return 0
   echo "Installing: ${missing[*]}"
-  sudo_cmd=()
+  local sudo_cmd=()
   [ "$(id -u)" -ne 0 ] && sudo_cmd=(sudo)
   export DEBIAN_FRONTEND=noninteractive
   "${sudo_cmd[@]}" apt-get update -qq
   "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
-fi
+}
+velmora_install_missing "${packages[@]}"
 
 jobs="$(nproc 2>/dev/null || echo 2)"
 if [ ! -f "$BUILD_DIR/CMakeCache.txt" ]; then
@@ -29,4 +34,35 @@ if [ ! -f "$BUILD_DIR/CMakeCache.txt" ]; then
   command -v ccache >/dev/null 2>&1 && config+=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
   cmake -S "$VELMORA_ROOT" -B "$BUILD_DIR" "${config[@]}" >/dev/null
 fi
-cmake --build "$BUILD_DIR" -j "$jobs"
+
+# velmora_build [TARGET...]: builds those targets (everything when none), with
+# the build tool's full output.
+velmora_build() {
+  local targets=()
+  [ "$#" -gt 0 ] && targets=(--target "$@")
+  cmake --build "$BUILD_DIR" -j "$jobs" "${targets[@]}"
+}
+
+# velmora_build_quietly TARGET...: builds those targets showing one line of
+# progress; the full output (kept in build/build.log) only when it fails.
+velmora_build_quietly() {
+  local log="$BUILD_DIR/build.log" status=0 percent line
+  cmake --build "$BUILD_DIR" -j "$jobs" --target "$@" >"$log" 2>&1 &
+  local pid=$!
+  while kill -0 "$pid" 2>/dev/null; do
+    if [ -t 1 ]; then
+      percent="$(grep -o '^\[ *[0-9]*%\]' "$log" 2>/dev/null | tail -n 1 | tr -dc '0-9' || true)"
+      line="Building $*: ${percent:-0}%"
+      printf '\r%s' "$line"
+    fi
+    sleep 0.3
+  done
+  wait "$pid" || status=$?
+  [ -t 1 ] && printf '\r\033[K'
+  if [ "$status" -ne 0 ]; then
+    cat "$log" >&2
+    echo "Build failed (the output above is also in $log)" >&2
+    return "$status"
+  fi
+  echo "Built $* ($(grep -c 'Building CXX' "$log" || true) files compiled)"
+}
