@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "core/Program.h"
+#include "app/CommandLine.h"
 #include "app/Shell.h"
 #include "app/TerminationSignals.h"
 #include "config/ConfigTable.h"
@@ -18,7 +19,10 @@ int main(int argc, char** argv)
     QElapsedTimer sinceStart;
     sinceStart.start();
 
+    if (const std::optional<int> exitCode = ExitBeforeWindow(argc, argv, stdout, stderr)) return *exitCode;
+    auto noDisplay = std::make_unique<NoDisplayReport>();
     Desktop desktop(argc, argv);
+    noDisplay.reset();
 
     std::vector<std::unique_ptr<LibraryProvider>> providers = MakeBuiltinProviders();
     QVector<LibraryProvider*> providerList;

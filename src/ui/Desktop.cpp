@@ -22,6 +22,9 @@ struct Desktop::Impl {
 
 Desktop::Desktop(int& argc, char** argv) : d(std::make_unique<Impl>(argc, argv))
 {
+    QCoreApplication::setApplicationVersion(QStringLiteral(VELMORA_VERSION));
+    // Ties the window to the installed desktop entry and its icon.
+    QGuiApplication::setDesktopFileName(QStringLiteral("org.velmora.Velmora"));
     // The themed look's style goes in place before any control exists, still
     // drawing like the platform's style; switching the look on then only
     // recolours frames instead of re-polishing the whole window.

@@ -1,5 +1,6 @@
 // The built program as a user or a session manager meets it: started in an
-// empty folder, ended by a signal or by closing itself, and what it leaves.
+// empty folder, with arguments or without a display, ended by a signal or by
+// closing itself, and what it leaves.
 
 #include <QtTest>
 #include <QProcess>
@@ -24,6 +25,15 @@ class ProgramTest : public QObject {
         env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
         env.insert(QString::fromLatin1(variable), QStringLiteral("1"));
         env.remove(QStringLiteral("VELMORA_EXTRA_PORTS"));
+        return env;
+    }
+
+    // No display of any kind, and no platform chosen.
+    static QProcessEnvironment NoDisplay()
+    {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        for (const char* variable : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM", "VELMORA_EXTRA_PORTS"})
+            env.remove(QString::fromLatin1(variable));
         return env;
     }
 
@@ -61,6 +71,92 @@ private Q_SLOTS:
         QFile saved(dir.filePath(QStringLiteral("data.dat")));
         QVERIFY(saved.open(QIODevice::ReadOnly));
         QVERIFY(saved.readAll().startsWith("KTBF"));
+    }
+
+    // Help and version need no display at all; neither does an argument error.
+    void argumentsAreAnsweredWithoutADisplay_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QString>("out");
+        QTest::addColumn<QString>("errFirstLine");
+        const QString version = QStringLiteral("velmora " VELMORA_VERSION "\n");
+        QTest::newRow("--version") << QStringList{"--version"} << 0 << version << QString();
+        QTest::newRow("-v") << QStringList{"-v"} << 0 << version << QString();
+        QTest::newRow("--help") << QStringList{"--help"} << 0 << QStringLiteral("Usage: velmora") << QString();
+        QTest::newRow("help after another") << QStringList{"-style", "fusion", "-h"} << 0 << QStringLiteral("Usage: velmora") << QString();
+        QTest::newRow("unknown") << QStringList{"--frobnicate"} << 2 << QString()
+                                 << QStringLiteral("velmora: unknown argument '--frobnicate'");
+        QTest::newRow("a file name") << QStringList{"data.dat"} << 2 << QString()
+                                     << QStringLiteral("velmora: unknown argument 'data.dat'");
+        QTest::newRow("Qt option without its value") << QStringList{"-platform"} << 2 << QString()
+                                                     << QStringLiteral("velmora: option '-platform' needs a value");
+    }
+    void argumentsAreAnsweredWithoutADisplay()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(int, exitCode);
+        QFETCH(QString, out);
+        QFETCH(QString, errFirstLine);
+        QProcess p;
+        p.setProcessEnvironment(NoDisplay());
+        p.start(program_, arguments);
+        QVERIFY(p.waitForFinished(30000));
+        QCOMPARE(p.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(p.exitCode(), exitCode);
+        const QString stdoutText = QString::fromUtf8(p.readAllStandardOutput());
+        const QString stderrText = QString::fromUtf8(p.readAllStandardError());
+        if (out.endsWith(QLatin1Char('\n'))) QCOMPARE(stdoutText, out);
+        else QVERIFY(stdoutText.startsWith(out));
+        if (errFirstLine.isEmpty()) {
+            QCOMPARE(stderrText, QString());
+        } else {
+            QCOMPARE(stdoutText, QString());
+            QCOMPARE(stderrText.section(QLatin1Char('\n'), 0, 0), errFirstLine);
+            QVERIFY(stderrText.contains(QStringLiteral("Usage: velmora")));
+        }
+    }
+
+    void withoutADisplayItSaysSoInOneLineAndExitsOne_data()
+    {
+        QTest::addColumn<QString>("display");
+        QTest::newRow("none set") << QString();
+        QTest::newRow("one that is not there") << QStringLiteral(":97");
+    }
+    void withoutADisplayItSaysSoInOneLineAndExitsOne()
+    {
+        QFETCH(QString, display);
+        QTemporaryDir dir;
+        QString copy;
+        QVERIFY(CopyInto(dir, &copy));
+        QProcessEnvironment env = NoDisplay();
+        if (!display.isEmpty()) env.insert(QStringLiteral("DISPLAY"), display);
+        QProcess p;
+        p.setProcessEnvironment(env);
+        p.start(copy, {});
+        QVERIFY(p.waitForFinished(30000));
+        QCOMPARE(p.exitStatus(), QProcess::NormalExit);  // no abort, no core
+        QCOMPARE(p.exitCode(), 1);
+        const QByteArray err = p.readAllStandardError();
+        QCOMPARE(err.count('\n'), 1);
+        QVERIFY(err.startsWith("velmora: "));
+        QVERIFY(err.contains("QT_QPA_PLATFORM=offscreen"));
+        if (!display.isEmpty()) QVERIFY(err.contains(display.toUtf8()));
+        // It never got as far as the table.
+        QVERIFY(!QFile::exists(dir.filePath(QStringLiteral("data.dat"))));
+    }
+
+    void qtsOwnOptionsAreLeftToQt()
+    {
+        QTemporaryDir dir;
+        QString copy;
+        QVERIFY(CopyInto(dir, &copy));
+        QProcess p;
+        p.setProcessEnvironment(Env("VELMORA_EXIT_AFTER_SHOW"));
+        p.start(copy, {QStringLiteral("-style"), QStringLiteral("fusion"), QStringLiteral("-reverse")});
+        QVERIFY(p.waitForFinished(30000));
+        QCOMPARE(p.exitCode(), 0);
+        QVERIFY(p.readAllStandardOutput().contains("velmora: shown after"));
     }
 
     void closingAfterTheFirstShowEndsWithZero()

@@ -53,6 +53,7 @@ int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("velmora-sim"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(VELMORA_VERSION));
     QTextStream out(stdout);
     QTextStream err(stderr);
 
@@ -61,6 +62,7 @@ int main(int argc, char** argv)
         "Plays the switch-controller module on a pseudo-terminal (its path is the first line "
         "printed) or on a real serial port. Prints one line per frame it receives."));
     parser.addHelpOption();
+    parser.addVersionOption();
     parser.addOptions({
         {QStringLiteral("port"), QStringLiteral("Use this real serial port instead of a pseudo-terminal."), QStringLiteral("device")},
         {QStringLiteral("link"), QStringLiteral("Name the pseudo-terminal by a symbolic link here (kept across hang-ups)."), QStringLiteral("path")},
