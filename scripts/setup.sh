@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs what the build needs from Debian's packages (only what is missing)
-# and configures build/. Sourced by ./run and ./test, which
+# and configures build/. Sourced by ./run, ./test and scripts/package.sh, which
 # then build what they need with velmora_build or velmora_build_quietly.
 set -euo pipefail
 
@@ -8,7 +8,9 @@ VELMORA_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 BUILD_DIR="${VELMORA_BUILD_DIR:-$VELMORA_ROOT/build}"
 
 # fonts-wqy-microhei: without a CJK font every Chinese caption shows as empty boxes.
-packages=(cmake g++ make qt6-base-dev qt6-serialport-dev qt6-translations-l10n libgl-dev fonts-wqy-microhei)
+# desktop-file-utils, appstream: the install test validates the desktop entry and metadata.
+packages=(cmake g++ make qt6-base-dev qt6-serialport-dev qt6-translations-l10n libgl-dev fonts-wqy-microhei
+          desktop-file-utils appstream)
 
 # velmora_install_missing PACKAGE...: installs those not installed yet.
 velmora_install_missing() {

@@ -1,0 +1,43 @@
+# What `cmake --install` puts in place: the programs, the desktop entry, the
+# icon in every size a menu asks for, the AppStream metadata and the man pages
+# (every man/*.1, compressed).
+include(GNUInstallDirs)
+
+set(VELMORA_APP_ID org.velmora.Velmora)
+
+foreach(program velmora velmora-sim velmora-cli)
+  if(TARGET ${program})
+    install(TARGETS ${program} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+  endif()
+endforeach()
+
+install(FILES ${PROJECT_SOURCE_DIR}/data/${VELMORA_APP_ID}.desktop
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
+install(FILES ${PROJECT_SOURCE_DIR}/data/icons/${VELMORA_APP_ID}.svg
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
+foreach(size 16 24 32 48 64 128 256)
+  install(FILES ${PROJECT_SOURCE_DIR}/data/icons/hicolor/${size}x${size}/${VELMORA_APP_ID}.png
+          DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/${size}x${size}/apps)
+endforeach()
+
+configure_file(${PROJECT_SOURCE_DIR}/data/${VELMORA_APP_ID}.metainfo.xml.in
+               ${PROJECT_BINARY_DIR}/data/${VELMORA_APP_ID}.metainfo.xml @ONLY)
+install(FILES ${PROJECT_BINARY_DIR}/data/${VELMORA_APP_ID}.metainfo.xml
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
+
+# Man pages carry the version (@VERSION@) and are installed gzipped, without
+# a time stamp, as Debian keeps them.
+set(VERSION ${PROJECT_VERSION})
+file(GLOB VELMORA_MAN_PAGES CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/man/*.1)
+set(VELMORA_MAN_OUTPUTS)
+foreach(page ${VELMORA_MAN_PAGES})
+  get_filename_component(name ${page} NAME)
+  configure_file(${page} ${PROJECT_BINARY_DIR}/man/${name} @ONLY)
+  add_custom_command(OUTPUT ${PROJECT_BINARY_DIR}/man/${name}.gz
+                     COMMAND gzip -9 -n -c ${PROJECT_BINARY_DIR}/man/${name} > ${PROJECT_BINARY_DIR}/man/${name}.gz
+                     DEPENDS ${PROJECT_BINARY_DIR}/man/${name}
+                     COMMENT "Compressing man page ${name}")
+  list(APPEND VELMORA_MAN_OUTPUTS ${PROJECT_BINARY_DIR}/man/${name}.gz)
+endforeach()
+add_custom_target(man_pages ALL DEPENDS ${VELMORA_MAN_OUTPUTS})
+install(FILES ${VELMORA_MAN_OUTPUTS} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)

@@ -1,0 +1,20 @@
+#!/usr/bin/env bash
+# Builds the Debian package build/velmora_<version>_<arch>.deb: a release build
+# of the programs alone (no tests, no benchmarks) in build/deb-tree, installed
+# under /usr and packed by CPack, whose dependencies dpkg-shlibdeps finds.
+#
+#   scripts/package.sh
+#   sudo apt-get install ./build/velmora_*.deb
+set -euo pipefail
+cd "$(dirname "$0")/.."
+source scripts/setup.sh
+# dpkg-shlibdeps comes with dpkg-dev.
+velmora_install_missing dpkg-dev file
+
+tree="$BUILD_DIR/deb-tree"
+cmake -S "$VELMORA_ROOT" -B "$tree" -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF >/dev/null
+cmake --build "$tree" -j "$jobs"
+(cd "$tree" && cpack -G DEB)
+deb="$(cd "$tree" && ls -t velmora_*.deb | head -n 1)"
+mv -f "$tree/$deb" "$BUILD_DIR/$deb"
+echo "$BUILD_DIR/$deb"

@@ -1,0 +1,57 @@
+#!/usr/bin/env bash
+# Installs the build into a scratch prefix and checks what a desktop needs:
+# the programs, the desktop entry and metadata (validated by the desktop's own
+# tools), the icons and the man pages.
+#   check_install.sh BUILD_DIR VERSION
+set -euo pipefail
+build="$1"
+version="$2"
+prefix="$(mktemp -d)"
+trap 'rm -rf "$prefix"' EXIT
+failures=0
+fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
+
+cmake --install "$build" --prefix "$prefix" >"$prefix.log" 2>&1 || { cat "$prefix.log"; fail "cmake --install"; }
+rm -f "$prefix.log"
+
+id=org.velmora.Velmora
+expected=(
+  bin/velmora
+  bin/velmora-sim
+  share/applications/$id.desktop
+  share/metainfo/$id.metainfo.xml
+  share/icons/hicolor/scalable/apps/$id.svg
+  share/man/man1/velmora.1.gz
+  share/man/man1/velmora-sim.1.gz
+)
+for size in 16 24 32 48 64 128 256; do
+  expected+=("share/icons/hicolor/${size}x${size}/apps/$id.png")
+done
+for f in "${expected[@]}"; do
+  [ -s "$prefix/$f" ] || fail "missing $f"
+done
+[ -x "$prefix/bin/velmora" ] || fail "bin/velmora is not executable"
+# Every man page of the source tree is installed, readable and with the version.
+for page in "$(dirname "$0")"/../../man/*.1; do
+  name="$(basename "$page")"
+  gz="$prefix/share/man/man1/$name.gz"
+  gzip -t "$gz" 2>/dev/null || { fail "man page $name.gz is not a whole gzip file"; continue; }
+  gzip -dc "$gz" | grep -q '^\.TH ' || fail "man page $name has no title line"
+  gzip -dc "$gz" | grep -q '@VERSION@' && fail "man page $name still holds @VERSION@"
+done
+# Nothing but the programs: no test or benchmark found its way in.
+for f in "$prefix"/bin/*; do
+  case "$(basename "$f")" in velmora | velmora-sim | velmora-cli) ;; *) fail "unexpected bin/$(basename "$f")" ;; esac
+done
+
+desktop-file-validate "$prefix/share/applications/$id.desktop" || fail "desktop-file-validate"
+grep -q '^Categories=.*Utility;.*Electronics;' "$prefix/share/applications/$id.desktop" || fail "categories"
+appstreamcli validate --no-net "$prefix/share/metainfo/$id.metainfo.xml" || fail "appstreamcli validate"
+grep -q "<release version=\"$version\"" "$prefix/share/metainfo/$id.metainfo.xml" || fail "metadata release is not $version"
+
+# The installed program answers without a display.
+out="$(env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "$prefix/bin/velmora" --version)" || fail "velmora --version"
+[ "$out" = "velmora $version" ] || fail "velmora --version printed '$out'"
+
+[ "$failures" -eq 0 ] && echo "install tree complete and valid"
+exit "$failures"
