@@ -10,7 +10,7 @@
 
 void OnMainWindowCreated(Program& p)
 {
-    p.ui.ApplyTheme(2);
+    p.ui.ApplyTheme(ThemeVariant::Green);
     RefreshPortList(p);
     FillBaudLists(p);
     InitTable(p.table);

@@ -40,9 +40,15 @@ namespace MessageBoxFlags {
 constexpr int Ok = 0;        // OK button only
 constexpr int OkCancel = 1;  // OK and Cancel
 constexpr int IconError = 0x10;
-constexpr int SystemModal = 0x1000;
-constexpr int TaskModal = 0x2000;
 }  // namespace MessageBoxFlags
+
+// The themed looks ApplyTheme offers, by their frame colour; any other value switches it off.
+namespace ThemeVariant {
+constexpr int Off = 0;
+constexpr int Blue = 1;
+constexpr int Green = 2;  // the program's own
+constexpr int Lavender = 3;
+}  // namespace ThemeVariant
 
 namespace MessageBoxResult {
 constexpr int Ok = 0;

@@ -26,6 +26,7 @@ bool DialogBoxPresenter::ShowFileDialog(const FileDialogRequest& request, QStrin
     QString suffix = request.defaultExtension;
     if (suffix.startsWith(QLatin1Char('.'))) suffix.remove(0, 1);
     dialog.setDefaultSuffix(suffix);
+    if (!request.nameFilter.isEmpty()) dialog.setNameFilter(request.nameFilter);
     if (!request.initialName.isEmpty()) dialog.selectFile(request.initialName);
     if (dialog.exec() != QDialog::Accepted) return false;
     const QStringList files = dialog.selectedFiles();

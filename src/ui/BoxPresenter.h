@@ -17,6 +17,7 @@ struct FileDialogRequest {
     bool save = false;          // save dialog (asks before overwriting) or open dialog
     QString defaultExtension;   // as the program passes it, ".dat"
     QString initialName;        // the file name last confirmed, or empty
+    QString nameFilter;         // "文本文件 (*.txt);;…", empty: every file listed
 };
 
 class BoxPresenter {

@@ -8,6 +8,37 @@
 
 #include "config/ConfigTable.h"
 
+namespace {
+
+// The tint of a value cell whose text the upload would refuse.
+const QColor kBadCodeTint(255, 205, 205);
+
+// A code as the upload reads a cell: blanks (ASCII and full-width) anywhere
+// are dropped, and what is left must be hex digit pairs. An empty cell is no
+// code and no mistake either.
+bool IsBadCode(const QString& text)
+{
+    int digits = 0;
+    for (const QChar c : text) {
+        if (c == QLatin1Char(' ') || c == QChar(0x3000)) continue;
+        const bool hex = (c >= QLatin1Char('0') && c <= QLatin1Char('9')) || (c >= QLatin1Char('a') && c <= QLatin1Char('f'))
+            || (c >= QLatin1Char('A') && c <= QLatin1Char('F'));
+        if (!hex) return true;
+        ++digits;
+    }
+    return digits % 2 != 0;
+}
+
+// The open editor shows the tint as it is typed, since it covers the cell.
+void TintEditor(QLineEdit* editor)
+{
+    QPalette pal = editor->parentWidget() ? editor->parentWidget()->palette() : editor->palette();
+    if (IsBadCode(editor->text())) pal.setColor(QPalette::Base, kBadCodeTint);
+    editor->setPalette(pal);
+}
+
+}  // namespace
+
 // The table's cells minus its fixed header row and title column, which are
 // served as header data instead. Any change of the table's shape is passed on
 // as a reset, since a loaded file may bring a table of another size.
@@ -49,6 +80,10 @@ public:
     QVariant data(const QModelIndex& i, int role) const override
     {
         if (!i.isValid()) return {};
+        // A look only: the tint is nowhere in the table or its file.
+        if (role == Qt::BackgroundRole)
+            return IsBadCode(table_.GetCellText(i.row() + RowOffset(), i.column() + ColumnOffset())) ? QVariant(kBadCodeTint)
+                                                                                                       : QVariant();
         return table_.data(SourceOf(i), role);
     }
     bool setData(const QModelIndex& i, const QVariant& value, int role) override
@@ -102,6 +137,7 @@ public:
         auto* editor = new QLineEdit(parent);
         editor->setFrame(false);
         auto* self = const_cast<GridCellDelegate*>(this);
+        connect(editor, &QLineEdit::textChanged, editor, [editor] { TintEditor(editor); });
         connect(editor, &QLineEdit::textEdited, self, [self, editor] { Q_EMIT self->commitData(editor); });
         self->open_ = editor;
         return editor;

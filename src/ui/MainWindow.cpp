@@ -5,47 +5,153 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
-#include <QPainter>
-#include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
+#include <QScrollArea>
+#include <QStyle>
 #include <QTimer>
+#include <QVBoxLayout>
 #include <QWindow>
 
+#include "ui/BlockProgressBar.h"
+#include "ui/Captions.h"
 #include "ui/ConfigGridView.h"
 #include "ui/ListComboBox.h"
+#include "ui/LogBox.h"
 
 namespace {
 
-// Any icon serves; drawing it spares the program an image file.
+enum class Kind { ProgressBar, Button, Combo, FileDialog, LineEdit, GroupBox, Timer, Label, Log, Grid };
+
+struct ControlSpec {
+    Control control;
+    Kind kind;
+    Control parent;       // MainWindow or GroupBox1
+    const char* caption;  // UTF-8; the initial text of an edit box
+    QRect rect;           // a height of 0: as high as the font makes it
+};
+
+// Every control in creation order, which is also the tab order.
+constexpr ControlSpec kLayout[] = {
+    {Control::ProgressBar1, Kind::ProgressBar, Control::MainWindow, "", {0, 771, 740, 16}},
+    {Control::Button_SetBaudRate, Kind::Button, Control::MainWindow, "设置波特率", {652, 44, 75, 25}},
+    {Control::Combo_SetBaudRate, Kind::Combo, Control::MainWindow, "", {652, 16, 75, 0}},
+    {Control::Button_SaveAs, Kind::Button, Control::MainWindow, "另存文件", {206, 745, 66, 25}},
+    {Control::CommonDialog1, Kind::FileDialog, Control::MainWindow, "", {}},
+    {Control::Button_WriteModule, Kind::Button, Control::MainWindow, "写入模块", {606, 745, 66, 25}},
+    {Control::Button_ReadModule, Kind::Button, Control::MainWindow, "读取模块", {506, 745, 66, 25}},
+    {Control::Button_ClearModule, Kind::Button, Control::MainWindow, "清空模块", {406, 745, 66, 25}},
+    {Control::Button_SaveFile, Kind::Button, Control::MainWindow, "保存文件", {106, 745, 66, 25}},
+    {Control::Button_OpenFile, Kind::Button, Control::MainWindow, "打开文件", {6, 745, 66, 25}},
+    {Control::Button_Learn, Kind::Button, Control::MainWindow, "上报", {666, 115, 50, 25}},
+    {Control::Edit_Learn, Kind::LineEdit, Control::MainWindow,
+     "DIY生成的设备，长按需要学习的按钮，在倒计时结束前上报需要学习的数据。", {8, 115, 640, 24}},
+    {Control::GroupBox1, Kind::GroupBox, Control::MainWindow, "COM", {0, 0, 160, 110}},
+    {Control::Button_ClearDisplay, Kind::Button, Control::GroupBox1, "清除→", {88, 72, 50, 25}},
+    {Control::Timer_ReceiveData, Kind::Timer, Control::GroupBox1, "", {}},
+    {Control::Button_TogglePort, Kind::Button, Control::GroupBox1, "开启", {16, 72, 50, 25}},
+    {Control::Combo_BaudRate, Kind::Combo, Control::GroupBox1, "", {75, 44, 75, 0}},
+    {Control::Label2, Kind::Label, Control::GroupBox1, "波特率:", {5, 44, 40, 16}},
+    {Control::Combo_Port, Kind::Combo, Control::GroupBox1, "", {75, 16, 75, 0}},
+    {Control::Label1, Kind::Label, Control::GroupBox1, "端口:", {5, 16, 32, 16}},
+    {Control::Edit_Display, Kind::Log, Control::MainWindow, "", {165, 0, 482, 110}},
+    {Control::ConfigGrid, Kind::Grid, Control::MainWindow, "", {0, 145, 735, 599}},
+};
+
+// Which handler each button's click runs.
+const std::pair<Control, std::function<void()> WindowHandlers::*> kClicks[] = {
+    {Control::Button_SetBaudRate, &WindowHandlers::setBaudRateClicked},
+    {Control::Button_Learn, &WindowHandlers::learnClicked},
+    {Control::Button_ClearModule, &WindowHandlers::clearModuleClicked},
+    {Control::Button_ReadModule, &WindowHandlers::readModuleClicked},
+    {Control::Button_WriteModule, &WindowHandlers::writeModuleClicked},
+    {Control::Button_OpenFile, &WindowHandlers::openFileClicked},
+    {Control::Button_SaveFile, &WindowHandlers::saveFileClicked},
+    {Control::Button_SaveAs, &WindowHandlers::saveAsClicked},
+    {Control::Button_TogglePort, &WindowHandlers::togglePortClicked},
+    {Control::Button_ClearDisplay, &WindowHandlers::clearDisplayClicked},
+};
+
+// Icons of the sizes installed for menus, compiled into the program.
 QIcon MakeIcon()
 {
-    QPixmap pixmap(64, 64);
-    pixmap.fill(QColor(164, 185, 127));
-    QPainter painter(&pixmap);
-    painter.setPen(QPen(QColor(40, 60, 30), 6));
-    painter.drawLine(14, 14, 32, 52);
-    painter.drawLine(32, 52, 50, 14);
-    return QIcon(pixmap);
+    QIcon icon;
+    for (int size : {16, 24, 32, 48, 64, 128, 256})
+        icon.addFile(QStringLiteral(":/icons/%1x%1/org.velmora.Velmora.png").arg(size), QSize(size, size));
+    return icon;
 }
 
-QPushButton* MakeButton(QWidget* parent, const char* caption)
+// Edit boxes and the grid: black text on white, whatever the style's colours.
+void PaintBlackOnWhite(QWidget* w)
 {
-    auto* button = new QPushButton(parent);
-    // Captions carry no mnemonics: an ampersand is an ordinary character.
-    button->setText(QString::fromUtf8(caption).replace(QLatin1Char('&'), QStringLiteral("&&")));
-    button->setAutoDefault(false);  // Enter presses no button
-    button->setDefault(false);
-    return button;
+    QPalette pal = w->palette();
+    pal.setColor(QPalette::Base, Qt::white);
+    pal.setColor(QPalette::Text, Qt::black);
+    w->setPalette(pal);
 }
 
-QLabel* MakeLabel(QWidget* parent, const char* caption)
+QObject* MakeControl(const ControlSpec& spec, QWidget* parent, ConfigTable& table)
 {
-    auto* label = new QLabel(QString::fromUtf8(caption), parent);
-    label->setTextFormat(Qt::PlainText);
-    label->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
-    return label;
+    const QString caption = QString::fromUtf8(spec.caption);
+    switch (spec.kind) {
+    case Kind::ProgressBar: {
+        auto* bar = new BlockProgressBar(parent);
+        bar->setRange(0, 100);
+        bar->setValue(0);
+        bar->setFocusPolicy(Qt::NoFocus);
+        return bar;
+    }
+    case Kind::Button: {
+        auto* button = new QPushButton(CaptionForQt(caption), parent);
+        button->setAutoDefault(false);  // Enter presses no button
+        button->setDefault(false);
+        return button;
+    }
+    case Kind::Combo: {
+        auto* box = new ListComboBox(parent);
+        box->setMaxVisibleItems(7);  // about 160 pixels with the list dropped down
+        return box;
+    }
+    case Kind::FileDialog: return new CommonFileDialog(parent);
+    case Kind::LineEdit: {
+        auto* edit = new QLineEdit(caption, parent);
+        edit->setCursorPosition(0);
+        PaintBlackOnWhite(edit);
+        return edit;
+    }
+    case Kind::GroupBox: {
+        auto* group = new QGroupBox(CaptionForQt(caption), parent);
+        group->setFocusPolicy(Qt::NoFocus);
+        return group;
+    }
+    case Kind::Timer: {
+        auto* timer = new QTimer(parent);
+        timer->setTimerType(Qt::PreciseTimer);
+        return timer;
+    }
+    case Kind::Label: {
+        auto* label = new QLabel(caption, parent);
+        label->setTextFormat(Qt::PlainText);
+        label->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+        return label;
+    }
+    case Kind::Log: {
+        auto* log = new LogBox(parent);
+        log->setLineWrapMode(QPlainTextEdit::WidgetWidth);
+        log->setWordWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+        log->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+        log->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+        log->setTabChangesFocus(true);
+        // The log only grows; an undo history of every append would grow with it.
+        log->setUndoRedoEnabled(false);
+        log->setFrameStyle(QFrame::Box | QFrame::Plain);
+        PaintBlackOnWhite(log);
+        return log;
+    }
+    case Kind::Grid: return new ConfigGridView(table, parent);
+    }
+    return nullptr;
 }
 
 }  // namespace
@@ -58,114 +164,48 @@ MainWindow::MainWindow(ConfigTable& table, WindowHandlers handlers, QWidget* par
     setObjectName(QString::fromLatin1(ControlIdentifier(Control::MainWindow)));
     setWindowTitle(QStringLiteral("Velmora-自定义设备版"));
     setWindowIcon(MakeIcon());
-    // Without a known frame the client area takes the whole outer size; the
-    // first show trims it once the window manager tells the frame.
-    setFixedSize(kOuterWidth, kOuterHeight);
-    if (QScreen* screen = QGuiApplication::primaryScreen()) move(CentredPosition(screen->geometry()));
 
-    auto place = [this](Control c, QWidget* w, int x, int y, int width, int height) {
-        w->setObjectName(QString::fromLatin1(ControlIdentifier(c)));
-        w->setGeometry(x, y, width, height);
-        widgets_[size_t(c)] = w;
-    };
-    auto combo = [&](Control c, QWidget* owner, int x, int y) {
-        auto* box = new ListComboBox(owner);
-        box->setMaxVisibleItems(7);  // about 160 pixels with the list dropped down
-        place(c, box, x, y, 75, box->sizeHint().height());
-        return box;
-    };
+    // The controls sit on a client area of the designed size, which scrolls
+    // inside the window only when the screen leaves the window less room.
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    scroller_ = new QScrollArea(this);
+    scroller_->setFrameShape(QFrame::NoFrame);
+    layout->addWidget(scroller_);
+    scroller_->setFocusPolicy(Qt::NoFocus);
+    client_ = new QWidget;
+    client_->setObjectName(QStringLiteral("ClientArea"));
+    client_->installEventFilter(this);
 
-    // Creation order is the tab order.
-    auto* progress = new QProgressBar(this);
-    progress->setRange(0, 100);
-    progress->setValue(0);
-    progress->setTextVisible(false);
-    progress->setFocusPolicy(Qt::NoFocus);
-    place(Control::ProgressBar1, progress, 0, 771, 740, 16);
-
-    auto* setBaud = MakeButton(this, "设置波特率");
-    place(Control::Button_SetBaudRate, setBaud, 652, 44, 75, 25);
-    combo(Control::Combo_SetBaudRate, this, 652, 16);
-    auto* saveAs = MakeButton(this, "另存文件");
-    place(Control::Button_SaveAs, saveAs, 206, 745, 66, 25);
-    dialog_ = new CommonFileDialog(this);
-    dialog_->setObjectName(QString::fromLatin1(ControlIdentifier(Control::CommonDialog1)));
-    auto* writeModule = MakeButton(this, "写入模块");
-    place(Control::Button_WriteModule, writeModule, 606, 745, 66, 25);
-    auto* readModule = MakeButton(this, "读取模块");
-    place(Control::Button_ReadModule, readModule, 506, 745, 66, 25);
-    auto* clearModule = MakeButton(this, "清空模块");
-    place(Control::Button_ClearModule, clearModule, 406, 745, 66, 25);
-    auto* saveFile = MakeButton(this, "保存文件");
-    place(Control::Button_SaveFile, saveFile, 106, 745, 66, 25);
-    auto* openFile = MakeButton(this, "打开文件");
-    place(Control::Button_OpenFile, openFile, 6, 745, 66, 25);
-    auto* learn = MakeButton(this, "上报");
-    place(Control::Button_Learn, learn, 666, 115, 50, 25);
-
-    auto* learnBox = new QLineEdit(this);
-    learnBox->setText(QStringLiteral("DIY生成的设备，长按需要学习的按钮，在倒计时结束前上报需要学习的数据。"));
-    learnBox->setCursorPosition(0);
-    place(Control::Edit_Learn, learnBox, 8, 115, 640, 24);
-
-    auto* group = new QGroupBox(QStringLiteral("COM"), this);
-    group->setFocusPolicy(Qt::NoFocus);
-    place(Control::GroupBox1, group, 0, 0, 160, 110);
-    auto* clearDisplay = MakeButton(group, "清除→");
-    place(Control::Button_ClearDisplay, clearDisplay, 88, 72, 50, 25);
-    timer_ = new QTimer(group);
-    timer_->setObjectName(QString::fromLatin1(ControlIdentifier(Control::Timer_ReceiveData)));
-    timer_->setTimerType(Qt::PreciseTimer);
-    auto* togglePort = MakeButton(group, "开启");
-    place(Control::Button_TogglePort, togglePort, 16, 72, 50, 25);
-    combo(Control::Combo_BaudRate, group, 75, 44);
-    place(Control::Label2, MakeLabel(group, "波特率:"), 5, 44, 40, 16);
-    ListComboBox* port = combo(Control::Combo_Port, group, 75, 16);
-    place(Control::Label1, MakeLabel(group, "端口:"), 5, 16, 32, 16);
-
-    auto* log = new QPlainTextEdit(this);
-    log->setLineWrapMode(QPlainTextEdit::WidgetWidth);
-    log->setWordWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
-    log->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-    log->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    log->setTabChangesFocus(true);
-    // The log only grows; an undo history of every append would grow with it.
-    log->setUndoRedoEnabled(false);
-    log->setFrameStyle(QFrame::Box | QFrame::Plain);
-    place(Control::Edit_Display, log, 165, 0, 482, 110);
-
-    grid_ = new ConfigGridView(table, this);
-    place(Control::ConfigGrid, grid_, 0, 145, 735, 599);
-
-    for (QLineEdit* edit : {learnBox}) {
-        QPalette pal = edit->palette();
-        pal.setColor(QPalette::Base, Qt::white);
-        pal.setColor(QPalette::Text, Qt::black);
-        edit->setPalette(pal);
+    for (const ControlSpec& spec : kLayout) {
+        QWidget* parentWidget = spec.parent == Control::GroupBox1 ? Widget(Control::GroupBox1) : client_;
+        QObject* control = MakeControl(spec, parentWidget, table);
+        control->setObjectName(QString::fromLatin1(ControlIdentifier(spec.control)));
+        if (auto* w = qobject_cast<QWidget*>(control)) {
+            const int height = spec.rect.height() > 0 ? spec.rect.height() : w->sizeHint().height();
+            w->setGeometry(spec.rect.x(), spec.rect.y(), spec.rect.width(), height);
+            widgets_[size_t(spec.control)] = w;
+        }
+        if (spec.kind == Kind::Timer) timer_ = static_cast<QTimer*>(control);
+        if (spec.kind == Kind::FileDialog) dialog_ = static_cast<CommonFileDialog*>(control);
+        if (spec.kind == Kind::Grid) grid_ = static_cast<ConfigGridView*>(control);
     }
-    QPalette logPalette = log->palette();
-    logPalette.setColor(QPalette::Base, Qt::white);
-    logPalette.setColor(QPalette::Text, Qt::black);
-    log->setPalette(logPalette);
-
-    auto bind = [this](QPushButton* button, std::function<void()> WindowHandlers::*member) {
-        connect(button, &QPushButton::clicked, this, [this, member] { Run(handlers_.*member); });
-    };
-    bind(setBaud, &WindowHandlers::setBaudRateClicked);
-    bind(learn, &WindowHandlers::learnClicked);
-    bind(clearModule, &WindowHandlers::clearModuleClicked);
-    bind(readModule, &WindowHandlers::readModuleClicked);
-    bind(writeModule, &WindowHandlers::writeModuleClicked);
-    bind(openFile, &WindowHandlers::openFileClicked);
-    bind(saveFile, &WindowHandlers::saveFileClicked);
-    bind(saveAs, &WindowHandlers::saveAsClicked);
-    bind(togglePort, &WindowHandlers::togglePortClicked);
-    bind(clearDisplay, &WindowHandlers::clearDisplayClicked);
-    port->SetAboutToDropDown([this] { Run(handlers_.portListAboutToDropDown); });
-    connect(timer_, &QTimer::timeout, this, [this] { Run(handlers_.receiveTimerTick); });
+    scroller_->setWidget(client_);
+    BindEvents();
+    ApplyPlacement();
 }
 
 MainWindow::~MainWindow() = default;
+
+void MainWindow::BindEvents()
+{
+    for (const auto& [control, member] : kClicks) {
+        connect(static_cast<QPushButton*>(Widget(control)), &QPushButton::clicked, this,
+                [this, member = member] { Run(handlers_.*member); });
+    }
+    Combo(Control::Combo_Port)->SetAboutToDropDown([this] { Run(handlers_.portListAboutToDropDown); });
+    connect(timer_, &QTimer::timeout, this, [this] { Run(handlers_.receiveTimerTick); });
+}
 
 void MainWindow::RunCreatedHandler() { Run(handlers_.created); }
 
@@ -175,9 +215,22 @@ QWidget* MainWindow::Widget(Control c) const { return widgets_[size_t(c)]; }
 
 ListComboBox* MainWindow::Combo(Control c) const { return qobject_cast<ListComboBox*>(Widget(c)); }
 
-QPoint MainWindow::CentredPosition(const QRect& screen)
+LogBox* MainWindow::Log() const { return static_cast<LogBox*>(Widget(Control::Edit_Display)); }
+
+QRect MainWindow::OuterPlacement(const QRect& screen, const QRect& available, int scrollBarExtent)
 {
-    return QPoint(screen.x() + (screen.width() - kOuterWidth) / 2, screen.y() + (screen.height() - kOuterHeight) / 2);
+    QSize size(kOuterWidth, kOuterHeight);
+    if (size.height() > available.height()) {
+        size.setHeight(available.height());
+        size.rwidth() += scrollBarExtent;
+    }
+    size = size.boundedTo(available.size());
+    // Centred on the whole screen as designed, in integer halves; then moved
+    // as little as it takes to be inside the area that panels leave free.
+    QPoint at(screen.x() + (screen.width() - size.width()) / 2, screen.y() + (screen.height() - size.height()) / 2);
+    at.setX(qBound(available.left(), at.x(), available.left() + available.width() - size.width()));
+    at.setY(qBound(available.top(), at.y(), available.top() + available.height() - size.height()));
+    return QRect(at, size);
 }
 
 void MainWindow::Run(const std::function<void()>& handler)
@@ -198,33 +251,42 @@ void MainWindow::closeEvent(QCloseEvent* event)
     event->accept();
 }
 
-bool MainWindow::event(QEvent* e)
+bool MainWindow::eventFilter(QObject* watched, QEvent* e)
 {
-    const bool handled = QWidget::event(e);
-    if (e->type() == QEvent::Paint && !shown_) {
+    // The client area covers the window, so its first paint is the window's.
+    if (watched == client_ && e->type() == QEvent::Paint && !shown_) {
         shown_ = true;
         QTimer::singleShot(0, this, [this] {
-            FitOuterSize();
+            ApplyPlacement();
             if (firstShown_) firstShown_();
         });
     }
-    return handled;
+    return QWidget::eventFilter(watched, e);
 }
 
 void MainWindow::moveEvent(QMoveEvent* e)
 {
     QWidget::moveEvent(e);
     // The window manager tells the frame late, usually by moving the window into it.
-    if (shown_) FitOuterSize();
+    if (shown_ && windowHandle() && windowHandle()->frameMargins() != appliedFrame_) ApplyPlacement();
 }
 
-void MainWindow::FitOuterSize()
+void MainWindow::ApplyPlacement()
 {
-    QWindow* handle = windowHandle();
-    if (!handle) return;
-    const QMargins frame = handle->frameMargins();
-    if (frame == appliedFrame_) return;
+    // Before the first show no frame is known: the client area then takes the
+    // whole outer size, and the first show trims it.
+    const QMargins frame = windowHandle() ? windowHandle()->frameMargins() : QMargins();
     appliedFrame_ = frame;
-    setFixedSize(kOuterWidth - frame.left() - frame.right(), kOuterHeight - frame.top() - frame.bottom());
-    if (QScreen* s = screen()) move(CentredPosition(s->geometry()));
+    const QSize frameSize(frame.left() + frame.right(), frame.top() + frame.bottom());
+    client_->setFixedSize(QSize(kOuterWidth, kOuterHeight) - frameSize);
+
+    QScreen* s = windowHandle() && windowHandle()->screen() ? windowHandle()->screen() : QGuiApplication::primaryScreen();
+    if (!s) {
+        setFixedSize(client_->size());
+        return;
+    }
+    const QRect outer = OuterPlacement(s->geometry(), s->availableGeometry(),
+                                       style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, scroller_));
+    setFixedSize(outer.size() - frameSize);
+    move(outer.topLeft());
 }

@@ -2,7 +2,8 @@
 // The program's one window: a fixed layout of 22 controls in four bands (port
 // group, log box and module-baud setting; learn box; configuration grid; file
 // and module buttons over the progress bar) and the binding of its events to
-// the handlers it is given.
+// the handlers it is given. On a screen too small for it the window shrinks
+// to fit and its controls scroll.
 
 #include <QObject>
 #include <QString>
@@ -15,6 +16,8 @@
 class ConfigTable;
 class ConfigGridView;
 class ListComboBox;
+class LogBox;
+class QScrollArea;
 class QTimer;
 
 // The window's file dialog has no visible area; it keeps its settings and the
@@ -48,25 +51,37 @@ public:
 
     // The widget of a control; nullptr for the timer, the file dialog and the window.
     QWidget* Widget(Control c) const;
+    // The combo box `c`; nullptr when `c` is none.
     ListComboBox* Combo(Control c) const;
     QTimer* ReceiveTimer() const { return timer_; }
     CommonFileDialog* FileDialog() const { return dialog_; }
     ConfigGridView* Grid() const { return grid_; }
+    LogBox* Log() const;
+    // The area the controls are laid out in, as large as the window's client
+    // area at its designed outer size; it scrolls when the window is smaller.
+    QWidget* ClientArea() const { return client_; }
 
-    // Centre of the screen by the window's outer size, as integer halves.
-    static QPoint CentredPosition(const QRect& screen);
+    // Where the window goes on a screen, as its outer rectangle: centred on the
+    // whole screen, moved inside the available area (never above its top) and
+    // no larger than that area. When the height has to give way, the window
+    // keeps room for a vertical scroll bar of `scrollBarExtent` if it can.
+    static QRect OuterPlacement(const QRect& screen, const QRect& available, int scrollBarExtent = 0);
 
 protected:
     void closeEvent(QCloseEvent* event) override;
-    bool event(QEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
     void moveEvent(QMoveEvent* event) override;
 
 private:
+    void BindEvents();
     void Run(const std::function<void()>& handler);
-    void FitOuterSize();
+    // Sizes and places the window on its screen for the frame the window manager gave it.
+    void ApplyPlacement();
 
     WindowHandlers handlers_;
     std::array<QWidget*, int(Control::MainWindow) + 1> widgets_{};
+    QScrollArea* scroller_ = nullptr;
+    QWidget* client_ = nullptr;
     QTimer* timer_ = nullptr;
     CommonFileDialog* dialog_ = nullptr;
     ConfigGridView* grid_ = nullptr;

@@ -2,18 +2,25 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QDateTime>
+#include <QDir>
+#include <QFileInfo>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QProgressBar>
+#include <QSaveFile>
+#include <QStandardPaths>
 #include <QStyleFactory>
 #include <QTextBlock>
 #include <QTimer>
 #include <cstdio>
 #include <cstdlib>
 
+#include "ui/Captions.h"
 #include "ui/ListComboBox.h"
+#include "ui/LogBox.h"
 #include "ui/MainWindow.h"
 #include "ui/ThemedStyle.h"
 
@@ -37,8 +44,6 @@ QString FromDisplay(QString text)
     return text;
 }
 
-QString EscapeMnemonics(QString text) { return text.replace(QLatin1Char('&'), QStringLiteral("&&")); }
-QString UnescapeMnemonics(QString text) { return text.replace(QStringLiteral("&&"), QStringLiteral("&")); }
 
 }  // namespace
 
@@ -101,17 +106,16 @@ QtUiServices::~QtUiServices() = default;
 
 void QtUiServices::Attach(MainWindow* window)
 {
+    if (window_) window_->Log()->SetSaveLog(nullptr);
     window_ = window;
-    if (window) {
-        window->FileDialog()->kind = dialogKind_;
-        window->FileDialog()->defaultExtension = defaultExtension_;
-        window->FileDialog()->fileName = fileName_;
-    }
+    if (window) window->Log()->SetSaveLog([this] { SaveLog(); });
 }
 
 MainWindow* QtUiServices::Window() const { return window_; }
 
 void QtUiServices::SetProcessExit(std::function<void(int)> exitProcess) { exitProcess_ = std::move(exitProcess); }
+
+ListComboBox* QtUiServices::ComboOf(Control c) const { return window_ ? window_->Combo(c) : nullptr; }
 
 QWidget* QtUiServices::WidgetOf(Control c) const
 {
@@ -134,8 +138,8 @@ bool QtUiServices::IsDisabled(Control c) const
 void QtUiServices::SetCaption(Control c, const QString& text)
 {
     QWidget* w = WidgetOf(c);
-    if (auto* button = qobject_cast<QAbstractButton*>(w)) button->setText(EscapeMnemonics(text));
-    else if (auto* group = qobject_cast<QGroupBox*>(w)) group->setTitle(EscapeMnemonics(text));
+    if (auto* button = qobject_cast<QAbstractButton*>(w)) button->setText(CaptionForQt(text));
+    else if (auto* group = qobject_cast<QGroupBox*>(w)) group->setTitle(CaptionForQt(text));
     else if (auto* label = qobject_cast<QLabel*>(w)) label->setText(text);
     else if (c == Control::MainWindow && w) w->setWindowTitle(text);
 }
@@ -143,8 +147,8 @@ void QtUiServices::SetCaption(Control c, const QString& text)
 QString QtUiServices::GetCaption(Control c) const
 {
     QWidget* w = WidgetOf(c);
-    if (auto* button = qobject_cast<QAbstractButton*>(w)) return UnescapeMnemonics(button->text());
-    if (auto* group = qobject_cast<QGroupBox*>(w)) return UnescapeMnemonics(group->title());
+    if (auto* button = qobject_cast<QAbstractButton*>(w)) return CaptionFromQt(button->text());
+    if (auto* group = qobject_cast<QGroupBox*>(w)) return CaptionFromQt(group->title());
     if (auto* label = qobject_cast<QLabel*>(w)) return label->text();
     if (c == Control::MainWindow && w) return w->windowTitle();
     return QString();
@@ -204,37 +208,37 @@ void QtUiServices::MoveCaretToEnd(Control c)
 
 void QtUiServices::ComboClear(Control c)
 {
-    if (ListComboBox* combo = window_ ? window_->Combo(c) : nullptr) combo->Clear();
+    if (ListComboBox* combo = ComboOf(c)) combo->Clear();
 }
 
 int QtUiServices::ComboAddItem(Control c, const QString& text, int data, const QString& toolTip)
 {
-    ListComboBox* combo = window_ ? window_->Combo(c) : nullptr;
+    ListComboBox* combo = ComboOf(c);
     return combo ? combo->Append(text, data, toolTip) : -1;
 }
 
 int QtUiServices::ComboCount(Control c) const
 {
-    ListComboBox* combo = window_ ? window_->Combo(c) : nullptr;
+    ListComboBox* combo = ComboOf(c);
     return combo ? combo->count() : 0;
 }
 
 QString QtUiServices::ComboItemText(Control c, int index) const
 {
-    ListComboBox* combo = window_ ? window_->Combo(c) : nullptr;
+    ListComboBox* combo = ComboOf(c);
     if (!combo || index < 0 || index >= combo->count()) return QString();
     return combo->itemText(index);
 }
 
 int QtUiServices::GetSelection(Control c) const
 {
-    ListComboBox* combo = window_ ? window_->Combo(c) : nullptr;
+    ListComboBox* combo = ComboOf(c);
     return combo ? combo->SelectedIndex() : -1;
 }
 
 void QtUiServices::SetSelection(Control c, int index)
 {
-    ListComboBox* combo = window_ ? window_->Combo(c) : nullptr;
+    ListComboBox* combo = ComboOf(c);
     if (!combo) return;
     const int last = combo->count() - 1;
     if (index < -1) index = -1;
@@ -275,32 +279,54 @@ int QtUiServices::ShowMessageBox(const QString& text, int flags, const QString& 
     return MessageBoxResultFor(presenter_->ShowMessage(MessageBoxRequestFor(text, flags, caption)));
 }
 
+// The dialog's settings live in the window's file dialog and nowhere else;
+// without a window there is no dialog to show.
 void QtUiServices::SetDialogKind(int kind)
 {
-    dialogKind_ = qBound(0, kind, 3);
-    if (window_) window_->FileDialog()->kind = dialogKind_;
+    if (window_) window_->FileDialog()->kind = qBound(0, kind, 3);
 }
 
 void QtUiServices::SetDefaultExtension(const QString& ext)
 {
-    defaultExtension_ = ext;
     if (window_) window_->FileDialog()->defaultExtension = ext;
 }
 
 int QtUiServices::ShowFileDialog()
 {
+    if (!window_) return 0;
+    CommonFileDialog* dialog = window_->FileDialog();
     FileDialogRequest request;
-    request.save = dialogKind_ == 1;
-    request.defaultExtension = defaultExtension_;
-    request.initialName = GetFileName();
+    request.save = dialog->kind == 1;
+    request.defaultExtension = dialog->defaultExtension;
+    request.initialName = dialog->fileName;
     QString chosen;
     if (!presenter_->ShowFileDialog(request, &chosen) || chosen.isEmpty()) return 0;
-    fileName_ = chosen;
+    // The window may have closed while the dialog showed.
     if (window_) window_->FileDialog()->fileName = chosen;
     return 1;
 }
 
-QString QtUiServices::GetFileName() const { return window_ ? window_->FileDialog()->fileName : fileName_; }
+QString QtUiServices::GetFileName() const { return window_ ? window_->FileDialog()->fileName : QString(); }
+
+void QtUiServices::SaveLog()
+{
+    if (!window_) return;
+    const QString text = window_->Log()->toPlainText();
+    QString folder = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+    if (folder.isEmpty() || !QFileInfo(folder).isDir()) folder = QDir::homePath();
+    FileDialogRequest request;
+    request.save = true;
+    request.defaultExtension = QStringLiteral(".txt");
+    request.nameFilter = QStringLiteral("文本文件 (*.txt);;所有文件 (*)");
+    request.initialName = QDir(folder).filePath(
+        QStringLiteral("velmora-log-%1.txt").arg(QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss"))));
+    QString chosen;
+    if (!presenter_->ShowFileDialog(request, &chosen) || chosen.isEmpty()) return;
+    QSaveFile file(chosen);
+    if (file.open(QIODevice::WriteOnly) && file.write(text.toUtf8()) == text.toUtf8().size() && file.commit()) return;
+    MessageBoxRequest failed = MessageBoxRequestFor(QStringLiteral("日志保存失败：") + chosen, MessageBoxFlags::Ok, QString());
+    presenter_->ShowMessage(failed);
+}
 
 int QtUiServices::ApplyTheme(int variant)
 {

@@ -10,6 +10,7 @@
 #include "ui/TickClock.h"
 #include "core/UiServices.h"
 
+class ListComboBox;
 class MainWindow;
 
 // Buttons and icon of a message box for the platform's flag word.
@@ -28,6 +29,10 @@ public:
     // The window whose controls the operations reach; none before it exists.
     void Attach(MainWindow* window);
     MainWindow* Window() const;
+    // "保存日志…" of the log box's menu: asks where (a save dialog starting in
+    // the user's documents folder) and writes the log there as UTF-8 text; a
+    // failed write is told in a notice.
+    void SaveLog();
     // How a fatal report ends the process (std::_Exit by default).
     void SetProcessExit(std::function<void(int)> exitProcess);
 
@@ -68,14 +73,11 @@ public:
 
 private:
     QWidget* WidgetOf(Control c) const;
+    ListComboBox* ComboOf(Control c) const;
 
     std::unique_ptr<BoxPresenter> presenter_;
     QPointer<MainWindow> window_;
     std::function<void(int)> exitProcess_;
     TickClock ticks_;
     int interval_ = 0;
-    // Settings of the file dialog while no window exists.
-    int dialogKind_ = 0;
-    QString defaultExtension_;
-    QString fileName_;
 };

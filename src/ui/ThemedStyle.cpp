@@ -1,15 +1,18 @@
 #include "ui/ThemedStyle.h"
 
+#include <QAbstractButton>
 #include <QPainter>
 #include <QPlainTextEdit>
 #include <QStyleOption>
 
+#include "core/UiServices.h"
+
 QColor ThemeFrameColour(int variant)
 {
     switch (variant) {
-    case 1: return QColor(123, 158, 189);
-    case 2: return QColor(164, 185, 127);
-    case 3: return QColor(198, 197, 215);
+    case ThemeVariant::Blue: return QColor(123, 158, 189);
+    case ThemeVariant::Green: return QColor(164, 185, 127);
+    case ThemeVariant::Lavender: return QColor(198, 197, 215);
     default: return QColor();
     }
 }
@@ -50,6 +53,20 @@ void ThemedStyle::drawPrimitive(PrimitiveElement element, const QStyleOption* op
     case PE_FrameLineEdit:
     case PE_FrameGroupBox:
         DrawFrame(option, painter, option->rect);
+        return;
+    case PE_FrameFocusRect:
+        // A push button with the keyboard focus carries a dotted rectangle
+        // inside its frame, however the focus came to it.
+        if (qobject_cast<const QAbstractButton*>(widget)) {
+            painter->save();
+            painter->setRenderHint(QPainter::Antialiasing, false);
+            painter->setBrush(Qt::NoBrush);
+            painter->setPen(QPen(option->palette.color(QPalette::ButtonText), 1, Qt::DotLine));
+            painter->drawRect(option->rect.adjusted(0, 0, -1, -1));
+            painter->restore();
+            return;
+        }
+        QProxyStyle::drawPrimitive(element, option, painter, widget);
         return;
     default:
         QProxyStyle::drawPrimitive(element, option, painter, widget);

@@ -67,6 +67,29 @@ private Q_SLOTS:
         QCOMPARE(button.grab().toImage(), before);
     }
 
+    void aPushButtonShowsWhenItHasTheKeyboardFocus()
+    {
+        QCOMPARE(desktop_.Ui().ApplyTheme(2), 1);
+        QWidget window;
+        auto* first = new QPushButton(QStringLiteral("打开文件"), &window);
+        auto* second = new QPushButton(QStringLiteral("保存文件"), &window);
+        first->setGeometry(6, 6, 66, 25);
+        second->setGeometry(106, 6, 66, 25);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        window.activateWindow();
+        second->setFocus();
+        QTRY_VERIFY(second->hasFocus());
+        const QImage without = first->grab().toImage();
+        QTest::keyClick(second, Qt::Key_Backtab);
+        QTRY_VERIFY(first->hasFocus());
+        const QImage with = first->grab().toImage();
+        QVERIFY(with != without);
+        // Only inside the frame: the frame itself keeps the theme's colour.
+        QCOMPARE(with.pixelColor(0, with.height() / 2), QColor(164, 185, 127));
+        QCOMPARE(desktop_.Ui().ApplyTheme(0), 0);
+    }
+
     // Last: closing ends every event loop of the program for good.
     void closingWhileABoxShowsAnswersCancelAndRunsTheDestroyedHandlerOnce()
     {

@@ -74,7 +74,7 @@ private Q_SLOTS:
         QTest::addColumn<QString>("parent");
         QTest::addColumn<QRect>("geometry");
         QTest::addColumn<QString>("caption");
-        const QString win = QStringLiteral("MainWindow"), grp = QStringLiteral("GroupBox1");
+        const QString win = QStringLiteral("ClientArea"), grp = QStringLiteral("GroupBox1");
         auto row = [](Control c, const QString& parent, QRect g, const QString& caption) {
             QTest::newRow(ControlIdentifier(c)) << int(c) << parent << g << caption;
         };
@@ -134,7 +134,7 @@ private Q_SLOTS:
     {
         Rig r;
         QStringList order;
-        for (QObject* o : r.window.children()) {
+        for (QObject* o : r.window.ClientArea()->children()) {
             order << o->objectName();
             if (o->objectName() == QLatin1String("GroupBox1"))
                 for (QObject* inner : o->children()) order << inner->objectName();
@@ -185,11 +185,10 @@ private Q_SLOTS:
         QVERIFY(!(r.window.windowFlags() & Qt::WindowMaximizeButtonHint));
         QVERIFY(!r.window.windowIcon().isNull());
         r.Show();
-        // The outer size; offscreen there is no frame to take off.
-        QTRY_COMPARE(r.window.frameGeometry().size(), QSize(740, 818));
-        QCOMPARE(MainWindow::CentredPosition(QRect(0, 0, 1024, 768)), QPoint(142, -25));
-        QCOMPARE(MainWindow::CentredPosition(QRect(0, 0, 1920, 1080)), QPoint(590, 131));
-        QCOMPARE(MainWindow::CentredPosition(QRect(1920, 0, 1280, 1024)), QPoint(1920 + 270, 103));
+        // On a 1280×1024 screen: the designed outer size, frame included, centred,
+        // and the client area no larger than the window, so nothing scrolls.
+        QTRY_COMPARE(r.window.frameGeometry(), QRect(270, 103, 740, 818));
+        QCOMPARE(r.window.ClientArea()->size(), r.window.size());
     }
 
     void tabFollowsTheCreationOrderOfTabStops()
@@ -373,6 +372,79 @@ private Q_SLOTS:
         QVERIFY(grid->viewport()->rect().intersects(grid->visualRect(grid->currentIndex())));
         QVERIFY(!r.table.SetCurrentCell(97, 1));
         QCOMPARE(grid->CellOfIndex(grid->currentIndex()), QPoint(1, 1));
+    }
+
+    void progressIsDrawnInSeparateBlocks()
+    {
+        Rig r;
+        auto* bar = qobject_cast<QProgressBar*>(r.W(Control::ProgressBar1));
+        // Runs of the fill colour along the bar's middle row: (start, width).
+        auto fillRuns = [bar](int value) {
+            bar->setValue(value);
+            const QImage image = bar->grab().toImage();
+            const QColor fill = bar->palette().color(QPalette::Highlight);
+            QList<QPair<int, int>> runs;
+            for (int x = 0; x < image.width(); ++x) {
+                if (image.pixelColor(x, image.height() / 2) != fill) continue;
+                if (!runs.isEmpty() && runs.last().first + runs.last().second == x) ++runs.last().second;
+                else runs.append({x, 1});
+            }
+            return runs;
+        };
+        QVERIFY(fillRuns(0).isEmpty());
+        const auto half = fillRuns(50);
+        QVERIFY2(half.size() > 20, qPrintable(QString::number(half.size())));  // blocks, not one band
+        for (const auto& run : half) QVERIFY(run.second <= 10);
+        const int halfEnd = half.last().first + half.last().second;
+        QVERIFY2(halfEnd > 740 / 2 - 12 && halfEnd <= 740 / 2 + 2, qPrintable(QString::number(halfEnd)));
+        const auto full = fillRuns(100);
+        QVERIFY(full.size() >= 2 * half.size() - 1);
+        QVERIFY(full.last().first + full.last().second >= 740 - 14);
+    }
+
+    void aValueCellThatIsNoCodeIsTintedAsItIsTypedAndNotOnceFixed()
+    {
+        Rig r;
+        InitTable(r.table);
+        r.Show();
+        ConfigGridView* grid = r.window.Grid();
+        const QColor tint(255, 205, 205);
+        auto tinted = [&](int row, int column) {
+            return grid->model()->data(grid->IndexOfCell(row, column), Qt::BackgroundRole).value<QColor>() == tint;
+        };
+        r.table.SetCellText(1, 1, QStringLiteral("FD 66 AA"));
+        r.table.SetCellText(1, 2, QStringLiteral("FD 6"));   // odd digit count
+        r.table.SetCellText(2, 1, QStringLiteral("FG 01"));  // not a hex digit
+        r.table.SetCellText(3, 1, QStringLiteral(" fd\u3000a1 "));  // blanks anywhere and lower case are fine
+        QVERIFY(!tinted(1, 1));
+        QVERIFY(tinted(1, 2));
+        QVERIFY(tinted(2, 1));
+        QVERIFY(!tinted(2, 2));  // empty
+        QVERIFY(!tinted(3, 1));
+        // On screen: the bad cell's background, the good one's white.
+        const QImage shot = grid->viewport()->grab().toImage();
+        const QRect bad = grid->visualRect(grid->IndexOfCell(1, 2));
+        const QRect good = grid->visualRect(grid->IndexOfCell(1, 1));
+        QCOMPARE(shot.pixelColor(bad.right() - 4, bad.center().y()), tint);
+        QCOMPARE(shot.pixelColor(good.right() - 4, good.center().y()), QColor(Qt::white));
+
+        // The open editor follows every keystroke.
+        const QModelIndex cell = grid->IndexOfCell(5, 1);
+        grid->setCurrentIndex(cell);
+        grid->edit(cell);
+        auto* editor = qobject_cast<QLineEdit*>(QApplication::focusWidget());
+        QVERIFY(editor);
+        QTest::keyClicks(editor, QStringLiteral("A"));
+        QCOMPARE(editor->palette().color(QPalette::Base), tint);
+        QTest::keyClicks(editor, QStringLiteral("B"));
+        QCOMPARE(editor->palette().color(QPalette::Base), QColor(Qt::white));
+        QTest::keyClicks(editor, QStringLiteral(" x"));
+        QCOMPARE(editor->palette().color(QPalette::Base), tint);
+        QTest::keyClick(editor, Qt::Key_Backspace);
+        QCOMPARE(editor->palette().color(QPalette::Base), QColor(Qt::white));
+        // A look only: the table holds the typed text and no colour.
+        QCOMPARE(r.table.GetCellText(5, 1), QStringLiteral("AB "));
+        QVERIFY(!r.table.data(r.table.index(1, 2), Qt::BackgroundRole).isValid());
     }
 };
 

@@ -2,6 +2,7 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QLineEdit>
+#include <QMenu>
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QProgressBar>
@@ -12,6 +13,7 @@
 
 #include "config/ConfigTable.h"
 #include "tests/support/ScriptedPresenter.h"
+#include "ui/LogBox.h"
 #include "ui/MainWindow.h"
 #include "ui/QtUiServices.h"
 #include "ui/ThemedStyle.h"
@@ -403,6 +405,53 @@ private Q_SLOTS:
         while (!fired && r.ui.TickCount() - start < 5000) r.ui.DeliverMessages(100);
         QVERIFY(fired);
         QVERIFY(r.ui.TickCount() - start >= 25);
+    }
+
+    void theLogIsSavedAsUtf8TextFromItsContextMenu()
+    {
+        Rig r;
+        QTemporaryDir dir;
+        r.ui.AppendText(Control::Edit_Display, QStringLiteral("打开端口: COM1 9600\r\n"));
+        r.ui.AppendText(Control::Edit_Display, QStringLiteral("FD 66 \r\n"));
+
+        // The entry stands after copy and select-all.
+        std::unique_ptr<QMenu> menu(r.window.Log()->MakeContextMenu(QPoint()));
+        QStringList entries;
+        for (QAction* a : menu->actions())
+            if (!a->isSeparator()) entries << a->text().remove(QLatin1Char('&')).section(QLatin1Char('\t'), 0, 0);
+        QCOMPARE(entries.last(), QStringLiteral("保存日志…"));
+        QVERIFY2(entries.contains(QStringLiteral("Copy")) && entries.contains(QStringLiteral("Select All")),
+                 qPrintable(entries.join(QLatin1Char(','))));
+        QAction* save = menu->findChild<QAction*>(QStringLiteral("save-log"));
+        QVERIFY(save && save->isEnabled());
+
+        const QString path = dir.filePath(QStringLiteral("log.txt"));
+        r.presenter->choices = {path};
+        save->trigger();
+        QCOMPARE(r.presenter->dialogs.size(), 1);
+        const FileDialogRequest& asked = r.presenter->dialogs.first();
+        QVERIFY(asked.save);
+        QVERIFY(asked.initialName.endsWith(QStringLiteral(".txt")));
+        const QString documents = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+        QVERIFY(asked.initialName.startsWith(QFileInfo(documents).isDir() ? documents : QDir::homePath()));
+        QFile saved(path);
+        QVERIFY(saved.open(QIODevice::ReadOnly));
+        QCOMPARE(saved.readAll(), QStringLiteral("打开端口: COM1 9600\nFD 66 \n").toUtf8());
+        QVERIFY(r.presenter->boxes.isEmpty());
+        // The log itself is untouched.
+        QCOMPARE(r.ui.GetText(Control::Edit_Display), QStringLiteral("打开端口: COM1 9600\r\nFD 66 \r\n"));
+
+        // Cancelled: nothing written, nothing said.
+        save->trigger();
+        QVERIFY(r.presenter->boxes.isEmpty());
+        // A place that cannot be written: a notice names it.
+        const QString nowhere = dir.filePath(QStringLiteral("missing/log.txt"));
+        r.presenter->choices = {nowhere};
+        save->trigger();
+        QCOMPARE(r.presenter->boxes.size(), 1);
+        QCOMPARE(r.presenter->boxes.first().caption, QStringLiteral("信息："));
+        QCOMPARE(r.presenter->boxes.first().text, QStringLiteral("日志保存失败：") + nowhere);
+        QVERIFY(!QFile::exists(nowhere));
     }
 };
 
