@@ -1,5 +1,6 @@
 #include "app/Shell.h"
 
+#include "app/RememberedChoices.h"
 #include "core/Program.h"
 #include "config/ConfigTable.h"
 #include "config/FileHandlers.h"
@@ -13,6 +14,7 @@ void OnMainWindowCreated(Program& p)
     p.ui.ApplyTheme(ThemeVariant::Green);
     RefreshPortList(p);
     FillBaudLists(p);
+    RestoreChoices(p);
     InitTable(p.table);
     p.state.portOpen = 0;
     p.ui.SetCaption(Control::Button_TogglePort, QStringLiteral("开启"));
@@ -29,6 +31,7 @@ void OnMainWindowDestroyed(Program& p)
     // First, so an operation pausing underneath stops sending at once.
     p.state.shuttingDown = true;
     SaveCurrentTable(p);
+    KeepChoices(p);
     if (p.state.portOpen == 1) p.serial.sio_close(p.state.portNumber);
 }
 

@@ -7,11 +7,13 @@
 
 struct Program;
 
-// Theme, port and baud lists, table layout, port state, current file "data.dat"
-// loaded, title, module buttons disabled: the window's state before it first shows.
+// Theme, port and baud lists (with the remembered port and rates chosen),
+// table layout, port state, current file "data.dat" loaded, title, module
+// buttons disabled: the window's state before it first shows.
 void OnMainWindowCreated(Program& p);
-// Marks the program as shutting down, saves the table to the current file and
-// closes the port when it is open. Asks nothing and reports nothing.
+// Marks the program as shutting down, saves the table to the current file,
+// keeps the chosen port and rates, and closes the port when it is open. Asks
+// nothing and reports nothing.
 void OnMainWindowDestroyed(Program& p);
 // The clear-log button: empties the log box and nothing else.
 void ClearDisplay(Program& p);

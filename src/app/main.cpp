@@ -7,6 +7,7 @@
 
 #include "core/Program.h"
 #include "app/CommandLine.h"
+#include "app/RememberedChoices.h"
 #include "app/Shell.h"
 #include "app/TerminationSignals.h"
 #include "config/ConfigTable.h"
@@ -30,6 +31,7 @@ int main(int argc, char** argv)
     SerialLibrary serial(desktop.Ui(), providerList);
     ConfigTable table;
     Program program{AppState{}, desktop.Ui(), serial, table};
+    program.state.settingsFile = DefaultSettingsFile();
     serial.SetBeforeFatal([&program] { SaveBeforeFatal(program); });
 
     TerminationSignals terminate([&desktop] { desktop.CloseMainWindow(); });

@@ -26,6 +26,8 @@ struct AppState {
     // The current file existed but did not load; it is kept as ".bak" before
     // the first save over it.
     bool currentFileUnreadable = false;
+    // Where the chosen port and rates are kept between runs; empty: nowhere.
+    QString settingsFile;
 };
 
 struct Program {

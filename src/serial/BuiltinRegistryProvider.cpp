@@ -76,3 +76,9 @@ QString BuiltinRegistryProvider::DescribePort(int comNumber) const
     const std::optional<PortEntry> entry = directory_->Find(comNumber);
     return entry ? PortToolTip(*entry) : QString();
 }
+
+QString BuiltinRegistryProvider::PortDevice(int comNumber) const
+{
+    const std::optional<PortEntry> entry = directory_->Find(comNumber);
+    return entry ? entry->device : QString();
+}

@@ -36,6 +36,7 @@ public:
                       quint32* type, unsigned char* data, quint32* dataLen) override;
     int RegCloseKey(quint32 key) override;
     QString DescribePort(int comNumber) const override;
+    QString PortDevice(int comNumber) const override;
 
 private:
     std::shared_ptr<PortDirectory> directory_;

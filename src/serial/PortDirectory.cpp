@@ -171,8 +171,37 @@ private:
                                                 + LineValue(uevent, QByteArray(), "MINOR"));
         QByteArray model = LineValue(record, "E:", "ID_MODEL");
         if (model.isEmpty()) model = LineValue(uevent, QByteArray(), "ID_MODEL");
-        port.description = QString::fromLatin1(model).replace(QLatin1Char('_'), QLatin1Char(' '));
+        port.description = Readable(model);
+        DescribeAdapter(record, *parent, &port);
         return port;
+    }
+
+    // Underscores stand for blanks in the device manager's names.
+    static QString Readable(const QByteArray& name) { return QString::fromUtf8(name).replace(QLatin1Char('_'), QLatin1Char(' ')); }
+
+    // Vendor, product and serial number from the device manager's record; a
+    // machine without one still has them in the USB device's attributes.
+    void DescribeAdapter(const QByteArray& record, const QByteArray& parent, PortEntry* port)
+    {
+        // The database's name where the adapter gives only a number ("1a86").
+        port->vendor = Readable(LineValue(record, "E:", "ID_VENDOR_FROM_DATABASE"));
+        if (port->vendor.isEmpty()) port->vendor = Readable(LineValue(record, "E:", "ID_VENDOR"));
+        port->vendorId = QString::fromLatin1(LineValue(record, "E:", "ID_VENDOR_ID"));
+        port->product = Readable(LineValue(record, "E:", "ID_MODEL"));
+        port->productId = QString::fromLatin1(LineValue(record, "E:", "ID_MODEL_ID"));
+        port->serialNumber = Readable(LineValue(record, "E:", "ID_SERIAL_SHORT"));
+        if (!port->vendorId.isEmpty()) return;
+        // The USB device is the nearest directory above that names its vendor.
+        for (QByteArray dir = parent; dir.size() > devices_.size(); dir.truncate(dir.lastIndexOf('/'))) {
+            if (::access((dir + "/idVendor").constData(), F_OK) != 0) continue;
+            auto attribute = [&dir](const char* name) { return QString::fromUtf8(ReadSmallFile(dir + '/' + name).trimmed()); };
+            port->vendor = attribute("manufacturer");
+            port->vendorId = attribute("idVendor");
+            port->product = attribute("product");
+            port->productId = attribute("idProduct");
+            port->serialNumber = attribute("serial");
+            return;
+        }
     }
 
     // The device manager takes a directory of the device tree for a device
@@ -248,8 +277,15 @@ QVector<PortEntry> DiscoverSerialDevices()
         machine = std::move(*found);
     } else {
         // No device tree to read: Qt knows other ways, such as the names in /dev.
-        for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts())
-            machine.push_back({info.systemLocation(), info.description()});
+        for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts()) {
+            PortEntry port{info.systemLocation(), info.description()};
+            port.vendor = info.manufacturer();
+            if (info.hasVendorIdentifier()) port.vendorId = QStringLiteral("%1").arg(info.vendorIdentifier(), 4, 16, QLatin1Char('0'));
+            port.product = info.description();
+            if (info.hasProductIdentifier()) port.productId = QStringLiteral("%1").arg(info.productIdentifier(), 4, 16, QLatin1Char('0'));
+            port.serialNumber = info.serialNumber();
+            machine.push_back(port);
+        }
     }
     std::stable_sort(machine.begin(), machine.end(),
                      [](const PortEntry& x, const PortEntry& y) { return NaturalLess(x.device, y.device); });
@@ -268,6 +304,20 @@ std::optional<PortEntry> PortDirectory::Find(int comNumber) const
 
 QString PortToolTip(const PortEntry& entry)
 {
-    if (entry.description.isEmpty()) return entry.device;
-    return entry.device + QStringLiteral(" (") + entry.description + QLatin1Char(')');
+    if (entry.vendor.isEmpty() && entry.vendorId.isEmpty() && entry.product.isEmpty() && entry.productId.isEmpty()
+        && entry.serialNumber.isEmpty()) {
+        if (entry.description.isEmpty()) return entry.device;
+        return entry.device + QStringLiteral(" (") + entry.description + QLatin1Char(')');
+    }
+    auto withId = [](const QString& name, const QString& id) {
+        if (id.isEmpty() || name.compare(id, Qt::CaseInsensitive) == 0) return name.isEmpty() ? id : name;
+        return name.isEmpty() ? id : name + QStringLiteral(" (") + id + QLatin1Char(')');
+    };
+    QString tip = entry.device;
+    const QString vendor = withId(entry.vendor, entry.vendorId);
+    const QString product = withId(entry.product.isEmpty() ? entry.description : entry.product, entry.productId);
+    if (!vendor.isEmpty()) tip += QStringLiteral("\n厂商: ") + vendor;
+    if (!product.isEmpty()) tip += QStringLiteral("\n产品: ") + product;
+    if (!entry.serialNumber.isEmpty()) tip += QStringLiteral("\n序列号: ") + entry.serialNumber;
+    return tip;
 }

@@ -12,6 +12,12 @@
 struct PortEntry {
     QString device;       // system path, e.g. "/dev/ttyUSB0"
     QString description;  // what the system says about it; may be empty
+    // What a USB adapter says of itself; empty for other ports.
+    QString vendor = {};        // maker's name, e.g. "FTDI"
+    QString vendorId = {};      // four hex digits, e.g. "0403"
+    QString product = {};       // e.g. "FT232R USB UART"
+    QString productId = {};     // e.g. "6001"
+    QString serialNumber = {};  // e.g. "A50285BI"
 };
 
 // The machine's serial ports sorted by device path (numbers inside names in
@@ -46,5 +52,7 @@ private:
     QVector<PortEntry> entries_;
 };
 
-// "device" or "device (description)": what the port box shows over an item.
+// What the port box shows over an item: the device path, then a line each for
+// the vendor, the product and the serial number that are known; "device" or
+// "device (description)" when none is.
 QString PortToolTip(const PortEntry& entry);

@@ -44,9 +44,20 @@ int SerialLibrary::BindCount(int index) const
 
 QString SerialLibrary::DescribePort(int comNumber) const
 {
-    constexpr int kEnumRow = 2;  // RegEnumValueA: whoever listed the values knows the devices
-    const LibraryProvider* p = bound_.at(kEnumRow);
+    const LibraryProvider* p = PortLister();
     return p ? p->DescribePort(comNumber) : QString();
+}
+
+QString SerialLibrary::PortDevice(int comNumber) const
+{
+    const LibraryProvider* p = PortLister();
+    return p ? p->PortDevice(comNumber) : QString();
+}
+
+const LibraryProvider* SerialLibrary::PortLister() const
+{
+    constexpr int kEnumRow = 2;  // RegEnumValueA: whoever listed the values knows the devices
+    return bound_.at(kEnumRow);
 }
 
 LibraryProvider* SerialLibrary::Bind(int index)

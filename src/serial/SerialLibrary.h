@@ -38,6 +38,9 @@ public:
     // enumeration (device and description, for the port box's tool tip);
     // empty when it knows nothing.
     virtual QString DescribePort(int comNumber) const { Q_UNUSED(comNumber); return QString(); }
+    // The device path behind "COM"+comNumber of the last enumeration; empty
+    // when it knows none.
+    virtual QString PortDevice(int comNumber) const { Q_UNUSED(comNumber); return QString(); }
 };
 
 class SerialLibrary {
@@ -63,12 +66,16 @@ public:
     // The tool tip for "COM"+comNumber, from the provider that enumerated the
     // ports; empty while the port list was never enumerated. Binds nothing.
     QString DescribePort(int comNumber) const;
+    // The device path of "COM"+comNumber from the same provider; empty when unknown.
+    QString PortDevice(int comNumber) const;
 
     // How many times a row has been bound (0 or 1); for tests.
     int BindCount(int index) const;
 
 private:
     LibraryProvider* Bind(int index);
+    // The provider that enumerated the port list; none before the first enumeration.
+    const LibraryProvider* PortLister() const;
     UiServices& ui_;
     QVector<LibraryProvider*> providers_;
     QVector<LibraryProvider*> bound_;

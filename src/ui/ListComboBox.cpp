@@ -40,6 +40,9 @@ ListComboBox::ListComboBox(QWidget* parent) : QComboBox(parent)
     connect(this, &QComboBox::activated, this, [this] {
         if (!fieldFinishing_) typedSinceChoice_ = false;
     });
+    // The closed box tells what its chosen item is, as the item does in the list.
+    connect(this, &QComboBox::currentIndexChanged, this,
+            [this](int index) { setToolTip(index >= 0 ? itemData(index, Qt::ToolTipRole).toString() : QString()); });
 }
 
 void ListComboBox::SetAboutToDropDown(std::function<void()> handler) { aboutToDropDown_ = std::move(handler); }

@@ -1,7 +1,8 @@
 #pragma once
 // The window's drop-down combo boxes: an editable text field over a list that
 // only the program fills. Typing selects nothing and inserts nothing; the
-// program can run a handler just before the list drops down.
+// program can run a handler just before the list drops down. The chosen
+// item's tool tip is the box's own.
 
 #include <QComboBox>
 #include <functional>

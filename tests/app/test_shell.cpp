@@ -12,6 +12,7 @@
 #include "app/Shell.h"
 #include "config/ConfigTable.h"
 #include "config/FileHandlers.h"
+#include "serial/PortConnection.h"
 #include "serial/SerialLibrary.h"
 #include "tests/support/FakeRegistryProvider.h"
 #include "tests/support/FakeSerialProvider.h"
@@ -168,6 +169,58 @@ private Q_SLOTS:
         QVERIFY(r.ui.Log().isEmpty());
         QVERIFY(r.sio.calls.isEmpty());
         QCOMPARE(r.ui.GetInterval(Control::Timer_ReceiveData), 0);
+    }
+
+    void theChosenPortAndRatesComeBackAtTheNextStartByDevice()
+    {
+        DefaultFileGuard file;
+        QTemporaryDir dir;
+        const QString settings = dir.filePath(QStringLiteral("velmora/velmora.conf"));
+        auto chosen = [](FakeRig& r, Control box) { return r.ui.ComboItemText(box, r.ui.GetSelection(box)); };
+        {
+            FakeRig r;
+            r.registry.devices = {{3, QStringLiteral("/dev/ttyS0")}, {5, QStringLiteral("/dev/ttyUSB0")}};
+            r.p.state.settingsFile = settings;
+            OnMainWindowCreated(r.p);
+            QCOMPARE(r.ui.GetSelection(Control::Combo_Port), -1);  // nothing remembered yet
+            r.ui.SetSelection(Control::Combo_Port, 1);
+            r.ui.SetSelection(Control::Combo_BaudRate, 4);
+            r.ui.SetSelection(Control::Combo_SetBaudRate, 2);
+            OnMainWindowDestroyed(r.p);
+        }
+        {
+            // Another adapter came first: the remembered one is COM2 now.
+            FakeRig r;
+            r.registry.values = {"COM1", "COM2", "COM4"};
+            r.registry.devices = {{1, QStringLiteral("/dev/ttyACM0")}, {2, QStringLiteral("/dev/ttyUSB0")},
+                                  {4, QStringLiteral("/dev/ttyS0")}};
+            r.p.state.settingsFile = settings;
+            OnMainWindowCreated(r.p);
+            QCOMPARE(chosen(r, Control::Combo_Port), QStringLiteral("COM2"));
+            QCOMPARE(chosen(r, Control::Combo_BaudRate), QStringLiteral("115200"));
+            QCOMPARE(chosen(r, Control::Combo_SetBaudRate), QStringLiteral("38400"));
+            // Opening needs no choice from the user.
+            TogglePort(r.p);
+            QCOMPARE(r.p.state.portNumber, 2);
+            QCOMPARE(r.ui.Log(), QStringLiteral("打开端口: COM2 115200\r\n"));
+            OnMainWindowDestroyed(r.p);
+        }
+        {
+            // Unplugged: no port is chosen, the rates still are.
+            FakeRig r;
+            r.registry.devices = {{3, QStringLiteral("/dev/ttyS0")}};
+            r.registry.values = {"COM3"};
+            r.p.state.settingsFile = settings;
+            OnMainWindowCreated(r.p);
+            QCOMPARE(r.ui.GetSelection(Control::Combo_Port), -1);
+            QCOMPARE(chosen(r, Control::Combo_BaudRate), QStringLiteral("115200"));
+            OnMainWindowDestroyed(r.p);
+        }
+        // Closing without a choice kept the adapter for when it is back.
+        QSettings kept(settings, QSettings::IniFormat);
+        QCOMPARE(kept.value(QStringLiteral("port/device")).toString(), QStringLiteral("/dev/ttyUSB0"));
+        QCOMPARE(kept.value(QStringLiteral("port/baudRate")).toString(), QStringLiteral("115200"));
+        QCOMPARE(kept.value(QStringLiteral("module/baudRate")).toString(), QStringLiteral("38400"));
     }
 
     void withoutAFileTheLaidOutTableStaysAndClosingWritesIt()

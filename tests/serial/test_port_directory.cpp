@@ -99,8 +99,13 @@ private Q_SLOTS:
         // A USB adapter: the device manager's model name, underscores as blanks.
         t.Device(QStringLiteral("pci0000:00/usb1/1-1/1-1:1.0/ttyUSB0"), "DEVTYPE=port\n", QStringLiteral("ftdi_sio"));
         t.Terminal(QStringLiteral("pci0000:00/usb1/1-1/1-1:1.0/ttyUSB0/tty/ttyUSB0"), QStringLiteral("ttyUSB0"), 188, 0);
-        t.Record(188, 0, "S:serial/by-id/x\nE:ID_VENDOR=FTDI\nE:ID_MODEL=FT232R_USB_UART\nE:ID_MODEL_ID=6001\n");
-        // A modem without a record: listed, nothing to say about it.
+        t.Record(188, 0, "S:serial/by-id/x\nE:ID_VENDOR=FTDI\nE:ID_VENDOR_ID=0403\nE:ID_MODEL=FT232R_USB_UART\n"
+                         "E:ID_MODEL_ID=6001\nE:ID_SERIAL_SHORT=A50285BI\n");
+        // A modem without a record: listed; the USB device's own attributes name it.
+        const QString modem = t.Device(QStringLiteral("pci0000:00/usb1/1-2"));
+        for (const auto& [name, value] : {std::pair{"idVendor", "2341"}, {"idProduct", "0043"},
+                                          {"manufacturer", "Arduino (www.arduino.cc)"}, {"serial", "7543530323"}})
+            FakeTree::Write(modem + QLatin1Char('/') + QLatin1String(name), QByteArray(value) + '\n');
         t.Device(QStringLiteral("pci0000:00/usb1/1-2/1-2:1.0"), "", QStringLiteral("cdc_acm"));
         t.Terminal(QStringLiteral("pci0000:00/usb1/1-2/1-2:1.0/tty/ttyACM0"), QStringLiteral("ttyACM0"), 166, 0);
         // An on-board port behind a bus port device.
@@ -126,10 +131,16 @@ private Q_SLOTS:
                                               {t.Dev("rfcomm0"), QString()},
                                               {t.Dev("tnt0"), QString()},
                                               {t.Dev("ttyGS0"), QString()}}));
-        QCOMPARE(PortToolTip(*std::find_if(read->begin(), read->end(), [&](const PortEntry& p) {
-                     return p.device == t.Dev("ttyUSB0");
-                 })),
-                 t.Dev("ttyUSB0") + QStringLiteral(" (FT232R USB UART)"));
+        auto tipOf = [&](const char* name) {
+            return PortToolTip(*std::find_if(read->begin(), read->end(), [&](const PortEntry& p) { return p.device == t.Dev(name); }));
+        };
+        QCOMPARE(tipOf("ttyUSB0"),
+                 t.Dev("ttyUSB0") + QStringLiteral("\n厂商: FTDI (0403)\n产品: FT232R USB UART (6001)\n序列号: A50285BI"));
+        QCOMPARE(tipOf("ttyACM0"),
+                 t.Dev("ttyACM0") + QStringLiteral("\n厂商: Arduino (www.arduino.cc) (2341)\n产品: 0043\n序列号: 7543530323"));
+        QCOMPARE(tipOf("ttyS0"), t.Dev("ttyS0"));
+        PortEntry extra{QStringLiteral("/tmp/module"), QStringLiteral("VELMORA_EXTRA_PORTS")};
+        QCOMPARE(PortToolTip(extra), QStringLiteral("/tmp/module (VELMORA_EXTRA_PORTS)"));
     }
 
     void aTreeWithoutTerminalsGivesNoAnswer()

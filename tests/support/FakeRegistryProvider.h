@@ -3,6 +3,7 @@
 // honouring the caller's buffer lengths as the real one does.
 
 #include <QByteArray>
+#include <QHash>
 #include <QStringList>
 #include <QVector>
 #include <cstring>
@@ -12,6 +13,7 @@
 class FakeRegistryProvider : public LibraryProvider {
 public:
     QVector<QByteArray> values;  // data of each value, in enumeration order
+    QHash<int, QString> devices;  // the device path behind each COM number
     bool keyExists = true;
     QStringList calls;
     QVector<quint32> nameLensOnEntry, dataLensOnEntry;
@@ -49,4 +51,5 @@ public:
         calls << QStringLiteral("RegCloseKey(%1)").arg(key);
         return 0;
     }
+    QString PortDevice(int comNumber) const override { return devices.value(comNumber); }
 };

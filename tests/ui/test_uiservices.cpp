@@ -71,6 +71,9 @@ private Q_SLOTS:
         QCOMPARE(r.W<QComboBox>(box)->itemData(0).toInt(), 1);
         QCOMPARE(r.W<QComboBox>(box)->itemData(2).toInt(), 0);
         QCOMPARE(r.W<QComboBox>(box)->itemData(0, Qt::ToolTipRole).toString(), QStringLiteral("/dev/ttyS0"));
+        // The closed box names the chosen item's device too.
+        r.ui.SetSelection(box, 0);
+        QCOMPARE(r.W<QComboBox>(box)->toolTip(), QStringLiteral("/dev/ttyS0"));
 
         r.ui.SetSelection(box, 5);
         QCOMPARE(r.ui.GetSelection(box), 2);
@@ -79,6 +82,7 @@ private Q_SLOTS:
         QCOMPARE(r.ui.GetSelection(box), 1);
         r.ui.SetSelection(box, -7);
         QCOMPARE(r.ui.GetSelection(box), -1);
+        QCOMPARE(r.W<QComboBox>(box)->toolTip(), QString());
         QCOMPARE(r.W<QComboBox>(box)->currentText(), QString());
 
         QCOMPARE(r.ui.ComboItemText(box, -1), QString());

@@ -1,0 +1,74 @@
+#include "app/RememberedChoices.h"
+
+#include <QSettings>
+#include <QStandardPaths>
+
+#include "core/LeadingNumber.h"
+#include "core/Program.h"
+#include "serial/SerialLibrary.h"
+
+namespace {
+
+const QString kPortKey = QStringLiteral("port/device");
+const QString kBaudKey = QStringLiteral("port/baudRate");
+const QString kModuleBaudKey = QStringLiteral("module/baudRate");
+
+// The device behind the port box's item `index` ("COM"+N); empty when unknown.
+QString DeviceOfItem(Program& p, int index)
+{
+    const QString text = p.ui.ComboItemText(Control::Combo_Port, index);
+    if (text.size() <= 3) return QString();
+    return p.serial.PortDevice(LeadingNumber(QStringView(text).mid(3)));
+}
+
+void SelectText(Program& p, Control box, const QString& text)
+{
+    if (text.isEmpty()) return;
+    for (int i = 0; i < p.ui.ComboCount(box); ++i) {
+        if (p.ui.ComboItemText(box, i) == text) {
+            p.ui.SetSelection(box, i);
+            return;
+        }
+    }
+}
+
+}  // namespace
+
+QString DefaultSettingsFile()
+{
+    const QString folder = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
+    return folder.isEmpty() ? QString() : folder + QStringLiteral("/velmora/velmora.conf");
+}
+
+void RestoreChoices(Program& p)
+{
+    if (p.state.settingsFile.isEmpty()) return;
+    const QSettings settings(p.state.settingsFile, QSettings::IniFormat);
+    const QString device = settings.value(kPortKey).toString();
+    if (!device.isEmpty()) {
+        for (int i = 0; i < p.ui.ComboCount(Control::Combo_Port); ++i) {
+            if (DeviceOfItem(p, i) == device) {
+                p.ui.SetSelection(Control::Combo_Port, i);
+                break;
+            }
+        }
+    }
+    SelectText(p, Control::Combo_BaudRate, settings.value(kBaudKey).toString());
+    SelectText(p, Control::Combo_SetBaudRate, settings.value(kModuleBaudKey).toString());
+}
+
+void KeepChoices(Program& p)
+{
+    if (p.state.settingsFile.isEmpty()) return;
+    QSettings settings(p.state.settingsFile, QSettings::IniFormat);
+    // Refreshing the list clears the choice; the port still open is the one in use.
+    QString device = DeviceOfItem(p, p.ui.GetSelection(Control::Combo_Port));
+    if (device.isEmpty() && p.state.portOpen == 1) device = p.serial.PortDevice(p.state.portNumber);
+    if (!device.isEmpty()) settings.setValue(kPortKey, device);
+    for (const auto& [box, key] : {std::pair{Control::Combo_BaudRate, kBaudKey},
+                                   std::pair{Control::Combo_SetBaudRate, kModuleBaudKey}}) {
+        const QString rate = p.ui.ComboItemText(box, p.ui.GetSelection(box));
+        if (!rate.isEmpty()) settings.setValue(key, rate);
+    }
+    settings.sync();
+}

@@ -1,0 +1,19 @@
+#pragma once
+// The choices a user makes again at every start: the port, kept by its device
+// path so a renumbering of the list does not change it, and the two baud
+// rates. They live in the user's settings file, read at start and written on
+// close; without a settings file nothing is remembered.
+
+#include <QString>
+
+struct Program;
+
+// velmora.conf in the user's configuration folder (~/.config/velmora).
+QString DefaultSettingsFile();
+// Chooses the remembered port when its device is in the port list and the
+// remembered rates when their lists hold them; anything else stays as it is.
+void RestoreChoices(Program& p);
+// Writes the chosen rates and the chosen port (or else the open one). When
+// no port is chosen the remembered one is kept, so a device that was unplugged
+// is chosen again once it is back.
+void KeepChoices(Program& p);
