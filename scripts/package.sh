@@ -12,8 +12,11 @@ source scripts/setup.sh
 velmora_install_missing dpkg-dev file
 
 tree="$BUILD_DIR/deb-tree"
-cmake -S "$VELMORA_ROOT" -B "$tree" -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF >/dev/null
-cmake --build "$tree" -j "$jobs"
+config=(-DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF)
+command -v ccache >/dev/null 2>&1 && config+=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+cmake -S "$VELMORA_ROOT" -B "$tree" "${config[@]}" >/dev/null
+# Without tests "all" is the programs and the man pages.
+BUILD_DIR="$tree" velmora_build_quietly all
 (cd "$tree" && cpack -G DEB)
 deb="$(cd "$tree" && ls -t velmora_*.deb | head -n 1)"
 mv -f "$tree/$deb" "$BUILD_DIR/$deb"
