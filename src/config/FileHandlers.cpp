@@ -39,9 +39,19 @@ QString ChooseTableFilePath(const QString& programFolder, const QString& userDat
     return QDir(userDataFolder).filePath(kTableFileName);
 }
 
+bool IsSystemProgramFolder(const QString& folder)
+{
+    const QString path = QDir::cleanPath(folder);
+    for (const char* root : {"/usr", "/opt"})
+        if (path == QLatin1String(root) || path.startsWith(QLatin1String(root) + QLatin1Char('/'))) return true;
+    return path == QLatin1String("/bin") || path == QLatin1String("/sbin");
+}
+
 QString DefaultTableFilePath()
 {
-    return ChooseTableFilePath(QCoreApplication::applicationDirPath(),
+    // Root can write to /usr/bin; an installed copy must still not leave the table there.
+    const QString programFolder = QCoreApplication::applicationDirPath();
+    return ChooseTableFilePath(IsSystemProgramFolder(programFolder) ? QString() : programFolder,
                                QStandardPaths::writableLocation(QStandardPaths::AppDataLocation));
 }
 

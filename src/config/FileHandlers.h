@@ -7,8 +7,11 @@
 struct Program;
 
 // "data.dat" in the program's folder, or in the user's data folder (created
-// when missing) when the program's folder is not writable.
+// when missing) when the program's folder is not writable or is a system folder.
 QString DefaultTableFilePath();
+// True for the folders an installed program lives in (/usr/…, /opt/…, /bin,
+// /sbin): nothing of a user's is kept there, even when root could write it.
+bool IsSystemProgramFolder(const QString& folder);
 // The choice above for given folders: programFolder when it is a writable
 // folder, else userDataFolder (created when missing).
 QString ChooseTableFilePath(const QString& programFolder, const QString& userDataFolder);

@@ -176,6 +176,12 @@ private Q_SLOTS:
         QVERIFY(WriteAll(Path("not-a-folder"), "x"));
         QCOMPARE(ChooseTableFilePath(Path("not-a-folder"), Path("user/velmora")), Path("user/velmora/data.dat"));
         QVERIFY(QFileInfo(Path("user/velmora")).isDir());
+        // An installed copy keeps nothing beside itself, even when run by root.
+        for (const char* folder : {"/usr/bin", "/usr/local/bin", "/opt/velmora/bin", "/bin", "/usr/bin/"})
+            QVERIFY2(IsSystemProgramFolder(QLatin1String(folder)), folder);
+        for (const char* folder : {"/home/ann/velmora/build", "/usrlocal/bin", "/tmp/opt/bin", "/work/velmora"})
+            QVERIFY2(!IsSystemProgramFolder(QLatin1String(folder)), folder);
+        QVERIFY(!IsSystemProgramFolder(dir.path()));
     }
 };
 
