@@ -1,6 +1,5 @@
 #include "ui/ThemedStyle.h"
 
-#include <QAbstractButton>
 #include <QPainter>
 #include <QPlainTextEdit>
 #include <QStyleOption>
@@ -49,25 +48,23 @@ void ThemedStyle::drawPrimitive(PrimitiveElement element, const QStyleOption* op
     case PE_PanelButtonCommand:
         QProxyStyle::drawPrimitive(element, option, painter, widget);
         DrawFrame(option, painter, option->rect);
+        // The base style shows a button's focus on its frame, which the
+        // scheme colour covers, and only after a key moved it: a dotted
+        // rectangle inside the frame shows it however it came.
+        if (option->state & State_HasFocus) {
+            painter->save();
+            painter->setRenderHint(QPainter::Antialiasing, false);
+            painter->setBrush(Qt::NoBrush);
+            painter->setPen(QPen(option->palette.color(QPalette::ButtonText), 1, Qt::DotLine));
+            painter->drawRect(option->rect.adjusted(3, 3, -4, -4));
+            painter->restore();
+        }
         return;
     case PE_FrameLineEdit:
     case PE_FrameGroupBox:
         DrawFrame(option, painter, option->rect);
         return;
-    case PE_FrameFocusRect:
-        // A push button with the keyboard focus carries a dotted rectangle
-        // inside its frame, however the focus came to it.
-        if (qobject_cast<const QAbstractButton*>(widget)) {
-            painter->save();
-            painter->setRenderHint(QPainter::Antialiasing, false);
-            painter->setBrush(Qt::NoBrush);
-            painter->setPen(QPen(option->palette.color(QPalette::ButtonText), 1, Qt::DotLine));
-            painter->drawRect(option->rect.adjusted(0, 0, -1, -1));
-            painter->restore();
-            return;
-        }
-        QProxyStyle::drawPrimitive(element, option, painter, widget);
-        return;
+
     default:
         QProxyStyle::drawPrimitive(element, option, painter, widget);
     }

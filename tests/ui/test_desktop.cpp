@@ -84,8 +84,15 @@ private Q_SLOTS:
         QTest::keyClick(second, Qt::Key_Backtab);
         QTRY_VERIFY(first->hasFocus());
         const QImage with = first->grab().toImage();
-        QVERIFY(with != without);
-        // Only inside the frame: the frame itself keeps the theme's colour.
+        // A dotted rectangle inside the frame; the frame keeps the theme's colour.
+        const QColor text = first->palette().color(QPalette::ButtonText);
+        auto dotsOnInnerLeftEdge = [&](const QImage& image) {
+            int dots = 0;
+            for (int y = 4; y < image.height() - 4; ++y) dots += image.pixelColor(3, y) == text;
+            return dots;
+        };
+        QCOMPARE(dotsOnInnerLeftEdge(without), 0);
+        QVERIFY2(dotsOnInnerLeftEdge(with) >= (with.height() - 8) / 3, qPrintable(QString::number(dotsOnInnerLeftEdge(with))));
         QCOMPARE(with.pixelColor(0, with.height() / 2), QColor(164, 185, 127));
         QCOMPARE(desktop_.Ui().ApplyTheme(0), 0);
     }
