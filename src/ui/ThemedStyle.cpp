@@ -2,6 +2,7 @@
 
 #include <QPainter>
 #include <QPlainTextEdit>
+#include <QPushButton>
 #include <QStyleOption>
 
 #include "core/UiServices.h"
@@ -50,8 +51,9 @@ void ThemedStyle::drawPrimitive(PrimitiveElement element, const QStyleOption* op
         DrawFrame(option, painter, option->rect);
         // The base style shows a button's focus on its frame, which the
         // scheme colour covers, and only after a key moved it: a dotted
-        // rectangle inside the frame shows it however it came.
-        if (option->state & State_HasFocus) {
+        // rectangle inside the frame shows it however it came. (A combo box's
+        // arrow is drawn as such a panel too, and shows its focus its own way.)
+        if ((option->state & State_HasFocus) && qobject_cast<const QPushButton*>(widget)) {
             painter->save();
             painter->setRenderHint(QPainter::Antialiasing, false);
             painter->setBrush(Qt::NoBrush);
