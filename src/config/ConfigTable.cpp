@@ -56,8 +56,8 @@ struct ConfigTable::Data {
     }
 };
 
-ConfigTable::ConfigTable(QObject* parent) : QAbstractTableModel(parent), d(new Data) {}
-ConfigTable::~ConfigTable() { delete d; }
+ConfigTable::ConfigTable(QObject* parent) : QAbstractTableModel(parent), d(std::make_unique<Data>()) {}
+ConfigTable::~ConfigTable() = default;
 
 const TableContent& ConfigTable::Content() const { return d->t; }
 int ConfigTable::RowCount() const { return d->t.rows; }

@@ -7,6 +7,7 @@
 #include <QAbstractTableModel>
 #include <QString>
 #include <QVector>
+#include <memory>
 
 struct TableContent;
 
@@ -64,7 +65,7 @@ Q_SIGNALS:
 
 private:
     struct Data;
-    Data* d;
+    std::unique_ptr<Data> d;
 };
 
 // Lays the table out: widths, centred headers "开"/"关", the 96 row titles.

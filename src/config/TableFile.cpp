@@ -4,10 +4,19 @@
 #include <QStringEncoder>
 #include <QtEndian>
 #include <cstring>
+#include <iterator>
 
 using namespace TableFileFormat;
 
 namespace {
+
+// Offsets inside the 12-byte header.
+enum : qsizetype {
+    kMagicAt = 0,
+    kVersionAt = 4,
+    kHeaderWord1At = 8,
+    kHeaderWord2At = 10,
+};
 
 // Offsets inside the properties block.
 enum : qsizetype {
@@ -40,6 +49,19 @@ enum : qsizetype {
     kSettingWords12 = 436,
 };
 
+// A column-kind record's number of 100-byte list texts that follow it.
+constexpr qsizetype kColumnKindListCountAt = 36;
+
+// A cell record: row, column and (from version 6) the text's byte count in
+// front of the text; check state and picture byte count behind it.
+constexpr qsizetype kWord = 4;
+constexpr qsizetype kCellPlace = 2 * kWord;
+constexpr qsizetype kCellHead = kCellPlace + kWord;
+constexpr qsizetype kCellTail = 2 * kWord;
+constexpr qsizetype kSmallestCountedCell = kCellHead + 1 + kCellTail;  // a text of just its zero byte
+constexpr qsizetype kLegacyCell = kCellPlace + LegacyTextSize + kCellTail;
+constexpr qsizetype kFontRecordSize = kCellPlace + FontSize;
+
 // A v1 file carries no cell states; its fixed cells get the fixed-cell bit
 // as a new table's would, but only for a shape of sane size, so a hostile
 // row and column count cannot make us build millions of cells.
@@ -54,9 +76,9 @@ void PutWord(QByteArray& block, qsizetype offset, quint32 value)
 
 void AppendWord(QByteArray& out, quint32 value)
 {
-    char b[4];
+    char b[kWord];
     qToLittleEndian<quint32>(value, b);
-    out.append(b, 4);
+    out.append(b, kWord);
 }
 
 QByteArray NewProperties()
@@ -72,9 +94,49 @@ QByteArray NewProperties()
     PutWord(block, kOddColour, 0xFFFFFF);
     PutWord(block, kEvenColour, 0xFFFFFF);
     const quint32 words12to18[] = {60, 60, 40, 40, 20, 20, 20};
-    for (int i = 0; i < 7; ++i) PutWord(block, kSettingWords12 + 4 * i, words12to18[i]);
+    for (int i = 0; i < 7; ++i) PutWord(block, kSettingWords12 + kWord * i, words12to18[i]);
     return block;
 }
+
+// The seven lists of twelve-byte records (row, column, value), in file order:
+// where the block counts each, from which version it is read, which value of
+// a cell it carries and when a cell is written into it.
+struct AttributeList {
+    qsizetype countAt;
+    int firstVersion;
+    void (*apply)(TableCell& cell, quint32 value);
+    std::optional<quint32> (*written)(const TableCell& cell, const TableContent& table);
+};
+
+// A colour is written when it is a plain RGB value that differs from the table's default.
+std::optional<quint32> OwnColour(const std::optional<quint32>& colour, quint32 tableDefault)
+{
+    if (colour && *colour <= 0xFFFFFF && *colour != tableDefault) return colour;
+    return std::nullopt;
+}
+
+std::optional<quint32> Unless(quint32 value, quint32 usual)
+{
+    return value != usual ? std::optional<quint32>(value) : std::nullopt;
+}
+
+const AttributeList kAttributeLists[] = {
+    {kBackgroundCount, 1, [](TableCell& c, quint32 v) { c.background = v; },
+     [](const TableCell& c, const TableContent& t) { return OwnColour(c.background, t.DefaultBackground()); }},
+    {kTextColourCount, 1, [](TableCell& c, quint32 v) { c.textColour = v; },
+     [](const TableCell& c, const TableContent& t) { return OwnColour(c.textColour, t.DefaultTextColour()); }},
+    {kTextFormatCount, 1, [](TableCell& c, quint32 v) { c.textFormat = v; },
+     [](const TableCell& c, const TableContent&) { return Unless(c.textFormat, DefaultTextFormat); }},
+    {kAttributeACount, 1, [](TableCell& c, quint32 v) { c.attributeA = v; },
+     [](const TableCell& c, const TableContent&) { return Unless(c.attributeA, DefaultAttributeA); }},
+    {kAttributeBCount, 1, [](TableCell& c, quint32 v) { c.attributeB = v; },
+     [](const TableCell& c, const TableContent&) { return Unless(c.attributeB, DefaultAttributeB); }},
+    {kFlagCount, 1, [](TableCell& c, quint32 v) { c.flag = v; },
+     [](const TableCell& c, const TableContent&) { return Unless(c.flag, 0); }},
+    {kStateCount, 2, [](TableCell& c, quint32 v) { c.state = v; },
+     [](const TableCell& c, const TableContent&) { return Unless(c.state, 0); }},
+};
+constexpr int kAttributeListCount = int(std::size(kAttributeLists));
 
 // Reads forward through the file; every read is checked against what is left.
 struct Cursor {
@@ -93,7 +155,7 @@ struct Cursor {
     quint32 Word()
     {
         const quint32 v = ReadWord(data + pos);
-        pos += 4;
+        pos += kWord;
         return v;
     }
     QByteArray Bytes(qsizetype n)
@@ -102,6 +164,17 @@ struct Cursor {
         pos += n;
         return b;
     }
+};
+
+// The record counts of the sections behind the geometry, as the block gives them.
+struct RecordCounts {
+    qint64 columnKinds = 0;
+    qint64 merges = 0;
+    qint64 cells = 0;
+    qint64 fonts = 0;
+    qint64 lists[kAttributeListCount] = {};
+    qint64 rangeA = 0;
+    qint64 rangeB = 0;
 };
 
 TableCell* CellAt(TableContent& t, int row, int column)
@@ -116,18 +189,261 @@ QString TextBeforeZero(const QByteArray& bytes)
     return DecodeCellText(zero < 0 ? bytes : bytes.left(zero));
 }
 
-// Reads one list of twelve-byte records (row, column, value) into the cells.
-template <typename Apply>
-bool ReadAttributeList(Cursor& in, qint64 count, TableContent& t, Apply apply)
+// --- reading, one section at a time ------------------------------------------
+
+// Header and properties block: the version's block (older, shorter blocks are
+// the leading part of the current one; what they lack takes a new table's
+// values), the shape, and the counts of the sections that follow.
+bool ReadProperties(Cursor& in, int version, TableContent& t, RecordCounts& counts)
 {
-    if (!in.Fits(count, AttributeRecordSize)) return false;
+    const qsizetype blockSize = PropertiesSizeOf(version);
+    t.headerWord1 = qFromLittleEndian<quint16>(in.data + kHeaderWord1At);
+    t.headerWord2 = qFromLittleEndian<quint16>(in.data + kHeaderWord2At);
+    in.pos = HeaderSize;
+    if (!in.Has(blockSize)) return false;
+    t.properties = NewProperties();
+    std::memcpy(t.properties.data(), in.data + in.pos, size_t(blockSize));
+    in.pos += blockSize;
+
+    const auto word = [&t](qsizetype offset) { return qint32(ReadWord(t.properties.constData() + offset)); };
+    t.rows = word(kRows);
+    t.columns = word(kColumns);
+    t.fixedRows = word(kFixedRows);
+    t.fixedColumns = word(kFixedColumns);
+    t.defaultRowHeight = word(kDefaultRowHeight);
+    t.defaultColumnWidth = word(kDefaultColumnWidth);
+    if (t.rows < 0 || t.columns < 0 || t.fixedRows < 0 || t.fixedColumns < 0) return false;
+    if (t.fixedRows > t.rows || t.fixedColumns > t.columns) return false;
+
+    counts.columnKinds = word(kColumnKindCount);
+    counts.merges = word(kMergeCount);
+    counts.cells = word(kCellCount);
+    counts.fonts = word(kFontCount);
+    for (int i = 0; i < kAttributeListCount; ++i)
+        counts.lists[i] = version >= kAttributeLists[i].firstVersion ? word(kAttributeLists[i].countAt) : 0;
+    counts.rangeA = version >= 3 ? word(kRangeACount) : 0;
+    counts.rangeB = version >= 4 ? word(kRangeBCount) : 0;
+    return true;
+}
+
+bool ReadGeometry(Cursor& in, TableContent& t)
+{
+    if (!in.Fits(t.rows, kWord)) return false;
+    t.rowHeights.resize(t.rows);
+    for (qint32& h : t.rowHeights) h = in.Int();
+    if (!in.Fits(t.columns, kWord)) return false;
+    t.columnWidths.resize(t.columns);
+    for (qint32& w : t.columnWidths) w = in.Int();
+    return true;
+}
+
+// Each record is kept whole: 40 bytes and the list texts its count announces.
+bool ReadColumnKinds(Cursor& in, qint64 count, TableContent& t)
+{
+    if (!in.Fits(count, ColumnKindSize)) return false;
+    for (qint64 i = 0; i < count; ++i) {
+        if (!in.Has(ColumnKindSize)) return false;
+        const qint32 texts = qint32(ReadWord(in.data + in.pos + kColumnKindListCountAt));
+        if (!in.Fits(texts, ColumnKindTextSize)) return false;
+        const qint64 recordSize = ColumnKindSize + qint64(texts) * ColumnKindTextSize;
+        if (!in.Has(recordSize)) return false;
+        t.columnKinds.append(in.Bytes(qsizetype(recordSize)));
+    }
+    return true;
+}
+
+bool ReadMerges(Cursor& in, qint64 count, TableContent& t)
+{
+    if (!in.Fits(count, MergeSize)) return false;
+    for (qint64 i = 0; i < count; ++i) {
+        MergeRecord m;
+        m.originRow = in.Int();
+        m.originColumn = in.Int();
+        m.firstRow = in.Int();
+        m.firstColumn = in.Int();
+        m.lastRow = in.Int();
+        m.lastColumn = in.Int();
+        t.merges.append(m);
+    }
+    return true;
+}
+
+// The text of one cell record with its zero byte: counted from version 6, a
+// fixed zero-padded field before.
+bool ReadCellText(Cursor& in, bool counted, QByteArray& textBytes)
+{
+    if (counted) {
+        const qint32 n = in.Int();
+        if (n < 1 || !in.Has(qint64(n) + kCellTail)) return false;
+        textBytes = in.Bytes(n);
+        return true;
+    }
+    const QByteArray field = in.Bytes(LegacyTextSize);
+    const qsizetype zero = field.indexOf('\0');
+    textBytes = (zero < 0 ? field : field.left(zero)) + '\0';
+    return true;
+}
+
+// Cell records: row, column, text, check state, picture byte count and picture.
+bool ReadCells(Cursor& in, qint64 count, int version, TableContent& t)
+{
+    const bool counted = version >= 6;
+    if (!in.Fits(count, counted ? kSmallestCountedCell : kLegacyCell)) return false;
+    for (qint64 i = 0; i < count; ++i) {
+        if (!in.Has(counted ? kCellHead : kCellPlace + LegacyTextSize)) return false;
+        const int row = in.Int();
+        const int column = in.Int();
+        QByteArray textBytes;
+        if (!ReadCellText(in, counted, textBytes)) return false;
+        if (!in.Has(kCellTail)) return false;
+        const quint32 checkState = in.Word();
+        const qint32 pictureSize = in.Int();
+        if (!in.Has(pictureSize)) return false;
+        const QByteArray picture = in.Bytes(pictureSize);
+        if (TableCell* cell = CellAt(t, row, column)) {
+            cell->text = TextBeforeZero(textBytes);
+            cell->textBytes = textBytes;
+            cell->checkState = checkState;
+            cell->picture = picture;
+        }
+    }
+    return true;
+}
+
+bool ReadFonts(Cursor& in, qint64 count, TableContent& t)
+{
+    if (!in.Fits(count, kFontRecordSize)) return false;
     for (qint64 i = 0; i < count; ++i) {
         const int row = in.Int();
         const int column = in.Int();
-        const quint32 value = in.Word();
-        if (TableCell* cell = CellAt(t, row, column)) apply(*cell, value);
+        const QByteArray font = in.Bytes(FontSize);
+        if (TableCell* cell = CellAt(t, row, column)) cell->font = font;
     }
     return true;
+}
+
+bool ReadAttributeLists(Cursor& in, const RecordCounts& counts, TableContent& t)
+{
+    for (int list = 0; list < kAttributeListCount; ++list) {
+        const qint64 count = counts.lists[list];
+        if (!in.Fits(count, AttributeRecordSize)) return false;
+        for (qint64 i = 0; i < count; ++i) {
+            const int row = in.Int();
+            const int column = in.Int();
+            const quint32 value = in.Word();
+            if (TableCell* cell = CellAt(t, row, column)) kAttributeLists[list].apply(*cell, value);
+        }
+    }
+    return true;
+}
+
+bool ReadRanges(Cursor& in, qint64 count, QVector<QByteArray>& ranges)
+{
+    if (!in.Fits(count, RangeSize)) return false;
+    for (qint64 i = 0; i < count; ++i) ranges.append(in.Bytes(RangeSize));
+    return true;
+}
+
+void MarkFixedCells(TableContent& t)
+{
+    const qint64 fixedCells = qint64(t.fixedRows) * t.columns + qint64(t.fixedColumns) * (t.rows - t.fixedRows);
+    if (fixedCells > kMaxDerivedFixedCells) return;
+    for (int r = 0; r < t.fixedRows; ++r)
+        for (int c = 0; c < t.columns; ++c) t.cells[{r, c}].state = FixedCellState;
+    for (int r = t.fixedRows; r < t.rows; ++r)
+        for (int c = 0; c < t.fixedColumns; ++c) t.cells[{r, c}].state = FixedCellState;
+}
+
+// --- writing -----------------------------------------------------------------
+
+// The sections built from the cells, in file order, with their record counts.
+struct CellSections {
+    QByteArray cells;
+    QByteArray fonts;
+    QByteArray lists[kAttributeListCount];
+    qint32 cellCount = 0;
+    qint32 fontCount = 0;
+    qint32 listCounts[kAttributeListCount] = {};
+};
+
+void AppendCellRecord(QByteArray& out, int row, int column, const TableCell& cell)
+{
+    // An untouched cell goes back with the very bytes it was read with.
+    const QByteArray text = !cell.textBytes.isEmpty() ? cell.textBytes : EncodeCellText(cell.text) + '\0';
+    AppendWord(out, quint32(row));
+    AppendWord(out, quint32(column));
+    AppendWord(out, quint32(text.size()));
+    out.append(text);
+    AppendWord(out, cell.checkState);
+    AppendWord(out, quint32(cell.picture.size()));
+    out.append(cell.picture);
+}
+
+CellSections CollectCellSections(const TableContent& t)
+{
+    CellSections s;
+    for (const auto& [at, cell] : t.cells) {
+        const auto [row, column] = at;
+        if (row >= t.rows || column >= t.columns) continue;
+        if (!cell.text.isEmpty() || cell.checkState != 0 || !cell.picture.isEmpty()) {
+            AppendCellRecord(s.cells, row, column, cell);
+            ++s.cellCount;
+        }
+        if (cell.font.size() == FontSize) {
+            AppendWord(s.fonts, quint32(row));
+            AppendWord(s.fonts, quint32(column));
+            s.fonts.append(cell.font);
+            ++s.fontCount;
+        }
+        for (int list = 0; list < kAttributeListCount; ++list) {
+            const std::optional<quint32> value = kAttributeLists[list].written(cell, t);
+            if (!value) continue;
+            AppendWord(s.lists[list], quint32(row));
+            AppendWord(s.lists[list], quint32(column));
+            AppendWord(s.lists[list], *value);
+            ++s.listCounts[list];
+        }
+    }
+    return s;
+}
+
+// The block as read (or a new table's), with the shape and every count as they are now.
+QByteArray PropertiesOf(const TableContent& t, const CellSections& s)
+{
+    QByteArray block = t.properties.size() == PropertiesSize ? t.properties : NewProperties();
+    PutWord(block, kRows, quint32(t.rows));
+    PutWord(block, kColumns, quint32(t.columns));
+    PutWord(block, kFixedRows, quint32(t.fixedRows));
+    PutWord(block, kFixedColumns, quint32(t.fixedColumns));
+    PutWord(block, kDefaultRowHeight, quint32(t.defaultRowHeight));
+    PutWord(block, kDefaultColumnWidth, quint32(t.defaultColumnWidth));
+    PutWord(block, kColumnKindCount, quint32(t.columnKinds.size()));
+    PutWord(block, kMergeCount, quint32(t.merges.size()));
+    PutWord(block, kCellCount, quint32(s.cellCount));
+    PutWord(block, kFontCount, quint32(s.fontCount));
+    for (int list = 0; list < kAttributeListCount; ++list)
+        PutWord(block, kAttributeLists[list].countAt, quint32(s.listCounts[list]));
+    PutWord(block, kRangeACount, quint32(t.rangeA.size()));
+    PutWord(block, kRangeBCount, quint32(t.rangeB.size()));
+    return block;
+}
+
+void AppendHeader(QByteArray& out, const TableContent& t)
+{
+    out.append(Magic, 4);
+    AppendWord(out, WrittenVersion);
+    char words[4];
+    qToLittleEndian<quint16>(t.headerWord1, words);
+    qToLittleEndian<quint16>(t.headerWord2, words + 2);
+    out.append(words, 4);
+}
+
+void AppendGeometry(QByteArray& out, const TableContent& t)
+{
+    for (int r = 0; r < t.rows; ++r)
+        AppendWord(out, quint32(r < t.rowHeights.size() ? t.rowHeights.at(r) : t.defaultRowHeight));
+    for (int c = 0; c < t.columns; ++c)
+        AppendWord(out, quint32(c < t.columnWidths.size() ? t.columnWidths.at(c) : t.defaultColumnWidth));
 }
 
 }  // namespace
@@ -180,135 +496,20 @@ QString DecodeCellText(const QByteArray& bytes)
 bool ParseTableFile(const char* data, qsizetype size, TableContent& out)
 {
     if (!data || size < MinimumFileSize) return false;
-    if (std::memcmp(data, Magic, 4) != 0) return false;
-    const qint32 version = qint32(ReadWord(data + 4));
-    const qsizetype blockSize = PropertiesSizeOf(version);
-    if (blockSize == 0) return false;
+    if (std::memcmp(data + kMagicAt, Magic, 4) != 0) return false;
+    const qint32 version = qint32(ReadWord(data + kVersionAt));
+    if (PropertiesSizeOf(version) == 0) return false;
 
-    Cursor in{data, size, 8};
+    Cursor in{data, size};
     TableContent t;
-    t.headerWord1 = qFromLittleEndian<quint16>(data + 8);
-    t.headerWord2 = qFromLittleEndian<quint16>(data + 10);
-    in.pos = HeaderSize;
-    if (!in.Has(blockSize)) return false;
-    // Older, shorter blocks are the leading part of the current one; what they
-    // lack takes a new table's values.
-    t.properties = NewProperties();
-    std::memcpy(t.properties.data(), data + in.pos, size_t(blockSize));
-    in.pos += blockSize;
-
-    const auto word = [&t](qsizetype offset) { return qint32(ReadWord(t.properties.constData() + offset)); };
-    t.rows = word(kRows);
-    t.columns = word(kColumns);
-    t.fixedRows = word(kFixedRows);
-    t.fixedColumns = word(kFixedColumns);
-    t.defaultRowHeight = word(kDefaultRowHeight);
-    t.defaultColumnWidth = word(kDefaultColumnWidth);
-    if (t.rows < 0 || t.columns < 0 || t.fixedRows < 0 || t.fixedColumns < 0) return false;
-    if (t.fixedRows > t.rows || t.fixedColumns > t.columns) return false;
-
-    const qint64 columnKindCount = word(kColumnKindCount);
-    const qint64 mergeCount = word(kMergeCount);
-    const qint64 cellCount = word(kCellCount);
-    const qint64 fontCount = word(kFontCount);
-    const qint64 stateCount = version >= 2 ? word(kStateCount) : 0;
-    const qint64 rangeACount = version >= 3 ? word(kRangeACount) : 0;
-    const qint64 rangeBCount = version >= 4 ? word(kRangeBCount) : 0;
-
-    if (!in.Fits(t.rows, 4)) return false;
-    t.rowHeights.resize(t.rows);
-    for (qint32& h : t.rowHeights) h = in.Int();
-    if (!in.Fits(t.columns, 4)) return false;
-    t.columnWidths.resize(t.columns);
-    for (qint32& w : t.columnWidths) w = in.Int();
-
-    if (!in.Fits(columnKindCount, ColumnKindSize)) return false;
-    for (qint64 i = 0; i < columnKindCount; ++i) {
-        if (!in.Has(ColumnKindSize)) return false;
-        const qint32 texts = qint32(ReadWord(in.data + in.pos + 36));
-        if (!in.Fits(texts, ColumnKindTextSize)) return false;
-        const qint64 recordSize = ColumnKindSize + qint64(texts) * ColumnKindTextSize;
-        if (!in.Has(recordSize)) return false;
-        t.columnKinds.append(in.Bytes(qsizetype(recordSize)));
-    }
-
-    if (!in.Fits(mergeCount, MergeSize)) return false;
-    for (qint64 i = 0; i < mergeCount; ++i) {
-        MergeRecord m;
-        m.originRow = in.Int();
-        m.originColumn = in.Int();
-        m.firstRow = in.Int();
-        m.firstColumn = in.Int();
-        m.lastRow = in.Int();
-        m.lastColumn = in.Int();
-        t.merges.append(m);
-    }
-
-    // Cell records: row, column, text (counted from version 6, a fixed field
-    // before), check state, picture byte count and picture.
-    const bool countedTexts = version >= 6;
-    const qint64 smallestCell = countedTexts ? 4 + 4 + 4 + 1 + 4 + 4 : 4 + 4 + LegacyTextSize + 4 + 4;
-    if (!in.Fits(cellCount, smallestCell)) return false;
-    for (qint64 i = 0; i < cellCount; ++i) {
-        if (!in.Has(countedTexts ? 12 : 8 + LegacyTextSize)) return false;
-        const int row = in.Int();
-        const int column = in.Int();
-        QByteArray textBytes;
-        if (countedTexts) {
-            const qint32 n = in.Int();
-            if (n < 1 || !in.Has(qint64(n) + 8)) return false;
-            textBytes = in.Bytes(n);
-        } else {
-            const QByteArray field = in.Bytes(LegacyTextSize);
-            const qsizetype zero = field.indexOf('\0');
-            textBytes = (zero < 0 ? field : field.left(zero)) + '\0';
-        }
-        if (!in.Has(8)) return false;
-        const quint32 checkState = in.Word();
-        const qint32 pictureSize = in.Int();
-        if (!in.Has(pictureSize)) return false;
-        const QByteArray picture = in.Bytes(pictureSize);
-        if (TableCell* cell = CellAt(t, row, column)) {
-            cell->text = TextBeforeZero(textBytes);
-            cell->textBytes = textBytes;
-            cell->checkState = checkState;
-            cell->picture = picture;
-        }
-    }
-
-    const qint64 fontRecord = 8 + FontSize;
-    if (!in.Fits(fontCount, fontRecord)) return false;
-    for (qint64 i = 0; i < fontCount; ++i) {
-        const int row = in.Int();
-        const int column = in.Int();
-        const QByteArray font = in.Bytes(FontSize);
-        if (TableCell* cell = CellAt(t, row, column)) cell->font = font;
-    }
-
-    const bool listsRead =
-        ReadAttributeList(in, word(kBackgroundCount), t, [](TableCell& c, quint32 v) { c.background = v; }) &&
-        ReadAttributeList(in, word(kTextColourCount), t, [](TableCell& c, quint32 v) { c.textColour = v; }) &&
-        ReadAttributeList(in, word(kTextFormatCount), t, [](TableCell& c, quint32 v) { c.textFormat = v; }) &&
-        ReadAttributeList(in, word(kAttributeACount), t, [](TableCell& c, quint32 v) { c.attributeA = v; }) &&
-        ReadAttributeList(in, word(kAttributeBCount), t, [](TableCell& c, quint32 v) { c.attributeB = v; }) &&
-        ReadAttributeList(in, word(kFlagCount), t, [](TableCell& c, quint32 v) { c.flag = v; }) &&
-        ReadAttributeList(in, stateCount, t, [](TableCell& c, quint32 v) { c.state = v; });
-    if (!listsRead) return false;
-
-    if (!in.Fits(rangeACount, RangeSize)) return false;
-    for (qint64 i = 0; i < rangeACount; ++i) t.rangeA.append(in.Bytes(RangeSize));
-    if (!in.Fits(rangeBCount, RangeSize)) return false;
-    for (qint64 i = 0; i < rangeBCount; ++i) t.rangeB.append(in.Bytes(RangeSize));
-
-    if (version < 2) {
-        const qint64 fixedCells = qint64(t.fixedRows) * t.columns + qint64(t.fixedColumns) * (t.rows - t.fixedRows);
-        if (fixedCells <= kMaxDerivedFixedCells) {
-            for (int r = 0; r < t.fixedRows; ++r)
-                for (int c = 0; c < t.columns; ++c) t.cells[{r, c}].state = FixedCellState;
-            for (int r = t.fixedRows; r < t.rows; ++r)
-                for (int c = 0; c < t.fixedColumns; ++c) t.cells[{r, c}].state = FixedCellState;
-        }
-    }
+    RecordCounts counts;
+    const bool read = ReadProperties(in, version, t, counts) && ReadGeometry(in, t)
+        && ReadColumnKinds(in, counts.columnKinds, t) && ReadMerges(in, counts.merges, t)
+        && ReadCells(in, counts.cells, version, t) && ReadFonts(in, counts.fonts, t)
+        && ReadAttributeLists(in, counts, t) && ReadRanges(in, counts.rangeA, t.rangeA)
+        && ReadRanges(in, counts.rangeB, t.rangeB);
+    if (!read) return false;
+    if (version < 2) MarkFixedCells(t);
 
     out = std::move(t);
     return true;
@@ -316,95 +517,20 @@ bool ParseTableFile(const char* data, qsizetype size, TableContent& out)
 
 QByteArray WriteTableFile(const TableContent& t)
 {
-    QByteArray cells, fonts, backgrounds, textColours, formats, attributesA, attributesB, flags, states;
-    qint32 cellCount = 0, fontCount = 0, backgroundCount = 0, textColourCount = 0, formatCount = 0,
-           attributeACount = 0, attributeBCount = 0, flagCount = 0, stateCount = 0;
-    const quint32 defaultBackground = t.DefaultBackground();
-    const quint32 defaultTextColour = t.DefaultTextColour();
-    const auto attribute = [](QByteArray& list, qint32& count, int row, int column, quint32 value) {
-        AppendWord(list, quint32(row));
-        AppendWord(list, quint32(column));
-        AppendWord(list, value);
-        ++count;
-    };
-
-    for (const auto& [at, cell] : t.cells) {
-        const auto [row, column] = at;
-        if (row >= t.rows || column >= t.columns) continue;
-        if (!cell.text.isEmpty() || cell.checkState != 0 || !cell.picture.isEmpty()) {
-            const QByteArray text = !cell.textBytes.isEmpty() ? cell.textBytes : EncodeCellText(cell.text) + '\0';
-            AppendWord(cells, quint32(row));
-            AppendWord(cells, quint32(column));
-            AppendWord(cells, quint32(text.size()));
-            cells.append(text);
-            AppendWord(cells, cell.checkState);
-            AppendWord(cells, quint32(cell.picture.size()));
-            cells.append(cell.picture);
-            ++cellCount;
-        }
-        if (cell.font.size() == FontSize) {
-            AppendWord(fonts, quint32(row));
-            AppendWord(fonts, quint32(column));
-            fonts.append(cell.font);
-            ++fontCount;
-        }
-        if (cell.background && *cell.background <= 0xFFFFFF && *cell.background != defaultBackground)
-            attribute(backgrounds, backgroundCount, row, column, *cell.background);
-        if (cell.textColour && *cell.textColour <= 0xFFFFFF && *cell.textColour != defaultTextColour)
-            attribute(textColours, textColourCount, row, column, *cell.textColour);
-        if (cell.textFormat != DefaultTextFormat) attribute(formats, formatCount, row, column, cell.textFormat);
-        if (cell.attributeA != DefaultAttributeA) attribute(attributesA, attributeACount, row, column, cell.attributeA);
-        if (cell.attributeB != DefaultAttributeB) attribute(attributesB, attributeBCount, row, column, cell.attributeB);
-        if (cell.flag != 0) attribute(flags, flagCount, row, column, cell.flag);
-        if (cell.state != 0) attribute(states, stateCount, row, column, cell.state);
-    }
-
-    QByteArray block = t.properties.size() == PropertiesSize ? t.properties : NewProperties();
-    PutWord(block, kRows, quint32(t.rows));
-    PutWord(block, kColumns, quint32(t.columns));
-    PutWord(block, kFixedRows, quint32(t.fixedRows));
-    PutWord(block, kFixedColumns, quint32(t.fixedColumns));
-    PutWord(block, kDefaultRowHeight, quint32(t.defaultRowHeight));
-    PutWord(block, kDefaultColumnWidth, quint32(t.defaultColumnWidth));
-    PutWord(block, kColumnKindCount, quint32(t.columnKinds.size()));
-    PutWord(block, kMergeCount, quint32(t.merges.size()));
-    PutWord(block, kCellCount, quint32(cellCount));
-    PutWord(block, kFontCount, quint32(fontCount));
-    PutWord(block, kBackgroundCount, quint32(backgroundCount));
-    PutWord(block, kTextColourCount, quint32(textColourCount));
-    PutWord(block, kTextFormatCount, quint32(formatCount));
-    PutWord(block, kAttributeACount, quint32(attributeACount));
-    PutWord(block, kAttributeBCount, quint32(attributeBCount));
-    PutWord(block, kFlagCount, quint32(flagCount));
-    PutWord(block, kStateCount, quint32(stateCount));
-    PutWord(block, kRangeACount, quint32(t.rangeA.size()));
-    PutWord(block, kRangeBCount, quint32(t.rangeB.size()));
-
+    const CellSections s = CollectCellSections(t);
     QByteArray out;
-    out.reserve(HeaderSize + PropertiesSize + 4 * (t.rows + t.columns) + cells.size() + states.size() + 256);
-    out.append(Magic, 4);
-    AppendWord(out, WrittenVersion);
-    char words[4];
-    qToLittleEndian<quint16>(t.headerWord1, words);
-    qToLittleEndian<quint16>(t.headerWord2, words + 2);
-    out.append(words, 4);
-    out.append(block);
-    for (int r = 0; r < t.rows; ++r) AppendWord(out, quint32(r < t.rowHeights.size() ? t.rowHeights.at(r) : t.defaultRowHeight));
-    for (int c = 0; c < t.columns; ++c)
-        AppendWord(out, quint32(c < t.columnWidths.size() ? t.columnWidths.at(c) : t.defaultColumnWidth));
+    out.reserve(HeaderSize + PropertiesSize + kWord * (t.rows + t.columns) + s.cells.size()
+                + s.lists[kAttributeListCount - 1].size() + 256);
+    AppendHeader(out, t);
+    out.append(PropertiesOf(t, s));
+    AppendGeometry(out, t);
     for (const QByteArray& kind : t.columnKinds) out.append(kind);
     for (const MergeRecord& m : t.merges)
         for (qint32 v : {m.originRow, m.originColumn, m.firstRow, m.firstColumn, m.lastRow, m.lastColumn})
             AppendWord(out, quint32(v));
-    out.append(cells);
-    out.append(fonts);
-    out.append(backgrounds);
-    out.append(textColours);
-    out.append(formats);
-    out.append(attributesA);
-    out.append(attributesB);
-    out.append(flags);
-    out.append(states);
+    out.append(s.cells);
+    out.append(s.fonts);
+    for (const QByteArray& list : s.lists) out.append(list);
     for (const QByteArray& r : t.rangeA) out.append(r);
     for (const QByteArray& r : t.rangeB) out.append(r);
     return out;
