@@ -1,16 +1,17 @@
 // Velmora: start-up, the message loop, and the program's end.
 
 #include <QElapsedTimer>
+#include <csignal>
 #include <cstdio>
 #include <memory>
 #include <vector>
 
-#include "core/Program.h"
 #include "app/CommandLine.h"
 #include "app/RememberedChoices.h"
 #include "app/Shell.h"
-#include "app/TerminationSignals.h"
 #include "config/ConfigTable.h"
+#include "core/Program.h"
+#include "core/TerminationSignals.h"
 #include "serial/BuiltinProviders.h"
 #include "serial/SerialLibrary.h"
 #include "ui/Desktop.h"
@@ -34,7 +35,7 @@ int main(int argc, char** argv)
     program.state.settingsFile = DefaultSettingsFile();
     serial.SetBeforeFatal([&program] { SaveBeforeFatal(program); });
 
-    TerminationSignals terminate([&desktop] { desktop.CloseMainWindow(); });
+    TerminationSignals terminate({SIGTERM, SIGINT}, [&desktop] { desktop.CloseMainWindow(); });
 
     if (!desktop.CreateMainWindow(table, MakeWindowHandlers(program)))
         desktop.Ui().FatalReport(-1, QStringLiteral("载入启动窗口失败"), QStringLiteral("main: CreateMainWindow"));

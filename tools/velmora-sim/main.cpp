@@ -4,18 +4,16 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QFile>
-#include <QSocketNotifier>
 #include <QTextStream>
 #include <csignal>
 #include <cstdio>
 #include <pthread.h>
 #include <sched.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include "ModuleMemory.h"
 #include "ModuleSim.h"
 #include "SimLine.h"
+#include "core/TerminationSignals.h"
 
 namespace {
 
@@ -28,10 +26,6 @@ int IntOption(const QCommandLineParser& parser, const QString& name, int fallbac
     return value;
 }
 
-int signalPipe[2] = {-1, -1};
-
-// Only a write is safe here; the event loop does the quitting, so the link
-// to the pseudo-terminal is removed on the way out.
 // Real-time priority where the system allows it, so a busy machine does not
 // stretch the module's timing (the writer thread asks for its own, higher one).
 bool TryRealTime()
@@ -39,12 +33,6 @@ bool TryRealTime()
     sched_param param{};
     param.sched_priority = 5;
     return pthread_setschedparam(pthread_self(), SCHED_FIFO, &param) == 0;
-}
-
-void QuitOnSignal(int)
-{
-    const char b = 1;
-    [[maybe_unused]] const ssize_t n = ::write(signalPipe[1], &b, 1);
 }
 
 }  // namespace
@@ -129,11 +117,8 @@ int main(int argc, char** argv)
     out.flush();
 
     ModuleSim sim(line, memory, options, out);
-    if (::socketpair(AF_UNIX, SOCK_STREAM, 0, signalPipe) == 0) {
-        auto* notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, &app);
-        QObject::connect(notifier, &QSocketNotifier::activated, &app, &QCoreApplication::quit);
-        std::signal(SIGTERM, QuitOnSignal);
-        std::signal(SIGINT, QuitOnSignal);
-    }
+    // The event loop does the quitting, so the link to the pseudo-terminal is
+    // removed on the way out.
+    TerminationSignals quit({SIGTERM, SIGINT}, [] { QCoreApplication::quit(); });
     return app.exec();
 }

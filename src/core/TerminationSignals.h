@@ -1,0 +1,27 @@
+#pragma once
+// Signals that ask the process to end, turned into an ordinary event of the
+// event loop, so the program can finish what it is doing and leave the normal
+// way instead of dying mid-step. Used by the program and the module simulator.
+
+#include <QObject>
+#include <functional>
+#include <QVector>
+#include <initializer_list>
+
+class QSocketNotifier;
+
+class TerminationSignals : public QObject {
+    Q_OBJECT
+public:
+    // Catches `signalNumbers`; `onSignal` runs on the event loop once per signal
+    // caught. One instance per process.
+    TerminationSignals(std::initializer_list<int> signalNumbers, std::function<void()> onSignal,
+                       QObject* parent = nullptr);
+    // Gives the signals back their default action.
+    ~TerminationSignals() override;
+
+private:
+    std::function<void()> onSignal_;
+    QVector<int> caught_;
+    QSocketNotifier* notifier_ = nullptr;
+};
