@@ -1,17 +1,12 @@
 #include "config/ConfigTable.h"
 
-#include <QFile>
-#include <QFileInfo>
 #include <QSaveFile>
 
+#include "config/RegularFile.h"
 #include "config/TableFile.h"
 #include "core/TableLayout.h"
 
 namespace {
-// A laid-out table file is a few kilobytes; anything this large is not one,
-// and refusing it keeps a stray huge file from exhausting memory.
-constexpr qint64 kLargestTableFile = qint64(256) << 20;
-
 int AlignmentOfFormat(quint32 format)
 {
     const quint32 h = format & (TableFileFormat::AlignCentre | TableFileFormat::AlignRight);
@@ -147,6 +142,7 @@ bool ConfigTable::SaveTable(const QString& path)
 {
     Q_EMIT editingEndRequested();
     const QByteArray bytes = WriteTableFile(d->t);
+    if (bytes.size() > TableFileFormat::LargestFileSize) return false;
     // The new content goes to a temporary file that replaces the old one only
     // once it is complete, so a failed save never leaves half a table behind.
     QSaveFile file(path);
@@ -160,18 +156,15 @@ bool ConfigTable::SaveTable(const QString& path)
     return file.commit();
 }
 
-bool ConfigTable::LoadTable(const QString& path)
+bool ConfigTable::LoadTable(const QString& path, bool* writesBackWhole)
 {
-    const QFileInfo info(path);
-    if (!info.isFile() || info.size() < TableFileFormat::MinimumFileSize || info.size() > kLargestTableFile)
-        return false;
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) return false;
-    const QByteArray bytes = file.readAll();
-    file.close();
-
+    QByteArray bytes;
+    if (!ReadRegularFile(path, TableFileFormat::LargestFileSize, &bytes)) return false;
     TableContent loaded;
     if (!ParseTableFile(bytes, loaded)) return false;
+    // Comparing with what a save would write catches every kind of loss at
+    // once: trailing bytes, records outside the shape, repeated records, …
+    if (writesBackWhole) *writesBackWhole = WriteTableFile(loaded) == bytes;
     beginResetModel();
     d->t = std::move(loaded);
     endResetModel();

@@ -41,12 +41,15 @@ public:
     bool SetRowHeight(int row, int height);
     bool SetRangeAlignment(int firstRow, int firstColumn, int lastRow, int lastColumn, int alignment);
     // Ends editing, then replaces the file atomically: on failure the previous
-    // file stays whole and false is given.
+    // file stays whole and false is given. A table too large for LoadTable to
+    // take back is not written.
     bool SaveTable(const QString& path);
-    // Reads the whole file into a new table first; only a file that is
+    // Reads the whole file into a new table first; only a regular file that is
     // consistent to its end replaces the table (model reset), otherwise the
-    // table stays exactly as it was and false is given.
-    bool LoadTable(const QString& path);
+    // table stays exactly as it was and false is given. `writesBackWhole` tells
+    // whether a save would write the file back byte for byte (nothing in it
+    // that the table drops).
+    bool LoadTable(const QString& path, bool* writesBackWhole = nullptr);
 
     // QAbstractTableModel: every cell of the table, fixed ones included.
     int rowCount(const QModelIndex& parent = QModelIndex()) const override;

@@ -2,12 +2,12 @@
 
 #include <QCoreApplication>
 #include <QDir>
-#include <QFile>
 #include <QFileInfo>
 #include <QStandardPaths>
 
 #include "core/Program.h"
 #include "config/ConfigTable.h"
+#include "config/RegularFile.h"
 
 namespace {
 const QString kTableFileName = QStringLiteral("data.dat");
@@ -24,10 +24,19 @@ QString FreeBackupName(const QString& path)
     return QString();
 }
 
-// After a load attempt: a file that is there but could not be read must not be overwritten unseen.
-void RememberLoadResult(Program& p, bool loaded)
+// After a load attempt: a file that is there but could not be read, or that
+// holds more than the table keeps, must not be overwritten unseen.
+void RememberLoadResult(Program& p, bool loaded, bool writesBackWhole)
 {
-    p.state.currentFileUnreadable = !loaded && QFileInfo::exists(p.state.currentFilePath);
+    p.state.backUpCurrentFile = loaded ? !writesBackWhole : QFileInfo::exists(p.state.currentFilePath);
+}
+
+bool LoadInto(Program& p, const QString& path)
+{
+    bool whole = true;
+    const bool loaded = p.table.LoadTable(path, &whole);
+    RememberLoadResult(p, loaded, whole);
+    return loaded;
 }
 }  // namespace
 
@@ -55,21 +64,18 @@ QString DefaultTableFilePath()
                                QStandardPaths::writableLocation(QStandardPaths::AppDataLocation));
 }
 
-bool LoadCurrentTable(Program& p)
-{
-    const bool loaded = p.table.LoadTable(p.state.currentFilePath);
-    RememberLoadResult(p, loaded);
-    return loaded;
-}
+bool LoadCurrentTable(Program& p) { return LoadInto(p, p.state.currentFilePath); }
 
 bool SaveCurrentTable(Program& p)
 {
     const QString& path = p.state.currentFilePath;
-    if (p.state.currentFileUnreadable && QFileInfo::exists(path)) {
+    if (p.state.backUpCurrentFile && QFileInfo::exists(path)) {
         const QString backup = FreeBackupName(path);
-        if (backup.isEmpty() || !QFile::copy(path, backup)) return false;
+        // Not a regular file (a FIFO, a device, a folder): it cannot be
+        // copied without risk of hanging, so it is not saved over either.
+        if (backup.isEmpty() || !CopyRegularFile(path, backup)) return false;
     }
-    p.state.currentFileUnreadable = false;
+    p.state.backUpCurrentFile = false;
     return p.table.SaveTable(path);
 }
 
@@ -85,7 +91,7 @@ void OpenFile(Program& p)
     if (!path.endsWith(QStringLiteral(".dat"), Qt::CaseSensitive)) return;
     p.state.currentFilePath = path;
     ShowCurrentFileInTitle(p);
-    RememberLoadResult(p, p.table.LoadTable(path));
+    LoadInto(p, path);
 }
 
 void SaveFile(Program& p)
@@ -101,8 +107,8 @@ void SaveAs(Program& p)
     if (p.ui.ShowFileDialog() != 1) return;
     const QString path = p.ui.GetFileName();
     // Another file chosen in the save dialog was confirmed there before being
-    // replaced; the unreadable current file itself still gets its copy first.
-    if (path != p.state.currentFilePath) p.state.currentFileUnreadable = false;
+    // replaced; the current file itself still gets its copy first.
+    if (path != p.state.currentFilePath) p.state.backUpCurrentFile = false;
     p.state.currentFilePath = path;
     ShowCurrentFileInTitle(p);
     SaveCurrentTable(p);

@@ -15,12 +15,14 @@ bool IsSystemProgramFolder(const QString& folder);
 // The choice above for given folders: programFolder when it is a writable
 // folder, else userDataFolder (created when missing).
 QString ChooseTableFilePath(const QString& programFolder, const QString& userDataFolder);
-// Start-up load of the current file; a file that exists but does not load is
-// remembered (state.currentFileUnreadable) so no save destroys it.
+// Loads the current file. A file that is there but does not load, or loads
+// with parts the table does not keep, is remembered (state.backUpCurrentFile)
+// so no save destroys it.
 bool LoadCurrentTable(Program& p);
-// Saves to the current file. Before the first save over a file that did not
-// load, that file is copied to the same name + ".bak" (or ".bak2", ".bak3", …
-// when that name is taken); if the copy fails nothing is written and false is given.
+// Saves to the current file. Before the first save over a file remembered by
+// LoadCurrentTable, that file is copied to the same name + ".bak" (or ".bak2",
+// ".bak3", … when that name is taken); if the copy fails (also because the
+// file is a FIFO, a device or a folder) nothing is written and false is given.
 bool SaveCurrentTable(Program& p);
 // Title := "Velmora-自定义设备版   " + current file path.
 void ShowCurrentFileInTitle(Program& p);

@@ -533,5 +533,8 @@ QByteArray WriteTableFile(const TableContent& t)
     for (const QByteArray& list : s.lists) out.append(list);
     for (const QByteArray& r : t.rangeA) out.append(r);
     for (const QByteArray& r : t.rangeB) out.append(r);
+    // A small table ends before the loader's minimum size; zero bytes after
+    // the last section, which no reader looks at, make it a file that loads.
+    if (out.size() < MinimumFileSize) out.append(QByteArray(MinimumFileSize - out.size(), '\0'));
     return out;
 }

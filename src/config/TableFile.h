@@ -35,6 +35,9 @@ namespace TableFileFormat {
 constexpr char Magic[4] = {'K', 'T', 'B', 'F'};
 constexpr int WrittenVersion = 6;
 constexpr qsizetype MinimumFileSize = 540;
+// A laid-out table file is a few kilobytes; anything larger than this is not
+// taken for one, so a stray huge file cannot exhaust memory.
+constexpr qint64 LargestFileSize = qint64(256) << 20;
 constexpr qsizetype HeaderSize = 12;
 constexpr qsizetype PropertiesSize = 464;   // versions 5 and 6
 constexpr qsizetype LegacyTextSize = 256;   // fixed cell texts before version 6
@@ -134,5 +137,6 @@ inline bool ParseTableFile(const QByteArray& bytes, TableContent& out)
     return ParseTableFile(bytes.constData(), bytes.size(), out);
 }
 
-// The version-6 file of a table.
+// The version-6 file of a table; a table too small to reach MinimumFileSize
+// is followed by zero bytes up to it.
 QByteArray WriteTableFile(const TableContent& table);

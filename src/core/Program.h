@@ -23,9 +23,10 @@ struct AppState {
     bool operationRunning = false;
     // The window is being destroyed: pauses end at once and nothing more is sent.
     bool shuttingDown = false;
-    // The current file existed but did not load; it is kept as ".bak" before
-    // the first save over it.
-    bool currentFileUnreadable = false;
+    // The current file holds what the next save would not write back (it did
+    // not load, or it loaded with parts the table does not keep); it is kept
+    // as ".bak" before the first save over it.
+    bool backUpCurrentFile = false;
     // Where the chosen port and rates are kept between runs; empty: nowhere.
     QString settingsFile;
 };

@@ -1,5 +1,7 @@
 #include <QtTest>
 
+#include <sys/stat.h>
+
 #include "core/Program.h"
 #include "config/ConfigTable.h"
 #include "config/FileHandlers.h"
@@ -115,7 +117,6 @@ private Q_SLOTS:
         QVERIFY(WriteAll(path, kNotATable));
         Rig rig(path);
         QVERIFY(!LoadCurrentTable(rig.p));
-        QVERIFY(rig.p.state.currentFileUnreadable);
         QCOMPARE(rig.table.GetCellText(1, 0), QStringLiteral("开关01控制"));
 
         QVERIFY(SaveCurrentTable(rig.p));
@@ -140,7 +141,6 @@ private Q_SLOTS:
         QDir(Path("fresh")).mkpath(".");
         Rig rig(Path("fresh/data.dat"));
         QVERIFY(!LoadCurrentTable(rig.p));
-        QVERIFY(!rig.p.state.currentFileUnreadable);
         QVERIFY(SaveCurrentTable(rig.p));
         QVERIFY(LoadCurrentTable(rig.p));
         QVERIFY(SaveCurrentTable(rig.p));
@@ -167,6 +167,49 @@ private Q_SLOTS:
         ConfigTable back;
         QVERIFY(back.LoadTable(path));
         QCOMPARE(back.GetCellText(4, 1), QStringLiteral("kept"));
+    }
+
+    void aFileWithPartsTheTableDropsIsKeptAsBak()
+    {
+        QDir(Path("extra")).mkpath(".");
+        const QString path = Path("extra/data.dat");
+        WriteTableWithCode(path, QStringLiteral("11"));
+        const QByteArray withExtra = ReadAll(path) + "bytes after the table";
+        QVERIFY(WriteAll(path, withExtra));
+        Rig rig(path);
+        QVERIFY(LoadCurrentTable(rig.p));
+        QCOMPARE(rig.table.GetCellText(2, 2), QStringLiteral("11"));
+        QVERIFY(SaveCurrentTable(rig.p));
+        QCOMPARE(ReadAll(path + ".bak"), withExtra);
+        QVERIFY(SaveCurrentTable(rig.p));
+        QCOMPARE(QDir(Path("extra")).entryList(QDir::Files), (QStringList{"data.dat", "data.dat.bak"}));
+    }
+
+    void whatIsNotAPlainFileIsNeitherReadNorSavedOver_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::newRow("FIFO") << QStringLiteral("fifo");
+        QTest::newRow("folder") << QStringLiteral("folder");
+        QTest::newRow("device") << QStringLiteral("device");
+    }
+    void whatIsNotAPlainFileIsNeitherReadNorSavedOver()
+    {
+        QFETCH(QString, kind);
+        QDir(Path(kind)).mkpath(".");
+        const QString path = Path(kind + "/data.dat");
+        if (kind == "fifo") QVERIFY(::mkfifo(QFile::encodeName(path).constData(), 0600) == 0);
+        if (kind == "folder") QVERIFY(QDir(path).mkpath("."));
+        if (kind == "device") QVERIFY(QFile::link(QStringLiteral("/dev/zero"), path));
+        Rig rig(path);
+        QVERIFY(!LoadCurrentTable(rig.p));
+        SaveFile(rig.p);
+        QCOMPARE(rig.ui.BoxTexts(), QStringList{QStringLiteral("保存失败，请检查路径或文件是否被占用。")});
+        struct stat st = {};
+        QVERIFY(::stat(QFile::encodeName(path).constData(), &st) == 0);
+        if (kind == "fifo") QVERIFY(S_ISFIFO(st.st_mode));
+        if (kind == "folder") QVERIFY(S_ISDIR(st.st_mode));
+        if (kind == "device") QVERIFY(S_ISCHR(st.st_mode));
+        QCOMPARE(QDir(Path(kind)).entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot | QDir::Hidden), QStringList{"data.dat"});
     }
 
     void defaultFileFallsBackToTheUserFolder()

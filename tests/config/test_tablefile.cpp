@@ -2,6 +2,7 @@
 
 #include <csignal>
 #include <sys/resource.h>
+#include <sys/stat.h>
 
 #include "config/ConfigTable.h"
 #include "config/TableFile.h"
@@ -267,6 +268,81 @@ private Q_SLOTS:
         expected.cells = {{1, 1, "ok"}};
         expected.lists[0].clear();
         QCOMPARE(ReadAll(Path("small-saved.dat")), expected.Bytes());
+    }
+
+    void everyShapeTheLoaderTakesIsWrittenSoItLoadsAgain()
+    {
+        // Empty to a few rows and columns, every count of fixed rows and
+        // columns, with and without a text in the far corner.
+        for (int rows = 0; rows <= 3; ++rows)
+            for (int columns = 0; columns <= 3; ++columns)
+                for (int fixedRows = 0; fixedRows <= rows; ++fixedRows)
+                    for (int fixedColumns = 0; fixedColumns <= columns; ++fixedColumns)
+                        for (bool text : {false, true}) {
+                            TableContent t = NewTableContent(rows, columns);
+                            t.fixedRows = fixedRows;
+                            t.fixedColumns = fixedColumns;
+                            if (text && rows > 0 && columns > 0) t.cells[{rows - 1, columns - 1}].text = QStringLiteral("AB");
+                            const QByteArray written = WriteTableFile(t);
+                            const QString shape = QStringLiteral("%1x%2 fixed %3/%4 text %5")
+                                                      .arg(rows).arg(columns).arg(fixedRows).arg(fixedColumns).arg(text);
+                            TableContent back;
+                            QVERIFY2(ParseTableFile(written, back), qPrintable(shape));
+                            QCOMPARE(back.rows, rows);
+                            QCOMPARE(back.columns, columns);
+                            QCOMPARE(back.fixedRows, fixedRows);
+                            QCOMPARE(back.fixedColumns, fixedColumns);
+                            QVERIFY2(WriteTableFile(back) == written, qPrintable(shape));
+                        }
+
+        // The smallest table through the program's own save and load: padded
+        // with zero bytes to the minimum, and read back as a file it writes whole.
+        BuiltFile tiny;
+        tiny.rows = tiny.columns = 1;
+        tiny.widths = {50};
+        tiny.cells = {{0, 0, "x"}};
+        tiny.lists[6] = {{0, 0, 0x10}};
+        const QByteArray padded = tiny.Bytes() + QByteArray(540 - tiny.Bytes().size(), '\0');
+        QVERIFY(WriteAll(Path("tiny.dat"), padded));
+        ConfigTable table;
+        bool whole = false;
+        QVERIFY(table.LoadTable(Path("tiny.dat"), &whole));
+        QVERIFY(whole);
+        QVERIFY(table.SaveTable(Path("tiny-saved.dat")));
+        QCOMPARE(ReadAll(Path("tiny-saved.dat")), padded);
+        ConfigTable again;
+        QVERIFY(again.LoadTable(Path("tiny-saved.dat")));
+        QCOMPARE(again.GetCellText(0, 0), QStringLiteral("x"));
+    }
+
+    void loadTellsWhetherASaveWritesTheFileBackWhole()
+    {
+        const QByteArray own = RichFile().Bytes();
+        BuiltFile outside = RichFile();
+        outside.cells.append({97, 1, "below the last row"});
+        BuiltFile repeated = RichFile();
+        repeated.cells.append({1, 1, "aa bb"});
+        const QList<QPair<QByteArray, bool>> files = {
+            {own, true}, {own + QByteArray("trailing"), false}, {outside.Bytes(), false}, {repeated.Bytes(), false}};
+        for (const auto& [bytes, expected] : files) {
+            QVERIFY(WriteAll(Path("whole.dat"), bytes));
+            ConfigTable table;
+            bool whole = !expected;
+            QVERIFY(table.LoadTable(Path("whole.dat"), &whole));
+            QCOMPARE(whole, expected);
+        }
+    }
+
+    void onlyPlainFilesAreRead()
+    {
+        ConfigTable table;
+        LayOutWithCode(table);
+        QVERIFY(::mkfifo(QFile::encodeName(Path("fifo.dat")).constData(), 0600) == 0);
+        QVERIFY(QFile::link(QStringLiteral("/dev/zero"), Path("device.dat")));
+        // Neither waits for a writer nor reads an endless device.
+        QVERIFY(!table.LoadTable(Path("fifo.dat")));
+        QVERIFY(!table.LoadTable(Path("device.dat")));
+        QCOMPARE(table.GetCellText(3, 1), QStringLiteral("AA BB CC "));
     }
 
     void failedSaveReportsFalseAndKeepsTheOldFile()
