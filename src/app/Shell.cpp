@@ -30,7 +30,7 @@ void OnMainWindowDestroyed(Program& p)
 {
     // First, so an operation pausing underneath stops sending at once.
     p.state.shuttingDown = true;
-    SaveCurrentTable(p);
+    SaveAtExit(p);
     KeepChoices(p);
     if (p.state.portOpen == 1) p.serial.sio_close(p.state.portNumber);
 }
@@ -41,7 +41,7 @@ void SaveBeforeFatal(Program& p)
 {
     // Before the start-up load has named the file there is nothing of the
     // user's to keep, and saving would overwrite a file not yet read.
-    if (!p.state.currentFilePath.isEmpty()) SaveCurrentTable(p);
+    if (!p.state.currentFilePath.isEmpty()) SaveAtExit(p);
 }
 
 WindowHandlers MakeWindowHandlers(Program& p)

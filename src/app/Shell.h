@@ -13,7 +13,8 @@ struct Program;
 void OnMainWindowCreated(Program& p);
 // Marks the program as shutting down, saves the table to the current file,
 // keeps the chosen port and rates, and closes the port when it is open. Asks
-// nothing and reports nothing.
+// nothing; says something only when the table could not go into the current
+// file (see SaveAtExit).
 void OnMainWindowDestroyed(Program& p);
 // The clear-log button: empties the log box and nothing else.
 void ClearDisplay(Program& p);

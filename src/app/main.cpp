@@ -20,6 +20,8 @@ int main(int argc, char** argv)
 {
     QElapsedTimer sinceStart;
     sinceStart.start();
+    // A write that hits the file-size limit fails instead of killing us mid-save.
+    IgnoreWriteFailureSignals();
 
     if (const std::optional<int> exitCode = ExitBeforeWindow(argc, argv, stdout, stderr)) return *exitCode;
     auto noDisplay = std::make_unique<NoDisplayReport>();
@@ -35,6 +37,8 @@ int main(int argc, char** argv)
     program.state.settingsFile = DefaultSettingsFile();
     serial.SetBeforeFatal([&program] { SaveBeforeFatal(program); });
 
+    // Every way out that lets the program run code saves the table first: a
+    // signal or the session's end closes the window the normal way.
     TerminationSignals terminate({SIGTERM, SIGINT}, [&desktop] { desktop.CloseMainWindow(); });
 
     if (!desktop.CreateMainWindow(table, MakeWindowHandlers(program)))

@@ -1,16 +1,20 @@
 #include "config/FileHandlers.h"
 
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
 #include <QStandardPaths>
+#include <sys/resource.h>
 
-#include "core/Program.h"
 #include "config/ConfigTable.h"
 #include "config/RegularFile.h"
+#include "config/TableFile.h"
+#include "core/Program.h"
 
 namespace {
 const QString kTableFileName = QStringLiteral("data.dat");
+const QString kSaveFailed = QStringLiteral("保存失败，请检查路径或文件是否被占用。");
 
 // A name beside the file that does not exist yet: path.bak, then path.bak2, …
 QString FreeBackupName(const QString& path)
@@ -23,6 +27,46 @@ QString FreeBackupName(const QString& path)
     }
     return QString();
 }
+
+// A new ".dat" name in `folder` for the table of `path`, such as
+// "data-20240501-093000.dat", which "打开文件" accepts.
+QString FreeRescueName(const QString& folder, const QString& path)
+{
+    QString base = QFileInfo(path).completeBaseName();
+    if (base.isEmpty()) base = QStringLiteral("data");
+    base += QDateTime::currentDateTime().toString(QStringLiteral("-yyyyMMdd-HHmmss"));
+    const QDir dir(folder);
+    for (int n = 1; n < 1000; ++n) {
+        const QString candidate =
+            dir.filePath(base + (n > 1 ? QStringLiteral("-%1").arg(n) : QString()) + QStringLiteral(".dat"));
+        if (!QFileInfo::exists(candidate)) return candidate;
+    }
+    return QString();
+}
+
+// While it lives, files may grow as far as the process is allowed to let
+// them: a limit set for the session must not cost the user the table.
+class FileSizeLimitLifted {
+public:
+    FileSizeLimitLifted()
+    {
+        if (::getrlimit(RLIMIT_FSIZE, &saved_) != 0) return;
+        lifted_ = true;
+        rlimit wide = {RLIM_INFINITY, RLIM_INFINITY};
+        // Raising the hard limit needs the privilege to; the soft one never does.
+        if (::setrlimit(RLIMIT_FSIZE, &wide) == 0) return;
+        wide = {saved_.rlim_max, saved_.rlim_max};
+        ::setrlimit(RLIMIT_FSIZE, &wide);
+    }
+    ~FileSizeLimitLifted()
+    {
+        if (lifted_) ::setrlimit(RLIMIT_FSIZE, &saved_);
+    }
+
+private:
+    rlimit saved_ = {};
+    bool lifted_ = false;
+};
 
 // After a load attempt: a file that is there but could not be read, or that
 // holds more than the table keeps, must not be overwritten unseen.
@@ -60,9 +104,10 @@ QString DefaultTableFilePath()
 {
     // Root can write to /usr/bin; an installed copy must still not leave the table there.
     const QString programFolder = QCoreApplication::applicationDirPath();
-    return ChooseTableFilePath(IsSystemProgramFolder(programFolder) ? QString() : programFolder,
-                               QStandardPaths::writableLocation(QStandardPaths::AppDataLocation));
+    return ChooseTableFilePath(IsSystemProgramFolder(programFolder) ? QString() : programFolder, UserDataFolder());
 }
+
+QString UserDataFolder() { return QStandardPaths::writableLocation(QStandardPaths::AppDataLocation); }
 
 bool LoadCurrentTable(Program& p) { return LoadInto(p, p.state.currentFilePath); }
 
@@ -77,6 +122,42 @@ bool SaveCurrentTable(Program& p)
     }
     p.state.backUpCurrentFile = false;
     return p.table.SaveTable(path);
+}
+
+bool SaveAtExit(Program& p)
+{
+    const QString path = p.state.currentFilePath;
+    if (SaveCurrentTable(p)) return true;
+
+    // The current file cannot take the table; a new file in the user's data
+    // folder can, or else one in the temporary folder.
+    QString rescue;
+    {
+        FileSizeLimitLifted lifted;
+        for (const QString& folder : {UserDataFolder(), QDir::tempPath()}) {
+            if (folder.isEmpty() || !QDir().mkpath(folder)) continue;
+            const QString candidate = FreeRescueName(folder, path);
+            if (!candidate.isEmpty() && p.table.SaveTable(candidate)) {
+                rescue = candidate;
+                break;
+            }
+        }
+    }
+    if (rescue.isEmpty()) {
+        QString why;
+        rlimit limit = {};
+        const qint64 size = WriteTableFile(p.table.Content()).size();
+        if (::getrlimit(RLIMIT_FSIZE, &limit) == 0 && limit.rlim_max != RLIM_INFINITY && rlim_t(size) > limit.rlim_max)
+            why = QStringLiteral(" (files may not grow past %1 bytes here, the table needs %2)").arg(limit.rlim_max).arg(size);
+        p.ui.ReportOnConsole(QStringLiteral("velmora: could not save the table to %1 nor anywhere else%2; "
+                                            "the changes of this session are lost")
+                                 .arg(path, why));
+        ShowNotice(p, QStringLiteral("无法保存配置到 %1，也无法另存，本次修改未能保存。").arg(path));
+        return false;
+    }
+    p.ui.ReportOnConsole(QStringLiteral("velmora: could not save the table to %1; saved it to %2 instead").arg(path, rescue));
+    ShowNotice(p, QStringLiteral("无法保存配置到 %1，已另存到 %2").arg(path, rescue));
+    return true;
 }
 
 void ShowCurrentFileInTitle(Program& p) { p.ui.SetTitle(kTitlePrefix + p.state.currentFilePath); }
@@ -97,7 +178,7 @@ void OpenFile(Program& p)
 void SaveFile(Program& p)
 {
     const bool saved = SaveCurrentTable(p);
-    ShowNotice(p, saved ? QStringLiteral("保存成功！") : QStringLiteral("保存失败，请检查路径或文件是否被占用。"));
+    ShowNotice(p, saved ? QStringLiteral("保存成功！") : kSaveFailed);
 }
 
 void SaveAs(Program& p)
@@ -111,5 +192,6 @@ void SaveAs(Program& p)
     if (path != p.state.currentFilePath) p.state.backUpCurrentFile = false;
     p.state.currentFilePath = path;
     ShowCurrentFileInTitle(p);
-    SaveCurrentTable(p);
+    // Success stays silent; a failure is said, since the table is not where the title says.
+    if (!SaveCurrentTable(p)) ShowNotice(p, kSaveFailed);
 }

@@ -1,6 +1,6 @@
 #pragma once
 // Moving the table to and from files: start-up load, exit save and the three
-// file buttons. Automatic loads and saves are silent; only "保存文件" reports.
+// file buttons. The start-up load is silent; a save that fails is never.
 
 #include <QString>
 
@@ -15,6 +15,8 @@ bool IsSystemProgramFolder(const QString& folder);
 // The choice above for given folders: programFolder when it is a writable
 // folder, else userDataFolder (created when missing).
 QString ChooseTableFilePath(const QString& programFolder, const QString& userDataFolder);
+// The user's data folder, where the table goes when its own place cannot take it.
+QString UserDataFolder();
 // Loads the current file. A file that is there but does not load, or loads
 // with parts the table does not keep, is remembered (state.backUpCurrentFile)
 // so no save destroys it.
@@ -24,6 +26,11 @@ bool LoadCurrentTable(Program& p);
 // ".bak3", … when that name is taken); if the copy fails (also because the
 // file is a FIFO, a device or a folder) nothing is written and false is given.
 bool SaveCurrentTable(Program& p);
+// The save when the program ends: into the current file, without a word. When
+// that cannot be done, into a new file in the user's data folder, and the user
+// is told on standard error and in a notice where the table went (or that it
+// could not be saved at all). False when the table is nowhere on disk.
+bool SaveAtExit(Program& p);
 // Title := "Velmora-自定义设备版   " + current file path.
 void ShowCurrentFileInTitle(Program& p);
 

@@ -33,6 +33,12 @@ void SetAction(int signalNumber, void (*handler)(int))
 }
 }  // namespace
 
+void IgnoreWriteFailureSignals()
+{
+    SetAction(SIGXFSZ, SIG_IGN);
+    SetAction(SIGPIPE, SIG_IGN);
+}
+
 TerminationSignals::TerminationSignals(std::initializer_list<int> signalNumbers, std::function<void()> onSignal,
                                        QObject* parent)
     : QObject(parent), onSignal_(std::move(onSignal))

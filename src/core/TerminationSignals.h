@@ -10,6 +10,11 @@
 
 class QSocketNotifier;
 
+// A write past the file-size limit, or into a pipe nobody reads any more,
+// fails with an error the writer sees instead of ending the process
+// (SIGXFSZ and SIGPIPE are ignored).
+void IgnoreWriteFailureSignals();
+
 class TerminationSignals : public QObject {
     Q_OBJECT
 public:

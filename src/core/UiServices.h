@@ -7,6 +7,7 @@
 #include <QtGlobal>
 #include <QString>
 #include <QStringList>
+#include <cstdio>
 
 // Every control of the main window, in creation order, plus the window itself.
 enum class Control {
@@ -124,6 +125,14 @@ public:
     // The real implementation never returns; the test fake throws.
     virtual void FatalReport(int code, const QString& message,
                              const QString& where) = 0;
+
+    // A line for whoever started the program from a terminal (standard error),
+    // written even when no window can show anything any more.
+    virtual void ReportOnConsole(const QString& line)
+    {
+        std::fprintf(stderr, "%s\n", line.toLocal8Bit().constData());
+        std::fflush(stderr);
+    }
 
     // --- message pump (for Delay) --------------------------------------------
     // Monotonic milliseconds, wrapping as a 32-bit unsigned count.

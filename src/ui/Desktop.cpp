@@ -40,6 +40,7 @@ Desktop::Desktop(int& argc, char** argv) : d(std::make_unique<Impl>(argc, argv))
     QObject::connect(&d->app, &QGuiApplication::commitDataRequest, &d->app,
                      [this](QSessionManager&) { CloseMainWindow(); });
     QObject::connect(&d->app, &QCoreApplication::aboutToQuit, &d->app, [this] {
+        d->services.SetUnattended(true);
         if (d->window && !d->window->DestroyedHandlerRan()) d->window->close();
     });
 }
@@ -70,6 +71,7 @@ void Desktop::ShowMainWindow(std::function<void()> firstShown)
 
 void Desktop::CloseMainWindow()
 {
+    d->services.SetUnattended(true);
     if (d->window) d->window->close();
     QCoreApplication::exit(0);
 }

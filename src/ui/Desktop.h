@@ -24,7 +24,9 @@ public:
     // Shows the window; `firstShown` runs once it has first been drawn.
     void ShowMainWindow(std::function<void()> firstShown = {});
     // Closes the main window the normal way (its destroyed handler runs once)
-    // and ends every event loop, also that of a box that is showing.
+    // and ends every event loop, also that of a box that is showing. For an
+    // end that comes from outside (a signal, the session): no box shows any
+    // more, since nobody may be there to answer it.
     void CloseMainWindow();
     // Runs until the main window has closed, then lets the window go.
     int Exec();

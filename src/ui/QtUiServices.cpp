@@ -275,8 +275,11 @@ int QtUiServices::GetInterval(Control c) const { return c == Control::Timer_Rece
 
 int QtUiServices::ShowMessageBox(const QString& text, int flags, const QString& caption)
 {
+    const MessageBoxRequest request = MessageBoxRequestFor(text, flags, caption);
+    if (unattended_)
+        return MessageBoxResultFor(request.buttons.testFlag(QMessageBox::Cancel) ? QMessageBox::Cancel : QMessageBox::Ok);
     // Every box is application-modal, whatever modality the flags ask for.
-    return MessageBoxResultFor(presenter_->ShowMessage(MessageBoxRequestFor(text, flags, caption)));
+    return MessageBoxResultFor(presenter_->ShowMessage(request));
 }
 
 // The dialog's settings live in the window's file dialog and nowhere else;
@@ -293,7 +296,7 @@ void QtUiServices::SetDefaultExtension(const QString& ext)
 
 int QtUiServices::ShowFileDialog()
 {
-    if (!window_) return 0;
+    if (!window_ || unattended_) return 0;
     CommonFileDialog* dialog = window_->FileDialog();
     FileDialogRequest request;
     request.save = dialog->kind == 1;
@@ -363,7 +366,7 @@ void QtUiServices::FatalReport(int code, const QString& message, const QString& 
     }
     const QString text = FatalReportText(code, message, where);
     std::fputs(text.toLocal8Bit().constData(), stderr);
-    if (QGuiApplication::primaryScreen()) {
+    if (QGuiApplication::primaryScreen() && !unattended_) {
         MessageBoxRequest request = MessageBoxRequestFor(text, MessageBoxFlags::IconError, QStringLiteral("错误"));
         presenter_->ShowMessage(request);
     }

@@ -35,6 +35,10 @@ public:
     void SaveLog();
     // How a fatal report ends the process (std::_Exit by default).
     void SetProcessExit(std::function<void(int)> exitProcess);
+    // Nobody is there to answer (the program is being ended from outside):
+    // boxes and file dialogs no longer show; a box gives the answer of its
+    // Cancel button (OK when it has only that), a file dialog a cancel.
+    void SetUnattended(bool unattended) { unattended_ = unattended; }
 
     void SetDisabled(Control c, bool disabled) override;
     bool IsDisabled(Control c) const override;
@@ -80,4 +84,5 @@ private:
     std::function<void(int)> exitProcess_;
     TickClock ticks_;
     int interval_ = 0;
+    bool unattended_ = false;
 };

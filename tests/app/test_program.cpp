@@ -1,76 +1,180 @@
-// The built program as a user or a session manager meets it: started in an
-// empty folder, with arguments or without a display, ended by a signal or by
-// closing itself, and what it leaves.
+// The built program as a user or a session manager meets it: started in a
+// folder of its own, with arguments or without a display, ended by a signal or
+// by closing itself, and what it leaves on disk.
 
 #include <QtTest>
 #include <QProcess>
 #include <csignal>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "config/ConfigTable.h"
+#include "tests/support/FileBytes.h"
+#include "tests/support/ReadOnlyPath.h"
+
+namespace {
+
+// A table of the program's own making with codes in it, a little over 13 KB.
+QByteArray TableWithCodes()
+{
+    QTemporaryDir dir;
+    ConfigTable table;
+    InitTable(table);
+    for (int row = 1; row <= 96; ++row)
+        for (int column = 1; column <= 2; ++column)
+            table.SetCellText(row, column, QStringLiteral("%1 %2 AA BB CC DD EE FF 00 11 22 33 ")
+                                               .arg(row, 2, 16, QLatin1Char('0')).arg(column, 2, 16, QLatin1Char('0')));
+    const QString path = dir.filePath(QStringLiteral("t.dat"));
+    return table.SaveTable(path) ? ReadAll(path) : QByteArray();
+}
+
+// A copy of the program in a fresh folder, so its table file lands there, and
+// a user data folder of its own.
+class Installed {
+public:
+    Installed(const QString& program)
+    {
+        copy = dir.filePath(QStringLiteral("velmora"));
+        ok = QFile::copy(program, copy)
+            && QFile::setPermissions(copy, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        env.insert(QStringLiteral("VELMORA_ANNOUNCE_SHOWN"), QStringLiteral("1"));
+        env.insert(QStringLiteral("XDG_DATA_HOME"), dir.filePath(QStringLiteral("share")));
+        env.remove(QStringLiteral("VELMORA_EXTRA_PORTS"));
+    }
+
+    QString DataFile() const { return dir.filePath(QStringLiteral("data.dat")); }
+    QString UserFolder() const { return dir.filePath(QStringLiteral("share/velmora")); }
+    // Starts the program (through `shell` when given) and waits for its window.
+    bool Start(const QString& shell = QString())
+    {
+        process.setProcessEnvironment(env);
+        process.setWorkingDirectory(dir.path());
+        if (shell.isEmpty())
+            process.start(copy, {});
+        else
+            process.start(QStringLiteral("/bin/sh"), {QStringLiteral("-c"), shell + QStringLiteral("; exec \"$0\""), copy});
+        if (!process.waitForStarted(10000)) return false;
+        QDeadlineTimer deadline(60000);
+        while (!process.peek(4096).contains("shown") && !deadline.hasExpired())
+            if (!process.waitForReadyRead(100) && process.state() != QProcess::Running) return false;
+        return process.peek(4096).contains("shown");
+    }
+    bool EndWith(int signalNumber)
+    {
+        ::kill(pid_t(process.processId()), signalNumber);
+        return process.waitForFinished(30000);
+    }
+
+    QTemporaryDir dir;
+    QString copy;
+    bool ok = false;
+    QProcessEnvironment env;
+    QProcess process;
+};
+
+// No display of any kind, and no platform chosen.
+QProcessEnvironment NoDisplay()
+{
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    for (const char* variable : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM", "VELMORA_EXTRA_PORTS"})
+        env.remove(QString::fromLatin1(variable));
+    return env;
+}
+
+}  // namespace
 
 class ProgramTest : public QObject {
     Q_OBJECT
 
     QString program_;
-
-    // A copy of the program in a fresh folder, so its table file lands there.
-    bool CopyInto(const QTemporaryDir& dir, QString* copy)
-    {
-        *copy = dir.filePath(QStringLiteral("velmora"));
-        return QFile::copy(program_, *copy)
-            && QFile::setPermissions(*copy, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    }
-
-    static QProcessEnvironment Env(const char* variable)
-    {
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-        env.insert(QString::fromLatin1(variable), QStringLiteral("1"));
-        env.remove(QStringLiteral("VELMORA_EXTRA_PORTS"));
-        return env;
-    }
-
-    // No display of any kind, and no platform chosen.
-    static QProcessEnvironment NoDisplay()
-    {
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        for (const char* variable : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM", "VELMORA_EXTRA_PORTS"})
-            env.remove(QString::fromLatin1(variable));
-        return env;
-    }
+    QByteArray table_;
 
 private Q_SLOTS:
     void initTestCase()
     {
         program_ = qEnvironmentVariable("VELMORA_BINARY_DIR") + QStringLiteral("/velmora");
         if (!QFile::exists(program_)) QSKIP("the program is not built");
+        table_ = TableWithCodes();
+        QVERIFY(table_.size() > 13000);
     }
 
-    void aSignalClosesTheWindowNormally_data()
+    void everySignalThatAsksToEndSavesTheTableFirst_data()
     {
         QTest::addColumn<int>("signal");
         QTest::newRow("SIGTERM") << int(SIGTERM);
         QTest::newRow("SIGINT") << int(SIGINT);
     }
-    void aSignalClosesTheWindowNormally()
+    void everySignalThatAsksToEndSavesTheTableFirst()
     {
         QFETCH(int, signal);
-        QTemporaryDir dir;
-        QString copy;
-        QVERIFY(CopyInto(dir, &copy));
-        QProcess p;
-        p.setProcessEnvironment(Env("VELMORA_ANNOUNCE_SHOWN"));
-        p.setWorkingDirectory(dir.path());
-        p.start(copy, {});
-        QVERIFY(p.waitForStarted(10000));
-        QTRY_VERIFY_WITH_TIMEOUT((p.waitForReadyRead(100), p.peek(4096).contains("shown")), 30000);
-        QVERIFY(!QFile::exists(dir.filePath(QStringLiteral("data.dat"))));
-        ::kill(pid_t(p.processId()), signal);
-        QVERIFY(p.waitForFinished(30000));
-        QCOMPARE(p.exitStatus(), QProcess::NormalExit);
-        QCOMPARE(p.exitCode(), 0);
-        // The exit save ran: the empty table is on disk beside the program.
-        QFile saved(dir.filePath(QStringLiteral("data.dat")));
-        QVERIFY(saved.open(QIODevice::ReadOnly));
-        QVERIFY(saved.readAll().startsWith("KTBF"));
+        Installed velmora(program_);
+        QVERIFY(velmora.ok);
+        QVERIFY(WriteAll(velmora.DataFile(), table_));
+        QVERIFY(velmora.Start());
+        // Gone from disk, the codes are only in the running program now.
+        QVERIFY(QFile::remove(velmora.DataFile()));
+        QVERIFY(velmora.EndWith(signal));
+        QCOMPARE(velmora.process.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(velmora.process.exitCode(), 0);
+        QCOMPARE(ReadAll(velmora.DataFile()), table_);
+    }
+
+    void whatCannotTakeTheTableStillLetsTheProgramEnd_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::newRow("FIFO") << QStringLiteral("fifo");
+        QTest::newRow("folder") << QStringLiteral("folder");
+        QTest::newRow("read-only file") << QStringLiteral("read-only");
+    }
+    void whatCannotTakeTheTableStillLetsTheProgramEnd()
+    {
+        QFETCH(QString, kind);
+        Installed velmora(program_);
+        QVERIFY(velmora.ok);
+        const QString path = velmora.DataFile();
+        std::unique_ptr<ReadOnlyPath> readOnly;
+        if (kind == "fifo") QVERIFY(::mkfifo(QFile::encodeName(path).constData(), 0600) == 0);
+        if (kind == "folder") QVERIFY(QDir(path).mkpath("."));
+        if (kind == "read-only") {
+            QVERIFY(WriteAll(path, table_));
+            readOnly = std::make_unique<ReadOnlyPath>(path);
+            if (!readOnly->Holds()) QSKIP("this file system cannot make a file read-only for root");
+        }
+        QVERIFY(velmora.Start());
+        QVERIFY(velmora.EndWith(SIGTERM));
+        QCOMPARE(velmora.process.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(velmora.process.exitCode(), 0);
+
+        const QDir user(velmora.UserFolder());
+        const QStringList rescued = user.entryList({QStringLiteral("data-*.dat")}, QDir::Files);
+        QCOMPARE(rescued.size(), 1);
+        const QByteArray saved = ReadAll(user.filePath(rescued.first()));
+        QVERIFY(saved.startsWith("KTBF"));
+        if (kind == "read-only") QCOMPARE(saved, table_);
+        QVERIFY(velmora.process.readAllStandardError().contains(
+            "saved it to " + QFile::encodeName(user.filePath(rescued.first())) + " instead"));
+    }
+
+    void aFileSizeLimitDoesNotCostTheTable()
+    {
+        Installed velmora(program_);
+        QVERIFY(velmora.ok);
+        QVERIFY(WriteAll(velmora.DataFile(), table_));
+        // The session's limit; the program may lift it as far as the hard limit.
+        QVERIFY(velmora.Start(QStringLiteral("ulimit -S -f 8")));
+        QVERIFY(velmora.EndWith(SIGTERM));
+        QCOMPARE(velmora.process.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(velmora.process.exitCode(), 0);
+        QCOMPARE(ReadAll(velmora.DataFile()), table_);
+        QCOMPARE(QDir(velmora.dir.path()).entryList({QStringLiteral("data*")}, QDir::Files | QDir::Hidden),
+                 QStringList{"data.dat"});
+        const QDir user(velmora.UserFolder());
+        const QStringList rescued = user.entryList({QStringLiteral("data-*.dat")}, QDir::Files);
+        QCOMPARE(rescued.size(), 1);
+        QCOMPARE(ReadAll(user.filePath(rescued.first())), table_);
+        QVERIFY(velmora.process.readAllStandardError().contains(QFile::encodeName(user.filePath(rescued.first()))));
     }
 
     // Help and version need no display at all; neither does an argument error.
@@ -123,14 +227,13 @@ private Q_SLOTS:
     void withoutADisplayItSaysSoInOneLineAndExitsOne()
     {
         QFETCH(QString, display);
-        QTemporaryDir dir;
-        QString copy;
-        QVERIFY(CopyInto(dir, &copy));
+        Installed velmora(program_);
+        QVERIFY(velmora.ok);
         QProcessEnvironment env = NoDisplay();
         if (!display.isEmpty()) env.insert(QStringLiteral("DISPLAY"), display);
         QProcess p;
         p.setProcessEnvironment(env);
-        p.start(copy, {});
+        p.start(velmora.copy, {});
         QVERIFY(p.waitForFinished(30000));
         QCOMPARE(p.exitStatus(), QProcess::NormalExit);  // no abort, no core
         QCOMPARE(p.exitCode(), 1);
@@ -140,23 +243,22 @@ private Q_SLOTS:
         QVERIFY(err.contains("QT_QPA_PLATFORM=offscreen"));
         if (!display.isEmpty()) QVERIFY(err.contains(display.toUtf8()));
         // It never got as far as the table.
-        QVERIFY(!QFile::exists(dir.filePath(QStringLiteral("data.dat"))));
+        QVERIFY(!QFile::exists(velmora.DataFile()));
     }
 
     void closingAfterTheFirstShowEndsWithZero()
     {
-        QTemporaryDir dir;
-        QString copy;
-        QVERIFY(CopyInto(dir, &copy));
-        QProcess p;
-        p.setProcessEnvironment(Env("VELMORA_EXIT_AFTER_SHOW"));
+        Installed velmora(program_);
+        QVERIFY(velmora.ok);
+        velmora.env.insert(QStringLiteral("VELMORA_EXIT_AFTER_SHOW"), QStringLiteral("1"));
+        velmora.process.setProcessEnvironment(velmora.env);
         // Qt's own options are Qt's business, not argument errors.
-        p.start(copy, {QStringLiteral("-style"), QStringLiteral("fusion"), QStringLiteral("-reverse")});
-        QVERIFY(p.waitForFinished(30000));
-        QCOMPARE(p.exitStatus(), QProcess::NormalExit);
-        QCOMPARE(p.exitCode(), 0);
-        QVERIFY(p.readAllStandardOutput().contains("velmora: shown after"));
-        QVERIFY(QFile::exists(dir.filePath(QStringLiteral("data.dat"))));
+        velmora.process.start(velmora.copy, {QStringLiteral("-style"), QStringLiteral("fusion"), QStringLiteral("-reverse")});
+        QVERIFY(velmora.process.waitForFinished(30000));
+        QCOMPARE(velmora.process.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(velmora.process.exitCode(), 0);
+        QVERIFY(velmora.process.readAllStandardOutput().contains("velmora: shown after"));
+        QVERIFY(QFile::exists(velmora.DataFile()));
     }
 };
 

@@ -1,5 +1,8 @@
 #include <QtTest>
 
+#include <csignal>
+#include <memory>
+#include <sys/resource.h>
 #include <sys/stat.h>
 
 #include "core/Program.h"
@@ -8,9 +11,11 @@
 #include "serial/SerialLibrary.h"
 #include "tests/support/FakeUiServices.h"
 #include "tests/support/FileBytes.h"
+#include "tests/support/ReadOnlyPath.h"
 
 namespace {
 const QByteArray kNotATable = QByteArray("KTBF\x09\0\0\0", 8) + QByteArray(600, 'x');
+const QString kSaveFailed = QStringLiteral("保存失败，请检查路径或文件是否被占用。");
 
 // One program context with the recording fakes and a laid-out table.
 struct Rig {
@@ -24,6 +29,15 @@ struct Rig {
         p.state.currentFilePath = path;
     }
 };
+
+// The files the exit save had to put into the user's data folder.
+QStringList RescuedFiles()
+{
+    const QDir user(UserDataFolder());
+    QStringList out;
+    for (const QString& name : user.entryList({QStringLiteral("*-*.dat")}, QDir::Files)) out << user.filePath(name);
+    return out;
+}
 
 // A table file made by another run of the program, with one code in it.
 void WriteTableWithCode(const QString& path, const QString& code)
@@ -41,6 +55,10 @@ class FileHandlersTest : public QObject {
     QString Path(const QString& name) const { return dir.filePath(name); }
 
 private Q_SLOTS:
+    void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
+    void init() { QDir(UserDataFolder()).removeRecursively(); }
+    void cleanupTestCase() { QDir(UserDataFolder()).removeRecursively(); }
+
     void openTakesOnlyAnExactDatExtension()
     {
         WriteTableWithCode(Path("CONFIG.DAT"), QStringLiteral("11"));
@@ -85,7 +103,7 @@ private Q_SLOTS:
         QCOMPARE(ReadAll(Path("a-file")), QByteArray("x"));
     }
 
-    void saveAsWritesAnyExtensionSilentlyAndBecomesCurrent()
+    void saveAsWritesAnyExtensionAndBecomesCurrent()
     {
         Rig rig(Path("data.dat"));
         rig.table.SetCellText(3, 1, QStringLiteral("01 02"));
@@ -108,6 +126,11 @@ private Q_SLOTS:
         QVERIFY(back.LoadTable(Path("backup.txt")));
         QCOMPARE(back.GetCellText(3, 1), QStringLiteral("03"));
         QVERIFY(!QFileInfo::exists(Path("data.dat")));
+
+        // A save-as that cannot be done is said, unlike one that succeeds.
+        rig.ui.dialogAnswers = {Path("missing-folder/other.dat")};
+        SaveAs(rig.p);
+        QCOMPARE(rig.ui.BoxTexts(), QStringList{kSaveFailed});
     }
 
     void unreadableStartFileIsKeptAsBakBeforeTheFirstSave()
@@ -185,31 +208,89 @@ private Q_SLOTS:
         QCOMPARE(QDir(Path("extra")).entryList(QDir::Files), (QStringList{"data.dat", "data.dat.bak"}));
     }
 
-    void whatIsNotAPlainFileIsNeitherReadNorSavedOver_data()
+    void whatCannotTakeTheTableSendsTheExitSaveToTheUserFolder_data()
     {
         QTest::addColumn<QString>("kind");
         QTest::newRow("FIFO") << QStringLiteral("fifo");
         QTest::newRow("folder") << QStringLiteral("folder");
         QTest::newRow("device") << QStringLiteral("device");
+        QTest::newRow("read-only file") << QStringLiteral("read-only");
     }
-    void whatIsNotAPlainFileIsNeitherReadNorSavedOver()
+    void whatCannotTakeTheTableSendsTheExitSaveToTheUserFolder()
     {
         QFETCH(QString, kind);
         QDir(Path(kind)).mkpath(".");
         const QString path = Path(kind + "/data.dat");
+        std::unique_ptr<ReadOnlyPath> readOnly;
         if (kind == "fifo") QVERIFY(::mkfifo(QFile::encodeName(path).constData(), 0600) == 0);
         if (kind == "folder") QVERIFY(QDir(path).mkpath("."));
         if (kind == "device") QVERIFY(QFile::link(QStringLiteral("/dev/zero"), path));
+        if (kind == "read-only") {
+            WriteTableWithCode(path, QStringLiteral("CC"));
+            readOnly = std::make_unique<ReadOnlyPath>(path);
+            if (!readOnly->Holds()) QSKIP("this file system cannot make a file read-only for root");
+        }
+        const QByteArray before = kind == "read-only" ? ReadAll(path) : QByteArray();
+
         Rig rig(path);
-        QVERIFY(!LoadCurrentTable(rig.p));
+        QCOMPARE(LoadCurrentTable(rig.p), kind == "read-only");
+        rig.table.SetCellText(1, 1, QStringLiteral("0A 0B"));
         SaveFile(rig.p);
-        QCOMPARE(rig.ui.BoxTexts(), QStringList{QStringLiteral("保存失败，请检查路径或文件是否被占用。")});
+        QCOMPARE(rig.ui.BoxTexts(), QStringList{kSaveFailed});
+
+        QVERIFY(SaveAtExit(rig.p));
+        const QStringList rescued = RescuedFiles();
+        QCOMPARE(rescued.size(), 1);
+        QVERIFY(rescued.first().endsWith(".dat"));
+        ConfigTable back;
+        QVERIFY(back.LoadTable(rescued.first()));
+        QCOMPARE(back.GetCellText(1, 1), QStringLiteral("0A 0B"));
+        QCOMPARE(rig.ui.consoleLines, QStringList{QStringLiteral("velmora: could not save the table to %1; saved it to %2 instead")
+                                                      .arg(path, rescued.first())});
+        QCOMPARE(rig.ui.BoxTexts().last(), QStringLiteral("无法保存配置到 %1，已另存到 %2").arg(path, rescued.first()));
+
+        // What stood in the way is as it was.
         struct stat st = {};
         QVERIFY(::stat(QFile::encodeName(path).constData(), &st) == 0);
         if (kind == "fifo") QVERIFY(S_ISFIFO(st.st_mode));
         if (kind == "folder") QVERIFY(S_ISDIR(st.st_mode));
         if (kind == "device") QVERIFY(S_ISCHR(st.st_mode));
+        if (kind == "read-only") QCOMPARE(ReadAll(path), before);
         QCOMPARE(QDir(Path(kind)).entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot | QDir::Hidden), QStringList{"data.dat"});
+    }
+
+    void aFileSizeLimitFailsTheSaveAloudAndTheExitSaveGoesElsewhere()
+    {
+        QDir(Path("limit")).mkpath(".");
+        const QString path = Path("limit/data.dat");
+        WriteTableWithCode(path, QStringLiteral("11"));
+        const QByteArray old = ReadAll(path);
+        Rig rig(path);
+        QVERIFY(LoadCurrentTable(rig.p));
+        const QString longCode = QString(8000, QLatin1Char('A'));
+        rig.table.SetCellText(1, 1, longCode);
+
+        rlimit saved{};
+        QVERIFY(getrlimit(RLIMIT_FSIZE, &saved) == 0);
+        const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+        rlimit limited = saved;
+        limited.rlim_cur = 8192;
+        QVERIFY(setrlimit(RLIMIT_FSIZE, &limited) == 0);
+        SaveFile(rig.p);
+        const bool kept = SaveAtExit(rig.p);
+        rlimit after{};
+        getrlimit(RLIMIT_FSIZE, &after);
+        setrlimit(RLIMIT_FSIZE, &saved);
+        std::signal(SIGXFSZ, oldHandler);
+
+        QCOMPARE(rig.ui.BoxTexts().first(), kSaveFailed);
+        QVERIFY(kept);
+        QCOMPARE(quint64(after.rlim_cur), quint64(8192));  // the session's limit is back
+        QCOMPARE(ReadAll(path), old);
+        QCOMPARE(RescuedFiles().size(), 1);
+        ConfigTable back;
+        QVERIFY(back.LoadTable(RescuedFiles().first()));
+        QCOMPARE(back.GetCellText(1, 1), longCode);
     }
 
     void defaultFileFallsBackToTheUserFolder()

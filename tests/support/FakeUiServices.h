@@ -168,6 +168,9 @@ public:
     }
     int fatalCount = 0;
 
+    void ReportOnConsole(const QString& line) override { consoleLines << line; }
+    QStringList consoleLines;
+
     quint32 TickCount() const override { return clock; }
     void DeliverMessages(int waitMs) override
     {
