@@ -10,6 +10,7 @@
 #include "app/RememberedChoices.h"
 #include "app/Shell.h"
 #include "config/ConfigTable.h"
+#include "core/ExitHook.h"
 #include "core/Program.h"
 #include "core/TerminationSignals.h"
 #include "serial/BuiltinProviders.h"
@@ -39,7 +40,7 @@ int main(int argc, char** argv)
 
     // Every way out that lets the program run code saves the table first: a
     // signal or the session's end closes the window the normal way.
-    TerminationSignals terminate({SIGTERM, SIGINT}, [&desktop] { desktop.CloseMainWindow(); });
+    TerminationSignals terminate({SIGTERM, SIGINT, SIGHUP}, [&desktop] { desktop.CloseMainWindow(); });
 
     if (!desktop.CreateMainWindow(table, MakeWindowHandlers(program)))
         desktop.Ui().FatalReport(-1, QStringLiteral("载入启动窗口失败"), QStringLiteral("main: CreateMainWindow"));
@@ -57,6 +58,13 @@ int main(int argc, char** argv)
         };
     }
     desktop.ShowMainWindow(firstShown);
+
+    // Losing the display makes Qt exit() from inside the event loop.
+    ExitHook displayLost([&] {
+        if (program.state.shuttingDown) return;
+        desktop.DisplayLost();
+        OnMainWindowDestroyed(program);
+    });
     desktop.Exec();
     return 0;
 }

@@ -8,6 +8,8 @@
 #include <QStyleFactory>
 #include <QTranslator>
 
+#include "config/ConfigTable.h"
+#include "ui/ConfigGridView.h"
 #include "ui/MainWindow.h"
 #include "ui/QtUiServices.h"
 #include "ui/ThemedStyle.h"
@@ -74,6 +76,15 @@ void Desktop::CloseMainWindow()
     d->services.SetUnattended(true);
     if (d->window) d->window->close();
     QCoreApplication::exit(0);
+}
+
+void Desktop::DisplayLost()
+{
+    d->services.SetUnattended(true);
+    if (!d->window) return;
+    d->window->SetHandlersBlocked(true);
+    // The grid would redraw and close its editor on the table's signals.
+    d->window->Grid()->Table().blockSignals(true);
 }
 
 int Desktop::Exec()

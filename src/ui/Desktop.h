@@ -28,6 +28,9 @@ public:
     // end that comes from outside (a signal, the session): no box shows any
     // more, since nobody may be there to answer it.
     void CloseMainWindow();
+    // The display went away under the program: from now on nothing may touch
+    // the window system, and no box shows.
+    void DisplayLost();
     // Runs until the main window has closed, then lets the window go.
     int Exec();
 

@@ -1,6 +1,6 @@
 // The built program as a user or a session manager meets it: started in a
-// folder of its own, with arguments or without a display, ended by a signal or
-// by closing itself, and what it leaves on disk.
+// folder of its own, with arguments or without a display, ended by a signal,
+// by the display going away or by closing itself, and what it leaves on disk.
 
 #include <QtTest>
 #include <QProcess>
@@ -105,6 +105,7 @@ private Q_SLOTS:
         QTest::addColumn<int>("signal");
         QTest::newRow("SIGTERM") << int(SIGTERM);
         QTest::newRow("SIGINT") << int(SIGINT);
+        QTest::newRow("SIGHUP") << int(SIGHUP);
     }
     void everySignalThatAsksToEndSavesTheTableFirst()
     {
@@ -118,6 +119,32 @@ private Q_SLOTS:
         QVERIFY(velmora.EndWith(signal));
         QCOMPARE(velmora.process.exitStatus(), QProcess::NormalExit);
         QCOMPARE(velmora.process.exitCode(), 0);
+        QCOMPARE(ReadAll(velmora.DataFile()), table_);
+    }
+
+    void theDisplayGoingAwaySavesTheTableFirst()
+    {
+        const QString xvfb = QStandardPaths::findExecutable(QStringLiteral("Xvfb"));
+        if (xvfb.isEmpty()) QSKIP("no Xvfb to play the display");
+        QProcess display;
+        display.start(xvfb, {QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-nolisten"),
+                             QStringLiteral("tcp"), QStringLiteral("-screen"), QStringLiteral("0"),
+                             QStringLiteral("1024x768x24")});
+        QVERIFY(display.waitForStarted(10000));
+        QTRY_VERIFY_WITH_TIMEOUT((display.waitForReadyRead(100), display.canReadLine()), 30000);
+        const QString number = QString::fromLatin1(display.readLine()).trimmed();
+
+        Installed velmora(program_);
+        QVERIFY(velmora.ok);
+        velmora.env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+        velmora.env.insert(QStringLiteral("DISPLAY"), QStringLiteral(":") + number);
+        QVERIFY(WriteAll(velmora.DataFile(), table_));
+        QVERIFY(velmora.Start());
+        QVERIFY(QFile::remove(velmora.DataFile()));
+        display.terminate();
+        QVERIFY(display.waitForFinished(10000));
+        QVERIFY(velmora.process.waitForFinished(30000));
+        QCOMPARE(velmora.process.exitStatus(), QProcess::NormalExit);
         QCOMPARE(ReadAll(velmora.DataFile()), table_);
     }
 
