@@ -1,5 +1,7 @@
 #include "app/Shell.h"
 
+#include <QCoreApplication>
+
 #include "app/RememberedChoices.h"
 #include "core/Program.h"
 #include "config/ConfigTable.h"
@@ -19,9 +21,8 @@ void OnMainWindowCreated(Program& p)
     p.state.portOpen = 0;
     p.ui.SetCaption(Control::Button_TogglePort, QStringLiteral("开启"));
     p.state.portNumber = -1;
-    p.state.currentFilePath = DefaultTableFilePath();
     // A missing or unreadable file leaves the laid-out table; nobody is told.
-    LoadCurrentTable(p);
+    LoadStartTable(p, QCoreApplication::applicationDirPath());
     ShowCurrentFileInTitle(p);
     DisableModuleButtons(p);
 }

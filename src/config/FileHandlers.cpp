@@ -1,6 +1,5 @@
 #include "config/FileHandlers.h"
 
-#include <QCoreApplication>
 #include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
@@ -84,12 +83,17 @@ bool LoadInto(Program& p, const QString& path)
 }
 }  // namespace
 
-QString ChooseTableFilePath(const QString& programFolder, const QString& userDataFolder)
+StartFiles ChooseStartFiles(const QString& programFolder, const QString& userDataFolder)
 {
     const QFileInfo folder(programFolder);
-    if (folder.isDir() && folder.isWritable()) return QDir(programFolder).filePath(kTableFileName);
+    const QString besideProgram = QDir(programFolder).filePath(kTableFileName);
+    // Root can write to /usr/bin; an installed copy must still not keep the table there.
+    if (folder.isDir() && folder.isWritable() && !IsSystemProgramFolder(programFolder))
+        return {besideProgram, besideProgram};
     QDir().mkpath(userDataFolder);
-    return QDir(userDataFolder).filePath(kTableFileName);
+    const QString kept = QDir(userDataFolder).filePath(kTableFileName);
+    if (!QFileInfo::exists(kept) && QFileInfo::exists(besideProgram)) return {besideProgram, kept};
+    return {kept, kept};
 }
 
 bool IsSystemProgramFolder(const QString& folder)
@@ -100,14 +104,23 @@ bool IsSystemProgramFolder(const QString& folder)
     return path == QLatin1String("/bin") || path == QLatin1String("/sbin");
 }
 
-QString DefaultTableFilePath()
-{
-    // Root can write to /usr/bin; an installed copy must still not leave the table there.
-    const QString programFolder = QCoreApplication::applicationDirPath();
-    return ChooseTableFilePath(IsSystemProgramFolder(programFolder) ? QString() : programFolder, UserDataFolder());
-}
-
 QString UserDataFolder() { return QStandardPaths::writableLocation(QStandardPaths::AppDataLocation); }
+
+void LoadStartTable(Program& p, const QString& programFolder)
+{
+    const StartFiles files = ChooseStartFiles(programFolder, UserDataFolder());
+    p.state.currentFilePath = files.keep;
+    if (files.load == files.keep) {
+        LoadCurrentTable(p);
+    } else {
+        // The table beside the program is only read; saves go to the kept file,
+        // which does not exist yet and so needs no copy.
+        p.table.LoadTable(files.load);
+        p.state.backUpCurrentFile = false;
+    }
+    if (files.keep != QDir(programFolder).filePath(kTableFileName))
+        AppendLog(p, QStringLiteral("配置保存在 ") + files.keep + QStringLiteral("\r\n"));
+}
 
 bool LoadCurrentTable(Program& p) { return LoadInto(p, p.state.currentFilePath); }
 

@@ -6,17 +6,26 @@
 
 struct Program;
 
-// "data.dat" in the program's folder, or in the user's data folder (created
-// when missing) when the program's folder is not writable or is a system folder.
-QString DefaultTableFilePath();
+// Where the table is read from at start and kept afterwards.
+struct StartFiles {
+    QString load;  // the file loaded at start
+    QString keep;  // the current file: saved to, shown in the title
+};
+// "data.dat" in the program's folder when that folder is writable and not a
+// system folder. Otherwise the table is kept as "data.dat" in the user's data
+// folder (created when missing): loaded from there once it exists, before that
+// from the program's folder, so a table installed beside the program is not hidden.
+StartFiles ChooseStartFiles(const QString& programFolder, const QString& userDataFolder);
 // True for the folders an installed program lives in (/usr/…, /opt/…, /bin,
 // /sbin): nothing of a user's is kept there, even when root could write it.
 bool IsSystemProgramFolder(const QString& folder);
-// The choice above for given folders: programFolder when it is a writable
-// folder, else userDataFolder (created when missing).
-QString ChooseTableFilePath(const QString& programFolder, const QString& userDataFolder);
 // The user's data folder, where the table goes when its own place cannot take it.
 QString UserDataFolder();
+
+// Start-up: chooses the files for the program's folder, makes the kept one
+// current and loads the other; when the table is not kept beside the program,
+// the log says where it is.
+void LoadStartTable(Program& p, const QString& programFolder);
 // Loads the current file. A file that is there but does not load, or loads
 // with parts the table does not keep, is remembered (state.backUpCurrentFile)
 // so no save destroys it.

@@ -103,7 +103,7 @@ struct FakeRig {
 
 // The default table file sits beside this test program; each test leaves it as it found it.
 struct DefaultFileGuard {
-    QString path = DefaultTableFilePath();
+    QString path = ChooseStartFiles(QCoreApplication::applicationDirPath(), UserDataFolder()).keep;
     DefaultFileGuard() { QFile::remove(path); }
     ~DefaultFileGuard() { QFile::remove(path); }
 };

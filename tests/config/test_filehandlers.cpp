@@ -293,19 +293,43 @@ private Q_SLOTS:
         QCOMPARE(back.GetCellText(1, 1), longCode);
     }
 
-    void defaultFileFallsBackToTheUserFolder()
+    void startTableFollowsTheProgramFolder()
     {
-        QCOMPARE(ChooseTableFilePath(dir.path(), Path("user")), Path("data.dat"));
-        QVERIFY(!QFileInfo::exists(Path("user")));
-        QVERIFY(WriteAll(Path("not-a-folder"), "x"));
-        QCOMPARE(ChooseTableFilePath(Path("not-a-folder"), Path("user/velmora")), Path("user/velmora/data.dat"));
-        QVERIFY(QFileInfo(Path("user/velmora")).isDir());
+        // A writable program folder keeps the table beside the program, silently.
+        Rig beside{QString()};
+        LoadStartTable(beside.p, dir.path());
+        QCOMPARE(beside.p.state.currentFilePath, Path("data.dat"));
+        QVERIFY(beside.ui.Log().isEmpty());
+
         // An installed copy keeps nothing beside itself, even when run by root.
         for (const char* folder : {"/usr/bin", "/usr/local/bin", "/opt/velmora/bin", "/bin", "/usr/bin/"})
             QVERIFY2(IsSystemProgramFolder(QLatin1String(folder)), folder);
         for (const char* folder : {"/home/ann/velmora/build", "/usrlocal/bin", "/tmp/opt/bin", "/work/velmora"})
             QVERIFY2(!IsSystemProgramFolder(QLatin1String(folder)), folder);
         QVERIFY(!IsSystemProgramFolder(dir.path()));
+
+        // A read-only one still shows the table installed there, and keeps it
+        // in the user's data folder from then on.
+        QDir(Path("program")).mkpath(".");
+        WriteTableWithCode(Path("program/data.dat"), QStringLiteral("AB"));
+        const QByteArray installed = ReadAll(Path("program/data.dat"));
+        ReadOnlyPath readOnly(Path("program"));
+        if (!readOnly.Holds()) QSKIP("this file system cannot make a folder read-only for root");
+        const QString kept = QDir(UserDataFolder()).filePath(QStringLiteral("data.dat"));
+        {
+            Rig first{QString()};
+            LoadStartTable(first.p, Path("program"));
+            QCOMPARE(first.table.GetCellText(2, 2), QStringLiteral("AB"));
+            QCOMPARE(first.p.state.currentFilePath, kept);
+            QCOMPARE(first.ui.Log(), QStringLiteral("配置保存在 ") + kept + QStringLiteral("\r\n"));
+            first.table.SetCellText(2, 2, QStringLiteral("CD"));
+            QVERIFY(SaveAtExit(first.p));
+            QVERIFY(first.ui.boxes.isEmpty());
+        }
+        QCOMPARE(ReadAll(Path("program/data.dat")), installed);
+        Rig next{QString()};
+        LoadStartTable(next.p, Path("program"));
+        QCOMPARE(next.table.GetCellText(2, 2), QStringLiteral("CD"));
     }
 };
 
