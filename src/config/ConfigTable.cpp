@@ -168,7 +168,6 @@ bool ConfigTable::LoadTable(const QString& path, bool* writesBackWhole)
     beginResetModel();
     d->t = std::move(loaded);
     endResetModel();
-    Q_EMIT geometryChanged();
     return true;
 }
 

@@ -61,7 +61,8 @@ public:
 Q_SIGNALS:
     // The view makes this cell its focused cell and scrolls it into view.
     void currentCellRequested(int row, int column);
-    // Row heights or column widths changed (load, SetColumnWidth).
+    // A row height or column width changed (SetColumnWidth, SetRowHeight); a
+    // load resets the whole model instead.
     void geometryChanged();
     // The view ends its editing and selection before a save.
     void editingEndRequested();

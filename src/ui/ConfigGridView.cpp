@@ -1,12 +1,15 @@
 #include "ui/ConfigGridView.h"
 
 #include <QAbstractTableModel>
+#include <QHash>
 #include <QHeaderView>
 #include <QLineEdit>
 #include <QPointer>
 #include <QStyledItemDelegate>
+#include <algorithm>
 
 #include "config/ConfigTable.h"
+#include "config/TableFile.h"
 
 namespace {
 
@@ -245,17 +248,54 @@ void ConfigGridView::ApplyHeaderBreadths()
     const int co = cells_->ColumnOffset();
     horizontalHeader()->setVisible(ro > 0);
     verticalHeader()->setVisible(co > 0);
-    if (ro) horizontalHeader()->setFixedHeight(table_.RowHeight(0));
-    if (co) verticalHeader()->setFixedWidth(table_.ColumnWidth(0));
+    if (ro) horizontalHeader()->setFixedHeight(DrawnSize(table_.RowHeight(0)));
+    if (co) verticalHeader()->setFixedWidth(DrawnSize(table_.ColumnWidth(0)));
 }
 
 void ConfigGridView::ApplyGeometry()
 {
     ApplyHeaderBreadths();
-    const int ro = cells_->RowOffset();
-    const int co = cells_->ColumnOffset();
-    for (int c = 0; c < cells_->columnCount(); ++c) horizontalHeader()->resizeSection(c, table_.ColumnWidth(c + co));
-    for (int r = 0; r < cells_->rowCount(); ++r) verticalHeader()->resizeSection(r, table_.RowHeight(r + ro));
+    const TableContent& t = table_.Content();
+    ApplySectionSizes(horizontalHeader(), t.columnWidths, cells_->ColumnOffset(), cells_->columnCount());
+    ApplySectionSizes(verticalHeader(), t.rowHeights, cells_->RowOffset(), cells_->rowCount());
+}
+
+void ConfigGridView::ApplySectionSizes(QHeaderView* header, const QVector<qint32>& sizes, int offset, int count)
+{
+    count = qMin(count, int(sizes.size()) - offset);
+    if (count <= 0) return;
+    const qint32* size = sizes.constData() + offset;
+    // The size most sections have becomes the header's default, which sizes
+    // them all in one pass; only the others are resized one by one. A header
+    // resizing a section while it draws recomputes every section's position,
+    // so those resizes run with its updates off, and cost the same each.
+    int common = DrawnSize(size[0]);
+    if (std::count(size, size + count, common) <= count / 2) {
+        QHash<int, int> seen;
+        int most = 0;
+        for (int i = 0; i < count; ++i) {
+            const int n = ++seen[DrawnSize(size[i])];
+            if (n > most) {
+                most = n;
+                common = DrawnSize(size[i]);
+            }
+        }
+    }
+    const bool updates = header->updatesEnabled();
+    header->setUpdatesEnabled(false);
+    if (header->defaultSectionSize() != common) header->setDefaultSectionSize(common);
+    for (int i = 0; i < count; ++i) {
+        const int drawn = DrawnSize(size[i]);
+        if (header->sectionSize(i) != drawn) header->resizeSection(i, drawn);
+    }
+    header->setUpdatesEnabled(updates);
+}
+
+int ConfigGridView::DrawnSize(int size)
+{
+    // A file may ask for any size; beyond what a screen can show it is drawn
+    // clamped (the table keeps the size it was given and writes it back).
+    return qBound(0, size, kLargestDrawnSize);
 }
 
 void ConfigGridView::FocusCell(int row, int column)

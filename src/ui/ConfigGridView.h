@@ -5,10 +5,12 @@
 // only copy of the codes: an edit reaches it with every keystroke.
 
 #include <QTableView>
+#include <QVector>
 
 class ConfigTable;
 class GridCells;
 class GridCellDelegate;
+class QHeaderView;
 
 class ConfigGridView : public QTableView {
     Q_OBJECT
@@ -27,10 +29,16 @@ public:
     // Commits and closes an open editor.
     void EndEditing();
 
+    // The largest row height or column width drawn; larger ones are drawn this size.
+    static constexpr int kLargestDrawnSize = 10000;
+
 private:
     // The fixed header row's height and title column's width, and which of them shows.
     void ApplyHeaderBreadths();
+    // Row heights and column widths, in time linear in the number of sections.
     void ApplyGeometry();
+    void ApplySectionSizes(QHeaderView* header, const QVector<qint32>& sizes, int offset, int count);
+    static int DrawnSize(int size);
 
     ConfigTable& table_;
     GridCells* cells_;

@@ -12,6 +12,7 @@
 #include <QTimer>
 
 #include "config/ConfigTable.h"
+#include "config/TableFile.h"
 #include "ui/ConfigGridView.h"
 #include "ui/MainWindow.h"
 
@@ -354,6 +355,45 @@ private Q_SLOTS:
         QCOMPARE(cells->data(cell).toString(), QStringLiteral("FD 01"));
         // Titles are not edited in place.
         QVERIFY(!(r.table.flags(r.table.index(5, 0)) & Qt::ItemIsEditable));
+    }
+
+    void gridShowsAMillionRowsAndSizesNoScreenCanShow()
+    {
+        // The laid-out table stretched to a million rows, one row and one
+        // column asking for 2^31-1 pixels.
+        ConfigTable source;
+        InitTable(source);
+        TableContent t = source.Content();
+        t.rows = 1000000;
+        t.rowHeights.resize(t.rows);
+        std::fill(t.rowHeights.begin() + 97, t.rowHeights.end(), 24);
+        t.rowHeights[5] = t.columnWidths[2] = 0x7FFFFFFF;
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("big.dat"));
+        const QByteArray file = WriteTableFile(t);
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::WriteOnly) && f.write(file) == file.size());
+        f.close();
+
+        Rig r;
+        InitTable(r.table);
+        r.Show();
+        QVERIFY(r.table.LoadTable(path));
+        ConfigGridView* grid = r.window.Grid();
+        QCOMPARE(grid->model()->rowCount(), 999999);
+        QCOMPARE(grid->rowHeight(0), 24);
+        QCOMPARE(grid->rowHeight(4), ConfigGridView::kLargestDrawnSize);
+        QCOMPARE(grid->columnWidth(1), ConfigGridView::kLargestDrawnSize);
+        QCOMPARE(grid->rowHeight(999998), 24);
+        QVERIFY(r.table.SetCurrentCell(999999, 1));
+        QVERIFY(grid->viewport()->rect().intersects(grid->visualRect(grid->currentIndex())));
+        QVERIFY(!grid->grab().isNull());
+        // The table keeps the sizes as they were read, and writes them back so.
+        const QByteArray asRead = WriteTableFile(r.table.Content());
+        QCOMPARE(asRead, file);
+        r.table.SetRowHeight(0, 0x7FFFFFFF);
+        QCOMPARE(grid->horizontalHeader()->height(), ConfigGridView::kLargestDrawnSize);
+        QVERIFY(!grid->grab().isNull());
     }
 
     void setCurrentCellFocusesAndScrollsToTheCell()
