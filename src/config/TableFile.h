@@ -38,6 +38,9 @@ constexpr qsizetype MinimumFileSize = 540;
 // A laid-out table file is a few kilobytes; anything larger than this is not
 // taken for one, so a stray huge file cannot exhaust memory.
 constexpr qint64 LargestFileSize = qint64(256) << 20;
+// The longest cell text (in UTF-16 units) sure to fit such a file: a unit
+// never takes more than 4 bytes in GB18030.
+constexpr int LargestCellText = int((LargestFileSize - MinimumFileSize) / 4);
 constexpr qsizetype HeaderSize = 12;
 constexpr qsizetype PropertiesSize = 464;   // versions 5 and 6
 constexpr qsizetype LegacyTextSize = 256;   // fixed cell texts before version 6

@@ -130,7 +130,10 @@ private:
 };
 
 // A plain line editor that hands every keystroke to the table at once, so an
-// upload or a save started while the editor is open sees what is typed.
+// upload or a save started while the editor is open sees what is typed. It
+// takes a text as long as a table file can hold, and keeps no control
+// characters (NUL, tab, line breaks, …) from what is typed or pasted: a code
+// never needs them, and a NUL would cut the cell where it is drawn.
 class GridCellDelegate : public QStyledItemDelegate {
 public:
     using QStyledItemDelegate::QStyledItemDelegate;
@@ -139,9 +142,13 @@ public:
     {
         auto* editor = new QLineEdit(parent);
         editor->setFrame(false);
+        editor->setMaxLength(TableFileFormat::LargestCellText);
         auto* self = const_cast<GridCellDelegate*>(this);
         connect(editor, &QLineEdit::textChanged, editor, [editor] { TintEditor(editor); });
-        connect(editor, &QLineEdit::textEdited, self, [self, editor] { Q_EMIT self->commitData(editor); });
+        connect(editor, &QLineEdit::textEdited, self, [self, editor](const QString& text) {
+            DropControlCharacters(editor, text);
+            Q_EMIT self->commitData(editor);
+        });
         self->open_ = editor;
         return editor;
     }
@@ -171,6 +178,20 @@ public:
     }
 
 private:
+    // Only input passes here (textEdited), so a cell loaded with such
+    // characters keeps them until the user edits it.
+    static void DropControlCharacters(QLineEdit* editor, const QString& text)
+    {
+        const auto isControl = [](QChar c) { return c.category() == QChar::Other_Control; };
+        if (std::none_of(text.begin(), text.end(), isControl)) return;
+        const int cursor = editor->cursorPosition();
+        const int droppedBeforeCursor = int(std::count_if(text.begin(), text.begin() + cursor, isControl));
+        QString kept = text;
+        kept.removeIf(isControl);
+        editor->setText(kept);
+        editor->setCursorPosition(cursor - droppedBeforeCursor);
+    }
+
     QPointer<QLineEdit> open_;
 };
 

@@ -396,6 +396,28 @@ private Q_SLOTS:
         QVERIFY(!grid->grab().isNull());
     }
 
+    void cellEditorTakesLongPastesAndDropsControlCharacters()
+    {
+        Rig r;
+        InitTable(r.table);
+        r.Show();
+        ConfigGridView* grid = r.window.Grid();
+        const QModelIndex cell = grid->IndexOfCell(7, 1);
+        grid->setCurrentIndex(cell);
+        grid->edit(cell);
+        auto* editor = qobject_cast<QLineEdit*>(QApplication::focusWidget());
+        QVERIFY(editor);
+
+        const QString code = QStringLiteral("AB ").repeated(20000);  // past the usual 32,767
+        editor->insert(QStringLiteral("FD") + QChar(0) + QStringLiteral("\t01\r\n") + code + QChar(0x7F));
+        QCOMPARE(r.table.GetCellText(7, 1), QStringLiteral("FD01") + code);
+        QCOMPARE(editor->cursorPosition(), 4 + code.size());
+        editor->setCursorPosition(2);
+        editor->insert(QStringLiteral("\a "));
+        QCOMPARE(r.table.GetCellText(7, 1), QStringLiteral("FD 01") + code);
+        QCOMPARE(editor->cursorPosition(), 3);
+    }
+
     void setCurrentCellFocusesAndScrollsToTheCell()
     {
         Rig r;
