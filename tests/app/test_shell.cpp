@@ -24,47 +24,6 @@
 
 namespace {
 
-// The fake window, noting the calls whose order start-up fixes.
-class OrderUi : public FakeUiServices {
-public:
-    QStringList* steps = nullptr;
-    int ApplyTheme(int v) override
-    {
-        *steps << QStringLiteral("theme %1").arg(v);
-        return FakeUiServices::ApplyTheme(v);
-    }
-    void SetSelection(Control c, int i) override
-    {
-        *steps << QStringLiteral("select %1").arg(QLatin1String(ControlIdentifier(c)));
-        FakeUiServices::SetSelection(c, i);
-    }
-    void SetCaption(Control c, const QString& t) override
-    {
-        *steps << QStringLiteral("caption %1 %2").arg(QLatin1String(ControlIdentifier(c)), t);
-        FakeUiServices::SetCaption(c, t);
-    }
-    void SetTitle(const QString& t) override
-    {
-        *steps << QStringLiteral("title");
-        FakeUiServices::SetTitle(t);
-    }
-    void SetDisabled(Control c, bool d) override
-    {
-        *steps << QStringLiteral("%1 %2").arg(d ? "disable" : "enable", ControlIdentifier(c));
-        FakeUiServices::SetDisabled(c, d);
-    }
-};
-
-class OrderRegistry : public FakeRegistryProvider {
-public:
-    QStringList* steps = nullptr;
-    int RegOpenKeyA(quint32 root, const char* subKey, quint32* key) override
-    {
-        *steps << QStringLiteral("port list");
-        return FakeRegistryProvider::RegOpenKeyA(root, subKey, key);
-    }
-};
-
 QString WriteTableWithCode(const QString& path, const QString& code)
 {
     ConfigTable source;
@@ -74,31 +33,14 @@ QString WriteTableWithCode(const QString& path, const QString& code)
 }
 
 struct FakeRig {
-    QStringList steps;
-    OrderUi ui;
+    FakeUiServices ui;
     FakeSerialProvider sio{&ui};
-    OrderRegistry registry;
+    FakeRegistryProvider registry;
     SerialLibrary serial{ui, {&sio, &registry}};
     ConfigTable table;
     Program p{AppState{}, ui, serial, table};
 
-    FakeRig()
-    {
-        ui.steps = &steps;
-        registry.steps = &steps;
-        registry.values = {"COM3", "COM5"};
-        QObject::connect(&table, &ConfigTable::geometryChanged, [this] { steps << QStringLiteral("table geometry"); });
-        QObject::connect(&table, &QAbstractItemModel::modelReset, [this] { steps << QStringLiteral("table loaded"); });
-    }
-
-    // The steps with consecutive repeats folded into one.
-    QStringList Folded() const
-    {
-        QStringList out;
-        for (const QString& s : steps)
-            if (out.isEmpty() || out.last() != s) out << s;
-        return out;
-    }
+    FakeRig() { registry.values = {"COM3", "COM5"}; }
 };
 
 // The default table file sits beside this test program; each test leaves it as it found it.
@@ -137,37 +79,36 @@ struct WindowRig {
 class ShellTest : public QObject {
     Q_OBJECT
 private Q_SLOTS:
-    void startupRunsItsStepsInOrder()
+    void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
+
+    void startupLeavesTheWindowIdleWithTheTableFromDisk()
     {
         DefaultFileGuard file;
         QVERIFY(!WriteTableWithCode(file.path, QStringLiteral("AA BB ")).isEmpty());
         FakeRig r;
         OnMainWindowCreated(r.p);
 
-        const QStringList expected = {
-            "theme 2", "port list", "select Combo_Port", "select Combo_BaudRate", "select Combo_SetBaudRate",
-            "table geometry", "caption Button_TogglePort 开启", "table loaded", "table geometry", "title",
-            "disable Button_SetBaudRate", "disable Button_Learn", "disable Button_ClearModule",
-            "disable Button_ReadModule", "disable Button_WriteModule"};
-        QStringList folded = r.Folded();
-        // Whether the port list ends by clearing the choice is its own business.
-        if (!folded.contains(QStringLiteral("select Combo_Port"))) folded.insert(2, QStringLiteral("select Combo_Port"));
-        QCOMPARE(folded, expected);
-
-        QCOMPARE(r.p.state.portOpen, 0);
-        QCOMPARE(r.p.state.portNumber, -1);
-        QCOMPARE(r.p.state.currentFilePath, file.path);
-        QCOMPARE(r.ui.title, kTitlePrefix + file.path);
-        QCOMPARE(r.table.GetCellText(1, 1), QStringLiteral("AA BB "));
+        QCOMPARE(r.ui.themeVariant, 2);
         QCOMPARE(r.ui.combos[Control::Combo_Port].texts, QStringList({"COM3", "COM5"}));
         QCOMPARE(r.ui.GetSelection(Control::Combo_Port), -1);
         QCOMPARE(r.ui.ComboItemText(Control::Combo_BaudRate, r.ui.GetSelection(Control::Combo_BaudRate)), QStringLiteral("9600"));
         QCOMPARE(r.ui.ComboItemText(Control::Combo_SetBaudRate, r.ui.GetSelection(Control::Combo_SetBaudRate)),
                  QStringLiteral("9600"));
+        QCOMPARE(r.ui.GetCaption(Control::Button_TogglePort), QStringLiteral("开启"));
+        for (Control c : kModuleButtons) QVERIFY(r.ui.IsDisabled(c));
+        QVERIFY(!r.ui.IsDisabled(Control::Button_TogglePort));
+        QCOMPARE(r.p.state.portOpen, 0);
+        QCOMPARE(r.p.state.portNumber, -1);
+        QCOMPARE(r.ui.title, kTitlePrefix + file.path);
+        // The file's table, over the laid-out one.
+        QCOMPARE(r.table.GetCellText(1, 1), QStringLiteral("AA BB "));
+        QCOMPARE(r.table.GetCellText(96, 0), QStringLiteral("场景31"));
+        QCOMPARE(r.table.ColumnWidth(1), 315);
         QVERIFY(r.ui.boxes.isEmpty());
         QVERIFY(r.ui.Log().isEmpty());
         QVERIFY(r.sio.calls.isEmpty());
         QCOMPARE(r.ui.GetInterval(Control::Timer_ReceiveData), 0);
+        QCOMPARE(r.ui.GetPosition(Control::ProgressBar1), 0);
     }
 
     void theChosenPortAndRatesComeBackAtTheNextStartByDevice()
@@ -280,6 +221,38 @@ private Q_SLOTS:
         ConfigTable reread;
         QVERIFY(reread.LoadTable(file.path));
         QCOMPARE(reread.GetCellText(3, 1), QStringLiteral("AB"));
+    }
+
+    void closingByHandSaysWhereTheTableWentWhenItsFileCannotTakeIt()
+    {
+        DefaultFileGuard file;
+        QTemporaryDir dir;
+        for (bool fromOutside : {false, true}) {
+            WindowRig r;
+            r.window.RunCreatedHandler();
+            // A folder stands where the table file should be.
+            r.p.state.currentFilePath = dir.path();
+            r.table.SetCellText(9, 2, QStringLiteral("0C"));
+            QDir(UserDataFolder()).removeRecursively();
+            r.ui.SetUnattended(fromOutside);  // what an end by signal or session does
+            r.window.close();
+
+            const QDir user(UserDataFolder());
+            const QStringList rescued = user.entryList({QStringLiteral("*.dat")}, QDir::Files);
+            QCOMPARE(rescued.size(), 1);
+            ConfigTable back;
+            QVERIFY(back.LoadTable(user.filePath(rescued.first())));
+            QCOMPARE(back.GetCellText(9, 2), QStringLiteral("0C"));
+            // Someone who closed the window is told; nobody waits on a box otherwise.
+            if (fromOutside) {
+                QVERIFY(r.presenter->boxes.isEmpty());
+            } else {
+                QCOMPARE(r.presenter->boxes.size(), 1);
+                QCOMPARE(r.presenter->boxes.first().text,
+                         QStringLiteral("无法保存配置到 %1，已另存到 %2").arg(dir.path(), user.filePath(rescued.first())));
+            }
+        }
+        QDir(UserDataFolder()).removeRecursively();
     }
 
     void clearLogEmptiesTheLogAndNothingElse()

@@ -242,6 +242,19 @@ private Q_SLOTS:
         QCOMPARE(MessageBoxResultFor(QMessageBox::Help), 0);
     }
 
+    void withNobodyThereBoxesAndDialogsDoNotWait()
+    {
+        Rig r;
+        r.ui.SetUnattended(true);
+        QCOMPARE(r.ui.ShowMessageBox(QStringLiteral("保存成功！"), MessageBoxFlags::Ok), MessageBoxResult::Ok);
+        QCOMPARE(r.ui.ShowMessageBox(QStringLiteral("将从模块读取数据到配置软件，数据将被替换"), MessageBoxFlags::OkCancel,
+                                     QStringLiteral("读取模块")),
+                 MessageBoxResult::Cancel);
+        QCOMPARE(r.ui.ShowFileDialog(), 0);
+        QVERIFY(r.presenter->boxes.isEmpty());
+        QVERIFY(r.presenter->dialogs.isEmpty());
+    }
+
     void realBoxIsApplicationModalAndEscapeMeansCancel()
     {
         // The real box, answered by a key press once it shows.
