@@ -1,8 +1,6 @@
 #include <QtTest>
 
-#include <csignal>
 #include <memory>
-#include <sys/resource.h>
 #include <sys/stat.h>
 
 #include "core/Program.h"
@@ -257,40 +255,6 @@ private Q_SLOTS:
         if (kind == "device") QVERIFY(S_ISCHR(st.st_mode));
         if (kind == "read-only") QCOMPARE(ReadAll(path), before);
         QCOMPARE(QDir(Path(kind)).entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot | QDir::Hidden), QStringList{"data.dat"});
-    }
-
-    void aFileSizeLimitFailsTheSaveAloudAndTheExitSaveGoesElsewhere()
-    {
-        QDir(Path("limit")).mkpath(".");
-        const QString path = Path("limit/data.dat");
-        WriteTableWithCode(path, QStringLiteral("11"));
-        const QByteArray old = ReadAll(path);
-        Rig rig(path);
-        QVERIFY(LoadCurrentTable(rig.p));
-        const QString longCode = QString(8000, QLatin1Char('A'));
-        rig.table.SetCellText(1, 1, longCode);
-
-        rlimit saved{};
-        QVERIFY(getrlimit(RLIMIT_FSIZE, &saved) == 0);
-        const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-        rlimit limited = saved;
-        limited.rlim_cur = 8192;
-        QVERIFY(setrlimit(RLIMIT_FSIZE, &limited) == 0);
-        SaveFile(rig.p);
-        const bool kept = SaveAtExit(rig.p);
-        rlimit after{};
-        getrlimit(RLIMIT_FSIZE, &after);
-        setrlimit(RLIMIT_FSIZE, &saved);
-        std::signal(SIGXFSZ, oldHandler);
-
-        QCOMPARE(rig.ui.BoxTexts().first(), kSaveFailed);
-        QVERIFY(kept);
-        QCOMPARE(quint64(after.rlim_cur), quint64(8192));  // the session's limit is back
-        QCOMPARE(ReadAll(path), old);
-        QCOMPARE(RescuedFiles().size(), 1);
-        ConfigTable back;
-        QVERIFY(back.LoadTable(RescuedFiles().first()));
-        QCOMPARE(back.GetCellText(1, 1), longCode);
     }
 
     void startTableFollowsTheProgramFolder()

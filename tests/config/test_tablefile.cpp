@@ -2,7 +2,6 @@
 
 #include <csignal>
 #include <sys/resource.h>
-#include <sys/stat.h>
 
 #include "config/ConfigTable.h"
 #include "config/TableFile.h"
@@ -331,18 +330,6 @@ private Q_SLOTS:
             QVERIFY(table.LoadTable(Path("whole.dat"), &whole));
             QCOMPARE(whole, expected);
         }
-    }
-
-    void onlyPlainFilesAreRead()
-    {
-        ConfigTable table;
-        LayOutWithCode(table);
-        QVERIFY(::mkfifo(QFile::encodeName(Path("fifo.dat")).constData(), 0600) == 0);
-        QVERIFY(QFile::link(QStringLiteral("/dev/zero"), Path("device.dat")));
-        // Neither waits for a writer nor reads an endless device.
-        QVERIFY(!table.LoadTable(Path("fifo.dat")));
-        QVERIFY(!table.LoadTable(Path("device.dat")));
-        QCOMPARE(table.GetCellText(3, 1), QStringLiteral("AA BB CC "));
     }
 
     void failedSaveReportsFalseAndKeepsTheOldFile()
