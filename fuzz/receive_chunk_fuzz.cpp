@@ -79,8 +79,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     ConfigTable table;
     InitTable(table);
     Program p{AppState{}, ui, library, table};
-    p.state.portOpen = 1;
-    p.state.extracting = extracting ? 1 : 0;
+    p.state.portOpen = true;
+    p.state.extracting = extracting;
     serial.portIsOpen = true;
     for (size_t at = 1; at < size;) {
         const size_t len = qMin<size_t>(data[at], size - at - 1);

@@ -34,7 +34,7 @@ Outcome OneDump(ProgramRig& rig, SimProcess& sim, const QString& link, const QSt
 
     qint64 completeUs = 0;
     const auto connection = QObject::connect(rig.ProgressBar(), &QProgressBar::valueChanged, [&](int v) {
-        if (v == 0 && completeUs == 0 && rig.program.state.extracting == 0) completeUs = NowUs();
+        if (v == 0 && completeUs == 0 && !rig.program.state.extracting) completeUs = NowUs();
     });
     rig.EmptyTable();
     const qint64 clickUs = NowUs();

@@ -223,7 +223,6 @@ int main(int argc, char** argv)
         RefreshPortList(p);
         FillBaudLists(p);
         InitTable(table);
-        p.state.portNumber = -1;
         DisableModuleButtons(p);
     };
     handlers.togglePortClicked = [&] { TogglePort(p); };

@@ -63,7 +63,7 @@ void KeepChoices(Program& p)
     QSettings settings(p.state.settingsFile, QSettings::IniFormat);
     // Refreshing the list clears the choice; the port still open is the one in use.
     QString device = DeviceOfItem(p, p.ui.GetSelection(Control::Combo_Port));
-    if (device.isEmpty() && p.state.portOpen == 1) device = p.serial.PortDevice(p.state.portNumber);
+    if (device.isEmpty() && p.state.portOpen) device = p.serial.PortDevice(p.state.portNumber);
     if (!device.isEmpty()) settings.setValue(kPortKey, device);
     for (const auto& [box, key] : {std::pair{Control::Combo_BaudRate, kBaudKey},
                                    std::pair{Control::Combo_SetBaudRate, kModuleBaudKey}}) {

@@ -18,9 +18,9 @@ void OnMainWindowCreated(Program& p)
     FillBaudLists(p);
     RestoreChoices(p);
     InitTable(p.table);
-    p.state.portOpen = 0;
+    p.state.portOpen = false;
     p.ui.SetCaption(Control::Button_TogglePort, QStringLiteral("开启"));
-    p.state.portNumber = -1;
+    p.state.portNumber = kNoPort;
     // A missing or unreadable file leaves the laid-out table; nobody is told.
     LoadStartTable(p, QCoreApplication::applicationDirPath());
     ShowCurrentFileInTitle(p);
@@ -33,7 +33,7 @@ void OnMainWindowDestroyed(Program& p)
     p.state.shuttingDown = true;
     SaveAtExit(p);
     KeepChoices(p);
-    if (p.state.portOpen == 1) p.serial.sio_close(p.state.portNumber);
+    if (p.state.portOpen) p.serial.sio_close(p.state.portNumber);
 }
 
 void ClearDisplay(Program& p) { p.ui.SetText(Control::Edit_Display, QString()); }

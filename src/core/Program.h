@@ -9,11 +9,16 @@
 class ConfigTable;
 class SerialLibrary;
 
+// The port number while no port is in use.
+constexpr int kNoPort = -1;
+
 struct AppState {
     QString currentFilePath;  // the table file loaded at start and saved at exit
-    int portNumber = 0;       // N of "COM"+N in use; -1 once the window exists and no port is in use
-    int portOpen = 0;         // 1 while the port is open
-    int extracting = 0;       // 1 while the module dumps its data
+    // N of "COM"+N while the port is open; kNoPort when no port is in use. A
+    // failed open leaves the number it tried until the next open or close.
+    int portNumber = kNoPort;
+    bool portOpen = false;    // the port is open
+    bool extracting = false;  // the module is dumping its data
 
     // Bytes of an answer still arriving; judged once the line goes quiet.
     QByteArray heldAnswer;

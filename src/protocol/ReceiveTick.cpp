@@ -131,12 +131,12 @@ void ApplyAnswer(Program& p, const Answer& a)
         return;
     case Answer::Kind::DumpStart:
         AppendLog(p, QStringLiteral("开始从模块提取数据\r\n"));
-        p.state.extracting = 1;
+        p.state.extracting = true;
         p.ui.SetPosition(Control::ProgressBar1, 1);
         return;
     case Answer::Kind::DumpEnd:
         AppendLog(p, QStringLiteral("数据提取完成\r\n"));
-        p.state.extracting = 0;
+        p.state.extracting = false;
         p.ui.SetPosition(Control::ProgressBar1, 0);
         // An operation that is sending keeps the buttons until it ends; it
         // gives them back itself, as the state then allows.
@@ -159,7 +159,7 @@ void JudgeHeld(Program& p)
 {
     const QByteArray held = p.state.heldAnswer;
     p.state.heldAnswer.clear();
-    for (const Answer& a : JudgeHeldAnswer(held, p.state.extracting != 0)) ApplyAnswer(p, a);
+    for (const Answer& a : JudgeHeldAnswer(held, p.state.extracting)) ApplyAnswer(p, a);
 }
 
 // Judges what is held once the line has been quiet long enough.
@@ -192,7 +192,7 @@ void ReceiveTick(Program& p)
         return;
     }
     const QByteArray arrived(buffer.constData(), qMin(read, waiting));
-    if (EndsHeldAnswer(p.state.heldAnswer, arrived, p.state.extracting != 0)) JudgeHeld(p);
+    if (EndsHeldAnswer(p.state.heldAnswer, arrived, p.state.extracting)) JudgeHeld(p);
     p.state.heldAnswer.append(arrived);
     p.state.heldAnswerAt = p.ui.TickCount();
     if (p.state.heldAnswer.size() >= kMaxHeldAnswer) JudgeHeld(p);

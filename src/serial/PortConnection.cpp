@@ -14,15 +14,15 @@ void ClosePortWithButton(Program& p)
     ClosePort(p, p.state.portNumber);
     // Whatever the module had begun to say belongs to the connection just closed.
     p.state.heldAnswer.clear();
-    p.state.portOpen = 0;
+    p.state.portOpen = false;
     p.ui.SetCaption(Control::Button_TogglePort, QStringLiteral("开启"));
     AppendLog(p, QStringLiteral("端口已关闭\r\n"));
     DisableModuleButtons(p);
-    p.state.portNumber = -1;
+    p.state.portNumber = kNoPort;
     // A dump cut off by the close would otherwise leave the next connection
     // writing its answers into the table and the bar stuck part-way.
     if (p.state.extracting) {
-        p.state.extracting = 0;
+        p.state.extracting = false;
         p.ui.SetPosition(Control::ProgressBar1, 0);
     }
 }
@@ -46,7 +46,7 @@ void OpenPortWithButton(Program& p)
     }
     p.serial.sio_ioctl(p.state.portNumber, BaudCode(rate), 3);  // 3: 8 data bits, no parity, 1 stop bit
     p.serial.sio_SetReadTimeouts(p.state.portNumber, 1000, 0);
-    p.state.portOpen = 1;
+    p.state.portOpen = true;
     p.ui.SetCaption(Control::Button_TogglePort, QStringLiteral("关闭"));
     AppendLog(p, QStringLiteral("打开端口: ") + portText + QLatin1Char(' ') + QString::number(rate) + QStringLiteral("\r\n"));
     EnableModuleButtons(p);
@@ -80,10 +80,10 @@ int EnumerateComPorts(Program& p, QVector<int>& list)
 
 void RefreshPortList(Program& p)
 {
+    // A key that does not open leaves the box empty.
     p.ui.ComboClear(Control::Combo_Port);
     QVector<int> ports;
     if (EnumerateComPorts(p, ports) == 1) {
-        p.ui.ComboClear(Control::Combo_Port);
         for (int n : ports)
             p.ui.ComboAddItem(Control::Combo_Port, QStringLiteral("COM") + QString::number(n), n,
                               p.serial.DescribePort(n));
@@ -105,7 +105,7 @@ void FillBaudLists(Program& p)
 
 void TogglePort(Program& p)
 {
-    if (p.state.portOpen == 1)
+    if (p.state.portOpen)
         ClosePortWithButton(p);
     else
         OpenPortWithButton(p);

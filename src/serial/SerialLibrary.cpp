@@ -9,7 +9,7 @@ struct RowInfo {
     const char* libraryFile;
 };
 
-// Indices 0-9: how the program refers to each function.
+// In LibraryRow order.
 constexpr RowInfo kRows[] = {
     {"sio_write", "\\DLL\\PCOMM.DLL"},
     {"RegOpenKeyA", ""},
@@ -23,6 +23,7 @@ constexpr RowInfo kRows[] = {
     {"sio_read", "\\DLL\\PCOMM.DLL"},
 };
 constexpr int kRowCount = int(std::size(kRows));
+static_assert(kRowCount == int(LibraryRow::Read) + 1);
 
 // A row with no library file is looked for among the system libraries.
 const char* const kSystemLibraries[] = {"Kernel32.dll", "Gdi32.dll", "User32.dll",
@@ -37,8 +38,9 @@ SerialLibrary::SerialLibrary(UiServices& ui, QVector<LibraryProvider*> providers
 
 void SerialLibrary::SetBeforeFatal(std::function<void()> hook) { beforeFatal_ = std::move(hook); }
 
-int SerialLibrary::BindCount(int index) const
+int SerialLibrary::BindCount(LibraryRow row) const
 {
+    const int index = int(row);
     return (index >= 0 && index < kRowCount) ? bindCount_.at(index) : 0;
 }
 
@@ -56,17 +58,17 @@ QString SerialLibrary::PortDevice(int comNumber) const
 
 const LibraryProvider* SerialLibrary::PortLister() const
 {
-    constexpr int kEnumRow = 2;  // RegEnumValueA: whoever listed the values knows the devices
-    return bound_.at(kEnumRow);
+    // Whoever listed the registry values knows the devices behind them.
+    return bound_.at(int(LibraryRow::RegEnumValue));
 }
 
-LibraryProvider* SerialLibrary::Bind(int index)
+LibraryProvider* SerialLibrary::Bind(LibraryRow row)
 {
+    const int index = int(row);
     if (LibraryProvider* p = bound_.at(index)) return p;
 
-    const RowInfo& row = kRows[index];
-    const QString function = QString::fromLatin1(row.function);
-    const QString libraryFile = QString::fromLatin1(row.libraryFile);
+    const QString function = QString::fromLatin1(kRows[index].function);
+    const QString libraryFile = QString::fromLatin1(kRows[index].libraryFile);
 
     auto offeredBy = [&](const QString& file) -> LibraryProvider* {
         for (LibraryProvider* p : providers_)
@@ -98,53 +100,53 @@ LibraryProvider* SerialLibrary::Bind(int index)
 // Each wrapper binds its row on first use and passes everything through unchanged.
 int SerialLibrary::sio_write(int port, const char* data, int len)
 {
-    LibraryProvider* p = Bind(0);
+    LibraryProvider* p = Bind(LibraryRow::Write);
     return p ? p->sio_write(port, data, len) : -1;
 }
 int SerialLibrary::RegOpenKeyA(quint32 root, const char* subKey, quint32* key)
 {
-    LibraryProvider* p = Bind(1);
+    LibraryProvider* p = Bind(LibraryRow::RegOpenKey);
     return p ? p->RegOpenKeyA(root, subKey, key) : 2;
 }
 int SerialLibrary::RegEnumValueA(quint32 key, int index, char* name, quint32* nameLen, quint32 reserved,
                                  quint32* type, unsigned char* data, quint32* dataLen)
 {
-    LibraryProvider* p = Bind(2);
+    LibraryProvider* p = Bind(LibraryRow::RegEnumValue);
     return p ? p->RegEnumValueA(key, index, name, nameLen, reserved, type, data, dataLen) : 259;
 }
 int SerialLibrary::RegCloseKey(quint32 key)
 {
-    LibraryProvider* p = Bind(3);
+    LibraryProvider* p = Bind(LibraryRow::RegCloseKey);
     return p ? p->RegCloseKey(key) : 0;
 }
 int SerialLibrary::sio_open(int port)
 {
-    LibraryProvider* p = Bind(4);
+    LibraryProvider* p = Bind(LibraryRow::Open);
     return p ? p->sio_open(port) : -1;
 }
 int SerialLibrary::sio_ioctl(int port, int baudCode, int mode)
 {
-    LibraryProvider* p = Bind(5);
+    LibraryProvider* p = Bind(LibraryRow::Ioctl);
     return p ? p->sio_ioctl(port, baudCode, mode) : -1;
 }
 int SerialLibrary::sio_SetReadTimeouts(int port, int total, int interval)
 {
-    LibraryProvider* p = Bind(6);
+    LibraryProvider* p = Bind(LibraryRow::SetReadTimeouts);
     return p ? p->sio_SetReadTimeouts(port, total, interval) : -1;
 }
 int SerialLibrary::sio_close(int port)
 {
-    LibraryProvider* p = Bind(7);
+    LibraryProvider* p = Bind(LibraryRow::Close);
     return p ? p->sio_close(port) : -1;
 }
 int SerialLibrary::sio_iqueue(int port)
 {
-    LibraryProvider* p = Bind(8);
+    LibraryProvider* p = Bind(LibraryRow::InputQueue);
     return p ? p->sio_iqueue(port) : -1;
 }
 int SerialLibrary::sio_read(int port, char* buffer, int len)
 {
-    LibraryProvider* p = Bind(9);
+    LibraryProvider* p = Bind(LibraryRow::Read);
     return p ? p->sio_read(port, buffer, len) : -1;
 }
 

@@ -43,6 +43,20 @@ public:
     virtual QString PortDevice(int comNumber) const { Q_UNUSED(comNumber); return QString(); }
 };
 
+// The rows of the function table, numbered as the program numbers them (0 … 9).
+enum class LibraryRow {
+    Write,            // sio_write
+    RegOpenKey,       // RegOpenKeyA
+    RegEnumValue,     // RegEnumValueA
+    RegCloseKey,      // RegCloseKey
+    Open,             // sio_open
+    Ioctl,            // sio_ioctl
+    SetReadTimeouts,  // sio_SetReadTimeouts
+    Close,            // sio_close
+    InputQueue,       // sio_iqueue
+    Read,             // sio_read
+};
+
 class SerialLibrary {
 public:
     // Providers are searched in the order given; they must outlive the table.
@@ -70,10 +84,10 @@ public:
     QString PortDevice(int comNumber) const;
 
     // How many times a row has been bound (0 or 1); for tests.
-    int BindCount(int index) const;
+    int BindCount(LibraryRow row) const;
 
 private:
-    LibraryProvider* Bind(int index);
+    LibraryProvider* Bind(LibraryRow row);
     // The provider that enumerated the port list; none before the first enumeration.
     const LibraryProvider* PortLister() const;
     UiServices& ui_;

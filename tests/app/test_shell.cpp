@@ -97,7 +97,7 @@ private Q_SLOTS:
         QCOMPARE(r.ui.GetCaption(Control::Button_TogglePort), QStringLiteral("开启"));
         for (Control c : kModuleButtons) QVERIFY(r.ui.IsDisabled(c));
         QVERIFY(!r.ui.IsDisabled(Control::Button_TogglePort));
-        QCOMPARE(r.p.state.portOpen, 0);
+        QVERIFY(!r.p.state.portOpen);
         QCOMPARE(r.p.state.portNumber, -1);
         QCOMPARE(r.ui.title, kTitlePrefix + file.path);
         // The file's table, over the laid-out one.
@@ -188,13 +188,13 @@ private Q_SLOTS:
         FakeRig r;
         OnMainWindowCreated(r.p);
         r.p.state.currentFilePath = dir.filePath(QStringLiteral("other.dat"));
-        r.p.state.portOpen = 1;
+        r.p.state.portOpen = true;
         r.p.state.portNumber = 3;
         r.table.SetCellText(2, 1, QStringLiteral("fd 01"));
         OnMainWindowDestroyed(r.p);
 
         QCOMPARE(r.sio.calls, QStringList({"sio_close(3)"}));
-        QCOMPARE(r.p.state.portOpen, 1);  // left as they are
+        QVERIFY(r.p.state.portOpen);  // left as they are
         QCOMPARE(r.p.state.portNumber, 3);
         QVERIFY(!QFile::exists(file.path));
         ConfigTable reread;

@@ -33,7 +33,7 @@ private:
         QVERIFY(rig->SelectPort(link));
         QVERIFY(rig->SelectRate(Control::Combo_BaudRate, rate));
         QVERIFY(rig->Click(Control::Button_TogglePort));
-        QCOMPARE(rig->program.state.portOpen, 1);
+        QVERIFY(rig->program.state.portOpen);
         QVERIFY(rig->ModuleButtonsEnabled());
     }
 
@@ -44,7 +44,7 @@ private:
         const int ends = rig->LogCount(QStringLiteral("数据提取完成\r\n"));
         QVERIFY(rig->Click(Control::Button_ReadModule));
         QTRY_COMPARE_WITH_TIMEOUT(rig->LogCount(QStringLiteral("数据提取完成\r\n")), ends + 1, timeoutMs);
-        QCOMPARE(rig->program.state.extracting, 0);
+        QVERIFY(!rig->program.state.extracting);
         QCOMPARE(rig->Bar(), 0);
         QVERIFY(rig->ModuleButtonsEnabled());
     }
@@ -149,18 +149,18 @@ private Q_SLOTS:
         QTRY_COMPARE_WITH_TIMEOUT(sim.Count(QStringLiteral("hung up")), 1, 20000);
         QTRY_COMPARE_WITH_TIMEOUT(sim.Count(QStringLiteral("line back on")), 1, 5000);
         QTest::qWait(200);  // the program keeps ticking on a dead line
-        QCOMPARE(rig->program.state.extracting, 1);
+        QVERIFY(rig->program.state.extracting);
         QVERIFY(!rig->ModuleButtonsEnabled());
         QCOMPARE(rig->LogCount(QStringLiteral("数据提取完成\r\n")), ends);
         QVERIFY(rig->WrongCells() > 100);
 
         // Closing ends the broken dump; opening again reaches the module anew.
         QVERIFY(rig->Click(Control::Button_TogglePort));
-        QCOMPARE(rig->program.state.portOpen, 0);
-        QCOMPARE(rig->program.state.extracting, 0);
+        QVERIFY(!rig->program.state.portOpen);
+        QVERIFY(!rig->program.state.extracting);
         QCOMPARE(rig->Bar(), 0);
         QVERIFY(rig->Click(Control::Button_TogglePort));
-        QCOMPARE(rig->program.state.portOpen, 1);
+        QVERIFY(rig->program.state.portOpen);
         Read(30000);
         QCOMPARE(rig->WrongCells(), 0);
     }

@@ -70,25 +70,25 @@ private Q_SLOTS:
 
     void learnReport_data()
     {
-        QTest::addColumn<int>("portOpen");
+        QTest::addColumn<bool>("portOpen");
         QTest::addColumn<QString>("box");
         QTest::addColumn<int>("writeResult");
         QTest::addColumn<QStringList>("steps");
         const QString logged = QStringLiteral("log 已上报，请手机上点击按钮测试\r\n");
-        QTest::newRow("spaced lower case") << 1 << "01 02 0a" << -2
+        QTest::newRow("spaced lower case") << true << "01 02 0a" << -2
                                            << QStringList{"write FD 49 52 01 02 0A", logged};
-        QTest::newRow("full-width spaces") << 1 << "\u300001\u300002 " << -2 << QStringList{"write FD 49 52 01 02", logged};
-        QTest::newRow("short write, no log") << 1 << "0102" << 3 << QStringList{"write FD 49 52 01 02"};
-        QTest::newRow("port closed") << 0 << "0102" << -2 << QStringList{"box 信息：|请先打开端口"};
-        QTest::newRow("blank") << 1 << " \u3000 " << -2 << QStringList{"box 信息：|请输入数据"};
-        QTest::newRow("odd") << 1 << "010" << -2 << QStringList{"box 错误|十六进制数据长度必须是偶数"};
-        QTest::newRow("instruction sentence") << 1 << kLearnSentence << -2
+        QTest::newRow("full-width spaces") << true << "\u300001\u300002 " << -2 << QStringList{"write FD 49 52 01 02", logged};
+        QTest::newRow("short write, no log") << true << "0102" << 3 << QStringList{"write FD 49 52 01 02"};
+        QTest::newRow("port closed") << false << "0102" << -2 << QStringList{"box 信息：|请先打开端口"};
+        QTest::newRow("blank") << true << " \u3000 " << -2 << QStringList{"box 信息：|请输入数据"};
+        QTest::newRow("odd") << true << "010" << -2 << QStringList{"box 错误|十六进制数据长度必须是偶数"};
+        QTest::newRow("instruction sentence") << true << kLearnSentence << -2
                                               << QStringList{"box 错误|十六进制数据长度必须是偶数"};
-        QTest::newRow("bad digit") << 1 << "01G2" << -2 << QStringList{"box 错误|无效的十六进制字符: G"};
+        QTest::newRow("bad digit") << true << "01G2" << -2 << QStringList{"box 错误|无效的十六进制字符: G"};
     }
     void learnReport()
     {
-        QFETCH(int, portOpen);
+        QFETCH(bool, portOpen);
         QFETCH(QString, box);
         QFETCH(int, writeResult);
         QFETCH(QStringList, steps);
@@ -150,7 +150,7 @@ private Q_SLOTS:
     void buttonsComeBackOnlyAsTheStateAllows()
     {
         OpenPortRig rig;
-        rig.ui.onDeliver = [&] { rig.p.state.extracting = 1; };  // a dump began meanwhile
+        rig.ui.onDeliver = [&] { rig.p.state.extracting = true; };  // a dump began meanwhile
         ClearModule(rig.p);
         QVERIFY(rig.ModuleButtonsDisabled());
         QVERIFY(!rig.ui.IsDisabled(Control::Button_TogglePort));

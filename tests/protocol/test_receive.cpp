@@ -64,13 +64,13 @@ private Q_SLOTS:
 
         r.StartDump();
         QVERIFY(r.Log().endsWith(QStringLiteral("开始从模块提取数据\r\n")));
-        QCOMPARE(r.p.state.extracting, 1);
+        QVERIFY(r.p.state.extracting);
         QCOMPARE(r.ui.GetPosition(Control::ProgressBar1), 1);
         QVERIFY(!r.ButtonsEnabled());
 
         r.Arrive(Bytes(kDumpEnd));
         QVERIFY(r.Log().endsWith(QStringLiteral("数据提取完成\r\n")));
-        QCOMPARE(r.p.state.extracting, 0);
+        QVERIFY(!r.p.state.extracting);
         QCOMPARE(r.ui.GetPosition(Control::ProgressBar1), 0);
         QVERIFY(r.ButtonsEnabled());
     }
@@ -91,7 +91,7 @@ private Q_SLOTS:
         r.p.state.operationRunning = true;
         r.StartDump();
         r.Arrive(Bytes(kDumpEnd));
-        QCOMPARE(r.p.state.extracting, 0);
+        QVERIFY(!r.p.state.extracting);
         QVERIFY(r.Log().endsWith(QStringLiteral("数据提取完成\r\n")));
         for (Control c : kModuleButtons) QVERIFY(r.ui.IsDisabled(c));
     }
@@ -158,7 +158,7 @@ private Q_SLOTS:
         r.Arrive(Bytes("F4F7010111"));
         r.Arrive(Bytes("F4F7020122"));  // much later, no dump end ever came
         QCOMPARE(r.table.GetCellText(2, 1), QStringLiteral("22 "));
-        QCOMPARE(r.p.state.extracting, 1);
+        QVERIFY(r.p.state.extracting);
     }
 
     void nothingIsReadOrLoggedOnceThePortIsClosed()
@@ -166,7 +166,7 @@ private Q_SLOTS:
         Rig r;
         r.port.incoming.push_back(Bytes("F4F7"));
         r.Tick();  // half an answer held
-        r.p.state.portOpen = 0;
+        r.p.state.portOpen = false;
         r.port.incoming.push_back(Bytes(kEnterEcho));
         const QStringList callsBefore = r.port.calls;
         for (int i = 0; i < 5; ++i) r.Tick();
@@ -176,7 +176,7 @@ private Q_SLOTS:
 
         // Reopened: the half answer from before is gone, not glued to the next one.
         r.port.incoming.clear();
-        r.p.state.portOpen = 1;
+        r.p.state.portOpen = true;
         r.Arrive(Bytes(kExitEcho));
         QCOMPARE(r.Log(), QStringLiteral("模块退出配置模式\r\n"));
     }
@@ -280,7 +280,7 @@ private Q_SLOTS:
         r.Arrive(Bytes("F4F7600133") + Bytes(kDumpEnd));
         QCOMPARE(r.table.GetCellText(0x60, 1), QStringLiteral("33 "));
         QVERIFY(r.Log().endsWith(QStringLiteral("开始从模块提取数据\r\n数据提取完成\r\n")));
-        QCOMPARE(r.p.state.extracting, 0);
+        QVERIFY(!r.p.state.extracting);
         QCOMPARE(r.ui.GetPosition(Control::ProgressBar1), 0);
         QVERIFY(r.ButtonsEnabled());
         QCOMPARE(r.ui.positionHistory.mid(r.ui.positionHistory.size() - 2), (QVector<int>{96, 0}));
@@ -305,7 +305,7 @@ private Q_SLOTS:
         Rig s;
         s.Arrive(Bytes(kDumpStart) + Bytes("00"));
         QCOMPARE(s.Log(), QStringLiteral("FD 66 66 66 66 AA AB DD BF 00 \r\n"));
-        QCOMPARE(s.p.state.extracting, 0);
+        QVERIFY(!s.p.state.extracting);
     }
 
 private:

@@ -25,7 +25,6 @@ struct Rig {
     explicit Rig(QVector<QByteArray> values = {"COM3"})
     {
         registry.values = std::move(values);
-        p.state.portNumber = -1;
         ui.SetCaption(Control::Button_TogglePort, QStringLiteral("开启"));
         DisableModuleButtons(p);
         RefreshPortList(p);
@@ -90,7 +89,7 @@ private slots:
         QCOMPARE(r.ui.BoxTexts(), QStringList{"无可用端口"});
         QCOMPARE(r.ui.boxes.first().caption, QStringLiteral("信息："));
         QVERIFY(r.sio.calls.isEmpty());
-        QCOMPARE(r.p.state.portOpen, 0);
+        QVERIFY(!r.p.state.portOpen);
     }
 
     void baudListsOfferFiveRatesFrom9600()
@@ -111,7 +110,7 @@ private slots:
         QCOMPARE(r.sio.calls, (QStringList{"sio_open(3)", "sio_ioctl(3,16,3)", "sio_SetReadTimeouts(3,1000,0)"}));
         QCOMPARE(r.ui.Log(), QStringLiteral("打开端口: COM3 115200\r\n"));
         QCOMPARE(r.ui.GetCaption(Control::Button_TogglePort), QStringLiteral("关闭"));
-        QCOMPARE(r.p.state.portOpen, 1);
+        QVERIFY(r.p.state.portOpen);
         QCOMPARE(r.p.state.portNumber, 3);
         QVERIFY(r.ModuleButtonsEnabled());
         QCOMPARE(r.ui.GetInterval(Control::Timer_ReceiveData), 10);
@@ -126,7 +125,7 @@ private slots:
         TogglePort(r.p);
         QCOMPARE(r.ui.BoxTexts(), QStringList{"端口打开失败-2"});
         QCOMPARE(r.sio.calls, QStringList{"sio_open(3)"});
-        QCOMPARE(r.p.state.portOpen, 0);
+        QVERIFY(!r.p.state.portOpen);
         QCOMPARE(r.p.state.portNumber, 3);  // the number tried
         QCOMPARE(r.ui.GetCaption(Control::Button_TogglePort), QStringLiteral("开启"));
         QVERIFY(r.ModuleButtonsDisabled());
@@ -148,7 +147,7 @@ private slots:
         const int rounds = 50;
         for (int i = 0; i < rounds; ++i) {
             TogglePort(r.p);
-            QCOMPARE(r.p.state.portOpen, 1);
+            QVERIFY(r.p.state.portOpen);
             TogglePort(r.p);
         }
         const QString log = r.ui.Log();
@@ -156,7 +155,7 @@ private slots:
         QCOMPARE(log.count(QStringLiteral("端口已关闭\r\n")), rounds);
         QVERIFY(log.endsWith(QStringLiteral("端口已关闭\r\n")));
         QCOMPARE(r.sio.calls.count(QStringLiteral("sio_close(3)")), rounds);
-        QCOMPARE(r.p.state.portOpen, 0);
+        QVERIFY(!r.p.state.portOpen);
         QCOMPARE(r.p.state.portNumber, -1);
         QCOMPARE(r.ui.GetCaption(Control::Button_TogglePort), QStringLiteral("开启"));
         QVERIFY(r.ModuleButtonsDisabled());
@@ -174,7 +173,7 @@ private slots:
         QCOMPARE(r.PortBox().selection, -1);
         QVERIFY(r.sio.calls.filter("sio_close").isEmpty());
         QCOMPARE(r.p.state.portNumber, 3);
-        QCOMPARE(r.p.state.portOpen, 1);
+        QVERIFY(r.p.state.portOpen);
 
         TogglePort(r.p);
         QCOMPARE(r.sio.calls.last(), QStringLiteral("sio_close(3)"));
@@ -185,11 +184,11 @@ private slots:
         Rig r;
         r.ui.SetSelection(Control::Combo_Port, 0);
         TogglePort(r.p);
-        r.p.state.extracting = 1;
+        r.p.state.extracting = true;
         r.p.state.heldAnswer = QByteArray("\xF4\xF7\x01", 3);
         r.ui.SetPosition(Control::ProgressBar1, 40);
         TogglePort(r.p);
-        QCOMPARE(r.p.state.extracting, 0);
+        QVERIFY(!r.p.state.extracting);
         QCOMPARE(r.ui.GetPosition(Control::ProgressBar1), 0);
         QVERIFY(r.p.state.heldAnswer.isEmpty());
 
@@ -216,7 +215,7 @@ private slots:
             QCOMPARE(e.code, -1);
         }
         QVERIFY(hookRan);
-        QCOMPARE(r.p.state.portOpen, 0);
+        QVERIFY(!r.p.state.portOpen);
 
         // A row with no library file names only the function.
         FakeUiServices ui;
@@ -238,12 +237,12 @@ private slots:
         first.missing = {QStringLiteral("sio_read")};
         first.incoming.push_back("AB");
         SerialLibrary lib(ui, {&first, &second});
-        for (int i = 0; i < 10; ++i) QCOMPARE(lib.BindCount(i), 0);
+        for (int i = 0; i < 10; ++i) QCOMPARE(lib.BindCount(LibraryRow(i)), 0);
 
         QCOMPARE(lib.sio_iqueue(1), 2);
         QCOMPARE(lib.sio_iqueue(1), 2);
-        QCOMPARE(lib.BindCount(8), 1);
-        QCOMPARE(lib.BindCount(9), 0);  // sio_read not bound yet
+        QCOMPARE(lib.BindCount(LibraryRow::InputQueue), 1);
+        QCOMPARE(lib.BindCount(LibraryRow::Read), 0);  // sio_read not bound yet
 
         // sio_read comes from the provider that has it, not from the one bound for sio_iqueue.
         second.incoming.push_back("Z");
@@ -252,7 +251,7 @@ private slots:
         QCOMPARE(lib.sio_read(1, buf, 4), 1);
         QCOMPARE(buf[0], 'Z');
         lib.sio_read(1, buf, 4);
-        QCOMPARE(lib.BindCount(9), 1);
+        QCOMPARE(lib.BindCount(LibraryRow::Read), 1);
     }
 
     void baudCodes()

@@ -22,7 +22,7 @@ struct OpenPortRig {
     {
         InitTable(table);
         p.state.portNumber = 3;
-        p.state.portOpen = 1;
+        p.state.portOpen = true;
         port.portIsOpen = true;
         for (const char* rate : {"9600", "19200", "38400", "57600", "115200"})
             ui.ComboAddItem(Control::Combo_SetBaudRate, QString::fromLatin1(rate), 0, QString());

@@ -22,34 +22,29 @@ Clock::time_point At(qint64 ns) { return Clock::time_point(std::chrono::nanoseco
 // Ten bits a byte on the wire: start, eight data bits, stop.
 qint64 ByteNs(int rate) { return rate > 0 ? 10LL * 1000000000LL / rate : 0; }
 
-int SpeedToRate(speed_t s)
+// The line rates a terminal can be set to, with the system's code for each.
+struct Speed {
+    int rate;
+    speed_t code;
+};
+constexpr Speed kSpeeds[] = {
+    {1200, B1200},   {2400, B2400},   {4800, B4800},     {9600, B9600},     {19200, B19200},
+    {38400, B38400}, {57600, B57600}, {115200, B115200}, {230400, B230400},
+};
+
+// 0 for a code not in the list.
+int SpeedToRate(speed_t code)
 {
-    switch (s) {
-    case B1200: return 1200;
-    case B2400: return 2400;
-    case B4800: return 4800;
-    case B9600: return 9600;
-    case B19200: return 19200;
-    case B38400: return 38400;
-    case B57600: return 57600;
-    case B115200: return 115200;
-    case B230400: return 230400;
-    }
+    for (const Speed& s : kSpeeds)
+        if (s.code == code) return s.rate;
     return 0;
 }
 
+// 9600 for a rate not in the list.
 speed_t RateToSpeed(int rate)
 {
-    switch (rate) {
-    case 1200: return B1200;
-    case 2400: return B2400;
-    case 4800: return B4800;
-    case 19200: return B19200;
-    case 38400: return B38400;
-    case 57600: return B57600;
-    case 115200: return B115200;
-    case 230400: return B230400;
-    }
+    for (const Speed& s : kSpeeds)
+        if (s.rate == rate) return s.code;
     return B9600;
 }
 
