@@ -61,7 +61,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     const QByteArray held(reinterpret_cast<const char*>(data + 1), qsizetype(size - 1));
     if (!held.isEmpty()) {
         QByteArray rebuilt;
-        for (const Answer& a : JudgeHeldAnswer(held, extracting)) {
+        for (const Answer& a : SplitIntoAnswers(held, extracting, true)) {
             rebuilt += BytesOf(a);
             if (a.kind == Answer::Kind::Record) {
                 Check(a.row >= 1 && a.row <= 96 && a.column >= 1 && a.column <= 2);

@@ -9,6 +9,15 @@
 class ConfigTable;
 class SerialLibrary;
 
+// How the latest read of the module ended, or that it is still running.
+enum class ReadEnd {
+    None,      // no read since the port was opened, or the port was closed during one
+    Running,   // the read request went out; the dump has not ended yet
+    Complete,  // the dump end arrived
+    NoAnswer,  // no dump start 3 s after the request, or a dump silent for 3 s
+    PortLost,  // the device went away during the read
+};
+
 // The port number while no port is in use.
 constexpr int kNoPort = -1;
 
@@ -22,8 +31,13 @@ struct AppState {
 
     // Bytes of an answer still arriving; judged once the line goes quiet.
     QByteArray heldAnswer;
-    // Clock (UiServices::TickCount) when bytes were last added to heldAnswer.
+    // Clock (UiServices::TickCount) when the last held byte arrived.
     quint32 heldAnswerAt = 0;
+    // The latest read: Running from its request until whoever ends it sets the outcome.
+    ReadEnd readEnd = ReadEnd::None;
+    // Clock when the read request went out or the dump last moved on; the
+    // read gives up when the module stays silent for 3 s after it.
+    quint32 readAliveAt = 0;
     // A baud change, clear or upload is sending; no other may start meanwhile.
     bool operationRunning = false;
     // The window is being destroyed: pauses end at once and nothing more is sent.

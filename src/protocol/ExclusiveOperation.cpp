@@ -26,5 +26,7 @@ void EndExclusiveOperation(Program& p)
 
 bool OperationInterrupted(const Program& p)
 {
-    return p.state.shuttingDown;
+    // Operations start only with the port open (their buttons are grey
+    // otherwise), so a closed port means it was lost while they ran.
+    return p.state.shuttingDown || !p.state.portOpen;
 }

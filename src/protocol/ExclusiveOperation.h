@@ -20,6 +20,7 @@ bool BeginExclusiveOperation(Program& p);
 // being destroyed no control is touched, since they are going away.
 void EndExclusiveOperation(Program& p);
 
-// True once the window is being destroyed: the running operation must stop
-// at once, without another write and without touching a control.
+// True once the window is being destroyed or the port has closed under the
+// operation (its device went away): the running operation must stop at once,
+// without another write.
 bool OperationInterrupted(const Program& p);

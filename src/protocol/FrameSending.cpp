@@ -5,6 +5,7 @@
 #include "core/Program.h"
 #include "protocol/Frames.h"
 #include "protocol/HexCodec.h"
+#include "serial/PortConnection.h"
 #include "serial/SerialLibrary.h"
 
 int SendFrame(Program& p, const QString& hexText)
@@ -15,7 +16,15 @@ int SendFrame(Program& p, const QString& hexText)
     const QByteArray bytes = HexToBytes(p.ui, hexText);
     // The codec's box delivers messages too; the window may have gone meanwhile.
     if (p.state.shuttingDown) return -1;
-    return p.serial.sio_write(p.state.portNumber, bytes.constData(), int(bytes.size()));
+    return WriteToPort(p, bytes);
+}
+
+int WriteToPort(Program& p, const QByteArray& bytes)
+{
+    const int result = p.serial.sio_write(p.state.portNumber, bytes.constData(), int(bytes.size()));
+    // The operation that wrote stops at its next step, finding the port closed.
+    if (PortWasLost(result)) ClosePortOnLoss(p);
+    return result;
 }
 
 void Delay(Program& p, int ms)

@@ -43,8 +43,12 @@ QByteArray FixedFrameBytes(const QString& hexText);
 // Converts the hex text (the codec shows its own box on bad text) and writes
 // it with exactly one sio_write on the program's port, an empty result as a
 // zero-length write; returns the write's result unchanged. Once the window is
-// being destroyed it writes nothing and returns -1.
+// being destroyed it writes nothing and returns -1. A write that finds the
+// device gone closes the port (ClosePortOnLoss).
 int SendFrame(Program& p, const QString& hexText);
+// One sio_write of `bytes` on the program's port, with the same care for a
+// device found gone; returns the write's result.
+int WriteToPort(Program& p, const QByteArray& bytes);
 
 // Waits ms milliseconds by the monotonic clock while delivering window
 // messages (ticks, clicks, boxes run meanwhile); never returns before ms have

@@ -30,6 +30,8 @@ void RequestInConfigMode(Program& p, BuildFrame buildFrame, const QString& logLi
     if (OperationInterrupted(p)) return EndExclusiveOperation(p);
 
     SendFrame(p, buildFrame());
+    // A request that found the device gone was not sent; the log must not say it was.
+    if (OperationInterrupted(p)) return EndExclusiveOperation(p);
     AppendLog(p, logLine);
     Delay(p, pause);
     if (OperationInterrupted(p)) return EndExclusiveOperation(p);
@@ -65,7 +67,11 @@ void ReadModule(Program& p)
     // No pause after the request: the table is emptied and the buttons are
     // grey before the receive tick can place the first record. The module
     // leaves configuration mode by itself after the dump.
+    p.state.readEnd = ReadEnd::Running;
+    p.state.readAliveAt = p.ui.TickCount();
     SendFrame(p, ReadRequestFrame);
+    // A device gone in this very write ends the read before it began: the table stays.
+    if (OperationInterrupted(p)) return EndExclusiveOperation(p);
     AppendLog(p, QStringLiteral("已发送读取指令\r\n"));
     p.table.ClearRange(TableLayout::kFirstValueRow, TableLayout::kOnColumn, TableLayout::kLastValueRow,
                       TableLayout::kOffColumn);
@@ -105,6 +111,6 @@ void LearnReport(Program& p)
     if (OperationInterrupted(p)) return;
 
     // The log line promises the phone can test now; only a whole write keeps that promise.
-    const int written = p.serial.sio_write(p.state.portNumber, bytes.constData(), int(bytes.size()));
+    const int written = WriteToPort(p, bytes);
     if (written == bytes.size()) AppendLog(p, QStringLiteral("已上报，请手机上点击按钮测试\r\n"));
 }

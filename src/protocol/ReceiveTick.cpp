@@ -5,6 +5,7 @@
 #include "core/TableLayout.h"
 #include "protocol/Frames.h"
 #include "protocol/HexCodec.h"
+#include "serial/PortConnection.h"
 #include "serial/SerialLibrary.h"
 
 namespace {
@@ -18,7 +19,7 @@ struct KnownAnswers {
     QByteArray dumpEnd = FixedFrameBytes(DumpEndFrame);
 };
 
-const KnownAnswers& Known()
+const KnownAnswers& KnownAnswerBytes()
 {
     static const KnownAnswers answers;
     return answers;
@@ -27,7 +28,7 @@ const KnownAnswers& Known()
 // True, with its kind, when the bytes are exactly one of the four known answers.
 bool ExactAnswer(const QByteArray& bytes, Answer::Kind& kind)
 {
-    const KnownAnswers& known = Known();
+    const KnownAnswers& known = KnownAnswerBytes();
     if (bytes == known.enterEcho) kind = Answer::Kind::EnterEcho;
     else if (bytes == known.exitEcho) kind = Answer::Kind::ExitEcho;
     else if (bytes == known.dumpStart) kind = Answer::Kind::DumpStart;
@@ -85,43 +86,69 @@ Answer JudgeChunk(const QByteArray& chunk, bool extracting)
     return Unrecognised(chunk);
 }
 
-bool EndsHeldAnswer(const QByteArray& held, const QByteArray& arrived, bool extracting)
+namespace {
+
+// True when a record of the module's dump begins at `at`: the marker and the
+// address of a value cell. Codes are arbitrary bytes, so such four bytes
+// inside a code cut it too; for random bytes that is about one position in
+// twenty million, and without cutting, records sent back to back are
+// certainly wrong.
+bool RecordBeginsAt(const QByteArray& bytes, qsizetype at)
 {
-    if (held.isEmpty() || !arrived.startsWith(kRecordMarker)) return false;
-    Answer::Kind kind;
-    if (ExactAnswer(held, kind)) return true;
-    return extracting && held.size() > 4 && held.startsWith(kRecordMarker);
+    if (at + 4 > bytes.size() || quint8(bytes[at]) != 0xF4 || quint8(bytes[at + 1]) != 0xF7) return false;
+    return TableLayout::IsValueCell(quint8(bytes[at + 2]), quint8(bytes[at + 3]));
 }
 
-QVector<Answer> JudgeHeldAnswer(const QByteArray& held, bool extracting)
+// During a dump: where the next answer begins after the one that begins at
+// `from` (a record address or a dump end), or -1 when none is in sight yet.
+qsizetype NextAnswerInDump(const QByteArray& bytes, qsizetype from)
+{
+    const QByteArray& dumpEnd = KnownAnswerBytes().dumpEnd;
+    if (QByteArrayView(bytes).sliced(from).startsWith(dumpEnd)) return bytes.size() > from + dumpEnd.size() ? from + dumpEnd.size() : -1;
+    const qsizetype end = bytes.indexOf(dumpEnd, from + 1);
+    for (qsizetype at = bytes.indexOf(kRecordMarker, from + 1); at >= 0; at = bytes.indexOf(kRecordMarker, at + 1)) {
+        if (end >= 0 && at > end) break;
+        if (RecordBeginsAt(bytes, at)) return at;
+    }
+    return end;
+}
+
+}  // namespace
+
+QVector<Answer> SplitIntoAnswers(const QByteArray& bytes, bool extracting, bool lineQuiet, QByteArray* unfinished)
 {
     QVector<Answer> answers;
-    QByteArray rest = held;
-    const qsizetype frame = Known().dumpStart.size();
-
-    // The first record sent straight behind the dump start: without the
-    // split, the whole dump would be shown as hex and never fill a cell.
-    if (rest.size() > frame && rest.startsWith(Known().dumpStart) && rest.mid(frame).startsWith(kRecordMarker)) {
-        answers << JudgeChunk(rest.left(frame), extracting);
+    const QByteArray& dumpStart = KnownAnswerBytes().dumpStart;
+    qsizetype from = 0;
+    for (;;) {
+        qsizetype next = -1;
+        // The first record sent straight behind the dump start: without the
+        // split, the whole dump would be shown as hex and never fill a cell.
+        const QByteArrayView rest = QByteArrayView(bytes).sliced(from);
+        if (rest.startsWith(dumpStart) && rest.sliced(dumpStart.size()).startsWith(kRecordMarker))
+            next = from + dumpStart.size();
+        else if (extracting)
+            next = NextAnswerInDump(bytes, from);
+        if (next < 0) break;
+        answers << JudgeChunk(bytes.mid(from, next - from), extracting);
         extracting = FollowExtraction(answers.last(), extracting);
-        rest.remove(0, frame);
+        from = next;
     }
-
-    // The dump end sent straight behind the last record: without the split,
-    // it would become part of that record's code and the dump would never end.
-    if (extracting && rest.size() > frame && rest.endsWith(Known().dumpEnd)) {
-        answers << JudgeChunk(rest.left(rest.size() - frame), extracting);
-        extracting = FollowExtraction(answers.last(), extracting);
-        answers << JudgeChunk(Known().dumpEnd, extracting);
-        return answers;
+    const QByteArray last = bytes.mid(from);
+    if (lineQuiet) {
+        if (!last.isEmpty()) answers << JudgeChunk(last, extracting);
+    } else if (unfinished) {
+        *unfinished = last;
     }
-
-    answers << JudgeChunk(rest, extracting);
     return answers;
 }
 
 void ApplyAnswer(Program& p, const Answer& a)
 {
+    // A dump that moves on keeps its read alive; before the dump start only
+    // the dump start itself counts as the module answering the request.
+    if (p.state.extracting || a.kind == Answer::Kind::DumpStart) p.state.readAliveAt = p.ui.TickCount();
+
     switch (a.kind) {
     case Answer::Kind::EnterEcho:
         AppendLog(p, QStringLiteral("模块进入配置模式\r\n"));
@@ -132,11 +159,14 @@ void ApplyAnswer(Program& p, const Answer& a)
     case Answer::Kind::DumpStart:
         AppendLog(p, QStringLiteral("开始从模块提取数据\r\n"));
         p.state.extracting = true;
+        // A dump the module began by itself must end too.
+        p.state.readEnd = ReadEnd::Running;
         p.ui.SetPosition(Control::ProgressBar1, 1);
         return;
     case Answer::Kind::DumpEnd:
         AppendLog(p, QStringLiteral("数据提取完成\r\n"));
         p.state.extracting = false;
+        if (p.state.readEnd == ReadEnd::Running) p.state.readEnd = ReadEnd::Complete;
         p.ui.SetPosition(Control::ProgressBar1, 0);
         // An operation that is sending keeps the buttons until it ends; it
         // gives them back itself, as the state then allows.
@@ -155,19 +185,74 @@ void ApplyAnswer(Program& p, const Answer& a)
 
 namespace {
 
-void JudgeHeld(Program& p)
+// Milliseconds from `earlier` to `later` on the wrapping 32-bit clock; a
+// negative span (stamps a millisecond out of order) counts as none.
+int Span(quint32 earlier, quint32 later) { return qMax(0, qint32(later - earlier)); }
+
+void ApplyAll(Program& p, const QVector<Answer>& answers)
 {
-    const QByteArray held = p.state.heldAnswer;
-    p.state.heldAnswer.clear();
-    for (const Answer& a : JudgeHeldAnswer(held, p.state.extracting)) ApplyAnswer(p, a);
+    for (const Answer& a : answers) ApplyAnswer(p, a);
 }
 
-// Judges what is held once the line has been quiet long enough.
-void JudgeHeldIfQuiet(Program& p)
+// The line went quiet after what is held: every answer in it is whole.
+void JudgeEverythingHeld(Program& p)
 {
-    if (p.state.heldAnswer.isEmpty()) return;
-    if (quint32(p.ui.TickCount() - p.state.heldAnswerAt) < kQuietMs) return;
-    JudgeHeld(p);
+    const QByteArray held = std::exchange(p.state.heldAnswer, QByteArray());
+    if (!held.isEmpty()) ApplyAll(p, SplitIntoAnswers(held, p.state.extracting, true));
+}
+
+// Judges the answers a newer one has already followed; the last stays held.
+void JudgeAnswersAlreadyFollowed(Program& p)
+{
+    QByteArray rest;
+    const QVector<Answer> done = SplitIntoAnswers(p.state.heldAnswer, p.state.extracting, false, &rest);
+    if (done.isEmpty()) return;
+    p.state.heldAnswer = rest;
+    ApplyAll(p, done);
+}
+
+int HeldLimit(const Program& p) { return p.state.extracting ? kMaxHeldInDump : kMaxHeldOutsideDump; }
+
+// Adds one run of arrived bytes to what is held, judging on the way whatever
+// a quiet gap, a newer answer or the size limit has made whole.
+void Hold(Program& p, const ArrivedBytes& run)
+{
+    if (!p.state.heldAnswer.isEmpty() && Span(p.state.heldAnswerAt, run.firstAt) >= kQuietMs)
+        JudgeEverythingHeld(p);
+    p.state.heldAnswerAt = run.lastAt;
+    for (qsizetype from = 0; from < run.bytes.size();) {
+        const qsizetype room = qMax<qsizetype>(1, HeldLimit(p) - p.state.heldAnswer.size());
+        const qsizetype take = qMin(room, run.bytes.size() - from);
+        p.state.heldAnswer += run.bytes.mid(from, take);
+        from += take;
+        JudgeAnswersAlreadyFollowed(p);
+        if (p.state.heldAnswer.size() >= HeldLimit(p)) JudgeEverythingHeld(p);
+    }
+}
+
+// The module left the read unanswered: what came is kept, the rest is given up.
+void EndReadWithoutAnswer(Program& p)
+{
+    AppendLog(p, QStringLiteral("模块无应答\r\n"));
+    p.state.readEnd = ReadEnd::NoAnswer;
+    p.state.extracting = false;
+    p.ui.SetPosition(Control::ProgressBar1, 0);
+    if (!p.state.operationRunning) EnableModuleButtons(p);
+}
+
+bool ReadOverdue(const Program& p)
+{
+    // Bytes still held arrived less than a quiet time ago: the module is talking.
+    return p.state.readEnd == ReadEnd::Running && p.state.heldAnswer.isEmpty()
+        && Span(p.state.readAliveAt, p.ui.TickCount()) >= kNoAnswerMs;
+}
+
+// Quick ticks while anything is under way, a slow look otherwise.
+void PaceTimer(Program& p)
+{
+    const bool busy = !p.state.heldAnswer.isEmpty() || p.state.readEnd == ReadEnd::Running || p.state.extracting
+        || p.state.operationRunning;
+    p.ui.SetInterval(Control::Timer_ReceiveData, busy ? kReceiveTickMs : kIdleTickMs);
 }
 
 }  // namespace
@@ -179,21 +264,17 @@ void ReceiveTick(Program& p)
         p.state.heldAnswer.clear();
         return;
     }
-    const int waiting = p.serial.sio_iqueue(p.state.portNumber);
-    if (waiting <= 0) {
-        // Nothing new: once the line has been quiet, what is held is a whole answer.
-        JudgeHeldIfQuiet(p);
+    QVector<ArrivedBytes> runs;
+    const int result = p.serial.ReadArrivals(p.state.portNumber, runs);
+    for (const ArrivedBytes& run : runs) Hold(p, run);
+    if (PortWasLost(result)) {
+        // What the module said before the line went is as good as ever.
+        JudgeEverythingHeld(p);
+        ClosePortOnLoss(p);
         return;
     }
-    QByteArray buffer(waiting, '\0');
-    const int read = p.serial.sio_read(p.state.portNumber, buffer.data(), waiting);
-    if (read <= 0) {
-        JudgeHeldIfQuiet(p);
-        return;
-    }
-    const QByteArray arrived(buffer.constData(), qMin(read, waiting));
-    if (EndsHeldAnswer(p.state.heldAnswer, arrived, p.state.extracting)) JudgeHeld(p);
-    p.state.heldAnswer.append(arrived);
-    p.state.heldAnswerAt = p.ui.TickCount();
-    if (p.state.heldAnswer.size() >= kMaxHeldAnswer) JudgeHeld(p);
+    if (!p.state.heldAnswer.isEmpty() && Span(p.state.heldAnswerAt, p.ui.TickCount()) >= kQuietMs)
+        JudgeEverythingHeld(p);
+    if (ReadOverdue(p)) EndReadWithoutAnswer(p);
+    PaceTimer(p);
 }

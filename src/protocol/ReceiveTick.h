@@ -1,6 +1,12 @@
 #pragma once
 // The receive timer's handler: the program's only reader of the port, and the
 // judging of what the module answers.
+//
+// The module's answers carry no length, so where one ends is read from the
+// line: an answer ends where the line went quiet for kQuietMs between two
+// arrivals of bytes, and, while a dump runs, also just before every record
+// address (F4 F7, a value row, a code column) and around a dump end, so
+// records sent with no quiet between them still come apart.
 
 #include <QByteArray>
 #include <QString>
@@ -24,39 +30,48 @@ struct Answer {
 // 4 bytes, F4 F7 first, a dump running, addressed to a value cell), or hex.
 Answer JudgeChunk(const QByteArray& chunk, bool extracting);
 
-// Judges everything held since the line was last quiet. Usually one chunk;
-// a dump start run together with the first record, or a dump end run on
-// behind the last record, is judged as two answers so the dump neither
-// fails to start nor stays unfinished. The extraction flag is followed
-// from answer to answer starting from `extracting`.
-QVector<Answer> JudgeHeldAnswer(const QByteArray& held, bool extracting);
+// Cuts bytes received with no quiet time inside them into answers and judges
+// each, following the extraction flag from answer to answer (starting from
+// `extracting`). Outside a dump the bytes are one answer, except that a dump
+// start followed by a record is split off. During a dump a new answer begins
+// at every record address and at a dump end, and a dump end is split off
+// whatever follows it. With `lineQuiet` false the last answer may still be
+// arriving: it is not judged but left in `*unfinished`.
+QVector<Answer> SplitIntoAnswers(const QByteArray& bytes, bool extracting, bool lineQuiet,
+                                 QByteArray* unfinished = nullptr);
 
-// True when bytes that have just arrived open a new answer, so what is held
-// is judged now rather than once the line goes quiet: a read that starts with
-// the record marker behind a whole control frame, or behind a record while a
-// dump runs. A module that paces its records closer than the quiet time
-// would otherwise have them run together. (A code that happens to hold F4 F7
-// exactly where a read begins is split there; that is far rarer than records
-// a few milliseconds apart.)
-bool EndsHeldAnswer(const QByteArray& held, const QByteArray& arrived, bool extracting);
-
-// Carries one answer out on the log, the table, the bar and the flag.
+// Carries one answer out on the log, the table, the bar, the flag and the read's outcome.
 void ApplyAnswer(Program& p, const Answer& answer);
 
 // Progress position for a record of row byte `row` (0 … 255).
 int RecordPosition(int row);
 
-// The line counts as quiet once nothing new has come for this long: most of
-// a tick interval, eight byte times at 9600 baud. Measured by the clock, not
-// by counting ticks, because a late tick is followed by an early one that
-// would otherwise find a record's next bytes not yet there.
-constexpr quint32 kQuietMs = 8;
+// The line counts as quiet once no byte has arrived for this long. A USB
+// adapter holds bytes back for up to 16 ms (its latency timer) and hands them
+// over at once, so one answer may arrive in pieces 16 ms apart; the rest is
+// room for the adapter's frame timing and for the event loop noting the
+// arrival late on a busy machine.
+constexpr int kQuietMs = 30;
 
 // Held bytes are judged at once when they reach this size, quiet line or not,
-// so a line that never goes quiet cannot grow them without end.
-constexpr int kMaxHeldAnswer = 1 << 20;
+// so a line that never goes quiet gives log lines of bounded length and holds
+// bounded memory. A dump's records are cut apart long before.
+constexpr int kMaxHeldOutsideDump = 4 * 1024;
+constexpr int kMaxHeldInDump = 64 * 1024;
 
-// The tick: reads what is waiting and holds it; once a tick reads nothing new
-// and the line has been quiet for kQuietMs, the held bytes are judged as one
-// answer. Reads nothing while the port is closed.
+// A read gives up when no dump start came this long after the request, or the
+// dump has said nothing for this long.
+constexpr int kNoAnswerMs = 3000;
+
+// The receive timer's interval while the port is open and nothing is under
+// way (nothing held, no read, no operation): a slow look, since arriving
+// bytes and a lost device bring the quick pace back by themselves.
+constexpr int kIdleTickMs = 500;
+
+// The tick: takes every byte that arrived, with its arrival time, and judges
+// the answers that are complete; notices a device that went away (closes the
+// port, ClosePortOnLoss) and a read the module leaves unanswered (logs
+// "模块无应答", ends the dump, gives the buttons back, ReadEnd::NoAnswer);
+// then sets the timer's pace for what is left to do. Reads nothing while the
+// port is closed.
 void ReceiveTick(Program& p);

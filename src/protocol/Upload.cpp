@@ -83,9 +83,10 @@ void WriteModule(Program& p)
     // found while the module is still untouched.
     int badRow = 0, badColumn = 0;
     if (FindBadCell(p, badRow, badColumn)) {
-        if (OperationInterrupted(p)) return;
+        // The codec's boxes deliver messages; the window may be going away.
+        if (p.state.shuttingDown) return;
         ShowNotice(p, QStringLiteral("位置在") + p.table.GetCellText(badRow, 0));
-        if (OperationInterrupted(p)) return;
+        if (p.state.shuttingDown) return;
         p.table.SetCurrentCell(badRow, badColumn);
         return;
     }

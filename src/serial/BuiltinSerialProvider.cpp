@@ -2,9 +2,17 @@
 
 #include <QDeadlineTimer>
 #include <QSerialPort>
+#include <chrono>
 #include <climits>
+#include <unistd.h>
 
 namespace {
+
+qint64 NowNs()
+{
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
 
 // A device that has gone away (USB unplugged, the far end of a pseudo-terminal
 // closed) shows as a ResourceError, or as a ReadError when the system signals
@@ -22,38 +30,39 @@ bool Lost(QSerialPort* sp)
     return !sp->isOpen();
 }
 
-// Fetches what the system holds for the port without waiting, so the count is
-// right even when the event loop has not run the port's notifier yet.
-void Fetch(QSerialPort* sp)
-{
-    for (int round = 0; round < 64; ++round) {
-        const qint64 before = sp->bytesAvailable();
-        if (!sp->waitForReadyRead(0) || sp->bytesAvailable() == before) break;
-    }
-    // A poll that found nothing records a time-out; it is no failure here.
-    if (sp->error() == QSerialPort::TimeoutError) sp->clearError();
-}
-
-int OpenFailure(QSerialPort::SerialPortError error)
+// Qt reports a busy device and a forbidden one alike; the file's permissions
+// tell them apart.
+int OpenFailure(QSerialPort::SerialPortError error, const QString& device)
 {
     switch (error) {
     case QSerialPort::DeviceNotFoundError: return SioResult::NoSuchPort;
-    case QSerialPort::PermissionError: return SioResult::Busy;  // Qt reports a busy device this way too
+    case QSerialPort::PermissionError:
+        return ::access(device.toLocal8Bit().constData(), R_OK | W_OK) != 0 && errno == EACCES ? SioResult::NoPermission
+                                                                                               : SioResult::Busy;
     default: return SioResult::OtherFailure;
     }
 }
 
 }  // namespace
 
+// One open device and what it sent that nobody has read yet.
+struct BuiltinSerialProvider::Port {
+    struct Run {
+        QByteArray bytes;
+        qint64 firstNs;
+        qint64 lastNs;
+    };
+    std::unique_ptr<QSerialPort> device;
+    std::deque<Run> arrived;
+    qint64 waiting = 0;  // bytes in `arrived`
+};
+
 BuiltinSerialProvider::BuiltinSerialProvider(std::shared_ptr<const PortDirectory> directory)
     : directory_(std::move(directory))
 {
 }
 
-BuiltinSerialProvider::~BuiltinSerialProvider()
-{
-    qDeleteAll(ports_);
-}
+BuiltinSerialProvider::~BuiltinSerialProvider() = default;
 
 bool BuiltinSerialProvider::Offers(const QString& libraryFile, const QString& function) const
 {
@@ -66,45 +75,93 @@ bool BuiltinSerialProvider::Offers(const QString& libraryFile, const QString& fu
         && kFunctions.contains(function);
 }
 
+void BuiltinSerialProvider::SetActivityHandler(std::function<void()> handler) { activity_ = std::move(handler); }
+
+void BuiltinSerialProvider::Notify()
+{
+    if (activity_) activity_();
+}
+
+BuiltinSerialProvider::Port* BuiltinSerialProvider::Find(int port)
+{
+    const auto it = ports_.find(port);
+    return it == ports_.end() ? nullptr : it->second.get();
+}
+
 QSerialPort* BuiltinSerialProvider::Usable(int port, int& failure)
 {
-    QSerialPort* sp = ports_.value(port, nullptr);
-    if (!sp) {
+    Port* p = Find(port);
+    if (!p) {
         failure = SioResult::NoSuchPort;
         return nullptr;
     }
-    if (Lost(sp)) {
+    if (Lost(p->device.get())) {
         failure = SioResult::DeviceGone;
         return nullptr;
     }
-    return sp;
+    return p->device.get();
+}
+
+void BuiltinSerialProvider::Take(Port& port)
+{
+    QSerialPort* sp = port.device.get();
+    if (sp->bytesAvailable() <= 0) return;
+    const QByteArray bytes = sp->readAll();
+    const qint64 now = NowNs();
+    // Bytes following close behind the last ones continue their run: a
+    // record that trickles in at the line rate stays one run.
+    if (!port.arrived.empty() && now - port.arrived.back().lastNs < qint64(kJoinMs) * 1000000) {
+        port.arrived.back().bytes += bytes;
+        port.arrived.back().lastNs = now;
+    } else {
+        port.arrived.push_back({bytes, now, now});
+    }
+    port.waiting += bytes.size();
+}
+
+// Takes what the system holds for the port without waiting, so nothing that
+// has arrived is missed when the event loop has not run the port's notifier yet.
+static void FetchNow(QSerialPort* sp)
+{
+    sp->waitForReadyRead(0);
+    // A poll that found nothing records a time-out; it is no failure here.
+    if (sp->error() == QSerialPort::TimeoutError) sp->clearError();
 }
 
 int BuiltinSerialProvider::sio_open(int port)
 {
-    if (ports_.contains(port)) return SioResult::AlreadyOpen;
+    if (Find(port)) return SioResult::AlreadyOpen;
     const std::optional<PortEntry> entry = directory_->Find(port);
     if (!entry) return SioResult::NoSuchPort;
 
-    auto* sp = new QSerialPort;
+    auto sp = std::make_unique<QSerialPort>();
     sp->setPortName(entry->device);
     sp->setBaudRate(9600);
     sp->setDataBits(QSerialPort::Data8);
     sp->setParity(QSerialPort::NoParity);
     sp->setStopBits(QSerialPort::OneStop);
     sp->setFlowControl(QSerialPort::NoFlowControl);
-    if (!sp->open(QIODevice::ReadWrite)) {
-        const int failure = OpenFailure(sp->error());
-        delete sp;
-        return failure;
-    }
+    if (!sp->open(QIODevice::ReadWrite)) return OpenFailure(sp->error(), entry->device);
+
+    auto record = std::make_unique<Port>();
+    Port* p = record.get();
+    QSerialPort* device = sp.get();
+    p->device = std::move(sp);
+    QObject::connect(device, &QSerialPort::readyRead, device, [this, p] {
+        const qint64 before = p->waiting;
+        Take(*p);
+        if (p->waiting != before) Notify();
+    });
     // A hang-up noticed by the event loop closes the port from there, after
     // Qt has finished the notification that reported it.
-    QObject::connect(sp, &QSerialPort::errorOccurred, sp, [sp](QSerialPort::SerialPortError e) {
+    QObject::connect(device, &QSerialPort::errorOccurred, device, [this, device](QSerialPort::SerialPortError e) {
         if (IsHangUp(e))
-            QMetaObject::invokeMethod(sp, [sp] { Lost(sp); }, Qt::QueuedConnection);
+            QMetaObject::invokeMethod(device, [this, device] {
+                Lost(device);
+                Notify();
+            }, Qt::QueuedConnection);
     });
-    ports_.insert(port, sp);
+    ports_.emplace(port, std::move(record));
     return SioResult::Ok;
 }
 
@@ -139,35 +196,58 @@ int BuiltinSerialProvider::sio_SetReadTimeouts(int port, int total, int interval
 
 int BuiltinSerialProvider::sio_close(int port)
 {
-    QSerialPort* sp = ports_.take(port);
-    if (!sp) return SioResult::NoSuchPort;
-    sp->close();  // whatever was unread goes with it
-    delete sp;
+    const auto it = ports_.find(port);
+    if (it == ports_.end()) return SioResult::NoSuchPort;
+    // Whatever was unread goes with it.
+    std::unique_ptr<Port> closing = std::move(it->second);
+    ports_.erase(it);
+    closing->device->close();
     return SioResult::Ok;
 }
 
 int BuiltinSerialProvider::sio_iqueue(int port)
 {
-    int failure = 0;
-    QSerialPort* sp = Usable(port, failure);
-    if (!sp) return failure;
-    Fetch(sp);
-    if (Lost(sp)) return SioResult::DeviceGone;
-    return int(qMin<qint64>(sp->bytesAvailable(), INT_MAX));
+    Port* p = Find(port);
+    if (!p) return SioResult::NoSuchPort;
+    if (!Lost(p->device.get())) {
+        FetchNow(p->device.get());
+        Take(*p);
+    }
+    // What came before the device went away is still the module's to say.
+    if (p->waiting == 0 && Lost(p->device.get())) return SioResult::DeviceGone;
+    return int(qMin<qint64>(p->waiting, INT_MAX));
 }
 
 int BuiltinSerialProvider::sio_read(int port, char* buffer, int len)
 {
-    int failure = 0;
-    QSerialPort* sp = Usable(port, failure);
-    if (!sp) return failure;
+    const int waiting = sio_iqueue(port);
+    if (waiting < 0) return waiting;
     if (len < 0 || (!buffer && len > 0)) return SioResult::BadArgument;
-    if (len == 0) return 0;
-    Fetch(sp);
-    const qint64 n = sp->read(buffer, len);
-    if (n < 0) return Lost(sp) ? SioResult::DeviceGone : SioResult::OtherFailure;
-    if (n == 0 && Lost(sp)) return SioResult::DeviceGone;
-    return int(n);
+    Port* p = Find(port);
+    int copied = 0;
+    while (copied < len && !p->arrived.empty()) {
+        Port::Run& run = p->arrived.front();
+        const int n = int(qMin<qint64>(len - copied, run.bytes.size()));
+        memcpy(buffer + copied, run.bytes.constData(), size_t(n));
+        copied += n;
+        run.bytes.remove(0, n);
+        if (run.bytes.isEmpty()) p->arrived.pop_front();
+    }
+    p->waiting -= copied;
+    return copied;
+}
+
+int BuiltinSerialProvider::ReadArrivals(int port, QVector<ArrivalRun>& runs)
+{
+    const int waiting = sio_iqueue(port);
+    if (waiting <= 0) return waiting;
+    Port* p = Find(port);
+    const qint64 now = NowNs();
+    const auto ageMs = [now](qint64 ns) { return int(qBound(qint64(0), (now - ns) / 1000000, qint64(INT_MAX))); };
+    for (Port::Run& run : p->arrived) runs.push_back(ArrivalRun{std::move(run.bytes), ageMs(run.firstNs), ageMs(run.lastNs)});
+    p->arrived.clear();
+    p->waiting = 0;
+    return waiting;
 }
 
 int BuiltinSerialProvider::sio_write(int port, const char* data, int len)

@@ -12,6 +12,7 @@ const char kSerialCommKey[] = "HARDWARE\\DEVICEMAP\\SERIALCOMM";
 void ClosePortWithButton(Program& p)
 {
     ClosePort(p, p.state.portNumber);
+    p.serial.SetActivityHandler({});
     // Whatever the module had begun to say belongs to the connection just closed.
     p.state.heldAnswer.clear();
     p.state.portOpen = false;
@@ -19,12 +20,28 @@ void ClosePortWithButton(Program& p)
     AppendLog(p, QStringLiteral("端口已关闭\r\n"));
     DisableModuleButtons(p);
     p.state.portNumber = kNoPort;
-    // A dump cut off by the close would otherwise leave the next connection
-    // writing its answers into the table and the bar stuck part-way.
-    if (p.state.extracting) {
+    // A closed port has nothing to receive: the receive timer rests until the next open.
+    p.ui.SetInterval(Control::Timer_ReceiveData, 0);
+    // A dump or an upload cut off by the close would otherwise leave the next
+    // connection writing its answers into the table and the bar stuck part-way.
+    if (p.state.extracting || p.state.operationRunning) {
         p.state.extracting = false;
         p.ui.SetPosition(Control::ProgressBar1, 0);
     }
+    if (p.state.readEnd == ReadEnd::Running) p.state.readEnd = ReadEnd::None;
+}
+
+// Why sio_open refused, in the user's words.
+QString OpenFailureReason(int result)
+{
+    switch (result) {
+    case SioResult::NoSuchPort: return QStringLiteral("设备不存在");
+    case SioResult::AlreadyOpen:
+    case SioResult::Busy: return QStringLiteral("端口被占用");
+    case SioResult::NoPermission: return QStringLiteral("没有权限，请将用户加入 dialout 组后重新登录");
+    case SioResult::OtherFailure: return QStringLiteral("系统拒绝打开");
+    }
+    return QStringLiteral("原因不明");
 }
 
 void OpenPortWithButton(Program& p)
@@ -41,16 +58,25 @@ void OpenPortWithButton(Program& p)
 
     const int r = p.serial.sio_open(p.state.portNumber);
     if (r != 0) {
+        // The code alone tells the user nothing; the log says why, behind the notice.
+        AppendLog(p, QStringLiteral("端口打开失败: COM%1 ").arg(p.state.portNumber) + OpenFailureReason(r)
+                         + QStringLiteral("\r\n"));
         ShowNotice(p, QStringLiteral("端口打开失败") + QString::number(r));
         return;
     }
     p.serial.sio_ioctl(p.state.portNumber, BaudCode(rate), 3);  // 3: 8 data bits, no parity, 1 stop bit
     p.serial.sio_SetReadTimeouts(p.state.portNumber, 1000, 0);
     p.state.portOpen = true;
+    p.state.readEnd = ReadEnd::None;
     p.ui.SetCaption(Control::Button_TogglePort, QStringLiteral("关闭"));
     AppendLog(p, QStringLiteral("打开端口: ") + portText + QLatin1Char(' ') + QString::number(rate) + QStringLiteral("\r\n"));
     EnableModuleButtons(p);
-    p.ui.SetInterval(Control::Timer_ReceiveData, 10);
+    p.ui.SetInterval(Control::Timer_ReceiveData, kReceiveTickMs);
+    // Bytes arriving, or the device going away, bring the receive timer back
+    // to its quick pace when it rests on an idle line.
+    p.serial.SetActivityHandler([&p] {
+        if (p.state.portOpen) p.ui.SetInterval(Control::Timer_ReceiveData, kReceiveTickMs);
+    });
 }
 
 }  // namespace
@@ -109,6 +135,14 @@ void TogglePort(Program& p)
         ClosePortWithButton(p);
     else
         OpenPortWithButton(p);
+}
+
+void ClosePortOnLoss(Program& p)
+{
+    if (!p.state.portOpen) return;
+    AppendLog(p, QStringLiteral("端口已断开: COM%1\r\n").arg(p.state.portNumber));
+    if (p.state.readEnd == ReadEnd::Running) p.state.readEnd = ReadEnd::PortLost;
+    ClosePortWithButton(p);
 }
 
 bool ClosePort(Program& p, int portNumber)

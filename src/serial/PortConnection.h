@@ -3,6 +3,8 @@
 
 #include <QVector>
 
+#include "serial/SerialLibrary.h"
+
 struct Program;
 
 // Replaces `list` with the port numbers the port list names; 1 when the key
@@ -12,7 +14,19 @@ int EnumerateComPorts(Program& p, QVector<int>& list);
 void RefreshPortList(Program& p);
 // Fills the baud box and the module-baud box and selects "9600" in both.
 void FillBaudLists(Program& p);
-// Click handler of the port button: opens or closes the port.
+// The receive timer's interval while the port is open and the line busy.
+constexpr int kReceiveTickMs = 10;
+
+// Click handler of the port button: opens or closes the port. Closing stops
+// the receive timer, ends an unfinished dump (bar 0) and a running read.
+// A failed open logs the reason in words beside the notice with the code.
 void TogglePort(Program& p);
+// The device went away (adapter pulled, far end closed, read or write error):
+// logs "端口已断开: COM"+N and closes the port as the port button would. A
+// running read ends as ReadEnd::PortLost; a running operation finds the port
+// closed and sends nothing more. Does nothing while no port is open.
+void ClosePortOnLoss(Program& p);
+// True when a library result says the port's device has gone away.
+inline bool PortWasLost(int sioResult) { return sioResult == SioResult::DeviceGone; }
 // sio_close; true when it answered 0.
 bool ClosePort(Program& p, int portNumber);

@@ -150,6 +150,35 @@ int SerialLibrary::sio_read(int port, char* buffer, int len)
     return p ? p->sio_read(port, buffer, len) : -1;
 }
 
+int SerialLibrary::ReadArrivals(int port, QVector<ArrivedBytes>& runs)
+{
+    LibraryProvider* p = Bind(LibraryRow::Read);
+    if (!p) return SioResult::NoSuchPort;
+    QVector<ArrivalRun> timed;
+    const int result = p->ReadArrivals(port, timed);
+    if (result != LibraryProvider::kArrivalsUnknown) {
+        // Ages become times on our clock, so they compare with TickCount().
+        const quint32 now = ui_.TickCount();
+        for (ArrivalRun& run : timed)
+            runs.push_back(ArrivedBytes{std::move(run.bytes), now - quint32(qMax(0, run.firstAgeMs)), now - quint32(qMax(0, run.lastAgeMs))});
+        return result;
+    }
+    const int waiting = sio_iqueue(port);
+    if (waiting <= 0) return waiting;
+    QByteArray buffer(waiting, '\0');
+    const int read = sio_read(port, buffer.data(), waiting);
+    if (read <= 0) return read;
+    buffer.truncate(qMin(read, waiting));
+    const quint32 now = ui_.TickCount();
+    runs.push_back(ArrivedBytes{buffer, now, now});
+    return int(buffer.size());
+}
+
+void SerialLibrary::SetActivityHandler(const std::function<void()>& handler)
+{
+    for (LibraryProvider* p : providers_) p->SetActivityHandler(handler);
+}
+
 namespace {
 // Index = the library's baud code.
 constexpr int kRates[] = {50,   75,   110,  134,   150,   300,   600,    1200,   1800,   2400,

@@ -4,6 +4,7 @@
 // program through the fatal report. The rest of the program calls the typed
 // wrappers below and nothing else.
 
+#include <QByteArray>
 #include <QString>
 #include <QVector>
 #include <functional>
@@ -12,6 +13,36 @@ class UiServices;
 
 // Registry handle and root values as the program passes them.
 constexpr quint32 kHkeyLocalMachine = 0x80000002u;
+
+// Results of the sio_* functions: 0 or a count on success, else one of these.
+namespace SioResult {
+constexpr int Ok = 0;
+// sio_open: the number names no device of the last enumeration, or the device
+// does not exist. Every other function: the port is not open.
+constexpr int NoSuchPort = -1;
+constexpr int AlreadyOpen = -2;   // sio_open of a port this program holds open
+constexpr int Busy = -3;          // sio_open: another program holds the device
+constexpr int OtherFailure = -4;  // the system refused for another reason (e.g. a rate the device lacks)
+constexpr int DeviceGone = -5;    // the far end hung up or the device was removed; only sio_close helps
+constexpr int BadArgument = -6;   // unknown baud code or mode, missing buffer, negative count
+constexpr int NoPermission = -7;  // sio_open: the user may not open the device
+}  // namespace SioResult
+
+// Bytes that reached a port together, as the provider saw them arrive: how
+// long ago the first and the last of them came, in milliseconds before the call.
+struct ArrivalRun {
+    QByteArray bytes;
+    int firstAgeMs = 0;
+    int lastAgeMs = 0;
+};
+
+// Bytes that reached the port together, with when the first and the last of
+// them arrived on the interface services' clock (UiServices::TickCount).
+struct ArrivedBytes {
+    QByteArray bytes;
+    quint32 firstAt = 0;
+    quint32 lastAt = 0;
+};
 
 // A source of library functions. The defaults answer "failed"; a provider
 // overrides what it offers and says so in Offers().
@@ -41,6 +72,16 @@ public:
     // The device path behind "COM"+comNumber of the last enumeration; empty
     // when it knows none.
     virtual QString PortDevice(int comNumber) const { Q_UNUSED(comNumber); return QString(); }
+
+    // Beside the sio_* functions, for a provider that notes when bytes arrive:
+    // moves every waiting byte of `port` into `runs` (appended, oldest first)
+    // and returns how many, or a SioResult. kArrivalsUnknown when the provider
+    // does not note arrival times; the caller then reads with sio_iqueue and sio_read.
+    static constexpr int kArrivalsUnknown = -1000;
+    virtual int ReadArrivals(int port, QVector<ArrivalRun>& runs) { Q_UNUSED(port); Q_UNUSED(runs); return kArrivalsUnknown; }
+    // `handler` runs (from the event loop) whenever bytes arrive at an open
+    // port or its device goes away; an empty one stops that.
+    virtual void SetActivityHandler(std::function<void()> handler) { Q_UNUSED(handler); }
 };
 
 // The rows of the function table, numbered as the program numbers them (0 … 9).
@@ -76,6 +117,16 @@ public:
     int sio_close(int port);
     int sio_iqueue(int port);
     int sio_read(int port, char* buffer, int len);
+
+    // Every byte waiting at `port`, appended to `runs` as it arrived, oldest
+    // first, with its times on the interface services' clock; returns the count
+    // or a negative SioResult. From a provider that does not note arrival
+    // times it reads with sio_iqueue and sio_read and the bytes count as
+    // having arrived now.
+    int ReadArrivals(int port, QVector<ArrivedBytes>& runs);
+    // `handler` runs whenever bytes arrive at an open port or its device goes
+    // away (from providers that can tell), so nobody has to poll for them.
+    void SetActivityHandler(const std::function<void()>& handler);
 
     // The tool tip for "COM"+comNumber, from the provider that enumerated the
     // ports; empty while the port list was never enumerated. Binds nothing.

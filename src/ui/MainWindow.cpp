@@ -145,6 +145,7 @@ QObject* MakeControl(const ControlSpec& spec, QWidget* parent, ConfigTable& tabl
         log->setTabChangesFocus(true);
         // The log only grows; an undo history of every append would grow with it.
         log->setUndoRedoEnabled(false);
+        log->setMaximumBlockCount(MainWindow::kMaxLogLines);
         log->setFrameStyle(QFrame::Box | QFrame::Plain);
         PaintBlackOnWhite(log);
         return log;

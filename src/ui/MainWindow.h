@@ -36,6 +36,9 @@ class MainWindow : public QWidget {
 public:
     static constexpr int kOuterWidth = 740;
     static constexpr int kOuterHeight = 818;
+    // The log keeps this many lines at most, dropping the oldest, so a line
+    // that never stops talking cannot fill the memory.
+    static constexpr int kMaxLogLines = 20000;
 
     MainWindow(ConfigTable& table, WindowHandlers handlers, QWidget* parent = nullptr);
     ~MainWindow() override;

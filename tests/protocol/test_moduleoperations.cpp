@@ -2,6 +2,7 @@
 #include <functional>
 
 #include "protocol/ModuleOperations.h"
+#include "protocol/ReceiveTick.h"
 #include "tests/support/OpenPortRig.h"
 
 using Handler = void (*)(Program&);
@@ -177,6 +178,52 @@ private Q_SLOTS:
         QCOMPARE(rig.port.calls, QStringList({"sio_write(3,9)", "sio_close(3)"}));
         QVERIFY(rig.ui.Log().isEmpty());
         QVERIFY(!rig.p.state.operationRunning);
+    }
+
+    // The device goes away while an operation runs: the receive tick in one
+    // of its pauses, or its next write, finds it gone. Either way the port
+    // closes as "关闭" would, nothing more is written, the table stays, and
+    // the port button comes back for opening again.
+    void lostDeviceStopsAnOperation_data()
+    {
+        QTest::addColumn<Handler>("running");
+        QTest::addColumn<int>("pausesBeforeTheLoss");
+        QTest::addColumn<bool>("seenByATick");
+        for (bool tick : {true, false}) {
+            const char* by = tick ? "tick" : "write";
+            QTest::addRow("baud, %s", by) << Handler(&SetModuleBaudRate) << 1 << tick;
+            QTest::addRow("clear, %s", by) << Handler(&ClearModule) << 1 << tick;
+            QTest::addRow("read, %s", by) << Handler(&ReadModule) << 1 << tick;
+            QTest::addRow("upload, %s", by) << Handler(&WriteModule) << 40 << tick;
+        }
+    }
+    void lostDeviceStopsAnOperation()
+    {
+        QFETCH(Handler, running);
+        QFETCH(int, pausesBeforeTheLoss);
+        QFETCH(bool, seenByATick);
+        OpenPortRig rig;
+        for (int row = 1; row <= 96; ++row) rig.table.SetCellText(row, 1, QStringLiteral("0A"));
+        int pauses = 0;
+        rig.ui.onDeliver = [&] {
+            if (++pauses != pausesBeforeTheLoss) return;
+            rig.port.deviceGone = true;
+            if (seenByATick) ReceiveTick(rig.p);
+        };
+        running(rig.p);
+
+        const QStringList calls = rig.port.calls;
+        QCOMPARE(calls.last(), QStringLiteral("sio_close(3)"));
+        QCOMPARE(calls.count(QStringLiteral("sio_close(3)")), 1);
+        QCOMPARE(rig.port.writes.size(), qsizetype(pausesBeforeTheLoss));
+        QVERIFY(rig.ui.Log().endsWith(QStringLiteral("端口已断开: COM3\r\n端口已关闭\r\n")));
+        QVERIFY(!rig.p.state.portOpen);
+        QVERIFY(!rig.p.state.operationRunning);
+        QVERIFY(rig.ModuleButtonsDisabled());
+        QVERIFY(!rig.ui.IsDisabled(Control::Button_TogglePort));
+        QCOMPARE(rig.ui.GetPosition(Control::ProgressBar1), 0);
+        QCOMPARE(rig.table.GetCellText(96, 1), QStringLiteral("0A"));
+        QVERIFY(rig.p.state.readEnd != ReadEnd::Running);
     }
 };
 

@@ -2,7 +2,9 @@
 
 #include "core/Program.h"
 #include "config/ConfigTable.h"
+#include "protocol/ModuleOperations.h"
 #include "protocol/ReceiveTick.h"
+#include "serial/PortConnection.h"
 #include "tests/support/OpenPortRig.h"
 
 namespace {
@@ -25,12 +27,17 @@ struct Rig : OpenPortRig {
         ui.clock += 10;
         ReceiveTick(p);
     }
+    // Ticks until the line has been quiet long enough for what is held to be judged.
+    void Quiet()
+    {
+        for (int waited = 0; waited <= kQuietMs; waited += 10) Tick();
+    }
     // Each piece becomes readable at its own tick; then the line goes quiet.
     void Arrive(const QList<QByteArray>& pieces)
     {
         for (const QByteArray& piece : pieces) port.incoming.push_back(piece);
         while (!port.incoming.empty()) Tick();
-        Tick();
+        Quiet();
     }
     void Arrive(const QByteArray& whole) { Arrive(QList<QByteArray>{whole}); }
 
@@ -191,17 +198,46 @@ private Q_SLOTS:
         QCOMPARE(r.Log(), QString());
         QCOMPARE(r.p.state.heldAnswer, Bytes("FD66666666AA"));
 
-        // A late tick followed closely by the next: reading nothing 2 ms
-        // after the last bytes is no quiet line yet.
-        r.ui.clock += 2;
+        // Not yet quiet for long enough: the rest of the frame still belongs to it.
+        r.ui.clock += kQuietMs - 11;
         ReceiveTick(r.p);
         QCOMPARE(r.Log(), QString());
         r.port.incoming.push_back(Bytes("AAAABF"));
         r.Tick();
+        r.ui.clock += kQuietMs - 1;
+        ReceiveTick(r.p);
         QCOMPARE(r.Log(), QString());
-        r.Tick();
+        r.ui.clock += 1;
+        ReceiveTick(r.p);
         QCOMPARE(r.Log(), QStringLiteral("模块进入配置模式\r\n"));
         QVERIFY(r.p.state.heldAnswer.isEmpty());
+    }
+
+    // The quiet time is measured between the arrivals of bytes, not between
+    // the ticks that happened to take them.
+    void quietIsMeasuredBetweenArrivals()
+    {
+        // Two echoes 40 ms apart, taken by one late tick: two answers.
+        Rig r;
+        r.port.ArriveAt(r.ui.clock + 5, Bytes(kEnterEcho));
+        r.port.ArriveAt(r.ui.clock + 45, Bytes(kExitEcho));
+        r.ui.clock += 60;
+        ReceiveTick(r.p);
+        r.Quiet();
+        QCOMPARE(r.Log(), QStringLiteral("模块进入配置模式\r\n模块退出配置模式\r\n"));
+
+        // An echo handed over by a USB adapter in two pieces 16 ms apart,
+        // taken by ticks that came late and early: one answer.
+        Rig s;
+        const QByteArray echo = Bytes(kEnterEcho);
+        s.port.ArriveAt(s.ui.clock + 2, echo.left(4));
+        s.port.ArriveAt(s.ui.clock + 18, echo.mid(4));
+        s.ui.clock += 17;
+        ReceiveTick(s.p);
+        s.ui.clock += 25;
+        ReceiveTick(s.p);
+        s.Quiet();
+        QCOMPARE(s.Log(), QStringLiteral("模块进入配置模式\r\n"));
     }
 
     void recordSpreadOverTicksArrivesWhole_data()
@@ -225,17 +261,63 @@ private Q_SLOTS:
         QCOMPARE(r.Log(), QStringLiteral("开始从模块提取数据\r\n"));
     }
 
-    void answersRunTogetherAreJudgedAsOneChunk()
+    void answersRunTogetherOutsideADumpAreJudgedAsOneChunk()
     {
         Rig r;
         r.Arrive(Bytes(kEnterEcho) + Bytes(kExitEcho));
         QCOMPARE(r.Log(), QStringLiteral("FD 66 66 66 66 AA AA AA BF FD 66 66 66 66 AA AA BB BF \r\n"));
-
-        // Two records with no quiet between them: the second is the first's code.
-        r.StartDump();
         r.Arrive(Bytes("F4F7010111") + Bytes("F4F7010222"));
-        QCOMPARE(r.table.GetCellText(1, 1), QStringLiteral("11 F4 F7 01 02 22 "));
-        QCOMPARE(r.table.GetCellText(1, 2), QString());
+        QVERIFY(r.Log().endsWith(QStringLiteral("F4 F7 01 01 11 F4 F7 01 02 22 \r\n")));
+    }
+
+    // A module looping over its memory sends its records with no quiet at all.
+    void recordsRunTogetherInADumpLandEachInTheirCell()
+    {
+        Rig r;
+        r.StartDump();
+        r.Arrive(Bytes("F4F7010111") + Bytes("F4F7010222") + Bytes("F4F7410233F4F7") + Bytes("F4F7600144"));
+        QCOMPARE(r.table.GetCellText(1, 1), QStringLiteral("11 "));
+        QCOMPARE(r.table.GetCellText(1, 2), QStringLiteral("22 "));
+        // F4 F7 followed by no value cell's address is part of the code.
+        QCOMPARE(r.table.GetCellText(0x41, 2), QStringLiteral("33 F4 F7 "));
+        QCOMPARE(r.table.GetCellText(0x60, 1), QStringLiteral("44 "));
+        QCOMPARE(r.ui.positionHistory, (QVector<int>{1, 1, 1, 65, 96}));
+        QCOMPARE(r.Log(), QStringLiteral("开始从模块提取数据\r\n"));
+
+        // Addresses of no value cell (row 0, row 97, column 0, column 3) do not cut a code.
+        Rig s;
+        s.StartDump();
+        s.Arrive(Bytes("F4F70101") + Bytes("F4F70001F4F76101F4F70100F4F70103"));
+        QCOMPARE(s.table.GetCellText(1, 1), QStringLiteral("F4 F7 00 01 F4 F7 61 01 F4 F7 01 00 F4 F7 01 03 "));
+
+        // The price: a code holding a value cell's address is cut there.
+        Rig t;
+        t.StartDump();
+        t.Arrive(Bytes("F4F70101AAF4F70202BB"));
+        QCOMPARE(t.table.GetCellText(1, 1), QStringLiteral("AA "));
+        QCOMPARE(t.table.GetCellText(2, 2), QStringLiteral("BB "));
+    }
+
+    void wholeDumpInOneBreathFillsEveryCell()
+    {
+        QByteArray dump = Bytes(kDumpStart);
+        for (int row = 1; row <= 96; ++row)
+            for (int column = 1; column <= 2; ++column)
+                dump += Bytes("F4F7") + char(row) + char(column) + QByteArray(1 + row % 5, char(row * 2 + column));
+        dump += Bytes(kDumpEnd) + Bytes(kExitEcho);
+        Rig r;
+        r.p.state.readEnd = ReadEnd::Running;
+        r.port.ArriveAt(r.ui.clock + 1, dump);
+        r.Quiet();
+        for (int row = 1; row <= 96; ++row)
+            for (int column = 1; column <= 2; ++column)
+                QCOMPARE(r.table.GetCellText(row, column),
+                         QString::fromLatin1(QByteArray(1 + row % 5, char(row * 2 + column)).toHex(' ').toUpper()) + QLatin1Char(' '));
+        QCOMPARE(r.Log(), QStringLiteral("开始从模块提取数据\r\n数据提取完成\r\n模块退出配置模式\r\n"));
+        QVERIFY(!r.p.state.extracting);
+        QVERIFY(r.p.state.readEnd == ReadEnd::Complete);
+        QVERIFY(r.ButtonsEnabled());
+        QCOMPARE(r.ui.GetPosition(Control::ProgressBar1), 0);
     }
 
     void recordsInSeparateReadsDuringADumpStaySeparate()
@@ -285,11 +367,12 @@ private Q_SLOTS:
         QVERIFY(r.ButtonsEnabled());
         QCOMPARE(r.ui.positionHistory.mid(r.ui.positionHistory.size() - 2), (QVector<int>{96, 0}));
 
-        // A whole dump in one breath: start, records merged into the first, end.
+        // A whole dump in one breath: start, records, end.
         Rig all;
         all.Arrive(Bytes(kDumpStart) + Bytes("F4F70101AA") + Bytes("F4F70201BB") + Bytes(kDumpEnd));
         QCOMPARE(all.Log(), QStringLiteral("开始从模块提取数据\r\n数据提取完成\r\n"));
-        QCOMPARE(all.table.GetCellText(1, 1), QStringLiteral("AA F4 F7 02 01 BB "));
+        QCOMPARE(all.table.GetCellText(1, 1), QStringLiteral("AA "));
+        QCOMPARE(all.table.GetCellText(2, 1), QStringLiteral("BB "));
         QVERIFY(all.ButtonsEnabled());
     }
 
@@ -306,6 +389,118 @@ private Q_SLOTS:
         s.Arrive(Bytes(kDumpStart) + Bytes("00"));
         QCOMPARE(s.Log(), QStringLiteral("FD 66 66 66 66 AA AB DD BF 00 \r\n"));
         QVERIFY(!s.p.state.extracting);
+    }
+
+    void noiseIsLoggedInLinesOfBoundedLength()
+    {
+        Rig r;
+        QByteArray noise;
+        for (int i = 0; i < 10000; ++i) noise += char(0x30 + i % 64);
+        r.port.ArriveAt(r.ui.clock + 1, noise);
+        r.Quiet();
+        QStringList lines = r.Log().split(QStringLiteral("\r\n"));
+        QCOMPARE(lines.takeLast(), QString());
+        QCOMPARE(lines.size(), 3);
+        for (const QString& line : lines) QVERIFY(line.size() <= 3 * kMaxHeldOutsideDump);
+        QCOMPARE(QByteArray::fromHex(lines.join(QString()).toLatin1()), noise);
+        QVERIFY(r.p.state.heldAnswer.isEmpty());
+    }
+
+    // The device goes away in the middle of a read: the record that had
+    // arrived still lands, the port closes as the port button would.
+    void deviceGoneClosesThePortAndKeepsWhatCame()
+    {
+        Rig r;
+        EnableModuleButtons(r.p);
+        ReadModule(r.p);
+        QVERIFY(r.p.state.readEnd == ReadEnd::Running);
+        r.StartDump();
+        r.Arrive(Bytes("F4F7010111"));
+        r.port.ArriveAt(r.ui.clock + 1, Bytes("F4F7010222"));
+        r.port.deviceGone = true;
+        const int writes = int(r.port.writes.size());
+        r.Tick();  // the last bytes
+        r.Tick();  // then the loss
+        QCOMPARE(r.table.GetCellText(1, 1), QStringLiteral("11 "));
+        QCOMPARE(r.table.GetCellText(1, 2), QStringLiteral("22 "));
+        QVERIFY(r.Log().endsWith(QStringLiteral("端口已断开: COM3\r\n端口已关闭\r\n")));
+        QVERIFY(!r.p.state.portOpen);
+        QVERIFY(!r.p.state.extracting);
+        QVERIFY(r.p.state.readEnd == ReadEnd::PortLost);
+        QCOMPARE(r.p.state.portNumber, kNoPort);
+        QCOMPARE(r.port.calls.last(), QStringLiteral("sio_close(3)"));
+        QCOMPARE(r.ui.GetCaption(Control::Button_TogglePort), QStringLiteral("开启"));
+        QVERIFY(!r.ui.IsDisabled(Control::Button_TogglePort));
+        QVERIFY(r.ModuleButtonsDisabled());
+        QCOMPARE(r.ui.GetPosition(Control::ProgressBar1), 0);
+        QCOMPARE(r.ui.GetInterval(Control::Timer_ReceiveData), 0);
+
+        const QString log = r.Log();
+        for (int i = 0; i < 5; ++i) r.Tick();
+        QCOMPARE(r.Log(), log);
+        QCOMPARE(int(r.port.writes.size()), writes);
+    }
+
+    void silentModuleEndsTheReadWithinFourSeconds()
+    {
+        Rig r;
+        EnableModuleButtons(r.p);
+        ReadModule(r.p);
+        const quint32 requestAt = r.port.writes.last().at;
+        QCOMPARE(FakeSerialProvider::Spaced(r.port.writes.last().bytes), QStringLiteral("FD 66 66 66 66 AA AB DD BF"));
+        while (!r.Log().contains(QStringLiteral("模块无应答")) && r.ui.clock - requestAt < 5000) r.Tick();
+        QVERIFY(r.Log().endsWith(QStringLiteral("已发送读取指令\r\n模块无应答\r\n")));
+        QVERIFY(r.ui.clock - requestAt >= quint32(kNoAnswerMs));
+        QVERIFY(r.ui.clock - requestAt < 4000);
+        QVERIFY(r.p.state.readEnd == ReadEnd::NoAnswer);
+        QVERIFY(r.ButtonsEnabled());
+        QVERIFY(r.p.state.portOpen);
+        r.Tick();
+        QCOMPARE(r.ui.GetInterval(Control::Timer_ReceiveData), kIdleTickMs);
+    }
+
+    void dumpThatStallsEndsKeepingItsCodes()
+    {
+        Rig r;
+        EnableModuleButtons(r.p);
+        ReadModule(r.p);
+        // The dump keeps the read alive as long as it moves on.
+        quint32 lastAnswer = 0;
+        for (int i = 0; i < 20; ++i) {
+            r.ui.clock += 400;
+            lastAnswer = r.ui.clock;
+            r.Arrive(i == 0 ? Bytes(kDumpStart) : Bytes("F4F7") + char(i) + char(1) + char(i));
+        }
+        QVERIFY(r.p.state.readEnd == ReadEnd::Running);
+        while (r.p.state.readEnd == ReadEnd::Running && r.ui.clock - lastAnswer < 5000) r.Tick();
+        QVERIFY(r.ui.clock - lastAnswer >= quint32(kNoAnswerMs) && r.ui.clock - lastAnswer < 4000);
+        QVERIFY(r.Log().endsWith(QStringLiteral("开始从模块提取数据\r\n模块无应答\r\n")));
+        QVERIFY(r.p.state.readEnd == ReadEnd::NoAnswer);
+        QVERIFY(!r.p.state.extracting);
+        QCOMPARE(r.ui.GetPosition(Control::ProgressBar1), 0);
+        QVERIFY(r.ButtonsEnabled());
+        QCOMPARE(r.table.GetCellText(19, 1), QStringLiteral("13 "));
+        QCOMPARE(r.table.GetCellText(1, 1), QStringLiteral("01 "));
+
+        // A late record outside the ended read is only shown.
+        r.Arrive(Bytes("F4F7140114"));
+        QCOMPARE(r.table.GetCellText(20, 1), QString());
+    }
+
+    void timerRestsWhileNothingIsUnderWay()
+    {
+        Rig r;
+        r.Tick();
+        QCOMPARE(r.ui.GetInterval(Control::Timer_ReceiveData), kIdleTickMs);
+        r.port.incoming.push_back(Bytes("FD66"));
+        r.Tick();
+        QCOMPARE(r.ui.GetInterval(Control::Timer_ReceiveData), kReceiveTickMs);
+        r.Quiet();
+        QCOMPARE(r.ui.GetInterval(Control::Timer_ReceiveData), kIdleTickMs);
+        r.p.state.readEnd = ReadEnd::Running;
+        r.p.state.readAliveAt = r.ui.clock;
+        r.Tick();
+        QCOMPARE(r.ui.GetInterval(Control::Timer_ReceiveData), kReceiveTickMs);
     }
 
 private:

@@ -130,7 +130,7 @@ private slots:
         QCOMPARE(r.ui.GetCaption(Control::Button_TogglePort), QStringLiteral("开启"));
         QVERIFY(r.ModuleButtonsDisabled());
         QCOMPARE(r.ui.GetInterval(Control::Timer_ReceiveData), 0);
-        QVERIFY(r.ui.Log().isEmpty());
+        QCOMPARE(r.ui.Log(), QStringLiteral("端口打开失败: COM3 端口被占用\r\n"));
 
         // Nothing selected: port 0 is tried and its code reported.
         r.ui.SetSelection(Control::Combo_Port, -1);
@@ -159,7 +159,63 @@ private slots:
         QCOMPARE(r.p.state.portNumber, -1);
         QCOMPARE(r.ui.GetCaption(Control::Button_TogglePort), QStringLiteral("开启"));
         QVERIFY(r.ModuleButtonsDisabled());
-        QCOMPARE(r.ui.GetInterval(Control::Timer_ReceiveData), 10);  // keeps ticking, idle
+        QCOMPARE(r.ui.GetInterval(Control::Timer_ReceiveData), 0);  // nothing to receive, nothing to wake for
+    }
+
+    void failedOpenSaysWhyInTheLog_data()
+    {
+        QTest::addColumn<int>("result");
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("no such device") << SioResult::NoSuchPort << "设备不存在";
+        QTest::newRow("busy") << SioResult::Busy << "端口被占用";
+        QTest::newRow("no permission") << SioResult::NoPermission << "没有权限，请将用户加入 dialout 组后重新登录";
+        QTest::newRow("refused") << SioResult::OtherFailure << "系统拒绝打开";
+        QTest::newRow("a code of another library") << -99 << "原因不明";
+    }
+    void failedOpenSaysWhyInTheLog()
+    {
+        QFETCH(int, result);
+        QFETCH(QString, reason);
+        Rig r({"COM1", "COM7"});
+        r.sio.openResult = result;
+        r.ui.SetSelection(Control::Combo_Port, 1);
+        TogglePort(r.p);
+        QCOMPARE(r.ui.Log(), QStringLiteral("端口打开失败: COM7 ") + reason + QStringLiteral("\r\n"));
+        QCOMPARE(r.ui.BoxTexts(), QStringList{QStringLiteral("端口打开失败") + QString::number(result)});
+        QVERIFY(!r.p.state.portOpen);
+    }
+
+    // The device goes away under an open port: one line says so, and the
+    // port ends up as after a click on "关闭"; it opens again once it is back.
+    void lostPortClosesAsTheButtonWouldAndReopens()
+    {
+        Rig r;
+        r.ui.SetSelection(Control::Combo_Port, 0);
+        TogglePort(r.p);
+        r.p.state.extracting = true;
+        r.p.state.readEnd = ReadEnd::Running;
+        r.ui.SetPosition(Control::ProgressBar1, 40);
+        ClosePortOnLoss(r.p);
+        QCOMPARE(r.ui.Log(), QStringLiteral("打开端口: COM3 9600\r\n端口已断开: COM3\r\n端口已关闭\r\n"));
+        QCOMPARE(r.sio.calls.last(), QStringLiteral("sio_close(3)"));
+        QVERIFY(!r.p.state.portOpen);
+        QVERIFY(!r.p.state.extracting);
+        QVERIFY(r.p.state.readEnd == ReadEnd::PortLost);
+        QCOMPARE(r.p.state.portNumber, kNoPort);
+        QCOMPARE(r.ui.GetCaption(Control::Button_TogglePort), QStringLiteral("开启"));
+        QVERIFY(r.ModuleButtonsDisabled());
+        QCOMPARE(r.ui.GetPosition(Control::ProgressBar1), 0);
+        QCOMPARE(r.ui.GetInterval(Control::Timer_ReceiveData), 0);
+
+        // Nothing is open any more: a second loss says nothing.
+        ClosePortOnLoss(r.p);
+        QVERIFY(r.ui.Log().endsWith(QStringLiteral("端口已关闭\r\n")));
+
+        TogglePort(r.p);
+        QVERIFY(r.p.state.portOpen);
+        QVERIFY(r.p.state.readEnd == ReadEnd::None);
+        QVERIFY(r.ModuleButtonsEnabled());
+        QCOMPARE(r.ui.GetInterval(Control::Timer_ReceiveData), 10);
     }
 
     void refreshWhileOpenLeavesOpenPortAlone()

@@ -2,7 +2,10 @@
 // A recording serial library: offers the seven sio_* functions of
 // "\DLL\PCOMM.DLL" (minus any listed in `missing`), records every call and
 // every write (as spaced hex with the fake clock's time), and hands out bytes
-// that a test queued as the module's answer.
+// that a test queued as the module's answer: either one queued chunk per
+// sio_iqueue, or, with `notesArrivals`, bytes stamped with the fake clock's
+// time they arrive, handed over by ReadArrivals as the built-in provider does.
+// `deviceGone` plays a device that went away.
 
 #include <QByteArray>
 #include <QSet>
@@ -30,6 +33,20 @@ public:
     int writeResult = -2;           // <0 … when set >=0 it overrides the count; -2 = honest count
     bool portIsOpen = false;
     std::deque<QByteArray> incoming;  // each entry becomes readable at the next sio_iqueue
+    bool deviceGone = false;          // once set: writes fail, reads give what was left, then DeviceGone
+
+    struct Arrival {
+        quint32 at;  // fake clock
+        QByteArray bytes;
+    };
+    bool notesArrivals = false;
+    std::deque<Arrival> line;  // in time order; readable once the clock reaches `at`
+    // Bytes arriving on the line at fake time `at`.
+    void ArriveAt(quint32 at, const QByteArray& bytes)
+    {
+        notesArrivals = true;
+        line.push_back({at, bytes});
+    }
 
     bool Offers(const QString& libraryFile, const QString& function) const override
     {
@@ -64,8 +81,9 @@ public:
     int sio_write(int port, const char* data, int len) override
     {
         const QByteArray bytes(data, len);
-        writes.push_back({port, bytes, ui_ ? ui_->clock : 0});
         calls << QStringLiteral("sio_write(%1,%2)").arg(port).arg(len);
+        if (deviceGone) return SioResult::DeviceGone;
+        writes.push_back({port, bytes, ui_ ? ui_->clock : 0});
         if (ui_) ui_->timeline << QStringLiteral("write ") + Spaced(bytes);
         if (writeResult != -2) return writeResult;
         return portIsOpen ? len : -1;
@@ -77,7 +95,23 @@ public:
             pending_ += incoming.front();
             incoming.pop_front();
         }
+        if (pending_.isEmpty() && deviceGone) return SioResult::DeviceGone;
         return int(pending_.size());
+    }
+    int ReadArrivals(int port, QVector<ArrivalRun>& runs) override
+    {
+        Q_UNUSED(port);
+        if (!notesArrivals) return kArrivalsUnknown;
+        const quint32 now = ui_ ? ui_->clock : 0;
+        int count = 0;
+        while (!line.empty() && qint32(now - line.front().at) >= 0) {
+            const int age = int(now - line.front().at);
+            runs.push_back(ArrivalRun{line.front().bytes, age, age});
+            count += int(line.front().bytes.size());
+            line.pop_front();
+        }
+        if (count == 0 && deviceGone) return SioResult::DeviceGone;
+        return count;
     }
     int sio_read(int port, char* buffer, int len) override
     {

@@ -213,6 +213,17 @@ private Q_SLOTS:
         QCOMPARE(bar->value(), bar->maximum());
     }
 
+    void logKeepsTheNewestLinesUpToItsBound()
+    {
+        Rig r;
+        const int lines = MainWindow::kMaxLogLines + 100;
+        for (int i = 0; i < lines; ++i) r.ui.AppendText(Control::Edit_Display, QStringLiteral("line %1\r\n").arg(i));
+        const QString log = r.ui.GetText(Control::Edit_Display);
+        QVERIFY(log.endsWith(QStringLiteral("\r\nline %1\r\n").arg(lines - 1)));
+        QVERIFY(log.startsWith(QStringLiteral("line 101\r\nline 102\r\n")));
+        QCOMPARE(log.count(QStringLiteral("\r\n")), MainWindow::kMaxLogLines - 1);
+    }
+
     void messageBoxFormsAndResults()
     {
         Rig r;
