@@ -212,6 +212,15 @@ public:
         return wrong;
     }
 
+    // The text of every value cell, row by row.
+    QStringList ValueCells() const
+    {
+        QStringList cells;
+        for (int row = 1; row <= 96; ++row)
+            for (int column = 1; column <= 2; ++column) cells << table.GetCellText(row, column);
+        return cells;
+    }
+
     // "row,column: got | wanted" for every wrong cell, for failure messages.
     QString WrongCellReport() const
     {

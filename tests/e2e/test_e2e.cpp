@@ -92,6 +92,17 @@ private Q_SLOTS:
         QTest::newRow("9600, slow pacing") << 9600 << QStringList{QStringLiteral("--pace"), QStringLiteral("150")} << 90000;
         QTest::newRow("115200, answers in five pieces") << 115200 << QStringList{QStringLiteral("--pieces"), QStringLiteral("5")} << 30000;
         QTest::newRow("115200, noise ahead of answers") << 115200 << QStringList{QStringLiteral("--noise"), QStringLiteral("3")} << 60000;
+        // Records closer than the quiet time, down to none at all, still
+        // come apart; so does an answer an adapter hands over in two pieces.
+        for (int rate : {9600, 115200}) {
+            for (const char* pace : {"20", "12"})
+                QTest::addRow("%d, %s ms between records", rate, pace)
+                    << rate << QStringList{QStringLiteral("--pace"), QString::fromLatin1(pace)} << 60000;
+            QTest::addRow("%d, records back to back", rate) << rate << QStringList{QStringLiteral("--back-to-back")} << 60000;
+            QTest::addRow("%d, every answer in two pieces 16 ms apart", rate)
+                << rate << QStringList{QStringLiteral("--pace"), QStringLiteral("20"), QStringLiteral("--pieces"), QStringLiteral("2"),
+                                       QStringLiteral("--piece-gap"), QStringLiteral("16")} << 60000;
+        }
     }
     void readBringsBackEveryCode()
     {
@@ -101,63 +112,61 @@ private Q_SLOTS:
         Connect(rate, manners);
         Read(timeoutMs);
         QVERIFY2(rig->WrongCells() == 0, qPrintable(rig->WrongCellReport() + QStringLiteral("\nlog:\n") + rig->Log().right(3000)));
+        QVERIFY(rig->program.state.readEnd == ReadEnd::Complete);
         // The header row and the title column are left as laid out.
         QCOMPARE(rig->table.GetCellText(0, 1), QStringLiteral("开"));
         QCOMPARE(rig->table.GetCellText(96, 0), QStringLiteral("场景31"));
     }
 
-    void recordsBackToBackLoseNothingAndTheDumpEnds()
+    // The simulator drops the line in the middle of a read, an upload and a
+    // clear: the program closes the port, keeps the table, writes nothing
+    // more, and reads the module again once it is back and the port reopened.
+    void pullingTheLineClosesThePort_data()
     {
-        Connect(9600, {QStringLiteral("--back-to-back")});
-        Read(30000);
-        // With no quiet on the line, records that land in one read cannot be
-        // told apart: they stay in the cell of the first of them as raw bytes.
-        // Records whose read began with them come apart. Either way every
-        // record's bytes are in the table, in order, and the dump has ended.
-        struct Record {
-            int row, column;
-            QByteArray code;
-        };
-        QList<Record> records;
-        for (int row : DumpRows())
-            for (int column : {1, 2}) records.push_back({row, column, CodeFor(row, column)});
-        int cellsFilled = 0;
-        for (qsizetype i = 0; i < records.size();) {
-            const QString cell = rig->table.GetCellText(records[i].row, records[i].column);
-            QByteArray run = records[i].code;
-            qsizetype next = i + 1;
-            while (Hex(run) != cell && next < records.size()) {
-                const Record& r = records[next++];
-                run += QByteArray::fromHex("F4F7") + char(r.row) + char(r.column) + r.code;
-            }
-            QVERIFY2(Hex(run) == cell, qPrintable(QStringLiteral("row %1 column %2 holds %3")
-                                                      .arg(records[i].row).arg(records[i].column).arg(cell)));
-            for (qsizetype k = i + 1; k < next; ++k)
-                QCOMPARE(rig->table.GetCellText(records[k].row, records[k].column), QString());
-            ++cellsFilled;
-            i = next;
-        }
-        QVERIFY(cellsFilled >= 1);
+        QTest::addColumn<QString>("operation");
+        QTest::addColumn<QStringList>("manners");
+        QTest::newRow("read") << "read" << QStringList{QStringLiteral("--hang-up-after"), QStringLiteral("40")};
+        QTest::newRow("upload") << "upload" << QStringList{QStringLiteral("--hang-up-at-frame"), QStringLiteral("30")};
+        QTest::newRow("clear") << "clear" << QStringList{QStringLiteral("--hang-up-at-frame"), QStringLiteral("2")};
     }
-
-    void hangUpInTheMiddleOfAReadAndComeBack()
+    void pullingTheLineClosesThePort()
     {
-        Connect(9600, {QStringLiteral("--hang-up-after"), QStringLiteral("40"), QStringLiteral("--hang-up-for"), QStringLiteral("300")});
-        rig->EmptyTable();
+        QFETCH(QString, operation);
+        QFETCH(QStringList, manners);
+        Connect(9600, manners + QStringList{QStringLiteral("--hang-up-for"), QStringLiteral("1500")});
+        const bool read = operation == QLatin1String("read");
+        rig->FillTable();
+        if (read) rig->EmptyTable();
+        const QStringList before = rig->ValueCells();
         const int ends = rig->LogCount(QStringLiteral("数据提取完成\r\n"));
-        QVERIFY(rig->Click(Control::Button_ReadModule));
-        QTRY_COMPARE_WITH_TIMEOUT(sim.Count(QStringLiteral("hung up")), 1, 20000);
-        // The program notices at once: the port is closed as "关闭" would, the read has ended.
+        const int losses = rig->LogCount(QStringLiteral("端口已断开: COM"));
+        QVERIFY(rig->Click(read ? Control::Button_ReadModule
+                                : operation == QLatin1String("upload") ? Control::Button_WriteModule : Control::Button_ClearModule));
+        QTRY_COMPARE_WITH_TIMEOUT(sim.Count(QStringLiteral("hung up")), 1, 30000);
+
+        // The program notices at once: the port is closed as "关闭" would, the operation has ended.
         QTRY_VERIFY_WITH_TIMEOUT(!rig->program.state.portOpen, 2000);
-        QVERIFY(rig->Log().contains(QStringLiteral("端口已断开: COM")));
-        QVERIFY(rig->program.state.readEnd == ReadEnd::PortLost);
+        QTRY_VERIFY_WITH_TIMEOUT(!rig->program.state.operationRunning, 2000);
+        QCOMPARE(rig->LogCount(QStringLiteral("端口已断开: COM")), losses + 1);
+        QVERIFY(rig->Log().endsWith(QStringLiteral("端口已关闭\r\n")));
+        QCOMPARE(rig->ui.GetCaption(Control::Button_TogglePort), QStringLiteral("开启"));
+        QVERIFY(!rig->ui.IsDisabled(Control::Button_TogglePort));
         QVERIFY(!rig->program.state.extracting);
         QCOMPARE(rig->Bar(), 0);
         QCOMPARE(rig->LogCount(QStringLiteral("数据提取完成\r\n")), ends);
-        QCOMPARE(rig->WrongCells(), 192 - 40);  // what came before the loss stays
+        if (read) {
+            QVERIFY(rig->program.state.readEnd == ReadEnd::PortLost);
+            QCOMPARE(rig->WrongCells(), 192 - 40);  // what came before the loss stays
+        } else {
+            QCOMPARE(rig->ValueCells(), before);
+        }
 
-        // Once the module is back, opening again reaches it anew.
+        // Nothing reaches the module's line once it is back, until the port is reopened.
         QTRY_COMPARE_WITH_TIMEOUT(sim.Count(QStringLiteral("line back on")), 1, 5000);
+        const qsizetype lost = sim.lines.indexOf(QRegularExpression(QStringLiteral("^hung up")));
+        QTest::qWait(200);
+        QCOMPARE(sim.lines.mid(lost).filter(QRegularExpression(QStringLiteral("^recv"))), QStringList());
+
         QVERIFY(rig->Click(Control::Button_TogglePort));
         QVERIFY(rig->program.state.portOpen);
         Read(30000);

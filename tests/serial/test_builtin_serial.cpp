@@ -218,6 +218,43 @@ private slots:
         QVERIFY(r.ui.Log().endsWith(QStringLiteral("端口已关闭\r\n")));
     }
 
+    // The provider takes bytes as the event loop sees them come, so a late
+    // reader still learns where the line went quiet; what the device sent
+    // before it went away is handed over before the loss is reported.
+    void arrivalsComeInRunsAndOutliveTheDevice()
+    {
+        Pty& a = *pa;
+        Rig r;
+        const int port = r.Open(a.slave, 0) + 1;
+        int wakes = 0;
+        r.serial.SetActivityHandler([&] { ++wakes; });
+
+        a.Send("AB");
+        QTRY_VERIFY(wakes > 0);
+        QTest::qWait(60);
+        a.Send("CDEF");
+        QTest::qWait(30);
+        QVector<ArrivedBytes> runs;
+        QCOMPARE(r.serial.ReadArrivals(port, runs), 6);
+        QCOMPARE(runs.size(), 2);
+        QCOMPARE(runs.at(0).bytes, QByteArray("AB"));
+        QCOMPARE(runs.at(1).bytes, QByteArray("CDEF"));
+        QVERIFY(qint32(runs.at(1).firstAt - runs.at(0).lastAt) >= BuiltinSerialProvider::kJoinMs);
+        QVERIFY(qint32(r.ui.clock - runs.at(1).lastAt) >= 0);
+        QCOMPARE(r.serial.sio_iqueue(port), 0);
+
+        a.Send("XY");
+        QTRY_COMPARE(r.serial.sio_iqueue(port), 2);
+        const int before = wakes;
+        a.HangUp();
+        QTRY_VERIFY(wakes > before);  // the loss wakes the reader too
+        runs.clear();
+        QCOMPARE(r.serial.ReadArrivals(port, runs), 2);
+        QCOMPARE(runs.at(0).bytes, QByteArray("XY"));
+        QCOMPARE(r.serial.ReadArrivals(port, runs), SioResult::DeviceGone);
+        QCOMPARE(r.serial.sio_close(port), SioResult::Ok);
+    }
+
     void portListKeyAndBufferLimits()
     {
         auto directory = std::make_shared<PortDirectory>();

@@ -87,6 +87,13 @@ void ModuleSim::Answer(const QByteArray& bytes, int gapMs, const QString& note)
 void ModuleSim::OnFrame(const QByteArray& frame)
 {
     const QString hex = Hex(frame);
+    if (++framesHeard_ == options_.hangUpAtFrame) {
+        // Once: the frame goes down with the line, unanswered and not acted on.
+        options_.hangUpAtFrame = -1;
+        Print(QStringLiteral("hang up at frame %1 ").arg(framesHeard_) + hex);
+        line_.Send({QByteArray(), 0, QString(), true});
+        return;
+    }
     QString rate;
     const int farEnd = line_.FarEndRate();
     if (farEnd > 0 && farEnd != line_.Rate())

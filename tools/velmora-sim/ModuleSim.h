@@ -19,6 +19,7 @@ struct SimOptions {
     bool backToBack = false; // a whole dump in one write, no quiet anywhere
     int noise = 0;           // bytes of noise sent ahead of every answer
     int hangUpAfter = -1;    // drop the line after this many records of the first dump
+    int hangUpAtFrame = -1;  // drop the line instead of acting on this frame from the program (1 = the first)
     int quietGapMs = 20;     // an incoming record or learn report ends after this quiet
 };
 
@@ -46,4 +47,5 @@ private:
     QTimer quiet_;
     bool configMode_ = false;
     int block_ = 0;  // upload block between its begin and end frames
+    int framesHeard_ = 0;
 };

@@ -63,6 +63,7 @@ int main(int argc, char** argv)
         {QStringLiteral("back-to-back"), QStringLiteral("Send a whole dump in one write, with no quiet between answers.")},
         {QStringLiteral("noise"), QStringLiteral("Send this many noise bytes ahead of every answer."), QStringLiteral("n")},
         {QStringLiteral("hang-up-after"), QStringLiteral("In the first dump, drop the line after this many records."), QStringLiteral("n")},
+        {QStringLiteral("hang-up-at-frame"), QStringLiteral("Drop the line instead of acting on the n-th frame received (1 = the first)."), QStringLiteral("n")},
         {QStringLiteral("hang-up-for"), QStringLiteral("How long the line stays down (default 1000)."), QStringLiteral("ms")},
         {QStringLiteral("no-wire-time"), QStringLiteral("On a pseudo-terminal, write bytes at once instead of at the line rate.")},
     });
@@ -75,6 +76,7 @@ int main(int argc, char** argv)
     options.pieceGapMs = IntOption(parser, QStringLiteral("piece-gap"), options.pieceGapMs, &ok);
     options.noise = IntOption(parser, QStringLiteral("noise"), options.noise, &ok);
     options.hangUpAfter = IntOption(parser, QStringLiteral("hang-up-after"), options.hangUpAfter, &ok);
+    options.hangUpAtFrame = IntOption(parser, QStringLiteral("hang-up-at-frame"), options.hangUpAtFrame, &ok);
     options.backToBack = parser.isSet(QStringLiteral("back-to-back"));
     const int rate = IntOption(parser, QStringLiteral("baud"), 9600, &ok);
     const int hangUpFor = IntOption(parser, QStringLiteral("hang-up-for"), 1000, &ok);

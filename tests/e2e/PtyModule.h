@@ -1,0 +1,178 @@
+#pragma once
+// A module of our own on a pseudo-terminal, written apart from velmora-sim so
+// the program is also tried against a far end it was not built with. It
+// echoes the enter and exit frames and answers a read request with a dump of
+// CodeFor in every value cell, its bytes leaving at the line rate. It can pace
+// its records, send them back to back, hand every answer over in two pieces
+// (as a USB adapter does), stay silent, or close its end for good.
+
+#include <QByteArray>
+#include <QFile>
+#include <QString>
+#include <QStringList>
+#include <atomic>
+#include <chrono>
+#include <fcntl.h>
+#include <mutex>
+#include <poll.h>
+#include <termios.h>
+#include <thread>
+#include <unistd.h>
+
+#include "ProgramRig.h"
+
+class PtyModule {
+public:
+    struct Manner {
+        int rate = 9600;         // bytes leave at this line rate
+        int paceMs = 20;         // quiet before each answer of a dump
+        int pieceGapMs = 0;      // > 0: every answer in two pieces this far apart
+        bool silent = false;     // hears everything, answers nothing
+        int closeAfterRecords = -1;  // close for good after this many records of a dump
+        int closeAtFrame = -1;       // close for good when this frame arrives (1 = the first)
+    };
+
+    // The module's end of a new pseudo-terminal, named by a symbolic link at `link`.
+    PtyModule(const QString& link, const Manner& manner) : link_(link), manner_(manner)
+    {
+        master_ = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK);
+        if (master_ < 0 || grantpt(master_) != 0 || unlockpt(master_) != 0) return;
+        termios tio{};
+        tcgetattr(master_, &tio);
+        cfmakeraw(&tio);
+        tcsetattr(master_, TCSANOW, &tio);
+        device_ = QString::fromLocal8Bit(ptsname(master_));
+        // Held open so the line stays up while the program has its end closed.
+        slave_ = ::open(device_.toLocal8Bit().constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+        QFile::remove(link_);
+        if (!QFile::link(device_, link_)) return;
+        thread_ = std::thread([this] { Run(); });
+    }
+
+    ~PtyModule()
+    {
+        stop_ = true;
+        if (thread_.joinable()) thread_.join();
+        CloseForGood();
+        QFile::remove(link_);
+    }
+
+    bool Ready() const { return thread_.joinable(); }
+    bool Closed() const { return closed_; }
+    // Every frame heard, as spaced hex, in order.
+    QStringList Heard() const
+    {
+        std::lock_guard lock(mutex_);
+        return heard_;
+    }
+
+private:
+    using Clock = std::chrono::steady_clock;
+
+    void Run()
+    {
+        QByteArray in;
+        Clock::time_point lastByte = Clock::now();
+        while (!stop_ && !closed_) {
+            pollfd pfd{master_, POLLIN, 0};
+            if (::poll(&pfd, 1, 5) > 0 && (pfd.revents & POLLIN)) {
+                char buffer[512];
+                const ssize_t n = ::read(master_, buffer, sizeof buffer);
+                if (n > 0) {
+                    in.append(buffer, int(n));
+                    lastByte = Clock::now();
+                }
+            }
+            // Control frames are known by their shape; records and learn
+            // reports end where the program went quiet.
+            const bool quiet = Clock::now() - lastByte > std::chrono::milliseconds(20);
+            while (!in.isEmpty() && !closed_) {
+                QByteArray frame;
+                if (in.startsWith(QByteArray::fromHex("FD666666")) && in.size() >= 9) frame = in.left(9);
+                else if (quiet) frame = in;
+                else break;
+                in.remove(0, frame.size());
+                OnFrame(frame);
+            }
+        }
+    }
+
+    void OnFrame(const QByteArray& frame)
+    {
+        int count = 0;
+        {
+            std::lock_guard lock(mutex_);
+            heard_ << QString::fromLatin1(frame.toHex(' ').toUpper());
+            count = int(heard_.size());
+        }
+        if (count == manner_.closeAtFrame) return CloseForGood();
+        if (manner_.silent) return;
+        if (frame == QByteArray::fromHex("FD66666666AAAAAABF") || frame == QByteArray::fromHex("FD66666666AAAABBBF"))
+            Answer(frame, 0);
+        else if (frame == QByteArray::fromHex("FD66666666AAABDDBF"))
+            Dump();
+    }
+
+    void Dump()
+    {
+        Answer(QByteArray::fromHex("FD66666666AAABDDBF"), manner_.paceMs);
+        int records = 0;
+        for (int row : DumpRows())
+            for (int column : {1, 2}) {
+                if (closed_ || stop_) return;
+                if (records++ == manner_.closeAfterRecords) {
+                    // Pulled a moment after the last record went out.
+                    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+                    return CloseForGood();
+                }
+                Answer(QByteArray::fromHex("F4F7") + char(row) + char(column) + CodeFor(row, column), manner_.paceMs);
+            }
+        Answer(QByteArray::fromHex("FD66666666AAABDEBF"), manner_.paceMs);
+    }
+
+    void Answer(const QByteArray& bytes, int quietMs)
+    {
+        std::this_thread::sleep_for(std::chrono::milliseconds(quietMs));
+        if (manner_.pieceGapMs <= 0) return Send(bytes);
+        Send(bytes.left(bytes.size() / 2));
+        std::this_thread::sleep_for(std::chrono::milliseconds(manner_.pieceGapMs));
+        Send(bytes.mid(bytes.size() / 2));
+    }
+
+    // Writes each byte when its time on the wire has come: ten bits at the rate.
+    void Send(const QByteArray& bytes)
+    {
+        const auto byteTime = std::chrono::nanoseconds(10'000'000'000LL / manner_.rate);
+        const Clock::time_point start = Clock::now();
+        qsizetype written = 0;
+        while (written < bytes.size() && !closed_ && !stop_) {
+            const qsizetype due = qMin<qsizetype>(bytes.size(), (Clock::now() - start) / byteTime + 1);
+            if (due > written) {
+                const ssize_t n = ::write(master_, bytes.constData() + written, size_t(due - written));
+                if (n > 0) written += n;
+                else std::this_thread::sleep_for(std::chrono::milliseconds(1));  // full: the program reads later
+                continue;
+            }
+            std::this_thread::sleep_until(start + written * byteTime);
+        }
+    }
+
+    void CloseForGood()
+    {
+        if (closed_.exchange(true)) return;
+        if (slave_ >= 0) ::close(slave_);
+        if (master_ >= 0) ::close(master_);
+        slave_ = master_ = -1;
+    }
+
+    QString link_;
+    Manner manner_;
+    QString device_;
+    int master_ = -1;
+    int slave_ = -1;
+    std::atomic<bool> stop_{false};
+    std::atomic<bool> closed_{false};
+    mutable std::mutex mutex_;
+    QStringList heard_;
+    std::thread thread_;
+};
