@@ -36,9 +36,11 @@ class MainWindow : public QWidget {
 public:
     static constexpr int kOuterWidth = 740;
     static constexpr int kOuterHeight = 818;
-    // The log keeps this many lines at most, dropping the oldest, so a line
-    // that never stops talking cannot fill the memory.
+    // The log keeps this many lines and characters at most, dropping the
+    // oldest lines, so a line that never stops talking cannot fill the memory.
+    // The characters allow some 20,000 lines of 50; only noise reaches them.
     static constexpr int kMaxLogLines = 20000;
+    static constexpr int kMaxLogCharacters = 1'000'000;
 
     MainWindow(ConfigTable& table, WindowHandlers handlers, QWidget* parent = nullptr);
     ~MainWindow() override;

@@ -178,6 +178,27 @@ void QtUiServices::SetText(Control c, const QString& text)
     else if (auto* combo = qobject_cast<QComboBox*>(w)) combo->setEditText(text);
 }
 
+namespace {
+
+// Drops whole lines from the top once the document holds more than
+// `maxCharacters`; a tenth more goes at once, so it is not done at every line.
+void DropOldestLines(QTextDocument* document, int maxCharacters)
+{
+    if (document->characterCount() <= maxCharacters) return;
+    const int target = maxCharacters - maxCharacters / 10;
+    int dropped = 0;
+    QTextBlock block = document->begin();
+    while (block.isValid() && block.next().isValid() && document->characterCount() - dropped > target) {
+        dropped += block.length();
+        block = block.next();
+    }
+    QTextCursor cursor(document);
+    cursor.setPosition(block.position(), QTextCursor::KeepAnchor);
+    cursor.removeSelectedText();
+}
+
+}  // namespace
+
 void QtUiServices::AppendText(Control c, const QString& text)
 {
     QWidget* w = WidgetOf(c);
@@ -187,6 +208,7 @@ void QtUiServices::AppendText(Control c, const QString& text)
         QTextCursor cursor(box->document());
         cursor.movePosition(QTextCursor::End);
         cursor.insertText(ToDisplay(text));
+        if (c == Control::Edit_Display) DropOldestLines(box->document(), MainWindow::kMaxLogCharacters);
         box->setTextCursor(cursor);
         box->ensureCursorVisible();
     } else if (auto* line = qobject_cast<QLineEdit*>(w)) {

@@ -222,6 +222,19 @@ private Q_SLOTS:
         QVERIFY(log.endsWith(QStringLiteral("\r\nline %1\r\n").arg(lines - 1)));
         QVERIFY(log.startsWith(QStringLiteral("line 101\r\nline 102\r\n")));
         QCOMPARE(log.count(QStringLiteral("\r\n")), MainWindow::kMaxLogLines - 1);
+
+        // Long lines (noise shown as hex) are bounded by their characters too.
+        r.ui.SetText(Control::Edit_Display, QString());
+        const QString hex = QStringLiteral("AB ").repeated(1000);
+        const int longLines = MainWindow::kMaxLogCharacters / 3000 + 50;
+        for (int i = 0; i < longLines; ++i) r.ui.AppendText(Control::Edit_Display, QString::number(i) + hex + QStringLiteral("\r\n"));
+        const QString kept = r.ui.GetText(Control::Edit_Display);
+        QVERIFY(kept.size() <= MainWindow::kMaxLogCharacters + 2 * 3003);
+        QVERIFY(kept.size() >= MainWindow::kMaxLogCharacters / 2);
+        QVERIFY(kept.endsWith(QString::number(longLines - 1) + hex + QStringLiteral("\r\n")));
+        const QString first = kept.left(kept.indexOf(QStringLiteral("\r\n")));
+        QVERIFY(QRegularExpression(QStringLiteral("^\\d+(AB ){1000}$")).match(first).hasMatch());  // whole lines only
+        QCOMPARE(r.Log()->textCursor().position(), r.Log()->document()->characterCount() - 1);
     }
 
     void messageBoxFormsAndResults()
