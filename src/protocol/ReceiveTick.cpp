@@ -103,14 +103,14 @@ bool RecordBeginsAt(const QByteArray& bytes, qsizetype at)
 // `from` (a record address or a dump end), or -1 when none is in sight yet.
 qsizetype NextAnswerInDump(const QByteArray& bytes, qsizetype from)
 {
+    const QByteArrayView all(bytes);
     const QByteArray& dumpEnd = KnownAnswerBytes().dumpEnd;
-    if (QByteArrayView(bytes).sliced(from).startsWith(dumpEnd)) return bytes.size() > from + dumpEnd.size() ? from + dumpEnd.size() : -1;
-    const qsizetype end = bytes.indexOf(dumpEnd, from + 1);
-    for (qsizetype at = bytes.indexOf(kRecordMarker, from + 1); at >= 0; at = bytes.indexOf(kRecordMarker, at + 1)) {
-        if (end >= 0 && at > end) break;
-        if (RecordBeginsAt(bytes, at)) return at;
-    }
-    return end;
+    // Whatever follows a dump end no longer belongs to the dump.
+    if (all.sliced(from).startsWith(dumpEnd)) return bytes.size() > from + dumpEnd.size() ? from + dumpEnd.size() : -1;
+    // One pass up to the first cut, so a long run of answers costs no more than its length.
+    for (qsizetype at = from + 1; at < bytes.size(); ++at)
+        if (RecordBeginsAt(bytes, at) || all.sliced(at).startsWith(dumpEnd)) return at;
+    return -1;
 }
 
 }  // namespace
