@@ -105,8 +105,9 @@ qsizetype NextAnswerInDump(const QByteArray& bytes, qsizetype from)
 {
     const QByteArrayView all(bytes);
     const QByteArray& dumpEnd = KnownAnswerBytes().dumpEnd;
-    // Whatever follows a dump end no longer belongs to the dump.
-    if (all.sliced(from).startsWith(dumpEnd)) return bytes.size() > from + dumpEnd.size() ? from + dumpEnd.size() : -1;
+    // A dump end is whole once its nine bytes are in, with no need to wait
+    // for quiet: whatever follows it no longer belongs to the dump.
+    if (all.sliced(from).startsWith(dumpEnd)) return from + dumpEnd.size();
     // One pass up to the first cut, so a long run of answers costs no more than its length.
     for (qsizetype at = from + 1; at < bytes.size(); ++at)
         if (RecordBeginsAt(bytes, at) || all.sliced(at).startsWith(dumpEnd)) return at;

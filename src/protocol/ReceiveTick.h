@@ -36,7 +36,8 @@ Answer JudgeChunk(const QByteArray& chunk, bool extracting);
 // start followed by a record is split off. During a dump a new answer begins
 // at every record address and at a dump end, and a dump end is split off
 // whatever follows it. With `lineQuiet` false the last answer may still be
-// arriving: it is not judged but left in `*unfinished`.
+// arriving: it is not judged but left in `*unfinished`, unless it is a dump
+// end ending a dump, which is whole once its bytes are in.
 QVector<Answer> SplitIntoAnswers(const QByteArray& bytes, bool extracting, bool lineQuiet,
                                  QByteArray* unfinished = nullptr);
 

@@ -1,9 +1,11 @@
 #include "serial/BuiltinSerialProvider.h"
 
+#include <QAbstractEventDispatcher>
 #include <QDeadlineTimer>
 #include <QSerialPort>
 #include <chrono>
 #include <climits>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 namespace {
@@ -54,7 +56,9 @@ struct BuiltinSerialProvider::Port {
     };
     std::unique_ptr<QSerialPort> device;
     std::deque<Run> arrived;
-    qint64 waiting = 0;  // bytes in `arrived`
+    qint64 waiting = 0;     // bytes in `arrived`
+    qint64 seenEmptyNs = 0;  // the last moment nothing was waiting in the system
+    bool emptyAtBlock = false;  // nothing was waiting when the event loop last went to sleep
 };
 
 BuiltinSerialProvider::BuiltinSerialProvider(std::shared_ptr<const PortDirectory> directory)
@@ -62,7 +66,41 @@ BuiltinSerialProvider::BuiltinSerialProvider(std::shared_ptr<const PortDirectory
 {
 }
 
-BuiltinSerialProvider::~BuiltinSerialProvider() = default;
+BuiltinSerialProvider::~BuiltinSerialProvider()
+{
+    QObject::disconnect(blockWatch_);
+    QObject::disconnect(awakeWatch_);
+}
+
+// True when nothing of the port waits, in the system or in Qt; the moment is
+// then the latest the port is known to have been empty.
+static bool SeenEmpty(QSerialPort* sp, qint64 now, qint64& seenEmptyNs)
+{
+    int waiting = 0;
+    const bool empty = sp->isOpen() && sp->bytesAvailable() == 0
+        && ::ioctl(int(sp->handle()), FIONREAD, &waiting) == 0 && waiting == 0;
+    if (empty) seenEmptyNs = now;
+    return empty;
+}
+
+void BuiltinSerialProvider::WatchEventLoop()
+{
+    if (blockWatch_) return;
+    QAbstractEventDispatcher* loop = QAbstractEventDispatcher::instance();
+    if (!loop) return;
+    // About to sleep: from here on the loop wakes as soon as a byte comes, so
+    // a port found empty now has its next bytes stamped when it wakes.
+    blockWatch_ = QObject::connect(loop, &QAbstractEventDispatcher::aboutToBlock, [this] {
+        lastBlockNs_ = NowNs();
+        for (auto& entry : ports_)
+            entry.second->emptyAtBlock = SeenEmpty(entry.second->device.get(), lastBlockNs_, entry.second->seenEmptyNs);
+    });
+    // Every round of the loop is a look at the ports, also when it does not sleep.
+    awakeWatch_ = QObject::connect(loop, &QAbstractEventDispatcher::awake, [this] {
+        lastAwakeNs_ = NowNs();
+        for (auto& entry : ports_) SeenEmpty(entry.second->device.get(), lastAwakeNs_, entry.second->seenEmptyNs);
+    });
+}
 
 bool BuiltinSerialProvider::Offers(const QString& libraryFile, const QString& function) const
 {
@@ -108,24 +146,33 @@ void BuiltinSerialProvider::Take(Port& port)
     if (sp->bytesAvailable() <= 0) return;
     const QByteArray bytes = sp->readAll();
     const qint64 now = NowNs();
+    // Woken for them from a sleep that began with the port empty: they came
+    // just now. Otherwise they came at the earliest when the port was last seen empty.
+    const bool wokenForThem = lastBlockNs_ > lastAwakeNs_ && port.emptyAtBlock;
+    const qint64 earliest = wokenForThem ? now : qMin(now, port.seenEmptyNs);
+    port.emptyAtBlock = false;
+    port.seenEmptyNs = now;
     // Bytes following close behind the last ones continue their run: a
     // record that trickles in at the line rate stays one run.
-    if (!port.arrived.empty() && now - port.arrived.back().lastNs < qint64(kJoinMs) * 1000000) {
+    if (!port.arrived.empty() && earliest - port.arrived.back().lastNs < qint64(kJoinMs) * 1000000) {
         port.arrived.back().bytes += bytes;
         port.arrived.back().lastNs = now;
     } else {
-        port.arrived.push_back({bytes, now, now});
+        port.arrived.push_back({bytes, earliest, now});
     }
     port.waiting += bytes.size();
 }
 
 // Takes what the system holds for the port without waiting, so nothing that
 // has arrived is missed when the event loop has not run the port's notifier yet.
-static void FetchNow(QSerialPort* sp)
+void BuiltinSerialProvider::Fetch(Port& port)
 {
+    QSerialPort* sp = port.device.get();
     sp->waitForReadyRead(0);
     // A poll that found nothing records a time-out; it is no failure here.
     if (sp->error() == QSerialPort::TimeoutError) sp->clearError();
+    Take(port);
+    port.seenEmptyNs = NowNs();
 }
 
 int BuiltinSerialProvider::sio_open(int port)
@@ -143,8 +190,10 @@ int BuiltinSerialProvider::sio_open(int port)
     sp->setFlowControl(QSerialPort::NoFlowControl);
     if (!sp->open(QIODevice::ReadWrite)) return OpenFailure(sp->error(), entry->device);
 
+    WatchEventLoop();
     auto record = std::make_unique<Port>();
     Port* p = record.get();
+    p->seenEmptyNs = NowNs();
     QSerialPort* device = sp.get();
     p->device = std::move(sp);
     QObject::connect(device, &QSerialPort::readyRead, device, [this, p] {
@@ -209,10 +258,7 @@ int BuiltinSerialProvider::sio_iqueue(int port)
 {
     Port* p = Find(port);
     if (!p) return SioResult::NoSuchPort;
-    if (!Lost(p->device.get())) {
-        FetchNow(p->device.get());
-        Take(*p);
-    }
+    if (!Lost(p->device.get())) Fetch(*p);
     // What came before the device went away is still the module's to say.
     if (p->waiting == 0 && Lost(p->device.get())) return SioResult::DeviceGone;
     return int(qMin<qint64>(p->waiting, INT_MAX));

@@ -6,8 +6,12 @@
 //
 // Incoming bytes are taken from the device as the event loop sees them come,
 // and kept with the time they came, so a reader can tell where the line went
-// quiet however late it asks.
+// quiet however late it asks. A run's first time is the earliest its bytes
+// can have arrived: when the event loop was waiting on the port, that is when
+// it woke for them; when it was busy, the last moment the port was seen
+// empty. A busy moment of the program thus never looks like a quiet line.
 
+#include <QMetaObject>
 #include <deque>
 #include <functional>
 #include <memory>
@@ -57,9 +61,16 @@ private:
     Port* Find(int port);
     QSerialPort* Usable(int port, int& failure);
     void Take(Port& port);
+    void Fetch(Port& port);
     void Notify();
+    void WatchEventLoop();
 
     std::shared_ptr<const PortDirectory> directory_;
     std::unordered_map<int, std::unique_ptr<Port>> ports_;
     std::function<void()> activity_;
+    // When the event loop last went to sleep waiting (on the ports among
+    // others) and last woke; Take tells from them whether it was waiting.
+    qint64 lastBlockNs_ = 0;
+    qint64 lastAwakeNs_ = 0;
+    QMetaObject::Connection blockWatch_, awakeWatch_;
 };

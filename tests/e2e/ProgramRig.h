@@ -74,6 +74,16 @@ public:
         process_.reset();
     }
 
+    // Ends the simulator at once, as a crash or a pulled adapter would: its
+    // end of the line closes for good and its link is left dangling.
+    void Kill()
+    {
+        if (!process_) return;
+        process_->kill();
+        process_->waitForFinished(5000);
+        Collect();
+    }
+
     QString Path() const { return lines.value(0); }
     int Count(const QString& prefix) const
     {
@@ -200,6 +210,18 @@ public:
                 table.SetCellText(row, column, QString::fromLatin1(CodeFor(row, column).toHex(' ').toUpper()));
     }
     void EmptyTable() { table.ClearRange(1, 1, 96, 2); }
+
+    // Value cells that hold CodeFor in BytesToHex form; the others are empty.
+    bool OnlyRightCodes() const
+    {
+        for (int row = 1; row <= 96; ++row)
+            for (int column = 1; column <= 2; ++column) {
+                const QString cell = table.GetCellText(row, column);
+                if (!cell.isEmpty() && cell != QString::fromLatin1(CodeFor(row, column).toHex(' ').toUpper()) + QLatin1Char(' '))
+                    return false;
+            }
+        return true;
+    }
 
     // Value cells that do not hold CodeFor in BytesToHex form.
     int WrongCells() const

@@ -4,7 +4,7 @@
 // echoes the enter and exit frames and answers a read request with a dump of
 // CodeFor in every value cell, its bytes leaving at the line rate. It can pace
 // its records, send them back to back, hand every answer over in two pieces
-// (as a USB adapter does), stay silent, or close its end for good.
+// (as a USB adapter does), or stay silent.
 
 #include <QByteArray>
 #include <QFile>
@@ -28,8 +28,6 @@ public:
         int paceMs = 20;         // quiet before each answer of a dump
         int pieceGapMs = 0;      // > 0: every answer in two pieces this far apart
         bool silent = false;     // hears everything, answers nothing
-        int closeAfterRecords = -1;  // close for good after this many records of a dump
-        int closeAtFrame = -1;       // close for good when this frame arrives (1 = the first)
     };
 
     // The module's end of a new pseudo-terminal, named by a symbolic link at `link`.
@@ -53,12 +51,12 @@ public:
     {
         stop_ = true;
         if (thread_.joinable()) thread_.join();
-        CloseForGood();
+        if (slave_ >= 0) ::close(slave_);
+        if (master_ >= 0) ::close(master_);
         QFile::remove(link_);
     }
 
     bool Ready() const { return thread_.joinable(); }
-    bool Closed() const { return closed_; }
     // Every frame heard, as spaced hex, in order.
     QStringList Heard() const
     {
@@ -73,7 +71,7 @@ private:
     {
         QByteArray in;
         Clock::time_point lastByte = Clock::now();
-        while (!stop_ && !closed_) {
+        while (!stop_) {
             pollfd pfd{master_, POLLIN, 0};
             if (::poll(&pfd, 1, 5) > 0 && (pfd.revents & POLLIN)) {
                 char buffer[512];
@@ -86,7 +84,7 @@ private:
             // Control frames are known by their shape; records and learn
             // reports end where the program went quiet.
             const bool quiet = Clock::now() - lastByte > std::chrono::milliseconds(20);
-            while (!in.isEmpty() && !closed_) {
+            while (!in.isEmpty()) {
                 QByteArray frame;
                 if (in.startsWith(QByteArray::fromHex("FD666666")) && in.size() >= 9) frame = in.left(9);
                 else if (quiet) frame = in;
@@ -99,13 +97,10 @@ private:
 
     void OnFrame(const QByteArray& frame)
     {
-        int count = 0;
         {
             std::lock_guard lock(mutex_);
             heard_ << QString::fromLatin1(frame.toHex(' ').toUpper());
-            count = int(heard_.size());
         }
-        if (count == manner_.closeAtFrame) return CloseForGood();
         if (manner_.silent) return;
         if (frame == QByteArray::fromHex("FD66666666AAAAAABF") || frame == QByteArray::fromHex("FD66666666AAAABBBF"))
             Answer(frame, 0);
@@ -116,15 +111,9 @@ private:
     void Dump()
     {
         Answer(QByteArray::fromHex("FD66666666AAABDDBF"), manner_.paceMs);
-        int records = 0;
         for (int row : DumpRows())
             for (int column : {1, 2}) {
-                if (closed_ || stop_) return;
-                if (records++ == manner_.closeAfterRecords) {
-                    // Pulled a moment after the last record went out.
-                    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-                    return CloseForGood();
-                }
+                if (stop_) return;
                 Answer(QByteArray::fromHex("F4F7") + char(row) + char(column) + CodeFor(row, column), manner_.paceMs);
             }
         Answer(QByteArray::fromHex("FD66666666AAABDEBF"), manner_.paceMs);
@@ -145,7 +134,7 @@ private:
         const auto byteTime = std::chrono::nanoseconds(10'000'000'000LL / manner_.rate);
         const Clock::time_point start = Clock::now();
         qsizetype written = 0;
-        while (written < bytes.size() && !closed_ && !stop_) {
+        while (written < bytes.size() && !stop_) {
             const qsizetype due = qMin<qsizetype>(bytes.size(), (Clock::now() - start) / byteTime + 1);
             if (due > written) {
                 const ssize_t n = ::write(master_, bytes.constData() + written, size_t(due - written));
@@ -157,21 +146,12 @@ private:
         }
     }
 
-    void CloseForGood()
-    {
-        if (closed_.exchange(true)) return;
-        if (slave_ >= 0) ::close(slave_);
-        if (master_ >= 0) ::close(master_);
-        slave_ = master_ = -1;
-    }
-
     QString link_;
     Manner manner_;
     QString device_;
     int master_ = -1;
     int slave_ = -1;
     std::atomic<bool> stop_{false};
-    std::atomic<bool> closed_{false};
     mutable std::mutex mutex_;
     QStringList heard_;
     std::thread thread_;

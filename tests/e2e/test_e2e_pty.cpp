@@ -1,6 +1,5 @@
 // The whole program against a module of the test's own on a pseudo-terminal:
-// reads at every pacing a module may choose, a module that never answers, and
-// a far end that closes for good in the middle of a read, an upload and a clear.
+// reads at every pacing a module may choose, and a module that never answers.
 
 #include <QtTest>
 
@@ -26,19 +25,6 @@ private:
         QVERIFY(rig->SelectRate(Control::Combo_BaudRate, manner.rate));
         QVERIFY(rig->Click(Control::Button_TogglePort));
         QVERIFY(rig->program.state.portOpen);
-    }
-
-    // What must hold once the port was lost under a running operation.
-    void CheckClosedByLoss()
-    {
-        QTRY_VERIFY_WITH_TIMEOUT(!rig->program.state.portOpen, 5000);
-        QTRY_VERIFY_WITH_TIMEOUT(!rig->program.state.operationRunning, 5000);
-        QCOMPARE(rig->LogCount(QStringLiteral("端口已断开: COM")), 1);
-        QVERIFY(rig->Log().endsWith(QStringLiteral("端口已关闭\r\n")));
-        QCOMPARE(rig->ui.GetCaption(Control::Button_TogglePort), QStringLiteral("开启"));
-        QVERIFY(!rig->ui.IsDisabled(Control::Button_TogglePort));
-        QVERIFY(!rig->program.state.extracting);
-        QCOMPARE(rig->Bar(), 0);
     }
 
 private Q_SLOTS:
@@ -98,51 +84,6 @@ private Q_SLOTS:
         QVERIFY(rig->ModuleButtonsEnabled());
         QVERIFY(rig->program.state.portOpen);
         QCOMPARE(module->Heard(), (QStringList{"FD 66 66 66 66 AA AA AA BF", "FD 66 66 66 66 AA AB DD BF"}));
-    }
-
-    // The module's end closes for good under a read, an upload and a clear.
-    void farEndClosingForGoodClosesThePort_data()
-    {
-        QTest::addColumn<QString>("operation");
-        QTest::newRow("read") << "read";
-        QTest::newRow("upload") << "upload";
-        QTest::newRow("clear") << "clear";
-    }
-    void farEndClosingForGoodClosesThePort()
-    {
-        QFETCH(QString, operation);
-        PtyModule::Manner manner;
-        manner.closeAfterRecords = operation == QLatin1String("read") ? 40 : -1;
-        manner.closeAtFrame = operation == QLatin1String("upload") ? 30 : operation == QLatin1String("clear") ? 2 : -1;
-        Connect(manner);
-        rig->FillTable();
-        const Control button = operation == QLatin1String("read") ? Control::Button_ReadModule
-            : operation == QLatin1String("upload")                  ? Control::Button_WriteModule
-                                                                    : Control::Button_ClearModule;
-        if (operation == QLatin1String("read")) rig->EmptyTable();
-        const QStringList before = rig->ValueCells();
-        QVERIFY(rig->Click(button));
-        QTRY_VERIFY_WITH_TIMEOUT(module->Closed(), 30000);
-        CheckClosedByLoss();
-        if (operation == QLatin1String("read")) {
-            QCOMPARE(rig->WrongCells(), 192 - 40);  // what came before the loss stays
-            QVERIFY(rig->program.state.readEnd == ReadEnd::PortLost);
-        } else {
-            QCOMPARE(rig->ValueCells(), before);
-        }
-
-        // The device is gone for good: opening says so and keeps the port closed.
-        QVERIFY(rig->Click(Control::Button_TogglePort));
-        QVERIFY(!rig->program.state.portOpen);
-        QCOMPARE(rig->boxes->texts.last(), QStringLiteral("端口打开失败-1"));
-        QVERIFY(rig->Log().endsWith(QStringLiteral(" 设备不存在\r\n")));
-
-        // A module plugged in again is read as ever.
-        Connect(PtyModule::Manner{});
-        rig->EmptyTable();
-        QVERIFY(rig->Click(Control::Button_ReadModule));
-        QTRY_VERIFY_WITH_TIMEOUT(rig->program.state.readEnd == ReadEnd::Complete, 60000);
-        QCOMPARE(rig->WrongCells(), 0);
     }
 
     void cleanupTestCase()
