@@ -7,7 +7,7 @@
 #include <memory>
 
 #include "ui/BoxPresenter.h"
-#include "ui/TickClock.h"
+#include "core/TickClock.h"
 #include "core/UiServices.h"
 
 class ListComboBox;

@@ -1,4 +1,4 @@
-#include "ui/TickClock.h"
+#include "core/TickClock.h"
 
 #include <QCoreApplication>
 #include <QSocketNotifier>
