@@ -5,6 +5,10 @@
 // the port button disabled while they send, and stop sending at once when the
 // window closes underneath them.
 
+#include <functional>
+
+class ConfigTable;
+class UiServices;
 struct Program;
 
 // After confirmation: enter, the module-baud box's selected rate, exit; the
@@ -20,3 +24,31 @@ void LearnReport(Program& p);
 // Checks every code, then after confirmation sends the table in three blocks
 // with the progress bar running 1 … 96, 100, 0.
 void WriteModule(Program& p);
+
+// --- the upload for scripted use ------------------------------------------------
+
+// The first value cell, in row order and "开" before "关", whose code does not
+// convert (the codec has shown its box for it); false when every code is good.
+bool FindBadCode(UiServices& ui, const ConfigTable& table, int& row, int& column);
+
+// What a scripted upload may add to the window's. Either may be left empty.
+struct UploadGuard {
+    // Asked once the enter frame's pause is over; false sends the exit frame
+    // instead of the blocks.
+    std::function<bool()> mayBeginBlocks;
+    // Asked after the pause of every frame before the exit frame; true ends
+    // the upload there with the exit frame.
+    std::function<bool()> stopRequested;
+};
+
+enum class UploadEnd {
+    NotStarted,   // a bad code, no confirmation, or another operation running
+    Sent,         // every frame went out
+    Held,         // mayBeginBlocks said no: enter and exit frames only
+    Stopped,      // stopRequested said yes: cut short, the exit frame sent
+    Interrupted,  // the window is being destroyed: nothing more was written
+};
+
+// WriteModule under a guard: the same check, confirmation, frames, pauses and
+// bar, and what became of it.
+UploadEnd WriteModule(Program& p, const UploadGuard& guard);

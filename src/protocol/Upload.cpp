@@ -10,22 +10,96 @@ namespace {
 
 using namespace TableLayout;
 
-QString CellValue(const Program& p, int row, int column)
+// A cell's code as it is sent: its text without any blank.
+QString CellValue(const ConfigTable& table, int row, int column)
 {
-    return RemoveBlanks(p.table.GetCellText(row, column));
+    return RemoveBlanks(table.GetCellText(row, column));
 }
 
-// Finds the first cell in row order (column 1 before 2) that does not
-// convert; the codec has shown its box for it. False when every cell is good.
-bool FindBadCell(Program& p, int& badRow, int& badColumn)
+// One upload of the table: frames, pauses and the bar as WriteModule sends
+// them, with the guard asked where it may hold the upload back or cut it short.
+class TableUpload {
+public:
+    TableUpload(Program& p, const UploadGuard& guard) : p_(p), guard_(guard) {}
+
+    UploadEnd Run()
+    {
+        if (!Step(EnterConfigFrame, 100)) return Finish();
+        if (guard_.mayBeginBlocks && !guard_.mayBeginBlocks()) {
+            end_ = UploadEnd::Held;
+            return Finish();
+        }
+        for (int block = 1; block <= kBlocks; ++block) {
+            if (!Step(BlockBeginFrame(block), 100)) return Finish();
+            for (int k = 1; k <= kSlotsPerBlock; ++k) {
+                const int row = BlockRow(block, k);
+                if (!SendCell(row, kOnColumn, k)) return Finish();
+                if (!SendCell(row, kOffColumn, k + kSlotsPerBlock)) return Finish();
+                p_.ui.SetPosition(Control::ProgressBar1, (block - 1) * kSlotsPerBlock + k);
+            }
+            if (!Step(BlockEndFrame(block), 100)) return Finish();
+        }
+        p_.ui.SetPosition(Control::ProgressBar1, 100);
+        SendFrame(p_, ExitConfigFrame);
+        Delay(p_, 100);
+        if (OperationInterrupted(p_)) return UploadEnd::Interrupted;
+        p_.ui.SetPosition(Control::ProgressBar1, 0);
+        return UploadEnd::Sent;
+    }
+
+private:
+    // Writes one frame and pauses; false when the upload must end here.
+    bool Step(const QString& frame, int pause)
+    {
+        SendFrame(p_, frame);
+        Delay(p_, pause);
+        if (OperationInterrupted(p_)) {
+            end_ = UploadEnd::Interrupted;
+            return false;
+        }
+        if (guard_.stopRequested && guard_.stopRequested()) {
+            end_ = UploadEnd::Stopped;
+            return false;
+        }
+        return true;
+    }
+
+    // Sends one cell as a code record unless it is empty.
+    bool SendCell(int row, int column, int slot)
+    {
+        // Read now, not in the check: the table stays editable while we send.
+        const QString value = CellValue(p_.table, row, column);
+        return value.isEmpty() || Step(CodeRecord(slot, value), 50);
+    }
+
+    // An upload cut short still takes the module out of configuration mode,
+    // unless the window is going away (then nothing more may be written).
+    UploadEnd Finish()
+    {
+        if (end_ == UploadEnd::Interrupted) return end_;
+        SendFrame(p_, ExitConfigFrame);
+        Delay(p_, 100);
+        if (OperationInterrupted(p_)) return UploadEnd::Interrupted;
+        p_.ui.SetPosition(Control::ProgressBar1, 0);
+        return end_;
+    }
+
+    Program& p_;
+    const UploadGuard& guard_;
+    UploadEnd end_ = UploadEnd::Sent;
+};
+
+}  // namespace
+
+bool FindBadCode(UiServices& ui, const ConfigTable& table, int& row, int& column)
 {
-    for (int row = kFirstValueRow; row <= kLastValueRow; ++row) {
-        for (int column : {kOnColumn, kOffColumn}) {
-            const QString value = CellValue(p, row, column);
+    for (int r = kFirstValueRow; r <= kLastValueRow; ++r) {
+        for (int c : {kOnColumn, kOffColumn}) {
+            const QString value = CellValue(table, r, c);
             if (value.isEmpty()) continue;
-            if (HexToBytes(p.ui, value).isEmpty()) {
-                badRow = row;
-                badColumn = column;
+            if (HexToBytes(ui, value).isEmpty()) {
+                row = r;
+                column = c;
                 return true;
             }
         }
@@ -33,67 +107,28 @@ bool FindBadCell(Program& p, int& badRow, int& badColumn)
     return false;
 }
 
-// Sends one cell as a code record unless it is empty; false when the window
-// went away during the pause after it.
-bool SendCell(Program& p, int row, int column, int slot)
-{
-    // Read now, not in the check: the table stays editable while we send.
-    const QString value = CellValue(p, row, column);
-    if (value.isEmpty()) return true;
-    SendFrame(p, CodeRecord(slot, value));
-    Delay(p, 50);
-    return !OperationInterrupted(p);
-}
+void WriteModule(Program& p) { WriteModule(p, UploadGuard{}); }
 
-bool SendControlFrame(Program& p, const QString& frame)
+UploadEnd WriteModule(Program& p, const UploadGuard& guard)
 {
-    SendFrame(p, frame);
-    Delay(p, 100);
-    return !OperationInterrupted(p);
-}
-
-// The enter frame, the three blocks and the exit frame; false when cut short
-// by the window being destroyed.
-bool SendTable(Program& p)
-{
-    if (!SendControlFrame(p, EnterConfigFrame)) return false;
-    for (int block = 1; block <= kBlocks; ++block) {
-        if (!SendControlFrame(p, BlockBeginFrame(block))) return false;
-        for (int k = 1; k <= kSlotsPerBlock; ++k) {
-            const int row = BlockRow(block, k);
-            if (!SendCell(p, row, kOnColumn, k)) return false;
-            if (!SendCell(p, row, kOffColumn, k + kSlotsPerBlock)) return false;
-            p.ui.SetPosition(Control::ProgressBar1, (block - 1) * kSlotsPerBlock + k);
-        }
-        if (!SendControlFrame(p, BlockEndFrame(block))) return false;
-    }
-    p.ui.SetPosition(Control::ProgressBar1, 100);
-    if (!SendControlFrame(p, ExitConfigFrame)) return false;
-    p.ui.SetPosition(Control::ProgressBar1, 0);
-    return true;
-}
-
-}  // namespace
-
-void WriteModule(Program& p)
-{
-    if (!MayStartOperation(p)) return;
+    if (!MayStartOperation(p)) return UploadEnd::NotStarted;
 
     // Every code is checked before the first frame, so a typing error is
     // found while the module is still untouched.
     int badRow = 0, badColumn = 0;
-    if (FindBadCell(p, badRow, badColumn)) {
+    if (FindBadCode(p.ui, p.table, badRow, badColumn)) {
         // The codec's boxes deliver messages; the window may be going away.
-        if (p.state.shuttingDown) return;
+        if (p.state.shuttingDown) return UploadEnd::NotStarted;
         ShowNotice(p, QStringLiteral("位置在") + p.table.GetCellText(badRow, 0));
-        if (p.state.shuttingDown) return;
+        if (p.state.shuttingDown) return UploadEnd::NotStarted;
         p.table.SetCurrentCell(badRow, badColumn);
-        return;
+        return UploadEnd::NotStarted;
     }
 
-    if (!Confirmed(p, QStringLiteral("确认写入自定义数据"), QStringLiteral("写入数据"))) return;
-    if (!BeginExclusiveOperation(p)) return;
+    if (!Confirmed(p, QStringLiteral("确认写入自定义数据"), QStringLiteral("写入数据"))) return UploadEnd::NotStarted;
+    if (!BeginExclusiveOperation(p)) return UploadEnd::NotStarted;
 
-    SendTable(p);
+    const UploadEnd end = TableUpload(p, guard).Run();
     EndExclusiveOperation(p);
+    return end;
 }
