@@ -1,0 +1,55 @@
+#pragma once
+// The table's codes as CSV text, for diffs, spreadsheets and scripts. UTF-8;
+// the header "row,title,on,off", then one line per value row, 1 to 96 in
+// table order: the row number, its title, the "开" code and the "关" code. A
+// code is written as upper-case hex pairs separated by one space, an empty
+// cell as an empty field; fields are quoted only where they must be.
+
+#include <QByteArray>
+#include <QString>
+#include <QVector>
+
+#include "core/TableLayout.h"
+
+class ConfigTable;
+
+// The texts of the title column and of the value cells, indexed by table row
+// and column; what lies outside the value cells and titles stays empty.
+struct TableCodes {
+    QString title[TableLayout::kRows];
+    QString code[TableLayout::kRows][TableLayout::kColumns];
+
+    bool operator==(const TableCodes& other) const;
+};
+
+// The titles and value cells of a table as they stand (another shape of
+// table gives empty texts where it has no cell).
+TableCodes CodesOf(const ConfigTable& table);
+// Writes the value cells of `codes` into the table; titles are left alone.
+void PutCodes(const TableCodes& codes, ConfigTable& table);
+
+// A code in the CSV's form: the text without any blank (ASCII or full-width
+// space, as the upload drops them), upper-cased, in pairs separated by one
+// space; blank text gives the empty code. False, with the reason in English,
+// when what is left is not whole pairs of hex digits.
+bool CanonicalCode(const QString& text, QString* code, QString* reason = nullptr);
+
+// (row, column) of cells, in table order.
+using CellList = QVector<QPair<int, int>>;
+
+// The CSV of the titles and codes. A value cell whose text is not a code is
+// written as it stands, so that nothing is lost (reading the CSV back rejects
+// it), and is listed in *notCodes.
+QByteArray WriteTableCsv(const TableCodes& codes, CellList* notCodes = nullptr);
+
+struct CsvProblem {
+    int line = 0;     // 1 for the first line of the text
+    QString message;  // English
+};
+
+// Reads a CSV written by WriteTableCsv or edited since: codes in any case and
+// spacing, the title column's text ignored, rows 1 to 96 at most once each and
+// in any order (missing rows are empty), blank lines skipped, a byte-order mark
+// and CR LF line ends accepted. Gives canonical codes in `out` (titles empty);
+// on the first problem gives false with its line and leaves `out` untouched.
+bool ReadTableCsv(const QByteArray& bytes, TableCodes& out, CsvProblem* problem);
