@@ -6,7 +6,10 @@
 #include <memory>
 #include <vector>
 
+#include "serial/BuiltinRegistryProvider.h"
 #include "serial/SerialLibrary.h"
 
-// Both providers share the map of COM numbers to devices of the last enumeration.
-std::vector<std::unique_ptr<LibraryProvider>> MakeBuiltinProviders();
+// Both providers share the map of COM numbers to devices of the last
+// enumeration. The port list is the machine's (DiscoverSerialDevices) unless
+// `discover` gives another.
+std::vector<std::unique_ptr<LibraryProvider>> MakeBuiltinProviders(BuiltinRegistryProvider::Discover discover = {});
