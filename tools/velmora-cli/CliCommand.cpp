@@ -1,0 +1,248 @@
+#include "CliCommand.h"
+
+#include <QHash>
+
+namespace {
+
+struct VerbInfo {
+    const char* name;
+    Verb verb;
+    int positionals;  // PORTS and the rest; learn joins what follows PORTS into HEX
+    bool takesOutput;
+    bool usesPorts;
+    const char* synopsis;
+    const char* help;
+};
+
+// clang-format off
+const VerbInfo kVerbs[] = {
+    {"ports", Verb::Ports, 0, false, false, "ports",
+     "Lists the serial ports, one line each: COM<n>, the device path and the\n"
+     "description, tab-separated, numbered as the window numbers them (the\n"
+     "ports named in VELMORA_EXTRA_PORTS last).\n"},
+    {"read", Verb::Read, 1, true, true, "read     PORTS [-o FILE] [--baud RATE]",
+     "Reads the module's codes as the window's 读取模块 does. -o X.dat writes the\n"
+     "table file the window would save after the same read into a fresh table;\n"
+     "-o X.csv, or no -o, writes CSV (no -o: to standard output). With several\n"
+     "ports, -o is a pattern holding {port}, e.g. backup-{port}.dat. The file is\n"
+     "written only once the whole read has arrived.\n"},
+    {"write", Verb::Write, 2, false, true, "write    PORTS FILE [--baud RATE]",
+     "Writes FILE (a table file of any version the window reads, or CSV) into\n"
+     "the module with the frames, order and pauses of the window's 写入模块.\n"
+     "Every code is checked first; a bad one is named by its row title and\n"
+     "column and nothing is sent. When the module does not echo the enter frame\n"
+     "within 1 s, only the exit frame follows (exit status 5). Ctrl+C stops after\n"
+     "the current frame and sends the exit frame (exit status 130).\n"},
+    {"verify", Verb::Verify, 2, false, true, "verify   PORTS FILE [--baud RATE]",
+     "Reads the module and compares every code with FILE (spacing and case do\n"
+     "not matter). Prints one line per difference on standard output: port,\n"
+     "row title, 开 or 关, the file's code and the module's code, tab-separated\n"
+     "((none) for an empty cell). Exit status 0 when all match, 1 when not.\n"},
+    {"clear", Verb::Clear, 1, false, true, "clear    PORTS [--baud RATE]",
+     "Erases the module's codes as the window's 清空模块 does.\n"},
+    {"set-baud", Verb::SetBaud, 2, false, true, "set-baud PORTS NEWRATE [--baud RATE]",
+     "Changes the module's own line rate to NEWRATE as the window's 设置波特率\n"
+     "does; the port keeps --baud. Use --baud NEWRATE from then on.\n"},
+    {"learn", Verb::Learn, 2, false, true, "learn    PORTS HEX [--baud RATE]",
+     "Sends a learn report (上报) with HEX as its data, e.g. \"01 02 0A\".\n"},
+    {"export", Verb::Export, 1, true, false, "export   TABLE.dat [-o FILE.csv]",
+     "Writes the codes of a table file as CSV (to standard output without -o):\n"
+     "header row,title,on,off, then rows 1 to 96; codes as upper-case hex pairs\n"
+     "separated by one space, an empty cell as an empty field.\n"},
+    {"import", Verb::Import, 1, true, false, "import   FILE.csv -o TABLE.dat",
+     "Makes a table file from CSV: the window's fresh table with the CSV's codes.\n"
+     "Codes may be in any case and spacing; the title column is not read; rows\n"
+     "1 to 96 may each appear once (missing rows are empty). A bad code is\n"
+     "rejected with its line number and nothing is written.\n"},
+};
+// clang-format on
+
+const VerbInfo* FindVerb(const QString& name)
+{
+    for (const VerbInfo& v : kVerbs)
+        if (name == QLatin1String(v.name)) return &v;
+    return nullptr;
+}
+
+const char kOptions[] =
+    "Options:\n"
+    "  -o, --output FILE  where the result goes; with several ports a pattern with {port}\n"
+    "  -b, --baud RATE    the port's rate: 9600 (default), 19200, 38400, 57600, 115200\n"
+    "  -q, --quiet        no progress lines on standard error\n"
+    "  -h, --help         help; velmora-cli COMMAND --help for one command\n"
+    "      --version      the version\n";
+
+const char kPortsText[] =
+    "PORTS is COM<n> as \"velmora-cli ports\" lists it (the window's numbering) or a\n"
+    "device path; several, joined by commas, are handled at the same time, each\n"
+    "with its own progress line and one summary line at the end.\n";
+
+const char kExitText[] =
+    "Exit status: 0 done; 1 verify found differences; 2 usage error; 3 a port\n"
+    "could not be opened or was lost; 4 a file is unreadable or invalid; 5 the\n"
+    "module did not answer in time; 130 interrupted (Ctrl+C). With several\n"
+    "ports, the highest of them.\n";
+
+QString CommandHelp(const VerbInfo& v)
+{
+    QString text = QStringLiteral("Usage: velmora-cli ") + QString::fromUtf8(v.synopsis) + QStringLiteral("\n\n")
+        + QString::fromUtf8(v.help);
+    if (v.usesPorts) text += QLatin1Char('\n') + QString::fromUtf8(kPortsText);
+    return text + QLatin1Char('\n') + QString::fromUtf8(kOptions) + QLatin1Char('\n') + QString::fromUtf8(kExitText);
+}
+
+ParsedArguments UsageError(const QString& message)
+{
+    ParsedArguments parsed;
+    parsed.kind = ParsedArguments::Kind::UsageError;
+    parsed.error = message;
+    return parsed;
+}
+
+bool ParseRate(const QString& text, int& rate)
+{
+    bool ok = false;
+    rate = text.toInt(&ok);
+    return ok && OfferedRates().contains(rate);
+}
+
+QString RateList()
+{
+    QStringList rates;
+    for (int r : OfferedRates()) rates << QString::number(r);
+    return rates.join(QStringLiteral(", "));
+}
+
+}  // namespace
+
+const QList<int>& OfferedRates()
+{
+    static const QList<int> kRates = {9600, 19200, 38400, 57600, 115200};
+    return kRates;
+}
+
+QString UsageText()
+{
+    QString text = QStringLiteral(
+        "Usage: velmora-cli COMMAND [ARGUMENTS] [OPTIONS]\n\n"
+        "Reads, writes, verifies and backs up switch-controller modules over\n"
+        "serial ports, several at once, with the frames and pauses of the window.\n\n"
+        "Commands:\n");
+    for (const VerbInfo& v : kVerbs) text += QStringLiteral("  velmora-cli ") + QString::fromUtf8(v.synopsis) + QLatin1Char('\n');
+    return text + QLatin1Char('\n') + QString::fromUtf8(kPortsText) + QLatin1Char('\n') + QString::fromUtf8(kOptions)
+        + QLatin1Char('\n') + QString::fromUtf8(kExitText);
+}
+
+ParsedArguments ParseArguments(const QStringList& arguments)
+{
+    ParsedArguments parsed;
+    if (arguments.isEmpty()) return UsageError(QStringLiteral("no command given"));
+    const QString first = arguments.first();
+    if (first == QLatin1String("-h") || first == QLatin1String("--help") || first == QLatin1String("help")) {
+        parsed.kind = ParsedArguments::Kind::Help;
+        const VerbInfo* v = arguments.size() > 1 ? FindVerb(arguments.at(1)) : nullptr;
+        parsed.helpText = v ? CommandHelp(*v) : UsageText();
+        return parsed;
+    }
+    if (first == QLatin1String("--version")) {
+        parsed.kind = ParsedArguments::Kind::Version;
+        return parsed;
+    }
+    const VerbInfo* v = FindVerb(first);
+    if (!v) return UsageError(QStringLiteral("unknown command \"%1\"").arg(first));
+
+    CliCommand& c = parsed.command;
+    c.verb = v->verb;
+    QStringList positionals;
+    bool outputSeen = false, baudSeen = false, optionsEnded = false;
+    for (qsizetype i = 1; i < arguments.size(); ++i) {
+        const QString arg = arguments.at(i);
+        if (optionsEnded || !arg.startsWith(QLatin1Char('-')) || arg == QLatin1String("-")) {
+            positionals << arg;
+            continue;
+        }
+        if (arg == QLatin1String("--")) {
+            optionsEnded = true;
+            continue;
+        }
+        if (arg == QLatin1String("-h") || arg == QLatin1String("--help")) {
+            parsed.kind = ParsedArguments::Kind::Help;
+            parsed.helpText = CommandHelp(*v);
+            return parsed;
+        }
+        if (arg == QLatin1String("-q") || arg == QLatin1String("--quiet")) {
+            c.quiet = true;
+            continue;
+        }
+        // Options with a value: "-o X", "--output X", "--output=X".
+        QString name = arg, value;
+        bool hasValue = false;
+        if (const qsizetype eq = arg.indexOf(QLatin1Char('=')); arg.startsWith(QLatin1String("--")) && eq > 0) {
+            name = arg.left(eq);
+            value = arg.mid(eq + 1);
+            hasValue = true;
+        }
+        const bool isOutput = name == QLatin1String("-o") || name == QLatin1String("--output");
+        const bool isBaud = name == QLatin1String("-b") || name == QLatin1String("--baud");
+        if (!isOutput && !isBaud) return UsageError(QStringLiteral("unknown option \"%1\"").arg(arg));
+        if (!hasValue) {
+            if (i + 1 >= arguments.size()) return UsageError(QStringLiteral("%1 needs a value").arg(name));
+            value = arguments.at(++i);
+        }
+        if (isOutput) {
+            if (!v->takesOutput) return UsageError(QStringLiteral("%1 does not write a file; -o does not apply").arg(QLatin1String(v->name)));
+            if (outputSeen) return UsageError(QStringLiteral("-o given twice"));
+            if (value.isEmpty()) return UsageError(QStringLiteral("-o needs a file name"));
+            outputSeen = true;
+            c.output = value == QLatin1String("-") ? QString() : value;
+        } else {
+            if (!v->usesPorts) return UsageError(QStringLiteral("%1 uses no port; --baud does not apply").arg(QLatin1String(v->name)));
+            if (baudSeen) return UsageError(QStringLiteral("--baud given twice"));
+            baudSeen = true;
+            if (!ParseRate(value, c.baud))
+                return UsageError(QStringLiteral("\"%1\" is not a rate the window offers (%2)").arg(value, RateList()));
+        }
+    }
+
+    // learn: everything after PORTS is the hex, so "01 02 0A" need not be quoted.
+    if (v->verb == Verb::Learn && positionals.size() > 2) {
+        const QString hex = positionals.mid(1).join(QLatin1Char(' '));
+        positionals = QStringList{positionals.first(), hex};
+    }
+    if (positionals.size() != v->positionals)
+        return UsageError(positionals.size() < v->positionals
+                              ? QStringLiteral("%1: missing arguments").arg(QLatin1String(v->name))
+                              : QStringLiteral("%1: unexpected argument \"%2\"").arg(QLatin1String(v->name), positionals.at(v->positionals)));
+
+    if (v->usesPorts) {
+        c.ports = positionals.first().split(QLatin1Char(','));
+        for (const QString& port : c.ports)
+            if (port.trimmed().isEmpty()) return UsageError(QStringLiteral("an empty name in PORTS \"%1\"").arg(positionals.first()));
+        for (QString& port : c.ports) port = port.trimmed();
+    }
+    switch (v->verb) {
+    case Verb::Write:
+    case Verb::Verify:
+        c.file = positionals.at(1);
+        break;
+    case Verb::SetBaud:
+        if (!ParseRate(positionals.at(1), c.newRate))
+            return UsageError(QStringLiteral("\"%1\" is not a rate the module is offered (%2)").arg(positionals.at(1), RateList()));
+        break;
+    case Verb::Learn:
+        c.hex = positionals.at(1);
+        if (c.hex.trimmed().isEmpty()) return UsageError(QStringLiteral("learn: the hex data is empty"));
+        break;
+    case Verb::Export:
+    case Verb::Import:
+        c.file = positionals.at(0);
+        break;
+    default:
+        break;
+    }
+    if (v->verb == Verb::Import && c.output.isEmpty())
+        return UsageError(QStringLiteral("import: -o TABLE.dat is required"));
+
+    parsed.kind = ParsedArguments::Kind::Run;
+    return parsed;
+}

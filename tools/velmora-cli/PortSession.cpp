@@ -1,0 +1,398 @@
+#include "PortSession.h"
+
+#include <cerrno>
+#include <memory>
+#include <unistd.h>
+#include <vector>
+
+#include "HeadlessServices.h"
+#include "TableFiles.h"
+#include "config/ConfigTable.h"
+#include "core/Program.h"
+#include "core/TableLayout.h"
+#include "protocol/ModuleOperations.h"
+#include "protocol/ReceiveTick.h"
+#include "serial/BuiltinProviders.h"
+#include "serial/BuiltinSerialProvider.h"
+#include "serial/PortConnection.h"
+#include "serial/SerialLibrary.h"
+
+namespace {
+
+using namespace TableLayout;
+
+// The program's log lines the session listens for.
+const QString kEnterEcho = QStringLiteral("模块进入配置模式\r\n");
+const QString kLearnSent = QStringLiteral("已上报，请手机上点击按钮测试\r\n");
+const QString kDumpStart = QStringLiteral("开始从模块提取数据\r\n");
+// The port button's handler reports a failed open only in this notice,
+// followed by the serial library's code.
+const QString kOpenFailed = QStringLiteral("端口打开失败");
+
+// How long the module has to echo the enter frame.
+constexpr quint32 kEnterEchoMs = 1000;
+
+QString OpenFailureInWords(int code, const QString& device)
+{
+    switch (code) {
+    case SioResult::NoSuchPort: return QStringLiteral("no such device");
+    case SioResult::Busy:
+        if (::access(device.toLocal8Bit().constData(), R_OK | W_OK) != 0 && errno == EACCES)
+            return QStringLiteral("permission denied (the user must be in the dialout group)");
+        return QStringLiteral("in use by another program");
+    case SioResult::DeviceGone: return QStringLiteral("the device has gone away");
+    default: return QStringLiteral("the system refused to open it (code %1)").arg(code);
+    }
+}
+
+// A cell's code for comparing: the canonical form, or for text that is no
+// code, the text without blanks in upper case.
+QString Comparable(const QString& text)
+{
+    QString code;
+    if (CanonicalCode(text, &code)) return code;
+    QString squeezed = text;
+    squeezed.remove(QLatin1Char(' ')).remove(QChar(0x3000));
+    return squeezed.toUpper();
+}
+
+int CodeCount(const ConfigTable& table)
+{
+    int n = 0;
+    for (int row = kFirstValueRow; row <= kLastValueRow; ++row)
+        for (int column : {kOnColumn, kOffColumn})
+            if (!Comparable(table.GetCellText(row, column)).isEmpty()) ++n;
+    return n;
+}
+
+// Passes the writes on to the serial provider and counts the code records
+// among them, for the progress line.
+class CountingWrites : public LibraryProvider {
+public:
+    CountingWrites(LibraryProvider& inner, PortProgress& progress) : inner_(inner), progress_(progress) {}
+    bool Offers(const QString& libraryFile, const QString& function) const override
+    {
+        return function == QLatin1String("sio_write") && inner_.Offers(libraryFile, function);
+    }
+    int sio_write(int port, const char* data, int len) override
+    {
+        const int result = inner_.sio_write(port, data, len);
+        if (len > 2 && quint8(data[0]) == 0xF7 && quint8(data[1]) == 0xF4 && result == len)
+            progress_.done = ++codesWritten;
+        return result;
+    }
+    int codesWritten = 0;
+
+private:
+    LibraryProvider& inner_;
+    PortProgress& progress_;
+};
+
+// Everything one port's run needs, created on the session's own thread.
+class Session {
+public:
+    Session(const PortJob& job, const std::atomic<int>& interrupt, PortProgress& progress)
+        : job_(job),
+          interrupt_(interrupt),
+          progress_(progress),
+          portList_(PortListWith(job.portList, job.target.device)),
+          providers_(MakeBuiltinProviders([this] { return portList_; })),
+          writes_(Writer(providers_), progress),
+          serial_(ui_, ProviderList()),
+          p_{AppState{}, ui_, serial_, table_}
+    {
+        ui_.onTick = [this] { ReceiveTick(p_); };
+        ui_.onLog = [this](const QString& text) {
+            if (text == kEnterEcho) ++enterEchoes_;
+            if (text == kLearnSent) learnSent_ = true;
+            if (text == kDumpStart) dumpStarted_ = true;
+        };
+    }
+
+    PortOutcome Run()
+    {
+        progress_.phase = PortProgress::Opening;
+        PortOutcome outcome;
+        if (Open(outcome)) {
+            outcome = RunCommand();
+            if (p_.state.portOpen) TogglePort(p_);
+        }
+        progress_.phase = PortProgress::Finished;
+        return outcome;
+    }
+
+private:
+    // The provider the serial library would bind sio_write to.
+    static LibraryProvider& Writer(const std::vector<std::unique_ptr<LibraryProvider>>& providers)
+    {
+        for (const auto& provider : providers)
+            if (provider->Offers(QStringLiteral("\\DLL\\PCOMM.DLL"), QStringLiteral("sio_write"))) return *provider;
+        return *providers.front();
+    }
+
+    QVector<LibraryProvider*> ProviderList()
+    {
+        QVector<LibraryProvider*> list{&writes_};
+        for (const auto& provider : providers_) list << provider.get();
+        return list;
+    }
+
+    bool Interrupted() const { return interrupt_.load() != 0; }
+    int InterruptStatus() const { return 128 + interrupt_.load(); }
+
+    // As the window starts and the user opens the port: the lists filled, the
+    // table laid out, the port and rate chosen, the port button pressed.
+    bool Open(PortOutcome& outcome)
+    {
+        if (job_.target.device.isEmpty()) {
+            outcome.status = ExitStatus::PortFailed;
+            outcome.summary = QStringLiteral("no such port (the list has COM1 to COM%1; see velmora-cli ports)")
+                                  .arg(job_.portList.size());
+            if (job_.portList.isEmpty()) outcome.summary = QStringLiteral("no such port (no serial port is listed)");
+            return false;
+        }
+        RefreshPortList(p_);
+        FillBaudLists(p_);
+        InitTable(table_);
+        p_.state.portNumber = -1;
+        ui_.SetSelection(Control::Combo_Port, IndexOfDevice(portList_, job_.target.device));
+        SelectRate(Control::Combo_BaudRate, job_.baud);
+        TogglePort(p_);
+        if (p_.state.portOpen) return true;
+
+        int code = SioResult::OtherFailure;
+        for (const QString& box : ui_.Boxes()) {
+            const QString text = box.section(QLatin1Char('|'), 1);
+            if (text.startsWith(kOpenFailed)) code = text.mid(kOpenFailed.size()).toInt();
+        }
+        outcome.status = ExitStatus::PortFailed;
+        outcome.summary = QStringLiteral("could not open %1: %2").arg(job_.target.device, OpenFailureInWords(code, job_.target.device));
+        return false;
+    }
+
+    void SelectRate(Control box, int rate)
+    {
+        for (int i = 0; i < ui_.ComboCount(box); ++i)
+            if (ui_.ComboItemText(box, i) == QString::number(rate)) ui_.SetSelection(box, i);
+    }
+
+    PortOutcome RunCommand()
+    {
+        switch (job_.verb) {
+        case Verb::Write: return Write();
+        case Verb::Read: return Read();
+        case Verb::Verify: return Verify();
+        case Verb::Clear:
+        case Verb::SetBaud: return ShortOperation();
+        case Verb::Learn: return Learn();
+        default: return {};
+        }
+    }
+
+    // Waits until the module has echoed the enter frame, at most until
+    // kEnterEchoMs after `since`; false when it has not (or on an interrupt).
+    bool AwaitEnterEcho(quint32 since)
+    {
+        while (enterEchoes_ == 0 && !Interrupted() && ui_.TickCount() - since < kEnterEchoMs) ui_.DeliverMessages(5);
+        return enterEchoes_ > 0 && !Interrupted();
+    }
+
+    static QString NoEnterEcho() { return QStringLiteral("the module did not echo the enter frame within 1 s"); }
+
+    PortOutcome Write()
+    {
+        PutCodes(job_.file, table_);
+        const int total = CodeCount(table_);
+        progress_.total = total;
+        progress_.phase = PortProgress::Writing;
+        writes_.codesWritten = 0;
+
+        UploadGuard guard;
+        const quint32 start = ui_.TickCount();
+        enterEchoes_ = 0;
+        guard.mayBeginBlocks = [&] { return AwaitEnterEcho(start); };
+        guard.stopRequested = [&] { return Interrupted(); };
+        const UploadEnd end = WriteModule(p_, guard);
+
+        PortOutcome outcome;
+        const int sent = writes_.codesWritten;
+        switch (end) {
+        case UploadEnd::Sent:
+            progress_.done = total;
+            outcome.summary = QStringLiteral("wrote %1 codes").arg(total);
+            break;
+        case UploadEnd::Held:
+            outcome.status = Interrupted() ? InterruptStatus() : ExitStatus::NoAnswer;
+            outcome.summary = (Interrupted() ? QStringLiteral("interrupted") : NoEnterEcho())
+                + QStringLiteral("; only the exit frame followed, no code was sent");
+            break;
+        case UploadEnd::Stopped:
+            outcome.status = InterruptStatus();
+            outcome.summary = QStringLiteral("interrupted after %1 of %2 codes; the exit frame was sent").arg(sent).arg(total);
+            break;
+        case UploadEnd::Interrupted:
+            outcome.status = ExitStatus::PortFailed;
+            outcome.summary = QStringLiteral("the port was lost after %1 of %2 codes").arg(sent).arg(total);
+            break;
+        case UploadEnd::NotStarted:
+            // The codes were checked before the port was opened; the module is untouched.
+            outcome.status = ExitStatus::BadFile;
+            outcome.summary = QStringLiteral("a code did not convert; nothing was sent");
+            break;
+        }
+        return outcome;
+    }
+
+    // Clear and set-baud: the window's handler, then the enter echo looked for.
+    PortOutcome ShortOperation()
+    {
+        progress_.phase = PortProgress::Sending;
+        enterEchoes_ = 0;
+        const quint32 start = ui_.TickCount();
+        PortOutcome outcome;
+        if (job_.verb == Verb::Clear) {
+            ClearModule(p_);
+            outcome.summary = QStringLiteral("cleared");
+        } else {
+            SelectRate(Control::Combo_SetBaudRate, job_.newRate);
+            SetModuleBaudRate(p_);
+            outcome.summary = QStringLiteral("module rate set to %1 (use --baud %1 from now on)").arg(job_.newRate);
+        }
+        if (!AwaitEnterEcho(start)) {
+            outcome.status = Interrupted() ? InterruptStatus() : ExitStatus::NoAnswer;
+            outcome.summary = Interrupted() ? QStringLiteral("interrupted") : NoEnterEcho();
+        }
+        return outcome;
+    }
+
+    PortOutcome Learn()
+    {
+        progress_.phase = PortProgress::Sending;
+        ui_.SetText(Control::Edit_Learn, job_.hex);
+        learnSent_ = false;
+        LearnReport(p_);
+        PortOutcome outcome;
+        if (learnSent_) {
+            outcome.summary = QStringLiteral("learn report sent");
+        } else {
+            outcome.status = ExitStatus::PortFailed;
+            outcome.summary = QStringLiteral("the learn report could not be written whole");
+        }
+        return outcome;
+    }
+
+    // The window's read into the fresh table; how it ended.
+    ReadEnd ReadIntoTable()
+    {
+        progress_.phase = PortProgress::Reading;
+        ui_.onProgress = [this](int) { progress_.done = CodeCount(table_); };
+        ReadModule(p_);
+        while (p_.state.readEnd == ReadEnd::Running && !Interrupted()) ui_.DeliverMessages(20);
+        ui_.onProgress = nullptr;
+        progress_.done = CodeCount(table_);
+        return p_.state.readEnd;
+    }
+
+    // A read that did not end with the dump end, as an outcome; false when it did.
+    bool ReadFailed(ReadEnd end, PortOutcome& outcome) const
+    {
+        if (Interrupted()) {
+            outcome.status = InterruptStatus();
+            outcome.summary = QStringLiteral("interrupted; nothing was written");
+            return true;
+        }
+        switch (end) {
+        case ReadEnd::Complete: return false;
+        case ReadEnd::PortLost:
+            outcome.status = ExitStatus::PortFailed;
+            outcome.summary = QStringLiteral("the port was lost during the read; nothing was written");
+            return true;
+        default:
+            outcome.status = ExitStatus::NoAnswer;
+            outcome.summary = dumpStarted_
+                ? QStringLiteral("the module stopped answering during the read; nothing was written")
+                : QStringLiteral("the module did not answer the read request; nothing was written");
+            return true;
+        }
+    }
+
+    PortOutcome Read()
+    {
+        PortOutcome outcome;
+        if (ReadFailed(ReadIntoTable(), outcome)) return outcome;
+        const int codes = CodeCount(table_);
+        if (job_.output.isEmpty()) {
+            outcome.standardOutput = WriteTableCsv(CodesOf(table_));
+            outcome.summary = QStringLiteral("read %1 codes").arg(codes);
+            return outcome;
+        }
+        QString error;
+        bool written = false;
+        if (IsTableFileName(job_.output)) {
+            // Exactly what the window saves: the read went into a fresh, laid-out table.
+            written = table_.SaveTable(job_.output);
+            if (!written) error = job_.output + QStringLiteral(": ") + WhyNotWritten(job_.output);
+        } else {
+            written = WriteFileAtomically(job_.output, WriteTableCsv(CodesOf(table_)), &error);
+        }
+        if (!written) {
+            outcome.status = ExitStatus::BadFile;
+            outcome.summary = QStringLiteral("read %1 codes but %2").arg(codes).arg(error);
+            return outcome;
+        }
+        outcome.summary = QStringLiteral("read %1 codes into %2").arg(codes).arg(job_.output);
+        return outcome;
+    }
+
+    PortOutcome Verify()
+    {
+        PortOutcome outcome;
+        if (ReadFailed(ReadIntoTable(), outcome)) return outcome;
+        int compared = 0;
+        for (int row = kFirstValueRow; row <= kLastValueRow; ++row) {
+            const QString title = job_.file.title[row].isEmpty() ? table_.GetCellText(row, 0) : job_.file.title[row];
+            for (int column : {kOnColumn, kOffColumn}) {
+                const QString inFile = Comparable(job_.file.code[row][column]);
+                const QString inModule = Comparable(table_.GetCellText(row, column));
+                if (!inFile.isEmpty() || !inModule.isEmpty()) ++compared;
+                if (inFile == inModule) continue;
+                auto shown = [](const QString& code) { return code.isEmpty() ? QStringLiteral("(none)") : code; };
+                outcome.differences << QStringList{title, table_.GetCellText(0, column), shown(inFile), shown(inModule)}.join(QLatin1Char('\t'));
+            }
+        }
+        if (outcome.differences.isEmpty()) {
+            outcome.summary = QStringLiteral("the module holds every code of the file (%1 codes)").arg(compared);
+        } else {
+            outcome.status = ExitStatus::Differences;
+            outcome.summary = QStringLiteral("%1 of %2 codes differ").arg(outcome.differences.size()).arg(compared);
+        }
+        return outcome;
+    }
+
+    const PortJob& job_;
+    const std::atomic<int>& interrupt_;
+    PortProgress& progress_;
+    QVector<PortEntry> portList_;
+    HeadlessServices ui_;
+    std::vector<std::unique_ptr<LibraryProvider>> providers_;
+    CountingWrites writes_;
+    SerialLibrary serial_;
+    ConfigTable table_;
+    Program p_;
+    int enterEchoes_ = 0;
+    bool learnSent_ = false;
+    bool dumpStarted_ = false;
+};
+
+}  // namespace
+
+PortSession::PortSession(PortJob job, const std::atomic<int>& interrupt, QObject* parent)
+    : QThread(parent), job_(std::move(job)), interrupt_(interrupt)
+{
+}
+
+void PortSession::run()
+{
+    Session session(job_, interrupt_, progress);
+    outcome_ = session.Run();
+}

@@ -1,0 +1,72 @@
+#pragma once
+// One port's run of a module command, on a thread of its own: its own
+// program (state, serial library, table, headless services), the port opened
+// as the port button opens it, the command carried out by the window's own
+// handlers, the port closed again. Sessions on several ports run at once and
+// share nothing but the interrupt they all watch.
+
+#include <QByteArray>
+#include <QStringList>
+#include <QThread>
+#include <QVector>
+#include <atomic>
+
+#include "CliCommand.h"
+#include "PortTargets.h"
+#include "config/TableCsv.h"
+
+// Exit statuses of the command line tool.
+namespace ExitStatus {
+constexpr int Done = 0;
+constexpr int Differences = 1;
+constexpr int Usage = 2;
+constexpr int PortFailed = 3;  // could not be opened, or was lost
+constexpr int BadFile = 4;
+constexpr int NoAnswer = 5;
+// An interrupt by signal s gives 128 + s (Ctrl+C: 130).
+}  // namespace ExitStatus
+
+struct PortJob {
+    Verb verb = Verb::Read;
+    PortTarget target;
+    QVector<PortEntry> portList;  // the window's list; the session adds the target's device when absent
+    int baud = 9600;
+    int newRate = 0;
+    QString hex;
+    TableCodes file;  // write, verify
+    QString output;   // read: the file to write; empty: CSV into PortOutcome::standardOutput
+};
+
+struct PortOutcome {
+    int status = ExitStatus::Done;
+    QString summary;          // one line, without the port's name
+    QStringList differences;  // verify: "title\t开|关\tfile's code\tmodule's code"
+    QByteArray standardOutput;
+};
+
+// What the progress line shows; written by the session, read by anyone.
+struct PortProgress {
+    enum Phase { Waiting, Opening, Writing, Reading, Sending, Finished };
+    std::atomic<int> phase{Waiting};
+    std::atomic<int> done{0};   // codes sent or received so far
+    std::atomic<int> total{0};  // codes to send; 0 when not known (a read)
+};
+
+class PortSession : public QThread {
+public:
+    // `interrupt` holds the number of a signal that asked everything to stop, 0 while none has.
+    PortSession(PortJob job, const std::atomic<int>& interrupt, QObject* parent = nullptr);
+
+    const PortJob& Job() const { return job_; }
+    // Valid once the thread has finished.
+    const PortOutcome& Outcome() const { return outcome_; }
+    PortProgress progress;
+
+protected:
+    void run() override;
+
+private:
+    PortJob job_;
+    const std::atomic<int>& interrupt_;
+    PortOutcome outcome_;
+};

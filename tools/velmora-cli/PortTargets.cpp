@@ -1,0 +1,70 @@
+#include "PortTargets.h"
+
+#include <QFileInfo>
+#include <QSet>
+
+namespace {
+
+// Two spellings of one device (a link and its target, ./x and x) compare equal.
+QString SameDeviceKey(const QString& path)
+{
+    const QFileInfo info(path);
+    const QString canonical = info.canonicalFilePath();
+    return canonical.isEmpty() ? info.absoluteFilePath() : canonical;
+}
+
+}  // namespace
+
+int ComNumber(const QString& name)
+{
+    if (name.size() < 4 || !name.startsWith(QLatin1String("COM"), Qt::CaseInsensitive)) return 0;
+    bool ok = false;
+    const int n = name.mid(3).toInt(&ok);
+    return ok && n > 0 && name.at(3).isDigit() ? n : 0;
+}
+
+int IndexOfDevice(const QVector<PortEntry>& list, const QString& device)
+{
+    const QString key = SameDeviceKey(device);
+    for (int i = 0; i < list.size(); ++i)
+        if (list.at(i).device == device || SameDeviceKey(list.at(i).device) == key) return i;
+    return -1;
+}
+
+QVector<PortEntry> PortListWith(const QVector<PortEntry>& list, const QString& device)
+{
+    QVector<PortEntry> ports = list;
+    if (!device.isEmpty() && IndexOfDevice(list, device) < 0) ports.push_back({device, QString()});
+    return ports;
+}
+
+bool ResolvePorts(const QStringList& names, const QVector<PortEntry>& list, QVector<PortTarget>& out, QString* error)
+{
+    QVector<PortTarget> targets;
+    QSet<QString> devices;
+    for (const QString& name : names) {
+        PortTarget t;
+        t.name = name;
+        if (const int n = ComNumber(name)) {
+            t.label = QStringLiteral("COM%1").arg(n);
+            if (n <= list.size()) t.device = list.at(n - 1).device;
+        } else {
+            t.device = name;
+            t.label = QFileInfo(name).fileName();
+        }
+        const QString key = t.device.isEmpty() ? t.label : SameDeviceKey(t.device);
+        if (devices.contains(key)) {
+            if (error) *error = QStringLiteral("\"%1\" names a port that PORTS already names").arg(name);
+            return false;
+        }
+        devices.insert(key);
+        targets << t;
+    }
+    out = targets;
+    return true;
+}
+
+QString OutputPathFor(const QString& pattern, const PortTarget& target)
+{
+    return QString(pattern).replace(QStringLiteral("{port}"), target.label);
+}

@@ -1,0 +1,239 @@
+// velmora-cli: reads, writes, verifies and backs up switch-controller modules
+// from scripts, on several ports at once, with the window's own frames,
+// pauses, answer judgement, upload and table file.
+
+#include <QCoreApplication>
+#include <QEventLoop>
+#include <QSet>
+#include <algorithm>
+#include <cstdio>
+#include <memory>
+#include <unistd.h>
+
+#include "CliCommand.h"
+#include "HeadlessServices.h"
+#include "Interrupt.h"
+#include "PortSession.h"
+#include "PortTargets.h"
+#include "ProgressDisplay.h"
+#include "TableFiles.h"
+#include "config/ConfigTable.h"
+#include "protocol/Frames.h"
+#include "protocol/HexCodec.h"
+#include "protocol/ModuleOperations.h"
+#include "serial/PortDirectory.h"
+
+namespace {
+
+void Out(const QByteArray& bytes)
+{
+    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout);
+}
+
+void Err(const QString& line)
+{
+    std::fputs(("velmora-cli: " + line + QLatin1Char('\n')).toUtf8().constData(), stderr);
+}
+
+int UsageError(const QString& message)
+{
+    Err(message);
+    std::fputs("\n", stderr);
+    std::fputs(UsageText().toUtf8().constData(), stderr);
+    return ExitStatus::Usage;
+}
+
+// What the codec's error box says, in English.
+QString CodecComplaint(const QStringList& boxes)
+{
+    const QString prefix = QStringLiteral("错误|无效的十六进制字符: ");
+    for (const QString& box : boxes) {
+        if (box == QStringLiteral("错误|十六进制数据长度必须是偶数")) return QStringLiteral("odd number of hex digits");
+        if (box.startsWith(prefix)) return QStringLiteral("'%1' is not a hex digit").arg(box.mid(prefix.size()));
+    }
+    return QStringLiteral("not hex");
+}
+
+int ListPorts()
+{
+    const QVector<PortEntry> ports = DiscoverSerialDevices();
+    QByteArray out;
+    for (int i = 0; i < ports.size(); ++i)
+        out += QStringLiteral("COM%1\t%2\t%3\n").arg(i + 1).arg(ports.at(i).device, ports.at(i).description).toUtf8();
+    Out(out);
+    return ExitStatus::Done;
+}
+
+int Export(const CliCommand& c)
+{
+    ConfigTable table;
+    QString error;
+    if (!LoadTableFile(c.file, table, &error)) {
+        Err(error);
+        return ExitStatus::BadFile;
+    }
+    CellList notCodes;
+    const QByteArray csv = WriteTableCsv(CodesOf(table), &notCodes);
+    for (const auto& [row, column] : notCodes)
+        Err(QStringLiteral("warning: %1: %2 %3 is not a code; written as it stands: \"%4\"")
+                .arg(c.file, table.GetCellText(row, 0), table.GetCellText(0, column), table.GetCellText(row, column)));
+    if (c.output.isEmpty()) {
+        Out(csv);
+        return ExitStatus::Done;
+    }
+    if (!WriteFileAtomically(c.output, csv, &error)) {
+        Err(error);
+        return ExitStatus::BadFile;
+    }
+    return ExitStatus::Done;
+}
+
+int Import(const CliCommand& c)
+{
+    TableCodes codes;
+    QString error;
+    if (!LoadCsvFile(c.file, codes, &error)) {
+        Err(error + QStringLiteral("; nothing was written"));
+        return ExitStatus::BadFile;
+    }
+    // The window's fresh table, with the codes.
+    ConfigTable table;
+    InitTable(table);
+    PutCodes(codes, table);
+    if (!table.SaveTable(c.output)) {
+        Err(c.output + QStringLiteral(": ") + WhyNotWritten(c.output));
+        return ExitStatus::BadFile;
+    }
+    return ExitStatus::Done;
+}
+
+// Checks every code of the file as 写入模块 does before anything is opened.
+bool CodesConvert(const CliCommand& c, const TableCodes& codes)
+{
+    HeadlessServices ui;
+    ConfigTable table;
+    InitTable(table);
+    for (int row = TableLayout::kFirstValueRow; row <= TableLayout::kLastValueRow; ++row)
+        if (!codes.title[row].isEmpty()) table.SetCellText(row, 0, codes.title[row]);
+    PutCodes(codes, table);
+    int row = 0, column = 0;
+    if (!FindBadCode(ui, table, row, column)) return true;
+    Err(QStringLiteral("%1: %2 %3: %4 (\"%5\"); nothing was sent")
+            .arg(c.file, table.GetCellText(row, 0), table.GetCellText(0, column), CodecComplaint(ui.Boxes()),
+                 table.GetCellText(row, column)));
+    return false;
+}
+
+// The learn data as the learn report will convert it; false (and why) when it will not.
+bool LearnDataConverts(const QString& hex, QString* why)
+{
+    HeadlessServices ui;
+    if (!HexToBytes(ui, LearnReportFrame(RemoveBlanks(hex))).isEmpty()) return true;
+    *why = CodecComplaint(ui.Boxes());
+    return false;
+}
+
+int RunOnPorts(const CliCommand& c)
+{
+    PortJob base;
+    base.verb = c.verb;
+    base.baud = c.baud;
+    base.newRate = c.newRate;
+    base.hex = c.hex;
+
+    // Files and data first: nothing is opened when they are not right.
+    if (c.verb == Verb::Write || c.verb == Verb::Verify) {
+        QString error;
+        if (!LoadCodesFile(c.file, base.file, &error)) {
+            Err(error);
+            return ExitStatus::BadFile;
+        }
+        if (c.verb == Verb::Write && !CodesConvert(c, base.file)) return ExitStatus::BadFile;
+    }
+    if (c.verb == Verb::Learn) {
+        QString why;
+        if (!LearnDataConverts(c.hex, &why)) return UsageError(QStringLiteral("learn: \"%1\": %2").arg(c.hex, why));
+    }
+
+    base.portList = DiscoverSerialDevices();
+    QVector<PortTarget> targets;
+    QString error;
+    if (!ResolvePorts(c.ports, base.portList, targets, &error)) return UsageError(error);
+
+    QStringList outputs;
+    if (c.verb == Verb::Read) {
+        if (targets.size() > 1 && !c.output.contains(QStringLiteral("{port}")))
+            return UsageError(QStringLiteral("with several ports, -o must be a file pattern with {port} in it"));
+        for (const PortTarget& t : targets) outputs << OutputPathFor(c.output, t);
+        if (QSet<QString>(outputs.begin(), outputs.end()).size() != outputs.size())
+            return UsageError(QStringLiteral("-o %1 gives two ports the same file").arg(c.output));
+    }
+
+    Interrupt interrupt;
+    QObject::connect(&interrupt, &Interrupt::arrived, [&](int) {
+        Err(c.verb == Verb::Write ? QStringLiteral("interrupted: stopping after the current frame (again to quit at once)")
+                                  : QStringLiteral("interrupted: stopping (again to quit at once)"));
+    });
+
+    std::vector<std::unique_ptr<PortSession>> sessions;
+    QVector<PortSession*> running;
+    for (qsizetype i = 0; i < targets.size(); ++i) {
+        PortJob job = base;
+        job.target = targets.at(i);
+        if (c.verb == Verb::Read) job.output = outputs.at(i);
+        sessions.push_back(std::make_unique<PortSession>(std::move(job), interrupt.Signal()));
+        running << sessions.back().get();
+    }
+
+    QEventLoop loop;
+    int finished = 0;
+    for (PortSession* s : running)
+        QObject::connect(s, &QThread::finished, &loop, [&] {
+            if (++finished == running.size()) loop.quit();
+        });
+    ProgressDisplay display(running, !c.quiet && ::isatty(STDERR_FILENO));
+    for (PortSession* s : running) s->start();
+    loop.exec();
+    for (PortSession* s : running) s->wait();
+    display.Finish();
+
+    int status = ExitStatus::Done;
+    for (const PortSession* s : running) {
+        const PortOutcome& o = s->Outcome();
+        const PortTarget& t = s->Job().target;
+        Out(o.standardOutput);
+        for (const QString& difference : o.differences) Out((t.name + QLatin1Char('\t') + difference + QLatin1Char('\n')).toUtf8());
+        const QString name = ComNumber(t.name) && !t.device.isEmpty() ? QStringLiteral("%1 (%2)").arg(t.name, t.device) : t.name;
+        std::fputs((name + QStringLiteral(": ") + o.summary + QLatin1Char('\n')).toUtf8().constData(), stderr);
+        status = std::max(status, o.status);
+    }
+    return status;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("velmora-cli"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(VELMORA_VERSION));
+
+    const ParsedArguments parsed = ParseArguments(app.arguments().mid(1));
+    switch (parsed.kind) {
+    case ParsedArguments::Kind::UsageError: return UsageError(parsed.error);
+    case ParsedArguments::Kind::Help: Out(parsed.helpText.toUtf8()); return ExitStatus::Done;
+    case ParsedArguments::Kind::Version: Out(QByteArray("velmora-cli ") + VELMORA_VERSION + '\n'); return ExitStatus::Done;
+    case ParsedArguments::Kind::Run: break;
+    }
+
+    const CliCommand& c = parsed.command;
+    int status = ExitStatus::Done;
+    switch (c.verb) {
+    case Verb::Ports: status = ListPorts(); break;
+    case Verb::Export: status = Export(c); break;
+    case Verb::Import: status = Import(c); break;
+    default: status = RunOnPorts(c); break;
+    }
+    std::fflush(stdout);
+    return status;
+}
