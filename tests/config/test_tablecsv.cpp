@@ -1,0 +1,146 @@
+// The CSV form of the table's codes: what it writes, what it reads back, and
+// the line it names when it refuses.
+
+#include <QtTest>
+
+#include "config/ConfigTable.h"
+#include "config/TableCsv.h"
+
+namespace {
+
+// The CSV a laid-out table writes with `cells` ("row,column" -> text) filled in.
+QByteArray CsvOf(const QMap<QPair<int, int>, QString>& cells, CellList* notCodes = nullptr)
+{
+    ConfigTable table;
+    InitTable(table);
+    for (auto it = cells.cbegin(); it != cells.cend(); ++it) table.SetCellText(it.key().first, it.key().second, it.value());
+    return WriteTableCsv(CodesOf(table), notCodes);
+}
+
+QList<QByteArray> Lines(const QByteArray& csv) { return csv.split('\n'); }
+
+const QByteArray kHeader = "row,title,on,off\n";
+
+}  // namespace
+
+class TableCsvTest : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void writesEveryRowInTableOrderWithCanonicalCodes()
+    {
+        const QByteArray csv = CsvOf({{{1, 1}, QStringLiteral("aa bb")},
+                                      {{1, 2}, QStringLiteral("0A0b0C")},
+                                      {{64, 2}, QStringLiteral("11\u300022 ")},  // full-width space inside
+                                      {{96, 1}, QStringLiteral("5C ")}});       // as a read leaves it
+        const QList<QByteArray> lines = Lines(csv);
+        QCOMPARE(lines.size(), 98);  // header, 96 rows, nothing after the last line break
+        QCOMPARE(lines.at(0), QByteArray("row,title,on,off"));
+        QCOMPARE(lines.at(1), QStringLiteral("1,开关01控制,AA BB,0A 0B 0C").toUtf8());
+        QCOMPARE(lines.at(2), QStringLiteral("2,开关01反馈,,").toUtf8());
+        QCOMPARE(lines.at(64), QStringLiteral("64,开关32反馈,,11 22").toUtf8());
+        QCOMPARE(lines.at(65), QStringLiteral("65,场景0,,").toUtf8());
+        QCOMPARE(lines.at(96), QStringLiteral("96,场景31,5C,").toUtf8());
+        QCOMPARE(lines.at(97), QByteArray());
+    }
+
+    void roundTripKeepsEveryCodeInEveryShape()
+    {
+        QMap<QPair<int, int>, QString> cells;
+        const QStringList shapes = {QStringLiteral("a0 b1"), QStringLiteral("A0B1C2"), QStringLiteral(" f f "),
+                                    QStringLiteral("01 02 03 "), QStringLiteral("\u30000D0A\u3000"),
+                                    QStringLiteral("DEADBEEF").repeated(16), QStringLiteral("0 0")};
+        int i = 0;
+        for (int row = 1; row <= 96; row += 3)
+            for (int column : {1, 2}) cells[{row, column}] = shapes.at(i++ % shapes.size());
+        const QByteArray csv = CsvOf(cells);
+
+        TableCodes read;
+        CsvProblem problem;
+        QVERIFY2(ReadTableCsv(csv, read, &problem), qPrintable(problem.message));
+        for (int row = 1; row <= 96; ++row)
+            for (int column : {1, 2}) {
+                QString expected;
+                QVERIFY(CanonicalCode(cells.value({row, column}), &expected));
+                QCOMPARE(read.code[row][column], expected);
+            }
+        // Written again from what was read, the text is the same.
+        ConfigTable table;
+        InitTable(table);
+        PutCodes(read, table);
+        QCOMPARE(WriteTableCsv(CodesOf(table)), csv);
+    }
+
+    void readsWhatASpreadsheetMakesOfIt()
+    {
+        // A byte-order mark, CR LF, a quoted title with a comma and a quote,
+        // rows out of order, blank lines and lines of empty fields, missing
+        // trailing fields, an extra empty column, lower case and odd spacing.
+        const QByteArray csv = "\xEF\xBB\xBFRow, Title ,ON,off\r\n"
+                               "3,\"switch \"\"two\"\", control\",a b c d,\r\n"
+                               "\r\n"
+                               ",,,\r\n"
+                               "1,anything,  0a ,ff,\r\n"
+                               "96,\r\n";
+        TableCodes read;
+        CsvProblem problem;
+        QVERIFY2(ReadTableCsv(csv, read, &problem), qPrintable(problem.message));
+        QCOMPARE(read.code[3][1], QStringLiteral("AB CD"));
+        QCOMPARE(read.code[1][1], QStringLiteral("0A"));
+        QCOMPARE(read.code[1][2], QStringLiteral("FF"));
+        QCOMPARE(read.code[96][1], QString());
+        QCOMPARE(read.code[2][1], QString());  // a missing row is empty
+        QCOMPARE(read.title[3], QString());    // titles are not read
+    }
+
+    void refusesWithTheLineOfTheFirstProblem_data()
+    {
+        QTest::addColumn<QByteArray>("csv");
+        QTest::addColumn<int>("line");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("odd digits") << kHeader + "1,,AA,\n2,,ABC,\n" << 3 << "bad on code: odd number of hex digits";
+        QTest::newRow("not hex") << kHeader + "1,,,0G\n" << 2 << "bad off code: 'G' is not a hex digit";
+        QTest::newRow("tab inside") << kHeader + "1,,A\tA,\n" << 2 << "bad on code: '\t' is not a hex digit";
+        QTest::newRow("row twice") << kHeader + "7,,,\n\n7,,,\n" << 4 << "row 7 again (first on line 2)";
+        QTest::newRow("row 0") << kHeader + "0,,,\n" << 2 << "\"0\" is not a row number from 1 to 96";
+        QTest::newRow("row 97") << kHeader + "97,,,\n" << 2 << "\"97\" is not a row number from 1 to 96";
+        QTest::newRow("row not a number") << kHeader + "x1,,,\n" << 2 << "\"x1\" is not a row number from 1 to 96";
+        QTest::newRow("fifth field") << kHeader + "1,,,,AA\n" << 2 << "more than four fields";
+        QTest::newRow("no header") << QByteArray("1,,AA,\n") << 1 << "the first line must be the header row,title,on,off";
+        QTest::newRow("empty") << QByteArray() << 1 << "no header row,title,on,off";
+        QTest::newRow("open quote") << kHeader + "1,\"title,,\n2,,,\n" << 2 << "a quoted field is never closed";
+        QTest::newRow("text after quote") << kHeader + "1,\"a\"b,,\n" << 2 << "text follows a closing quote";
+        QTest::newRow("quoted line break counts") << kHeader + "1,\"a\nb\",,\n2,,1,\n" << 4 << "bad on code: odd number of hex digits";
+        QTest::newRow("not UTF-8") << kHeader + "1,\xC3\x28,,\n" << 2 << "not UTF-8 text";
+    }
+    void refusesWithTheLineOfTheFirstProblem()
+    {
+        QFETCH(QByteArray, csv);
+        QFETCH(int, line);
+        QFETCH(QString, message);
+        TableCodes read;
+        read.code[5][1] = QStringLiteral("kept");
+        CsvProblem problem;
+        QVERIFY(!ReadTableCsv(csv, read, &problem));
+        QCOMPARE(problem.line, line);
+        QCOMPARE(problem.message, message);
+        QCOMPARE(read.code[5][1], QStringLiteral("kept"));  // nothing taken from a refused text
+    }
+
+    void aCellThatIsNoCodeIsWrittenAsItStandsAndNamed()
+    {
+        CellList notCodes;
+        const QByteArray csv = CsvOf({{{2, 1}, QStringLiteral("12 3")}, {{5, 2}, QStringLiteral("x,\"y\"")}}, &notCodes);
+        QCOMPARE(notCodes, CellList({{2, 1}, {5, 2}}));
+        const QList<QByteArray> lines = Lines(csv);
+        QCOMPARE(lines.at(2), QStringLiteral("2,开关01反馈,12 3,").toUtf8());
+        QCOMPARE(lines.at(5), QStringLiteral("5,开关03控制,,\"x,\"\"y\"\"\"").toUtf8());
+        // Read back, the first such cell is what stops it.
+        CsvProblem problem;
+        TableCodes read;
+        QVERIFY(!ReadTableCsv(csv, read, &problem));
+        QCOMPARE(problem.line, 3);
+    }
+};
+
+QTEST_GUILESS_MAIN(TableCsvTest)
+#include "test_tablecsv.moc"
