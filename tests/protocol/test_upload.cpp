@@ -4,14 +4,27 @@
 #include "protocol/ModuleOperations.h"
 #include "tests/support/OpenPortRig.h"
 
-static QStringList ControlFrameSteps()
+// What an upload puts on the line, frame by frame with the pause after each:
+// the enter frame, each block's begin frame, its records, its end frame, and
+// the exit frame. `records` holds each block's records, in the order sent.
+static QStringList UploadSteps(const QList<QStringList>& records = {{}, {}, {}})
 {
     QStringList steps{"box 写入数据|确认写入自定义数据", kEnter, "pause 100"};
-    for (const char* b : {"1", "2", "3"}) {
+    for (int b = 1; b <= 3; ++b) {
         steps << QStringLiteral("write FD 66 66 66 66 AA AB A%1 BF").arg(b) << "pause 100";
+        for (const QString& record : records.value(b - 1)) steps << "write " + record << "pause 50";
         steps << QStringLiteral("write FD 66 66 66 66 AA AB B%1 BF").arg(b) << "pause 100";
     }
     return steps << kExit << "pause 100";
+}
+
+// How many code records have gone out.
+static int RecordsWritten(const FakeSerialProvider& port)
+{
+    int n = 0;
+    for (const QString& w : port.WrittenHex())
+        if (w.startsWith(QLatin1String("F7 F4"))) ++n;
+    return n;
 }
 
 class UploadTest : public QObject {
@@ -25,7 +38,7 @@ private Q_SLOTS:
             lockedDuringPauses &= rig.ModuleButtonsDisabled() && rig.ui.IsDisabled(Control::Button_TogglePort);
         };
         WriteModule(rig.p);
-        QVERIFY(SameSteps(rig.Steps(), ControlFrameSteps()));
+        QVERIFY(SameSteps(rig.Steps(), UploadSteps()));
         QVector<int> bar;
         for (int i = 1; i <= 96; ++i) bar << i;
         QCOMPARE(rig.ui.positionHistory, bar << 100 << 0);
@@ -42,16 +55,11 @@ private Q_SLOTS:
         rig.table.SetCellText(64, 2, QStringLiteral("11\u300022"));  // 开关32反馈, off
         rig.table.SetCellText(66, 1, QStringLiteral("a0 b1"));       // 场景1, on
         WriteModule(rig.p);
-        QStringList steps = ControlFrameSteps();
-        steps.insert(5, "write F7 F4 01 11 22");
-        steps.insert(6, "pause 50");
-        steps.insert(11, "write F7 F4 21 11 22");
-        steps.insert(12, "pause 50");
-        steps.insert(13, "write F7 F4 02 A0 B1");
-        steps.insert(14, "pause 50");
-        steps.insert(19, "write F7 F4 40 11 22");
-        steps.insert(20, "pause 50");
-        QVERIFY(SameSteps(rig.Steps(), steps));
+        // Block 1 the switches' control rows, block 2 the scenes, block 3 the
+        // feedback rows; in each, slot k for "开" and k + 32 for "关".
+        QVERIFY(SameSteps(rig.Steps(), UploadSteps({{"F7 F4 01 11 22"},
+                                                    {"F7 F4 21 11 22", "F7 F4 02 A0 B1"},
+                                                    {"F7 F4 40 11 22"}})));
     }
 
     void aBadCellStopsBeforeTheConfirmation_data()
@@ -118,6 +126,68 @@ private Q_SLOTS:
         QCOMPARE(rig.port.calls.last(), QStringLiteral("sio_close(3)"));
         QVERIFY(!rig.ui.positionHistory.contains(100));
         QVERIFY(!rig.p.state.operationRunning);
+    }
+
+    // --- an upload under a guard, as scripts run it ------------------------------
+
+    void aGuardThatHoldsTheBlocksBackLeavesOnlyTheExitFrame()
+    {
+        OpenPortRig rig;
+        rig.table.SetCellText(1, 1, QStringLiteral("11"));
+        int asked = 0;
+        UploadGuard guard;
+        guard.mayBeginBlocks = [&] {
+            ++asked;
+            return false;
+        };
+        QCOMPARE(WriteModule(rig.p, guard), UploadEnd::Held);
+        QCOMPARE(asked, 1);
+        QVERIFY(SameSteps(rig.Steps(), {"box 写入数据|确认写入自定义数据", kEnter, "pause 100", kExit, "pause 100"}));
+        QCOMPARE(rig.ui.positionHistory, QVector<int>{0});
+        QVERIFY(!rig.ui.IsDisabled(Control::Button_WriteModule));
+        QVERIFY(!rig.ui.IsDisabled(Control::Button_TogglePort));
+    }
+
+    void aGuardThatLetsTheBlocksGoSendsExactlyWhatTheWindowSends()
+    {
+        OpenPortRig rig;
+        rig.table.SetCellText(65, 2, QStringLiteral("11 22"));
+        UploadGuard guard;
+        guard.mayBeginBlocks = [] { return true; };
+        guard.stopRequested = [] { return false; };
+        QCOMPARE(WriteModule(rig.p, guard), UploadEnd::Sent);
+        QVERIFY(SameSteps(rig.Steps(), UploadSteps({{}, {"F7 F4 21 11 22"}, {}})));
+    }
+
+    void aStopRequestEndsAfterTheCurrentFrameWithTheExitFrame()
+    {
+        OpenPortRig rig;
+        for (int row = 1; row <= 96; ++row) rig.table.SetCellText(row, 2, QStringLiteral("AB"));
+        UploadGuard guard;
+        guard.stopRequested = [&] { return RecordsWritten(rig.port) == 5; };
+        QCOMPARE(WriteModule(rig.p, guard), UploadEnd::Stopped);
+        const QStringList written = rig.port.WrittenHex();
+        QCOMPARE(RecordsWritten(rig.port), 5);
+        QCOMPARE(written.size(), 2 + 5 + 1);  // enter, block 1 begin, five records, exit
+        QCOMPARE(written.at(6), QStringLiteral("F7 F4 25 AB"));
+        QCOMPARE(written.last(), QStringLiteral("FD 66 66 66 66 AA AA BB BF"));
+        QVERIFY(SameSteps(rig.Steps().mid(rig.Steps().size() - 2), {kExit, "pause 100"}));
+        QCOMPARE(rig.ui.GetPosition(Control::ProgressBar1), 0);
+        QVERIFY(!rig.p.state.operationRunning);
+    }
+
+    void findBadCodeNamesTheFirstCellThatDoesNotConvert()
+    {
+        OpenPortRig rig;
+        int row = 0, column = 0;
+        rig.table.SetCellText(4, 2, QStringLiteral("a b"));
+        QVERIFY(!FindBadCode(rig.ui, rig.table, row, column));
+        QVERIFY(rig.ui.boxes.isEmpty());
+        rig.table.SetCellText(9, 2, QStringLiteral("12 3"));
+        rig.table.SetCellText(9, 1, QStringLiteral("0x"));
+        QVERIFY(FindBadCode(rig.ui, rig.table, row, column));
+        QCOMPARE(QPair(row, column), QPair(9, 1));
+        QCOMPARE(rig.ui.BoxTexts(), QStringList{"无效的十六进制字符: X"});
     }
 };
 
