@@ -18,11 +18,13 @@ id=org.velmora.Velmora
 expected=(
   bin/velmora
   bin/velmora-sim
+  bin/velmora-cli
   share/applications/$id.desktop
   share/metainfo/$id.metainfo.xml
   share/icons/hicolor/scalable/apps/$id.svg
   share/man/man1/velmora.1.gz
   share/man/man1/velmora-sim.1.gz
+  share/man/man1/velmora-cli.1.gz
 )
 for size in 16 24 32 48 64 128 256; do
   expected+=("share/icons/hicolor/${size}x${size}/apps/$id.png")
@@ -49,6 +51,8 @@ grep -q "<release version=\"$version\"" "$prefix/share/metainfo/$id.metainfo.xml
 # The installed program answers without a display.
 out="$(env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "$prefix/bin/velmora" --version)" || fail "velmora --version"
 [ "$out" = "velmora $version" ] || fail "velmora --version printed '$out'"
+out="$(env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "$prefix/bin/velmora-cli" --version)" || fail "velmora-cli --version"
+[ "$out" = "velmora-cli $version" ] || fail "velmora-cli --version printed '$out'"
 
 [ "$failures" -eq 0 ] && echo "install tree complete and valid"
 exit "$failures"
