@@ -127,6 +127,10 @@ bool CodesConvert(const CliCommand& c, const TableCodes& codes)
 // The learn data as the learn report will convert it; false (and why) when it will not.
 bool LearnDataConverts(const QString& hex, QString* why)
 {
+    if (RemoveBlanks(hex).isEmpty()) {
+        *why = QStringLiteral("no hex digits");
+        return false;
+    }
     HeadlessServices ui;
     if (!HexToBytes(ui, LearnReportFrame(RemoveBlanks(hex))).isEmpty()) return true;
     *why = CodecComplaint(ui.Boxes());
