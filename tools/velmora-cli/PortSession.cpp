@@ -146,9 +146,10 @@ private:
     {
         if (job_.target.device.isEmpty()) {
             outcome.status = ExitStatus::PortFailed;
-            outcome.summary = QStringLiteral("no such port (the list has COM1 to COM%1; see velmora-cli ports)")
-                                  .arg(job_.portList.size());
-            if (job_.portList.isEmpty()) outcome.summary = QStringLiteral("no such port (no serial port is listed)");
+            const qsizetype listed = job_.portList.size();
+            outcome.summary = listed == 0 ? QStringLiteral("no such port (no serial port is listed)")
+                : listed == 1             ? QStringLiteral("no such port (the list has COM1 only; see velmora-cli ports)")
+                                          : QStringLiteral("no such port (the list has COM1 to COM%1; see velmora-cli ports)").arg(listed);
             return false;
         }
         RefreshPortList(p_);

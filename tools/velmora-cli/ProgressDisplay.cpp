@@ -36,10 +36,14 @@ ProgressDisplay::~ProgressDisplay() { Finish(); }
 
 void ProgressDisplay::Draw()
 {
-    QByteArray out;
+    QByteArray lines;
+    for (const PortSession* s : sessions_) lines += "\r\x1b[2K" + Line(*s).toUtf8() + '\n';
+    if (drawn_ && lines == shown_) return;
+    shown_ = lines;
     // Back to the first line, then each line rewritten from its start.
+    QByteArray out;
     if (drawn_) out += "\x1b[" + QByteArray::number(sessions_.size()) + 'A';
-    for (const PortSession* s : sessions_) out += "\r\x1b[2K" + Line(*s).toUtf8() + '\n';
+    out += lines;
     std::fputs(out.constData(), stderr);
     std::fflush(stderr);
     drawn_ = true;

@@ -21,4 +21,5 @@ private:
     QVector<PortSession*> sessions_;
     QTimer timer_;
     bool drawn_ = false;
+    QByteArray shown_;  // the lines on screen
 };
