@@ -40,7 +40,7 @@ int main(int argc, char** argv)
 
     // Every way out that lets the program run code saves the table first: a
     // signal or the session's end closes the window the normal way.
-    TerminationSignals terminate({SIGTERM, SIGINT, SIGHUP}, [&desktop] { desktop.CloseMainWindow(); });
+    TerminationSignals terminate({SIGTERM, SIGINT, SIGHUP}, [&desktop](int) { desktop.CloseMainWindow(); });
 
     if (!desktop.CreateMainWindow(table, MakeWindowHandlers(program)))
         desktop.Ui().FatalReport(-1, QStringLiteral("载入启动窗口失败"), QStringLiteral("main: CreateMainWindow"));

@@ -15,10 +15,10 @@ int g_signalPipe[2] = {-1, -1};
 constexpr int kWriteEnd = 0;
 constexpr int kReadEnd = 1;
 
-void OnSignal(int)
+void OnSignal(int signalNumber)
 {
     const int saved = errno;  // the interrupted code may be about to look at it
-    const char byte = 1;
+    const char byte = char(signalNumber);  // every signal number fits
     [[maybe_unused]] const ssize_t n = ::write(g_signalPipe[kWriteEnd], &byte, 1);
     errno = saved;
 }
@@ -39,7 +39,7 @@ void IgnoreWriteFailureSignals()
     SetAction(SIGPIPE, SIG_IGN);
 }
 
-TerminationSignals::TerminationSignals(std::initializer_list<int> signalNumbers, std::function<void()> onSignal,
+TerminationSignals::TerminationSignals(std::initializer_list<int> signalNumbers, std::function<void(int)> onSignal,
                                        QObject* parent)
     : QObject(parent), onSignal_(std::move(onSignal))
 {
@@ -52,7 +52,7 @@ TerminationSignals::TerminationSignals(std::initializer_list<int> signalNumbers,
         char buffer[16];
         const ssize_t n = ::read(g_signalPipe[kReadEnd], buffer, sizeof buffer);
         for (ssize_t i = 0; i < n; ++i)
-            if (onSignal_) onSignal_();
+            if (onSignal_) onSignal_(buffer[i]);
     });
     for (int s : signalNumbers) {
         SetAction(s, OnSignal);

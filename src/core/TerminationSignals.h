@@ -19,14 +19,14 @@ class TerminationSignals : public QObject {
     Q_OBJECT
 public:
     // Catches `signalNumbers`; `onSignal` runs on the event loop once per signal
-    // caught. One instance per process.
-    TerminationSignals(std::initializer_list<int> signalNumbers, std::function<void()> onSignal,
+    // caught, with its number. One instance per process.
+    TerminationSignals(std::initializer_list<int> signalNumbers, std::function<void(int signalNumber)> onSignal,
                        QObject* parent = nullptr);
     // Gives the signals back their default action.
     ~TerminationSignals() override;
 
 private:
-    std::function<void()> onSignal_;
+    std::function<void(int)> onSignal_;
     QVector<int> caught_;
     QSocketNotifier* notifier_ = nullptr;
 };

@@ -121,6 +121,6 @@ int main(int argc, char** argv)
     ModuleSim sim(line, memory, options, out);
     // The event loop does the quitting, so the link to the pseudo-terminal is
     // removed on the way out.
-    TerminationSignals quit({SIGTERM, SIGINT}, [] { QCoreApplication::quit(); });
+    TerminationSignals quit({SIGTERM, SIGINT}, [](int) { QCoreApplication::quit(); });
     return app.exec();
 }
