@@ -6,18 +6,21 @@
 #include <QEventLoop>
 #include <QSet>
 #include <algorithm>
+#include <atomic>
+#include <csignal>
+#include <cstdlib>
 #include <cstdio>
 #include <memory>
 #include <unistd.h>
 
 #include "CliCommand.h"
 #include "HeadlessServices.h"
-#include "Interrupt.h"
 #include "PortSession.h"
 #include "PortTargets.h"
 #include "ProgressDisplay.h"
 #include "TableFiles.h"
 #include "config/ConfigTable.h"
+#include "core/TerminationSignals.h"
 #include "protocol/Frames.h"
 #include "protocol/HexCodec.h"
 #include "protocol/ModuleOperations.h"
@@ -173,8 +176,12 @@ int RunOnPorts(const CliCommand& c)
             return UsageError(QStringLiteral("-o %1 gives two ports the same file").arg(c.output));
     }
 
-    Interrupt interrupt;
-    QObject::connect(&interrupt, &Interrupt::arrived, [&](int) {
+    // Ctrl+C (or SIGTERM, SIGHUP): every session stops at a safe point and
+    // the status says which signal it was; a second one ends the process at once.
+    std::atomic<int> interrupt{0};
+    TerminationSignals stopSignals({SIGINT, SIGTERM, SIGHUP}, [&](int signalNumber) {
+        if (interrupt.load() != 0) std::_Exit(128 + signalNumber);
+        interrupt = signalNumber;
         Err(c.verb == Verb::Write ? QStringLiteral("interrupted: stopping after the current frame (again to quit at once)")
                                   : QStringLiteral("interrupted: stopping (again to quit at once)"));
     });
@@ -185,7 +192,7 @@ int RunOnPorts(const CliCommand& c)
         PortJob job = base;
         job.target = targets.at(i);
         if (c.verb == Verb::Read) job.output = outputs.at(i);
-        sessions.push_back(std::make_unique<PortSession>(std::move(job), interrupt.Signal()));
+        sessions.push_back(std::make_unique<PortSession>(std::move(job), interrupt));
         running << sessions.back().get();
     }
 
