@@ -4,6 +4,7 @@
 
 #include <QtTest>
 #include <csignal>
+#include <sys/stat.h>
 
 #include "ProgramRig.h"
 #include "config/TableCsv.h"
@@ -212,6 +213,11 @@ private Q_SLOTS:
         run = Cli({"export", "missing.dat"});
         QCOMPARE(run.status, 4);
         QVERIFY(run.err.contains(QStringLiteral("missing.dat: no such file")));
+        // A FIFO in place of a file is refused, not waited on.
+        QCOMPARE(::mkfifo(QFile::encodeName(Path("pipe.csv")).constData(), 0600), 0);
+        run = Cli({"write", "/dev/velmora-no-such-port", "pipe.csv"});
+        QCOMPARE(run.status, 4);
+        QVERIFY2(run.err.contains(QStringLiteral("pipe.csv: not a regular file")), qPrintable(run.err));
         QVERIFY(WriteBytes(Path("short.dat"), "KTBF"));
         run = Cli({"export", "short.dat"});
         QCOMPARE(run.status, 4);

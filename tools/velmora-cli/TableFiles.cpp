@@ -1,12 +1,12 @@
 #include "TableFiles.h"
 
 #include <QDir>
-#include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
 #include <QtEndian>
 
 #include "config/ConfigTable.h"
+#include "config/RegularFile.h"
 #include "config/TableFile.h"
 
 namespace {
@@ -23,24 +23,30 @@ QString WhyNotATable(const QByteArray& bytes)
     return QStringLiteral("damaged: a section of the table file runs past its end or does not add up");
 }
 
-bool ReadWhole(const QString& path, QByteArray& bytes, QString* error)
+// A CSV of the table is a few kilobytes; this leaves room for any spacing.
+constexpr qint64 kLargestCsv = qint64(64) << 20;
+
+// Reads a plain file whole; anything else (a FIFO, a folder) is refused
+// without waiting on it.
+bool ReadWhole(const QString& path, qint64 largest, QByteArray& bytes, QString* error)
 {
     const QFileInfo info(path);
-    if (!info.exists()) {
-        if (error) *error = path + QStringLiteral(": no such file");
-        return false;
-    }
-    if (!info.isFile()) {
-        if (error) *error = path + QStringLiteral(": not a regular file");
-        return false;
-    }
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        if (error) *error = path + QStringLiteral(": ") + file.errorString();
-        return false;
-    }
-    bytes = file.readAll();
-    return true;
+    QString why;
+    if (!info.exists()) why = QStringLiteral("no such file");
+    else if (!info.isFile()) why = QStringLiteral("not a regular file");
+    else if (info.size() > largest) why = QStringLiteral("too large (%1 bytes)").arg(info.size());
+    else if (!ReadRegularFile(path, largest, &bytes)) why = QStringLiteral("cannot be read");
+    if (why.isEmpty()) return true;
+    if (error) *error = path + QStringLiteral(": ") + why;
+    return false;
+}
+
+bool ParseCsv(const QString& path, const QByteArray& bytes, TableCodes& codes, QString* error)
+{
+    CsvProblem problem;
+    if (ReadTableCsv(bytes, codes, &problem)) return true;
+    if (error) *error = QStringLiteral("%1:%2: %3").arg(path).arg(problem.line).arg(problem.message);
+    return false;
 }
 
 }  // namespace
@@ -50,7 +56,7 @@ bool IsTableFileName(const QString& path) { return path.endsWith(QLatin1String("
 bool LoadTableFile(const QString& path, ConfigTable& table, QString* error)
 {
     QByteArray bytes;
-    if (!ReadWhole(path, bytes, error)) return false;
+    if (!ReadWhole(path, TableFileFormat::LargestFileSize, bytes, error)) return false;
     if (table.LoadTable(path)) return true;
     if (error) *error = path + QStringLiteral(": ") + WhyNotATable(bytes);
     return false;
@@ -59,19 +65,15 @@ bool LoadTableFile(const QString& path, ConfigTable& table, QString* error)
 bool LoadCsvFile(const QString& path, TableCodes& codes, QString* error)
 {
     QByteArray bytes;
-    if (!ReadWhole(path, bytes, error)) return false;
-    CsvProblem problem;
-    if (ReadTableCsv(bytes, codes, &problem)) return true;
-    if (error) *error = QStringLiteral("%1:%2: %3").arg(path).arg(problem.line).arg(problem.message);
-    return false;
+    return ReadWhole(path, kLargestCsv, bytes, error) && ParseCsv(path, bytes, codes, error);
 }
 
 bool LoadCodesFile(const QString& path, TableCodes& codes, QString* error)
 {
-    QByteArray head;
-    if (QFile file(path); file.open(QIODevice::ReadOnly)) head = file.read(4);
-    const bool table = head == QByteArray(TableFileFormat::Magic, sizeof TableFileFormat::Magic) || IsTableFileName(path);
-    if (!table) return LoadCsvFile(path, codes, error);
+    QByteArray bytes;
+    if (!ReadWhole(path, TableFileFormat::LargestFileSize, bytes, error)) return false;
+    const bool table = bytes.startsWith(QByteArray(TableFileFormat::Magic, sizeof TableFileFormat::Magic)) || IsTableFileName(path);
+    if (!table) return ParseCsv(path, bytes, codes, error);
     ConfigTable loaded;
     if (!LoadTableFile(path, loaded, error)) return false;
     codes = CodesOf(loaded);
