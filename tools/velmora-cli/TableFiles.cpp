@@ -98,5 +98,5 @@ QString WhyNotWritten(const QString& path)
     if (info.isDir()) return QStringLiteral("cannot write: it is a folder");
     if (!folder.isWritable()) return QStringLiteral("cannot write: the folder is not writable");
     if (info.exists() && !info.isWritable()) return QStringLiteral("cannot write: the file is read-only");
-    return QStringLiteral("cannot write (disk full or no permission?)");
+    return QStringLiteral("cannot write (disk full, a file-size limit, or no permission?)");
 }

@@ -227,6 +227,8 @@ int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("velmora-cli"));
+    // A file-size limit makes a write fail (and the old file stay) rather than end the process.
+    IgnoreWriteFailureSignals();
     QCoreApplication::setApplicationVersion(QStringLiteral(VELMORA_VERSION));
 
     const ParsedArguments parsed = ParseArguments(app.arguments().mid(1));
