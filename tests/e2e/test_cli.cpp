@@ -373,6 +373,28 @@ private Q_SLOTS:
         QCOMPARE(FileBytes(Path("copy-module1.tty.csv")), first);
     }
 
+    void aLineThatDropsExitsThreeAndWritesNothing()
+    {
+        QVERIFY(WriteBytes(Path("full.dat"), TableFileWith(FullTable())));
+        // The tenth frame of the upload (its eighth record) never arrives: the line drops there.
+        QFile::remove(memories[1]);
+        StartSim(1, {QStringLiteral("--hang-up-at-frame"), QStringLiteral("10"), QStringLiteral("--hang-up-for"), QStringLiteral("3000")});
+        Run run = Cli({"write", links[1], "full.dat"});
+        QCOMPARE(run.status, 3);
+        QVERIFY2(run.err.contains(QStringLiteral("the port was lost after")), qPrintable(run.err));
+        QTRY_COMPARE(sims[1].Count(QStringLiteral("hung up")), 1);
+        QCOMPARE(sims[1].Count(QStringLiteral("recv record")), 7);
+
+        // The seven codes it stored before the drop make a dump that is cut after five.
+        QCOMPARE(Memory(1).size(), 7);
+        StartSim(1, {QStringLiteral("--hang-up-after"), QStringLiteral("5"), QStringLiteral("--hang-up-for"), QStringLiteral("3000")});
+        QVERIFY(WriteBytes(Path("lost.csv"), "the old file"));
+        run = Cli({"read", links[1], "-o", "lost.csv"});
+        QCOMPARE(run.status, 3);
+        QVERIFY2(run.err.contains(QStringLiteral("the port was lost during the read; nothing was written")), qPrintable(run.err));
+        QCOMPARE(FileBytes(Path("lost.csv")), QByteArray("the old file"));
+    }
+
     void ctrlCStopsAfterTheCurrentFrameAndLeavesConfigurationMode()
     {
         StartSim(0);

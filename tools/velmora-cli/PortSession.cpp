@@ -1,8 +1,6 @@
 #include "PortSession.h"
 
-#include <cerrno>
 #include <memory>
-#include <unistd.h>
 #include <vector>
 
 #include "HeadlessServices.h"
@@ -13,7 +11,6 @@
 #include "protocol/ModuleOperations.h"
 #include "protocol/ReceiveTick.h"
 #include "serial/BuiltinProviders.h"
-#include "serial/BuiltinSerialProvider.h"
 #include "serial/PortConnection.h"
 #include "serial/SerialLibrary.h"
 
@@ -32,14 +29,12 @@ const QString kOpenFailed = QStringLiteral("端口打开失败");
 // How long the module has to echo the enter frame.
 constexpr quint32 kEnterEchoMs = 1000;
 
-QString OpenFailureInWords(int code, const QString& device)
+QString OpenFailureInWords(int code)
 {
     switch (code) {
     case SioResult::NoSuchPort: return QStringLiteral("no such device");
-    case SioResult::Busy:
-        if (::access(device.toLocal8Bit().constData(), R_OK | W_OK) != 0 && errno == EACCES)
-            return QStringLiteral("permission denied (the user must be in the dialout group)");
-        return QStringLiteral("in use by another program");
+    case SioResult::Busy: return QStringLiteral("in use by another program");
+    case SioResult::NoPermission: return QStringLiteral("permission denied (the user must be in the dialout group)");
     case SioResult::DeviceGone: return QStringLiteral("the device has gone away");
     default: return QStringLiteral("the system refused to open it (code %1)").arg(code);
     }
@@ -167,7 +162,7 @@ private:
             if (text.startsWith(kOpenFailed)) code = text.mid(kOpenFailed.size()).toInt();
         }
         outcome.status = ExitStatus::PortFailed;
-        outcome.summary = QStringLiteral("could not open %1: %2").arg(job_.target.device, OpenFailureInWords(code, job_.target.device));
+        outcome.summary = QStringLiteral("could not open %1: %2").arg(job_.target.device, OpenFailureInWords(code));
         return false;
     }
 
@@ -259,7 +254,11 @@ private:
             SetModuleBaudRate(p_);
             outcome.summary = QStringLiteral("module rate set to %1 (use --baud %1 from now on)").arg(job_.newRate);
         }
-        if (!AwaitEnterEcho(start)) {
+        if (!p_.state.portOpen) {
+            // Its device went away; the window's handler stopped sending.
+            outcome.status = ExitStatus::PortFailed;
+            outcome.summary = QStringLiteral("the port was lost");
+        } else if (!AwaitEnterEcho(start)) {
             outcome.status = Interrupted() ? InterruptStatus() : ExitStatus::NoAnswer;
             outcome.summary = Interrupted() ? QStringLiteral("interrupted") : NoEnterEcho();
         }
