@@ -14,18 +14,11 @@
 #include <QProcess>
 #include <QTemporaryDir>
 #include <algorithm>
-#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <fcntl.h>
 #include <memory>
-#include <mutex>
-#include <poll.h>
 #include <sys/resource.h>
-#include <termios.h>
-#include <thread>
-#include <unistd.h>
 #include <vector>
 
 #include "config/ConfigTable.h"
@@ -33,6 +26,7 @@
 #include "core/TableLayout.h"
 #include "protocol/Frames.h"
 #include "protocol/HexCodec.h"
+#include "tests/support/EchoModule.h"
 
 namespace {
 
@@ -46,75 +40,6 @@ double ChildrenCpuSeconds()
     getrusage(RUSAGE_CHILDREN, &u);
     return double(u.ru_utime.tv_sec + u.ru_stime.tv_sec) + double(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
 }
-
-// The module's end of one pseudo-terminal.
-class FarEnd {
-public:
-    FarEnd()
-    {
-        master_ = posix_openpt(O_RDWR | O_NOCTTY);
-        if (master_ < 0 || grantpt(master_) != 0 || unlockpt(master_) != 0) return;
-        termios raw{};
-        tcgetattr(master_, &raw);
-        cfmakeraw(&raw);
-        tcsetattr(master_, TCSANOW, &raw);
-        path_ = QString::fromLocal8Bit(ptsname(master_));
-        thread_ = std::thread([this] { Run(); });
-    }
-    ~FarEnd()
-    {
-        stop_ = true;
-        if (thread_.joinable()) thread_.join();
-        if (master_ >= 0) ::close(master_);
-    }
-    QString Path() const { return path_; }
-    void Clear()
-    {
-        std::lock_guard lock(mutex_);
-        received_.clear();
-    }
-    QByteArray Received()
-    {
-        std::lock_guard lock(mutex_);
-        return received_;
-    }
-    // When the first and the last byte since Clear() arrived.
-    std::pair<Clock::time_point, Clock::time_point> Span()
-    {
-        std::lock_guard lock(mutex_);
-        return {first_, last_};
-    }
-
-private:
-    void Run()
-    {
-        const QByteArray enter = FixedFrameBytes(EnterConfigFrame), exit = FixedFrameBytes(ExitConfigFrame);
-        char buffer[4096];
-        while (!stop_) {
-            pollfd pfd{master_, POLLIN, 0};
-            if (poll(&pfd, 1, 20) <= 0 || !(pfd.revents & POLLIN)) continue;
-            const ssize_t n = ::read(master_, buffer, sizeof buffer);
-            if (n <= 0) continue;
-            const auto now = Clock::now();
-            const QByteArray chunk(buffer, n);
-            {
-                std::lock_guard lock(mutex_);
-                if (received_.isEmpty()) first_ = now;
-                last_ = now;
-                received_ += chunk;
-            }
-            if (chunk == enter || chunk == exit) (void)!::write(master_, chunk.constData(), size_t(chunk.size()));
-        }
-    }
-
-    int master_ = -1;
-    QString path_;
-    std::atomic<bool> stop_{false};
-    std::mutex mutex_;
-    QByteArray received_;
-    Clock::time_point first_, last_;
-    std::thread thread_;
-};
 
 // A code for every value cell, 1 to 8 bytes, 0A and 0D among them.
 QString CodeFor(int row, int column)
@@ -166,8 +91,8 @@ int main(int argc, char** argv)
     std::printf("velmora-cli write of %d codes (%lld bytes per port), pause floor %.3f s\n", codes,
                 static_cast<long long>(expected.size()), floor);
 
-    std::vector<std::unique_ptr<FarEnd>> ends;
-    for (int i = 0; i < 4; ++i) ends.push_back(std::make_unique<FarEnd>());
+    std::vector<std::unique_ptr<EchoModule>> ends;
+    for (int i = 0; i < 4; ++i) ends.push_back(std::make_unique<EchoModule>());
 
     bool allExact = true;
     for (int ports : {1, 4}) {

@@ -9,10 +9,10 @@
 #include <QTemporaryDir>
 #include <QTimer>
 #include <fcntl.h>
-#include <termios.h>
 #include <unistd.h>
 
 #include "ProgramRig.h"
+#include "tests/support/RawPty.h"
 
 struct LineRig {
     QTemporaryDir dir;
@@ -22,14 +22,11 @@ struct LineRig {
 
     LineRig()
     {
-        master = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK);
-        if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0) return;
-        termios tio{};
-        tcgetattr(master, &tio);
-        cfmakeraw(&tio);
-        tcsetattr(master, TCSANOW, &tio);
+        QString device;
+        master = OpenRawPty(device);
+        if (master < 0) return;
         link = dir.filePath(QStringLiteral("line.tty"));
-        QFile::link(QString::fromLocal8Bit(ptsname(master)), link);
+        QFile::link(device, link);
         qputenv("VELMORA_EXTRA_PORTS", link.toLocal8Bit());
         rig = std::make_unique<ProgramRig>();
     }

@@ -23,7 +23,6 @@
 #include <mutex>
 #include <poll.h>
 #include <sys/resource.h>
-#include <termios.h>
 #include <thread>
 #include <unistd.h>
 
@@ -38,6 +37,7 @@
 #include "serial/SerialLibrary.h"
 #include "ui/MainWindow.h"
 #include "ui/QtUiServices.h"
+#include "tests/support/RawPty.h"
 
 namespace {
 
@@ -194,17 +194,13 @@ int main(int argc, char** argv)
     qputenv("QT_QPA_PLATFORM", "offscreen");
     const int runs = argc > 1 ? std::max(1, std::atoi(argv[1])) : 1;
 
-    const int master = posix_openpt(O_RDWR | O_NOCTTY);
-    if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0) {
+    QString device;
+    const int master = OpenRawPty(device, false);
+    if (master < 0) {
         std::perror("pseudo-terminal");
         return 1;
     }
-    termios raw{};
-    tcgetattr(master, &raw);
-    cfmakeraw(&raw);
-    tcsetattr(master, TCSANOW, &raw);
-    const QByteArray device = ptsname(master);
-    qputenv("VELMORA_EXTRA_PORTS", device);
+    qputenv("VELMORA_EXTRA_PORTS", device.toLocal8Bit());
 
     QApplication app(argc, argv);
     auto presenterOwned = std::make_unique<ConfirmingPresenter>();
@@ -240,7 +236,7 @@ int main(int argc, char** argv)
     ui.SetSelection(Control::Combo_BaudRate, 4);
     click(Control::Button_TogglePort);
     if (!p.state.portOpen) {
-        std::fprintf(stderr, "could not open %s: %s\n", device.constData(), qPrintable(presenter.boxes.join(' ')));
+        std::fprintf(stderr, "could not open %s: %s\n", qPrintable(device), qPrintable(presenter.boxes.join(' ')));
         return 1;
     }
 
@@ -254,7 +250,7 @@ int main(int argc, char** argv)
     const double floor = 0.8 + 0.05 * codes;
 
     std::printf("upload of %d codes (%lld bytes) to %s, floor %.3f s\n", codes, (long long)expected.size(),
-                device.constData(), floor);
+                qPrintable(device), floor);
     bool allExact = true;
     for (int run = 1; run <= runs; ++run) {
         far.Clear();

@@ -15,11 +15,11 @@
 #include <fcntl.h>
 #include <mutex>
 #include <poll.h>
-#include <termios.h>
 #include <thread>
 #include <unistd.h>
 
 #include "ProgramRig.h"
+#include "tests/support/RawPty.h"
 
 class PtyModule {
 public:
@@ -33,13 +33,8 @@ public:
     // The module's end of a new pseudo-terminal, named by a symbolic link at `link`.
     PtyModule(const QString& link, const Manner& manner) : link_(link), manner_(manner)
     {
-        master_ = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK);
-        if (master_ < 0 || grantpt(master_) != 0 || unlockpt(master_) != 0) return;
-        termios tio{};
-        tcgetattr(master_, &tio);
-        cfmakeraw(&tio);
-        tcsetattr(master_, TCSANOW, &tio);
-        device_ = QString::fromLocal8Bit(ptsname(master_));
+        master_ = OpenRawPty(device_);
+        if (master_ < 0) return;
         // Held open so the line stays up while the program has its end closed.
         slave_ = ::open(device_.toLocal8Bit().constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
         QFile::remove(link_);

@@ -10,7 +10,7 @@
 #include "config/TableCsv.h"
 #include "config/TableFile.h"
 #include "protocol/HexCodec.h"
-#include "tests/support/PtyModule.h"
+#include "tests/support/EchoModule.h"
 
 namespace {
 
@@ -228,7 +228,7 @@ private Q_SLOTS:
 
     void clearSetBaudAndLearnSendTheWindowsFrames()
     {
-        PtyModule module;
+        EchoModule module;
         QVERIFY(!module.Path().isEmpty());
         Run run = Cli({"clear", module.Path(), "-q"});
         QCOMPARE(run.status, 0);
@@ -236,13 +236,13 @@ private Q_SLOTS:
                  QByteArray("FD 66 66 66 66 AA AA AA BF FD 66 66 66 66 AA AB CC BF FD 66 66 66 66 AA AA BB BF"));
         QVERIFY2(run.err.contains(module.Path() + QStringLiteral(": cleared")), qPrintable(run.err));
 
-        PtyModule second;
+        EchoModule second;
         run = Cli({"set-baud", second.Path(), "115200"});
         QCOMPARE(run.status, 0);
         QCOMPARE(second.Received().toHex(' ').toUpper(),
                  QByteArray("FD 66 66 66 66 AA AA AA BF FD 66 66 66 DF 01 C2 00 BF FD 66 66 66 66 AA AA BB BF"));
 
-        PtyModule third;
+        EchoModule third;
         run = Cli({"learn", third.Path(), "01", "02 0a"});
         QCOMPARE(run.status, 0);
         QTRY_COMPARE(third.Received(), QByteArray::fromHex("FD4952 01020A"));
@@ -250,7 +250,7 @@ private Q_SLOTS:
 
     void aSilentModuleExitsFiveAndLeavesTheOutputAlone()
     {
-        PtyModule silent(PtyModule::Manner::Silent);
+        EchoModule silent(EchoModule::Manner::Silent);
         QVERIFY(WriteBytes(Path("small.csv"), "row,title,on,off\n1,,11 22,33\n"));
         QElapsedTimer t;
         t.start();
@@ -259,7 +259,7 @@ private Q_SLOTS:
         QCOMPARE(run.status, 5);
         QVERIFY2(run.err.contains(QStringLiteral("did not echo the enter frame within 1 s")), qPrintable(run.err));
         // Nothing but the enter frame and, to leave configuration mode, the exit frame.
-        QCOMPARE(silent.Received(), PtyModule::Enter() + PtyModule::Exit());
+        QCOMPARE(silent.Received(), EchoModule::Enter() + EchoModule::Exit());
 
         QVERIFY(WriteBytes(Path("backup.dat"), "the old backup"));
         t.restart();
@@ -283,7 +283,7 @@ private Q_SLOTS:
         QCOMPARE(run.status, 3);
         QVERIFY2(run.err.contains(QStringLiteral("COM999: no such port")), qPrintable(run.err));
 
-        PtyModule module;
+        EchoModule module;
         run = Cli({"clear", module.Path() + QStringLiteral(",/dev/velmora-no-such-port")});
         QCOMPARE(run.status, 3);  // the worst of the two
         QVERIFY(run.err.contains(module.Path() + QStringLiteral(": cleared")));

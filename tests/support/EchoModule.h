@@ -7,39 +7,35 @@
 #include <QByteArray>
 #include <QString>
 #include <atomic>
-#include <cstdlib>
-#include <fcntl.h>
+#include <chrono>
 #include <mutex>
 #include <poll.h>
-#include <termios.h>
 #include <thread>
 #include <unistd.h>
 
-class PtyModule {
+#include "tests/support/RawPty.h"
+
+class EchoModule {
 public:
     enum class Manner { Echoes, Silent };
 
-    explicit PtyModule(Manner manner = Manner::Echoes) : manner_(manner)
+    using Clock = std::chrono::steady_clock;
+
+    explicit EchoModule(Manner manner = Manner::Echoes) : manner_(manner)
     {
-        master_ = posix_openpt(O_RDWR | O_NOCTTY);
-        if (master_ < 0 || grantpt(master_) != 0 || unlockpt(master_) != 0) return;
-        termios raw{};
-        tcgetattr(master_, &raw);
-        cfmakeraw(&raw);
-        tcsetattr(master_, TCSANOW, &raw);
-        path_ = QString::fromLocal8Bit(ptsname(master_));
-        thread_ = std::thread([this] { Run(); });
+        master_ = OpenRawPty(path_, false);
+        if (master_ >= 0) thread_ = std::thread([this] { Run(); });
     }
 
-    ~PtyModule()
+    ~EchoModule()
     {
         stop_ = true;
         if (thread_.joinable()) thread_.join();
         if (master_ >= 0) ::close(master_);
     }
 
-    PtyModule(const PtyModule&) = delete;
-    PtyModule& operator=(const PtyModule&) = delete;
+    EchoModule(const EchoModule&) = delete;
+    EchoModule& operator=(const EchoModule&) = delete;
 
     // The device to name to the program; empty when no pseudo-terminal could be made.
     QString Path() const { return path_; }
@@ -50,6 +46,21 @@ public:
         return received_;
     }
 
+    // Forgets what was received, so the next Span() starts afresh.
+    void Clear()
+    {
+        std::lock_guard lock(mutex_);
+        received_.clear();
+        next_ = 0;
+    }
+
+    // When the first and the last byte since the start (or Clear()) arrived.
+    std::pair<Clock::time_point, Clock::time_point> Span()
+    {
+        std::lock_guard lock(mutex_);
+        return {first_, last_};
+    }
+
     static QByteArray Enter() { return QByteArray::fromHex("FD66666666AAAAAABF"); }
     static QByteArray Exit() { return QByteArray::fromHex("FD66666666AAAABBBF"); }
 
@@ -57,17 +68,19 @@ private:
     void Run()
     {
         char buffer[4096];
-        qsizetype next = 0;  // where the next frame to echo may begin
         while (!stop_) {
             pollfd pfd{master_, POLLIN, 0};
             if (poll(&pfd, 1, 20) <= 0 || !(pfd.revents & POLLIN)) continue;
             const ssize_t n = ::read(master_, buffer, sizeof buffer);
             if (n <= 0) continue;
+            const auto now = Clock::now();
             std::lock_guard lock(mutex_);
+            if (received_.isEmpty()) first_ = now;
+            last_ = now;
             received_.append(buffer, n);
             if (manner_ == Manner::Silent) continue;
             // Echo each enter or exit frame once it is whole in the stream.
-            qsizetype at = next;
+            qsizetype at = next_;
             while (at + 9 <= received_.size()) {
                 const QByteArray frame = received_.mid(at, 9);
                 if (frame == Enter() || frame == Exit()) {
@@ -77,7 +90,7 @@ private:
                     ++at;
                 }
             }
-            next = at;
+            next_ = at;
         }
     }
 
@@ -87,5 +100,7 @@ private:
     std::atomic<bool> stop_{false};
     std::mutex mutex_;
     QByteArray received_;
+    qsizetype next_ = 0;  // where the next frame to echo may begin
+    Clock::time_point first_, last_;
     std::thread thread_;
 };
