@@ -14,17 +14,11 @@
 #include <QElapsedTimer>
 #include <QThread>
 #include <QTimer>
-#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <fcntl.h>
-#include <mutex>
-#include <poll.h>
 #include <sys/resource.h>
-#include <thread>
-#include <unistd.h>
 
 #include "core/Program.h"
 #include "config/ConfigTable.h"
@@ -37,7 +31,7 @@
 #include "serial/SerialLibrary.h"
 #include "ui/MainWindow.h"
 #include "ui/QtUiServices.h"
-#include "tests/support/RawPty.h"
+#include "tests/support/EchoModule.h"
 
 namespace {
 
@@ -87,53 +81,6 @@ private:
     LibraryProvider& inner_;
 };
 
-// The module's end of the line: collects every byte, echoes the enter and exit
-// frames as the module does, so the receive tick has its usual work.
-class FarEnd {
-public:
-    explicit FarEnd(int master) : master_(master), thread_([this] { Run(); }) {}
-    ~FarEnd()
-    {
-        stop_ = true;
-        thread_.join();
-    }
-    QByteArray Received()
-    {
-        std::lock_guard lock(mutex_);
-        return received_;
-    }
-    void Clear()
-    {
-        std::lock_guard lock(mutex_);
-        received_.clear();
-    }
-
-private:
-    void Run()
-    {
-        const QByteArray enter = FixedFrameBytes(EnterConfigFrame), exit = FixedFrameBytes(ExitConfigFrame);
-        char buffer[4096];
-        while (!stop_) {
-            pollfd pfd{master_, POLLIN, 0};
-            if (poll(&pfd, 1, 20) <= 0 || !(pfd.revents & POLLIN)) continue;
-            const ssize_t n = read(master_, buffer, sizeof buffer);
-            if (n <= 0) continue;
-            const QByteArray chunk(buffer, n);
-            {
-                std::lock_guard lock(mutex_);
-                received_ += chunk;
-            }
-            if (chunk == enter || chunk == exit) (void)!write(master_, chunk.constData(), size_t(chunk.size()));
-        }
-    }
-
-    int master_;
-    std::atomic<bool> stop_{false};
-    std::mutex mutex_;
-    QByteArray received_;
-    std::thread thread_;
-};
-
 // A code for every value cell, of 1 to 8 bytes, including 0A and 0D so a line
 // discipline that translates them would show.
 QString CodeFor(int row, int column)
@@ -179,7 +126,7 @@ std::pair<double, double> PauseMargins(const std::vector<Clock::time_point>& tim
     return {shortest, n ? sum / double(n) : 0.0};
 }
 
-bool WaitForBytes(FarEnd& far, qsizetype count)
+bool WaitForBytes(EchoModule& far, qsizetype count)
 {
     QElapsedTimer t;
     t.start();
@@ -194,9 +141,11 @@ int main(int argc, char** argv)
     qputenv("QT_QPA_PLATFORM", "offscreen");
     const int runs = argc > 1 ? std::max(1, std::atoi(argv[1])) : 1;
 
-    QString device;
-    const int master = OpenRawPty(device, false);
-    if (master < 0) {
+    // The module's end of the line: collects every byte and echoes the enter
+    // and exit frames as the module does, so the receive tick has its usual work.
+    EchoModule far;
+    const QString device = far.Path();
+    if (device.isEmpty()) {
         std::perror("pseudo-terminal");
         return 1;
     }
@@ -240,7 +189,6 @@ int main(int argc, char** argv)
         return 1;
     }
 
-    FarEnd far(master);
     int codes = 0;
     for (int row = 1; row <= 96; ++row)
         for (int column = 1; column <= 2; ++column, ++codes) table.SetCellText(row, column, CodeFor(row, column));
@@ -289,6 +237,5 @@ int main(int argc, char** argv)
 
     click(Control::Button_TogglePort);
     ui.Attach(nullptr);
-    close(master);
     return allExact && clearExact ? 0 : 2;
 }

@@ -70,7 +70,13 @@ private:
         char buffer[4096];
         while (!stop_) {
             pollfd pfd{master_, POLLIN, 0};
-            if (poll(&pfd, 1, 20) <= 0 || !(pfd.revents & POLLIN)) continue;
+            if (poll(&pfd, 1, 20) <= 0) continue;
+            if (!(pfd.revents & POLLIN)) {
+                // Nobody has the device open yet (or any more): the master
+                // reports a hang-up at once, so wait rather than spin.
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+                continue;
+            }
             const ssize_t n = ::read(master_, buffer, sizeof buffer);
             if (n <= 0) continue;
             const auto now = Clock::now();
