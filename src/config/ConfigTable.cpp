@@ -159,7 +159,11 @@ bool ConfigTable::SaveTable(const QString& path)
 bool ConfigTable::LoadTable(const QString& path, bool* writesBackWhole)
 {
     QByteArray bytes;
-    if (!ReadRegularFile(path, TableFileFormat::LargestFileSize, &bytes)) return false;
+    return ReadRegularFile(path, TableFileFormat::LargestFileSize, &bytes) && LoadTableBytes(bytes, writesBackWhole);
+}
+
+bool ConfigTable::LoadTableBytes(const QByteArray& bytes, bool* writesBackWhole)
+{
     TableContent loaded;
     if (!ParseTableFile(bytes, loaded)) return false;
     // Comparing with what a save would write catches every kind of loss at

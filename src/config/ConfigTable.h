@@ -50,6 +50,8 @@ public:
     // whether a save would write the file back byte for byte (nothing in it
     // that the table drops).
     bool LoadTable(const QString& path, bool* writesBackWhole = nullptr);
+    // The same for the bytes of a table file already read.
+    bool LoadTableBytes(const QByteArray& bytes, bool* writesBackWhole = nullptr);
 
     // QAbstractTableModel: every cell of the table, fixed ones included.
     int rowCount(const QModelIndex& parent = QModelIndex()) const override;

@@ -41,6 +41,15 @@ bool ReadWhole(const QString& path, qint64 largest, QByteArray& bytes, QString* 
     return false;
 }
 
+// Takes the bytes of a table file into `table`, or says what the window's
+// loader objects to.
+bool ParseTable(const QString& path, const QByteArray& bytes, ConfigTable& table, QString* error)
+{
+    if (table.LoadTableBytes(bytes)) return true;
+    if (error) *error = path + QStringLiteral(": ") + WhyNotATable(bytes);
+    return false;
+}
+
 bool ParseCsv(const QString& path, const QByteArray& bytes, TableCodes& codes, QString* error)
 {
     CsvProblem problem;
@@ -56,10 +65,7 @@ bool IsTableFileName(const QString& path) { return path.endsWith(QLatin1String("
 bool LoadTableFile(const QString& path, ConfigTable& table, QString* error)
 {
     QByteArray bytes;
-    if (!ReadWhole(path, TableFileFormat::LargestFileSize, bytes, error)) return false;
-    if (table.LoadTable(path)) return true;
-    if (error) *error = path + QStringLiteral(": ") + WhyNotATable(bytes);
-    return false;
+    return ReadWhole(path, TableFileFormat::LargestFileSize, bytes, error) && ParseTable(path, bytes, table, error);
 }
 
 bool LoadCsvFile(const QString& path, TableCodes& codes, QString* error)
@@ -75,7 +81,7 @@ bool LoadCodesFile(const QString& path, TableCodes& codes, QString* error)
     const bool table = bytes.startsWith(QByteArray(TableFileFormat::Magic, sizeof TableFileFormat::Magic)) || IsTableFileName(path);
     if (!table) return ParseCsv(path, bytes, codes, error);
     ConfigTable loaded;
-    if (!LoadTableFile(path, loaded, error)) return false;
+    if (!ParseTable(path, bytes, loaded, error)) return false;
     codes = CodesOf(loaded);
     return true;
 }
