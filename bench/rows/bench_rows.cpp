@@ -4,8 +4,11 @@
 // and started until its window first shows (VELMORA_EXIT_AFTER_SHOW), and the
 // time is set against the time to read and parse the same file in-process.
 // Then a grid of the largest size scrolls page by page, drawn each time.
+// Last, the laid-out table with one code of `code MB` hex digits in its first
+// cell (as an import of such a CSV wrote it, spaced: 1.5 times as many
+// characters) goes the same way.
 //
-//   bench_rows [rounds] [rows …]   (default 3 rounds; 97 100000 1000000)
+//   bench_rows [rounds] [rows …] [code=MB]   (default 3 rounds; 97 100000 1000000 code=40)
 
 #include <QApplication>
 #include <QDir>
@@ -15,6 +18,8 @@
 #include <QScrollBar>
 #include <QTemporaryDir>
 #include <algorithm>
+#include <cstring>
+#include <functional>
 #include <cstdio>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -43,6 +48,18 @@ QByteArray TableFileOfRows(int rows)
     t.rowHeights.resize(rows);
     std::fill(t.rowHeights.begin() + qMin(rows, 97), t.rowHeights.end(), TableFileFormat::NewDefaultRowHeight);
     return WriteTableFile(t);
+}
+
+// The laid-out table whose first "开" cell holds a code of `megabytes` MB
+// (2^20 bytes) of hex digits, spaced in pairs.
+QByteArray TableFileWithLongCode(int megabytes)
+{
+    ConfigTable table;
+    InitTable(table);
+    QString code = QStringLiteral("AB ").repeated((qsizetype(megabytes) << 20) / 2);
+    code.chop(1);
+    table.SetCellText(1, 1, code);
+    return WriteTableFile(table.Content());
 }
 
 double ParseMs(const QByteArray& file)
@@ -145,16 +162,30 @@ int main(int argc, char** argv)
     QApplication app(argc, argv);
     const int rounds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 3;
     std::vector<int> sizes;
-    for (int i = 2; i < argc; ++i) sizes.push_back(std::atoi(argv[i]));
-    if (sizes.empty()) sizes = {97, 100000, 1000000};
+    int codeMegabytes = 0;
+    for (int i = 2; i < argc; ++i) {
+        if (std::strncmp(argv[i], "code=", 5) == 0) codeMegabytes = std::atoi(argv[i] + 5);
+        else sizes.push_back(std::atoi(argv[i]));
+    }
+    if (argc <= 2) {
+        sizes = {97, 100000, 1000000};
+        codeMegabytes = 40;
+    }
 
-    for (int rows : sizes) {
+    // Each case: how the line names it, and how its file is made (only when
+    // its turn comes: a child forked from a larger benchmark counts as larger).
+    std::vector<std::pair<QString, std::function<QByteArray()>>> cases;
+    for (int rows : sizes) cases.emplace_back(QStringLiteral("%1 rows").arg(rows, 8), [rows] { return TableFileOfRows(rows); });
+    if (codeMegabytes > 0)
+        cases.emplace_back(QStringLiteral("%1 MB code").arg(codeMegabytes, 5), [=] { return TableFileWithLongCode(codeMegabytes); });
+
+    for (const auto& [label, make] : cases) {
         QTemporaryDir dir;
-        const QByteArray file = TableFileOfRows(rows);
+        const QByteArray file = make();
         QFile data(dir.filePath(QStringLiteral("data.dat")));
         const QString copy = dir.filePath(QStringLiteral("velmora"));
         if (!data.open(QIODevice::WriteOnly) || data.write(file) != file.size() || !QFile::copy(VELMORA_PROGRAM, copy)) {
-            std::printf("rows %d: could not set up %s\n", rows, qPrintable(dir.path()));
+            std::printf("%s: could not set up %s\n", qPrintable(label), qPrintable(dir.path()));
             return 1;
         }
         data.close();
@@ -169,19 +200,19 @@ int main(int argc, char** argv)
             again.close();
             const Run r = StartOnce(dir.path());
             if (r.shownMs < 0) {
-                std::printf("rows %d: a run failed\n", rows);
+                std::printf("%s: a run failed\n", qPrintable(label));
                 continue;
             }
             shown.push_back(r.shownMs);
             wall.push_back(r.wallMs);
             rss.push_back(r.peakRssMb);
         }
-        std::printf("start-up %8d rows (%5.2f MB file): parse %7.2f ms, table load %7.2f ms, window shown after %8.1f ms "
+        std::printf("start-up %s (%5.2f MB file): parse %7.2f ms, table load %7.2f ms, window shown after %8.1f ms "
                     "(median of %zu; %.1fx the load), start to exit %8.1f ms, peak RSS %6.1f MB\n",
-                    rows, file.size() / 1048576.0, parse, load, Median(shown), shown.size(),
+                    qPrintable(label), file.size() / 1048576.0, parse, load, Median(shown), shown.size(),
                     load > 0 ? Median(shown) / load : 0.0, Median(wall), rss.empty() ? -1 : rss.back());
         std::fflush(stdout);
     }
-    Scroll(sizes.back());
+    if (!sizes.empty()) Scroll(sizes.back());
     return 0;
 }

@@ -32,6 +32,20 @@ bool IsBadCode(const QString& text)
     return digits % 2 != 0;
 }
 
+// No cell or heading is drawn wider than ConfigGridView::kLargestDrawnSize
+// pixels, and no character is narrower than a pixel, so a longer text is cut
+// to that many characters (and marked cut) before the style lays it out.
+// Laid out whole, one code of millions of characters held the window for
+// seconds at every paint. The table keeps the whole text.
+constexpr qsizetype kLongestDrawnText = ConfigGridView::kLargestDrawnSize;
+
+QVariant DrawnText(const QVariant& text)
+{
+    const QString whole = text.toString();
+    if (whole.size() <= kLongestDrawnText) return text;
+    return QVariant(whole.left(kLongestDrawnText) + QChar(0x2026));
+}
+
 // The open editor shows the tint as it is typed, since it covers the cell.
 void TintEditor(QLineEdit* editor)
 {
@@ -54,7 +68,10 @@ public:
                     ForwardChange(from, to, roles);
                 });
         connect(&table_, &QAbstractItemModel::headerDataChanged, this, [this] { Reset(); });
-        connect(&table_, &QAbstractItemModel::modelAboutToBeReset, this, [this] { beginResetModel(); });
+        connect(&table_, &QAbstractItemModel::modelAboutToBeReset, this, [this] {
+            longTextIsBad_.clear();
+            beginResetModel();
+        });
         connect(&table_, &QAbstractItemModel::modelReset, this, [this] { endResetModel(); });
         connect(&table_, &QAbstractItemModel::layoutChanged, this, [this] { Reset(); });
         connect(&table_, &QAbstractItemModel::rowsInserted, this, [this] { Reset(); });
@@ -84,10 +101,9 @@ public:
     {
         if (!i.isValid()) return {};
         // A look only: the tint is nowhere in the table or its file.
-        if (role == Qt::BackgroundRole)
-            return IsBadCode(table_.GetCellText(i.row() + RowOffset(), i.column() + ColumnOffset())) ? QVariant(kBadCodeTint)
-                                                                                                       : QVariant();
-        return table_.data(SourceOf(i), role);
+        if (role == Qt::BackgroundRole) return IsBad(i.row() + RowOffset(), i.column() + ColumnOffset()) ? QVariant(kBadCodeTint) : QVariant();
+        const QVariant value = table_.data(SourceOf(i), role);
+        return role == Qt::DisplayRole ? DrawnText(value) : value;
     }
     bool setData(const QModelIndex& i, const QVariant& value, int role) override
     {
@@ -105,18 +121,32 @@ public:
         const QModelIndex source = orientation == Qt::Horizontal
             ? table_.index(0, section + ColumnOffset())
             : table_.index(section + RowOffset(), 0);
-        return table_.data(source, role);
+        const QVariant value = table_.data(source, role);
+        return role == Qt::DisplayRole ? DrawnText(value) : value;
     }
 
 private:
     void Reset()
     {
+        longTextIsBad_.clear();
         beginResetModel();
         endResetModel();
     }
 
+    // Whether the cell's text is a bad code. Long texts are judged once and
+    // remembered until the table changes, as a paint asks for every cell it draws.
+    bool IsBad(int row, int column) const
+    {
+        const QString text = table_.GetCellText(row, column);
+        if (text.size() <= kLongestDrawnText) return IsBadCode(text);
+        const auto known = longTextIsBad_.constFind({row, column});
+        if (known != longTextIsBad_.cend()) return *known;
+        return longTextIsBad_[{row, column}] = IsBadCode(text);
+    }
+
     void ForwardChange(const QModelIndex& from, const QModelIndex& to, const QList<int>& roles)
     {
+        longTextIsBad_.clear();
         const int ro = RowOffset();
         const int co = ColumnOffset();
         if (ro && from.row() < ro) Q_EMIT headerDataChanged(Qt::Horizontal, 0, qMax(0, columnCount() - 1));
@@ -127,6 +157,7 @@ private:
     }
 
     ConfigTable& table_;
+    mutable QHash<QPair<int, int>, bool> longTextIsBad_;
 };
 
 // A plain line editor that hands every keystroke to the table at once, so an

@@ -396,6 +396,30 @@ private Q_SLOTS:
         QVERIFY(!grid->grab().isNull());
     }
 
+    void aCodeOfMillionsOfCharactersIsDrawnCutAndJudgedWhole()
+    {
+        Rig r;
+        InitTable(r.table);
+        r.Show();
+        ConfigGridView* grid = r.window.Grid();
+        const QString longCode = QStringLiteral("AB ").repeated(1000000);
+        r.table.SetCellText(1, 1, longCode);
+        r.table.SetCellText(1, 2, longCode + QStringLiteral("G"));  // bad only at its very end
+        QAbstractItemModel* cells = grid->model();
+        const QString drawn = cells->data(grid->IndexOfCell(1, 1)).toString();
+        QVERIFY(drawn.size() <= ConfigGridView::kLargestDrawnSize + 1);
+        QVERIFY(drawn.endsWith(QChar(0x2026)));
+        QCOMPARE(cells->data(grid->IndexOfCell(1, 1), Qt::EditRole).toString(), longCode);
+        const QColor tint(255, 205, 205);
+        auto tinted = [&](int column) { return cells->data(grid->IndexOfCell(1, column), Qt::BackgroundRole).value<QColor>() == tint; };
+        QVERIFY(!tinted(1));
+        QVERIFY(tinted(2));
+        QVERIFY(!grid->grab().isNull());
+        // Mended, it is judged again.
+        r.table.SetCellText(1, 2, longCode);
+        QVERIFY(!tinted(2));
+    }
+
     void cellEditorTakesLongPastesAndDropsControlCharacters()
     {
         Rig r;
