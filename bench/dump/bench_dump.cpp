@@ -53,7 +53,7 @@ Outcome OneDump(ProgramRig& rig, SimProcess& sim, const QString& link, const QSt
     out.finished = sentUs > 0;
     out.afterEndMs = (completeUs - sentUs) / 1000.0;
     out.wholeMs = (completeUs - clickUs) / 1000.0;
-    out.lost = rig.WrongCells();
+    out.lost = int(rig.Mismatches(AllCells()).size());
     return out;
 }
 
@@ -70,7 +70,7 @@ int main(int argc, char** argv)
     const QString link = dir.filePath(QStringLiteral("module.tty"));
     const QString memory = dir.filePath(QStringLiteral("module.mem"));
     qputenv("VELMORA_EXTRA_PORTS", link.toLocal8Bit());
-    if (!WriteFullMemory(memory)) {
+    if (!WriteMemory(memory, AllCells())) {
         std::fprintf(stderr, "cannot write %s\n", qPrintable(memory));
         return 1;
     }

@@ -2,7 +2,7 @@
 // A module of our own on a pseudo-terminal, written apart from velmora-sim so
 // the program is also tried against a far end it was not built with. It
 // echoes the enter and exit frames and answers a read request with a dump of
-// CodeFor in every value cell, its bytes leaving at the line rate. It can pace
+// CodeFor in the cells it holds, its bytes leaving at the line rate. It can pace
 // its records, send them back to back, hand every answer over in two pieces
 // (as a USB adapter does), or stay silent.
 
@@ -28,6 +28,7 @@ public:
         int paceMs = 20;         // quiet before each answer of a dump
         int pieceGapMs = 0;      // > 0: every answer in two pieces this far apart
         bool silent = false;     // hears everything, answers nothing
+        QList<Cell> cells = AllCells();  // the cells it holds CodeFor in
     };
 
     // The module's end of a new pseudo-terminal, named by a symbolic link at `link`.
@@ -109,6 +110,7 @@ private:
         for (int row : DumpRows())
             for (int column : {1, 2}) {
                 if (stop_) return;
+                if (!manner_.cells.contains(Cell{row, column})) continue;
                 Answer(QByteArray::fromHex("F4F7") + char(row) + char(column) + CodeFor(row, column), manner_.paceMs);
             }
         Answer(QByteArray::fromHex("FD66666666AAABDEBF"), manner_.paceMs);

@@ -1,0 +1,67 @@
+#pragma once
+// The window kept open for a whole test program, as a user would keep it,
+// against velmora-sim on a link in the test's own folder; the simulator is
+// restarted with other manners between the cases. Shared by the end-to-end
+// programs of each area (reads, writes and module operations, lost lines).
+
+#include <QtTest>
+
+#include "ProgramRig.h"
+
+// Members end in reverse: the window closes (exit save, port closed), then
+// the simulator stops, then the folder goes.
+struct WindowOnSim {
+    QTemporaryDir dir;
+    QString link = dir.filePath(QStringLiteral("module.tty"));
+    QString memory = dir.filePath(QStringLiteral("module.mem"));
+    SimProcess sim;
+    std::unique_ptr<ProgramRig> rig;
+
+    // Opens the window (from initTestCase: it needs the application), with
+    // the simulator's memory holding CodeFor in `cells`.
+    void Open(const QList<Cell>& cells)
+    {
+        QVERIFY(QFile::exists(SimProcess::Program()));
+        QVERIFY(WriteMemory(memory, cells));
+        qputenv("VELMORA_EXTRA_PORTS", link.toLocal8Bit());
+        rig = std::make_unique<ProgramRig>();
+    }
+
+    // (Re)starts the simulator on the same link and opens the port at `rate`.
+    // Records are 50 ms apart unless a case says otherwise: well past the
+    // quiet the program waits for, so a busy test machine cannot run two
+    // records together.
+    void Connect(int rate, const QStringList& manners = {})
+    {
+        if (rig->program.state.portOpen) QVERIFY(rig->Click(Control::Button_TogglePort));
+        QStringList args{QStringLiteral("--link"), link, QStringLiteral("--memory"), memory,
+                         QStringLiteral("--baud"), QString::number(rate)};
+        if (!manners.contains(QStringLiteral("--pace"))) args << QStringLiteral("--pace") << QStringLiteral("50");
+        QVERIFY(sim.Start(args + manners));
+        QCOMPARE(sim.Path(), link);
+        QVERIFY(rig->SelectPort(link));
+        QVERIFY(rig->SelectRate(Control::Combo_BaudRate, rate));
+        QVERIFY(rig->Click(Control::Button_TogglePort));
+        QVERIFY(rig->program.state.portOpen);
+        QVERIFY(rig->ModuleButtonsEnabled());
+    }
+
+    // Clicks "读取模块" on an emptied table and waits for the dump to end.
+    void Read(int timeoutMs)
+    {
+        rig->EmptyTable();
+        const int ends = rig->LogCount(QStringLiteral("数据提取完成\r\n"));
+        QVERIFY(rig->Click(Control::Button_ReadModule));
+        QTRY_COMPARE_WITH_TIMEOUT(rig->LogCount(QStringLiteral("数据提取完成\r\n")), ends + 1, timeoutMs);
+        QVERIFY(!rig->program.state.extracting);
+        QCOMPARE(rig->Bar(), 0);
+        QVERIFY(rig->ModuleButtonsEnabled());
+    }
+
+    // The table holds CodeFor in `cells` and nothing in the other value cells.
+    void ExpectTable(const QList<Cell>& cells)
+    {
+        QVERIFY2(rig->Mismatches(cells).isEmpty(),
+                 qPrintable(rig->Mismatches(cells).join(QLatin1Char('\n')) + QStringLiteral("\nlog:\n") + rig->Log().right(3000)));
+    }
+};

@@ -1,0 +1,96 @@
+// The line to the module goes away in the middle of a read, an upload and a
+// clear: the simulator drops it for a while, or is killed and its end is gone
+// for good. The program closes the port, keeps the table, writes nothing
+// more, and reads the module again once it is back and the port is reopened.
+
+#include "WindowOnSim.h"
+
+class LostLineTest : public QObject {
+    Q_OBJECT
+    WindowOnSim m;
+
+private Q_SLOTS:
+    void initTestCase() { m.Open(FewCells()); }
+
+    void losingTheLineClosesThePort_data()
+    {
+        QTest::addColumn<QString>("operation");
+        QTest::addColumn<bool>("killed");
+        for (const char* operation : {"read", "upload", "clear"}) {
+            QTest::addRow("%s, line dropped", operation) << QString::fromLatin1(operation) << false;
+            QTest::addRow("%s, simulator killed", operation) << QString::fromLatin1(operation) << true;
+        }
+    }
+    void losingTheLineClosesThePort()
+    {
+        QFETCH(QString, operation);
+        QFETCH(bool, killed);
+        const bool read = operation == QLatin1String("read");
+        const bool upload = operation == QLatin1String("upload");
+        // Reads are slow enough here that the simulator can be killed well
+        // before the sixteenth code; the line drops after the sixth record,
+        // at the sixth code of an upload, or at the clear frame.
+        QStringList manners{QStringLiteral("--hang-up-for"), QStringLiteral("1500"), QStringLiteral("--pace"), QStringLiteral("200")};
+        if (!killed) {
+            manners << (read ? QStringLiteral("--hang-up-after") : QStringLiteral("--hang-up-at-frame"))
+                    << (read ? QStringLiteral("6") : upload ? QStringLiteral("8") : QStringLiteral("2"));
+        }
+        m.Connect(9600, manners);
+        m.rig->EmptyTable();
+        if (!read) m.rig->FillTable(FewCells());
+        const QStringList before = m.rig->ValueCells();
+        const int ends = m.rig->LogCount(QStringLiteral("数据提取完成\r\n"));
+        const int losses = m.rig->LogCount(QStringLiteral("端口已断开: COM"));
+        QVERIFY(m.rig->Click(read ? Control::Button_ReadModule : upload ? Control::Button_WriteModule : Control::Button_ClearModule));
+        if (killed) {
+            if (read) QTRY_VERIFY_WITH_TIMEOUT(m.rig->RightCells() >= 6, 30000);
+            else if (upload) QTRY_VERIFY_WITH_TIMEOUT(m.sim.Count(QStringLiteral("recv record block")) >= 5, 30000);
+            else QTRY_COMPARE_WITH_TIMEOUT(m.sim.Count(QStringLiteral("recv clear")), 1, 5000);
+            m.sim.Kill();
+        } else {
+            QTRY_COMPARE_WITH_TIMEOUT(m.sim.Count(QStringLiteral("hung up")), 1, 30000);
+        }
+
+        // The program notices at once: the port is closed as "关闭" would, the operation has ended.
+        QTRY_VERIFY_WITH_TIMEOUT(!m.rig->program.state.portOpen, 2000);
+        QTRY_VERIFY_WITH_TIMEOUT(!m.rig->program.state.operationRunning, 2000);
+        QCOMPARE(m.rig->LogCount(QStringLiteral("端口已断开: COM")), losses + 1);
+        QVERIFY(m.rig->Log().endsWith(QStringLiteral("端口已关闭\r\n")));
+        QCOMPARE(m.rig->ui.GetCaption(Control::Button_TogglePort), QStringLiteral("开启"));
+        QVERIFY(!m.rig->ui.IsDisabled(Control::Button_TogglePort));
+        QVERIFY(!m.rig->program.state.extracting);
+        QCOMPARE(m.rig->Bar(), 0);
+        QCOMPARE(m.rig->LogCount(QStringLiteral("数据提取完成\r\n")), ends);
+        if (read) {
+            QVERIFY(m.rig->program.state.readEnd == ReadEnd::PortLost);
+            QVERIFY(m.rig->OnlyRightCodes());  // what came before the loss stays
+            QVERIFY(m.rig->RightCells() >= 6);
+        } else {
+            QCOMPARE(m.rig->ValueCells(), before);
+        }
+
+        if (killed) {
+            // Gone for good: opening says so and leaves the port closed.
+            QVERIFY(m.rig->Click(Control::Button_TogglePort));
+            QVERIFY(!m.rig->program.state.portOpen);
+            QCOMPARE(m.rig->boxes->texts.last(), QStringLiteral("端口打开失败-1"));
+            QVERIFY(m.rig->Log().endsWith(QStringLiteral(" 设备不存在\r\n")));
+            // The module comes back (a clear it heard before it died is undone).
+            QVERIFY(WriteMemory(m.memory, FewCells()));
+            m.Connect(9600);
+        } else {
+            // Nothing reaches the module's line once it is back, until the port is reopened.
+            QTRY_COMPARE_WITH_TIMEOUT(m.sim.Count(QStringLiteral("line back on")), 1, 5000);
+            const qsizetype lost = m.sim.lines.indexOf(QRegularExpression(QStringLiteral("^hung up")));
+            QTest::qWait(200);
+            QCOMPARE(m.sim.lines.mid(lost).filter(QRegularExpression(QStringLiteral("^recv"))), QStringList());
+            QVERIFY(m.rig->Click(Control::Button_TogglePort));
+            QVERIFY(m.rig->program.state.portOpen);
+        }
+        m.Read(30000);
+        m.ExpectTable(FewCells());
+    }
+};
+
+QTEST_MAIN(LostLineTest)
+#include "test_e2e_lost.moc"
