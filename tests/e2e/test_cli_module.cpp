@@ -1,0 +1,209 @@
+// velmora-cli against modules: one on a pseudo-terminal that only echoes
+// (or stays silent), and the module simulator; checked by exit status, by
+// what it prints, by the files it leaves and by what reached the module.
+
+#include <QtTest>
+#include <csignal>
+
+#include "CliRig.h"
+#include "tests/support/EchoModule.h"
+
+class CliModuleTest : public QObject {
+    Q_OBJECT
+    CliRig rig;
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        QVERIFY(QFile::exists(CliRig::Program()));
+        for (int i : {0, 1}) rig.StartSim(i);
+    }
+
+    // --- a module on a pseudo-terminal -------------------------------------------------
+
+    void clearSetBaudAndLearnSendTheWindowsFrames()
+    {
+        EchoModule module;
+        QVERIFY(!module.Path().isEmpty());
+        CliRun run = rig.Cli({"clear", module.Path(), "-q"});
+        QCOMPARE(run.status, 0);
+        QCOMPARE(module.Received().toHex(' ').toUpper(),
+                 QByteArray("FD 66 66 66 66 AA AA AA BF FD 66 66 66 66 AA AB CC BF FD 66 66 66 66 AA AA BB BF"));
+        QVERIFY2(run.err.contains(module.Path() + QStringLiteral(": cleared")), qPrintable(run.err));
+
+        EchoModule second;
+        run = rig.Cli({"set-baud", second.Path(), "115200"});
+        QCOMPARE(run.status, 0);
+        QCOMPARE(second.Received().toHex(' ').toUpper(),
+                 QByteArray("FD 66 66 66 66 AA AA AA BF FD 66 66 66 DF 01 C2 00 BF FD 66 66 66 66 AA AA BB BF"));
+
+        EchoModule third;
+        run = rig.Cli({"learn", third.Path(), "01", "02 0a"});
+        QCOMPARE(run.status, 0);
+        QTRY_COMPARE(third.Received(), QByteArray::fromHex("FD4952 01020A"));
+    }
+
+    void aSilentModuleExitsFiveAndLeavesTheOutputAlone()
+    {
+        EchoModule silent(EchoModule::Manner::Silent);
+        QVERIFY(WriteAll(rig.Path("small.csv"), "row,title,on,off\n1,,11 22,33\n"));
+        QElapsedTimer t;
+        t.start();
+        CliRun run = rig.Cli({"write", silent.Path(), "small.csv"});
+        qInfo("write to a silent module ended after %lld ms", t.elapsed());
+        QCOMPARE(run.status, 5);
+        QVERIFY2(run.err.contains(QStringLiteral("did not echo the enter frame within 1 s")), qPrintable(run.err));
+        // Nothing but the enter frame and, to leave configuration mode, the exit frame.
+        QCOMPARE(silent.Received(), EchoModule::Enter() + EchoModule::Exit());
+
+        QVERIFY(WriteAll(rig.Path("backup.dat"), "the old backup"));
+        t.restart();
+        run = rig.Cli({"read", silent.Path(), "-o", "backup.dat"});
+        qInfo("read from a silent module ended after %lld ms", t.elapsed());
+        QCOMPARE(run.status, 5);
+        QVERIFY2(run.err.contains(QStringLiteral("did not answer the read request; nothing was written")), qPrintable(run.err));
+        QCOMPARE(ReadAll(rig.Path("backup.dat")), QByteArray("the old backup"));
+
+        run = rig.Cli({"clear", silent.Path()});
+        QCOMPARE(run.status, 5);
+    }
+
+    void aMissingPortExitsThreeAndTheOthersStillRun()
+    {
+        CliRun run = rig.Cli({"read", "/dev/velmora-no-such-port"});
+        QCOMPARE(run.status, 3);
+        QVERIFY2(run.err.contains(QStringLiteral("/dev/velmora-no-such-port: could not open /dev/velmora-no-such-port: no such device")),
+                 qPrintable(run.err));
+        run = rig.Cli({"read", "COM999"});
+        QCOMPARE(run.status, 3);
+        QVERIFY2(run.err.contains(QStringLiteral("COM999: no such port")), qPrintable(run.err));
+
+        EchoModule module;
+        run = rig.Cli({"clear", module.Path() + QStringLiteral(",/dev/velmora-no-such-port")});
+        QCOMPARE(run.status, 3);  // the worst of the two
+        QVERIFY(run.err.contains(module.Path() + QStringLiteral(": cleared")));
+        QCOMPARE(module.Received().size(), 27);
+    }
+
+    // --- the module simulator -------------------------------------------------------
+
+    void aBadCodeInTheFileSendsNothing()
+    {
+        auto cells = CodesIn(FewCells());
+        cells[{6, 1}] = QStringLiteral("12 3");
+        QVERIFY(WriteAll(rig.Path("typo.dat"), TableFileWith(cells)));
+        const int received = rig.sims[0].Count(QStringLiteral("recv"));
+        const CliRun run = rig.Cli({"write", rig.links[0], "typo.dat"});
+        QCOMPARE(run.status, 4);
+        QVERIFY2(run.err.contains(QStringLiteral("typo.dat: 开关03反馈 开: odd number of hex digits (\"12 3\"); nothing was sent")),
+                 qPrintable(run.err));
+        QTest::qWait(200);
+        QCOMPARE(rig.sims[0].Count(QStringLiteral("recv")), received);
+    }
+
+    void writeThenVerifyATable()
+    {
+        QVERIFY(WriteAll(rig.Path("few.dat"), TableFileWith(CodesIn(FewCells()))));
+        CliRun run = rig.Cli({"write", rig.links[0], "few.dat"});
+        QCOMPARE(run.status, 0);
+        QVERIFY2(run.err.contains(QStringLiteral(": wrote 16 codes")), qPrintable(run.err));
+        QTRY_COMPARE(rig.sims[0].Count(QStringLiteral("recv record block")), 16);
+        QCOMPARE(rig.Memory(0).size(), 16);
+
+        run = rig.Cli({"verify", rig.links[0], "few.dat"});
+        QCOMPARE(run.status, 0);
+        QVERIFY(run.out.isEmpty());
+        QVERIFY2(run.err.contains(QStringLiteral("the module holds every code of the file (16 codes)")), qPrintable(run.err));
+
+        // One code changed in a CSV of the same table: named, and nothing else.
+        QByteArray csv = rig.Cli({"export", "few.dat"}).out;
+        const QString line1 = QStringLiteral("\n1,开关01控制,%1,").arg(Canonical(CodeFor(1, 1)));
+        QVERIFY(csv.contains(line1.toUtf8()));
+        csv.replace(line1.toUtf8(), QStringLiteral("\n1,开关01控制,00 11,").toUtf8());
+        QVERIFY(WriteAll(rig.Path("changed.csv"), csv));
+        run = rig.Cli({"verify", rig.links[0], "changed.csv"});
+        QCOMPARE(run.status, 1);
+        QCOMPARE(QString::fromUtf8(run.out),
+                 QStringLiteral("%1\t开关01控制\t开\t00 11\t%2\n").arg(rig.links[0], Canonical(CodeFor(1, 1))));
+        QVERIFY(run.err.contains(QStringLiteral("1 of 16 codes differ")));
+    }
+
+    void readToATableFileGivesWhatTheWindowSaves()
+    {
+        // The simulator still holds the codes of the test before.
+        const CliRun run = rig.Cli({"read", rig.links[0], "-o", "backup.dat", "-q"});
+        QCOMPARE(run.status, 0);
+        QVERIFY2(run.err.contains(QStringLiteral("read 16 codes into backup.dat")), qPrintable(run.err));
+
+        // The window, fresh, reads the same module and saves.
+        qputenv("VELMORA_EXTRA_PORTS", rig.links[0].toLocal8Bit());
+        ProgramRig window;
+        ConfigTable fresh;
+        InitTable(fresh);
+        QCOMPARE(WriteTableFile(window.table.Content()), WriteTableFile(fresh.Content()));
+        QVERIFY(window.SelectPort(rig.links[0]));
+        QVERIFY(window.Click(Control::Button_TogglePort));
+        QVERIFY(window.Click(Control::Button_ReadModule));
+        QTRY_VERIFY_WITH_TIMEOUT(window.Log().contains(QStringLiteral("数据提取完成")), 60000);
+        QVERIFY(window.table.SaveTable(rig.Path("window.dat")));
+        QCOMPARE(ReadAll(rig.Path("backup.dat")), ReadAll(rig.Path("window.dat")));
+    }
+
+    void severalPortsAtOnce()
+    {
+        rig.StartSim(1);
+        QVERIFY(WriteAll(rig.Path("some.csv"), "row,title,on,off\n1,,01,02\n65,,a1 b2,\n64,,,ff\n"));
+        const QString both = rig.links[0] + QLatin1Char(',') + rig.links[1];
+        CliRun run = rig.Cli({"clear", both});
+        QCOMPARE(run.status, 0);
+        run = rig.Cli({"write", both, "some.csv"});
+        QCOMPARE(run.status, 0);
+        QCOMPARE(run.err.count(QStringLiteral(": wrote 4 codes")), 2);
+        for (int i : {0, 1}) QCOMPARE(rig.Memory(i), QStringList({"1 1 01", "1 2 02", "64 2 FF", "65 1 A1 B2"}));
+
+        run = rig.Cli({"read", both, "-o", "copy-{port}.csv"});
+        QCOMPARE(run.status, 0);
+        const QByteArray first = ReadAll(rig.Path("copy-module0.tty.csv"));
+        QVERIFY(first.contains("\n65,"));
+        QCOMPARE(ReadAll(rig.Path("copy-module1.tty.csv")), first);
+    }
+
+    void aLineThatDropsExitsThreeAndWritesNothing()
+    {
+        QVERIFY(WriteAll(rig.Path("full.dat"), TableFileWith(CodesIn(AllCells()))));
+        // The tenth frame of the upload (its eighth record) never arrives: the line drops there.
+        QFile::remove(rig.memories[1]);
+        rig.StartSim(1, {QStringLiteral("--hang-up-at-frame"), QStringLiteral("10"), QStringLiteral("--hang-up-for"), QStringLiteral("3000")});
+        CliRun run = rig.Cli({"write", rig.links[1], "full.dat"});
+        QCOMPARE(run.status, 3);
+        QVERIFY2(run.err.contains(QStringLiteral("the port was lost after")), qPrintable(run.err));
+        QTRY_COMPARE(rig.sims[1].Count(QStringLiteral("hung up")), 1);
+        QCOMPARE(rig.sims[1].Count(QStringLiteral("recv record")), 7);
+
+        // The seven codes it stored before the drop make a dump that is cut after five.
+        QCOMPARE(rig.Memory(1).size(), 7);
+        rig.StartSim(1, {QStringLiteral("--hang-up-after"), QStringLiteral("5"), QStringLiteral("--hang-up-for"), QStringLiteral("3000")});
+        QVERIFY(WriteAll(rig.Path("lost.csv"), "the old file"));
+        run = rig.Cli({"read", rig.links[1], "-o", "lost.csv"});
+        QCOMPARE(run.status, 3);
+        QVERIFY2(run.err.contains(QStringLiteral("the port was lost during the read; nothing was written")), qPrintable(run.err));
+        QCOMPARE(ReadAll(rig.Path("lost.csv")), QByteArray("the old file"));
+    }
+
+    void ctrlCStopsAfterTheCurrentFrameAndLeavesConfigurationMode()
+    {
+        rig.StartSim(0);
+        QVERIFY(WriteAll(rig.Path("full.dat"), TableFileWith(CodesIn(AllCells()))));
+        const CliRun run = rig.Cli({"write", rig.links[0], "full.dat"}, [&](QProcess& p) {
+            QTRY_VERIFY_WITH_TIMEOUT(rig.sims[0].Count(QStringLiteral("recv record")) >= 5, 20000);
+            ::kill(pid_t(p.processId()), SIGINT);
+        });
+        QCOMPARE(run.status, 130);
+        QVERIFY2(run.err.contains(QStringLiteral("the exit frame was sent")), qPrintable(run.err));
+        QTRY_VERIFY(rig.sims[0].lines.last().startsWith(QStringLiteral("recv exit")));
+        QVERIFY(rig.sims[0].Count(QStringLiteral("recv record")) < 192);
+    }
+};
+
+QTEST_MAIN(CliModuleTest)
+#include "test_cli_module.moc"
