@@ -7,6 +7,7 @@
 
 #include "CliRig.h"
 #include "config/TableCsv.h"
+#include "tests/support/EchoModule.h"
 
 class CliTest : public QObject {
     Q_OBJECT
@@ -17,32 +18,50 @@ private Q_SLOTS:
 
     // --- the command line itself ---------------------------------------------------
 
-    void mistakesOnTheCommandLineExitTwoWithTheUsage_data()
+    // A usage error is one line and a pointer to the help; -q leaves standard
+    // error empty unless something failed. "{echo}" stands for an echoing module.
+    void usageErrorsAndQuietRuns_data()
     {
         QTest::addColumn<QStringList>("args");
-        QTest::addColumn<QString>("says");
-        QTest::newRow("nothing") << QStringList{} << "no command given";
-        QTest::newRow("unknown command") << QStringList{"frobnicate"} << "unknown command \"frobnicate\"";
-        QTest::newRow("no port") << QStringList{"read"} << "read: missing arguments";
-        QTest::newRow("rate not offered") << QStringList{"read", "COM1", "--baud", "4800"} << "\"4800\" is not a rate the window offers";
-        QTest::newRow("-o where nothing is written") << QStringList{"clear", "COM1", "-o", "x"} << "-o does not apply";
-        QTest::newRow("module rate not offered") << QStringList{"set-baud", "COM1", "300"} << "\"300\" is not a rate";
-        QTest::newRow("no file to write") << QStringList{"write", "COM1"} << "write: missing arguments";
-        QTest::newRow("import without -o") << QStringList{"import", "a.csv"} << "-o TABLE.dat is required";
-        QTest::newRow("several ports, one file") << QStringList{"read", "COM1,COM2", "-o", "x.dat"} << "{port}";
-        QTest::newRow("a port twice") << QStringList{"clear", "COM2,COM2"} << "names a port that PORTS already names";
-        QTest::newRow("bad learn data") << QStringList{"learn", "COM1", "0G"} << "'G' is not a hex digit";
-        QTest::newRow("unknown option") << QStringList{"ports", "--fast"} << "unknown option \"--fast\"";
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("err");
+        const QString tryRead = QStringLiteral("Try 'velmora-cli read --help'.\n");
+        QTest::newRow("nothing") << QStringList{} << 2 << "no command given\nTry 'velmora-cli --help'.\n";
+        QTest::newRow("unknown command") << QStringList{"frobnicate"} << 2 << "unknown command \"frobnicate\"\nTry 'velmora-cli --help'.\n";
+        QTest::newRow("no port") << QStringList{"read"} << 2 << "read: missing arguments\n" + tryRead;
+        QTest::newRow("rate not offered") << QStringList{"read", "COM1", "--baud", "4800"} << 2
+                                          << "\"4800\" is not a rate the window offers (9600, 19200, 38400, 57600, 115200)\n" + tryRead;
+        QTest::newRow("-o where nothing is written") << QStringList{"clear", "COM1", "-o", "x"} << 2
+                                                     << "clear does not write a file; -o does not apply\nTry 'velmora-cli clear --help'.\n";
+        QTest::newRow("module rate not offered") << QStringList{"set-baud", "COM1", "300"} << 2
+                                                 << "\"300\" is not a rate the module is offered (9600, 19200, 38400, 57600, 115200)\nTry 'velmora-cli set-baud --help'.\n";
+        QTest::newRow("import without -o") << QStringList{"import", "a.csv"} << 2 << "import: -o TABLE.dat is required\nTry 'velmora-cli import --help'.\n";
+        QTest::newRow("several ports, one file") << QStringList{"read", "COM1,COM2", "-o", "x.dat"} << 2
+                                                 << "with several ports, -o must be a file pattern with {port} in it\n" + tryRead;
+        QTest::newRow("a port twice") << QStringList{"clear", "COM2,COM2"} << 2
+                                      << "\"COM2\" names a port that PORTS already names\nTry 'velmora-cli clear --help'.\n";
+        QTest::newRow("bad learn data") << QStringList{"learn", "COM1", "0G"} << 2
+                                        << "learn: \"0G\": 'G' is not a hex digit\nTry 'velmora-cli learn --help'.\n";
+        QTest::newRow("unknown option") << QStringList{"ports", "--fast"} << 2 << "unknown option \"--fast\"\nTry 'velmora-cli ports --help'.\n";
+        QTest::newRow("csv to standard output as well as json") << QStringList{"read", "COM1", "--json"} << 2
+                                                                << "read --json writes JSON on standard output; name the codes' file with -o FILE\n" + tryRead;
+        QTest::newRow("quiet and done") << QStringList{"clear", "{echo}", "-q"} << 0 << "";
+        QTest::newRow("quiet export of a cell that is no code") << QStringList{"export", "notcode.dat", "-q"} << 0 << "";
+        QTest::newRow("quiet, one port failed") << QStringList{"clear", "{echo},/dev/velmora-no-such-port", "-q"} << 3
+                                                << "/dev/velmora-no-such-port: could not open /dev/velmora-no-such-port: no such device\n";
     }
-    void mistakesOnTheCommandLineExitTwoWithTheUsage()
+    void usageErrorsAndQuietRuns()
     {
         QFETCH(QStringList, args);
-        QFETCH(QString, says);
+        QFETCH(int, status);
+        QFETCH(QString, err);
+        EchoModule echo;
+        args.replaceInStrings(QStringLiteral("{echo}"), echo.Path());
+        QVERIFY(WriteAll(rig.Path("notcode.dat"), TableFileWith({{{3, 1}, QStringLiteral("not a code")}})));
         const CliRun run = rig.Cli(args);
-        QCOMPARE(run.status, 2);
-        QVERIFY2(run.err.startsWith(QStringLiteral("velmora-cli: ")) && run.err.contains(says), qPrintable(run.err));
-        QVERIFY(run.err.contains(QStringLiteral("Usage: velmora-cli COMMAND")));
-        QVERIFY(run.out.isEmpty());
+        QCOMPARE(run.status, status);
+        QCOMPARE(run.err, status == 2 ? QStringLiteral("velmora-cli: ") + err : err);
+        QVERIFY(run.out.isEmpty() || args.first() == QLatin1String("export"));
     }
 
     void helpVersionAndThePortList()

@@ -2,6 +2,9 @@
 // (or stays silent), and the module simulator; checked by exit status, by
 // what it prints, by the files it leaves and by what reached the module.
 
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QtTest>
 #include <csignal>
 
@@ -25,7 +28,7 @@ private Q_SLOTS:
     {
         EchoModule module;
         QVERIFY(!module.Path().isEmpty());
-        CliRun run = rig.Cli({"clear", module.Path(), "-q"});
+        CliRun run = rig.Cli({"clear", module.Path()});
         QCOMPARE(run.status, 0);
         QCOMPARE(module.Received().toHex(' ').toUpper(),
                  QByteArray("FD 66 66 66 66 AA AA AA BF FD 66 66 66 66 AA AB CC BF FD 66 66 66 66 AA AA BB BF"));
@@ -131,7 +134,7 @@ private Q_SLOTS:
     void readToATableFileGivesWhatTheWindowSaves()
     {
         // The simulator still holds the codes of the test before.
-        const CliRun run = rig.Cli({"read", rig.links[0], "-o", "backup.dat", "-q"});
+        const CliRun run = rig.Cli({"read", rig.links[0], "-o", "backup.dat"});
         QCOMPARE(run.status, 0);
         QVERIFY2(run.err.contains(QStringLiteral("read 16 codes into backup.dat")), qPrintable(run.err));
 
@@ -166,6 +169,38 @@ private Q_SLOTS:
         const QByteArray first = ReadAll(rig.Path("copy-module0.tty.csv"));
         QVERIFY(first.contains("\n65,"));
         QCOMPARE(ReadAll(rig.Path("copy-module1.tty.csv")), first);
+    }
+
+    void jsonLinesForAGoodAndABadModule()
+    {
+        // Both modules held some.csv's codes; the second's 关 of row 1 is changed.
+        rig.sims[1].Stop();
+        QVERIFY(WriteAll(rig.memories[1], "1 1 01\n1 2 03\n64 2 FF\n65 1 A1 B2\n"));
+        rig.StartSim(1);
+        const CliRun run = rig.Cli({"verify", rig.links[0] + QLatin1Char(',') + rig.links[1], "some.csv", "--json", "-q"});
+        QCOMPARE(run.status, 1);
+        QCOMPARE(run.err, rig.links[1] + QStringLiteral(": 1 of 4 codes differ\n"));
+        const QList<QByteArray> lines = run.out.split('\n');
+        QCOMPARE(lines.size(), 3);
+        QVERIFY(lines.at(2).isEmpty());
+        QStringList keys;
+        for (const QRegularExpressionMatch& m : QRegularExpression(QStringLiteral("\"(\\w+)\":")).globalMatch(QString::fromUtf8(lines.at(0))))
+            keys << m.captured(1);
+        QCOMPARE(keys, QStringList({"port", "device", "serial", "command", "ok", "status", "codes", "differences", "error", "seconds"}));
+
+        for (int i : {0, 1}) {
+            QJsonParseError error;
+            QJsonObject line = QJsonDocument::fromJson(lines.at(i), &error).object();
+            QVERIFY2(error.error == QJsonParseError::NoError, lines.at(i).constData());
+            QVERIFY(line.take(QStringLiteral("seconds")).toDouble() > 0);
+            const QJsonArray differences = i == 0 ? QJsonArray()
+                : QJsonArray{QJsonObject{{"row", 1}, {"title", QStringLiteral("开关01控制")}, {"column", "off"}, {"file", "02"}, {"module", "03"}}};
+            const QJsonObject expected{{"port", rig.links[i]}, {"device", QFileInfo(rig.links[i]).canonicalFilePath()},
+                                       {"serial", QJsonValue::Null}, {"command", "verify"}, {"ok", i == 0},
+                                       {"status", i}, {"codes", 4}, {"differences", differences},
+                                       {"error", i == 0 ? QJsonValue(QJsonValue::Null) : QJsonValue("1 of 4 codes differ")}};
+            QCOMPARE(line, expected);
+        }
     }
 
     void aLineThatDropsExitsThreeAndWritesNothing()

@@ -1,6 +1,7 @@
 #include "CliCommand.h"
 
 #include <QHash>
+#include <QSet>
 
 namespace {
 
@@ -9,47 +10,48 @@ struct VerbInfo {
     Verb verb;
     int positionals;  // PORTS and the rest; learn joins what follows PORTS into HEX
     bool takesOutput;
-    bool usesPorts;
+    bool usesPorts;   // talks to modules: --baud and --json apply
+    bool takesPorts;  // the first argument is PORTS
     const char* synopsis;
     const char* help;
 };
 
 // clang-format off
 const VerbInfo kVerbs[] = {
-    {"ports", Verb::Ports, 0, false, false, "ports",
+    {"ports", Verb::Ports, 0, false, false, false, "ports",
      "Lists the serial ports, one line each: COM<n>, the device path and the\n"
      "description, tab-separated, numbered as the window numbers them (the\n"
      "ports named in VELMORA_EXTRA_PORTS last).\n"},
-    {"read", Verb::Read, 1, true, true, "read     PORTS [-o FILE] [--baud RATE]",
+    {"read", Verb::Read, 1, true, true, true, "read     PORTS [-o FILE] [--baud RATE]",
      "Reads the module's codes as the window's 读取模块 does. -o X.dat writes the\n"
      "table file the window would save after the same read into a fresh table;\n"
      "-o X.csv, or no -o, writes CSV (no -o: to standard output). With several\n"
      "ports, -o is a pattern holding {port}, e.g. backup-{port}.dat. The file is\n"
      "written only once the whole read has arrived.\n"},
-    {"write", Verb::Write, 2, false, true, "write    PORTS FILE [--baud RATE]",
+    {"write", Verb::Write, 2, false, true, true, "write    PORTS FILE [--baud RATE]",
      "Writes FILE (a table file of any version the window reads, or CSV) into\n"
      "the module with the frames, order and pauses of the window's 写入模块.\n"
      "Every code is checked first; a bad one is named by its row title and\n"
      "column and nothing is sent. When the module does not echo the enter frame\n"
      "within 1 s, only the exit frame follows (exit status 5). Ctrl+C stops after\n"
      "the current frame and sends the exit frame (exit status 130).\n"},
-    {"verify", Verb::Verify, 2, false, true, "verify   PORTS FILE [--baud RATE]",
+    {"verify", Verb::Verify, 2, false, true, true, "verify   PORTS FILE [--baud RATE]",
      "Reads the module and compares every code with FILE (spacing and case do\n"
      "not matter). Prints one line per difference on standard output: port,\n"
      "row title, 开 or 关, the file's code and the module's code, tab-separated\n"
      "((none) for an empty cell). Exit status 0 when all match, 1 when not.\n"},
-    {"clear", Verb::Clear, 1, false, true, "clear    PORTS [--baud RATE]",
+    {"clear", Verb::Clear, 1, false, true, true, "clear    PORTS [--baud RATE]",
      "Erases the module's codes as the window's 清空模块 does.\n"},
-    {"set-baud", Verb::SetBaud, 2, false, true, "set-baud PORTS NEWRATE [--baud RATE]",
+    {"set-baud", Verb::SetBaud, 2, false, true, true, "set-baud PORTS NEWRATE [--baud RATE]",
      "Changes the module's own line rate to NEWRATE as the window's 设置波特率\n"
      "does; the port keeps --baud. Use --baud NEWRATE from then on.\n"},
-    {"learn", Verb::Learn, 2, false, true, "learn    PORTS HEX [--baud RATE]",
+    {"learn", Verb::Learn, 2, false, true, true, "learn    PORTS HEX [--baud RATE]",
      "Sends a learn report (上报) with HEX as its data, e.g. \"01 02 0A\".\n"},
-    {"export", Verb::Export, 1, true, false, "export   TABLE.dat [-o FILE.csv]",
+    {"export", Verb::Export, 1, true, false, false, "export   TABLE.dat [-o FILE.csv]",
      "Writes the codes of a table file as CSV (to standard output without -o):\n"
      "header row,title,on,off, then rows 1 to 96; codes as upper-case hex pairs\n"
      "separated by one space, an empty cell as an empty field.\n"},
-    {"import", Verb::Import, 1, true, false, "import   FILE.csv -o TABLE.dat",
+    {"import", Verb::Import, 1, true, false, false, "import   FILE.csv -o TABLE.dat",
      "Makes a table file from CSV: the window's fresh table with the CSV's codes.\n"
      "Codes may be in any case and spacing; the title column is not read; rows\n"
      "1 to 96 may each appear once (missing rows are empty). A bad code is\n"
@@ -68,7 +70,9 @@ const char kOptions[] =
     "Options:\n"
     "  -o, --output FILE  where the result goes; with several ports a pattern with {port}\n"
     "  -b, --baud RATE    the port's rate: 9600 (default), 19200, 38400, 57600, 115200\n"
-    "  -q, --quiet        no progress lines on standard error\n"
+    "  -q, --quiet        nothing on standard error unless something failed\n"
+    "      --json         results as JSON Lines on standard output, one object per\n"
+    "                     port (see man velmora-cli); messages stay on standard error\n"
     "  -h, --help         help; velmora-cli COMMAND --help for one command\n"
     "      --version      the version\n";
 
@@ -87,15 +91,16 @@ QString CommandHelp(const VerbInfo& v)
 {
     QString text = QStringLiteral("Usage: velmora-cli ") + QString::fromUtf8(v.synopsis) + QStringLiteral("\n\n")
         + QString::fromUtf8(v.help);
-    if (v.usesPorts) text += QLatin1Char('\n') + QString::fromUtf8(kPortsText);
+    if (v.takesPorts) text += QLatin1Char('\n') + QString::fromUtf8(kPortsText);
     return text + QLatin1Char('\n') + QString::fromUtf8(kOptions) + QLatin1Char('\n') + QString::fromUtf8(kExitText);
 }
 
-ParsedArguments UsageError(const QString& message)
+ParsedArguments UsageError(const QString& message, const VerbInfo* v = nullptr)
 {
     ParsedArguments parsed;
     parsed.kind = ParsedArguments::Kind::UsageError;
     parsed.error = message;
+    if (v) parsed.verbName = QLatin1String(v->name);
     return parsed;
 }
 
@@ -114,6 +119,19 @@ QString RateList()
 }
 
 }  // namespace
+
+QString VerbName(Verb verb)
+{
+    for (const VerbInfo& v : kVerbs)
+        if (v.verb == verb) return QLatin1String(v.name);
+    return QString();
+}
+
+QString TryHelpLine(const QString& verbName)
+{
+    return verbName.isEmpty() ? QStringLiteral("Try 'velmora-cli --help'.")
+                              : QStringLiteral("Try 'velmora-cli %1 --help'.").arg(verbName);
+}
 
 const QList<int>& OfferedRates()
 {
@@ -153,8 +171,11 @@ ParsedArguments ParseArguments(const QStringList& arguments)
 
     CliCommand& c = parsed.command;
     c.verb = v->verb;
+    const QString verb = QLatin1String(v->name);
+    auto usage = [v](const QString& message) { return UsageError(message, v); };
     QStringList positionals;
-    bool outputSeen = false, baudSeen = false, optionsEnded = false;
+    QSet<QString> seen;
+    bool optionsEnded = false;
     for (qsizetype i = 1; i < arguments.size(); ++i) {
         const QString arg = arguments.at(i);
         if (optionsEnded || !arg.startsWith(QLatin1Char('-')) || arg == QLatin1String("-")) {
@@ -174,6 +195,11 @@ ParsedArguments ParseArguments(const QStringList& arguments)
             c.quiet = true;
             continue;
         }
+        if (arg == QLatin1String("--json")) {
+            if (!v->usesPorts) return usage(QStringLiteral("%1 talks to no module; --json does not apply").arg(verb));
+            c.json = true;
+            continue;
+        }
         // Options with a value: "-o X", "--output X", "--output=X".
         QString name = arg, value;
         bool hasValue = false;
@@ -182,25 +208,41 @@ ParsedArguments ParseArguments(const QStringList& arguments)
             value = arg.mid(eq + 1);
             hasValue = true;
         }
-        const bool isOutput = name == QLatin1String("-o") || name == QLatin1String("--output");
-        const bool isBaud = name == QLatin1String("-b") || name == QLatin1String("--baud");
-        if (!isOutput && !isBaud) return UsageError(QStringLiteral("unknown option \"%1\"").arg(arg));
+        const QString option = name == QLatin1String("-o") ? QStringLiteral("--output")
+            : name == QLatin1String("-b")                   ? QStringLiteral("--baud")
+                                                            : name;
+        static const QStringList kValueOptions = {QStringLiteral("--output"), QStringLiteral("--baud"),
+                                                  QStringLiteral("--watch-dir"), QStringLiteral("--count"),
+                                                  QStringLiteral("--report")};
+        if (!kValueOptions.contains(option)) return usage(QStringLiteral("unknown option \"%1\"").arg(arg));
         if (!hasValue) {
-            if (i + 1 >= arguments.size()) return UsageError(QStringLiteral("%1 needs a value").arg(name));
+            if (i + 1 >= arguments.size()) return usage(QStringLiteral("%1 needs a value").arg(name));
             value = arguments.at(++i);
         }
-        if (isOutput) {
-            if (!v->takesOutput) return UsageError(QStringLiteral("%1 does not write a file; -o does not apply").arg(QLatin1String(v->name)));
-            if (outputSeen) return UsageError(QStringLiteral("-o given twice"));
-            if (value.isEmpty()) return UsageError(QStringLiteral("-o needs a file name"));
-            outputSeen = true;
+        if (seen.contains(option)) return usage(QStringLiteral("%1 given twice").arg(name));
+        seen.insert(option);
+        if (option == QLatin1String("--output")) {
+            if (!v->takesOutput) return usage(QStringLiteral("%1 does not write a file; -o does not apply").arg(verb));
+            if (value.isEmpty()) return usage(QStringLiteral("-o needs a file name"));
             c.output = value == QLatin1String("-") ? QString() : value;
-        } else {
-            if (!v->usesPorts) return UsageError(QStringLiteral("%1 uses no port; --baud does not apply").arg(QLatin1String(v->name)));
-            if (baudSeen) return UsageError(QStringLiteral("--baud given twice"));
-            baudSeen = true;
+        } else if (option == QLatin1String("--baud")) {
+            if (!v->usesPorts) return usage(QStringLiteral("%1 uses no port; --baud does not apply").arg(verb));
             if (!ParseRate(value, c.baud))
-                return UsageError(QStringLiteral("\"%1\" is not a rate the window offers (%2)").arg(value, RateList()));
+                return usage(QStringLiteral("\"%1\" is not a rate the window offers (%2)").arg(value, RateList()));
+        } else {
+            if (v->verb != Verb::Provision) return usage(QStringLiteral("%1 is an option of provision only").arg(option));
+            if (option == QLatin1String("--count")) {
+                bool ok = false;
+                c.count = value.toInt(&ok);
+                if (!ok || c.count < 1) return usage(QStringLiteral("--count \"%1\" is not a number of modules (1 or more)").arg(value));
+            } else if (value.isEmpty()) {
+                return usage(QStringLiteral("%1 needs a name").arg(option));
+            } else if (option == QLatin1String("--watch-dir")) {
+                c.watchDir = value;
+                c.watchDirGiven = true;
+            } else {
+                c.report = value;
+            }
         }
     }
 
@@ -210,14 +252,14 @@ ParsedArguments ParseArguments(const QStringList& arguments)
         positionals = QStringList{positionals.first(), hex};
     }
     if (positionals.size() != v->positionals)
-        return UsageError(positionals.size() < v->positionals
-                              ? QStringLiteral("%1: missing arguments").arg(QLatin1String(v->name))
-                              : QStringLiteral("%1: unexpected argument \"%2\"").arg(QLatin1String(v->name), positionals.at(v->positionals)));
+        return usage(positionals.size() < v->positionals
+                         ? QStringLiteral("%1: missing arguments").arg(verb)
+                         : QStringLiteral("%1: unexpected argument \"%2\"").arg(verb, positionals.at(v->positionals)));
 
-    if (v->usesPorts) {
+    if (v->takesPorts) {
         c.ports = positionals.first().split(QLatin1Char(','));
         for (const QString& port : c.ports)
-            if (port.trimmed().isEmpty()) return UsageError(QStringLiteral("an empty name in PORTS \"%1\"").arg(positionals.first()));
+            if (port.trimmed().isEmpty()) return usage(QStringLiteral("an empty name in PORTS \"%1\"").arg(positionals.first()));
         for (QString& port : c.ports) port = port.trimmed();
     }
     switch (v->verb) {
@@ -227,21 +269,24 @@ ParsedArguments ParseArguments(const QStringList& arguments)
         break;
     case Verb::SetBaud:
         if (!ParseRate(positionals.at(1), c.newRate))
-            return UsageError(QStringLiteral("\"%1\" is not a rate the module is offered (%2)").arg(positionals.at(1), RateList()));
+            return usage(QStringLiteral("\"%1\" is not a rate the module is offered (%2)").arg(positionals.at(1), RateList()));
         break;
     case Verb::Learn:
         c.hex = positionals.at(1);
-        if (c.hex.trimmed().isEmpty()) return UsageError(QStringLiteral("learn: the hex data is empty"));
+        if (c.hex.trimmed().isEmpty()) return usage(QStringLiteral("learn: the hex data is empty"));
         break;
     case Verb::Export:
     case Verb::Import:
+    case Verb::Provision:
         c.file = positionals.at(0);
         break;
     default:
         break;
     }
-    if (v->verb == Verb::Import && c.output.isEmpty())
-        return UsageError(QStringLiteral("import: -o TABLE.dat is required"));
+    if (v->verb == Verb::Import && c.output.isEmpty()) return usage(QStringLiteral("import: -o TABLE.dat is required"));
+    // Standard output carries the JSON lines; a CSV there would break them.
+    if (v->verb == Verb::Read && c.json && c.output.isEmpty())
+        return usage(QStringLiteral("read --json writes JSON on standard output; name the codes' file with -o FILE"));
 
     parsed.kind = ParsedArguments::Kind::Run;
     return parsed;

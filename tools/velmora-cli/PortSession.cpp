@@ -1,5 +1,6 @@
 #include "PortSession.h"
 
+#include <QElapsedTimer>
 #include <memory>
 #include <vector>
 
@@ -106,6 +107,8 @@ public:
 
     PortOutcome Run()
     {
+        QElapsedTimer clock;
+        clock.start();
         progress_.phase = PortProgress::Opening;
         PortOutcome outcome;
         if (Open(outcome)) {
@@ -113,6 +116,7 @@ public:
             if (p_.state.portOpen) TogglePort(p_);
         }
         progress_.phase = PortProgress::Finished;
+        outcome.seconds = double(clock.nsecsElapsed()) / 1e9;
         return outcome;
     }
 
@@ -215,6 +219,7 @@ private:
         switch (end) {
         case UploadEnd::Sent:
             progress_.done = total;
+            outcome.codes = total;
             outcome.summary = QStringLiteral("wrote %1 codes").arg(total);
             break;
         case UploadEnd::Held:
@@ -223,10 +228,12 @@ private:
                 + QStringLiteral("; only the exit frame followed, no code was sent");
             break;
         case UploadEnd::Stopped:
+            outcome.codes = sent;
             outcome.status = InterruptStatus();
             outcome.summary = QStringLiteral("interrupted after %1 of %2 codes; the exit frame was sent").arg(sent).arg(total);
             break;
         case UploadEnd::Interrupted:
+            outcome.codes = sent;
             outcome.status = ExitStatus::PortFailed;
             outcome.summary = QStringLiteral("the port was lost after %1 of %2 codes").arg(sent).arg(total);
             break;
@@ -285,7 +292,10 @@ private:
     ReadEnd ReadIntoTable()
     {
         progress_.phase = PortProgress::Reading;
-        ui_.onProgress = [this](int) { progress_.done = CodeCount(table_); };
+        ui_.onProgress = [this](int position) {
+            progress_.position = position;
+            progress_.done = CodeCount(table_);
+        };
         ReadModule(p_);
         while (p_.state.readEnd == ReadEnd::Running && !Interrupted()) ui_.DeliverMessages(20);
         ui_.onProgress = nullptr;
@@ -321,6 +331,7 @@ private:
         PortOutcome outcome;
         if (ReadFailed(ReadIntoTable(), outcome)) return outcome;
         const int codes = CodeCount(table_);
+        outcome.codes = codes;
         if (job_.output.isEmpty()) {
             outcome.standardOutput = WriteTableCsv(CodesOf(table_));
             outcome.summary = QStringLiteral("read %1 codes").arg(codes);
@@ -356,10 +367,10 @@ private:
                 const QString inModule = Comparable(table_.GetCellText(row, column));
                 if (!inFile.isEmpty() || !inModule.isEmpty()) ++compared;
                 if (inFile == inModule) continue;
-                auto shown = [](const QString& code) { return code.isEmpty() ? QStringLiteral("(none)") : code; };
-                outcome.differences << QStringList{title, table_.GetCellText(0, column), shown(inFile), shown(inModule)}.join(QLatin1Char('\t'));
+                outcome.differences.push_back({row, title, column, inFile, inModule});
             }
         }
+        outcome.codes = compared;
         if (outcome.differences.isEmpty()) {
             outcome.summary = QStringLiteral("the module holds every code of the file (%1 codes)").arg(compared);
         } else {

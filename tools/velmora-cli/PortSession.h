@@ -37,11 +37,22 @@ struct PortJob {
     QString output;   // read: the file to write; empty: CSV into PortOutcome::standardOutput
 };
 
+// A code that verify found different in the module.
+struct CodeDifference {
+    int row = 0;
+    QString title;     // the row's title, the file's when it has one
+    int column = 0;    // TableLayout::kOnColumn or kOffColumn
+    QString inFile;    // the code in its canonical form; empty for an empty cell
+    QString inModule;  // likewise
+};
+
 struct PortOutcome {
     int status = ExitStatus::Done;
-    QString summary;          // one line, without the port's name
-    QStringList differences;  // verify: "title\t开|关\tfile's code\tmodule's code"
+    QString summary;  // one line, without the port's name
+    int codes = 0;    // how many were read, written or compared
+    QVector<CodeDifference> differences;
     QByteArray standardOutput;
+    double seconds = 0;  // from the start of the session to its end
 };
 
 // What the progress line shows; written by the session, read by anyone.
@@ -50,6 +61,7 @@ struct PortProgress {
     std::atomic<int> phase{Waiting};
     std::atomic<int> done{0};   // codes sent or received so far
     std::atomic<int> total{0};  // codes to send; 0 when not known (a read)
+    std::atomic<int> position{0};  // a read: where the window's progress bar stands (0 … 100)
 };
 
 class PortSession : public QThread {

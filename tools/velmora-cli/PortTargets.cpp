@@ -68,3 +68,15 @@ QString OutputPathFor(const QString& pattern, const PortTarget& target)
 {
     return QString(pattern).replace(QStringLiteral("{port}"), target.label);
 }
+
+QString ResolvedDevicePath(const QString& device)
+{
+    const QString canonical = QFileInfo(device).canonicalFilePath();
+    return canonical.isEmpty() ? device : canonical;
+}
+
+QString SerialNumberOf(const QVector<PortEntry>& list, const QString& device)
+{
+    const int i = device.isEmpty() ? -1 : IndexOfDevice(list, device);
+    return i < 0 ? QString() : list.at(i).serialNumber;
+}

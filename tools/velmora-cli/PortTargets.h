@@ -30,3 +30,10 @@ int IndexOfDevice(const QVector<PortEntry>& list, const QString& device);
 
 // `pattern` with every {port} replaced by the target's label.
 QString OutputPathFor(const QString& pattern, const PortTarget& target);
+
+// The device's path as the system resolves it (links followed, e.g. a
+// /dev/serial/by-id entry to /dev/ttyUSB0); as given when it does not resolve.
+QString ResolvedDevicePath(const QString& device);
+
+// The USB serial number `list` knows for `device`; empty when none.
+QString SerialNumberOf(const QVector<PortEntry>& list, const QString& device);

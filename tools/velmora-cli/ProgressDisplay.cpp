@@ -15,7 +15,10 @@ QString Line(const PortSession& session)
     case PortProgress::Waiting: what = QStringLiteral("waiting"); break;
     case PortProgress::Opening: what = QStringLiteral("opening the port"); break;
     case PortProgress::Writing: what = QStringLiteral("writing  %1/%2 codes sent").arg(done).arg(total); break;
-    case PortProgress::Reading: what = QStringLiteral("reading  %1 codes received").arg(done); break;
+    case PortProgress::Reading:
+        // Where the window's bar stands: the dump's position, 0 to 100.
+        what = QStringLiteral("reading  %1% of the dump, %2 codes received").arg(p.position.load(), 3).arg(done);
+        break;
     case PortProgress::Sending: what = QStringLiteral("sending"); break;
     default: what = QStringLiteral("done"); break;
     }

@@ -15,11 +15,13 @@
 
 #include "CliCommand.h"
 #include "HeadlessServices.h"
+#include "JsonResult.h"
 #include "PortSession.h"
 #include "PortTargets.h"
 #include "ProgressDisplay.h"
 #include "TableFiles.h"
 #include "config/ConfigTable.h"
+#include "core/TableLayout.h"
 #include "core/TerminationSignals.h"
 #include "protocol/Frames.h"
 #include "protocol/HexCodec.h"
@@ -33,16 +35,32 @@ void Out(const QByteArray& bytes)
     std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout);
 }
 
-void Err(const QString& line)
+// A message on standard error, with the program's name in front unless told not to.
+void Err(const QString& line, bool named = true)
 {
-    std::fputs(("velmora-cli: " + line + QLatin1Char('\n')).toUtf8().constData(), stderr);
+    std::fputs(((named ? QStringLiteral("velmora-cli: ") : QString()) + line + QLatin1Char('\n')).toUtf8().constData(), stderr);
 }
 
-int UsageError(const QString& message)
+// How a port is named in messages: COM<n> with its device, or the path as given.
+QString PortName(const PortTarget& t)
+{
+    return ComNumber(t.name) && !t.device.isEmpty() ? QStringLiteral("%1 (%2)").arg(t.name, t.device) : t.name;
+}
+
+// A difference as verify prints it: title, 开 or 关, the file's code, the module's.
+QString DifferenceText(const CodeDifference& d)
+{
+    auto shown = [](const QString& code) { return code.isEmpty() ? QStringLiteral("(none)") : code; };
+    return QStringList{d.title, d.column == TableLayout::kOnColumn ? QStringLiteral("开") : QStringLiteral("关"),
+                       shown(d.inFile), shown(d.inModule)}
+        .join(QLatin1Char('\t'));
+}
+
+// One line naming the problem, one saying where to read more.
+int UsageError(const QString& message, const QString& verbName)
 {
     Err(message);
-    std::fputs("\n", stderr);
-    std::fputs(UsageText().toUtf8().constData(), stderr);
+    std::fputs((TryHelpLine(verbName) + QLatin1Char('\n')).toUtf8().constData(), stderr);
     return ExitStatus::Usage;
 }
 
@@ -77,7 +95,8 @@ int Export(const CliCommand& c)
     }
     CellList notCodes;
     const QByteArray csv = WriteTableCsv(CodesOf(table), &notCodes);
-    for (const auto& [row, column] : notCodes)
+    if (!c.quiet)
+        for (const auto& [row, column] : notCodes)
         Err(QStringLiteral("warning: %1: %2 %3 is not a code; written as it stands: \"%4\"")
                 .arg(c.file, table.GetCellText(row, 0), table.GetCellText(0, column), table.GetCellText(row, column)));
     if (c.output.isEmpty()) {
@@ -159,21 +178,21 @@ int RunOnPorts(const CliCommand& c)
     }
     if (c.verb == Verb::Learn) {
         QString why;
-        if (!LearnDataConverts(c.hex, &why)) return UsageError(QStringLiteral("learn: \"%1\": %2").arg(c.hex, why));
+        if (!LearnDataConverts(c.hex, &why)) return UsageError(QStringLiteral("learn: \"%1\": %2").arg(c.hex, why), VerbName(c.verb));
     }
 
     base.portList = DiscoverSerialDevices();
     QVector<PortTarget> targets;
     QString error;
-    if (!ResolvePorts(c.ports, base.portList, targets, &error)) return UsageError(error);
+    if (!ResolvePorts(c.ports, base.portList, targets, &error)) return UsageError(error, VerbName(c.verb));
 
     QStringList outputs;
     if (c.verb == Verb::Read) {
         if (targets.size() > 1 && !c.output.contains(QStringLiteral("{port}")))
-            return UsageError(QStringLiteral("with several ports, -o must be a file pattern with {port} in it"));
+            return UsageError(QStringLiteral("with several ports, -o must be a file pattern with {port} in it"), VerbName(c.verb));
         for (const PortTarget& t : targets) outputs << OutputPathFor(c.output, t);
         if (QSet<QString>(outputs.begin(), outputs.end()).size() != outputs.size())
-            return UsageError(QStringLiteral("-o %1 gives two ports the same file").arg(c.output));
+            return UsageError(QStringLiteral("-o %1 gives two ports the same file").arg(c.output), VerbName(c.verb));
     }
 
     // Ctrl+C (or SIGTERM, SIGHUP): every session stops at a safe point and
@@ -212,10 +231,13 @@ int RunOnPorts(const CliCommand& c)
     for (const PortSession* s : running) {
         const PortOutcome& o = s->Outcome();
         const PortTarget& t = s->Job().target;
-        Out(o.standardOutput);
-        for (const QString& difference : o.differences) Out((t.name + QLatin1Char('\t') + difference + QLatin1Char('\n')).toUtf8());
-        const QString name = ComNumber(t.name) && !t.device.isEmpty() ? QStringLiteral("%1 (%2)").arg(t.name, t.device) : t.name;
-        std::fputs((name + QStringLiteral(": ") + o.summary + QLatin1Char('\n')).toUtf8().constData(), stderr);
+        if (c.json) {
+            Out(JsonResultLine(ResultFactsOf(s->Job()), o));
+        } else {
+            Out(o.standardOutput);
+            for (const CodeDifference& d : o.differences) Out((t.name + QLatin1Char('\t') + DifferenceText(d) + QLatin1Char('\n')).toUtf8());
+        }
+        if (!c.quiet || o.status != ExitStatus::Done) Err(PortName(t) + QStringLiteral(": ") + o.summary, false);
         status = std::max(status, o.status);
     }
     return status;
@@ -233,7 +255,7 @@ int main(int argc, char** argv)
 
     const ParsedArguments parsed = ParseArguments(app.arguments().mid(1));
     switch (parsed.kind) {
-    case ParsedArguments::Kind::UsageError: return UsageError(parsed.error);
+    case ParsedArguments::Kind::UsageError: return UsageError(parsed.error, parsed.verbName);
     case ParsedArguments::Kind::Help: Out(parsed.helpText.toUtf8()); return ExitStatus::Done;
     case ParsedArguments::Kind::Version: Out(QByteArray("velmora-cli ") + VELMORA_VERSION + '\n'); return ExitStatus::Done;
     case ParsedArguments::Kind::Run: break;
