@@ -1,7 +1,6 @@
 #include "protocol/HexCodec.h"
 
 #include <QStringEncoder>
-#include <vector>
 
 #include "core/UiServices.h"
 
@@ -18,30 +17,26 @@ int NibbleValue(char c)
     return -1;
 }
 
-struct TextByte {
-    char byte;
-    qsizetype charIndex;  // the character this byte belongs to
-};
-
-// The text's bytes as the module's code page counts them, each tied to its character.
-std::vector<TextByte> GbkBytes(const QString& text)
+// Hands every byte of `text` in the module's code page to `take(byte,
+// character index)`, in order, without keeping them: a code of millions of
+// characters costs no more than its text. Stops when `take` gives false.
+template <typename Take>
+void ForEachGbkByte(const QString& text, Take take)
 {
-    std::vector<TextByte> out;
-    out.reserve(text.size());
     QStringEncoder gbk("GB18030");
     for (qsizetype i = 0; i < text.size(); ++i) {
         const QChar c = text.at(i);
         if (c.unicode() < 0x80) {
-            out.push_back({char(c.unicode()), i});
+            if (!take(char(c.unicode()), i)) return;
             continue;
         }
         qsizetype len = 1;
         if (c.isHighSurrogate() && i + 1 < text.size() && text.at(i + 1).isLowSurrogate()) len = 2;
         const QByteArray encoded = gbk.encode(QStringView(text).mid(i, len));
-        for (char b : encoded) out.push_back({b, i});
+        for (char b : encoded)
+            if (!take(b, i)) return;
         i += len - 1;
     }
-    return out;
 }
 
 }  // namespace
@@ -61,27 +56,35 @@ QByteArray HexToBytes(UiServices& ui, const QString& text)
         cleaned.append(c);
     }
 
-    const std::vector<TextByte> bytes = GbkBytes(cleaned);
-    if (bytes.size() % 2 != 0) {
+    // Counted first: an odd length is said before any bad character.
+    qsizetype count = 0;
+    ForEachGbkByte(cleaned, [&count](char, qsizetype) { return ++count, true; });
+    if (count % 2 != 0) {
         ui.ShowMessageBox(QStringLiteral("十六进制数据长度必须是偶数"), MessageBoxFlags::Ok,
                           QStringLiteral("错误"));
         return {};
     }
 
-    QByteArray result(qsizetype(bytes.size() / 2), '\0');
-    for (size_t i = 0; i < bytes.size(); i += 2) {
-        const int high = NibbleValue(bytes[i].byte);
-        const int low = high < 0 ? -1 : NibbleValue(bytes[i + 1].byte);
-        if (high < 0 || low < 0) {
-            // Name the whole character, not half of a double-byte one.
-            const TextByte& bad = high < 0 ? bytes[i] : bytes[i + 1];
-            QString shown = cleaned.mid(bad.charIndex, 1);
-            if (shown.at(0).isHighSurrogate()) shown = cleaned.mid(bad.charIndex, 2);
-            ui.ShowMessageBox(QStringLiteral("无效的十六进制字符: ") + shown, MessageBoxFlags::Ok,
-                              QStringLiteral("错误"));
-            return {};
+    QByteArray result(count / 2, '\0');
+    qsizetype done = 0;
+    qsizetype badCharacter = -1;
+    ForEachGbkByte(cleaned, [&](char byte, qsizetype character) {
+        const int nibble = NibbleValue(byte);
+        if (nibble < 0) {
+            badCharacter = character;
+            return false;
         }
-        result[qsizetype(i / 2)] = char(high * 16 + low);
+        result[done / 2] = char(done % 2 == 0 ? nibble << 4 : result[done / 2] | nibble);
+        ++done;
+        return true;
+    });
+    if (badCharacter >= 0) {
+        // Name the whole character, not half of a double-byte one.
+        QString shown = cleaned.mid(badCharacter, 1);
+        if (shown.at(0).isHighSurrogate()) shown = cleaned.mid(badCharacter, 2);
+        ui.ShowMessageBox(QStringLiteral("无效的十六进制字符: ") + shown, MessageBoxFlags::Ok,
+                          QStringLiteral("错误"));
+        return {};
     }
     return result;
 }
