@@ -59,6 +59,21 @@ bool ReadRegularFile(const QString& path, qint64 largest, QByteArray* bytes)
     return true;
 }
 
+bool ReadRegularFileInPieces(const QString& path, qint64 largest, const std::function<bool(const char*, qint64)>& take)
+{
+    RegularReader in(path);
+    if (!in.IsOpen() || in.Size() > largest) return false;
+    char piece[1 << 16];
+    qint64 done = 0;
+    for (;;) {
+        const qint64 got = in.Read(piece, sizeof piece);
+        if (got < 0) return false;
+        done += got;
+        if (done > largest) return false;  // it grew while we read
+        if (got == 0 || !take(piece, got)) return true;
+    }
+}
+
 bool CopyRegularFile(const QString& from, const QString& to)
 {
     RegularReader in(from);

@@ -1,6 +1,9 @@
 #include "config/TableCsv.h"
 
-#include <QStringDecoder>
+#include <algorithm>
+#include <iterator>
+#include <optional>
+#include <utility>
 
 #include "config/ConfigTable.h"
 
@@ -28,105 +31,122 @@ QByteArray Field(const QString& text)
     return '"' + bytes + '"';
 }
 
-struct Record {
-    int line = 0;  // where the record begins
-    QVector<QByteArray> fields;
+bool IsHexDigit(char32_t c) { return c < 0x80 && IsHexDigit(QChar(char16_t(c))); }
+
+// Decodes UTF-8 one byte at a time, refusing what a strict decoder refuses:
+// stray continuation bytes, overlong forms, surrogates, code points past U+10FFFF.
+class Utf8Decoder {
+public:
+    enum Result { Invalid, Incomplete, Complete };
+    Result Add(quint8 b)
+    {
+        if (need_ == 0) {
+            if (b < 0x80) return Start(b, 0, 0);
+            if (b >= 0xC2 && b <= 0xDF) return Start(b & 0x1F, 1, 0x80);
+            if (b >= 0xE0 && b <= 0xEF) return Start(b & 0x0F, 2, 0x800);
+            if (b >= 0xF0 && b <= 0xF4) return Start(b & 0x07, 3, 0x10000);
+            return Invalid;
+        }
+        if ((b & 0xC0) != 0x80) {
+            need_ = 0;
+            return Invalid;
+        }
+        point_ = (point_ << 6) | (b & 0x3F);
+        if (--need_ > 0) return Incomplete;
+        if (point_ < least_ || point_ > 0x10FFFF || (point_ >= 0xD800 && point_ <= 0xDFFF)) return Invalid;
+        return Complete;
+    }
+    bool InSequence() const { return need_ > 0; }
+    char32_t Point() const { return point_; }
+    void Reset() { need_ = 0; }
+
+private:
+    Result Start(char32_t bits, int need, char32_t least)
+    {
+        point_ = bits;
+        need_ = need;
+        least_ = least;
+        return need == 0 ? Complete : Incomplete;
+    }
+    char32_t point_ = 0;
+    char32_t least_ = 0;
+    int need_ = 0;
 };
 
-bool Fail(CsvProblem* problem, int line, const QString& message)
+// The fields of one record as they stream past: each is checked as UTF-8
+// and for blankness; the first few bytes are kept for the row number and the
+// header, and a code field keeps only its hex digits.
+struct FieldScan {
+    static constexpr qsizetype kHeadBytes = 64;
+
+    QByteArray head;      // the field's first kHeadBytes bytes
+    bool longer = false;  // more bytes followed them
+    bool valid = true;
+    bool blank = true;
+    // Code fields only: the hex digits, upper case, and the first character
+    // that is neither a hex digit nor a blank.
+    QByteArray digits;
+    std::optional<char32_t> notHex;
+
+    void BeginField()
+    {
+        utf8_.Reset();
+        first_ = true;
+    }
+    void Add(char byte, bool isCode)
+    {
+        if (head.size() < kHeadBytes) head += byte;
+        else longer = true;
+        switch (utf8_.Add(quint8(byte))) {
+        case Utf8Decoder::Invalid: valid = false; return;
+        case Utf8Decoder::Incomplete: return;
+        case Utf8Decoder::Complete: break;
+        }
+        const char32_t c = utf8_.Point();
+        // A byte-order mark opening a field is no character of it.
+        if (std::exchange(first_, false) && c == 0xFEFF) return;
+        if (!QChar::isSpace(c)) blank = false;
+        if (!isCode || notHex || c == u' ' || c == kFullWidthSpace.unicode()) return;
+        if (IsHexDigit(c)) digits += char(c >= u'a' ? c - (u'a' - u'A') : c);
+        else notHex = c;
+    }
+    void EndField()
+    {
+        if (utf8_.InSequence()) valid = false;
+    }
+    // The kept bytes as text, trimmed; "…" marks what was cut.
+    QString Text() const
+    {
+        const QString text = QString::fromUtf8(head).trimmed();
+        return longer ? text + QChar(0x2026) : text;
+    }
+
+private:
+    Utf8Decoder utf8_;
+    bool first_ = true;
+};
+
+bool Fail(CsvProblem& problem, int line, const QString& message)
 {
-    if (problem) *problem = {line, message};
+    problem = {line, message};
     return false;
 }
 
-// Cuts the text into records of fields: commas between fields, a line end
-// (LF or CR LF) after each record, quotes around a field that holds either,
-// a doubled quote inside quotes for a quote.
-bool SplitRecords(const QByteArray& text, QVector<Record>& records, CsvProblem* problem)
+// "row 5", "rows 5 and 9", "rows 5, 7 and 12-96": the rows that no record named.
+QString MissingRows(const bool (&named)[kRows])
 {
-    const qsizetype n = text.size();
-    qsizetype i = 0;
-    int line = 1;
-    auto endsLine = [&](qsizetype at) { return at >= n || text[at] == '\n'; };
-    while (i < n) {
-        Record record;
-        record.line = line;
-        for (;;) {
-            QByteArray field;
-            if (text[i] == '"') {
-                const int opened = line;
-                for (++i;; ++i) {
-                    if (i >= n) return Fail(problem, opened, QStringLiteral("a quoted field is never closed"));
-                    if (text[i] == '"') {
-                        if (i + 1 < n && text[i + 1] == '"') {
-                            field += '"';
-                            ++i;
-                            continue;
-                        }
-                        ++i;
-                        break;
-                    }
-                    if (text[i] == '\n') ++line;
-                    field += text[i];
-                }
-                if (i < n && text[i] == '\r' && endsLine(i + 1)) ++i;
-                if (i < n && text[i] != ',' && text[i] != '\n')
-                    return Fail(problem, line, QStringLiteral("text follows a closing quote"));
-            } else {
-                const qsizetype start = i;
-                while (i < n && text[i] != ',' && text[i] != '\n') ++i;
-                field = text.mid(start, i - start);
-                if (field.endsWith('\r') && endsLine(i)) field.chop(1);
-            }
-            record.fields << field;
-            if (i < n && text[i] == ',') {
-                ++i;
-                if (i < n) continue;
-                record.fields << QByteArray();  // a comma at the very end opens one more, empty field
-            }
-            break;
-        }
-        if (i < n && text[i] == '\n') {
-            ++i;
-            ++line;
-        }
-        records << record;
+    const auto missing = std::count(std::begin(named) + kFirstValueRow, std::begin(named) + kLastValueRow + 1, false);
+    QStringList runs;
+    for (int row = kFirstValueRow; row <= kLastValueRow; ++row) {
+        if (named[row]) continue;
+        int last = row;
+        while (last < kLastValueRow && !named[last + 1]) ++last;
+        runs << (last == row ? QString::number(row) : QStringLiteral("%1-%2").arg(row).arg(last));
+        row = last;
     }
-    return true;
-}
-
-bool Decode(const QByteArray& bytes, QString& text)
-{
-    QStringDecoder utf8(QStringDecoder::Utf8);
-    text = utf8.decode(bytes);
-    return !utf8.hasError();
-}
-
-bool IsBlankRecord(const QStringList& fields)
-{
-    for (const QString& f : fields)
-        if (!f.trimmed().isEmpty()) return false;
-    return true;
-}
-
-bool IsHeader(const QStringList& fields)
-{
-    for (int k = 0; k < fields.size(); ++k) {
-        const QString f = fields.at(k).trimmed().toLower();
-        if (k < kFieldCount ? f != QLatin1String(kHeader[k]) : !f.isEmpty()) return false;
-    }
-    return fields.size() >= kFieldCount;
-}
-
-// The row number of a record: decimal digits naming a value row.
-bool RowNumber(const QString& field, int& row)
-{
-    const QString digits = field.trimmed();
-    if (digits.isEmpty() || digits.size() > 3) return false;
-    for (QChar c : digits)
-        if (c < u'0' || c > u'9') return false;
-    row = digits.toInt();
-    return row >= kFirstValueRow && row <= kLastValueRow;
+    const QString last = runs.takeLast();
+    return (missing == 1 ? QStringLiteral("row ") : QStringLiteral("rows "))
+        + (runs.isEmpty() ? last : runs.join(QStringLiteral(", ")) + QStringLiteral(" and ") + last);
 }
 
 }  // namespace
@@ -202,51 +222,246 @@ QByteArray WriteTableCsv(const TableCodes& codes, CellList* notCodes)
     return out;
 }
 
-bool ReadTableCsv(const QByteArray& bytes, TableCodes& out, CsvProblem* problem)
-{
-    QByteArray text = bytes;
-    if (text.startsWith("\xEF\xBB\xBF")) text.remove(0, 3);
-    QVector<Record> records;
-    if (!SplitRecords(text, records, problem)) return false;
+// --- reading ---------------------------------------------------------------
 
-    TableCodes read;
-    int lineOfRow[kRows] = {};
+struct TableCsvReader::State {
+    enum class Mode {
+        FieldStart,     // nothing of the field yet
+        Unquoted,
+        Quoted,
+        QuoteInQuotes,  // a quote inside quotes: doubled, or the closing one
+        AfterQuotes,    // the closing quote; a comma or the line end must follow
+    };
+
+    CsvProblem problem;
+    bool refused = false;
+    qint64 bytes = 0;
+    QByteArray start;  // the first bytes, until it is known whether they are a byte-order mark
+    bool started = false;
+
+    int line = 1;
+    Mode mode = Mode::FieldStart;
+    bool carriageReturn = false;  // a CR that belongs to the line end if a LF follows
+    int quoteLine = 0;            // where the open quote is
+
+    bool recordOpen = false;
+    int recordLine = 1;
+    int field = 0;  // index of the field being read
+    // Fields 0 to 3 (row, title, on, off); every field after them goes into the fifth.
+    FieldScan scans[kFieldCount + 1];
+
     bool headerSeen = false;
-    for (const Record& record : records) {
-        QStringList fields;
-        for (const QByteArray& raw : record.fields) {
-            QString field;
-            if (!Decode(raw, field)) return Fail(problem, record.line, QStringLiteral("not UTF-8 text"));
-            fields << field;
-        }
-        if (IsBlankRecord(fields)) continue;
-        if (!headerSeen) {
-            if (!IsHeader(fields))
-                return Fail(problem, record.line, QStringLiteral("the first line must be the header row,title,on,off"));
-            headerSeen = true;
-            continue;
-        }
-        for (qsizetype k = kFieldCount; k < fields.size(); ++k)
-            if (!fields.at(k).trimmed().isEmpty())
-                return Fail(problem, record.line, QStringLiteral("more than four fields"));
+    bool named[kRows] = {};
+    int lineOfRow[kRows] = {};
+    TableCodes read;
 
-        int row = 0;
-        if (!RowNumber(fields.at(0), row))
-            return Fail(problem, record.line,
-                        QStringLiteral("\"%1\" is not a row number from 1 to 96").arg(fields.at(0).trimmed()));
-        if (lineOfRow[row])
-            return Fail(problem, record.line, QStringLiteral("row %1 again (first on line %2)").arg(row).arg(lineOfRow[row]));
-        lineOfRow[row] = record.line;
+    FieldScan& Scan() { return scans[qMin(field, kFieldCount)]; }
+    bool IsCodeField() const { return field == 2 || field == 3; }
 
-        const int columnOfField[] = {0, 0, kOnColumn, kOffColumn};
-        for (int k = 2; k < kFieldCount; ++k) {
-            const QString field = k < fields.size() ? fields.at(k) : QString();
-            QString reason;
-            if (!CanonicalCode(field, &read.code[row][columnOfField[k]], &reason))
-                return Fail(problem, record.line, QStringLiteral("bad %1 code: %2").arg(QLatin1String(kHeader[k]), reason));
+    bool Refuse(int at, const QString& message)
+    {
+        refused = true;
+        return Fail(problem, at, message);
+    }
+
+    void OpenRecord()
+    {
+        recordOpen = true;
+        recordLine = line;
+        field = 0;
+        for (FieldScan& scan : scans) scan = FieldScan();
+        scans[0].BeginField();
+    }
+    void AddToField(char byte) { Scan().Add(byte, IsCodeField()); }
+    void NextField()
+    {
+        Scan().EndField();
+        ++field;
+        Scan().BeginField();
+        mode = Mode::FieldStart;
+    }
+    bool EndRecord()
+    {
+        Scan().EndField();
+        recordOpen = false;
+        mode = Mode::FieldStart;
+        return TakeRecord();
+    }
+
+    bool Take(char byte);
+    bool TakeRecord();
+    bool End();
+};
+
+bool TableCsvReader::State::Take(char byte)
+{
+    if (line > TableCsvLimits::MostLines)
+        return Refuse(line, QStringLiteral("more than %1 lines").arg(TableCsvLimits::MostLines));
+    if (!recordOpen) OpenRecord();
+    if (carriageReturn) {
+        carriageReturn = false;
+        if (byte != '\n') {
+            // Not a line end: text after a closing quote, or part of the field.
+            if (mode == Mode::AfterQuotes) return Refuse(line, QStringLiteral("text follows a closing quote"));
+            AddToField('\r');
         }
     }
-    if (!headerSeen) return Fail(problem, 1, QStringLiteral("no header row,title,on,off"));
-    out = read;
+    switch (mode) {
+    case Mode::FieldStart:
+        if (byte == '"') {
+            mode = Mode::Quoted;
+            quoteLine = line;
+            return true;
+        }
+        mode = Mode::Unquoted;
+        [[fallthrough]];
+    case Mode::Unquoted:
+        break;
+    case Mode::Quoted:
+        if (byte == '"') mode = Mode::QuoteInQuotes;
+        else {
+            if (byte == '\n') ++line;
+            AddToField(byte);
+        }
+        return true;
+    case Mode::QuoteInQuotes:
+        if (byte == '"') {
+            AddToField('"');
+            mode = Mode::Quoted;
+            return true;
+        }
+        mode = Mode::AfterQuotes;
+        [[fallthrough]];
+    case Mode::AfterQuotes:
+        if (byte != ',' && byte != '\n' && byte != '\r') return Refuse(line, QStringLiteral("text follows a closing quote"));
+        break;
+    }
+    switch (byte) {
+    case ',':
+        NextField();
+        return true;
+    case '\n': {
+        const bool taken = EndRecord();
+        ++line;
+        return taken;
+    }
+    case '\r':
+        carriageReturn = true;
+        return true;
+    default:
+        AddToField(byte);
+        return true;
+    }
+}
+
+bool TableCsvReader::State::TakeRecord()
+{
+    const int fields = field + 1;
+    for (int k = 0; k < qMin(fields, kFieldCount + 1); ++k)
+        if (!scans[k].valid) return Refuse(recordLine, QStringLiteral("not UTF-8 text"));
+    bool blank = true;
+    for (int k = 0; k < qMin(fields, kFieldCount + 1); ++k) blank = blank && scans[k].blank;
+    if (blank) return true;
+
+    if (!headerSeen) {
+        bool header = fields >= kFieldCount && (fields == kFieldCount || scans[kFieldCount].blank);
+        for (int k = 0; header && k < kFieldCount; ++k) header = scans[k].Text().toLower() == QLatin1String(kHeader[k]);
+        if (!header) return Refuse(recordLine, QStringLiteral("the first line must be the header row,title,on,off"));
+        headerSeen = true;
+        return true;
+    }
+    if (fields > kFieldCount && !scans[kFieldCount].blank) return Refuse(recordLine, QStringLiteral("more than four fields"));
+
+    // The row number: decimal digits naming a value row.
+    const QString digits = scans[0].Text();
+    const bool allDigits = !digits.isEmpty() && digits.size() <= 3
+        && std::all_of(digits.begin(), digits.end(), [](QChar c) { return c >= u'0' && c <= u'9'; });
+    const int row = allDigits ? digits.toInt() : 0;
+    if (row < kFirstValueRow || row > kLastValueRow)
+        return Refuse(recordLine, QStringLiteral("\"%1\" is not a row number from 1 to 96").arg(digits));
+    if (lineOfRow[row]) return Refuse(recordLine, QStringLiteral("row %1 again (first on line %2)").arg(row).arg(lineOfRow[row]));
+    lineOfRow[row] = recordLine;
+    named[row] = true;
+
+    const int columnOfField[] = {0, 0, kOnColumn, kOffColumn};
+    for (int k = 2; k < kFieldCount; ++k) {
+        QString& code = read.code[row][columnOfField[k]];
+        if (k >= fields) continue;  // a missing trailing field is an empty code
+        const FieldScan& scan = scans[k];
+        const QString column = QLatin1String(kHeader[k]);
+        if (scan.notHex)
+            return Refuse(recordLine, QStringLiteral("bad %1 code: '%2' is not a hex digit")
+                                          .arg(column, QString::fromUcs4(&*scan.notHex, 1)));
+        if (scan.digits.size() % 2 != 0) return Refuse(recordLine, QStringLiteral("bad %1 code: odd number of hex digits").arg(column));
+        // Pairs separated by one space, written straight into a string of the final size.
+        const qsizetype pairs = scan.digits.size() / 2;
+        code.resize(pairs > 0 ? pairs * 3 - 1 : 0);
+        QChar* out = code.data();
+        for (qsizetype i = 0; i < pairs; ++i) {
+            if (i > 0) *out++ = QLatin1Char(' ');
+            *out++ = QLatin1Char(scan.digits[2 * i]);
+            *out++ = QLatin1Char(scan.digits[2 * i + 1]);
+        }
+        scans[k].digits = QByteArray();
+    }
     return true;
+}
+
+bool TableCsvReader::State::End()
+{
+    if (mode == Mode::Quoted) return Refuse(quoteLine, QStringLiteral("a quoted field is never closed"));
+    carriageReturn = false;  // a CR at the very end belongs to no field
+    if (recordOpen && !EndRecord()) return false;
+    if (!headerSeen) return Refuse(1, QStringLiteral("no header row,title,on,off"));
+    if (std::find(std::begin(named) + kFirstValueRow, std::end(named), false) != std::end(named))
+        return Refuse(0, QStringLiteral("%1 missing: a table's CSV has every row from 1 to 96, each once").arg(MissingRows(named)));
+    return true;
+}
+
+TableCsvReader::TableCsvReader() : d(std::make_unique<State>()) {}
+TableCsvReader::~TableCsvReader() = default;
+
+const CsvProblem& TableCsvReader::Problem() const { return d->problem; }
+
+bool TableCsvReader::Feed(const char* data, qsizetype size)
+{
+    if (d->refused) return false;
+    d->bytes += size;
+    if (d->bytes > TableCsvLimits::LargestText)
+        return d->Refuse(0, QStringLiteral("larger than %1 MB").arg(TableCsvLimits::LargestText >> 20));
+    qsizetype i = 0;
+    if (!d->started) {
+        // A byte-order mark may come in pieces; hold the first bytes until it is known.
+        while (i < size && d->start.size() < 3) d->start += data[i++];
+        if (d->start.size() < 3) return true;
+        d->started = true;
+        if (d->start != "\xEF\xBB\xBF")
+            for (char byte : std::as_const(d->start))
+                if (!d->Take(byte)) return false;
+    }
+    for (; i < size; ++i)
+        if (!d->Take(data[i])) return false;
+    return true;
+}
+
+bool TableCsvReader::Finish(TableCodes& out)
+{
+    if (d->refused) return false;
+    if (!d->started) {
+        d->started = true;
+        if (d->start != "\xEF\xBB\xBF")
+            for (char byte : std::as_const(d->start))
+                if (!d->Take(byte)) return false;
+    }
+    if (!d->End()) return false;
+    out = d->read;
+    return true;
+}
+
+bool ReadTableCsv(const QByteArray& bytes, TableCodes& out, CsvProblem* problem)
+{
+    TableCsvReader reader;
+    if (reader.Feed(bytes.constData(), bytes.size()) && reader.Finish(out)) return true;
+    if (problem) *problem = reader.Problem();
+    return false;
 }

@@ -8,6 +8,7 @@
 #include <QByteArray>
 #include <QString>
 #include <QVector>
+#include <memory>
 
 #include "core/TableLayout.h"
 
@@ -43,13 +44,40 @@ using CellList = QVector<QPair<int, int>>;
 QByteArray WriteTableCsv(const TableCodes& codes, CellList* notCodes = nullptr);
 
 struct CsvProblem {
-    int line = 0;     // 1 for the first line of the text
+    int line = 0;     // 1 for the first line of the text; 0 for the text as a whole
     QString message;  // English
 };
 
+// Bounds no CSV of the table comes near (one is a few kilobytes and 97
+// lines), so that any text is read in bounded memory and time.
+namespace TableCsvLimits {
+constexpr qint64 LargestText = qint64(8) << 20;  // bytes
+constexpr int MostLines = 100000;
+}  // namespace TableCsvLimits
+
 // Reads a CSV written by WriteTableCsv or edited since: codes in any case and
-// spacing, the title column's text ignored, rows 1 to 96 at most once each and
-// in any order (missing rows are empty), blank lines skipped, a byte-order mark
-// and CR LF line ends accepted. Gives canonical codes in `out` (titles empty);
-// on the first problem gives false with its line and leaves `out` untouched.
+// spacing, the title column's text ignored, every row from 1 to 96 exactly
+// once in any order, blank lines skipped, a byte-order mark and CR LF line
+// ends accepted. The text comes piece by piece and only the record being
+// read is held, so memory stays within the size of the codes themselves.
+// The first problem ends the reading; its line is the one it was found on.
+class TableCsvReader {
+public:
+    TableCsvReader();
+    ~TableCsvReader();
+    // The next piece of the text; false once the text is refused.
+    bool Feed(const char* data, qsizetype size);
+    // The end of the text: true with canonical codes in `out` (titles empty)
+    // when the whole text is the CSV of a table; `out` is untouched otherwise.
+    bool Finish(TableCodes& out);
+    // Why the text was refused.
+    const CsvProblem& Problem() const;
+
+private:
+    struct State;
+    std::unique_ptr<State> d;
+};
+
+// The whole text at once through TableCsvReader; on the first problem gives
+// false with its line and leaves `out` untouched.
 bool ReadTableCsv(const QByteArray& bytes, TableCodes& out, CsvProblem* problem);

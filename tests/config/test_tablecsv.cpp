@@ -21,6 +21,15 @@ QList<QByteArray> Lines(const QByteArray& csv) { return csv.split('\n'); }
 
 const QByteArray kHeader = "row,title,on,off\n";
 
+// A line "N\n" (a row without codes) for every value row not in `except`.
+QByteArray RowsBut(const QList<int>& except)
+{
+    QByteArray lines;
+    for (int row = 1; row <= 96; ++row)
+        if (!except.contains(row)) lines += QByteArray::number(row) + '\n';
+    return lines;
+}
+
 }  // namespace
 
 class TableCsvTest : public QObject {
@@ -80,15 +89,22 @@ private Q_SLOTS:
                                "\r\n"
                                ",,,\r\n"
                                "1,anything,  0a ,ff,\r\n"
-                               "96,\r\n";
+                               "96,\r\n"
+            + RowsBut({1, 3, 96});
         TableCodes read;
         CsvProblem problem;
         QVERIFY2(ReadTableCsv(csv, read, &problem), qPrintable(problem.message));
+        // The same text handed over a byte at a time: marks, quotes and line ends cut in two.
+        TableCsvReader reader;
+        for (char byte : csv) QVERIFY(reader.Feed(&byte, 1));
+        TableCodes piecewise;
+        QVERIFY2(reader.Finish(piecewise), qPrintable(reader.Problem().message));
+        QVERIFY(piecewise == read);
         QCOMPARE(read.code[3][1], QStringLiteral("AB CD"));
         QCOMPARE(read.code[1][1], QStringLiteral("0A"));
         QCOMPARE(read.code[1][2], QStringLiteral("FF"));
         QCOMPARE(read.code[96][1], QString());
-        QCOMPARE(read.code[2][1], QString());  // a missing row is empty
+        QCOMPARE(read.code[2][1], QString());  // a row without codes
         QCOMPARE(read.title[3], QString());    // titles are not read
     }
 
@@ -111,6 +127,16 @@ private Q_SLOTS:
         QTest::newRow("text after quote") << kHeader + "1,\"a\"b,,\n" << 2 << "text follows a closing quote";
         QTest::newRow("quoted line break counts") << kHeader + "1,\"a\nb\",,\n2,,1,\n" << 4 << "bad on code: odd number of hex digits";
         QTest::newRow("not UTF-8") << kHeader + "1,\xC3\x28,,\n" << 2 << "not UTF-8 text";
+        QTest::newRow("not UTF-8 at the end") << kHeader + "1,,,\xE3\x80" << 2 << "not UTF-8 text";
+        // A file cut short, or rows left out: named, since every row is there in a table's CSV.
+        const QString missing = QStringLiteral(" missing: a table's CSV has every row from 1 to 96, each once");
+        QTest::newRow("cut short") << kHeader + RowsBut({}).left(30) << 0 << "rows 14-96" + missing;
+        QTest::newRow("rows left out") << kHeader + RowsBut({5, 7, 8, 9, 96}) << 0 << "rows 5, 7-9 and 96" + missing;
+        QTest::newRow("one row left out") << kHeader + RowsBut({64}) << 0 << "row 64" + missing;
+        // Bounds: no table's CSV comes near them.
+        QTest::newRow("too many lines") << kHeader + QByteArray(TableCsvLimits::MostLines, '\n') + "1" << TableCsvLimits::MostLines + 1
+                                        << "more than 100000 lines";
+        QTest::newRow("too large") << kHeader + QByteArray(TableCsvLimits::LargestText, ',') << 0 << "larger than 8 MB";
     }
     void refusesWithTheLineOfTheFirstProblem()
     {

@@ -6,6 +6,7 @@
 #include <QtTest>
 
 #include "ProgramRig.h"
+#include "config/TableCsv.h"
 #include "config/TableFile.h"
 #include "protocol/HexCodec.h"
 #include "tests/support/FileBytes.h"
@@ -23,6 +24,15 @@ inline QByteArray TableFileWith(const QMap<Cell, QString>& cells)
     InitTable(table);
     for (auto it = cells.cbegin(); it != cells.cend(); ++it) table.SetCellText(it.key().first, it.key().second, it.value());
     return WriteTableFile(table.Content());
+}
+
+// The CSV of a laid-out table with `cells` filled in, every row in it as export writes it.
+inline QByteArray CsvWith(const QMap<Cell, QString>& cells)
+{
+    ConfigTable table;
+    InitTable(table);
+    for (auto it = cells.cbegin(); it != cells.cend(); ++it) table.SetCellText(it.key().first, it.key().second, it.value());
+    return WriteTableCsv(CodesOf(table));
 }
 
 // CodeFor in `cells`, as the window holds codes it has read.

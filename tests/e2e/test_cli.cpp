@@ -130,6 +130,17 @@ private Q_SLOTS:
         QVERIFY(!QFile::exists(rig.Path("new.dat")));
         QCOMPARE(QDir(rig.dir.path()).entryList({"*.dat.*", ".*.dat*"}, QDir::Files | QDir::Hidden), QStringList());
 
+        // A CSV cut short (a full disk under `read > file`) names the rows it lacks.
+        QVERIFY(WriteAll(rig.Path("full.dat"), TableFileWith(CodesIn(AllCells()))));
+        const QByteArray whole = rig.Cli({"export", "full.dat"}).out;
+        QVERIFY(WriteAll(rig.Path("cut.csv"), whole.left(whole.lastIndexOf('\n', 4096) + 1)));
+        for (const QStringList& args : {QStringList{"import", "cut.csv", "-o", "kept.dat"}, QStringList{"write", "/dev/velmora-no-such-port", "cut.csv"}}) {
+            run = rig.Cli(args);
+            QCOMPARE(run.status, 4);
+            QVERIFY2(run.err.contains(QRegularExpression(QStringLiteral("cut.csv: rows \\d+-96 missing"))), qPrintable(run.err));
+        }
+        QCOMPARE(ReadAll(rig.Path("kept.dat")), QByteArray("the old file"));
+
         run = rig.Cli({"export", "missing.dat"});
         QCOMPARE(run.status, 4);
         QVERIFY(run.err.contains(QStringLiteral("missing.dat: no such file")));

@@ -49,7 +49,7 @@ private Q_SLOTS:
     void aSilentModuleExitsFiveAndLeavesTheOutputAlone()
     {
         EchoModule silent(EchoModule::Manner::Silent);
-        QVERIFY(WriteAll(rig.Path("small.csv"), "row,title,on,off\n1,,11 22,33\n"));
+        QVERIFY(WriteAll(rig.Path("small.csv"), CsvWith({{{1, 1}, "11 22"}, {{1, 2}, "33"}})));
         QElapsedTimer t;
         t.start();
         CliRun run = rig.Cli({"write", silent.Path(), "small.csv"});
@@ -155,7 +155,7 @@ private Q_SLOTS:
     void severalPortsAtOnce()
     {
         rig.StartSim(1);
-        QVERIFY(WriteAll(rig.Path("some.csv"), "row,title,on,off\n1,,01,02\n65,,a1 b2,\n64,,,ff\n"));
+        QVERIFY(WriteAll(rig.Path("some.csv"), CsvWith({{{1, 1}, "01"}, {{1, 2}, "02"}, {{65, 1}, "a1 b2"}, {{64, 2}, "ff"}})));
         const QString both = rig.links[0] + QLatin1Char(',') + rig.links[1];
         CliRun run = rig.Cli({"clear", both});
         QCOMPARE(run.status, 0);

@@ -4,6 +4,7 @@
 #include <QFileInfo>
 #include <QSaveFile>
 #include <QtEndian>
+#include <new>
 
 #include "config/ConfigTable.h"
 #include "config/RegularFile.h"
@@ -23,39 +24,54 @@ QString WhyNotATable(const QByteArray& bytes)
     return QStringLiteral("damaged: a section of the table file runs past its end or does not add up");
 }
 
-// A CSV of the table is a few kilobytes; this leaves room for any spacing.
-constexpr qint64 kLargestCsv = qint64(64) << 20;
-
-// Reads a plain file whole; anything else (a FIFO, a folder) is refused
-// without waiting on it.
-bool ReadWhole(const QString& path, qint64 largest, QByteArray& bytes, QString* error)
+// Why `path` cannot be read as a file of at most `largest` bytes, in words;
+// empty when it can. Anything but a plain file (a FIFO, a folder) is refused
+// without being opened, so nothing waits on it.
+QString WhyNotReadable(const QString& path, qint64 largest)
 {
     const QFileInfo info(path);
-    QString why;
-    if (!info.exists()) why = QStringLiteral("no such file");
-    else if (!info.isFile()) why = QStringLiteral("not a regular file");
-    else if (info.size() > largest) why = QStringLiteral("too large (%1 bytes)").arg(info.size());
-    else if (!ReadRegularFile(path, largest, &bytes)) why = QStringLiteral("cannot be read");
-    if (why.isEmpty()) return true;
+    if (!info.exists()) return QStringLiteral("no such file");
+    if (!info.isFile()) return QStringLiteral("not a regular file");
+    if (info.size() > largest) return QStringLiteral("too large (%1 bytes; at most %2 MB are read)").arg(info.size()).arg(largest >> 20);
+    return QString();
+}
+
+bool Refuse(const QString& path, const QString& why, QString* error)
+{
     if (error) *error = path + QStringLiteral(": ") + why;
     return false;
 }
+
+const QString kNoMemory = QStringLiteral("not enough memory to read it");
 
 // Takes the bytes of a table file into `table`, or says what the window's
 // loader objects to.
 bool ParseTable(const QString& path, const QByteArray& bytes, ConfigTable& table, QString* error)
 {
     if (table.LoadTableBytes(bytes)) return true;
-    if (error) *error = path + QStringLiteral(": ") + WhyNotATable(bytes);
-    return false;
+    return Refuse(path, WhyNotATable(bytes), error);
 }
 
-bool ParseCsv(const QString& path, const QByteArray& bytes, TableCodes& codes, QString* error)
+// The table file at `path`, already known to be readable, into `table`.
+bool ReadTable(const QString& path, ConfigTable& table, QString* error)
 {
-    CsvProblem problem;
-    if (ReadTableCsv(bytes, codes, &problem)) return true;
-    if (error) *error = QStringLiteral("%1:%2: %3").arg(path).arg(problem.line).arg(problem.message);
-    return false;
+    QByteArray bytes;
+    if (!ReadRegularFile(path, TableFileFormat::LargestFileSize, &bytes)) return Refuse(path, QStringLiteral("cannot be read"), error);
+    return ParseTable(path, bytes, table, error);
+}
+
+// The CSV at `path`, already known to be readable, read as it streams past.
+bool ReadCsv(const QString& path, TableCodes& codes, QString* error)
+{
+    TableCsvReader reader;
+    const bool read = ReadRegularFileInPieces(path, TableCsvLimits::LargestText,
+                                              [&reader](const char* piece, qint64 size) { return reader.Feed(piece, size); });
+    // A reader that refused the text stopped the reading; otherwise the file failed us.
+    if (!read && reader.Problem().message.isEmpty()) return Refuse(path, QStringLiteral("cannot be read"), error);
+    if (reader.Finish(codes)) return true;
+    const CsvProblem& problem = reader.Problem();
+    if (problem.line == 0) return Refuse(path, problem.message, error);
+    return Refuse(QStringLiteral("%1:%2").arg(path).arg(problem.line), problem.message, error);
 }
 
 }  // namespace
@@ -64,24 +80,45 @@ bool IsTableFileName(const QString& path) { return path.endsWith(QLatin1String("
 
 bool LoadTableFile(const QString& path, ConfigTable& table, QString* error)
 {
-    QByteArray bytes;
-    return ReadWhole(path, TableFileFormat::LargestFileSize, bytes, error) && ParseTable(path, bytes, table, error);
+    const QString why = WhyNotReadable(path, TableFileFormat::LargestFileSize);
+    if (!why.isEmpty()) return Refuse(path, why, error);
+    // A table file may be as large as the window takes; running out of memory
+    // on one refuses it like any other file that does not load.
+    try {
+        return ReadTable(path, table, error);
+    } catch (const std::bad_alloc&) {
+        return Refuse(path, kNoMemory, error);
+    }
 }
 
 bool LoadCsvFile(const QString& path, TableCodes& codes, QString* error)
 {
-    QByteArray bytes;
-    return ReadWhole(path, kLargestCsv, bytes, error) && ParseCsv(path, bytes, codes, error);
+    const QString why = WhyNotReadable(path, TableCsvLimits::LargestText);
+    if (!why.isEmpty()) return Refuse(path, why, error);
+    try {
+        return ReadCsv(path, codes, error);
+    } catch (const std::bad_alloc&) {
+        return Refuse(path, kNoMemory, error);
+    }
 }
 
 bool LoadCodesFile(const QString& path, TableCodes& codes, QString* error)
 {
-    QByteArray bytes;
-    if (!ReadWhole(path, TableFileFormat::LargestFileSize, bytes, error)) return false;
-    const bool table = bytes.startsWith(QByteArray(TableFileFormat::Magic, sizeof TableFileFormat::Magic)) || IsTableFileName(path);
-    if (!table) return ParseCsv(path, bytes, codes, error);
+    const QString why = WhyNotReadable(path, TableFileFormat::LargestFileSize);
+    if (!why.isEmpty()) return Refuse(path, why, error);
+    // A table file by its name or by its first bytes; CSV otherwise.
+    bool table = IsTableFileName(path);
+    if (!table) {
+        QByteArray head;
+        ReadRegularFileInPieces(path, TableFileFormat::LargestFileSize, [&head](const char* piece, qint64 size) {
+            head.append(piece, qMin<qint64>(size, sizeof TableFileFormat::Magic));
+            return false;
+        });
+        table = head.startsWith(QByteArray(TableFileFormat::Magic, sizeof TableFileFormat::Magic));
+    }
+    if (!table) return LoadCsvFile(path, codes, error);
     ConfigTable loaded;
-    if (!ParseTable(path, bytes, loaded, error)) return false;
+    if (!LoadTableFile(path, loaded, error)) return false;
     codes = CodesOf(loaded);
     return true;
 }
