@@ -45,6 +45,12 @@ private Q_SLOTS:
         QTest::newRow("unknown option") << QStringList{"ports", "--fast"} << 2 << "unknown option \"--fast\"\nTry 'velmora-cli ports --help'.\n";
         QTest::newRow("csv to standard output as well as json") << QStringList{"read", "COM1", "--json"} << 2
                                                                 << "read --json writes JSON on standard output; name the codes' file with -o FILE\n" + tryRead;
+        QTest::newRow("station option elsewhere") << QStringList{"write", "COM1", "t.csv", "--count", "3"} << 2
+                                                  << "--count is an option of provision only\nTry 'velmora-cli write --help'.\n";
+        QTest::newRow("no modules to count") << QStringList{"provision", "t.csv", "--count", "0"} << 2
+                                             << "--count \"0\" is not a number of modules (1 or more)\nTry 'velmora-cli provision --help'.\n";
+        QTest::newRow("no folder to watch") << QStringList{"provision", "empty.csv", "--watch-dir", "nowhere"} << 2
+                                            << "--watch-dir nowhere: not a folder\nTry 'velmora-cli provision --help'.\n";
         QTest::newRow("quiet and done") << QStringList{"clear", "{echo}", "-q"} << 0 << "";
         QTest::newRow("quiet export of a cell that is no code") << QStringList{"export", "notcode.dat", "-q"} << 0 << "";
         QTest::newRow("quiet, one port failed") << QStringList{"clear", "{echo},/dev/velmora-no-such-port", "-q"} << 3
@@ -58,6 +64,7 @@ private Q_SLOTS:
         EchoModule echo;
         args.replaceInStrings(QStringLiteral("{echo}"), echo.Path());
         QVERIFY(WriteAll(rig.Path("notcode.dat"), TableFileWith({{{3, 1}, QStringLiteral("not a code")}})));
+        QVERIFY(WriteAll(rig.Path("empty.csv"), CsvWith({})));
         const CliRun run = rig.Cli(args);
         QCOMPARE(run.status, status);
         QCOMPARE(run.err, status == 2 ? QStringLiteral("velmora-cli: ") + err : err);

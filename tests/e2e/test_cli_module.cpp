@@ -203,6 +203,74 @@ private Q_SLOTS:
         }
     }
 
+    void aStationProvisionsEachModuleAsItIsPluggedIn()
+    {
+        // A module on the line already when the station starts is left alone;
+        // then two good modules and one that never answers a read are plugged
+        // in a second apart.
+        QVERIFY(WriteAll(rig.Path("some.csv"), CsvWith({{{1, 1}, "01"}, {{1, 2}, "02"}, {{65, 1}, "a1 b2"}, {{64, 2}, "ff"}})));
+        const QString watch = rig.Path(QStringLiteral("watch"));
+        QVERIFY(QDir().mkpath(watch));
+        EchoModule there, noReads;
+        QVERIFY(QFile::link(there.Path(), watch + QStringLiteral("/there")));
+        SimProcess good[2];
+        auto plugIn = [&](int i) {
+            const QString name = QStringLiteral("good%1").arg(i);
+            QVERIFY(good[i].Start({"--link", watch + '/' + name, "--memory", rig.Path(name + ".mem"), "--pace", "20"}));
+        };
+        auto station = [&](int count, const std::function<void()>& plugging) {
+            return rig.Cli({"provision", "some.csv", "--watch-dir", "watch", "--count", QString::number(count), "--report", "report.jsonl"},
+                           [&](QProcess& p) {
+                               // Its first line: it is watching.
+                               p.setReadChannel(QProcess::StandardError);
+                               QVERIFY(p.waitForReadyRead(10000));
+                               plugging();
+                           });
+        };
+        CliRun run = station(3, [&] {
+            plugIn(0);
+            QTest::qWait(1000);
+            plugIn(1);
+            QTest::qWait(1000);
+            QVERIFY(QFile::link(noReads.Path(), watch + QStringLiteral("/noreads")));
+        });
+        QCOMPARE(run.status, 1);
+        QStringList lines = QString::fromUtf8(run.out).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+        lines.sort();
+        QCOMPARE(lines.size(), 3);
+        QVERIFY2(lines.at(0).startsWith(QStringLiteral("FAIL noreads (%1): wrote 4 codes; the module did not answer").arg(noReads.Path())), qPrintable(lines.at(0)));
+        for (int i : {0, 1}) {
+            QVERIFY2(lines.at(i + 1).startsWith(QStringLiteral("PASS good%1 (").arg(i)), qPrintable(lines.at(i + 1)));
+            QCOMPARE(ReadAll(rig.Path(QStringLiteral("good%1.mem").arg(i))).split('\n').mid(1, 4),
+                     QByteArrayList({"1 1 01", "1 2 02", "64 2 FF", "65 1 A1 B2"}));
+        }
+        QVERIFY(there.Received().isEmpty());
+
+        // The report: a JSON line per module, in the order they ended.
+        QList<QByteArray> report = ReadAll(rig.Path("report.jsonl")).split('\n');
+        QCOMPARE(report.size(), 4);
+        QStringList reported;
+        for (const QByteArray& line : report.mid(0, 3)) {
+            const QJsonObject o = QJsonDocument::fromJson(line).object();
+            reported << QStringLiteral("%1 %2 %3 %4").arg(QFileInfo(o["port"].toString()).fileName(), o["command"].toString(),
+                                                          o["ok"].toBool() ? "ok" : "failed").arg(o["status"].toInt());
+        }
+        reported.sort();
+        QCOMPARE(reported, QStringList({"good0 provision ok 0", "good1 provision ok 0", "noreads provision failed 5"}));
+
+        // good0 stays on the line, good1 is unplugged and plugged in again:
+        // only good1 is provisioned again.
+        QFile::remove(rig.Path("good1.mem"));
+        run = station(1, [&] {
+            good[1].Stop();
+            QTest::qWait(300);
+            plugIn(1);
+        });
+        QCOMPARE(run.status, 0);
+        QVERIFY2(run.out.startsWith("PASS good1 ("), run.out.constData());
+        QCOMPARE(ReadAll(rig.Path("report.jsonl")).count('\n'), 4);
+    }
+
     void aLineThatDropsExitsThreeAndWritesNothing()
     {
         QVERIFY(WriteAll(rig.Path("full.dat"), TableFileWith(CodesIn(AllCells()))));

@@ -47,6 +47,22 @@ const VerbInfo kVerbs[] = {
      "does; the port keeps --baud. Use --baud NEWRATE from then on.\n"},
     {"learn", Verb::Learn, 2, false, true, true, "learn    PORTS HEX [--baud RATE]",
      "Sends a learn report (上报) with HEX as its data, e.g. \"01 02 0A\".\n"},
+    {"provision", Verb::Provision, 1, false, true, false,
+     "provision TABLE [--watch-dir DIR] [--count N] [--report FILE] [--baud RATE]",
+     "A station for a production line: waits for serial devices to appear in DIR\n"
+     "and writes TABLE into each new one, then reads it back and compares, as\n"
+     "write --verify does; a module plugged in while others run is started at\n"
+     "once. DIR is /dev/serial/by-id unless --watch-dir names another folder of\n"
+     "device paths or links to them. One line per module on standard output.\n"
+     "A device is provisioned again only after it has gone and come back.\n"
+     "\n"
+     "  --watch-dir DIR  the folder to watch (default /dev/serial/by-id)\n"
+     "  --count N        end once N modules are done (default: until Ctrl+C)\n"
+     "  --report FILE    append each module's JSON line to FILE, on disk at once\n"
+     "\n"
+     "Ctrl+C lets running modules finish their current frame, sends each the exit\n"
+     "frame and ends (exit status 130). Exit status 0 when every module passed,\n"
+     "1 when any failed, 4 when the report could not be written.\n"},
     {"export", Verb::Export, 1, true, false, false, "export   TABLE.dat [-o FILE.csv]",
      "Writes the codes of a table file as CSV (to standard output without -o):\n"
      "header row,title,on,off, then rows 1 to 96; codes as upper-case hex pairs\n"

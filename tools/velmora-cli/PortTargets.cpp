@@ -49,7 +49,10 @@ bool ResolvePorts(const QStringList& names, const QVector<PortEntry>& list, QVec
             t.label = QStringLiteral("COM%1").arg(n);
             if (n <= list.size()) t.device = list.at(n - 1).device;
         } else {
-            t.device = name;
+            // The serial layer takes a name without a folder to be one in
+            // /dev; a path relative to the working folder is made whole.
+            const QFileInfo info(name);
+            t.device = info.isRelative() && (name.contains(QLatin1Char('/')) || info.exists()) ? info.absoluteFilePath() : name;
             t.label = QFileInfo(name).fileName();
         }
         const QString key = t.device.isEmpty() ? t.label : SameDeviceKey(t.device);

@@ -1,6 +1,8 @@
 #include "ProgressDisplay.h"
 
 #include <cstdio>
+#include <sys/ioctl.h>
+#include <unistd.h>
 
 #include "PortSession.h"
 
@@ -22,14 +24,15 @@ QString Line(const PortSession& session)
     case PortProgress::Sending: what = QStringLiteral("sending"); break;
     default: what = QStringLiteral("done"); break;
     }
-    return session.Job().target.name.leftJustified(14) + QLatin1Char(' ') + what;
+    return session.Job().target.label.leftJustified(14) + QLatin1Char(' ') + what;
 }
 
 }  // namespace
 
-ProgressDisplay::ProgressDisplay(const QVector<PortSession*>& sessions, bool enabled) : sessions_(sessions)
+ProgressDisplay::ProgressDisplay(const QVector<PortSession*>& sessions, bool enabled)
+    : sessions_(sessions), enabled_(enabled)
 {
-    if (!enabled || sessions_.isEmpty()) return;
+    if (!enabled_) return;
     connect(&timer_, &QTimer::timeout, this, [this] { Draw(); });
     timer_.start(100);
     Draw();
@@ -37,29 +40,53 @@ ProgressDisplay::ProgressDisplay(const QVector<PortSession*>& sessions, bool ena
 
 ProgressDisplay::~ProgressDisplay() { Finish(); }
 
+void ProgressDisplay::Add(PortSession* session)
+{
+    sessions_ << session;
+}
+
+void ProgressDisplay::Remove(PortSession* session)
+{
+    sessions_.removeAll(session);
+}
+
 void ProgressDisplay::Draw()
 {
+    // A line wider than the terminal would wrap and take two rows; the
+    // redraw counts one per session.
+    winsize size{};
+    const int width = ::ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 1 ? size.ws_col - 1 : 79;
     QByteArray lines;
-    for (const PortSession* s : sessions_) lines += "\r\x1b[2K" + Line(*s).toUtf8() + '\n';
-    if (drawn_ && lines == shown_) return;
-    shown_ = lines;
-    // Back to the first line, then each line rewritten from its start.
+    for (const PortSession* s : sessions_) lines += "\r\x1b[2K" + Line(*s).left(width).toUtf8() + '\n';
+    if (drawn_ == sessions_.size() && lines == shown_) return;
+    // Back to the first line, then each line rewritten from its start; lines
+    // left over from more sessions are emptied.
     QByteArray out;
-    if (drawn_) out += "\x1b[" + QByteArray::number(sessions_.size()) + 'A';
+    if (drawn_ > 0) out += "\x1b[" + QByteArray::number(drawn_) + 'A';
     out += lines;
+    const int extra = drawn_ - int(sessions_.size());
+    for (int i = 0; i < extra; ++i) out += "\r\x1b[2K\n";
+    if (extra > 0) out += "\x1b[" + QByteArray::number(extra) + 'A';
     std::fputs(out.constData(), stderr);
     std::fflush(stderr);
-    drawn_ = true;
+    shown_ = lines;
+    drawn_ = int(sessions_.size());
+}
+
+void ProgressDisplay::Clear()
+{
+    if (drawn_ == 0) return;
+    QByteArray out = "\x1b[" + QByteArray::number(drawn_) + 'A';
+    for (int i = 0; i < drawn_; ++i) out += "\r\x1b[2K\n";
+    out += "\x1b[" + QByteArray::number(drawn_) + 'A';
+    std::fputs(out.constData(), stderr);
+    std::fflush(stderr);
+    drawn_ = 0;
+    shown_.clear();
 }
 
 void ProgressDisplay::Finish()
 {
     timer_.stop();
-    if (!drawn_) return;
-    QByteArray out = "\x1b[" + QByteArray::number(sessions_.size()) + 'A';
-    for (qsizetype i = 0; i < sessions_.size(); ++i) out += "\r\x1b[2K\n";
-    out += "\x1b[" + QByteArray::number(sessions_.size()) + 'A';
-    std::fputs(out.constData(), stderr);
-    std::fflush(stderr);
-    drawn_ = false;
+    Clear();
 }

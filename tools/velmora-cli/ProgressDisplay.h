@@ -13,13 +13,22 @@ public:
     ProgressDisplay(const QVector<PortSession*>& sessions, bool enabled);
     ~ProgressDisplay() override;
 
-    // Takes the lines away again, so what follows starts on a clean line.
+    // Sessions joining and leaving (a station's modules come and go); a
+    // session must be removed before it is destroyed.
+    void Add(PortSession* session);
+    void Remove(PortSession* session);
+
+    // Takes the lines away, so what is printed next starts on a clean line;
+    // they come back at the next redraw.
+    void Clear();
+    // Takes the lines away for good.
     void Finish();
 
 private:
     void Draw();
     QVector<PortSession*> sessions_;
     QTimer timer_;
-    bool drawn_ = false;
-    QByteArray shown_;  // the lines on screen
+    bool enabled_ = false;
+    int drawn_ = 0;    // lines on screen
+    QByteArray shown_;  // what they say
 };

@@ -14,11 +14,13 @@
 #include <unistd.h>
 
 #include "CliCommand.h"
+#include "Console.h"
 #include "HeadlessServices.h"
-#include "JsonResult.h"
+#include "PortResult.h"
 #include "PortSession.h"
 #include "PortTargets.h"
 #include "ProgressDisplay.h"
+#include "Station.h"
 #include "TableFiles.h"
 #include "config/ConfigTable.h"
 #include "core/TableLayout.h"
@@ -29,40 +31,6 @@
 #include "serial/PortDirectory.h"
 
 namespace {
-
-void Out(const QByteArray& bytes)
-{
-    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout);
-}
-
-// A message on standard error, with the program's name in front unless told not to.
-void Err(const QString& line, bool named = true)
-{
-    std::fputs(((named ? QStringLiteral("velmora-cli: ") : QString()) + line + QLatin1Char('\n')).toUtf8().constData(), stderr);
-}
-
-// How a port is named in messages: COM<n> with its device, or the path as given.
-QString PortName(const PortTarget& t)
-{
-    return ComNumber(t.name) && !t.device.isEmpty() ? QStringLiteral("%1 (%2)").arg(t.name, t.device) : t.name;
-}
-
-// A difference as verify prints it: title, 开 or 关, the file's code, the module's.
-QString DifferenceText(const CodeDifference& d)
-{
-    auto shown = [](const QString& code) { return code.isEmpty() ? QStringLiteral("(none)") : code; };
-    return QStringList{d.title, d.column == TableLayout::kOnColumn ? QStringLiteral("开") : QStringLiteral("关"),
-                       shown(d.inFile), shown(d.inModule)}
-        .join(QLatin1Char('\t'));
-}
-
-// One line naming the problem, one saying where to read more.
-int UsageError(const QString& message, const QString& verbName)
-{
-    Err(message);
-    std::fputs((TryHelpLine(verbName) + QLatin1Char('\n')).toUtf8().constData(), stderr);
-    return ExitStatus::Usage;
-}
 
 // What the codec's error box says, in English.
 QString CodecComplaint(const QStringList& boxes)
@@ -159,28 +127,35 @@ bool LearnDataConverts(const QString& hex, QString* why)
     return false;
 }
 
-int RunOnPorts(const CliCommand& c)
+// The job every port of the command shares, with its files and data read
+// and checked: nothing is opened when they are not right. Gives the exit
+// status of what was wrong, ExitStatus::Done when all is right.
+int PrepareJob(const CliCommand& c, PortJob& base)
 {
-    PortJob base;
     base.verb = c.verb;
     base.baud = c.baud;
     base.newRate = c.newRate;
     base.hex = c.hex;
-
-    // Files and data first: nothing is opened when they are not right.
-    if (c.verb == Verb::Write || c.verb == Verb::Verify) {
+    const bool writes = c.verb == Verb::Write || c.verb == Verb::Provision;
+    if (writes || c.verb == Verb::Verify) {
         QString error;
         if (!LoadCodesFile(c.file, base.file, &error)) {
             Err(error);
             return ExitStatus::BadFile;
         }
-        if (c.verb == Verb::Write && !CodesConvert(c, base.file)) return ExitStatus::BadFile;
+        if (writes && !CodesConvert(c, base.file)) return ExitStatus::BadFile;
     }
     if (c.verb == Verb::Learn) {
         QString why;
         if (!LearnDataConverts(c.hex, &why)) return UsageError(QStringLiteral("learn: \"%1\": %2").arg(c.hex, why), VerbName(c.verb));
     }
+    return ExitStatus::Done;
+}
 
+int RunOnPorts(const CliCommand& c)
+{
+    PortJob base;
+    if (const int status = PrepareJob(c, base); status != ExitStatus::Done) return status;
     base.portList = DiscoverSerialDevices();
     QVector<PortTarget> targets;
     QString error;
@@ -267,6 +242,12 @@ int main(int argc, char** argv)
     case Verb::Ports: status = ListPorts(); break;
     case Verb::Export: status = Export(c); break;
     case Verb::Import: status = Import(c); break;
+    case Verb::Provision: {
+        PortJob base;
+        status = PrepareJob(c, base);
+        if (status == ExitStatus::Done) status = RunStation(c, base);
+        break;
+    }
     default: status = RunOnPorts(c); break;
     }
     std::fflush(stdout);

@@ -1,4 +1,4 @@
-#include "JsonResult.h"
+#include "PortResult.h"
 
 #include "PortSession.h"
 #include "core/TableLayout.h"
@@ -30,6 +30,19 @@ QByteArray Text(const QString& text)
 QByteArray TextOrNull(const QString& text) { return text.isEmpty() ? QByteArray("null") : Text(text); }
 
 }  // namespace
+
+QString PortName(const PortTarget& t)
+{
+    return ComNumber(t.name) && !t.device.isEmpty() ? QStringLiteral("%1 (%2)").arg(t.name, t.device) : t.name;
+}
+
+QString DifferenceText(const CodeDifference& d)
+{
+    auto shown = [](const QString& code) { return code.isEmpty() ? QStringLiteral("(none)") : code; };
+    return QStringList{d.title, d.column == TableLayout::kOnColumn ? QStringLiteral("开") : QStringLiteral("关"),
+                       shown(d.inFile), shown(d.inModule)}
+        .join(QLatin1Char('\t'));
+}
 
 PortResultFacts ResultFactsOf(const PortJob& job)
 {

@@ -1,13 +1,23 @@
 #pragma once
-// One port's result as one line of JSON (JSON Lines), for scripts and for a
-// station's report. The keys, in this order: port, device, serial, command,
-// ok, status, codes, differences, error, seconds.
+// One port's result as people and scripts read it: the port's name and a
+// difference as text, and the whole result as one line of JSON (JSON Lines)
+// whose keys are, in this order: port, device, serial, command, ok, status,
+// codes, differences, error, seconds.
 
 #include <QByteArray>
 #include <QString>
 
+struct CodeDifference;
 struct PortJob;
 struct PortOutcome;
+struct PortTarget;
+
+// How a port is named in messages: COM<n> with its device, or the path as given.
+QString PortName(const PortTarget& target);
+
+// A difference as verify prints it: title, 开 or 关, the file's code, the
+// module's, tab-separated; "(none)" for an empty cell.
+QString DifferenceText(const CodeDifference& difference);
 
 struct PortResultFacts {
     QString command;  // "read", "write", … as typed

@@ -1,0 +1,71 @@
+#include "ReportFile.h"
+
+#include <QFile>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+QString Why(const QString& path, int error) { return path + QStringLiteral(": ") + QString::fromLocal8Bit(std::strerror(error)); }
+
+// Writes all of `bytes`, going on after a partial write or a signal.
+bool WriteAll(int fd, const QByteArray& bytes)
+{
+    qsizetype at = 0;
+    while (at < bytes.size()) {
+        const ssize_t n = ::write(fd, bytes.constData() + at, size_t(bytes.size() - at));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            if (n == 0) errno = EIO;
+            return false;
+        }
+        at += n;
+    }
+    return true;
+}
+
+}  // namespace
+
+ReportFile::~ReportFile()
+{
+    if (fd_ >= 0) ::close(fd_);
+}
+
+bool ReportFile::Open(const QString& path, QString* error)
+{
+    path_ = path;
+    // Read as well, to see how the file ends. O_NONBLOCK: a FIFO named as the
+    // report is refused below instead of waiting for a reader.
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC | O_NONBLOCK, 0644);
+    if (fd < 0) {
+        *error = Why(path, errno);
+        return false;
+    }
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        *error = path + QStringLiteral(": not a regular file");
+        return false;
+    }
+    // A line cut short by an earlier crash ends here, so the next line stands on its own.
+    char last = '\n';
+    if (st.st_size > 0 && ::pread(fd, &last, 1, st.st_size - 1) != 1) last = '\n';
+    fd_ = fd;
+    if (last != '\n' && (!WriteAll(fd_, "\n") || ::fsync(fd_) != 0)) {
+        *error = Why(path, errno);
+        return false;
+    }
+    return true;
+}
+
+bool ReportFile::Append(const QByteArray& line, QString* error)
+{
+    if (fd_ < 0 || !WriteAll(fd_, line) || ::fsync(fd_) != 0) {
+        *error = Why(path_, fd_ < 0 ? EBADF : errno);
+        return false;
+    }
+    return true;
+}
