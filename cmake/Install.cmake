@@ -1,6 +1,6 @@
 # What `cmake --install` puts in place: the programs, the desktop entry, the
-# icon in every size a menu asks for, the AppStream metadata and the man pages
-# (every man/*.1, compressed).
+# icon in every size a menu asks for, the AppStream metadata, the man pages
+# (every man/*.1, compressed) and velmora-cli's bash completion.
 include(GNUInstallDirs)
 
 set(VELMORA_APP_ID org.velmora.Velmora)
@@ -19,6 +19,10 @@ foreach(size 16 24 32 48 64 128 256)
   install(FILES ${PROJECT_SOURCE_DIR}/data/icons/hicolor/${size}x${size}/${VELMORA_APP_ID}.png
           DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/${size}x${size}/apps)
 endforeach()
+
+# Where bash-completion looks for a command's completion when it is first used.
+install(FILES ${PROJECT_SOURCE_DIR}/data/completion/velmora-cli
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions)
 
 configure_file(${PROJECT_SOURCE_DIR}/data/${VELMORA_APP_ID}.metainfo.xml.in
                ${PROJECT_BINARY_DIR}/data/${VELMORA_APP_ID}.metainfo.xml @ONLY)

@@ -94,6 +94,50 @@ private Q_SLOTS:
         QCOMPARE(lines.at(n - 1), QStringLiteral("COM%1\t%2\tVELMORA_EXTRA_PORTS").arg(n).arg(rig.links[1]).toUtf8());
     }
 
+    // The bash completion as bash runs it: the words so far, the last one being
+    // completed; "{0}" and "{1}" stand for the two modules' links.
+    void completionOffersCommandsOptionsPortsAndFiles_data()
+    {
+        QTest::addColumn<QStringList>("words");
+        QTest::addColumn<QStringList>("offered");
+        QTest::addColumn<bool>("only");  // nothing else may be offered
+        QTest::newRow("commands") << QStringList{"velmora-cli", ""}
+                                  << QStringList{"ports", "read", "write", "verify", "clear", "set-baud", "learn", "export",
+                                                 "import", "provision", "--help", "--version"} << true;
+        QTest::newRow("a command begun") << QStringList{"velmora-cli", "pro"} << QStringList{"provision"} << true;
+        QTest::newRow("options of the station") << QStringList{"velmora-cli", "provision", "t.csv", "--"}
+                                                << QStringList{"--help", "--quiet", "--watch-dir", "--count", "--report", "--baud", "--json"} << true;
+        QTest::newRow("rates after =") << QStringList{"velmora-cli", "read", "COM1", "--baud", "=", "1"} << QStringList{"19200", "115200"} << true;
+        QTest::newRow("ports as listed") << QStringList{"velmora-cli", "verify", ""} << QStringList{"COM1", "{0}", "{1}"} << false;
+        QTest::newRow("the next of several ports") << QStringList{"velmora-cli", "clear", "{0},"} << QStringList{"{0},{1}"} << false;
+        QTest::newRow("file names") << QStringList{"velmora-cli", "write", "COM1", "notc"} << QStringList{"notcode.dat"} << true;
+    }
+    void completionOffersCommandsOptionsPortsAndFiles()
+    {
+        QFETCH(QStringList, words);
+        QFETCH(QStringList, offered);
+        QFETCH(bool, only);
+        for (QStringList* list : {&words, &offered}) {
+            list->replaceInStrings(QStringLiteral("{0}"), rig.links[0]);
+            list->replaceInStrings(QStringLiteral("{1}"), rig.links[1]);
+        }
+        QVERIFY(WriteAll(rig.Path("notcode.dat"), "x"));
+        QProcess bash;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("VELMORA_EXTRA_PORTS"), rig.links[0] + QLatin1Char(':') + rig.links[1]);
+        bash.setProcessEnvironment(env);
+        bash.setWorkingDirectory(rig.dir.path());
+        bash.start(QStringLiteral("bash"), QStringList{"-c", "source \"$1\"; program=$2; shift 2; COMP_WORDS=(\"$@\"); COMP_CWORD=$(($# - 1)); "
+                                                       "_velmora_cli \"$program\"; printf '%s\\n' \"${COMPREPLY[@]}\"",
+                                                       "bash", qEnvironmentVariable("VELMORA_SOURCE_DIR") + "/data/completion/velmora-cli",
+                                                       CliRig::Program()} + words);
+        QVERIFY(bash.waitForFinished(10000));
+        QCOMPARE(bash.exitCode(), 0);
+        const QStringList got = QString::fromUtf8(bash.readAllStandardOutput()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+        if (only) QCOMPARE(got, offered);
+        for (const QString& word : offered) QVERIFY2(got.contains(word), qPrintable(got.join(QLatin1Char('|'))));
+    }
+
     // --- files -------------------------------------------------------------------
 
     void exportAndImportRoundTripEveryShapeOfCode()

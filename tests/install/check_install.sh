@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs the build into a scratch prefix and checks what a desktop needs:
 # the programs, the desktop entry and metadata (validated by the desktop's own
-# tools), the icons and the man pages.
+# tools), the icons, the man pages and the bash completion.
 #   check_install.sh BUILD_DIR VERSION
 set -euo pipefail
 build="$1"
@@ -25,6 +25,7 @@ expected=(
   share/man/man1/velmora.1.gz
   share/man/man1/velmora-sim.1.gz
   share/man/man1/velmora-cli.1.gz
+  share/bash-completion/completions/velmora-cli
 )
 for size in 16 24 32 48 64 128 256; do
   expected+=("share/icons/hicolor/${size}x${size}/apps/$id.png")
@@ -42,6 +43,11 @@ done
 for f in "$prefix"/bin/*; do
   case "$(basename "$f")" in velmora | velmora-sim | velmora-cli) ;; *) fail "unexpected bin/$(basename "$f")" ;; esac
 done
+
+# The completion loads in bash and offers the commands.
+words="$(bash -c 'source "$1"; COMP_WORDS=(velmora-cli pro); COMP_CWORD=1; _velmora_cli velmora-cli; echo "${COMPREPLY[*]}"' _ \
+  "$prefix/share/bash-completion/completions/velmora-cli")" || fail "bash completion does not load"
+[ "$words" = "provision" ] || fail "bash completion offered '$words' for 'velmora-cli pro'"
 
 desktop-file-validate "$prefix/share/applications/$id.desktop" || fail "desktop-file-validate"
 grep -q '^Categories=.*Utility;.*Electronics;' "$prefix/share/applications/$id.desktop" || fail "categories"
