@@ -7,16 +7,27 @@
 //  - the process's whole wall time (start, port list, opening, closing included);
 //  - CPU time of the process per port, as a share of one core over the upload;
 //  - whether every far end received the upload byte-exact and in order.
+// Then a station: velmora-cli provision with 16 simulated modules plugged in
+// 0.5 s apart, each written and read back; per module the time from being
+// plugged in to its line against its pause floor, and the station's CPU.
 // Usage: bench_cli [runs]   (default 1 of each)
+//        bench_cli station  (the station only)
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QElapsedTimer>
+#include <QEventLoop>
+#include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <sys/resource.h>
 #include <vector>
@@ -67,12 +78,109 @@ QByteArray ExpectedUpload(const ConfigTable& table)
     return out + bytes(ExitConfigFrame);
 }
 
+// The station case. Every module is velmora-sim on a pseudo-terminal, named
+// by a link in the watched folder, answering a dump with `pace` ms of quiet
+// before each answer and the bytes timed at 115200 baud.
+bool StationCase(const QString& cli, const QString& dir, const QString& file, const ConfigTable& table, int codes)
+{
+    constexpr int kModules = 16;
+    constexpr int kPaceMs = 10;
+    const QString sim = QCoreApplication::applicationDirPath() + QStringLiteral("/../../velmora-sim");
+    const QString watch = dir + QStringLiteral("/watch");
+    QDir().mkpath(watch);
+
+    // The floor of one dump: the enter frame's pause, then each answer's
+    // quiet time and its bytes on the line (10 bits a byte).
+    qsizetype dumpBytes = 2 * 9;
+    for (int row = 1; row <= 96; ++row)
+        for (int column = 1; column <= 2; ++column) dumpBytes += 4 + RemoveBlanks(table.GetCellText(row, column)).size() / 2;
+    const double dumpFloor = 0.1 + (codes + 2) * kPaceMs / 1000.0 + double(dumpBytes) * 10 / 115200;
+    const double writeFloor = 0.8 + 0.05 * codes;
+
+    QProcess station;
+    station.start(cli, {QStringLiteral("provision"), file, QStringLiteral("--watch-dir"), watch, QStringLiteral("--count"),
+                        QString::number(kModules), QStringLiteral("--baud"), QStringLiteral("115200"), QStringLiteral("--json")});
+    // Its first line on standard error: it is watching.
+    station.setReadChannel(QProcess::StandardError);
+    if (!station.waitForStarted(10000) || !station.waitForReadyRead(10000)) {
+        std::fprintf(stderr, "the station did not start\n");
+        return false;
+    }
+    station.setReadChannel(QProcess::StandardOutput);
+    const double cpu0 = ChildrenCpuSeconds();
+    const auto t0 = Clock::now();
+
+    std::vector<std::unique_ptr<QProcess>> sims;
+    std::vector<Clock::time_point> plugged(kModules), lined(kModules);
+    std::vector<double> seconds(kModules, 0);
+    std::vector<bool> passed(kModules, false);
+    QEventLoop loop;
+    QTimer plug;
+    plug.setInterval(500);
+    auto plugIn = [&] {
+        const int i = int(sims.size());
+        auto p = std::make_unique<QProcess>();
+        p->start(sim, {QStringLiteral("--link"), watch + QStringLiteral("/module%1").arg(i, 2, 10, QLatin1Char('0')),
+                       QStringLiteral("--memory"), dir + QStringLiteral("/module%1.mem").arg(i), QStringLiteral("--pace"),
+                       QString::number(kPaceMs), QStringLiteral("--baud"), QStringLiteral("115200")});
+        p->waitForReadyRead(5000);  // its first line: the link is in place
+        plugged[size_t(i)] = Clock::now();
+        sims.push_back(std::move(p));
+        if (int(sims.size()) == kModules) plug.stop();
+    };
+    QObject::connect(&plug, &QTimer::timeout, plugIn);
+    QObject::connect(&station, &QProcess::readyReadStandardOutput, [&] {
+        while (station.canReadLine()) {
+            const QJsonObject o = QJsonDocument::fromJson(station.readLine()).object();
+            const int i = QFileInfo(o.value(QStringLiteral("port")).toString()).fileName().mid(6).toInt();
+            if (i < 0 || i >= kModules) continue;
+            lined[size_t(i)] = Clock::now();
+            seconds[size_t(i)] = o.value(QStringLiteral("seconds")).toDouble();
+            passed[size_t(i)] = o.value(QStringLiteral("ok")).toBool();
+        }
+    });
+    QObject::connect(&station, &QProcess::finished, &loop, &QEventLoop::quit);
+    plugIn();
+    plug.start();
+    loop.exec();
+    const double wall = Seconds(Clock::now() - t0);
+    const double cpu = ChildrenCpuSeconds() - cpu0;
+
+    std::printf("\nstation: %d modules plugged in 0.5 s apart, %d codes each written and read back, "
+                "write floor %.3f s, dump floor %.3f s (pace %d ms)\n",
+                kModules, codes, writeFloor, dumpFloor, kPaceMs);
+    std::vector<double> ratios;
+    bool allPassed = station.exitCode() == 0;
+    for (int i = 0; i < kModules; ++i) {
+        const QByteArray log = i < int(sims.size()) ? sims[size_t(i)]->readAllStandardOutput() : QByteArray();
+        const int dumps = int(log.count("recv read "));
+        const double floor = writeFloor + dumps * dumpFloor;
+        const double plugToLine = Seconds(lined[size_t(i)] - plugged[size_t(i)]);
+        ratios.push_back(plugToLine / floor);
+        allPassed &= passed[size_t(i)];
+        std::printf("  module %2d: plugged in to its line %.3f s (its run %.3f s), %d dump%s, floor %.3f s = %.4f x floor; %s\n", i,
+                    plugToLine, seconds[size_t(i)], dumps, dumps == 1 ? "" : "s", floor, plugToLine / floor,
+                    passed[size_t(i)] ? "passed" : "FAILED");
+    }
+    std::sort(ratios.begin(), ratios.end());
+    std::printf("station: %.3f s from the first module plugged in to the end; x floor per module: min %.4f, median %.4f, max %.4f;\n"
+                "         cpu %.3f s = %.2f%% of one core over the run, %.3f s per module; exit status %d\n",
+                wall, ratios.front(), ratios[ratios.size() / 2], ratios.back(), cpu, 100.0 * cpu / wall, cpu / kModules,
+                station.exitCode());
+    for (auto& p : sims) {
+        p->terminate();
+        p->waitForFinished(5000);
+    }
+    return allPassed;
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
-    const int runs = argc > 1 ? std::max(1, std::atoi(argv[1])) : 1;
+    const bool stationOnly = argc > 1 && std::strcmp(argv[1], "station") == 0;
+    const int runs = argc > 1 && !stationOnly ? std::max(1, std::atoi(argv[1])) : 1;
     const QString cli = QCoreApplication::applicationDirPath() + QStringLiteral("/../../velmora-cli");
 
     QTemporaryDir dir;
@@ -86,6 +194,7 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "cannot write %s\n", qPrintable(file));
         return 1;
     }
+    if (stationOnly) return StationCase(cli, dir.path(), file, table, codes) ? 0 : 2;
     const QByteArray expected = ExpectedUpload(table);
     const double floor = 0.8 + 0.05 * codes;
     std::printf("velmora-cli write of %d codes (%lld bytes per port), pause floor %.3f s\n", codes,
@@ -132,5 +241,6 @@ int main(int argc, char** argv)
             std::fflush(stdout);
         }
     }
-    return allExact ? 0 : 2;
+    const bool stationPassed = StationCase(cli, dir.path(), file, table, codes);
+    return allExact && stationPassed ? 0 : 2;
 }
