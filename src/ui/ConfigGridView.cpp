@@ -1,10 +1,12 @@
 #include "ui/ConfigGridView.h"
 
 #include <QAbstractTableModel>
+#include <QEvent>
 #include <QHash>
 #include <QHeaderView>
 #include <QLineEdit>
 #include <QPointer>
+#include <QStyle>
 #include <QStyledItemDelegate>
 #include <algorithm>
 
@@ -294,25 +296,51 @@ QPoint ConfigGridView::CellOfIndex(const QModelIndex& index) const
     return QPoint(index.column() + cells_->ColumnOffset(), index.row() + cells_->RowOffset());
 }
 
+namespace {
+
+int AtLeast(int size, int least) { return size > 0 ? qMax(size, least) : size; }
+
+}  // namespace
+
 void ConfigGridView::ApplyHeaderBreadths()
 {
     const int ro = cells_->RowOffset();
     const int co = cells_->ColumnOffset();
     horizontalHeader()->setVisible(ro > 0);
     verticalHeader()->setVisible(co > 0);
-    if (ro) horizontalHeader()->setFixedHeight(DrawnSize(table_.RowHeight(0)));
-    if (co) verticalHeader()->setFixedWidth(DrawnSize(table_.ColumnWidth(0)));
+    if (ro) horizontalHeader()->setFixedHeight(AtLeast(DrawnSize(table_.RowHeight(0)), LeastRowHeight()));
+    if (co) verticalHeader()->setFixedWidth(AtLeast(DrawnSize(table_.ColumnWidth(0)), LeastTitleWidth()));
 }
 
 void ConfigGridView::ApplyGeometry()
 {
     ApplyHeaderBreadths();
     const TableContent& t = table_.Content();
-    ApplySectionSizes(horizontalHeader(), t.columnWidths, cells_->ColumnOffset(), cells_->columnCount());
-    ApplySectionSizes(verticalHeader(), t.rowHeights, cells_->RowOffset(), cells_->rowCount());
+    ApplySectionSizes(horizontalHeader(), t.columnWidths, cells_->ColumnOffset(), cells_->columnCount(), 0);
+    ApplySectionSizes(verticalHeader(), t.rowHeights, cells_->RowOffset(), cells_->rowCount(), LeastRowHeight());
 }
 
-void ConfigGridView::ApplySectionSizes(QHeaderView* header, const QVector<qint32>& sizes, int offset, int count)
+int ConfigGridView::LeastRowHeight() const { return fontMetrics().height() + 4; }
+
+int ConfigGridView::LeastTitleWidth() const
+{
+    // The laid-out titles are all near the top; a file's thousands of rows
+    // are not measured one by one at every load.
+    const int rows = qMin(table_.RowCount(), 256);
+    const QFontMetrics fm = verticalHeader()->fontMetrics();
+    int widest = 0;
+    for (int row = cells_->RowOffset(); row < rows; ++row) widest = qMax(widest, fm.horizontalAdvance(table_.GetCellText(row, 0)));
+    return widest + 2 * style()->pixelMetric(QStyle::PM_HeaderMargin, nullptr, verticalHeader()) + 4;
+}
+
+void ConfigGridView::changeEvent(QEvent* event)
+{
+    QTableView::changeEvent(event);
+    if (event->type() == QEvent::FontChange || event->type() == QEvent::StyleChange) ApplyGeometry();
+}
+
+void ConfigGridView::ApplySectionSizes(QHeaderView* header, const QVector<qint32>& sizes, int offset, int count,
+                                       int least)
 {
     count = qMin(count, int(sizes.size()) - offset);
     if (count <= 0) return;
@@ -321,15 +349,15 @@ void ConfigGridView::ApplySectionSizes(QHeaderView* header, const QVector<qint32
     // them all in one pass; only the others are resized one by one. A header
     // resizing a section while it draws recomputes every section's position,
     // so those resizes run with its updates off, and cost the same each.
-    int common = DrawnSize(size[0]);
+    int common = AtLeast(DrawnSize(size[0]), least);
     if (std::count(size, size + count, common) <= count / 2) {
         QHash<int, int> seen;
         int most = 0;
         for (int i = 0; i < count; ++i) {
-            const int n = ++seen[DrawnSize(size[i])];
+            const int n = ++seen[AtLeast(DrawnSize(size[i]), least)];
             if (n > most) {
                 most = n;
-                common = DrawnSize(size[i]);
+                common = AtLeast(DrawnSize(size[i]), least);
             }
         }
     }
@@ -337,7 +365,7 @@ void ConfigGridView::ApplySectionSizes(QHeaderView* header, const QVector<qint32
     header->setUpdatesEnabled(false);
     if (header->defaultSectionSize() != common) header->setDefaultSectionSize(common);
     for (int i = 0; i < count; ++i) {
-        const int drawn = DrawnSize(size[i]);
+        const int drawn = AtLeast(DrawnSize(size[i]), least);
         if (header->sectionSize(i) != drawn) header->resizeSection(i, drawn);
     }
     header->setUpdatesEnabled(updates);

@@ -32,13 +32,22 @@ public:
     // The largest row height or column width drawn; larger ones are drawn this size.
     static constexpr int kLargestDrawnSize = 10000;
 
+protected:
+    void changeEvent(QEvent* event) override;
+
 private:
     // The fixed header row's height and title column's width, and which of them shows.
     void ApplyHeaderBreadths();
     // Row heights and column widths, in time linear in the number of sections.
     void ApplyGeometry();
-    void ApplySectionSizes(QHeaderView* header, const QVector<qint32>& sizes, int offset, int count);
+    // Sections of `header` at `sizes`, none of those that show below `least`.
+    void ApplySectionSizes(QHeaderView* header, const QVector<qint32>& sizes, int offset, int count, int least);
     static int DrawnSize(int size);
+    // What the font needs: a row as high as a line of text, the title column
+    // as wide as its widest title. A size the table asks for is drawn no
+    // smaller (the table keeps its own); a row or column of 0 stays hidden.
+    int LeastRowHeight() const;
+    int LeastTitleWidth() const;
 
     ConfigTable& table_;
     GridCells* cells_;

@@ -10,6 +10,7 @@
 #include <QScreen>
 #include <QScrollArea>
 #include <QStyle>
+#include <QStyleOptionComboBox>
 #include <QTimer>
 #include <QVBoxLayout>
 #include <QWindow>
@@ -155,23 +156,29 @@ QObject* MakeControl(const ControlSpec& spec, QWidget* parent, ConfigTable& tabl
     return nullptr;
 }
 
+// Room a push button's caption needs besides its text, and a combo box's
+// text field besides its text; both fit the designed sizes in the default font.
+constexpr int kButtonPadding = 12;
+constexpr int kFieldPadding = 5;
+
 }  // namespace
 
 MainWindow::MainWindow(ConfigTable& table, WindowHandlers handlers, QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
-                          | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint),
+                          | Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint | Qt::WindowCloseButtonHint),
       handlers_(std::move(handlers))
 {
     setObjectName(QString::fromLatin1(ControlIdentifier(Control::MainWindow)));
     setWindowTitle(QStringLiteral("Velmora-自定义设备版"));
     setWindowIcon(MakeIcon());
 
-    // The controls sit on a client area of the designed size, which scrolls
-    // inside the window only when the screen leaves the window less room.
+    // The controls sit on a client area as large as the window, which
+    // scrolls inside it only when the window is smaller than the least size.
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     scroller_ = new QScrollArea(this);
     scroller_->setFrameShape(QFrame::NoFrame);
+    scroller_->setWidgetResizable(true);
     layout->addWidget(scroller_);
     scroller_->setFocusPolicy(Qt::NoFocus);
     client_ = new QWidget;
@@ -218,13 +225,14 @@ ListComboBox* MainWindow::Combo(Control c) const { return qobject_cast<ListCombo
 
 LogBox* MainWindow::Log() const { return static_cast<LogBox*>(Widget(Control::Edit_Display)); }
 
-QRect MainWindow::OuterPlacement(const QRect& screen, const QRect& available, int scrollBarExtent)
+QRect MainWindow::OuterPlacement(const QRect& screen, const QRect& available, QSize natural, QSize least,
+                                 int scrollBarExtent)
 {
-    QSize size(kOuterWidth, kOuterHeight);
-    if (size.height() > available.height()) {
-        size.setHeight(available.height());
-        size.rwidth() += scrollBarExtent;
-    }
+    QSize size = natural.boundedTo(available.size());
+    // Where the least size does not fit, the controls scroll that way, and
+    // the scroll bar takes its room across if it can.
+    if (available.height() < least.height()) size.rwidth() += scrollBarExtent;
+    if (available.width() < least.width()) size.rheight() += scrollBarExtent;
     size = size.boundedTo(available.size());
     // Centred on the whole screen as designed, in integer halves; then moved
     // as little as it takes to be inside the area that panels leave free.
@@ -254,13 +262,32 @@ void MainWindow::closeEvent(QCloseEvent* event)
 
 bool MainWindow::eventFilter(QObject* watched, QEvent* e)
 {
-    // The client area covers the window, so its first paint is the window's.
-    if (watched == client_ && e->type() == QEvent::Paint && !shown_) {
-        shown_ = true;
-        QTimer::singleShot(0, this, [this] {
-            ApplyPlacement();
-            if (firstShown_) firstShown_();
-        });
+    if (watched != client_) return QWidget::eventFilter(watched, e);
+    switch (e->type()) {
+    case QEvent::Paint:
+        // The client area covers the window, so its first paint is the window's.
+        if (!shown_) {
+            shown_ = true;
+            QTimer::singleShot(0, this, [this] {
+                ApplyPlacement();
+                if (firstShown_) firstShown_();
+            });
+        }
+        break;
+    case QEvent::Resize: ApplyLayout(); break;
+    case QEvent::FontChange:
+    case QEvent::StyleChange:
+        // Every control hears of it in turn; measure once they all have.
+        if (!remeasurePending_) {
+            remeasurePending_ = true;
+            QTimer::singleShot(0, this, [this] {
+                remeasurePending_ = false;
+                Remeasure();
+                ApplyLayout();
+            });
+        }
+        break;
+    default: break;
     }
     return QWidget::eventFilter(watched, e);
 }
@@ -279,15 +306,77 @@ void MainWindow::ApplyPlacement()
     const QMargins frame = windowHandle() ? windowHandle()->frameMargins() : QMargins();
     appliedFrame_ = frame;
     const QSize frameSize(frame.left() + frame.right(), frame.top() + frame.bottom());
-    client_->setFixedSize(QSize(kOuterWidth, kOuterHeight) - frameSize);
+    designedClient_ = QSize(kOuterWidth, kOuterHeight) - frameSize;
+    Remeasure();
 
     QScreen* s = windowHandle() && windowHandle()->screen() ? windowHandle()->screen() : QGuiApplication::primaryScreen();
-    if (!s) {
-        setFixedSize(client_->size());
-        return;
+    QRect outer(QPoint(), layout_.Natural() + frameSize);
+    if (s)
+        outer = OuterPlacement(s->geometry(), s->availableGeometry(), outer.size(), layout_.Minimum() + frameSize,
+                               style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, scroller_));
+    const QSize inner = outer.size() - frameSize;
+    setMinimumSize(layout_.Minimum().boundedTo(inner));
+    resize(inner);
+    if (s) move(outer.topLeft());
+    // Unshown, the scroll area does not size the client area yet.
+    if (!isVisible()) client_->resize(inner.expandedTo(layout_.Minimum()));
+    ApplyLayout();
+}
+
+void MainWindow::Remeasure()
+{
+    layout_ = WindowLayout(DesignedRects(), MeasureNeeds(), designedClient_);
+    client_->setMinimumSize(layout_.Minimum());
+}
+
+ControlRects MainWindow::DesignedRects()
+{
+    ControlRects rects{};
+    for (const ControlSpec& spec : kLayout) rects[size_t(spec.control)] = spec.rect;
+    return rects;
+}
+
+ControlSizes MainWindow::MeasureNeeds() const
+{
+    ControlSizes needs{};
+    for (const ControlSpec& spec : kLayout) {
+        QWidget* w = Widget(spec.control);
+        if (!w) continue;
+        const QFontMetrics fm = w->fontMetrics();
+        QSize& need = needs[size_t(spec.control)];
+        switch (spec.kind) {
+        case Kind::Button: {
+            auto* button = static_cast<QPushButton*>(w);
+            need = QSize(fm.horizontalAdvance(CaptionFromQt(button->text())) + kButtonPadding, button->sizeHint().height());
+            break;
+        }
+        case Kind::Label: need = QSize(fm.horizontalAdvance(static_cast<QLabel*>(w)->text()), fm.height()); break;
+        case Kind::GroupBox:
+            need = QSize(fm.horizontalAdvance(CaptionFromQt(static_cast<QGroupBox*>(w)->title())), fm.height());
+            break;
+        case Kind::Combo: {
+            // Room in the text field for the widest text a box shows closed, a rate.
+            auto* box = static_cast<QComboBox*>(w);
+            QStyleOptionComboBox option;
+            option.initFrom(box);
+            option.editable = true;
+            option.frame = box->hasFrame();
+            option.rect = QRect(0, 0, 200, box->sizeHint().height());
+            const QRect field = box->style()->subControlRect(QStyle::CC_ComboBox, &option, QStyle::SC_ComboBoxEditField, box);
+            need = QSize(fm.horizontalAdvance(QStringLiteral("115200")) + kFieldPadding + option.rect.width() - field.width(),
+                         option.rect.height());
+            break;
+        }
+        case Kind::LineEdit: need = QSize(0, w->sizeHint().height()); break;
+        default: break;
+        }
     }
-    const QRect outer = OuterPlacement(s->geometry(), s->availableGeometry(),
-                                       style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, scroller_));
-    setFixedSize(outer.size() - frameSize);
-    move(outer.topLeft());
+    return needs;
+}
+
+void MainWindow::ApplyLayout()
+{
+    const ControlRects rects = layout_.Place(client_->size());
+    for (size_t i = 0; i < rects.size(); ++i)
+        if (QWidget* w = widgets_[i]) w->setGeometry(rects[i]);
 }

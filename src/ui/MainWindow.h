@@ -1,9 +1,11 @@
 #pragma once
-// The program's one window: a fixed layout of 22 controls in four bands (port
-// group, log box and module-baud setting; learn box; configuration grid; file
-// and module buttons over the progress bar) and the binding of its events to
-// the handlers it is given. On a screen too small for it the window shrinks
-// to fit and its controls scroll.
+// The program's one window: 22 controls in four bands (port group, log box
+// and module-baud setting; learn box; configuration grid; file and module
+// buttons over the progress bar) and the binding of its events to the
+// handlers it is given. At its designed size the controls sit at their
+// designed places; the window can be resized and fits the screen it starts
+// on (see WindowLayout). Only on a screen smaller than its least size do its
+// controls scroll.
 
 #include <QObject>
 #include <QString>
@@ -12,6 +14,7 @@
 
 #include "core/UiServices.h"
 #include "core/WindowHandlers.h"
+#include "ui/WindowLayout.h"
 
 class ConfigTable;
 class ConfigGridView;
@@ -62,15 +65,18 @@ public:
     CommonFileDialog* FileDialog() const { return dialog_; }
     ConfigGridView* Grid() const { return grid_; }
     LogBox* Log() const;
-    // The area the controls are laid out in, as large as the window's client
-    // area at its designed outer size; it scrolls when the window is smaller.
+    // The area the controls are laid out in; as large as the window's client
+    // area, and never smaller than the layout's least size, below which it scrolls.
     QWidget* ClientArea() const { return client_; }
+    const WindowLayout& Layout() const { return layout_; }
 
-    // Where the window goes on a screen, as its outer rectangle: centred on the
-    // whole screen, moved inside the available area (never above its top) and
-    // no larger than that area. When the height has to give way, the window
-    // keeps room for a vertical scroll bar of `scrollBarExtent` if it can.
-    static QRect OuterPlacement(const QRect& screen, const QRect& available, int scrollBarExtent = 0);
+    // Where the window goes on a screen, as its outer rectangle: its natural
+    // outer size, centred on the whole screen, then moved inside the available
+    // area (never above its top) and no larger than that area. Where the area
+    // is smaller than the least outer size, the window keeps room for a scroll
+    // bar of `scrollBarExtent` across that direction if it can.
+    static QRect OuterPlacement(const QRect& screen, const QRect& available, QSize natural, QSize least,
+                                int scrollBarExtent = 0);
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -82,6 +88,14 @@ private:
     void Run(const std::function<void()>& handler);
     // Sizes and places the window on its screen for the frame the window manager gave it.
     void ApplyPlacement();
+    // Every control's designed rectangle.
+    static ControlRects DesignedRects();
+    // What the font asks of each control's size.
+    ControlSizes MeasureNeeds() const;
+    // Lays the controls out anew for the font they have now.
+    void Remeasure();
+    // Puts every control where the layout wants it for the client area's size.
+    void ApplyLayout();
 
     WindowHandlers handlers_;
     std::array<QWidget*, int(Control::MainWindow) + 1> widgets_{};
@@ -95,4 +109,7 @@ private:
     bool blocked_ = false;
     bool closed_ = false;
     QMargins appliedFrame_;
+    QSize designedClient_;  // the client area at the designed outer size
+    WindowLayout layout_;
+    bool remeasurePending_ = false;
 };

@@ -1,28 +1,88 @@
 // The window on a 1366×768 laptop screen (an offscreen screen of that size,
-// see tests/ui/CMakeLists.txt), and where it goes on screens of other sizes.
+// see tests/ui/CMakeLists.txt), at other sizes and fonts, and where it goes on
+// screens of other sizes.
 
 #include <QtTest>
 #include <QApplication>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
 #include <QScreen>
 #include <QScrollArea>
 #include <QScrollBar>
 
 #include "config/ConfigTable.h"
+#include "ui/ConfigGridView.h"
 #include "ui/MainWindow.h"
+
+namespace {
+
+void ShowAndWait(MainWindow& window)
+{
+    bool shown = false;
+    window.SetFirstShown([&] { shown = true; });
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    QTRY_VERIFY(shown);
+}
+
+// What is wrong with the controls laid out in `parent`: one out of it, two
+// on top of each other, a caption cut off. Empty when nothing is.
+QStringList Faults(QWidget* parent)
+{
+    QStringList faults;
+    QList<QWidget*> placed;
+    for (QObject* o : parent->children()) {
+        auto* w = qobject_cast<QWidget*>(o);
+        if (!w || w->isHidden() || w->objectName().isEmpty()) continue;
+        const QString id = w->objectName();
+        // The bar is as wide as the window's outer size, reaching under its frame.
+        const int underFrame = id == QLatin1String("ProgressBar1") ? w->window()->frameGeometry().width() - w->window()->width() : 0;
+        if (!parent->rect().contains(w->geometry().adjusted(0, 0, -underFrame, 0)))
+            faults << id + QStringLiteral(" leaves its parent");
+        for (QWidget* other : placed)
+            if (other->geometry().intersects(w->geometry())) faults << id + QStringLiteral(" covers ") + other->objectName();
+        placed << w;
+        const QFontMetrics fm = w->fontMetrics();
+        int room = w->width();
+        int text = 0;
+        if (auto* b = qobject_cast<QPushButton*>(w)) text = fm.horizontalAdvance(b->text()) + 8;
+        else if (auto* l = qobject_cast<QLabel*>(w)) text = fm.horizontalAdvance(l->text());
+        else if (auto* c = qobject_cast<QComboBox*>(w)) {
+            text = fm.horizontalAdvance(QStringLiteral("115200")) + 4;
+            room = c->lineEdit()->width();
+        } else if (auto* grid = qobject_cast<ConfigGridView*>(w)) {
+            // The row titles, and a line of text in every row.
+            for (int row = 0; row < grid->model()->rowCount(); ++row)
+                text = qMax(text, fm.horizontalAdvance(grid->model()->headerData(row, Qt::Vertical).toString()) + 8);
+            room = grid->verticalHeader()->width();
+            if (grid->rowHeight(0) < fm.height() + 2) faults << id + QStringLiteral(" rows too low");
+        } else if (auto* g = qobject_cast<QGroupBox*>(w)) {
+            faults << Faults(g);
+            for (QWidget* inner : g->findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly))
+                if (!inner->objectName().isEmpty() && inner->y() < fm.height())
+                    faults << inner->objectName() + QStringLiteral(" covers the group's caption");
+        }
+        if (text > room) faults << id + QStringLiteral(" cuts its text: %1 > %2").arg(text).arg(room);
+        if (w->height() < qMin(fm.height(), 16)) faults << id + QStringLiteral(" too low");
+    }
+    return faults;
+}
+
+}  // namespace
 
 class SmallScreenTest : public QObject {
     Q_OBJECT
 private Q_SLOTS:
-    void theWindowFitsTheScreenAndEveryControlCanBeScrolledTo()
+    void theWindowFitsTheScreenWithoutScrolling()
     {
         ConfigTable table;
         InitTable(table);
         MainWindow window(table, WindowHandlers{});
-        bool shown = false;
-        window.SetFirstShown([&] { shown = true; });
-        window.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&window));
-        QTRY_VERIFY(shown);
+        ShowAndWait(window);
 
         const QRect available = window.screen()->availableGeometry();
         QCOMPARE(available.size(), QSize(1366, 768));
@@ -30,23 +90,86 @@ private Q_SLOTS:
         QTRY_VERIFY(available.contains(window.frameGeometry()));
         QCOMPARE(window.frameGeometry().top(), available.top());
         QCOMPARE(window.frameGeometry().height(), available.height());
-        // Still not to be resized by the user.
-        QCOMPARE(window.minimumSize(), window.maximumSize());
+        QVERIFY(window.minimumSize().height() < available.height());
+        QVERIFY(window.maximumSize().height() > available.height());
 
-        // The controls keep their designed places and scroll up and down;
-        // there is room beside them for the scroll bar, so nothing scrolls sideways.
+        // The grid gave up the rows that did not fit; the bottom row and the
+        // bar are in view, and nothing scrolls.
         auto* area = window.findChild<QScrollArea*>();
-        QVERIFY(area);
-        QTRY_VERIFY(area->verticalScrollBar()->isVisible());
+        QVERIFY(!area->verticalScrollBar()->isVisible());
         QVERIFY(!area->horizontalScrollBar()->isVisible());
-        QCOMPARE(window.Widget(Control::Button_WriteModule)->geometry(), QRect(606, 745, 66, 25));
-        for (int c = 0; c < int(Control::MainWindow); ++c) {
-            QWidget* w = window.Widget(Control(c));
-            if (!w) continue;  // the timer and the file dialog have no place
-            area->ensureWidgetVisible(w, 0, 0);
-            const QPoint centre = w->mapTo(area->viewport(), w->rect().center());
-            QVERIFY2(area->viewport()->rect().contains(centre), ControlIdentifier(Control(c)));
-        }
+        // 50 pixels lower than designed: the strip under the bar gave up its
+        // height, the grid the rest.
+        const int frameHeight = window.frameGeometry().height() - window.height();
+        const int fromGrid = 50 - (818 - frameHeight - 787);
+        QCOMPARE(window.Widget(Control::Button_WriteModule)->geometry(), QRect(606, 745 - fromGrid, 66, 25));
+        QCOMPARE(window.Widget(Control::ConfigGrid)->height(), 599 - fromGrid);
+        QCOMPARE(window.Widget(Control::ProgressBar1)->geometry().bottom(), window.height() - 1);
+        QCOMPARE(Faults(window.ClientArea()).join(QLatin1Char(';')), QString());
+    }
+
+    void everyControlShowsWholeAtEverySizeAndFont_data()
+    {
+        QTest::addColumn<qreal>("points");
+        QTest::addColumn<QSize>("client");  // empty: the least size; (1, 1): below it
+        QTest::addColumn<bool>("scrolls");
+        const QSize least;
+        QTest::newRow("9pt 1920x1080, maximised") << 9.0 << QSize(1920, 1050) << false;
+        QTest::newRow("9pt 1366x768") << 9.0 << QSize(1366, 740) << false;
+        QTest::newRow("9pt 1024x768") << 9.0 << QSize(1024, 738) << false;
+        QTest::newRow("9pt 1024x600") << 9.0 << QSize(1024, 540) << false;
+        QTest::newRow("9pt least") << 9.0 << least << false;
+        QTest::newRow("9pt below least") << 9.0 << QSize(1, 1) << true;
+        QTest::newRow("11pt 1920x1080") << 11.0 << QSize(1920, 1050) << false;
+        QTest::newRow("11pt 1024x600") << 11.0 << QSize(1024, 540) << false;
+        QTest::newRow("11pt least") << 11.0 << least << false;
+        QTest::newRow("16pt 1366x768") << 16.0 << QSize(1366, 740) << false;
+        QTest::newRow("16pt least") << 16.0 << least << false;
+    }
+    void everyControlShowsWholeAtEverySizeAndFont()
+    {
+        QFETCH(qreal, points);
+        QFETCH(QSize, client);
+        QFETCH(bool, scrolls);
+        struct FontForThisCase {
+            QFont before = QApplication::font();
+            explicit FontForThisCase(qreal points)
+            {
+                QFont font = before;
+                font.setPointSizeF(points);
+                QApplication::setFont(font);
+            }
+            ~FontForThisCase() { QApplication::setFont(before); }
+        } fontForThisCase(points);
+        ConfigTable table;
+        InitTable(table);
+        MainWindow window(table, WindowHandlers{});
+        ShowAndWait(window);
+        const QSize least = window.Layout().Minimum();
+        const QSize natural = window.Layout().Natural();
+        if (client.isEmpty()) client = least;
+        if (client == QSize(1, 1)) client = least - QSize(40, 40);
+        window.setMinimumSize(client.boundedTo(least));
+        window.resize(client);
+        QTRY_COMPARE(window.size(), client);
+
+        auto* area = window.findChild<QScrollArea*>();
+        QTRY_COMPARE(area->verticalScrollBar()->isVisible(), scrolls);
+        QCOMPARE(area->horizontalScrollBar()->isVisible(), scrolls);
+        QCOMPARE(window.ClientArea()->size(), scrolls ? least : client);
+        QCOMPARE(Faults(window.ClientArea()).join(QLatin1Char(';')), QString());
+        // The grid takes what the window gains and gives up what it loses
+        // once the strip under the bar is gone; the rest stays in view. As
+        // designed, the bar reaches under the window's frame.
+        const QSize frame = window.frameGeometry().size() - window.size();
+        const int strip = 818 - frame.height() - 787;
+        const int gained = window.ClientArea()->height() - natural.height();
+        QWidget* grid = window.Widget(Control::ConfigGrid);
+        QWidget* bar = window.Widget(Control::ProgressBar1);
+        QCOMPARE(grid->height(), 599 + (gained >= 0 ? gained : qMin(0, gained + strip)));
+        QCOMPARE(bar->width(), window.ClientArea()->width() + frame.width());
+        if (!scrolls) QVERIFY(area->viewport()->rect().contains(bar->geometry().adjusted(0, 0, -frame.width(), 0)));
+        QCOMPARE(grid->width(), bar->width() - 5);
     }
 
     void placementKeepsTheDesignedCentreAndStaysInsideTheFreeArea_data()
@@ -58,19 +181,23 @@ private Q_SLOTS:
         QTest::newRow("1920x1080") << QRect(0, 0, 1920, 1080) << QRect(0, 0, 1920, 1080) << QRect(590, 131, 740, 818);
         QTest::newRow("1280x1024 panel on top") << QRect(0, 0, 1280, 1024) << QRect(0, 32, 1280, 992)
                                                 << QRect(270, 103, 740, 818);
-        // Too low: as high as the free area, never above it, with room for a scroll bar.
+        // Too low: as high as the free area, never above it.
         QTest::newRow("1366x768 panel below") << QRect(0, 0, 1366, 768) << QRect(0, 0, 1366, 740)
-                                              << QRect(309, 0, 748, 740);
-        QTest::newRow("panel on top") << QRect(0, 0, 1366, 768) << QRect(0, 40, 1366, 728) << QRect(309, 40, 748, 728);
-        // Too narrow as well: the whole free area.
-        QTest::newRow("640x480") << QRect(0, 0, 640, 480) << QRect(0, 0, 640, 480) << QRect(0, 0, 640, 480);
+                                              << QRect(313, 0, 740, 740);
+        QTest::newRow("panel on top") << QRect(0, 0, 1366, 768) << QRect(0, 40, 1366, 728) << QRect(313, 40, 740, 728);
+        QTest::newRow("1024x600") << QRect(0, 0, 1024, 600) << QRect(0, 0, 1024, 570) << QRect(142, 0, 740, 570);
+        // 1920x1080 at twice the scale.
+        QTest::newRow("960x540") << QRect(0, 0, 960, 540) << QRect(0, 0, 960, 510) << QRect(110, 0, 740, 510);
+        // Lower than the least size: with room for a scroll bar beside the controls.
+        QTest::newRow("640x240") << QRect(0, 0, 640, 240) << QRect(0, 0, 640, 240) << QRect(0, 0, 640, 240);
+        QTest::newRow("800x240") << QRect(0, 0, 800, 240) << QRect(0, 0, 800, 240) << QRect(26, 0, 748, 240);
     }
     void placementKeepsTheDesignedCentreAndStaysInsideTheFreeArea()
     {
         QFETCH(QRect, screen);
         QFETCH(QRect, available);
         QFETCH(QRect, outer);
-        QCOMPARE(MainWindow::OuterPlacement(screen, available, 8), outer);
+        QCOMPARE(MainWindow::OuterPlacement(screen, available, QSize(740, 818), QSize(626, 288), 8), outer);
     }
 };
 
