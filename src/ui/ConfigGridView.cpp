@@ -15,8 +15,14 @@
 
 namespace {
 
-// The tint of a value cell whose text the upload would refuse.
-const QColor kBadCodeTint(255, 205, 205);
+// The tint of a value cell whose text the upload would refuse: a light red
+// on a light base, a dark red under the light text of a dark scheme.
+QColor BadCodeTint(const QPalette& palette)
+{
+    const QColor base = palette.color(QPalette::Base);
+    if (base.lightness() >= 128) return QColor(255, 205, 205);
+    return QColor::fromHsl(0, 140, qMin(base.lightness() + 45, 100));
+}
 
 // A code as the upload reads a cell: blanks (ASCII and full-width) anywhere
 // are dropped, and what is left must be hex digit pairs. An empty cell is no
@@ -52,7 +58,7 @@ QVariant DrawnText(const QVariant& text)
 void TintEditor(QLineEdit* editor)
 {
     QPalette pal = editor->parentWidget() ? editor->parentWidget()->palette() : editor->palette();
-    if (IsBadCode(editor->text())) pal.setColor(QPalette::Base, kBadCodeTint);
+    if (IsBadCode(editor->text())) pal.setColor(QPalette::Base, BadCodeTint(pal));
     editor->setPalette(pal);
 }
 
@@ -82,6 +88,9 @@ public:
         connect(&table_, &QAbstractItemModel::columnsRemoved, this, [this] { Reset(); });
     }
 
+    // The tint for the palette the cells are drawn in.
+    void SetTint(QColor tint) { tint_ = tint; }
+
     int RowOffset() const { return table_.FixedRowCount() > 0 ? 1 : 0; }
     int ColumnOffset() const { return table_.FixedColumnCount() > 0 ? 1 : 0; }
 
@@ -103,7 +112,7 @@ public:
     {
         if (!i.isValid()) return {};
         // A look only: the tint is nowhere in the table or its file.
-        if (role == Qt::BackgroundRole) return IsBad(i.row() + RowOffset(), i.column() + ColumnOffset()) ? QVariant(kBadCodeTint) : QVariant();
+        if (role == Qt::BackgroundRole) return IsBad(i.row() + RowOffset(), i.column() + ColumnOffset()) ? QVariant(tint_) : QVariant();
         const QVariant value = table_.data(SourceOf(i), role);
         return role == Qt::DisplayRole ? DrawnText(value) : value;
     }
@@ -160,6 +169,7 @@ private:
 
     ConfigTable& table_;
     mutable QHash<QPair<int, int>, bool> longTextIsBad_;
+    QColor tint_;
 };
 
 // A plain line editor that hands every keystroke to the table at once, so an
@@ -264,10 +274,7 @@ ConfigGridView::ConfigGridView(ConfigTable& table, QWidget* parent)
                     | QAbstractItemView::AnyKeyPressed | QAbstractItemView::SelectedClicked);
     setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
 
-    QPalette pal = palette();
-    pal.setColor(QPalette::Base, Qt::white);
-    pal.setColor(QPalette::Text, Qt::black);
-    setPalette(pal);
+    cells_->SetTint(BadCodeTint(palette()));
 
     for (QHeaderView* header : {horizontalHeader(), verticalHeader()}) {
         header->setSectionResizeMode(QHeaderView::Fixed);
@@ -337,6 +344,7 @@ void ConfigGridView::changeEvent(QEvent* event)
 {
     QTableView::changeEvent(event);
     if (event->type() == QEvent::FontChange || event->type() == QEvent::StyleChange) ApplyGeometry();
+    if (event->type() == QEvent::PaletteChange) cells_->SetTint(BadCodeTint(palette()));
 }
 
 void ConfigGridView::ApplySectionSizes(QHeaderView* header, const QVector<qint32>& sizes, int offset, int count,

@@ -83,15 +83,6 @@ QIcon MakeIcon()
     return icon;
 }
 
-// Edit boxes and the grid: black text on white, whatever the style's colours.
-void PaintBlackOnWhite(QWidget* w)
-{
-    QPalette pal = w->palette();
-    pal.setColor(QPalette::Base, Qt::white);
-    pal.setColor(QPalette::Text, Qt::black);
-    w->setPalette(pal);
-}
-
 QObject* MakeControl(const ControlSpec& spec, QWidget* parent, ConfigTable& table)
 {
     const QString caption = QString::fromUtf8(spec.caption);
@@ -118,7 +109,6 @@ QObject* MakeControl(const ControlSpec& spec, QWidget* parent, ConfigTable& tabl
     case Kind::LineEdit: {
         auto* edit = new QLineEdit(caption, parent);
         edit->setCursorPosition(0);
-        PaintBlackOnWhite(edit);
         return edit;
     }
     case Kind::GroupBox: {
@@ -148,7 +138,6 @@ QObject* MakeControl(const ControlSpec& spec, QWidget* parent, ConfigTable& tabl
         log->setUndoRedoEnabled(false);
         log->setMaximumBlockCount(MainWindow::kMaxLogLines);
         log->setFrameStyle(QFrame::Box | QFrame::Plain);
-        PaintBlackOnWhite(log);
         return log;
     }
     case Kind::Grid: return new ConfigGridView(table, parent);
