@@ -3,12 +3,14 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QGroupBox>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
 #include <QScrollArea>
+#include <QShortcut>
 #include <QStyle>
 #include <QStyleOptionComboBox>
 #include <QTimer>
@@ -33,7 +35,7 @@ struct ControlSpec {
     QRect rect;           // a height of 0: as high as the font makes it
 };
 
-// Every control in creation order, which is also the tab order.
+// Every control in creation order.
 constexpr ControlSpec kLayout[] = {
     {Control::ProgressBar1, Kind::ProgressBar, Control::MainWindow, "", {0, 771, 740, 16}},
     {Control::Button_SetBaudRate, Kind::Button, Control::MainWindow, "设置波特率", {652, 44, 75, 25}},
@@ -58,6 +60,24 @@ constexpr ControlSpec kLayout[] = {
     {Control::Label1, Kind::Label, Control::GroupBox1, "端口:", {5, 16, 32, 16}},
     {Control::Edit_Display, Kind::Log, Control::MainWindow, "", {165, 0, 482, 110}},
     {Control::ConfigGrid, Kind::Grid, Control::MainWindow, "", {0, 145, 735, 599}},
+};
+
+// The tab order: the bands from top to bottom, each from left to right (the
+// port group row by row).
+constexpr Control kTabOrder[] = {
+    Control::Combo_Port,       Control::Combo_BaudRate,   Control::Button_TogglePort, Control::Button_ClearDisplay,
+    Control::Edit_Display,     Control::Combo_SetBaudRate, Control::Button_SetBaudRate, Control::Edit_Learn,
+    Control::Button_Learn,     Control::ConfigGrid,       Control::Button_OpenFile,   Control::Button_SaveFile,
+    Control::Button_SaveAs,    Control::Button_ClearModule, Control::Button_ReadModule, Control::Button_WriteModule,
+};
+
+// Keys that press a button, as long as it is enabled.
+const std::pair<QKeyCombination, Control> kShortcuts[] = {
+    {Qt::CTRL | Qt::Key_O, Control::Button_OpenFile},
+    {Qt::CTRL | Qt::Key_S, Control::Button_SaveFile},
+    {Qt::CTRL | Qt::SHIFT | Qt::Key_S, Control::Button_SaveAs},
+    {QKeyCombination(Qt::Key_F5), Control::Button_ReadModule},
+    {Qt::CTRL | Qt::Key_L, Control::Button_ClearDisplay},
 };
 
 // Which handler each button's click runs.
@@ -96,7 +116,8 @@ QObject* MakeControl(const ControlSpec& spec, QWidget* parent, ConfigTable& tabl
     }
     case Kind::Button: {
         auto* button = new QPushButton(CaptionForQt(caption), parent);
-        button->setAutoDefault(false);  // Enter presses no button
+        // None is the default button; Enter presses the focused one (see eventFilter).
+        button->setAutoDefault(false);
         button->setDefault(false);
         return button;
     }
@@ -202,6 +223,17 @@ void MainWindow::BindEvents()
     }
     Combo(Control::Combo_Port)->SetAboutToDropDown([this] { Run(handlers_.portListAboutToDropDown); });
     connect(timer_, &QTimer::timeout, this, [this] { Run(handlers_.receiveTimerTick); });
+
+    for (QPushButton* button : client_->findChildren<QPushButton*>()) button->installEventFilter(this);
+    for (const auto& [keys, control] : kShortcuts) {
+        auto* button = static_cast<QPushButton*>(Widget(control));
+        const QKeySequence sequence(keys);
+        connect(new QShortcut(sequence, this), &QShortcut::activated, button, [button] {
+            if (button->isEnabled()) button->click();
+        });
+        button->setToolTip(sequence.toString(QKeySequence::NativeText));
+    }
+    for (size_t i = 1; i < std::size(kTabOrder); ++i) setTabOrder(Widget(kTabOrder[i - 1]), Widget(kTabOrder[i]));
 }
 
 void MainWindow::RunCreatedHandler() { Run(handlers_.created); }
@@ -251,6 +283,15 @@ void MainWindow::closeEvent(QCloseEvent* event)
 
 bool MainWindow::eventFilter(QObject* watched, QEvent* e)
 {
+    if (e->type() == QEvent::KeyPress) {
+        // Enter presses the focused button, as Space does.
+        const auto* key = static_cast<QKeyEvent*>(e);
+        auto* button = qobject_cast<QPushButton*>(watched);
+        if (button && (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) && key->modifiers() == Qt::NoModifier) {
+            if (!key->isAutoRepeat()) button->click();
+            return true;
+        }
+    }
     if (watched != client_) return QWidget::eventFilter(watched, e);
     switch (e->type()) {
     case QEvent::Paint:

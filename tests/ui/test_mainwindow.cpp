@@ -190,56 +190,89 @@ private Q_SLOTS:
         QCOMPARE(r.window.ClientArea()->size(), r.window.size());
     }
 
-    void tabFollowsTheCreationOrderOfTabStops()
+    void tabFollowsTheBandsLeftToRightTopToBottom()
     {
         Rig r;
         r.Show();
-        r.W(Control::Combo_SetBaudRate)->setFocus();
-        QTRY_VERIFY(r.W(Control::Combo_SetBaudRate)->hasFocus() || r.window.focusWidget());
+        r.W(Control::Combo_Port)->setFocus();
+        QTRY_VERIFY(QApplication::focusWidget());
         QStringList visited;
-        for (int i = 0; i < 16; ++i) {
+        for (int i = 0; i < 17; ++i) {
             visited << r.Id(QApplication::focusWidget());
             QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
         }
         const QStringList cycle = {
-            "Combo_SetBaudRate", "Button_SaveAs", "Button_WriteModule", "Button_ReadModule", "Button_ClearModule",
-            "Button_SaveFile", "Button_OpenFile", "Button_Learn", "Edit_Learn", "Button_ClearDisplay",
-            "Button_TogglePort", "Combo_BaudRate", "Combo_Port", "Edit_Display", "ConfigGrid", "Button_SetBaudRate"};
+            "Combo_Port", "Combo_BaudRate", "Button_TogglePort", "Button_ClearDisplay", "Edit_Display",
+            "Combo_SetBaudRate", "Button_SetBaudRate", "Edit_Learn", "Button_Learn", "ConfigGrid", "Button_OpenFile",
+            "Button_SaveFile", "Button_SaveAs", "Button_ClearModule", "Button_ReadModule", "Button_WriteModule",
+            "Combo_Port"};
         QCOMPARE(visited, cycle);
 
         // Disabled controls are passed over.
         for (Control c : {Control::Button_SetBaudRate, Control::Button_Learn, Control::Button_ClearModule,
                           Control::Button_ReadModule, Control::Button_WriteModule})
             r.W(c)->setEnabled(false);
-        r.W(Control::Button_SaveAs)->setFocus();
+        r.W(Control::Combo_SetBaudRate)->setFocus();
         visited.clear();
-        for (int i = 0; i < 4; ++i) {
+        for (int i = 0; i < 6; ++i) {
             QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
             visited << r.Id(QApplication::focusWidget());
         }
-        QCOMPARE(visited, QStringList({"Button_SaveFile", "Button_OpenFile", "Edit_Learn", "Button_ClearDisplay"}));
+        QCOMPARE(visited, QStringList({"Edit_Learn", "ConfigGrid", "Button_OpenFile", "Button_SaveFile", "Button_SaveAs",
+                                       "Combo_Port"}));
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backtab);
-        QCOMPARE(r.Id(QApplication::focusWidget()), QStringLiteral("Edit_Learn"));
+        QCOMPARE(r.Id(QApplication::focusWidget()), QStringLiteral("Button_SaveAs"));
     }
 
-    void enterPressesNoButtonAndEscapeDoesNotClose()
+    void enterAndSpacePressTheFocusedButtonAndEscapeDoesNotClose()
     {
         Rig r;
         r.Show();
-        for (Control c : {Control::Button_OpenFile, Control::Button_TogglePort, Control::Edit_Learn, Control::Combo_Port}) {
+        for (Qt::Key key : {Qt::Key_Return, Qt::Key_Enter, Qt::Key_Space}) {
+            r.W(Control::Button_OpenFile)->setFocus();
+            QTest::keyClick(r.W(Control::Button_OpenFile), key);
+        }
+        QCOMPARE(r.ran, QStringList({"openFile", "openFile", "openFile"}));
+        // Elsewhere Enter presses nothing, and the focus stays.
+        r.ran.clear();
+        for (Control c : {Control::Edit_Learn, Control::Combo_Port}) {
             r.W(c)->setFocus();
             QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
-            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Enter);
             QCOMPARE(r.Id(QApplication::focusWidget()), QString::fromLatin1(ControlIdentifier(c)));
             QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
         }
         QTest::keyClick(&r.window, Qt::Key_Escape);
         QVERIFY(r.window.isVisible());
         QCOMPARE(r.ran, QStringList());
-        // Space still presses the focused button, as on any push button.
-        r.W(Control::Button_OpenFile)->setFocus();
-        QTest::keyClick(r.W(Control::Button_OpenFile), Qt::Key_Space);
-        QCOMPARE(r.ran, QStringList({"openFile"}));
+    }
+
+    void shortcutsPressTheirButtonsOnlyWhenEnabled_data()
+    {
+        QTest::addColumn<QKeySequence>("keys");
+        QTest::addColumn<int>("button");
+        QTest::addColumn<QString>("handler");
+        QTest::newRow("Ctrl+O") << QKeySequence(Qt::CTRL | Qt::Key_O) << int(Control::Button_OpenFile) << "openFile";
+        QTest::newRow("Ctrl+S") << QKeySequence(Qt::CTRL | Qt::Key_S) << int(Control::Button_SaveFile) << "saveFile";
+        QTest::newRow("Ctrl+Shift+S") << QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S) << int(Control::Button_SaveAs)
+                                      << "saveAs";
+        QTest::newRow("F5") << QKeySequence(Qt::Key_F5) << int(Control::Button_ReadModule) << "readModule";
+        QTest::newRow("Ctrl+L") << QKeySequence(Qt::CTRL | Qt::Key_L) << int(Control::Button_ClearDisplay)
+                                << "clearDisplay";
+    }
+    void shortcutsPressTheirButtonsOnlyWhenEnabled()
+    {
+        QFETCH(QKeySequence, keys);
+        QFETCH(int, button);
+        QFETCH(QString, handler);
+        Rig r;
+        r.Show();
+        // From wherever the focus is, also a cell of the grid.
+        r.window.Grid()->setFocus();
+        QTest::keySequence(QApplication::focusWidget(), keys);
+        QCOMPARE(r.ran, QStringList({handler}));
+        r.W(Control(button))->setEnabled(false);
+        QTest::keySequence(QApplication::focusWidget(), keys);
+        QCOMPARE(r.ran, QStringList({handler}));
     }
 
     void everyEventReachesItsHandler()
