@@ -3,6 +3,17 @@
 #include "FrameReader.h"
 #include "ModuleMemory.h"
 
+namespace {
+
+QList<QByteArray> FromHex(const QStringList& texts)
+{
+    QList<QByteArray> bytes;
+    for (const QString& t : texts) bytes << QByteArray::fromHex(t.toLatin1());
+    return bytes;
+}
+
+}  // namespace
+
 // The simulator's own bookkeeping, which the end-to-end tests trust.
 class SimulatorTest : public QObject {
     Q_OBJECT
@@ -34,19 +45,37 @@ private Q_SLOTS:
         QCOMPARE(cell.column, column);
     }
 
-    void controlFramesAreCutByShapeRecordsByQuiet()
+    void framesAreCutByTheirStructure_data()
     {
+        QTest::addColumn<QStringList>("reads");
+        QTest::addColumn<QStringList>("frames");
+        QTest::addColumn<QString>("rest");  // what the quiet ends
+        QTest::newRow("control frames across reads") << QStringList{"FD666666", "66AAAAAABF" "FD66666666AAABA1BF"}
+                                                     << QStringList{"FD66666666AAAAAABF", "FD66666666AAABA1BF"} << "";
+        QTest::newRow("two records in one read") << QStringList{"F7F423071122334455" "F7F424076677"}
+                                                 << QStringList{"F7F423071122334455"} << "F7F424076677";
+        QTest::newRow("record and block end") << QStringList{"F7F4401122" "FD66666666AAABB1BF"}
+                                              << QStringList{"F7F4401122", "FD66666666AAABB1BF"} << "";
+        QTest::newRow("record, learn report, record") << QStringList{"F7F40111" "FD4952AA" "F7F40222"}
+                                                      << QStringList{"F7F40111", "FD4952AA"} << "F7F40222";
+        QTest::newRow("stray bytes, control frame") << QStringList{"0102" "FD66666666AAAAAABF"}
+                                                    << QStringList{"0102", "FD66666666AAAAAABF"} << "";
+        QTest::newRow("next record not sure yet") << QStringList{"F7F40111", "F7F402", "22"} << QStringList{"F7F40111"} << "F7F40222";
+        QTest::newRow("code like a frame's start") << QStringList{"F7F421FD666666"} << QStringList{} << "F7F421FD666666";
+        QTest::newRow("code with F7 F4, slot past 40") << QStringList{"F7F40111F7F44111"} << QStringList{} << "F7F40111F7F44111";
+        QTest::newRow("code with a frame but no end byte")
+            << QStringList{"F7F40111FD66666666AAABB100"} << QStringList{} << "F7F40111FD66666666AAABB100";
+    }
+    void framesAreCutByTheirStructure()
+    {
+        QFETCH(QStringList, reads);
+        QFETCH(QStringList, frames);
+        QFETCH(QString, rest);
         FrameReader reader;
-        const QByteArray enter = QByteArray::fromHex("FD66666666AAAAAABF");
-        const QByteArray begin = QByteArray::fromHex("FD66666666AAABA1BF");
-        QVERIFY(reader.Feed(enter.left(4)).isEmpty());
-        QCOMPARE(reader.Feed(enter.mid(4) + begin), (QList<QByteArray>{enter, begin}));
-        QVERIFY(!reader.HasPending());
-
-        const QByteArray record = QByteArray::fromHex("F7F421FD666666");  // a code that looks like a frame's start
-        QVERIFY(reader.Feed(record).isEmpty());
-        QCOMPARE(reader.Flush(), record);
-        QVERIFY(reader.Flush().isEmpty());
+        QList<QByteArray> got;
+        for (const QByteArray& read : FromHex(reads)) got += reader.Feed(read);
+        QCOMPARE(got, FromHex(frames));
+        QCOMPARE(reader.Flush(), QByteArray::fromHex(rest.toLatin1()));
     }
 
     void memoryFileKeepsCodesAndRefusesBadLines()
