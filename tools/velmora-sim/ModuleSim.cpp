@@ -1,7 +1,5 @@
 #include "ModuleSim.h"
 
-#include <QRandomGenerator>
-
 #include "protocol/Frames.h"
 #include "protocol/HexCodec.h"
 
@@ -12,7 +10,6 @@ QString Hex(const QByteArray& bytes) { return BytesToHex(bytes).trimmed(); }
 const QByteArray kBaudLead = QByteArray::fromHex("FD666666DF");
 const QByteArray kRecordLead = QByteArray::fromHex("F7F4");
 const QByteArray kLearnLead = QByteArray::fromHex("FD4952");
-const QByteArray kAnswerLead = QByteArray::fromHex("F4F7");
 
 int BlockOf(const QByteArray& frame, bool begin)
 {
@@ -21,22 +18,13 @@ int BlockOf(const QByteArray& frame, bool begin)
     return 0;
 }
 
-// Noise that cannot be mistaken for an answer of the module: it never
-// starts like a control frame or a record.
-QByteArray Noise(int count)
-{
-    static QRandomGenerator random(20261207);
-    QByteArray bytes(count, '\0');
-    for (char& b : bytes) b = char(random.bounded(256));
-    if (count > 0 && (quint8(bytes[0]) == 0xF4 || quint8(bytes[0]) == 0xFD)) bytes[0] = 0x00;
-    return bytes;
-}
-
 }  // namespace
 
 ModuleSim::ModuleSim(SimLine& line, ModuleMemory& memory, const SimOptions& options, QTextStream& out)
-    : line_(line), memory_(memory), options_(options), out_(out)
+    : line_(line), memory_(memory), options_(options), out_(out), plan_(options)
 {
+    stray_.setInterval(qMax(1, options_.strayEveryMs));
+    connect(&stray_, &QTimer::timeout, this, [this] { line_.Send({plan_.Stray(), 0, QStringLiteral("stray"), false}); });
     quiet_.setSingleShot(true);
     quiet_.setTimerType(Qt::PreciseTimer);
     quiet_.setInterval(options_.quietGapMs);
@@ -48,6 +36,7 @@ ModuleSim::ModuleSim(SimLine& line, ModuleMemory& memory, const SimOptions& opti
     connect(&line_, &SimLine::sent, this, [this](const QString& note, qint64 atUs) {
         // Monotonic microseconds, the clock every process on the machine shares.
         Print(QStringLiteral("sent %1 t=%2").arg(note).arg(atUs));
+        if (options_.strayEveryMs > 0 && note.startsWith(QStringLiteral("dump-"))) stray_.start();
     });
     connect(&line_, &SimLine::hungUp, this, [this] { Print(QStringLiteral("hung up")); });
     connect(&line_, &SimLine::lineBack, this, [this](const QString& path) {
@@ -70,23 +59,15 @@ void ModuleSim::OnBytes(const QByteArray& bytes)
     else quiet_.stop();
 }
 
-void ModuleSim::Answer(const QByteArray& bytes, int gapMs, const QString& note)
+void ModuleSim::Send(const QList<SimLine::Piece>& pieces)
 {
-    if (options_.noise > 0) {
-        line_.Send({Noise(options_.noise), gapMs, QString(), false});
-        gapMs = qMax(gapMs, options_.paceMs);
-    }
-    const int pieces = qBound(1, options_.pieces, int(bytes.size()));
-    const qsizetype step = (bytes.size() + pieces - 1) / pieces;
-    for (qsizetype at = 0; at < bytes.size(); at += step) {
-        const bool last = at + step >= bytes.size();
-        line_.Send({bytes.mid(at, step), at == 0 ? gapMs : options_.pieceGapMs, last ? note : QString(), false});
-    }
+    for (const SimLine::Piece& piece : pieces) line_.Send(piece);
 }
 
 void ModuleSim::OnFrame(const QByteArray& frame)
 {
     const QString hex = Hex(frame);
+    stray_.stop();  // a frame from the program quiets the line
     if (++framesHeard_ == options_.hangUpAtFrame) {
         // Once: the frame goes down with the line, unanswered and not acted on.
         options_.hangUpAtFrame = -1;
@@ -102,15 +83,17 @@ void ModuleSim::OnFrame(const QByteArray& frame)
     if (frame == FixedFrameBytes(EnterConfigFrame)) {
         Print(QStringLiteral("recv enter ") + hex + rate);
         configMode_ = true;
-        Answer(frame, 0);
+        Send(plan_.Echo(frame));
     } else if (frame == FixedFrameBytes(ExitConfigFrame)) {
         Print(QStringLiteral("recv exit ") + hex + rate);
         configMode_ = false;
         block_ = 0;
-        Answer(frame, 0);
+        Send(plan_.Echo(frame));
     } else if (frame == FixedFrameBytes(ReadRequestFrame)) {
         Print(QStringLiteral("recv read ") + hex + rate);
-        SendDump();
+        const QList<StoredCode> codes = memory_.DumpOrder();
+        Print(QStringLiteral("dump %1 records").arg(codes.size()));
+        Send(plan_.Dump(codes));
     } else if (frame == FixedFrameBytes(ClearRequestFrame)) {
         Print(QStringLiteral("recv clear ") + hex + rate);
         memory_.Erase();
@@ -156,35 +139,6 @@ void ModuleSim::StoreRecord(const QByteArray& frame, const QString& hex)
               .arg(cell.column)
               .arg(Hex(frame.mid(3)))
           + hex);
-}
-
-void ModuleSim::SendDump()
-{
-    const QList<StoredCode> codes = memory_.DumpOrder();
-    QList<QByteArray> records;
-    for (const StoredCode& c : codes)
-        records << kAnswerLead + QByteArray(1, char(c.row)) + QByteArray(1, char(c.column)) + c.code;
-    const QByteArray start = FixedFrameBytes(ReadRequestFrame);
-    const QByteArray end = FixedFrameBytes(DumpEndFrame);
-    Print(QStringLiteral("dump %1 records").arg(records.size()));
-
-    if (options_.backToBack) {
-        QByteArray all = start;
-        for (const QByteArray& r : records) all += r;
-        all += end;
-        line_.Send({all, options_.paceMs, QStringLiteral("dump-end"), false});
-        return;
-    }
-    Answer(start, options_.paceMs);
-    for (int i = 0; i < records.size(); ++i) {
-        if (i == options_.hangUpAfter) {
-            options_.hangUpAfter = -1;  // once: the next read gets the whole dump
-            line_.Send({QByteArray(), options_.paceMs, QString(), true});
-            return;
-        }
-        Answer(records.at(i), options_.paceMs);
-    }
-    Answer(end, options_.paceMs, QStringLiteral("dump-end"));
 }
 
 void ModuleSim::SaveMemory()

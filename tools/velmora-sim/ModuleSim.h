@@ -8,20 +8,11 @@
 #include <QTextStream>
 #include <QTimer>
 
+#include "AnswerPlan.h"
 #include "FrameReader.h"
 #include "ModuleMemory.h"
 #include "SimLine.h"
-
-struct SimOptions {
-    int paceMs = 30;         // quiet time before each answer of a dump
-    int pieces = 1;          // every answer written in this many pieces …
-    int pieceGapMs = 3;      // … this far apart
-    bool backToBack = false; // a whole dump in one write, no quiet anywhere
-    int noise = 0;           // bytes of noise sent ahead of every answer
-    int hangUpAfter = -1;    // drop the line after this many records of the first dump
-    int hangUpAtFrame = -1;  // drop the line instead of acting on this frame from the program (1 = the first)
-    int quietGapMs = 20;     // an incoming record or learn report ends after this quiet
-};
+#include "SimOptions.h"
 
 class ModuleSim : public QObject {
     Q_OBJECT
@@ -34,8 +25,7 @@ public:
 private:
     void OnBytes(const QByteArray& bytes);
     void Print(const QString& line);
-    void Answer(const QByteArray& bytes, int gapMs, const QString& note = QString());
-    void SendDump();
+    void Send(const QList<SimLine::Piece>& pieces);
     void StoreRecord(const QByteArray& frame, const QString& hex);
     void SaveMemory();
 
@@ -44,7 +34,9 @@ private:
     SimOptions options_;
     QTextStream& out_;
     FrameReader reader_;
+    AnswerPlan plan_;
     QTimer quiet_;
+    QTimer stray_;  // a line that keeps muttering after a dump's records
     bool configMode_ = false;
     int block_ = 0;  // upload block between its begin and end frames
     int framesHeard_ = 0;

@@ -17,15 +17,6 @@
 
 namespace {
 
-int IntOption(const QCommandLineParser& parser, const QString& name, int fallback, bool* ok)
-{
-    if (!parser.isSet(name)) return fallback;
-    bool good = false;
-    const int value = parser.value(name).toInt(&good);
-    if (!good || value < 0) *ok = false;
-    return value;
-}
-
 // Real-time priority where the system allows it, so a busy machine does not
 // stretch the module's timing (the writer thread asks for its own, higher one).
 bool TryRealTime()
@@ -57,36 +48,27 @@ int main(int argc, char** argv)
         {QStringLiteral("memory"), QStringLiteral("The module's memory lives in this file (created when missing)."), QStringLiteral("file")},
         {QStringLiteral("demo"), QStringLiteral("Start with a few demo codes when the memory file does not exist yet.")},
         {QStringLiteral("baud"), QStringLiteral("The module's line rate at start (default 9600)."), QStringLiteral("rate")},
-        {QStringLiteral("pace"), QStringLiteral("Quiet time before each answer of a dump (default 30)."), QStringLiteral("ms")},
-        {QStringLiteral("pieces"), QStringLiteral("Write every answer in this many pieces (default 1)."), QStringLiteral("n")},
-        {QStringLiteral("piece-gap"), QStringLiteral("Time between the pieces of an answer (default 3)."), QStringLiteral("ms")},
-        {QStringLiteral("back-to-back"), QStringLiteral("Send a whole dump in one write, with no quiet between answers.")},
-        {QStringLiteral("noise"), QStringLiteral("Send this many noise bytes ahead of every answer."), QStringLiteral("n")},
-        {QStringLiteral("hang-up-after"), QStringLiteral("In the first dump, drop the line after this many records."), QStringLiteral("n")},
-        {QStringLiteral("hang-up-at-frame"), QStringLiteral("Drop the line instead of acting on the n-th frame received (1 = the first)."), QStringLiteral("n")},
         {QStringLiteral("hang-up-for"), QStringLiteral("How long the line stays down (default 1000)."), QStringLiteral("ms")},
         {QStringLiteral("no-wire-time"), QStringLiteral("On a pseudo-terminal, write bytes at once instead of at the line rate.")},
     });
+    AddSimOptions(parser);
     parser.process(app);
 
     bool ok = true;
     SimOptions options;
-    options.paceMs = IntOption(parser, QStringLiteral("pace"), options.paceMs, &ok);
-    options.pieces = IntOption(parser, QStringLiteral("pieces"), options.pieces, &ok);
-    options.pieceGapMs = IntOption(parser, QStringLiteral("piece-gap"), options.pieceGapMs, &ok);
-    options.noise = IntOption(parser, QStringLiteral("noise"), options.noise, &ok);
-    options.hangUpAfter = IntOption(parser, QStringLiteral("hang-up-after"), options.hangUpAfter, &ok);
-    options.hangUpAtFrame = IntOption(parser, QStringLiteral("hang-up-at-frame"), options.hangUpAtFrame, &ok);
-    options.backToBack = parser.isSet(QStringLiteral("back-to-back"));
+    QString error;
+    if (!ReadSimOptions(parser, &options, &error)) {
+        err << "velmora-sim: " << error << " (see --help)\n";
+        return 2;
+    }
     const int rate = IntOption(parser, QStringLiteral("baud"), 9600, &ok);
     const int hangUpFor = IntOption(parser, QStringLiteral("hang-up-for"), 1000, &ok);
     if (!ok || rate <= 0) {
-        err << "velmora-sim: numbers must be whole and not negative (see --help)\n";
+        err << "velmora-sim: numbers must be whole and not negative, the rate at least 1 (see --help)\n";
         return 2;
     }
 
     ModuleMemory memory;
-    QString error;
     const QString memoryFile = parser.value(QStringLiteral("memory"));
     if (!memoryFile.isEmpty() && !memory.Load(memoryFile, &error)) {
         err << "velmora-sim: " << error << '\n';

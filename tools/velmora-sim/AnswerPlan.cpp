@@ -1,0 +1,118 @@
+#include "AnswerPlan.h"
+
+#include <QMap>
+
+#include "protocol/Frames.h"
+
+namespace {
+
+using Piece = SimLine::Piece;
+
+const QByteArray kAnswerLead = QByteArray::fromHex("F4F7");
+constexpr quint32 kNoiseSeed = 20261207;
+
+}  // namespace
+
+AnswerPlan::AnswerPlan(const SimOptions& options) : options_(options), random_(kNoiseSeed)
+{
+    options_.every = qMax(1, options_.every);
+}
+
+QByteArray AnswerPlan::Noise(int count)
+{
+    QByteArray bytes;
+    bytes.reserve(count);
+    while (bytes.size() < count) {
+        const quint8 b = quint8(random_.bounded(256));
+        if (IsNoiseByte(b)) bytes += char(b);
+    }
+    return bytes;
+}
+
+void AnswerPlan::Add(QList<Piece>& pieces, const QByteArray& bytes, int gapMs,
+                     const QList<std::pair<qsizetype, int>>& pauses)
+{
+    if (options_.noise > 0) {
+        pieces << Piece{Noise(options_.noise), gapMs, QString(), false};
+        gapMs = qMax(gapMs, options_.paceMs);
+    }
+    QMap<qsizetype, int> cuts;  // offset → quiet before it
+    const int count = qBound(1, options_.pieces, int(bytes.size()));
+    const qsizetype step = (bytes.size() + count - 1) / count;
+    for (qsizetype at = step; at < bytes.size(); at += step) cuts[at] = options_.pieceGapMs;
+    for (const auto& [at, ms] : pauses)
+        if (at > 0 && at < bytes.size()) cuts[at] = ms;
+    qsizetype from = 0;
+    for (auto it = cuts.cbegin(); it != cuts.cend(); ++it) {
+        pieces << Piece{bytes.mid(from, it.key() - from), gapMs, QString(), false};
+        from = it.key();
+        gapMs = it.value();
+    }
+    pieces << Piece{bytes.mid(from), gapMs, QString(), false};
+}
+
+QList<std::pair<qsizetype, int>> AnswerPlan::PausesIn(const QByteArray& record) const
+{
+    QList<std::pair<qsizetype, int>> pauses;
+    const unsigned places = options_.pausePlaces;
+    if (places & PauseInMarker) pauses.append({1, options_.pauseMs});
+    if (places & PauseInAddress) pauses.append({2, options_.pauseMs});
+    if (places & PauseInMidAddress) pauses.append({3, options_.pauseMs});
+    if (places & PauseInCode) pauses.append({4 + (record.size() - 4) / 2, options_.pauseMs});
+    return pauses;
+}
+
+QList<Piece> AnswerPlan::Echo(const QByteArray& frame)
+{
+    QList<Piece> pieces;
+    Add(pieces, frame, 0);
+    if (options_.echoAgainMs >= 0) Add(pieces, frame, options_.echoAgainMs);
+    return pieces;
+}
+
+QList<Piece> AnswerPlan::Dump(const QList<StoredCode>& codes)
+{
+    ++dumps_;
+    random_.seed(kNoiseSeed + (options_.sameNoise ? 0 : quint32(dumps_)));
+    if (options_.sameNoise) touchCount_ = 0;
+    const QByteArray start = FixedFrameBytes(ReadRequestFrame);
+    const QByteArray end = FixedFrameBytes(DumpEndFrame);
+    const int pace = options_.paceMs;
+    QList<Piece> pieces;
+    if (options_.dumpEndOnly) {
+        Add(pieces, end, pace);
+        pieces.last().note = QStringLiteral("dump-end");
+        return pieces;
+    }
+
+    QList<QByteArray> records;
+    for (const StoredCode& c : codes)
+        records << kAnswerLead + QByteArray(1, char(c.row)) + QByteArray(1, char(c.column)) + c.code;
+    if (options_.backToBack) {
+        QByteArray all = start;
+        for (const QByteArray& r : records) all += r;
+        all += end;
+        return {Piece{all, pace, QStringLiteral("dump-end"), false}};
+    }
+
+    Add(pieces, start, pace);
+    for (qsizetype i = 0; i < records.size(); ++i) {
+        if (i == options_.hangUpAfter) {
+            options_.hangUpAfter = -1;  // once: the next read gets the whole dump
+            pieces << Piece{QByteArray(), pace, QString(), true};
+            return pieces;
+        }
+        if (i == options_.stopAfter) {
+            pieces.last().note = QStringLiteral("dump-stopped");
+            return pieces;
+        }
+        // Counted across dumps, so that successive dumps touch other records.
+        const bool touched = ++touchCount_ % options_.every == 0;
+        Add(pieces, records.at(i), pace, touched ? PausesIn(records.at(i)) : QList<std::pair<qsizetype, int>>());
+        if (touched && options_.noiseBehindMs >= 0)
+            pieces << Piece{Noise(options_.noiseBytes), options_.noiseBehindMs, QString(), false};
+    }
+    Add(pieces, end, pace);
+    pieces.last().note = QStringLiteral("dump-end");
+    return pieces;
+}
