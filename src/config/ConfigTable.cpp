@@ -1,6 +1,5 @@
 #include "config/ConfigTable.h"
 
-#include <QSaveFile>
 
 #include "config/RegularFile.h"
 #include "config/TableFile.h"
@@ -143,17 +142,7 @@ bool ConfigTable::SaveTable(const QString& path)
     Q_EMIT editingEndRequested();
     const QByteArray bytes = WriteTableFile(d->t);
     if (bytes.size() > TableFileFormat::LargestFileSize) return false;
-    // The new content goes to a temporary file that replaces the old one only
-    // once it is complete, so a failed save never leaves half a table behind.
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly)) return false;
-    // The device buffers writes; a failure may only show when the buffer is
-    // flushed, and commit() would not report it, so flush and check first.
-    if (file.write(bytes) != bytes.size() || !file.flush()) {
-        file.cancelWriting();
-        return false;
-    }
-    return file.commit();
+    return WriteFileContent(path, bytes);
 }
 
 bool ConfigTable::LoadTable(const QString& path, bool* writesBackWhole)

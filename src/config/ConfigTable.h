@@ -41,8 +41,10 @@ public:
     bool SetRowHeight(int row, int height);
     bool SetRangeAlignment(int firstRow, int firstColumn, int lastRow, int lastColumn, int alignment);
     // Ends editing, then replaces the file atomically: on failure the previous
-    // file stays whole and false is given. A table too large for LoadTable to
-    // take back is not written.
+    // file stays whole and false is given. A FIFO or a character device in its
+    // place is written into instead, anything else that is not a regular file
+    // is left alone (WriteFileContent). A table too large for LoadTable to take
+    // back is not written.
     bool SaveTable(const QString& path);
     // Reads the whole file into a new table first; only a regular file that is
     // consistent to its end replaces the table (model reset), otherwise the

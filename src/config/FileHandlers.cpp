@@ -127,10 +127,10 @@ bool LoadCurrentTable(Program& p) { return LoadInto(p, p.state.currentFilePath);
 bool SaveCurrentTable(Program& p)
 {
     const QString& path = p.state.currentFilePath;
-    if (p.state.backUpCurrentFile && QFileInfo::exists(path)) {
+    // Only a regular file holds anything to keep: a FIFO or a device is
+    // written into and stays what it was, a folder is not written at all.
+    if (p.state.backUpCurrentFile && QFileInfo(path).isFile()) {
         const QString backup = FreeBackupName(path);
-        // Not a regular file (a FIFO, a device, a folder): it cannot be
-        // copied without risk of hanging, so it is not saved over either.
         if (backup.isEmpty() || !CopyRegularFile(path, backup)) return false;
     }
     p.state.backUpCurrentFile = false;

@@ -32,8 +32,9 @@ void LoadStartTable(Program& p, const QString& programFolder);
 bool LoadCurrentTable(Program& p);
 // Saves to the current file. Before the first save over a file remembered by
 // LoadCurrentTable, that file is copied to the same name + ".bak" (or ".bak2",
-// ".bak3", … when that name is taken); if the copy fails (also because the
-// file is a FIFO, a device or a folder) nothing is written and false is given.
+// ".bak3", … when that name is taken); if the copy fails nothing is written
+// and false is given. A FIFO or a character device there is written into
+// (it holds nothing to copy); a folder or other special file is not written.
 bool SaveCurrentTable(Program& p);
 // The save when the program ends: into the current file, without a word. When
 // that cannot be done, into a new file in the user's data folder, and the user

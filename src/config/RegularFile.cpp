@@ -1,8 +1,11 @@
 #include "config/RegularFile.h"
 
 #include <QFile>
+#include <QSaveFile>
 #include <cerrno>
+#include <cstring>
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -40,6 +43,54 @@ private:
     int fd_ = -1;
     qint64 size_ = 0;
 };
+bool Fail(QString* why, const QString& reason)
+{
+    if (why) *why = reason;
+    return false;
+}
+
+QString ErrnoText(int error) { return QString::fromLocal8Bit(std::strerror(error)); }
+
+// How long a FIFO's reader may leave us waiting for room before the write fails.
+constexpr int kStalledReaderMs = 10000;
+
+// Writes all of `bytes` to a FIFO or a character device, which is not replaced.
+bool WriteInto(const QByteArray& name, const QByteArray& bytes, QString* why)
+{
+    const int fd = ::open(name.constData(), O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) {
+        if (errno == ENXIO) return Fail(why, QStringLiteral("a FIFO that nobody reads"));
+        return Fail(why, ErrnoText(errno));
+    }
+    struct stat st = {};
+    // Something else may have been put there since we looked.
+    if (::fstat(fd, &st) != 0 || !(S_ISFIFO(st.st_mode) || S_ISCHR(st.st_mode))) {
+        ::close(fd);
+        return Fail(why, QStringLiteral("it changed while it was opened"));
+    }
+    qsizetype done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = ::write(fd, bytes.constData() + done, size_t(bytes.size() - done));
+        if (n > 0) {
+            done += n;
+            continue;
+        }
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0 && errno == EAGAIN) {
+            pollfd wait = {fd, POLLOUT, 0};
+            const int ready = ::poll(&wait, 1, kStalledReaderMs);
+            if (ready > 0 || (ready < 0 && errno == EINTR)) continue;
+            ::close(fd);
+            return Fail(why, ready == 0 ? QStringLiteral("its reader stopped taking it") : ErrnoText(errno));
+        }
+        const int error = n < 0 ? errno : ENOSPC;
+        ::close(fd);
+        return Fail(why, ErrnoText(error));
+    }
+    if (::close(fd) != 0 && errno != EINTR) return Fail(why, ErrnoText(errno));
+    return true;
+}
+
 }  // namespace
 
 bool ReadRegularFile(const QString& path, qint64 largest, QByteArray* bytes)
@@ -97,5 +148,29 @@ bool CopyRegularFile(const QString& from, const QString& to)
         out.remove();
         return false;
     }
+    return true;
+}
+
+bool WriteFileContent(const QString& path, const QByteArray& bytes, QString* why)
+{
+    const QByteArray name = QFile::encodeName(path);
+    struct stat st = {};
+    if (::stat(name.constData(), &st) == 0 && !S_ISREG(st.st_mode)) {
+        if (S_ISFIFO(st.st_mode) || S_ISCHR(st.st_mode)) return WriteInto(name, bytes, why);
+        return Fail(why, S_ISDIR(st.st_mode) ? QStringLiteral("it is a folder")
+                                             : QStringLiteral("it is neither a regular file, a FIFO nor a character device"));
+    }
+    // The new content goes to a temporary file that replaces the old one only
+    // once it is complete, so a failed write never leaves half a file behind.
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly)) return Fail(why, file.errorString());
+    // The device buffers writes; a failure may only show when the buffer is
+    // flushed, and commit() would not report it, so flush and check first.
+    if (file.write(bytes) != bytes.size() || !file.flush()) {
+        const QString reason = file.errorString();
+        file.cancelWriting();
+        return Fail(why, reason);
+    }
+    if (!file.commit()) return Fail(why, file.errorString());
     return true;
 }

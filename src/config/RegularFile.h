@@ -1,7 +1,8 @@
 #pragma once
-// Reading and copying files that are plain files and nothing else. A FIFO, a
-// device or a folder in the place of a table file is refused without being
-// opened for real, so it can neither hang the program nor be fed to it.
+// Reading and copying files that are plain files and nothing else, and
+// writing a file's content without ever replacing what is not a plain file.
+// A FIFO, a device or a folder in the place of a table file is refused without
+// being opened for real, so it can neither hang the program nor be fed to it.
 
 #include <QByteArray>
 #include <QString>
@@ -19,3 +20,13 @@ bool ReadRegularFileInPieces(const QString& path, qint64 largest, const std::fun
 // Copies the regular file `from` to `to`, which must not exist yet. False, with
 // nothing left at `to`, when `from` is not a regular file or a step fails.
 bool CopyRegularFile(const QString& from, const QString& to);
+
+// Puts `bytes` in the place of `path`, whole or not at all. A regular file
+// (or none yet) is replaced through a new file beside it, so a failure leaves
+// the old one as it was. A FIFO or a character device is written straight
+// into and stays what it was; it is opened without waiting, so a FIFO that
+// nobody reads is a failed write, and a reader that stops taking bytes for
+// 10 s fails it too. Anything else there (a folder, a socket, a block device)
+// is refused. False, with the reason in English in `why`, unless every byte
+// got there and the file was closed without an error.
+bool WriteFileContent(const QString& path, const QByteArray& bytes, QString* why = nullptr);

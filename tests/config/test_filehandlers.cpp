@@ -6,10 +6,12 @@
 #include "core/Program.h"
 #include "config/ConfigTable.h"
 #include "config/FileHandlers.h"
+#include "config/TableFile.h"
 #include "serial/SerialLibrary.h"
 #include "tests/support/FakeUiServices.h"
 #include "tests/support/FileBytes.h"
 #include "tests/support/ReadOnlyPath.h"
+#include "tests/support/SpecialFiles.h"
 
 namespace {
 const QByteArray kNotATable = QByteArray("KTBF\x09\0\0\0", 8) + QByteArray(600, 'x');
@@ -209,9 +211,10 @@ private Q_SLOTS:
     void whatCannotTakeTheTableSendsTheExitSaveToTheUserFolder_data()
     {
         QTest::addColumn<QString>("kind");
-        QTest::newRow("FIFO") << QStringLiteral("fifo");
+        QTest::newRow("FIFO nobody reads") << QStringLiteral("fifo");
         QTest::newRow("folder") << QStringLiteral("folder");
-        QTest::newRow("device") << QStringLiteral("device");
+        QTest::newRow("block device") << QStringLiteral("block");
+        QTest::newRow("full device") << QStringLiteral("full");
         QTest::newRow("read-only file") << QStringLiteral("read-only");
     }
     void whatCannotTakeTheTableSendsTheExitSaveToTheUserFolder()
@@ -220,9 +223,10 @@ private Q_SLOTS:
         QDir(Path(kind)).mkpath(".");
         const QString path = Path(kind + "/data.dat");
         std::unique_ptr<ReadOnlyPath> readOnly;
-        if (kind == "fifo") QVERIFY(::mkfifo(QFile::encodeName(path).constData(), 0600) == 0);
+        if (kind == "fifo") QVERIFY(MakeFifo(path));
         if (kind == "folder") QVERIFY(QDir(path).mkpath("."));
-        if (kind == "device") QVERIFY(QFile::link(QStringLiteral("/dev/zero"), path));
+        if ((kind == "block" || kind == "full") && !MakeDevice(path, kind[0].toLatin1(), kind == "block" ? 7 : kMemoryDevices, kFullDevice))
+            QSKIP("no device nodes can be made here (mknod needs root and a mount that allows devices)");
         if (kind == "read-only") {
             WriteTableWithCode(path, QStringLiteral("CC"));
             readOnly = std::make_unique<ReadOnlyPath>(path);
@@ -248,13 +252,39 @@ private Q_SLOTS:
         QCOMPARE(rig.ui.BoxTexts().last(), QStringLiteral("无法保存配置到 %1，已另存到 %2").arg(path, rescued.first()));
 
         // What stood in the way is as it was.
-        struct stat st = {};
-        QVERIFY(::stat(QFile::encodeName(path).constData(), &st) == 0);
-        if (kind == "fifo") QVERIFY(S_ISFIFO(st.st_mode));
-        if (kind == "folder") QVERIFY(S_ISDIR(st.st_mode));
-        if (kind == "device") QVERIFY(S_ISCHR(st.st_mode));
+        const QMap<QString, char> kinds{{"fifo", 'p'}, {"folder", 'd'}, {"block", 'b'}, {"full", 'c'}, {"read-only", 'f'}};
+        QCOMPARE(KindOf(path), kinds.value(kind));
         if (kind == "read-only") QCOMPARE(ReadAll(path), before);
         QCOMPARE(QDir(Path(kind)).entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot | QDir::Hidden), QStringList{"data.dat"});
+    }
+
+    // A FIFO with a reader and a character device take the table as it is
+    // written, stay what they are, and need no copy and no rescue.
+    void aFifoOrACharacterDeviceIsWrittenInto_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::newRow("FIFO with a reader") << QStringLiteral("fifo");
+        QTest::newRow("null device") << QStringLiteral("null");
+    }
+    void aFifoOrACharacterDeviceIsWrittenInto()
+    {
+        QFETCH(QString, kind);
+        QDir(Path(kind + "-in")).mkpath(".");
+        const QString path = Path(kind + "-in/data.dat");
+        if (kind == "fifo") QVERIFY(MakeFifo(path));
+        if (kind == "null" && !MakeDevice(path, 'c', kMemoryDevices, kNullDevice))
+            QSKIP("no device nodes can be made here (mknod needs root and a mount that allows devices)");
+        Rig rig(path);
+        QVERIFY(!LoadCurrentTable(rig.p));  // nothing is read from it
+        rig.table.SetCellText(1, 1, QStringLiteral("0A 0B"));
+        std::unique_ptr<FifoReader> reader;
+        if (kind == "fifo") reader = std::make_unique<FifoReader>(path);
+        QVERIFY(SaveAtExit(rig.p));
+        if (reader) QCOMPARE(reader->Received(), WriteTableFile(rig.table.Content()));
+        QCOMPARE(KindOf(path), kind == "fifo" ? 'p' : 'c');
+        QCOMPARE(QDir(Path(kind + "-in")).entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot | QDir::Hidden), QStringList{"data.dat"});
+        QVERIFY(RescuedFiles().isEmpty());
+        QVERIFY(rig.ui.consoleLines.isEmpty());
     }
 
     void startTableFollowsTheProgramFolder()

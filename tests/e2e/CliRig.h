@@ -55,7 +55,9 @@ struct CliRig {
     QString Path(const QString& name) const { return dir.filePath(name); }
 
     // Runs velmora-cli to its end (a generous limit only guards against a hang).
-    CliRun Cli(const QStringList& args, const std::function<void(QProcess&)>& whileRunning = {})
+    // `setUp` may redirect its streams before it starts.
+    CliRun Cli(const QStringList& args, const std::function<void(QProcess&)>& whileRunning = {},
+               const std::function<void(QProcess&)>& setUp = {})
     {
         QProcess p;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
@@ -66,6 +68,7 @@ struct CliRig {
         env.insert(QStringLiteral("VELMORA_EXTRA_PORTS"), links[0] + QLatin1Char(':') + links[1]);
         p.setProcessEnvironment(env);
         p.setWorkingDirectory(dir.path());
+        if (setUp) setUp(p);
         p.start(Program(), args);
         CliRun run;
         if (!p.waitForStarted(10000)) return run;

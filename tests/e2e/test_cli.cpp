@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 
 #include "CliRig.h"
+#include "tests/support/SpecialFiles.h"
 #include "config/TableCsv.h"
 #include "tests/support/EchoModule.h"
 
@@ -204,6 +205,60 @@ private Q_SLOTS:
         run = rig.Cli({"export", "short.dat"});
         QCOMPARE(run.status, 4);
         QVERIFY2(run.err.contains(QStringLiteral("short.dat: too short for a table file")), qPrintable(run.err));
+    }
+
+    // Every output is checked to its end, and what is not a plain file is
+    // written into (a FIFO, a character device) or refused, never replaced.
+    void outputsAreCheckedAndSpecialFilesStayWhatTheyAre_data()
+    {
+        QTest::addColumn<QString>("target");
+        QTest::addColumn<QString>("command");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("says");
+        QTest::newRow("standard output on a full device") << "stdout-full" << "export" << 4 << "standard output: No space left on device";
+        QTest::newRow("standard output closed") << "stdout-closed" << "export" << 4 << "standard output: it is closed";
+        QTest::newRow("a full device") << "full" << "export" << 4 << "full: cannot write: No space left on device";
+        QTest::newRow("a null device") << "null" << "import" << 0 << "";
+        QTest::newRow("a FIFO with a reader, CSV") << "fifo" << "export" << 0 << "";
+        QTest::newRow("a FIFO with a reader, table file") << "fifo" << "import" << 0 << "";
+        QTest::newRow("a FIFO nobody reads") << "fifo-unread" << "export" << 4 << "fifo-unread: cannot write: a FIFO that nobody reads";
+        QTest::newRow("a block device") << "block" << "import" << 4 << "block: cannot write: it is neither a regular file";
+        QTest::newRow("a folder") << "folder" << "export" << 4 << "folder: cannot write: it is a folder";
+    }
+    void outputsAreCheckedAndSpecialFilesStayWhatTheyAre()
+    {
+        QFETCH(QString, target);
+        QFETCH(QString, command);
+        QFETCH(int, status);
+        QFETCH(QString, says);
+        QTemporaryDir here(rig.Path("out-XXXXXX"));
+        const QString path = here.filePath(target);
+        QVERIFY(WriteAll(rig.Path("few.dat"), TableFileWith(CodesIn(FewCells()))));
+        QVERIFY(WriteAll(rig.Path("few.csv"), rig.Cli({"export", "few.dat"}).out));
+        const QStringList args = command == "export" ? QStringList{"export", "few.dat"} : QStringList{"import", "few.csv"};
+        const QString expectedFile = rig.Path(command == "export" ? "few.csv" : "expected.dat");
+        if (command == "import") QCOMPARE(rig.Cli(args + QStringList{"-o", expectedFile}).status, 0);
+
+        const char kind = target.startsWith("fifo") ? 'p' : target == "block" ? 'b' : target == "folder" ? 'd' : 'c';
+        if (kind == 'p') QVERIFY(MakeFifo(path));
+        if (kind == 'd') QVERIFY(QDir().mkpath(path));
+        const unsigned minor = target == "null" ? kNullDevice : kFullDevice;
+        if ((kind == 'c' || kind == 'b') && !MakeDevice(path, kind, kind == 'b' ? 7 : kMemoryDevices, minor))
+            QSKIP("no device nodes can be made here (mknod needs root and a mount that allows devices)");
+
+        std::unique_ptr<FifoReader> reader;
+        if (target == "fifo") reader = std::make_unique<FifoReader>(path);
+        const bool toStandardOutput = target.startsWith("stdout");
+        const CliRun run = rig.Cli(toStandardOutput ? args : args + QStringList{"-o", path}, {}, [&](QProcess& p) {
+            if (target == "stdout-full") p.setStandardOutputFile(path);
+            if (target == "stdout-closed") p.setChildProcessModifier([] { ::close(STDOUT_FILENO); });
+        });
+        QCOMPARE(run.status, status);
+        if (says.isEmpty()) QCOMPARE(run.err, QString());
+        else QVERIFY2(run.err.startsWith(QStringLiteral("velmora-cli: ")) && run.err.contains(says), qPrintable(run.err));
+        if (reader) QCOMPARE(reader->Received(), ReadAll(expectedFile));
+        QCOMPARE(KindOf(path), kind);
+        QCOMPARE(QDir(here.path()).entryList(QDir::AllEntries | QDir::System | QDir::Hidden | QDir::NoDotAndDotDot), QStringList{target});
     }
 };
 

@@ -10,6 +10,7 @@
 
 #include "CliRig.h"
 #include "tests/support/EchoModule.h"
+#include "tests/support/SpecialFiles.h"
 
 class CliModuleTest : public QObject {
     Q_OBJECT
@@ -137,6 +138,14 @@ private Q_SLOTS:
         const CliRun run = rig.Cli({"read", rig.links[0], "-o", "backup.dat"});
         QCOMPARE(run.status, 0);
         QVERIFY2(run.err.contains(QStringLiteral("read 16 codes into backup.dat")), qPrintable(run.err));
+        // Read to standard output on a full disk: said, and not taken for done.
+        if (MakeDevice(rig.Path("full"), 'c', kMemoryDevices, kFullDevice)) {
+            const CliRun full = rig.Cli({"read", rig.links[0]}, {}, [&](QProcess& p) { p.setStandardOutputFile(rig.Path("full")); });
+            QCOMPARE(full.status, 4);
+            QVERIFY2(full.err.contains(QStringLiteral("velmora-cli: standard output: No space left on device\n"))
+                         && full.err.contains(QStringLiteral("read 16 codes, but not all of it reached standard output")),
+                     qPrintable(full.err));
+        }
 
         // The window, fresh, reads the same module and saves.
         qputenv("VELMORA_EXTRA_PORTS", rig.links[0].toLocal8Bit());

@@ -7,13 +7,25 @@
 #include <cstdio>
 
 #include "CliCommand.h"
-
-inline void Out(const QByteArray& bytes) { std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout); }
+#include "TableFiles.h"
 
 // A message line, with the program's name in front unless told not to.
 inline void Err(const QString& line, bool named = true)
 {
     std::fputs(((named ? QStringLiteral("velmora-cli: ") : QString()) + line + QLatin1Char('\n')).toUtf8().constData(), stderr);
+}
+
+// Results on standard output, each written whole (WriteOutput). False when
+// they did not all get there; why is said the first time, and nothing more is
+// written.
+inline bool Out(const QByteArray& bytes)
+{
+    static bool failed = false;  // one process, one standard output
+    QString error;
+    if (!failed && WriteOutput(QString(), bytes, &error)) return true;
+    if (!failed) Err(error);
+    failed = true;
+    return false;
 }
 
 // A usage error: one line naming the problem, one saying which help to read.

@@ -7,6 +7,7 @@
 #include "HeadlessServices.h"
 #include "TableFiles.h"
 #include "config/ConfigTable.h"
+#include "config/TableFile.h"
 #include "core/Program.h"
 #include "core/TableLayout.h"
 #include "protocol/ModuleOperations.h"
@@ -337,16 +338,10 @@ private:
             outcome.summary = QStringLiteral("read %1 codes").arg(codes);
             return outcome;
         }
+        // A table file is exactly what the window saves: the read went into a fresh, laid-out table.
+        const QByteArray bytes = IsTableFileName(job_.output) ? WriteTableFile(table_.Content()) : WriteTableCsv(CodesOf(table_));
         QString error;
-        bool written = false;
-        if (IsTableFileName(job_.output)) {
-            // Exactly what the window saves: the read went into a fresh, laid-out table.
-            written = table_.SaveTable(job_.output);
-            if (!written) error = job_.output + QStringLiteral(": ") + WhyNotWritten(job_.output);
-        } else {
-            written = WriteFileAtomically(job_.output, WriteTableCsv(CodesOf(table_)), &error);
-        }
-        if (!written) {
+        if (!WriteOutput(job_.output, bytes, &error)) {
             outcome.status = ExitStatus::BadFile;
             outcome.summary = QStringLiteral("read %1 codes but %2").arg(codes).arg(error);
             return outcome;

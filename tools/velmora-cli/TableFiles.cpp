@@ -1,10 +1,13 @@
 #include "TableFiles.h"
 
-#include <QDir>
 #include <QFileInfo>
-#include <QSaveFile>
 #include <QtEndian>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <poll.h>
 #include <new>
+#include <unistd.h>
 
 #include "config/ConfigTable.h"
 #include "config/RegularFile.h"
@@ -123,23 +126,49 @@ bool LoadCodesFile(const QString& path, TableCodes& codes, QString* error)
     return true;
 }
 
-bool WriteFileAtomically(const QString& path, const QByteArray& bytes, QString* error)
+void HoldStandardStreams()
 {
-    QSaveFile file(path);
-    if (file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() && file.flush() && file.commit()) return true;
-    file.cancelWriting();
-    if (error) *error = path + QStringLiteral(": ") + WhyNotWritten(path);
-    return false;
+    for (int fd : {STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO}) {
+        if (::fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+        // The lowest free number is the one that was closed.
+        const int held = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+        if (held >= 0 && held != fd) {
+            ::dup2(held, fd);
+            ::close(held);
+        }
+    }
 }
 
-QString WhyNotWritten(const QString& path)
+bool WriteOutput(const QString& path, const QByteArray& bytes, QString* error)
 {
-    const QFileInfo info(path);
-    const QFileInfo folder(info.absolutePath());
-    if (!folder.exists()) return QStringLiteral("cannot write: no folder %1").arg(QDir::toNativeSeparators(folder.filePath()));
-    if (!folder.isDir()) return QStringLiteral("cannot write: %1 is not a folder").arg(folder.filePath());
-    if (info.isDir()) return QStringLiteral("cannot write: it is a folder");
-    if (!folder.isWritable()) return QStringLiteral("cannot write: the folder is not writable");
-    if (info.exists() && !info.isWritable()) return QStringLiteral("cannot write: the file is read-only");
-    return QStringLiteral("cannot write (disk full, a file-size limit, or no permission?)");
+    if (!path.isEmpty()) {
+        QString why;
+        if (WriteFileContent(path, bytes, &why)) return true;
+        return Refuse(path, QStringLiteral("cannot write: ") + why, error);
+    }
+    qsizetype done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = ::write(STDOUT_FILENO, bytes.constData() + done, size_t(bytes.size() - done));
+        if (n > 0) {
+            done += n;
+        } else if (n < 0 && errno == EINTR) {
+            continue;
+        } else if (n < 0 && errno == EAGAIN) {
+            // Someone left our standard output non-blocking: wait as a blocking one would.
+            pollfd wait = {STDOUT_FILENO, POLLOUT, 0};
+            ::poll(&wait, 1, -1);
+        } else {
+            const int failure = n < 0 ? errno : ENOSPC;
+            return Refuse(QStringLiteral("standard output"), failure == EBADF ? QStringLiteral("it is closed")
+                                                                                : QString::fromLocal8Bit(std::strerror(failure)),
+                          error);
+        }
+    }
+    return true;
+}
+
+bool CloseStandardOutput(QString* error)
+{
+    if (::close(STDOUT_FILENO) == 0 || errno == EBADF || errno == EINTR) return true;
+    return Refuse(QStringLiteral("standard output"), QString::fromLocal8Bit(std::strerror(errno)), error);
 }

@@ -1,6 +1,7 @@
 #pragma once
 // The files the command line reads and writes: table files and CSV, read
-// with reasons in words, written whole or not at all.
+// with reasons in words; and every output, to files or standard output,
+// written whole or said not to be.
 
 #include <QByteArray>
 #include <QString>
@@ -24,9 +25,21 @@ bool LoadCsvFile(const QString& path, TableCodes& codes, QString* error);
 // the table file's magic or its name ends in ".dat", CSV otherwise.
 bool LoadCodesFile(const QString& path, TableCodes& codes, QString* error);
 
-// Replaces `path` with `bytes` at once: a failure leaves the old file as it
-// was. False with "PATH: why not".
-bool WriteFileAtomically(const QString& path, const QByteArray& bytes, QString* error);
+// Keeps the descriptors of standard input, output and error taken: one that
+// was closed when the program started is opened on /dev/null for reading,
+// so no file opened later takes its number (and a result written to
+// standard output cannot land in it), and a write there fails as closed.
+void HoldStandardStreams();
 
-// Why a file could not be written at `path`, in words, as far as can be told.
-QString WhyNotWritten(const QString& path);
+// Writes a command's output whole: into `path`, or to standard output when
+// `path` is empty. A file is replaced at once (a failure leaves the old one
+// as it was); a FIFO or a character device is written into and stays what it
+// was; anything else that is not a regular file is refused. Standard output
+// is written without a buffer, so a full disk, a closed pipe or a closed
+// descriptor shows here. False, with "PATH: cannot write: why" or "standard
+// output: why", unless every byte got there.
+bool WriteOutput(const QString& path, const QByteArray& bytes, QString* error);
+
+// Closes standard output at the end of the program; false with
+// "standard output: why" when the close reports an error.
+bool CloseStandardOutput(QString* error);

@@ -23,6 +23,7 @@
 #include "Station.h"
 #include "TableFiles.h"
 #include "config/ConfigTable.h"
+#include "config/TableFile.h"
 #include "core/TableLayout.h"
 #include "core/TerminationSignals.h"
 #include "protocol/Frames.h"
@@ -49,8 +50,7 @@ int ListPorts()
     QByteArray out;
     for (int i = 0; i < ports.size(); ++i)
         out += QStringLiteral("COM%1\t%2\t%3\n").arg(i + 1).arg(ports.at(i).device, ports.at(i).description).toUtf8();
-    Out(out);
-    return ExitStatus::Done;
+    return Out(out) ? ExitStatus::Done : ExitStatus::BadFile;
 }
 
 int Export(const CliCommand& c)
@@ -67,11 +67,8 @@ int Export(const CliCommand& c)
         for (const auto& [row, column] : notCodes)
         Err(QStringLiteral("warning: %1: %2 %3 is not a code; written as it stands: \"%4\"")
                 .arg(c.file, table.GetCellText(row, 0), table.GetCellText(0, column), table.GetCellText(row, column)));
-    if (c.output.isEmpty()) {
-        Out(csv);
-        return ExitStatus::Done;
-    }
-    if (!WriteFileAtomically(c.output, csv, &error)) {
+    if (c.output.isEmpty()) return Out(csv) ? ExitStatus::Done : ExitStatus::BadFile;
+    if (!WriteOutput(c.output, csv, &error)) {
         Err(error);
         return ExitStatus::BadFile;
     }
@@ -90,8 +87,8 @@ int Import(const CliCommand& c)
     ConfigTable table;
     InitTable(table);
     PutCodes(codes, table);
-    if (!table.SaveTable(c.output)) {
-        Err(c.output + QStringLiteral(": ") + WhyNotWritten(c.output));
+    if (!WriteOutput(c.output, WriteTableFile(table.Content()), &error)) {
+        Err(error);
         return ExitStatus::BadFile;
     }
     return ExitStatus::Done;
@@ -206,14 +203,19 @@ int RunOnPorts(const CliCommand& c)
     for (const PortSession* s : running) {
         const PortOutcome& o = s->Outcome();
         const PortTarget& t = s->Job().target;
+        bool delivered = true;
         if (c.json) {
-            Out(JsonResultLine(ResultFactsOf(s->Job()), o));
+            delivered = Out(JsonResultLine(ResultFactsOf(s->Job()), o));
         } else {
-            Out(o.standardOutput);
-            for (const CodeDifference& d : o.differences) Out((t.name + QLatin1Char('\t') + DifferenceText(d) + QLatin1Char('\n')).toUtf8());
+            delivered = Out(o.standardOutput);
+            for (const CodeDifference& d : o.differences)
+                delivered = Out((t.name + QLatin1Char('\t') + DifferenceText(d) + QLatin1Char('\n')).toUtf8()) && delivered;
         }
-        if (!c.quiet || o.status != ExitStatus::Done) Err(PortName(t) + QStringLiteral(": ") + o.summary, false);
-        status = std::max(status, o.status);
+        // What did not reach standard output was not delivered, whatever the port did.
+        const int portStatus = delivered ? o.status : std::max(o.status, int(ExitStatus::BadFile));
+        const QString summary = delivered ? o.summary : o.summary + QStringLiteral(", but not all of it reached standard output");
+        if (!c.quiet || portStatus != ExitStatus::Done) Err(PortName(t) + QStringLiteral(": ") + summary, false);
+        status = std::max(status, portStatus);
     }
     return status;
 }
@@ -222,6 +224,8 @@ int RunOnPorts(const CliCommand& c)
 
 int main(int argc, char** argv)
 {
+    // Before anything opens a file that could take a closed descriptor's number.
+    HoldStandardStreams();
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("velmora-cli"));
     // A file-size limit makes a write fail (and the old file stay) rather than end the process.
@@ -231,8 +235,9 @@ int main(int argc, char** argv)
     const ParsedArguments parsed = ParseArguments(app.arguments().mid(1));
     switch (parsed.kind) {
     case ParsedArguments::Kind::UsageError: return UsageError(parsed.error, parsed.verbName);
-    case ParsedArguments::Kind::Help: Out(parsed.helpText.toUtf8()); return ExitStatus::Done;
-    case ParsedArguments::Kind::Version: Out(QByteArray("velmora-cli ") + VELMORA_VERSION + '\n'); return ExitStatus::Done;
+    case ParsedArguments::Kind::Help: return Out(parsed.helpText.toUtf8()) ? ExitStatus::Done : ExitStatus::BadFile;
+    case ParsedArguments::Kind::Version:
+        return Out(QByteArray("velmora-cli ") + VELMORA_VERSION + '\n') ? ExitStatus::Done : ExitStatus::BadFile;
     case ParsedArguments::Kind::Run: break;
     }
 
@@ -250,6 +255,10 @@ int main(int argc, char** argv)
     }
     default: status = RunOnPorts(c); break;
     }
-    std::fflush(stdout);
+    QString error;
+    if (!CloseStandardOutput(&error)) {
+        Err(error);
+        status = std::max(status, int(ExitStatus::BadFile));
+    }
     return status;
 }
