@@ -4,6 +4,7 @@
 
 #include "app/RememberedChoices.h"
 #include "core/Program.h"
+#include "core/Texts.h"
 #include "config/ConfigTable.h"
 #include "config/FileHandlers.h"
 #include "protocol/ReceiveTick.h"
@@ -19,7 +20,7 @@ void OnMainWindowCreated(Program& p)
     RestoreChoices(p);
     InitTable(p.table);
     p.state.portOpen = false;
-    p.ui.SetCaption(Control::Button_TogglePort, QStringLiteral("开启"));
+    p.ui.SetCaption(Control::Button_TogglePort, Texts::tr("开启"));
     p.state.portNumber = kNoPort;
     // A missing or unreadable file leaves the laid-out table; nobody is told.
     LoadStartTable(p, QCoreApplication::applicationDirPath());

@@ -13,6 +13,7 @@
 #include "core/ExitHook.h"
 #include "core/Program.h"
 #include "core/TerminationSignals.h"
+#include "core/Texts.h"
 #include "serial/BuiltinProviders.h"
 #include "serial/SerialLibrary.h"
 #include "ui/Desktop.h"
@@ -43,7 +44,7 @@ int main(int argc, char** argv)
     TerminationSignals terminate({SIGTERM, SIGINT, SIGHUP}, [&desktop](int) { desktop.CloseMainWindow(); });
 
     if (!desktop.CreateMainWindow(table, MakeWindowHandlers(program)))
-        desktop.Ui().FatalReport(-1, QStringLiteral("载入启动窗口失败"), QStringLiteral("main: CreateMainWindow"));
+        desktop.Ui().FatalReport(-1, Texts::tr("载入启动窗口失败"), QStringLiteral("main: CreateMainWindow"));
 
     // For the start-up benchmark and scripted runs: say when the window first
     // shows, and optionally close it right away the normal way.

@@ -173,7 +173,7 @@ bool SaveAtExit(Program& p)
     return true;
 }
 
-void ShowCurrentFileInTitle(Program& p) { p.ui.SetTitle(kTitlePrefix + p.state.currentFilePath); }
+void ShowCurrentFileInTitle(Program& p) { p.ui.SetTitle(TitlePrefix() + p.state.currentFilePath); }
 
 void OpenFile(Program& p)
 {

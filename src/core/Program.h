@@ -4,6 +4,7 @@
 #include <QByteArray>
 #include <QString>
 
+#include "core/Texts.h"
 #include "core/UiServices.h"
 
 class ConfigTable;
@@ -85,4 +86,5 @@ inline bool Confirmed(Program& p, const QString& text, const QString& caption)
     return p.ui.ShowMessageBox(text, MessageBoxFlags::OkCancel, caption) == MessageBoxResult::Ok;
 }
 
-inline const QString kTitlePrefix = QStringLiteral("Velmora-自定义设备版   ");
+// The window title ahead of the current file's path (three blanks before the path).
+inline QString TitlePrefix() { return Texts::tr("Velmora-自定义设备版") + QStringLiteral("   "); }

@@ -4,6 +4,8 @@
 #include <QMenu>
 #include <QPointer>
 
+#include "core/Texts.h"
+
 LogBox::LogBox(QWidget* parent) : QPlainTextEdit(parent) {}
 
 void LogBox::SetSaveLog(std::function<void()> saveLog) { saveLog_ = std::move(saveLog); }
@@ -12,7 +14,7 @@ QMenu* LogBox::MakeContextMenu(const QPoint& pos)
 {
     QMenu* menu = createStandardContextMenu(pos);
     menu->addSeparator();
-    QAction* save = menu->addAction(QStringLiteral("保存日志…"));
+    QAction* save = menu->addAction(Texts::tr("保存日志…"));
     save->setObjectName(QStringLiteral("save-log"));
     save->setEnabled(bool(saveLog_));
     connect(save, &QAction::triggered, this, [this] {

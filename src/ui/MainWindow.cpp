@@ -17,6 +17,7 @@
 #include <QVBoxLayout>
 #include <QWindow>
 
+#include "core/Texts.h"
 #include "ui/BlockProgressBar.h"
 #include "ui/Captions.h"
 #include "ui/ConfigGridView.h"
@@ -31,33 +32,33 @@ struct ControlSpec {
     Control control;
     Kind kind;
     Control parent;       // MainWindow or GroupBox1
-    const char* caption;  // UTF-8; the initial text of an edit box
+    const char* caption;  // UTF-8, as written for translation; the initial text of an edit box
     QRect rect;           // a height of 0: as high as the font makes it
 };
 
 // Every control in creation order.
 constexpr ControlSpec kLayout[] = {
     {Control::ProgressBar1, Kind::ProgressBar, Control::MainWindow, "", {0, 771, 740, 16}},
-    {Control::Button_SetBaudRate, Kind::Button, Control::MainWindow, "设置波特率", {652, 44, 75, 25}},
+    {Control::Button_SetBaudRate, Kind::Button, Control::MainWindow, QT_TRANSLATE_NOOP("Velmora", "设置波特率"), {652, 44, 75, 25}},
     {Control::Combo_SetBaudRate, Kind::Combo, Control::MainWindow, "", {652, 16, 75, 0}},
-    {Control::Button_SaveAs, Kind::Button, Control::MainWindow, "另存文件", {206, 745, 66, 25}},
+    {Control::Button_SaveAs, Kind::Button, Control::MainWindow, QT_TRANSLATE_NOOP("Velmora", "另存文件"), {206, 745, 66, 25}},
     {Control::CommonDialog1, Kind::FileDialog, Control::MainWindow, "", {}},
-    {Control::Button_WriteModule, Kind::Button, Control::MainWindow, "写入模块", {606, 745, 66, 25}},
-    {Control::Button_ReadModule, Kind::Button, Control::MainWindow, "读取模块", {506, 745, 66, 25}},
-    {Control::Button_ClearModule, Kind::Button, Control::MainWindow, "清空模块", {406, 745, 66, 25}},
-    {Control::Button_SaveFile, Kind::Button, Control::MainWindow, "保存文件", {106, 745, 66, 25}},
-    {Control::Button_OpenFile, Kind::Button, Control::MainWindow, "打开文件", {6, 745, 66, 25}},
-    {Control::Button_Learn, Kind::Button, Control::MainWindow, "上报", {666, 115, 50, 25}},
+    {Control::Button_WriteModule, Kind::Button, Control::MainWindow, QT_TRANSLATE_NOOP("Velmora", "写入模块"), {606, 745, 66, 25}},
+    {Control::Button_ReadModule, Kind::Button, Control::MainWindow, QT_TRANSLATE_NOOP("Velmora", "读取模块"), {506, 745, 66, 25}},
+    {Control::Button_ClearModule, Kind::Button, Control::MainWindow, QT_TRANSLATE_NOOP("Velmora", "清空模块"), {406, 745, 66, 25}},
+    {Control::Button_SaveFile, Kind::Button, Control::MainWindow, QT_TRANSLATE_NOOP("Velmora", "保存文件"), {106, 745, 66, 25}},
+    {Control::Button_OpenFile, Kind::Button, Control::MainWindow, QT_TRANSLATE_NOOP("Velmora", "打开文件"), {6, 745, 66, 25}},
+    {Control::Button_Learn, Kind::Button, Control::MainWindow, QT_TRANSLATE_NOOP("Velmora", "上报"), {666, 115, 50, 25}},
     {Control::Edit_Learn, Kind::LineEdit, Control::MainWindow,
-     "DIY生成的设备，长按需要学习的按钮，在倒计时结束前上报需要学习的数据。", {8, 115, 640, 24}},
+     QT_TRANSLATE_NOOP("Velmora", "DIY生成的设备，长按需要学习的按钮，在倒计时结束前上报需要学习的数据。"), {8, 115, 640, 24}},
     {Control::GroupBox1, Kind::GroupBox, Control::MainWindow, "COM", {0, 0, 160, 110}},
-    {Control::Button_ClearDisplay, Kind::Button, Control::GroupBox1, "清除→", {88, 72, 50, 25}},
+    {Control::Button_ClearDisplay, Kind::Button, Control::GroupBox1, QT_TRANSLATE_NOOP("Velmora", "清除→"), {88, 72, 50, 25}},
     {Control::Timer_ReceiveData, Kind::Timer, Control::GroupBox1, "", {}},
-    {Control::Button_TogglePort, Kind::Button, Control::GroupBox1, "开启", {16, 72, 50, 25}},
+    {Control::Button_TogglePort, Kind::Button, Control::GroupBox1, QT_TRANSLATE_NOOP("Velmora", "开启"), {16, 72, 50, 25}},
     {Control::Combo_BaudRate, Kind::Combo, Control::GroupBox1, "", {75, 44, 75, 0}},
-    {Control::Label2, Kind::Label, Control::GroupBox1, "波特率:", {5, 44, 40, 16}},
+    {Control::Label2, Kind::Label, Control::GroupBox1, QT_TRANSLATE_NOOP("Velmora", "波特率:"), {5, 44, 40, 16}},
     {Control::Combo_Port, Kind::Combo, Control::GroupBox1, "", {75, 16, 75, 0}},
-    {Control::Label1, Kind::Label, Control::GroupBox1, "端口:", {5, 16, 32, 16}},
+    {Control::Label1, Kind::Label, Control::GroupBox1, QT_TRANSLATE_NOOP("Velmora", "端口:"), {5, 16, 32, 16}},
     {Control::Edit_Display, Kind::Log, Control::MainWindow, "", {165, 0, 482, 110}},
     {Control::ConfigGrid, Kind::Grid, Control::MainWindow, "", {0, 145, 735, 599}},
 };
@@ -105,7 +106,7 @@ QIcon MakeIcon()
 
 QObject* MakeControl(const ControlSpec& spec, QWidget* parent, ConfigTable& table)
 {
-    const QString caption = QString::fromUtf8(spec.caption);
+    const QString caption = Texts::tr(spec.caption);
     switch (spec.kind) {
     case Kind::ProgressBar: {
         auto* bar = new BlockProgressBar(parent);
@@ -179,7 +180,7 @@ MainWindow::MainWindow(ConfigTable& table, WindowHandlers handlers, QWidget* par
       handlers_(std::move(handlers))
 {
     setObjectName(QString::fromLatin1(ControlIdentifier(Control::MainWindow)));
-    setWindowTitle(QStringLiteral("Velmora-自定义设备版"));
+    setWindowTitle(Texts::tr("Velmora-自定义设备版"));
     setWindowIcon(MakeIcon());
 
     // The controls sit on a client area as large as the window, which

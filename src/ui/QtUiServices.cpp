@@ -18,6 +18,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "core/Texts.h"
 #include "ui/Captions.h"
 #include "ui/ListComboBox.h"
 #include "ui/LogBox.h"
@@ -51,7 +52,7 @@ MessageBoxRequest MessageBoxRequestFor(const QString& text, int flags, const QSt
 {
     MessageBoxRequest r;
     r.text = ToDisplay(text);
-    r.caption = caption.isEmpty() ? QStringLiteral("信息：") : caption;
+    r.caption = caption.isEmpty() ? Texts::tr("信息：") : caption;
     switch (flags & 0xF) {
     case 1: r.buttons = QMessageBox::Ok | QMessageBox::Cancel; break;
     case 2: r.buttons = QMessageBox::Abort | QMessageBox::Retry | QMessageBox::Ignore; break;
@@ -86,9 +87,9 @@ int MessageBoxResultFor(QMessageBox::StandardButton button)
 
 QString FatalReportText(int code, const QString& message, const QString& where)
 {
-    QString text = QStringLiteral("运行时出错!\r\n");
-    if (code >= 0) text += QStringLiteral("\r\n错误代码：%1\r\n").arg(code);
-    if (!message.isEmpty()) text += QStringLiteral("\r\n错误信息：") + message + QStringLiteral("\r\n");
+    QString text = Texts::tr("运行时出错!") + QStringLiteral("\r\n");
+    if (code >= 0) text += QStringLiteral("\r\n") + Texts::tr("错误代码：%1").arg(code) + QStringLiteral("\r\n");
+    if (!message.isEmpty()) text += QStringLiteral("\r\n") + Texts::tr("错误信息：%1").arg(message) + QStringLiteral("\r\n");
     text += where + QStringLiteral("\r\n");
     return text;
 }
@@ -342,14 +343,14 @@ void QtUiServices::SaveLog()
     FileDialogRequest request;
     request.save = true;
     request.defaultExtension = QStringLiteral(".txt");
-    request.nameFilter = QStringLiteral("文本文件 (*.txt);;所有文件 (*)");
+    request.nameFilter = Texts::tr("文本文件 (*.txt)") + QStringLiteral(";;") + Texts::tr("所有文件 (*)");
     request.initialName = QDir(folder).filePath(
         QStringLiteral("velmora-log-%1.txt").arg(QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss"))));
     QString chosen;
     if (!presenter_->ShowFileDialog(request, &chosen) || chosen.isEmpty()) return;
     QSaveFile file(chosen);
     if (file.open(QIODevice::WriteOnly) && file.write(text.toUtf8()) == text.toUtf8().size() && file.commit()) return;
-    MessageBoxRequest failed = MessageBoxRequestFor(QStringLiteral("日志保存失败：") + chosen, MessageBoxFlags::Ok, QString());
+    MessageBoxRequest failed = MessageBoxRequestFor(Texts::tr("日志保存失败：%1").arg(chosen), MessageBoxFlags::Ok, QString());
     presenter_->ShowMessage(failed);
 }
 
@@ -389,7 +390,7 @@ void QtUiServices::FatalReport(int code, const QString& message, const QString& 
     const QString text = FatalReportText(code, message, where);
     std::fputs(text.toLocal8Bit().constData(), stderr);
     if (QGuiApplication::primaryScreen() && !unattended_) {
-        MessageBoxRequest request = MessageBoxRequestFor(text, MessageBoxFlags::IconError, QStringLiteral("错误"));
+        MessageBoxRequest request = MessageBoxRequestFor(text, MessageBoxFlags::IconError, Texts::tr("错误"));
         presenter_->ShowMessage(request);
     }
     exitProcess_(-1);

@@ -99,7 +99,7 @@ private Q_SLOTS:
         QVERIFY(!r.ui.IsDisabled(Control::Button_TogglePort));
         QVERIFY(!r.p.state.portOpen);
         QCOMPARE(r.p.state.portNumber, -1);
-        QCOMPARE(r.ui.title, kTitlePrefix + file.path);
+        QCOMPARE(r.ui.title, TitlePrefix() + file.path);
         // The file's table, over the laid-out one.
         QCOMPARE(r.table.GetCellText(1, 1), QStringLiteral("AA BB "));
         QCOMPARE(r.table.GetCellText(96, 0), QStringLiteral("场景31"));
@@ -165,7 +165,7 @@ private Q_SLOTS:
         FakeRig r;
         OnMainWindowCreated(r.p);
         QVERIFY(r.ui.title.endsWith(QStringLiteral("data.dat")));
-        QCOMPARE(r.ui.title, kTitlePrefix + file.path);
+        QCOMPARE(r.ui.title, TitlePrefix() + file.path);
         QCOMPARE(r.table.GetCellText(1, 0), QStringLiteral("开关01控制"));
         QCOMPARE(r.table.GetCellText(1, 1), QString());
         QVERIFY(r.ui.IsDisabled(Control::Button_WriteModule));
@@ -282,7 +282,7 @@ private Q_SLOTS:
             if (!w) continue;  // the timer and the file dialog have no visible area
             QCOMPARE(w->isEnabled(), !moduleButtons.contains(c));
         }
-        QCOMPARE(r.window.windowTitle(), kTitlePrefix + file.path);
+        QCOMPARE(r.window.windowTitle(), TitlePrefix() + file.path);
         QCOMPARE(r.ui.GetCaption(Control::Button_TogglePort), QStringLiteral("开启"));
         auto* port = qobject_cast<QComboBox*>(r.W(Control::Combo_Port));
         QCOMPARE(port->count(), 1);
