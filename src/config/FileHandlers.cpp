@@ -10,10 +10,12 @@
 #include "config/RegularFile.h"
 #include "config/TableFile.h"
 #include "core/Program.h"
+#include "core/Texts.h"
 
 namespace {
 const QString kTableFileName = QStringLiteral("data.dat");
-const QString kSaveFailed = QStringLiteral("保存失败，请检查路径或文件是否被占用。");
+
+QString SaveFailedText() { return Texts::tr("保存失败，请检查路径或文件是否被占用。"); }
 
 // A name beside the file that does not exist yet: path.bak, then path.bak2, …
 QString FreeBackupName(const QString& path)
@@ -119,7 +121,7 @@ void LoadStartTable(Program& p, const QString& programFolder)
         p.state.backUpCurrentFile = false;
     }
     if (files.keep != QDir(programFolder).filePath(kTableFileName))
-        AppendLog(p, QStringLiteral("配置保存在 ") + files.keep + QStringLiteral("\r\n"));
+        AppendLog(p, Texts::tr("配置保存在 %1").arg(files.keep) + QStringLiteral("\r\n"));
 }
 
 bool LoadCurrentTable(Program& p) { return LoadInto(p, p.state.currentFilePath); }
@@ -165,11 +167,11 @@ bool SaveAtExit(Program& p)
         p.ui.ReportOnConsole(QStringLiteral("velmora: could not save the table to %1 nor anywhere else%2; "
                                             "the changes of this session are lost")
                                  .arg(path, why));
-        ShowNotice(p, QStringLiteral("无法保存配置到 %1，也无法另存，本次修改未能保存。").arg(path));
+        ShowNotice(p, Texts::tr("无法保存配置到 %1，也无法另存，本次修改未能保存。").arg(path));
         return false;
     }
     p.ui.ReportOnConsole(QStringLiteral("velmora: could not save the table to %1; saved it to %2 instead").arg(path, rescue));
-    ShowNotice(p, QStringLiteral("无法保存配置到 %1，已另存到 %2").arg(path, rescue));
+    ShowNotice(p, Texts::tr("无法保存配置到 %1，已另存到 %2").arg(path, rescue));
     return true;
 }
 
@@ -191,7 +193,7 @@ void OpenFile(Program& p)
 void SaveFile(Program& p)
 {
     const bool saved = SaveCurrentTable(p);
-    ShowNotice(p, saved ? QStringLiteral("保存成功！") : kSaveFailed);
+    ShowNotice(p, saved ? Texts::tr("保存成功！") : SaveFailedText());
 }
 
 void SaveAs(Program& p)
@@ -206,5 +208,5 @@ void SaveAs(Program& p)
     p.state.currentFilePath = path;
     ShowCurrentFileInTitle(p);
     // Success stays silent; a failure is said, since the table is not where the title says.
-    if (!SaveCurrentTable(p)) ShowNotice(p, kSaveFailed);
+    if (!SaveCurrentTable(p)) ShowNotice(p, SaveFailedText());
 }

@@ -2,6 +2,7 @@
 
 #include <QStringEncoder>
 
+#include "core/Texts.h"
 #include "core/UiServices.h"
 
 namespace {
@@ -60,8 +61,8 @@ QByteArray HexToBytes(UiServices& ui, const QString& text)
     qsizetype count = 0;
     ForEachGbkByte(cleaned, [&count](char, qsizetype) { return ++count, true; });
     if (count % 2 != 0) {
-        ui.ShowMessageBox(QStringLiteral("十六进制数据长度必须是偶数"), MessageBoxFlags::Ok,
-                          QStringLiteral("错误"));
+        ui.ShowMessageBox(Texts::tr("十六进制数据长度必须是偶数"), MessageBoxFlags::Ok,
+                          Texts::tr("错误"));
         return {};
     }
 
@@ -82,8 +83,8 @@ QByteArray HexToBytes(UiServices& ui, const QString& text)
         // Name the whole character, not half of a double-byte one.
         QString shown = cleaned.mid(badCharacter, 1);
         if (shown.at(0).isHighSurrogate()) shown = cleaned.mid(badCharacter, 2);
-        ui.ShowMessageBox(QStringLiteral("无效的十六进制字符: ") + shown, MessageBoxFlags::Ok,
-                          QStringLiteral("错误"));
+        ui.ShowMessageBox(Texts::tr("无效的十六进制字符: %1").arg(shown), MessageBoxFlags::Ok,
+                          Texts::tr("错误"));
         return {};
     }
     return result;

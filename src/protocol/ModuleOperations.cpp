@@ -2,6 +2,7 @@
 
 #include "core/LeadingNumber.h"
 #include "core/Program.h"
+#include "core/Texts.h"
 #include "config/ConfigTable.h"
 #include "core/TableLayout.h"
 #include "protocol/ExclusiveOperation.h"
@@ -46,17 +47,17 @@ void RequestInConfigMode(Program& p, BuildFrame buildFrame, const QString& logLi
 void SetModuleBaudRate(Program& p)
 {
     if (!MayStartOperation(p)) return;
-    if (!Confirmed(p, QStringLiteral("确认修改模块波特率"), QStringLiteral("修改波特率"))) return;
+    if (!Confirmed(p, Texts::tr("确认修改模块波特率"), Texts::tr("修改波特率"))) return;
     if (!BeginExclusiveOperation(p)) return;
     // Only the module changes its rate; our own port keeps its settings.
     RequestInConfigMode(p, [&p] { return SetBaudFrame(SelectedModuleRate(p)); },
-                        QStringLiteral("设置信息已发出\r\n"), 150);
+                        Texts::tr("设置信息已发出") + QStringLiteral("\r\n"), 150);
 }
 
 void ReadModule(Program& p)
 {
     if (!MayStartOperation(p)) return;
-    if (!Confirmed(p, QStringLiteral("将从模块读取数据到配置软件，数据将被替换"), QStringLiteral("读取模块")))
+    if (!Confirmed(p, Texts::tr("将从模块读取数据到配置软件，数据将被替换"), Texts::tr("读取模块")))
         return;
     if (!BeginExclusiveOperation(p)) return;
 
@@ -72,7 +73,7 @@ void ReadModule(Program& p)
     SendFrame(p, ReadRequestFrame);
     // A device gone in this very write ends the read before it began: the table stays.
     if (OperationInterrupted(p)) return EndExclusiveOperation(p);
-    AppendLog(p, QStringLiteral("已发送读取指令\r\n"));
+    AppendLog(p, Texts::tr("已发送读取指令") + QStringLiteral("\r\n"));
     p.table.ClearRange(TableLayout::kFirstValueRow, TableLayout::kOnColumn, TableLayout::kLastValueRow,
                       TableLayout::kOffColumn);
 
@@ -87,9 +88,9 @@ void ReadModule(Program& p)
 void ClearModule(Program& p)
 {
     if (!MayStartOperation(p)) return;
-    if (!Confirmed(p, QStringLiteral("确认清空模块数据"), QStringLiteral("清空模块"))) return;
+    if (!Confirmed(p, Texts::tr("确认清空模块数据"), Texts::tr("清空模块"))) return;
     if (!BeginExclusiveOperation(p)) return;
-    RequestInConfigMode(p, [] { return ClearRequestFrame; }, QStringLiteral("已发送清空指令\r\n"), 200);
+    RequestInConfigMode(p, [] { return ClearRequestFrame; }, Texts::tr("已发送清空指令") + QStringLiteral("\r\n"), 200);
 }
 
 void LearnReport(Program& p)
@@ -98,12 +99,12 @@ void LearnReport(Program& p)
     // refused while another operation holds the line.
     if (!MayStartOperation(p)) return;
     if (!p.state.portOpen) {
-        ShowNotice(p, QStringLiteral("请先打开端口"));
+        ShowNotice(p, Texts::tr("请先打开端口"));
         return;
     }
     const QString data = RemoveBlanks(p.ui.GetText(Control::Edit_Learn));
     if (data.isEmpty()) {
-        ShowNotice(p, QStringLiteral("请输入数据"));
+        ShowNotice(p, Texts::tr("请输入数据"));
         return;
     }
     const QByteArray bytes = HexToBytes(p.ui, LearnReportFrame(data));
@@ -112,5 +113,5 @@ void LearnReport(Program& p)
 
     // The log line promises the phone can test now; only a whole write keeps that promise.
     const int written = WriteToPort(p, bytes);
-    if (written == bytes.size()) AppendLog(p, QStringLiteral("已上报，请手机上点击按钮测试\r\n"));
+    if (written == bytes.size()) AppendLog(p, Texts::tr("已上报，请手机上点击按钮测试") + QStringLiteral("\r\n"));
 }

@@ -1,6 +1,7 @@
 #include "protocol/ReceiveTick.h"
 
 #include "core/Program.h"
+#include "core/Texts.h"
 #include "config/ConfigTable.h"
 #include "core/TableLayout.h"
 #include "protocol/Frames.h"
@@ -152,20 +153,20 @@ void ApplyAnswer(Program& p, const Answer& a)
 
     switch (a.kind) {
     case Answer::Kind::EnterEcho:
-        AppendLog(p, QStringLiteral("模块进入配置模式\r\n"));
+        AppendLog(p, Texts::tr("模块进入配置模式") + QStringLiteral("\r\n"));
         return;
     case Answer::Kind::ExitEcho:
-        AppendLog(p, QStringLiteral("模块退出配置模式\r\n"));
+        AppendLog(p, Texts::tr("模块退出配置模式") + QStringLiteral("\r\n"));
         return;
     case Answer::Kind::DumpStart:
-        AppendLog(p, QStringLiteral("开始从模块提取数据\r\n"));
+        AppendLog(p, Texts::tr("开始从模块提取数据") + QStringLiteral("\r\n"));
         p.state.extracting = true;
         // A dump the module began by itself must end too.
         p.state.readEnd = ReadEnd::Running;
         p.ui.SetPosition(Control::ProgressBar1, 1);
         return;
     case Answer::Kind::DumpEnd:
-        AppendLog(p, QStringLiteral("数据提取完成\r\n"));
+        AppendLog(p, Texts::tr("数据提取完成") + QStringLiteral("\r\n"));
         p.state.extracting = false;
         if (p.state.readEnd == ReadEnd::Running) p.state.readEnd = ReadEnd::Complete;
         p.ui.SetPosition(Control::ProgressBar1, 0);
@@ -234,7 +235,7 @@ void Hold(Program& p, const ArrivedBytes& run)
 // The module left the read unanswered: what came is kept, the rest is given up.
 void EndReadWithoutAnswer(Program& p)
 {
-    AppendLog(p, QStringLiteral("模块无应答\r\n"));
+    AppendLog(p, Texts::tr("模块无应答") + QStringLiteral("\r\n"));
     p.state.readEnd = ReadEnd::NoAnswer;
     p.state.extracting = false;
     p.ui.SetPosition(Control::ProgressBar1, 0);

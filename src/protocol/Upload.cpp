@@ -1,4 +1,5 @@
 #include "core/Program.h"
+#include "core/Texts.h"
 #include "config/ConfigTable.h"
 #include "core/TableLayout.h"
 #include "protocol/ExclusiveOperation.h"
@@ -119,13 +120,13 @@ UploadEnd WriteModule(Program& p, const UploadGuard& guard)
     if (FindBadCode(p.ui, p.table, badRow, badColumn)) {
         // The codec's boxes deliver messages; the window may be going away.
         if (p.state.shuttingDown) return UploadEnd::NotStarted;
-        ShowNotice(p, QStringLiteral("位置在") + p.table.GetCellText(badRow, 0));
+        ShowNotice(p, Texts::tr("位置在%1").arg(p.table.GetCellText(badRow, 0)));
         if (p.state.shuttingDown) return UploadEnd::NotStarted;
         p.table.SetCurrentCell(badRow, badColumn);
         return UploadEnd::NotStarted;
     }
 
-    if (!Confirmed(p, QStringLiteral("确认写入自定义数据"), QStringLiteral("写入数据"))) return UploadEnd::NotStarted;
+    if (!Confirmed(p, Texts::tr("确认写入自定义数据"), Texts::tr("写入数据"))) return UploadEnd::NotStarted;
     if (!BeginExclusiveOperation(p)) return UploadEnd::NotStarted;
 
     const UploadEnd end = TableUpload(p, guard).Run();

@@ -2,6 +2,7 @@
 
 #include "core/LeadingNumber.h"
 #include "core/Program.h"
+#include "core/Texts.h"
 #include "serial/SerialLibrary.h"
 
 namespace {
@@ -16,8 +17,8 @@ void ClosePortWithButton(Program& p)
     // Whatever the module had begun to say belongs to the connection just closed.
     p.state.heldAnswer.clear();
     p.state.portOpen = false;
-    p.ui.SetCaption(Control::Button_TogglePort, QStringLiteral("开启"));
-    AppendLog(p, QStringLiteral("端口已关闭\r\n"));
+    p.ui.SetCaption(Control::Button_TogglePort, Texts::tr("开启"));
+    AppendLog(p, Texts::tr("端口已关闭") + QStringLiteral("\r\n"));
     DisableModuleButtons(p);
     p.state.portNumber = kNoPort;
     // A closed port has nothing to receive: the receive timer rests until the next open.
@@ -35,19 +36,19 @@ void ClosePortWithButton(Program& p)
 QString OpenFailureReason(int result)
 {
     switch (result) {
-    case SioResult::NoSuchPort: return QStringLiteral("设备不存在");
+    case SioResult::NoSuchPort: return Texts::tr("设备不存在");
     case SioResult::AlreadyOpen:
-    case SioResult::Busy: return QStringLiteral("端口被占用");
-    case SioResult::NoPermission: return QStringLiteral("没有权限，请将用户加入 dialout 组后重新登录");
-    case SioResult::OtherFailure: return QStringLiteral("系统拒绝打开");
+    case SioResult::Busy: return Texts::tr("端口被占用");
+    case SioResult::NoPermission: return Texts::tr("没有权限，请将用户加入 dialout 组后重新登录");
+    case SioResult::OtherFailure: return Texts::tr("系统拒绝打开");
     }
-    return QStringLiteral("原因不明");
+    return Texts::tr("原因不明");
 }
 
 void OpenPortWithButton(Program& p)
 {
     if (p.ui.ComboCount(Control::Combo_Port) == 0) {
-        ShowNotice(p, QStringLiteral("无可用端口"));
+        ShowNotice(p, Texts::tr("无可用端口"));
         return;
     }
     // Only a chosen list item counts; text typed into either box is not read.
@@ -59,17 +60,17 @@ void OpenPortWithButton(Program& p)
     const int r = p.serial.sio_open(p.state.portNumber);
     if (r != 0) {
         // The code alone tells the user nothing; the log says why, behind the notice.
-        AppendLog(p, QStringLiteral("端口打开失败: COM%1 ").arg(p.state.portNumber) + OpenFailureReason(r)
+        AppendLog(p, Texts::tr("端口打开失败: COM%1 %2").arg(QString::number(p.state.portNumber), OpenFailureReason(r))
                          + QStringLiteral("\r\n"));
-        ShowNotice(p, QStringLiteral("端口打开失败") + QString::number(r));
+        ShowNotice(p, Texts::tr("端口打开失败%1").arg(r));
         return;
     }
     p.serial.sio_ioctl(p.state.portNumber, BaudCode(rate), 3);  // 3: 8 data bits, no parity, 1 stop bit
     p.serial.sio_SetReadTimeouts(p.state.portNumber, 1000, 0);
     p.state.portOpen = true;
     p.state.readEnd = ReadEnd::None;
-    p.ui.SetCaption(Control::Button_TogglePort, QStringLiteral("关闭"));
-    AppendLog(p, QStringLiteral("打开端口: ") + portText + QLatin1Char(' ') + QString::number(rate) + QStringLiteral("\r\n"));
+    p.ui.SetCaption(Control::Button_TogglePort, Texts::tr("关闭"));
+    AppendLog(p, Texts::tr("打开端口: %1 %2").arg(portText, QString::number(rate)) + QStringLiteral("\r\n"));
     EnableModuleButtons(p);
     p.ui.SetInterval(Control::Timer_ReceiveData, kReceiveTickMs);
     // Bytes arriving, or the device going away, bring the receive timer back
@@ -140,7 +141,7 @@ void TogglePort(Program& p)
 void ClosePortOnLoss(Program& p)
 {
     if (!p.state.portOpen) return;
-    AppendLog(p, QStringLiteral("端口已断开: COM%1\r\n").arg(p.state.portNumber));
+    AppendLog(p, Texts::tr("端口已断开: COM%1").arg(p.state.portNumber) + QStringLiteral("\r\n"));
     if (p.state.readEnd == ReadEnd::Running) p.state.readEnd = ReadEnd::PortLost;
     ClosePortWithButton(p);
 }

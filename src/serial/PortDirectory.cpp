@@ -15,6 +15,8 @@
 #include <unistd.h>
 #endif
 
+#include "core/Texts.h"
+
 namespace {
 
 // "/dev/ttyS2" before "/dev/ttyS10": a plain string order would put ten first.
@@ -316,8 +318,8 @@ QString PortToolTip(const PortEntry& entry)
     QString tip = entry.device;
     const QString vendor = withId(entry.vendor, entry.vendorId);
     const QString product = withId(entry.product.isEmpty() ? entry.description : entry.product, entry.productId);
-    if (!vendor.isEmpty()) tip += QStringLiteral("\n厂商: ") + vendor;
-    if (!product.isEmpty()) tip += QStringLiteral("\n产品: ") + product;
-    if (!entry.serialNumber.isEmpty()) tip += QStringLiteral("\n序列号: ") + entry.serialNumber;
+    if (!vendor.isEmpty()) tip += QLatin1Char('\n') + Texts::tr("厂商: %1").arg(vendor);
+    if (!product.isEmpty()) tip += QLatin1Char('\n') + Texts::tr("产品: %1").arg(product);
+    if (!entry.serialNumber.isEmpty()) tip += QLatin1Char('\n') + Texts::tr("序列号: %1").arg(entry.serialNumber);
     return tip;
 }

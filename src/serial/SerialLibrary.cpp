@@ -1,5 +1,6 @@
 #include "serial/SerialLibrary.h"
 
+#include "core/Texts.h"
 #include "core/UiServices.h"
 
 namespace {
@@ -87,8 +88,8 @@ LibraryProvider* SerialLibrary::Bind(LibraryRow row)
     if (!found) {
         if (beforeFatal_) beforeFatal_();
         const QString message = libraryFile.isEmpty()
-            ? QStringLiteral("无法找到指定DLL库文件中的输出命令“%1”").arg(function)
-            : QStringLiteral("无法找到指定DLL库文件“%1”中的输出命令“%2”").arg(libraryFile, function);
+            ? Texts::tr("无法找到指定DLL库文件中的输出命令“%1”").arg(function)
+            : Texts::tr("无法找到指定DLL库文件“%1”中的输出命令“%2”").arg(libraryFile, function);
         ui_.FatalReport(-1, message, QStringLiteral("SerialLibrary::Bind(%1 %2)").arg(index).arg(function));
         return nullptr;  // only reached when the report returns (it does not in the program)
     }
