@@ -27,13 +27,15 @@ private Q_SLOTS:
         QFETCH(bool, killed);
         const bool read = operation == QLatin1String("read");
         const bool upload = operation == QLatin1String("upload");
-        // Reads are slow enough here that the simulator can be killed well
-        // before the sixteenth code; the line drops after the sixth record,
-        // at the sixth code of an upload, or at the clear frame.
-        QStringList manners{QStringLiteral("--hang-up-for"), QStringLiteral("1500"), QStringLiteral("--pace"), QStringLiteral("200")};
+        // The line drops after the sixth record of a read, at the sixth code
+        // of an upload, or at the clear frame; a read the simulator is killed
+        // in goes slowly enough to be killed well before its sixteenth code.
+        QStringList manners{QStringLiteral("--hang-up-for"), QStringLiteral("1500")};
         if (!killed) {
             manners << (read ? QStringLiteral("--hang-up-after") : QStringLiteral("--hang-up-at-frame"))
                     << (read ? QStringLiteral("6") : upload ? QStringLiteral("8") : QStringLiteral("2"));
+        } else if (read) {
+            manners << QStringLiteral("--pace") << QStringLiteral("200");
         }
         m.Connect(9600, manners);
         m.rig->EmptyTable();
