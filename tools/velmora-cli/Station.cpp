@@ -46,8 +46,9 @@ public:
             if (interrupt_.load() != 0) std::_Exit(128 + signalNumber);
             interrupt_ = signalNumber;
             display_.Clear();
-            Err(QStringLiteral("interrupted: %1 running module(s) stop after the current frame (again to quit at once)")
-                    .arg(running_.size()));
+            Err(running_.empty() ? QStringLiteral("interrupted")
+                                 : QStringLiteral("interrupted: %1 running module(s) stop after the current frame (again to quit at once)")
+                                       .arg(running_.size()));
             EndWhenIdle();
         });
 
