@@ -68,6 +68,18 @@ bool WriteInto(const QByteArray& name, const QByteArray& bytes, QString* why)
         ::close(fd);
         return Fail(why, QStringLiteral("it changed while it was opened"));
     }
+    if (!WriteAllTo(fd, bytes, why, kStalledReaderMs)) {
+        ::close(fd);
+        return false;
+    }
+    if (::close(fd) != 0 && errno != EINTR) return Fail(why, ErrnoText(errno));
+    return true;
+}
+
+}  // namespace
+
+bool WriteAllTo(int fd, const QByteArray& bytes, QString* why, int stalledMs)
+{
     qsizetype done = 0;
     while (done < bytes.size()) {
         const ssize_t n = ::write(fd, bytes.constData() + done, size_t(bytes.size() - done));
@@ -78,20 +90,16 @@ bool WriteInto(const QByteArray& name, const QByteArray& bytes, QString* why)
         if (n < 0 && errno == EINTR) continue;
         if (n < 0 && errno == EAGAIN) {
             pollfd wait = {fd, POLLOUT, 0};
-            const int ready = ::poll(&wait, 1, kStalledReaderMs);
+            const int ready = ::poll(&wait, 1, stalledMs);
             if (ready > 0 || (ready < 0 && errno == EINTR)) continue;
-            ::close(fd);
             return Fail(why, ready == 0 ? QStringLiteral("its reader stopped taking it") : ErrnoText(errno));
         }
+        // A write that takes nothing: the device is full.
         const int error = n < 0 ? errno : ENOSPC;
-        ::close(fd);
-        return Fail(why, ErrnoText(error));
+        return Fail(why, error == EBADF ? QStringLiteral("it is closed") : ErrnoText(error));
     }
-    if (::close(fd) != 0 && errno != EINTR) return Fail(why, ErrnoText(errno));
     return true;
 }
-
-}  // namespace
 
 bool ReadRegularFile(const QString& path, qint64 largest, QByteArray* bytes)
 {

@@ -30,3 +30,11 @@ bool CopyRegularFile(const QString& from, const QString& to);
 // is refused. False, with the reason in English in `why`, unless every byte
 // got there and the file was closed without an error.
 bool WriteFileContent(const QString& path, const QByteArray& bytes, QString* why = nullptr);
+
+// Writes all of `bytes` to the open descriptor `fd`, going on after a partial
+// write or a signal, and on a descriptor that does not block, waiting for room
+// (at most `stalledMs` at a time; -1: as long as it takes). False, with the
+// reason in English in `why` (errno's text; "it is closed" for a closed
+// descriptor; "its reader stopped taking it" after a stall), unless every byte
+// was taken.
+bool WriteAllTo(int fd, const QByteArray& bytes, QString* why = nullptr, int stalledMs = -1);

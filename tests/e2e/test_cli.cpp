@@ -52,6 +52,8 @@ private Q_SLOTS:
                                              << "--count \"0\" is not a number of modules (1 or more)\nTry 'velmora-cli provision --help'.\n";
         QTest::newRow("no folder to watch") << QStringList{"provision", "empty.csv", "--watch-dir", "nowhere"} << 2
                                             << "--watch-dir nowhere: not a folder\nTry 'velmora-cli provision --help'.\n";
+        QTest::newRow("a report that cannot be kept") << QStringList{"provision", "empty.csv", "--watch-dir", ".", "--report", ".", "-q"} << 4
+                                                      << "velmora-cli: .: Is a directory; no module was started\n";
         QTest::newRow("quiet and done") << QStringList{"clear", "{echo}", "-q"} << 0 << "";
         QTest::newRow("quiet export of a cell that is no code") << QStringList{"export", "notcode.dat", "-q"} << 0 << "";
         QTest::newRow("quiet, one port failed") << QStringList{"clear", "{echo},/dev/velmora-no-such-port", "-q"} << 3

@@ -7,25 +7,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "config/RegularFile.h"
+
 namespace {
 
 QString Why(const QString& path, int error) { return path + QStringLiteral(": ") + QString::fromLocal8Bit(std::strerror(error)); }
-
-// Writes all of `bytes`, going on after a partial write or a signal.
-bool WriteAll(int fd, const QByteArray& bytes)
-{
-    qsizetype at = 0;
-    while (at < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.constData() + at, size_t(bytes.size() - at));
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) {
-            if (n == 0) errno = EIO;
-            return false;
-        }
-        at += n;
-    }
-    return true;
-}
 
 }  // namespace
 
@@ -54,17 +40,18 @@ bool ReportFile::Open(const QString& path, QString* error)
     char last = '\n';
     if (st.st_size > 0 && ::pread(fd, &last, 1, st.st_size - 1) != 1) last = '\n';
     fd_ = fd;
-    if (last != '\n' && (!WriteAll(fd_, "\n") || ::fsync(fd_) != 0)) {
-        *error = Why(path, errno);
-        return false;
-    }
-    return true;
+    return last == '\n' || Append("\n", error);
 }
 
 bool ReportFile::Append(const QByteArray& line, QString* error)
 {
-    if (fd_ < 0 || !WriteAll(fd_, line) || ::fsync(fd_) != 0) {
-        *error = Why(path_, fd_ < 0 ? EBADF : errno);
+    QString why;
+    if (!WriteAllTo(fd_, line, &why)) {
+        *error = path_ + QStringLiteral(": ") + why;
+        return false;
+    }
+    if (::fsync(fd_) != 0) {
+        *error = Why(path_, errno);
         return false;
     }
     return true;

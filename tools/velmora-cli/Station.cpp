@@ -66,7 +66,7 @@ public:
         display_.Finish();
 
         if (interrupt_.load() != 0) return 128 + interrupt_.load();
-        if (reportFailed_) return ExitStatus::BadFile;
+        if (reportFailed_ || outputFailed_) return ExitStatus::BadFile;
         return failed_ > 0 ? ExitStatus::Differences : ExitStatus::Done;
     }
 
@@ -80,7 +80,7 @@ private:
 
     bool Stopping() const
     {
-        return interrupt_.load() != 0 || reportFailed_ || (c_.count > 0 && started_ >= c_.count);
+        return interrupt_.load() != 0 || reportFailed_ || outputFailed_ || (c_.count > 0 && started_ >= c_.count);
     }
 
     void EndWhenIdle()
@@ -154,18 +154,19 @@ private:
         const QByteArray json = JsonResultLine(facts, outcome);
         const bool passed = outcome.status == ExitStatus::Done;
         display_.Clear();
+        // A line that cannot be shown (standard output gone) stops the
+        // station as a lost report line does: Out has said why.
         if (c_.json) {
-            Out(json);
+            outputFailed_ |= !Out(json);
         } else {
             QString device = facts.device;
             if (!facts.serial.isEmpty()) device += QStringLiteral(", serial ") + facts.serial;
-            Out(QStringLiteral("%1 %2 (%3): %4 [%5 s]\n")
+            outputFailed_ |= !Out(QStringLiteral("%1 %2 (%3): %4 [%5 s]\n")
                     .arg(passed ? QStringLiteral("PASS") : QStringLiteral("FAIL"), job.target.label, device, outcome.summary)
                     .arg(outcome.seconds, 0, 'f', 1)
                     .toUtf8());
             for (const CodeDifference& d : outcome.differences) Err(job.target.label + QLatin1Char('\t') + DifferenceText(d), false);
         }
-        std::fflush(stdout);
         QString error;
         if (report_.IsOpen() && !reportFailed_ && !report_.Append(json, &error)) {
             Err(error + QStringLiteral("; the line of %1 is not in the report, and no more modules are started").arg(job.target.label));
@@ -191,6 +192,7 @@ private:
     int started_ = 0;
     int failed_ = 0;
     bool reportFailed_ = false;
+    bool outputFailed_ = false;
 };
 
 }  // namespace

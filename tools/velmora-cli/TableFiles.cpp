@@ -146,25 +146,9 @@ bool WriteOutput(const QString& path, const QByteArray& bytes, QString* error)
         if (WriteFileContent(path, bytes, &why)) return true;
         return Refuse(path, QStringLiteral("cannot write: ") + why, error);
     }
-    qsizetype done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = ::write(STDOUT_FILENO, bytes.constData() + done, size_t(bytes.size() - done));
-        if (n > 0) {
-            done += n;
-        } else if (n < 0 && errno == EINTR) {
-            continue;
-        } else if (n < 0 && errno == EAGAIN) {
-            // Someone left our standard output non-blocking: wait as a blocking one would.
-            pollfd wait = {STDOUT_FILENO, POLLOUT, 0};
-            ::poll(&wait, 1, -1);
-        } else {
-            const int failure = n < 0 ? errno : ENOSPC;
-            return Refuse(QStringLiteral("standard output"), failure == EBADF ? QStringLiteral("it is closed")
-                                                                                : QString::fromLocal8Bit(std::strerror(failure)),
-                          error);
-        }
-    }
-    return true;
+    // Someone may have left our standard output non-blocking: it waits as a blocking one would.
+    QString why;
+    return WriteAllTo(STDOUT_FILENO, bytes, &why) || Refuse(QStringLiteral("standard output"), why, error);
 }
 
 bool CloseStandardOutput(QString* error)
