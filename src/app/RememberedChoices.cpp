@@ -5,6 +5,7 @@
 
 #include "core/LeadingNumber.h"
 #include "core/Program.h"
+#include "serial/PortConnection.h"
 #include "serial/SerialLibrary.h"
 
 namespace {
@@ -62,12 +63,12 @@ void KeepChoices(Program& p)
     if (p.state.settingsFile.isEmpty()) return;
     QSettings settings(p.state.settingsFile, QSettings::IniFormat);
     // Refreshing the list clears the choice; the port still open is the one in use.
-    QString device = DeviceOfItem(p, p.ui.GetSelection(Control::Combo_Port));
+    QString device = DeviceOfItem(p, ChosenItem(p, Control::Combo_Port));
     if (device.isEmpty() && p.state.portOpen) device = p.serial.PortDevice(p.state.portNumber);
     if (!device.isEmpty()) settings.setValue(kPortKey, device);
     for (const auto& [box, key] : {std::pair{Control::Combo_BaudRate, kBaudKey},
                                    std::pair{Control::Combo_SetBaudRate, kModuleBaudKey}}) {
-        const QString rate = p.ui.ComboItemText(box, p.ui.GetSelection(box));
+        const QString rate = p.ui.ComboItemText(box, ChosenItem(p, box));
         if (!rate.isEmpty()) settings.setValue(key, rate);
     }
     settings.sync();

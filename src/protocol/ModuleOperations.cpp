@@ -8,15 +8,16 @@
 #include "protocol/ExclusiveOperation.h"
 #include "protocol/Frames.h"
 #include "protocol/HexCodec.h"
+#include "serial/PortConnection.h"
 #include "serial/SerialLibrary.h"
 
 namespace {
 
-// The rate of the module-baud box's selected list item; what is typed into
-// its edit field is not the module's rate.
+// The rate of the module-baud box's chosen list item (selected, or typed as
+// it reads); any other typed text is not the module's rate.
 quint32 SelectedModuleRate(Program& p)
 {
-    const int index = p.ui.GetSelection(Control::Combo_SetBaudRate);
+    const int index = ChosenItem(p, Control::Combo_SetBaudRate);
     return quint32(LeadingNumber(p.ui.ComboItemText(Control::Combo_SetBaudRate, index)));
 }
 

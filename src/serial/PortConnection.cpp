@@ -51,10 +51,30 @@ void OpenPortWithButton(Program& p)
         ShowNotice(p, Texts::tr("无可用端口"));
         return;
     }
-    // Only a chosen list item counts; text typed into either box is not read.
-    const QString portText = p.ui.ComboItemText(Control::Combo_Port, p.ui.GetSelection(Control::Combo_Port));
-    const int rate = LeadingNumber(
-        p.ui.ComboItemText(Control::Combo_BaudRate, p.ui.GetSelection(Control::Combo_BaudRate)));
+    // A typed name counts when it is an item's; an empty field tries the
+    // port of no item (0), whose refusal the notice below reports.
+    const int portItem = ChosenItem(p, Control::Combo_Port);
+    const QString typedPort = p.ui.GetText(Control::Combo_Port).trimmed();
+    if (portItem < 0 && !typedPort.isEmpty()) {
+        ShowNotice(p, Texts::tr("没有这个端口: %1").arg(typedPort));
+        return;
+    }
+    // A typed rate counts when it is an item's or one the library can set;
+    // without one the port would open at a rate nobody chose.
+    int rate = 0;
+    const int rateItem = ChosenItem(p, Control::Combo_BaudRate);
+    if (rateItem >= 0) {
+        rate = LeadingNumber(p.ui.ComboItemText(Control::Combo_BaudRate, rateItem));
+    } else {
+        const QString typed = p.ui.GetText(Control::Combo_BaudRate).trimmed();
+        bool number = false;
+        rate = typed.toInt(&number);
+        if (!number || rate <= 0 || BaudRateOfCode(BaudCode(rate)) != rate) {
+            ShowNotice(p, typed.isEmpty() ? Texts::tr("请选择波特率") : Texts::tr("不支持的波特率: %1").arg(typed));
+            return;
+        }
+    }
+    const QString portText = p.ui.ComboItemText(Control::Combo_Port, portItem);
     p.state.portNumber = portText.size() > 3 ? LeadingNumber(QStringView(portText).mid(3)) : 0;
 
     const int r = p.serial.sio_open(p.state.portNumber);
@@ -128,6 +148,22 @@ void FillBaudLists(Program& p)
         for (const QString& rate : kRates) p.ui.ComboAddItem(box, rate);
         p.ui.SetSelection(box, 0);
     }
+}
+
+int ChosenItem(Program& p, Control box)
+{
+    const int selected = p.ui.GetSelection(box);
+    if (selected >= 0) return selected;
+    const QString typed = p.ui.GetText(box).trimmed();
+    if (typed.isEmpty()) return -1;
+    for (int i = 0; i < p.ui.ComboCount(box); ++i) {
+        const QString item = p.ui.ComboItemText(box, i);
+        if (item.compare(typed, Qt::CaseInsensitive) == 0) return i;
+        if (box == Control::Combo_Port && item.size() > 3
+            && p.serial.PortDevice(LeadingNumber(QStringView(item).mid(3))) == typed)
+            return i;
+    }
+    return -1;
 }
 
 void TogglePort(Program& p)

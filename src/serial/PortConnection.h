@@ -3,6 +3,7 @@
 
 #include <QVector>
 
+#include "core/UiServices.h"
 #include "serial/SerialLibrary.h"
 
 struct Program;
@@ -14,12 +15,18 @@ int EnumerateComPorts(Program& p, QVector<int>& list);
 void RefreshPortList(Program& p);
 // Fills the baud box and the module-baud box and selects "9600" in both.
 void FillBaudLists(Program& p);
+// The list item of `box` the user chose: the selected one, else the one whose
+// text was typed into the box (blanks around it and letter case aside; in the
+// port box also the item's device path); -1 when neither.
+int ChosenItem(Program& p, Control box);
 // The receive timer's interval while the port is open and the line busy.
 constexpr int kReceiveTickMs = 10;
 
 // Click handler of the port button: opens or closes the port. Closing stops
 // the receive timer, ends an unfinished dump (bar 0) and a running read.
 // A failed open logs the reason in words beside the notice with the code.
+// A port typed that names no item, or a rate neither chosen nor typed as one
+// the library knows, gets a notice and nothing is opened.
 void TogglePort(Program& p);
 // The device went away (adapter pulled, far end closed, read or write error):
 // logs "端口已断开: COM"+N and closes the port as the port button would. A

@@ -140,6 +140,44 @@ private slots:
         QCOMPARE(r.ui.BoxTexts().last(), QStringLiteral("端口打开失败-1"));
     }
 
+    // What is typed into the port box or the baud box (null: the first item chosen).
+    void typedPortOrRateOpensAsAnItemOrIsRefusedWithANotice_data()
+    {
+        QTest::addColumn<QString>("port");
+        QTest::addColumn<QString>("rate");
+        QTest::addColumn<QString>("outcome");  // the log line, or the notice
+        const QString none;
+        QTest::newRow("port as listed") << "com3 " << none << "打开端口: COM3 9600\r\n";
+        QTest::newRow("port by its device") << "/dev/ttyUSB9" << none << "打开端口: COM3 9600\r\n";
+        QTest::newRow("port not listed") << "COM9" << none << "没有这个端口: COM9";
+        QTest::newRow("rate as listed") << none << " 115200" << "打开端口: COM3 115200\r\n";
+        QTest::newRow("rate the port can set") << none << "230400" << "打开端口: COM3 230400\r\n";
+        QTest::newRow("rate it cannot set") << none << "12345" << "不支持的波特率: 12345";
+        QTest::newRow("no number") << none << "fast" << "不支持的波特率: fast";
+        QTest::newRow("rate field emptied") << none << "" << "请选择波特率";
+    }
+    void typedPortOrRateOpensAsAnItemOrIsRefusedWithANotice()
+    {
+        QFETCH(QString, port);
+        QFETCH(QString, rate);
+        QFETCH(QString, outcome);
+        Rig r({"COM1", "COM3"});
+        r.registry.devices[3] = QStringLiteral("/dev/ttyUSB9");
+        r.ui.SetSelection(Control::Combo_Port, 1);
+        if (!port.isNull()) r.ui.Type(Control::Combo_Port, port);
+        if (!rate.isNull()) r.ui.Type(Control::Combo_BaudRate, rate);
+        TogglePort(r.p);
+        if (outcome.endsWith(QLatin1String("\r\n"))) {
+            QCOMPARE(r.ui.Log(), outcome);
+            QCOMPARE(r.sio.calls.value(1), QStringLiteral("sio_ioctl(3,%1,3)").arg(BaudCode(outcome.split(u' ').last().trimmed().toInt())));
+            QVERIFY(r.ui.boxes.isEmpty());
+        } else {
+            QCOMPARE(r.ui.BoxTexts(), QStringList{outcome});
+            QCOMPARE(r.sio.calls, QStringList());
+            QVERIFY(!r.p.state.portOpen);
+        }
+    }
+
     void openAndCloseAnyNumberOfTimes()
     {
         Rig r;

@@ -74,7 +74,8 @@ public:
     QString GetTitle() const override { return title; }
     void SetTitle(const QString& t) override { title = t; }
 
-    QString GetText(Control c) const override { return texts.value(c); }
+    // A combo box's text is its edit field's.
+    QString GetText(Control c) const override { return combos.contains(c) ? combos.value(c).editText : texts.value(c); }
     void SetText(Control c, const QString& t) override { texts[c] = t; }
     void AppendText(Control c, const QString& t) override
     {
@@ -100,6 +101,12 @@ public:
         return (i >= 0 && i < box.texts.size()) ? box.texts.at(i) : QString();
     }
     int GetSelection(Control c) const override { return combos.value(c).selection; }
+    // The user types into a combo box's field: that chooses no item.
+    void Type(Control c, const QString& text)
+    {
+        combos[c].selection = -1;
+        combos[c].editText = text;
+    }
     void SetSelection(Control c, int i) override
     {
         Combo& box = combos[c];
