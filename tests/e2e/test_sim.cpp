@@ -169,7 +169,7 @@ private Q_SLOTS:
             << "30:start 30:F4F7010111 40:2233 30:F4F70201 40:44 30:F4F7410255 40:66 30:end#dump-end";
         QTest::newRow("every second record") << QStringList{"--pause-in=marker,code", "--every=2", ms40} << 1
             << "30:start 30:F4F70101112233 30:F4 40:F70201 40:44 30:F4F741025566 30:end#dump-end";
-        QTest::newRow("counted on in the next dump") << QStringList{"--pause-in=marker,code", "--every=2", ms40} << 2
+        QTest::newRow("one record earlier in the next dump") << QStringList{"--pause-in=marker,code", "--every=2", ms40} << 2
             << "30:start 30:F4 40:F7010111 40:2233 30:F4F7020144 30:F4 40:F7410255 40:66 30:end#dump-end";
         QTest::newRow("pause and pieces") << QStringList{"--pause-in=marker", ms40, "--pieces=2", "--stop-after=1"} << 1
             << "30:FD66666666 3:AAABDDBF 30:F4 40:F70101 3:112233#dump-stopped";

@@ -73,8 +73,10 @@ QList<Piece> AnswerPlan::Echo(const QByteArray& frame)
 QList<Piece> AnswerPlan::Dump(const QList<StoredCode>& codes)
 {
     ++dumps_;
-    random_.seed(kNoiseSeed + (options_.sameNoise ? 0 : quint32(dumps_)));
-    if (options_.sameNoise) touchCount_ = 0;
+    // Every dump its own noise and, one record on from the dump before, its
+    // own records to pause or to noise; or every dump like the first.
+    const int dump = options_.sameNoise ? 1 : dumps_;
+    random_.seed(kNoiseSeed + quint32(dump));
     const QByteArray start = FixedFrameBytes(ReadRequestFrame);
     const QByteArray end = FixedFrameBytes(DumpEndFrame);
     const int pace = options_.paceMs;
@@ -106,8 +108,7 @@ QList<Piece> AnswerPlan::Dump(const QList<StoredCode>& codes)
             pieces.last().note = QStringLiteral("dump-stopped");
             return pieces;
         }
-        // Counted across dumps, so that successive dumps touch other records.
-        const bool touched = ++touchCount_ % options_.every == 0;
+        const bool touched = (i + dump) % options_.every == 0;
         Add(pieces, records.at(i), pace, touched ? PausesIn(records.at(i)) : QList<std::pair<qsizetype, int>>());
         if (touched && options_.noiseBehindMs >= 0)
             pieces << Piece{Noise(options_.noiseBytes), options_.noiseBehindMs, QString(), false};

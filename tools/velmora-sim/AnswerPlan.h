@@ -39,6 +39,5 @@ private:
 
     SimOptions options_;
     int dumps_ = 0;
-    qint64 touchCount_ = 0;  // records that could be paused or noised so far
     QRandomGenerator random_;
 };

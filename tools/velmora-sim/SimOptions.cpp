@@ -58,8 +58,8 @@ void AddSimOptions(QCommandLineParser& parser)
         {QStringLiteral("noise-behind"), QStringLiteral("Send noise this long after the last byte of a record (0 = right behind it); "
                                                         "different in every dump."), ms},
         {QStringLiteral("noise-bytes"), QStringLiteral("Bytes in each burst of noise behind a record or of stray bytes (default 4)."), n},
-        {QStringLiteral("every"), QStringLiteral("Pauses and noise behind records touch every n-th record only, counted across dumps, "
-                                                 "so successive dumps touch other records (default 1)."), n},
+        {QStringLiteral("every"), QStringLiteral("Pauses and noise behind records touch every n-th record only, starting one "
+                                                 "record earlier in each dump, so successive dumps touch other records (default 1)."), n},
         {QStringLiteral("same-noise"), QStringLiteral("Every dump alike: the same noise bytes behind the same records.")},
         {QStringLiteral("stop-after"), QStringLiteral("Every dump stops after this many records, without its dump end."), n},
         {QStringLiteral("dump-end-only"), QStringLiteral("Answer a read with the dump end alone: no dump start, no records.")},

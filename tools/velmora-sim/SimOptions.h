@@ -24,7 +24,7 @@ struct SimOptions {
     int pauseMs = 100;         // … for this long
     int noiseBehindMs = -1;    // noise this long after a record's last byte; -1: none
     int noiseBytes = 4;        // bytes in each burst of noise behind a record, and of stray bytes
-    int every = 1;             // pauses and noise behind touch every n-th record
+    int every = 1;             // pauses and noise behind touch every n-th record, one on in each dump
     bool sameNoise = false;    // every dump alike: the same noise behind the same records
     int stopAfter = -1;        // every dump stops after this many records, without its dump end
     bool dumpEndOnly = false;  // a read is answered by the dump end alone
