@@ -79,6 +79,9 @@ void RememberLoadResult(Program& p, bool loaded, bool writesBackWhole)
 bool LoadInto(Program& p, const QString& path)
 {
     bool whole = true;
+    // Taken before the read: a change that comes while we read is then seen
+    // as one, and kept, rather than missed.
+    p.state.currentFileStamp = StampOf(path);
     const bool loaded = p.table.LoadTable(path, &whole);
     RememberLoadResult(p, loaded, whole);
     return loaded;
@@ -119,6 +122,7 @@ void LoadStartTable(Program& p, const QString& programFolder)
         // which does not exist yet and so needs no copy.
         p.table.LoadTable(files.load);
         p.state.backUpCurrentFile = false;
+        p.state.currentFileStamp = StampOf(files.keep);
     }
     if (files.keep != QDir(programFolder).filePath(kTableFileName))
         AppendLog(p, Texts::tr("配置保存在 %1").arg(files.keep) + QStringLiteral("\r\n"));
@@ -129,14 +133,28 @@ bool LoadCurrentTable(Program& p) { return LoadInto(p, p.state.currentFilePath);
 bool SaveCurrentTable(Program& p)
 {
     const QString& path = p.state.currentFilePath;
+    // Someone saved the file since we last read or wrote it: another window,
+    // another program. Their table is kept before ours replaces it.
+    const FileStamp onDisk = StampOf(path);
+    const bool changed = onDisk.exists && !(onDisk == p.state.currentFileStamp);
     // Only a regular file holds anything to keep: a FIFO or a device is
     // written into and stays what it was, a folder is not written at all.
-    if (p.state.backUpCurrentFile && QFileInfo(path).isFile()) {
+    if ((p.state.backUpCurrentFile || changed) && QFileInfo(path).isFile()) {
         const QString backup = FreeBackupName(path);
         if (backup.isEmpty() || !CopyRegularFile(path, backup)) return false;
+        AppendLog(p, (changed ? Texts::tr("%1 已在别处修改，保存前已备份为 %2") : Texts::tr("%1 保存前已备份为 %2")).arg(path, backup)
+                         + QStringLiteral("\r\n"));
+        // Nobody reads the log of a window that is going away.
+        if (p.state.shuttingDown)
+            p.ui.ReportOnConsole(QStringLiteral("velmora: %1 %2; kept it as %3 before saving")
+                                     .arg(path, changed ? QStringLiteral("was changed by another program")
+                                                        : QStringLiteral("held more than the table keeps"),
+                                          backup));
     }
     p.state.backUpCurrentFile = false;
-    return p.table.SaveTable(path);
+    if (!p.table.SaveTable(path)) return false;
+    p.state.currentFileStamp = StampOf(path);
+    return true;
 }
 
 bool SaveAtExit(Program& p)
@@ -204,7 +222,10 @@ void SaveAs(Program& p)
     const QString path = p.ui.GetFileName();
     // Another file chosen in the save dialog was confirmed there before being
     // replaced; the current file itself still gets its copy first.
-    if (path != p.state.currentFilePath) p.state.backUpCurrentFile = false;
+    if (path != p.state.currentFilePath) {
+        p.state.backUpCurrentFile = false;
+        p.state.currentFileStamp = StampOf(path);
+    }
     p.state.currentFilePath = path;
     ShowCurrentFileInTitle(p);
     // Success stays silent; a failure is said, since the table is not where the title says.

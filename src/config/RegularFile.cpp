@@ -182,3 +182,16 @@ bool WriteFileContent(const QString& path, const QByteArray& bytes, QString* why
     if (!file.commit()) return Fail(why, file.errorString());
     return true;
 }
+
+FileStamp StampOf(const QString& path)
+{
+    struct stat st = {};
+    FileStamp stamp;
+    if (::stat(QFile::encodeName(path).constData(), &st) != 0) return stamp;
+    stamp.exists = true;
+    stamp.device = quint64(st.st_dev);
+    stamp.inode = quint64(st.st_ino);
+    stamp.size = qint64(st.st_size);
+    stamp.modifiedNs = qint64(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+    return stamp;
+}

@@ -8,6 +8,8 @@
 #include <QString>
 #include <functional>
 
+#include "core/FileStamp.h"
+
 // Reads the whole of a regular file of at most `largest` bytes into `bytes`.
 // False for anything else (missing, not a regular file, too large, a read error).
 bool ReadRegularFile(const QString& path, qint64 largest, QByteArray* bytes);
@@ -38,3 +40,6 @@ bool WriteFileContent(const QString& path, const QByteArray& bytes, QString* why
 // descriptor; "its reader stopped taking it" after a stall), unless every byte
 // was taken.
 bool WriteAllTo(int fd, const QByteArray& bytes, QString* why = nullptr, int stalledMs = -1);
+
+// How the file at `path` (a link followed) stands now; not there: all zero.
+FileStamp StampOf(const QString& path);

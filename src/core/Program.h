@@ -4,6 +4,7 @@
 #include <QByteArray>
 #include <QString>
 
+#include "core/FileStamp.h"
 #include "core/Texts.h"
 #include "core/UiServices.h"
 
@@ -47,6 +48,10 @@ struct AppState {
     // not load, or it loaded with parts the table does not keep); it is kept
     // as ".bak" before the first save over it.
     bool backUpCurrentFile = false;
+    // The current file as it stood when it was last loaded or saved; found
+    // otherwise by a save (another window's or program's save came between),
+    // it is kept as ".bak" before it is saved over.
+    FileStamp currentFileStamp;
     // Where the chosen port and rates are kept between runs; empty: nowhere.
     QString settingsFile;
 };

@@ -122,6 +122,26 @@ private Q_SLOTS:
         QCOMPARE(ReadAll(velmora.DataFile()), table_);
     }
 
+    void aTableFileReplacedWhileTheProgramRunsIsKeptBeforeTheExitSave()
+    {
+        Installed velmora(program_);
+        QVERIFY(velmora.ok);
+        QVERIFY(WriteAll(velmora.DataFile(), table_));
+        QVERIFY(velmora.Start());
+        // Another program saves its own table there, as editors do: a new file renamed over it.
+        ConfigTable other;
+        InitTable(other);
+        other.SetCellText(5, 1, QStringLiteral("0F"));
+        QVERIFY(other.SaveTable(velmora.DataFile()));
+        const QByteArray theirs = ReadAll(velmora.DataFile());
+        QVERIFY(velmora.EndWith(SIGTERM));
+        QCOMPARE(velmora.process.exitCode(), 0);
+        QCOMPARE(ReadAll(velmora.DataFile()), table_);
+        QCOMPARE(ReadAll(velmora.DataFile() + ".bak"), theirs);
+        QVERIFY(velmora.process.readAllStandardError().contains(
+            "was changed by another program; kept it as " + QFile::encodeName(velmora.DataFile()) + ".bak before saving"));
+    }
+
     void theDisplayGoingAwaySavesTheTableFirst()
     {
         const QString xvfb = QStandardPaths::findExecutable(QStringLiteral("Xvfb"));

@@ -208,6 +208,42 @@ private Q_SLOTS:
         QCOMPARE(QDir(Path("extra")).entryList(QDir::Files), (QStringList{"data.dat", "data.dat.bak"}));
     }
 
+    // Two windows on one file, and another program's save while one runs:
+    // every save that would overwrite what someone else wrote keeps it first.
+    void aFileChangedOnDiskSinceItWasReadIsKeptBeforeItIsSavedOver()
+    {
+        QDir(Path("shared")).mkpath(".");
+        const QString path = Path("shared/data.dat");
+        WriteTableWithCode(path, QStringLiteral("11"));
+        Rig first(path), second(path);
+        QVERIFY(LoadCurrentTable(first.p));
+        QVERIFY(LoadCurrentTable(second.p));
+        first.table.SetCellText(2, 2, QStringLiteral("AA"));
+        second.table.SetCellText(2, 2, QStringLiteral("BB"));
+        auto codeIn = [](const QString& file) {
+            ConfigTable back;
+            return back.LoadTable(file) ? back.GetCellText(2, 2) : QStringLiteral("(no table)");
+        };
+
+        QVERIFY(SaveCurrentTable(first.p));  // nobody came between: no copy
+        QVERIFY(first.ui.Log().isEmpty());
+        QVERIFY(SaveCurrentTable(second.p));
+        QCOMPARE(codeIn(path + ".bak"), QStringLiteral("AA"));
+        QCOMPARE(second.ui.Log(), QStringLiteral("%1 已在别处修改，保存前已备份为 %2\r\n").arg(path, path + ".bak"));
+        QVERIFY(SaveCurrentTable(second.p));  // its own save is no change
+        QCOMPARE(second.ui.Log().count(QStringLiteral("\r\n")), 1);
+
+        // Another program saves the file; then the first window ends.
+        WriteTableWithCode(path, QStringLiteral("CC"));
+        first.p.state.shuttingDown = true;
+        QVERIFY(SaveAtExit(first.p));
+        QCOMPARE(codeIn(path), QStringLiteral("AA"));
+        QCOMPARE(codeIn(path + ".bak2"), QStringLiteral("CC"));
+        QCOMPARE(first.ui.consoleLines, QStringList{QStringLiteral("velmora: %1 was changed by another program; kept it as %2 before saving")
+                                                        .arg(path, path + ".bak2")});
+        QCOMPARE(QDir(Path("shared")).entryList(QDir::Files), (QStringList{"data.dat", "data.dat.bak", "data.dat.bak2"}));
+    }
+
     void whatCannotTakeTheTableSendsTheExitSaveToTheUserFolder_data()
     {
         QTest::addColumn<QString>("kind");
