@@ -3,6 +3,7 @@
 #include <QSettings>
 #include <QStandardPaths>
 
+#include "app/SettingsFile.h"
 #include "core/LeadingNumber.h"
 #include "core/Program.h"
 #include "serial/PortConnection.h"
@@ -43,8 +44,13 @@ QString DefaultSettingsFile()
 
 void RestoreChoices(Program& p)
 {
-    if (p.state.settingsFile.isEmpty()) return;
-    const QSettings settings(p.state.settingsFile, QSettings::IniFormat);
+    SettingsFile file(p.state.settingsFile, p.ui);
+    if (!file.Usable()) {
+        // Said once; nothing is written there at exit either.
+        p.state.settingsFile.clear();
+        return;
+    }
+    const QSettings& settings = file.Settings();
     const QString device = settings.value(kPortKey).toString();
     if (!device.isEmpty()) {
         for (int i = 0; i < p.ui.ComboCount(Control::Combo_Port); ++i) {
@@ -60,8 +66,9 @@ void RestoreChoices(Program& p)
 
 void KeepChoices(Program& p)
 {
-    if (p.state.settingsFile.isEmpty()) return;
-    QSettings settings(p.state.settingsFile, QSettings::IniFormat);
+    SettingsFile file(p.state.settingsFile, p.ui);
+    if (!file.Usable()) return;
+    QSettings& settings = file.Settings();
     // Refreshing the list clears the choice; the port still open is the one in use.
     QString device = DeviceOfItem(p, ChosenItem(p, Control::Combo_Port));
     if (device.isEmpty() && p.state.portOpen) device = p.serial.PortDevice(p.state.portNumber);
@@ -71,5 +78,5 @@ void KeepChoices(Program& p)
         const QString rate = p.ui.ComboItemText(box, ChosenItem(p, box));
         if (!rate.isEmpty()) settings.setValue(key, rate);
     }
-    settings.sync();
+    file.Keep();
 }

@@ -11,6 +11,7 @@
 #include "config/ConfigTable.h"
 #include "tests/support/FileBytes.h"
 #include "tests/support/ReadOnlyPath.h"
+#include "tests/support/SpecialFiles.h"
 
 namespace {
 
@@ -202,6 +203,38 @@ private Q_SLOTS:
         if (kind == "read-only") QCOMPARE(saved, table_);
         QVERIFY(velmora.process.readAllStandardError().contains(
             "saved it to " + QFile::encodeName(user.filePath(rescued.first())) + " instead"));
+    }
+
+    // Only a regular file is read or written as the settings file: a FIFO
+    // there, from the start or put there while the program runs, is left
+    // alone and said once, and neither start nor exit waits on it.
+    void aSettingsFileThatIsNoRegularFileIsLeftAlone_data()
+    {
+        QTest::addColumn<bool>("fromTheStart");
+        QTest::newRow("FIFO from the start") << true;
+        QTest::newRow("FIFO put there while running") << false;
+    }
+    void aSettingsFileThatIsNoRegularFileIsLeftAlone()
+    {
+        QFETCH(bool, fromTheStart);
+        Installed velmora(program_);
+        QVERIFY(velmora.ok);
+        velmora.env.insert(QStringLiteral("XDG_CONFIG_HOME"), velmora.dir.filePath(QStringLiteral("config")));
+        const QString settings = velmora.dir.filePath(QStringLiteral("config/velmora/velmora.conf"));
+        QVERIFY(QDir().mkpath(QFileInfo(settings).absolutePath()));
+        if (fromTheStart) QVERIFY(MakeFifo(settings));
+        QVERIFY(WriteAll(velmora.DataFile(), table_));
+        QVERIFY(velmora.Start());
+        if (!fromTheStart) QVERIFY(MakeFifo(settings));
+        QVERIFY(QFile::remove(velmora.DataFile()));
+        QVERIFY(velmora.EndWith(SIGTERM));
+        QCOMPARE(velmora.process.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(velmora.process.exitCode(), 0);
+        QCOMPARE(ReadAll(velmora.DataFile()), table_);
+        QCOMPARE(KindOf(settings), 'p');
+        const QByteArray err = velmora.process.readAllStandardError();
+        QCOMPARE(err.count(QFile::encodeName(settings)), 1);
+        QVERIFY2(err.contains(QFile::encodeName(settings) + " is not a regular file; the chosen port and rates are neither"), err.constData());
     }
 
     void aFileSizeLimitDoesNotCostTheTable()

@@ -1,0 +1,64 @@
+#include "app/SettingsFile.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSettings>
+
+#include "config/RegularFile.h"
+#include "core/UiServices.h"
+
+namespace {
+// A settings file holds a few lines; anything larger is not ours to rewrite.
+constexpr qint64 kLargestSettingsFile = qint64(1) << 20;
+
+QByteArray ReadCopy(const QString& path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+}  // namespace
+
+SettingsFile::SettingsFile(const QString& path, UiServices& ui) : path_(path), ui_(ui)
+{
+    if (path_.isEmpty() || !copyFolder_.isValid()) return;
+    const QFileInfo info(path_);
+    if (info.exists() && !info.isFile()) {
+        Refuse(QStringLiteral("is not a regular file"));
+        return;
+    }
+    // Opened without waiting and taken only as a regular file, should a FIFO have come meanwhile.
+    if (info.exists() && !ReadRegularFile(path_, kLargestSettingsFile, &read_)) {
+        Refuse(QStringLiteral("cannot be read as a settings file"));
+        return;
+    }
+    const QString copy = copyFolder_.filePath(QStringLiteral("velmora.conf"));
+    QFile f(copy);
+    if (!f.open(QIODevice::WriteOnly) || f.write(read_) != read_.size()) return;
+    f.close();
+    settings_ = std::make_unique<QSettings>(copy, QSettings::IniFormat);
+}
+
+SettingsFile::~SettingsFile() = default;
+
+bool SettingsFile::Keep()
+{
+    if (!settings_) return false;
+    settings_->sync();
+    if (settings_->status() != QSettings::NoError) return false;
+    const QByteArray bytes = ReadCopy(settings_->fileName());
+    if (bytes == read_ && QFileInfo::exists(path_)) return true;
+    const QFileInfo info(path_);
+    // Something else may have been put there while the program ran.
+    if (info.exists() && !info.isFile()) return Refuse(QStringLiteral("is not a regular file"));
+    if (!QDir().mkpath(info.absolutePath()) || !WriteFileContent(path_, bytes)) return false;
+    read_ = bytes;
+    return true;
+}
+
+bool SettingsFile::Refuse(const QString& why)
+{
+    ui_.ReportOnConsole(QStringLiteral("velmora: %1 %2; the chosen port and rates are neither read from it nor kept in it")
+                            .arg(path_, why));
+    return false;
+}
