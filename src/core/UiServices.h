@@ -88,6 +88,14 @@ public:
     // The tool tip is shown on the item (the port box uses it for the device).
     virtual int ComboAddItem(Control combo, const QString& text, int data = 0,
                              const QString& toolTip = QString()) = 0;
+    // How item `index` reads in the box's open list, where that says more
+    // than its text (which the field shows and ComboItemText gives).
+    virtual void ComboSetListText(Control combo, int index, const QString& text)
+    {
+        Q_UNUSED(combo);
+        Q_UNUSED(index);
+        Q_UNUSED(text);
+    }
     virtual int ComboCount(Control combo) const = 0;
     // Empty text when index is not 0 .. count-1.
     virtual QString ComboItemText(Control combo, int index) const = 0;

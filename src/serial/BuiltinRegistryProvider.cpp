@@ -82,3 +82,9 @@ QString BuiltinRegistryProvider::PortDevice(int comNumber) const
     const std::optional<PortEntry> entry = directory_->Find(comNumber);
     return entry ? entry->device : QString();
 }
+
+QString BuiltinRegistryProvider::PortSummary(int comNumber) const
+{
+    const std::optional<PortEntry> entry = directory_->Find(comNumber);
+    return entry ? ::PortSummary(*entry) : QString();
+}

@@ -37,6 +37,7 @@ public:
     int RegCloseKey(quint32 key) override;
     QString DescribePort(int comNumber) const override;
     QString PortDevice(int comNumber) const override;
+    QString PortSummary(int comNumber) const override;
 
 private:
     std::shared_ptr<PortDirectory> directory_;

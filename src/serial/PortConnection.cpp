@@ -131,9 +131,13 @@ void RefreshPortList(Program& p)
     p.ui.ComboClear(Control::Combo_Port);
     QVector<int> ports;
     if (EnumerateComPorts(p, ports) == 1) {
-        for (int n : ports)
-            p.ui.ComboAddItem(Control::Combo_Port, QStringLiteral("COM") + QString::number(n), n,
-                              p.serial.DescribePort(n));
+        for (int n : ports) {
+            const QString name = QStringLiteral("COM") + QString::number(n);
+            const int index = p.ui.ComboAddItem(Control::Combo_Port, name, n, p.serial.DescribePort(n));
+            // The open list tells the ports apart by their devices; the item stays "COM"+N.
+            const QString summary = p.serial.PortSummary(n);
+            if (index >= 0 && !summary.isEmpty()) p.ui.ComboSetListText(Control::Combo_Port, index, name + QStringLiteral("  ") + summary);
+        }
     }
     // A list widget would pick the first item by itself; the user must choose.
     p.ui.SetSelection(Control::Combo_Port, -1);

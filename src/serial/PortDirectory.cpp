@@ -323,3 +323,9 @@ QString PortToolTip(const PortEntry& entry)
     if (!entry.serialNumber.isEmpty()) tip += QLatin1Char('\n') + Texts::tr("序列号: %1").arg(entry.serialNumber);
     return tip;
 }
+
+QString PortSummary(const PortEntry& entry)
+{
+    const QString product = entry.product.isEmpty() ? entry.description : entry.product;
+    return product.isEmpty() ? entry.device : entry.device + QStringLiteral(" (") + product + QLatin1Char(')');
+}

@@ -56,3 +56,7 @@ private:
 // the vendor, the product and the serial number that are known; "device" or
 // "device (description)" when none is.
 QString PortToolTip(const PortEntry& entry);
+// The same in one line for the open port list: "device (product)", the
+// description standing in for a product that is not known; "device" alone
+// when neither is.
+QString PortSummary(const PortEntry& entry);

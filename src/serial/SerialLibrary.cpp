@@ -57,6 +57,12 @@ QString SerialLibrary::PortDevice(int comNumber) const
     return p ? p->PortDevice(comNumber) : QString();
 }
 
+QString SerialLibrary::PortSummary(int comNumber) const
+{
+    const LibraryProvider* p = PortLister();
+    return p ? p->PortSummary(comNumber) : QString();
+}
+
 const LibraryProvider* SerialLibrary::PortLister() const
 {
     // Whoever listed the registry values knows the devices behind them.

@@ -72,6 +72,9 @@ public:
     // The device path behind "COM"+comNumber of the last enumeration; empty
     // when it knows none.
     virtual QString PortDevice(int comNumber) const { Q_UNUSED(comNumber); return QString(); }
+    // "device (product)" for "COM"+comNumber of the last enumeration, for the
+    // open port list; empty when it knows nothing.
+    virtual QString PortSummary(int comNumber) const { Q_UNUSED(comNumber); return QString(); }
 
     // Beside the sio_* functions, for a provider that notes when bytes arrive:
     // moves every waiting byte of `port` into `runs` (appended, oldest first)
@@ -133,6 +136,8 @@ public:
     QString DescribePort(int comNumber) const;
     // The device path of "COM"+comNumber from the same provider; empty when unknown.
     QString PortDevice(int comNumber) const;
+    // "device (product)" from the same provider; empty when unknown.
+    QString PortSummary(int comNumber) const;
 
     // How many times a row has been bound (0 or 1); for tests.
     int BindCount(LibraryRow row) const;

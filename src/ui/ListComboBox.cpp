@@ -1,6 +1,32 @@
 #include "ui/ListComboBox.h"
 
+#include <QAbstractItemView>
 #include <QLineEdit>
+#include <QScrollBar>
+#include <QStandardItemModel>
+
+namespace {
+
+constexpr int kListTextRole = Qt::UserRole + 1;
+
+}  // namespace
+
+// The items. An editable box takes an item's text from its edit role, the
+// open list from its display role; the two are one in a plain item, and
+// part here where an item has a list text.
+class ListComboBox::Items : public QStandardItemModel {
+public:
+    using QStandardItemModel::QStandardItemModel;
+    QVariant data(const QModelIndex& index, int role) const override
+    {
+        if (role == Qt::EditRole) return QStandardItemModel::data(index, Qt::DisplayRole);
+        if (role == Qt::DisplayRole) {
+            const QVariant listText = QStandardItemModel::data(index, kListTextRole);
+            if (listText.isValid()) return listText;
+        }
+        return QStandardItemModel::data(index, role);
+    }
+};
 
 // The text field. Qt makes an item whose text was typed in full the chosen
 // one when typing ends (Enter, leaving the field); here typing chooses
@@ -31,6 +57,7 @@ private:
 
 ListComboBox::ListComboBox(QWidget* parent) : QComboBox(parent)
 {
+    setModel(new Items(this));
     setLineEdit(new Field(this));  // makes the box editable
     setInsertPolicy(QComboBox::NoInsert);
     // Inline completion would silently turn a typed name into a list item.
@@ -72,6 +99,8 @@ int ListComboBox::Append(const QString& text, int itemData, const QString& toolT
     return index;
 }
 
+void ListComboBox::SetListText(int index, const QString& text) { setItemData(index, text, kListTextRole); }
+
 void ListComboBox::Clear()
 {
     clear();
@@ -82,5 +111,9 @@ void ListComboBox::Clear()
 void ListComboBox::showPopup()
 {
     if (aboutToDropDown_) aboutToDropDown_();
+    // The list drops down as wide as the box, or as its longest item.
+    QAbstractItemView* list = view();
+    const int frame = list->frameWidth() * 2;
+    list->setMinimumWidth(qMax(width(), list->sizeHintForColumn(0) + list->verticalScrollBar()->sizeHint().width() + frame));
     QComboBox::showPopup();
 }

@@ -2,7 +2,9 @@
 // The window's drop-down combo boxes: an editable text field over a list that
 // only the program fills. Typing selects nothing and inserts nothing; the
 // program can run a handler just before the list drops down. The chosen
-// item's tool tip is the box's own.
+// item's tool tip is the box's own. An item can read longer in the open list
+// than in the field ("COM3  /dev/ttyUSB0 (FT232R USB UART)" over "COM3"),
+// and the open list is as wide as its longest item.
 
 #include <QComboBox>
 #include <functional>
@@ -22,6 +24,8 @@ public:
     void Select(int index);
     // Appends an item without changing the selection or the typed text.
     int Append(const QString& text, int itemData, const QString& toolTip);
+    // How item `index` reads in the open list; its text there otherwise.
+    void SetListText(int index, const QString& text);
     // Removes every item and empties the text field.
     void Clear();
 
@@ -29,6 +33,7 @@ public:
 
 private:
     class Field;
+    class Items;
     std::function<void()> aboutToDropDown_;
     bool typedSinceChoice_ = false;
     bool fieldFinishing_ = false;

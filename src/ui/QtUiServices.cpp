@@ -240,6 +240,11 @@ int QtUiServices::ComboAddItem(Control c, const QString& text, int data, const Q
     return combo ? combo->Append(text, data, toolTip) : -1;
 }
 
+void QtUiServices::ComboSetListText(Control c, int index, const QString& text)
+{
+    if (ListComboBox* combo = ComboOf(c)) combo->SetListText(index, text);
+}
+
 int QtUiServices::ComboCount(Control c) const
 {
     ListComboBox* combo = ComboOf(c);

@@ -54,6 +54,7 @@ public:
 
     void ComboClear(Control combo) override;
     int ComboAddItem(Control combo, const QString& text, int data = 0, const QString& toolTip = QString()) override;
+    void ComboSetListText(Control combo, int index, const QString& text) override;
     int ComboCount(Control combo) const override;
     QString ComboItemText(Control combo, int index) const override;
     int GetSelection(Control combo) const override;

@@ -141,6 +141,11 @@ private Q_SLOTS:
         QCOMPARE(tipOf("ttyS0"), t.Dev("ttyS0"));
         PortEntry extra{QStringLiteral("/tmp/module"), QStringLiteral("VELMORA_EXTRA_PORTS")};
         QCOMPARE(PortToolTip(extra), QStringLiteral("/tmp/module (VELMORA_EXTRA_PORTS)"));
+        // In the open list, one line: the device and its product.
+        QCOMPARE(PortSummary(*std::find_if(read->begin(), read->end(), [&](const PortEntry& p) { return p.device == t.Dev("ttyUSB0"); })),
+                 t.Dev("ttyUSB0") + QStringLiteral(" (FT232R USB UART)"));
+        QCOMPARE(PortSummary(extra), QStringLiteral("/tmp/module (VELMORA_EXTRA_PORTS)"));
+        QCOMPARE(PortSummary(PortEntry{QStringLiteral("/dev/ttyS0"), QString()}), QStringLiteral("/dev/ttyS0"));
     }
 
     void aTreeWithoutTerminalsGivesNoAnswer()

@@ -1,4 +1,5 @@
 #include <QtTest>
+#include <QAbstractItemView>
 #include <QApplication>
 #include <QComboBox>
 #include <QLineEdit>
@@ -74,6 +75,11 @@ private Q_SLOTS:
         // The closed box names the chosen item's device too.
         r.ui.SetSelection(box, 0);
         QCOMPARE(r.W<QComboBox>(box)->toolTip(), QStringLiteral("/dev/ttyS0"));
+        // The open list may say more of an item than its text, which the field shows.
+        r.ui.ComboSetListText(box, 0, QStringLiteral("COM1  /dev/ttyS0 (16550A)"));
+        QCOMPARE(r.W<QComboBox>(box)->view()->model()->index(0, 0).data().toString(), QStringLiteral("COM1  /dev/ttyS0 (16550A)"));
+        QCOMPARE(r.ui.ComboItemText(box, 0), QStringLiteral("COM1"));
+        QCOMPARE(r.W<QComboBox>(box)->currentText(), QStringLiteral("COM1"));
 
         r.ui.SetSelection(box, 5);
         QCOMPARE(r.ui.GetSelection(box), 2);
