@@ -210,11 +210,28 @@ MainWindow::MainWindow(ConfigTable& table, WindowHandlers handlers, QWidget* par
         if (spec.kind == Kind::Grid) grid_ = static_cast<ConfigGridView*>(control);
     }
     scroller_->setWidget(client_);
+    NameForScreenReaders();
     BindEvents();
     ApplyPlacement();
 }
 
 MainWindow::~MainWindow() = default;
+
+void MainWindow::NameForScreenReaders()
+{
+    // The port group's boxes by the labels beside them.
+    for (const auto& [label, box] : {std::pair{Control::Label1, Control::Combo_Port}, std::pair{Control::Label2, Control::Combo_BaudRate}}) {
+        auto* caption = static_cast<QLabel*>(Widget(label));
+        caption->setBuddy(Widget(box));
+        QString name = caption->text().trimmed();
+        while (name.endsWith(u':') || name.endsWith(u'：')) name.chop(1);
+        Widget(box)->setAccessibleName(name);
+    }
+    Widget(Control::Combo_SetBaudRate)->setAccessibleName(Texts::tr("模块波特率"));
+    Widget(Control::Edit_Display)->setAccessibleName(Texts::tr("日志"));
+    Widget(Control::Edit_Learn)->setAccessibleName(Texts::tr("上报数据"));
+    Widget(Control::ConfigGrid)->setAccessibleName(Texts::tr("配置表"));
+}
 
 void MainWindow::BindEvents()
 {

@@ -85,6 +85,8 @@ protected:
 
 private:
     void BindEvents();
+    // Names for the controls without a caption of their own, for screen readers.
+    void NameForScreenReaders();
     void Run(const std::function<void()>& handler);
     // Sizes and places the window on its screen for the frame the window manager gave it.
     void ApplyPlacement();

@@ -175,6 +175,11 @@ private Q_SLOTS:
             QVERIFY(!b->autoDefault());
             QVERIFY(!b->isDefault());
         }
+        // A screen reader finds the boxes by name, the port group's by their labels.
+        const QList<QPair<Control, QString>> names = {
+            {Control::Combo_Port, "端口"}, {Control::Combo_BaudRate, "波特率"}, {Control::Combo_SetBaudRate, "模块波特率"},
+            {Control::Edit_Display, "日志"}, {Control::Edit_Learn, "上报数据"}, {Control::ConfigGrid, "配置表"}};
+        for (const auto& [control, name] : names) QCOMPARE(r.W(control)->accessibleName(), name);
     }
 
     void windowIsCentredAndTitledBeforeItShows()
