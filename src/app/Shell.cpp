@@ -9,6 +9,7 @@
 #include "config/FileHandlers.h"
 #include "protocol/ReceiveTick.h"
 #include "protocol/ModuleOperations.h"
+#include "protocol/TableBeforeRead.h"
 #include "serial/PortConnection.h"
 #include "serial/SerialLibrary.h"
 
@@ -32,6 +33,9 @@ void OnMainWindowDestroyed(Program& p)
 {
     // First, so an operation pausing underneath stops sending at once.
     p.state.shuttingDown = true;
+    // A read that has not completed leaves the table as it found it, on disk too.
+    if (p.state.readEnd == ReadEnd::Running) p.state.readEnd = ReadEnd::PortClosed;
+    GiveBackUnfinishedRead(p);
     SaveAtExit(p);
     KeepChoices(p);
     if (p.state.portOpen) p.serial.sio_close(p.state.portNumber);
@@ -59,7 +63,11 @@ WindowHandlers MakeWindowHandlers(Program& p)
     h.openFileClicked = [&p] { OpenFile(p); };
     h.saveFileClicked = [&p] { SaveFile(p); };
     h.saveAsClicked = [&p] { SaveAs(p); };
-    h.togglePortClicked = [&p] { TogglePort(p); };
+    h.togglePortClicked = [&p] {
+        TogglePort(p);
+        // A read the close cut off gives the table back.
+        GiveBackUnfinishedRead(p);
+    };
     h.clearDisplayClicked = [&p] { ClearDisplay(p); };
     h.portListAboutToDropDown = [&p] { RefreshPortList(p); };
     h.receiveTimerTick = [&p] { ReceiveTick(p); };

@@ -1,6 +1,7 @@
 #include "protocol/ExclusiveOperation.h"
 
 #include "core/Program.h"
+#include "protocol/TableBeforeRead.h"
 
 bool MayStartOperation(const Program& p)
 {
@@ -10,10 +11,18 @@ bool MayStartOperation(const Program& p)
 bool BeginExclusiveOperation(Program& p)
 {
     if (!MayStartOperation(p)) return false;
+    LeaveGivenBackRead(p);
     p.state.operationRunning = true;
     DisableModuleButtons(p);
     p.ui.SetDisabled(Control::Button_TogglePort, true);
     return true;
+}
+
+void LeaveGivenBackRead(Program& p)
+{
+    if (!MayResumeRead(p)) return;
+    ForgetGivenBackRead(p);
+    if (p.state.readEnd != ReadEnd::Running) p.state.extracting = false;
 }
 
 void EndExclusiveOperation(Program& p)

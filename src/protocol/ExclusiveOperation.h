@@ -11,9 +11,14 @@ struct Program;
 // window is not being destroyed.
 bool MayStartOperation(const Program& p);
 
-// Claims the line: marks the operation running, disables the module buttons,
-// then the port button. False (and nothing changed) when MayStartOperation is false.
+// Claims the line: leaves a read given back (LeaveGivenBackRead), marks the
+// operation running, disables the module buttons, then the port button.
+// False (and nothing changed) when MayStartOperation is false.
 bool BeginExclusiveOperation(Program& p);
+
+// Another module operation begins: a read given back after going unanswered
+// no longer resumes, and its dump is no longer listened to.
+void LeaveGivenBackRead(Program& p);
 
 // Gives the line back: the module buttons come back only if the port is open
 // and no dump is running, the port button comes back. When the window is

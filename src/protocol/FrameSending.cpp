@@ -5,6 +5,7 @@
 #include "core/Program.h"
 #include "protocol/Frames.h"
 #include "protocol/HexCodec.h"
+#include "protocol/TableBeforeRead.h"
 #include "serial/PortConnection.h"
 #include "serial/SerialLibrary.h"
 
@@ -22,8 +23,12 @@ int SendFrame(Program& p, const QString& hexText)
 int WriteToPort(Program& p, const QByteArray& bytes)
 {
     const int result = p.serial.sio_write(p.state.portNumber, bytes.constData(), int(bytes.size()));
-    // The operation that wrote stops at its next step, finding the port closed.
-    if (PortWasLost(result)) ClosePortOnLoss(p);
+    // The operation that wrote stops at its next step, finding the port
+    // closed; a read it cut off gives the table back.
+    if (PortWasLost(result)) {
+        ClosePortOnLoss(p);
+        GiveBackUnfinishedRead(p);
+    }
     return result;
 }
 

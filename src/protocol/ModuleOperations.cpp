@@ -1,6 +1,7 @@
 #include "protocol/ModuleOperations.h"
 
 #include "core/LeadingNumber.h"
+#include "core/ModuleEvents.h"
 #include "core/Program.h"
 #include "core/Texts.h"
 #include "config/ConfigTable.h"
@@ -8,6 +9,7 @@
 #include "protocol/ExclusiveOperation.h"
 #include "protocol/Frames.h"
 #include "protocol/HexCodec.h"
+#include "protocol/TableBeforeRead.h"
 #include "serial/PortConnection.h"
 #include "serial/SerialLibrary.h"
 
@@ -22,10 +24,10 @@ quint32 SelectedModuleRate(Program& p)
 }
 
 // Enters configuration mode, sends one request (built when its turn comes, so
-// it reads the controls as they are then) with its log line and pause, and
+// it reads the controls as they are then), reports it and pauses, and
 // leaves configuration mode again; stops early when the window closes.
 template <typename BuildFrame>
-void RequestInConfigMode(Program& p, BuildFrame buildFrame, const QString& logLine, int pause)
+void RequestInConfigMode(Program& p, BuildFrame buildFrame, ModuleRequest request, int pause)
 {
     SendFrame(p, EnterConfigFrame);
     Delay(p, 100);
@@ -34,7 +36,7 @@ void RequestInConfigMode(Program& p, BuildFrame buildFrame, const QString& logLi
     SendFrame(p, buildFrame());
     // A request that found the device gone was not sent; the log must not say it was.
     if (OperationInterrupted(p)) return EndExclusiveOperation(p);
-    AppendLog(p, logLine);
+    Report(p, {.kind = ModuleEvent::Kind::RequestSent, .request = request});
     Delay(p, pause);
     if (OperationInterrupted(p)) return EndExclusiveOperation(p);
 
@@ -51,8 +53,7 @@ void SetModuleBaudRate(Program& p)
     if (!Confirmed(p, Texts::tr("确认修改模块波特率"), Texts::tr("修改波特率"))) return;
     if (!BeginExclusiveOperation(p)) return;
     // Only the module changes its rate; our own port keeps its settings.
-    RequestInConfigMode(p, [&p] { return SetBaudFrame(SelectedModuleRate(p)); },
-                        Texts::tr("设置信息已发出") + QStringLiteral("\r\n"), 150);
+    RequestInConfigMode(p, [&p] { return SetBaudFrame(SelectedModuleRate(p)); }, ModuleRequest::SetBaudRate, 150);
 }
 
 void ReadModule(Program& p)
@@ -74,7 +75,8 @@ void ReadModule(Program& p)
     SendFrame(p, ReadRequestFrame);
     // A device gone in this very write ends the read before it began: the table stays.
     if (OperationInterrupted(p)) return EndExclusiveOperation(p);
-    AppendLog(p, Texts::tr("已发送读取指令") + QStringLiteral("\r\n"));
+    Report(p, {.kind = ModuleEvent::Kind::RequestSent, .request = ModuleRequest::Read});
+    KeepTableBeforeRead(p);
     p.table.ClearRange(TableLayout::kFirstValueRow, TableLayout::kOnColumn, TableLayout::kLastValueRow,
                       TableLayout::kOffColumn);
 
@@ -91,7 +93,7 @@ void ClearModule(Program& p)
     if (!MayStartOperation(p)) return;
     if (!Confirmed(p, Texts::tr("确认清空模块数据"), Texts::tr("清空模块"))) return;
     if (!BeginExclusiveOperation(p)) return;
-    RequestInConfigMode(p, [] { return ClearRequestFrame; }, Texts::tr("已发送清空指令") + QStringLiteral("\r\n"), 200);
+    RequestInConfigMode(p, [] { return ClearRequestFrame; }, ModuleRequest::Clear, 200);
 }
 
 void LearnReport(Program& p)
@@ -99,6 +101,7 @@ void LearnReport(Program& p)
     // One write and no pause, so it never interleaves by itself; it is still
     // refused while another operation holds the line.
     if (!MayStartOperation(p)) return;
+    LeaveGivenBackRead(p);
     if (!p.state.portOpen) {
         ShowNotice(p, Texts::tr("请先打开端口"));
         return;
@@ -114,5 +117,5 @@ void LearnReport(Program& p)
 
     // The log line promises the phone can test now; only a whole write keeps that promise.
     const int written = WriteToPort(p, bytes);
-    if (written == bytes.size()) AppendLog(p, Texts::tr("已上报，请手机上点击按钮测试") + QStringLiteral("\r\n"));
+    if (written == bytes.size()) Report(p, {.kind = ModuleEvent::Kind::LearnReportSent});
 }

@@ -1,3 +1,4 @@
+#include "core/ModuleEvents.h"
 #include "core/Program.h"
 #include "core/Texts.h"
 #include "config/ConfigTable.h"
@@ -53,6 +54,12 @@ private:
     bool Step(const QString& frame, int pause)
     {
         SendFrame(p_, frame);
+        return PauseAndGoOn(pause);
+    }
+
+    // The pause after a frame; false when the upload must end after it.
+    bool PauseAndGoOn(int pause)
+    {
         Delay(p_, pause);
         if (OperationInterrupted(p_)) {
             end_ = UploadEnd::Interrupted;
@@ -70,7 +77,14 @@ private:
     {
         // Read now, not in the check: the table stays editable while we send.
         const QString value = CellValue(p_.table, row, column);
-        return value.isEmpty() || Step(CodeRecord(slot, value), 50);
+        if (value.isEmpty()) return true;
+        const QString record = CodeRecord(slot, value);
+        const int written = SendFrame(p_, record);
+        // A code that no longer converts went out as a zero-length write: not sent.
+        if (written > 0 && written == record.size() / 2)
+            Report(p_, {.kind = ModuleEvent::Kind::CodeSent, .cell = {row, column},
+                        .bytes = QByteArray::fromHex(value.toLatin1())});
+        return PauseAndGoOn(50);
     }
 
     // An upload cut short still takes the module out of configuration mode,

@@ -1,6 +1,7 @@
 #include "serial/PortConnection.h"
 
 #include "core/LeadingNumber.h"
+#include "core/ModuleEvents.h"
 #include "core/Program.h"
 #include "core/Texts.h"
 #include "serial/SerialLibrary.h"
@@ -15,10 +16,10 @@ void ClosePortWithButton(Program& p)
     ClosePort(p, p.state.portNumber);
     p.serial.SetActivityHandler({});
     // Whatever the module had begun to say belongs to the connection just closed.
-    p.state.heldAnswer.clear();
+    p.state.held = HeldBytes{};
     p.state.portOpen = false;
     p.ui.SetCaption(Control::Button_TogglePort, Texts::tr("开启"));
-    AppendLog(p, Texts::tr("端口已关闭") + QStringLiteral("\r\n"));
+    Report(p, {.kind = ModuleEvent::Kind::PortClosed});
     DisableModuleButtons(p);
     p.state.portNumber = kNoPort;
     // A closed port has nothing to receive: the receive timer rests until the next open.
@@ -29,20 +30,11 @@ void ClosePortWithButton(Program& p)
         p.state.extracting = false;
         p.ui.SetPosition(Control::ProgressBar1, 0);
     }
-    if (p.state.readEnd == ReadEnd::Running) p.state.readEnd = ReadEnd::None;
-}
-
-// Why sio_open refused, in the user's words.
-QString OpenFailureReason(int result)
-{
-    switch (result) {
-    case SioResult::NoSuchPort: return Texts::tr("设备不存在");
-    case SioResult::AlreadyOpen:
-    case SioResult::Busy: return Texts::tr("端口被占用");
-    case SioResult::NoPermission: return Texts::tr("没有权限，请将用户加入 dialout 组后重新登录");
-    case SioResult::OtherFailure: return Texts::tr("系统拒绝打开");
-    }
-    return Texts::tr("原因不明");
+    // The read cut off here gives the table back (its caller's part); a read
+    // given back earlier no longer resumes on another connection.
+    if (p.state.readEnd == ReadEnd::Running) p.state.readEnd = ReadEnd::PortClosed;
+    p.state.beforeRead.mayResume = false;
+    p.state.beforeRead.unfinished.clear();
 }
 
 void OpenPortWithButton(Program& p)
@@ -79,10 +71,8 @@ void OpenPortWithButton(Program& p)
 
     const int r = p.serial.sio_open(p.state.portNumber);
     if (r != 0) {
-        // The code alone tells the user nothing; the log says why, behind the notice.
-        AppendLog(p, Texts::tr("端口打开失败: COM%1 %2").arg(QString::number(p.state.portNumber), OpenFailureReason(r))
-                         + QStringLiteral("\r\n"));
-        ShowNotice(p, Texts::tr("端口打开失败%1").arg(r));
+        Report(p, {.kind = ModuleEvent::Kind::OpenRefused, .port = p.state.portNumber, .result = r,
+                   .refusal = OpenRefusalOf(r)});
         return;
     }
     p.serial.sio_ioctl(p.state.portNumber, BaudCode(rate), 3);  // 3: 8 data bits, no parity, 1 stop bit
@@ -90,7 +80,7 @@ void OpenPortWithButton(Program& p)
     p.state.portOpen = true;
     p.state.readEnd = ReadEnd::None;
     p.ui.SetCaption(Control::Button_TogglePort, Texts::tr("关闭"));
-    AppendLog(p, Texts::tr("打开端口: %1 %2").arg(portText, QString::number(rate)) + QStringLiteral("\r\n"));
+    Report(p, {.kind = ModuleEvent::Kind::PortOpened, .port = p.state.portNumber, .portName = portText, .rate = rate});
     EnableModuleButtons(p);
     p.ui.SetInterval(Control::Timer_ReceiveData, kReceiveTickMs);
     // Bytes arriving, or the device going away, bring the receive timer back
@@ -181,9 +171,22 @@ void TogglePort(Program& p)
 void ClosePortOnLoss(Program& p)
 {
     if (!p.state.portOpen) return;
-    AppendLog(p, Texts::tr("端口已断开: COM%1").arg(p.state.portNumber) + QStringLiteral("\r\n"));
+    Report(p, {.kind = ModuleEvent::Kind::PortLost, .port = p.state.portNumber});
     if (p.state.readEnd == ReadEnd::Running) p.state.readEnd = ReadEnd::PortLost;
     ClosePortWithButton(p);
+}
+
+OpenRefusal OpenRefusalOf(int result)
+{
+    switch (result) {
+    case SioResult::NoSuchPort: return OpenRefusal::NoSuchDevice;
+    case SioResult::AlreadyOpen:
+    case SioResult::Busy: return OpenRefusal::InUse;
+    case SioResult::NoPermission: return OpenRefusal::NoPermission;
+    case SioResult::DeviceGone: return OpenRefusal::DeviceGone;
+    case SioResult::OtherFailure: return OpenRefusal::Other;
+    }
+    return OpenRefusal::Unknown;
 }
 
 bool ClosePort(Program& p, int portNumber)

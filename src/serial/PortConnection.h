@@ -3,6 +3,7 @@
 
 #include <QVector>
 
+#include "core/ModuleEvents.h"
 #include "core/UiServices.h"
 #include "serial/SerialLibrary.h"
 
@@ -23,16 +24,19 @@ int ChosenItem(Program& p, Control box);
 constexpr int kReceiveTickMs = 10;
 
 // Click handler of the port button: opens or closes the port. Closing stops
-// the receive timer, ends an unfinished dump (bar 0) and a running read.
-// A failed open logs the reason in words beside the notice with the code.
-// A port typed that names no item, or a rate neither chosen nor typed as one
-// the library knows, gets a notice and nothing is opened.
+// the receive timer, ends an unfinished dump (bar 0) and a running read
+// (ReadEnd::PortClosed; whoever closed gives its table back). A refused open
+// is reported with the library's code and its reason (OpenRefused). A port
+// typed that names no item, or a rate neither chosen nor typed as one the
+// library knows, gets a notice and nothing is opened.
 void TogglePort(Program& p);
 // The device went away (adapter pulled, far end closed, read or write error):
-// logs "端口已断开: COM"+N and closes the port as the port button would. A
-// running read ends as ReadEnd::PortLost; a running operation finds the port
-// closed and sends nothing more. Does nothing while no port is open.
+// reports PortLost and closes the port as the port button would. A running
+// read ends as ReadEnd::PortLost; a running operation finds the port closed
+// and sends nothing more. Does nothing while no port is open.
 void ClosePortOnLoss(Program& p);
+// Why sio_open refused, from the code it answered.
+OpenRefusal OpenRefusalOf(int sioResult);
 // True when a library result says the port's device has gone away.
 inline bool PortWasLost(int sioResult) { return sioResult == SioResult::DeviceGone; }
 // sio_close; true when it answered 0.

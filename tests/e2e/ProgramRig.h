@@ -233,15 +233,6 @@ public:
     }
     void EmptyTable() { table.ClearRange(1, 1, 96, 2); }
 
-    // Value cells that hold CodeFor; the others are empty.
-    bool OnlyRightCodes() const
-    {
-        for (const auto& [row, column] : AllCells()) {
-            const QString cell = table.GetCellText(row, column);
-            if (!cell.isEmpty() && cell != CellTextFor(row, column)) return false;
-        }
-        return true;
-    }
     int RightCells() const
     {
         int right = 0;

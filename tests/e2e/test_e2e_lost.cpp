@@ -1,7 +1,8 @@
 // The line to the module goes away in the middle of a read, an upload and a
 // clear: the simulator drops it for a while, or is killed and its end is gone
-// for good. The program closes the port, keeps the table, writes nothing
-// more, and reads the module again once it is back and the port is reopened.
+// for good. The program closes the port, keeps the table as it was before
+// the operation, writes nothing more, and reads the module again once it is
+// back and the port is reopened.
 
 #include "WindowOnSim.h"
 
@@ -40,6 +41,7 @@ private Q_SLOTS:
         m.Connect(9600, manners);
         m.rig->EmptyTable();
         if (!read) m.rig->FillTable(FewCells());
+        else m.rig->table.SetCellText(1, 1, QStringLiteral("12 34 "));
         const QStringList before = m.rig->ValueCells();
         const int ends = m.rig->LogCount(QStringLiteral("数据提取完成\r\n"));
         const int losses = m.rig->LogCount(QStringLiteral("端口已断开: COM"));
@@ -57,19 +59,16 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT(!m.rig->program.state.portOpen, 2000);
         QTRY_VERIFY_WITH_TIMEOUT(!m.rig->program.state.operationRunning, 2000);
         QCOMPARE(m.rig->LogCount(QStringLiteral("端口已断开: COM")), losses + 1);
-        QVERIFY(m.rig->Log().endsWith(QStringLiteral("端口已关闭\r\n")));
+        QVERIFY(m.rig->Log().endsWith(read ? QStringLiteral("端口已关闭\r\n读取未完成，配置表已恢复为读取前的内容\r\n")
+                                           : QStringLiteral("端口已关闭\r\n")));
         QCOMPARE(m.rig->ui.GetCaption(Control::Button_TogglePort), QStringLiteral("开启"));
         QVERIFY(!m.rig->ui.IsDisabled(Control::Button_TogglePort));
         QVERIFY(!m.rig->program.state.extracting);
         QCOMPARE(m.rig->Bar(), 0);
         QCOMPARE(m.rig->LogCount(QStringLiteral("数据提取完成\r\n")), ends);
-        if (read) {
-            QVERIFY(m.rig->program.state.readEnd == ReadEnd::PortLost);
-            QVERIFY(m.rig->OnlyRightCodes());  // what came before the loss stays
-            QVERIFY(m.rig->RightCells() >= 6);
-        } else {
-            QCOMPARE(m.rig->ValueCells(), before);
-        }
+        if (read) QVERIFY(m.rig->program.state.readEnd == ReadEnd::PortLost);
+        // A read cut off gives the table back as it was before it.
+        QCOMPARE(m.rig->ValueCells(), before);
 
         if (killed) {
             // Gone for good: opening says so and leaves the port closed.

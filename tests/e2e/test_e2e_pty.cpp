@@ -79,9 +79,11 @@ private Q_SLOTS:
         manner.silent = true;
         Connect(manner);
         rig->FillTable();
+        const QStringList before = rig->ValueCells();
         QVERIFY(rig->Click(Control::Button_ReadModule));
         QVERIFY(!rig->ModuleButtonsEnabled());
-        QTRY_VERIFY_WITH_TIMEOUT(rig->Log().endsWith(QStringLiteral("模块无应答\r\n")), 15000);
+        QTRY_VERIFY_WITH_TIMEOUT(rig->Log().endsWith(QStringLiteral("模块无应答\r\n读取未完成，配置表已恢复为读取前的内容\r\n")), 15000);
+        QCOMPARE(rig->ValueCells(), before);
         QVERIFY(rig->program.state.readEnd == ReadEnd::NoAnswer);
         QVERIFY(rig->ModuleButtonsEnabled());
         QVERIFY(rig->program.state.portOpen);

@@ -279,12 +279,12 @@ private slots:
         r.ui.SetSelection(Control::Combo_Port, 0);
         TogglePort(r.p);
         r.p.state.extracting = true;
-        r.p.state.heldAnswer = QByteArray("\xF4\xF7\x01", 3);
+        r.p.state.held.bytes = QByteArray("\xF4\xF7\x01", 3);
         r.ui.SetPosition(Control::ProgressBar1, 40);
         TogglePort(r.p);
         QVERIFY(!r.p.state.extracting);
         QCOMPARE(r.ui.GetPosition(Control::ProgressBar1), 0);
-        QVERIFY(r.p.state.heldAnswer.isEmpty());
+        QVERIFY(r.p.state.held.bytes.isEmpty());
 
         // A close with no dump running leaves the bar where it is.
         TogglePort(r.p);

@@ -8,6 +8,7 @@
 #include "TableFiles.h"
 #include "config/ConfigTable.h"
 #include "config/TableFile.h"
+#include "core/ModuleEvents.h"
 #include "core/Program.h"
 #include "core/TableLayout.h"
 #include "protocol/ModuleOperations.h"
@@ -20,26 +21,20 @@ namespace {
 
 using namespace TableLayout;
 
-// The program's log lines the session listens for.
-const QString kEnterEcho = QStringLiteral("模块进入配置模式\r\n");
-const QString kLearnSent = QStringLiteral("已上报，请手机上点击按钮测试\r\n");
-const QString kDumpStart = QStringLiteral("开始从模块提取数据\r\n");
-// The port button's handler reports a failed open only in this notice,
-// followed by the serial library's code.
-const QString kOpenFailed = QStringLiteral("端口打开失败");
-
 // How long the module has to echo the enter frame.
 constexpr quint32 kEnterEchoMs = 1000;
 
-QString OpenFailureInWords(int code)
+QString OpenFailureInWords(OpenRefusal refusal, int code)
 {
-    switch (code) {
-    case SioResult::NoSuchPort: return QStringLiteral("no such device");
-    case SioResult::Busy: return QStringLiteral("in use by another program");
-    case SioResult::NoPermission: return QStringLiteral("permission denied (the user must be in the dialout group)");
-    case SioResult::DeviceGone: return QStringLiteral("the device has gone away");
-    default: return QStringLiteral("the system refused to open it (code %1)").arg(code);
+    switch (refusal) {
+    case OpenRefusal::NoSuchDevice: return QStringLiteral("no such device");
+    case OpenRefusal::InUse: return QStringLiteral("in use by another program");
+    case OpenRefusal::NoPermission: return QStringLiteral("permission denied (the user must be in the dialout group)");
+    case OpenRefusal::DeviceGone: return QStringLiteral("the device has gone away");
+    case OpenRefusal::Other:
+    case OpenRefusal::Unknown: break;
     }
+    return QStringLiteral("the system refused to open it (code %1)").arg(code);
 }
 
 // A cell's code for comparing: the canonical form, or for text that is no
@@ -62,31 +57,9 @@ int CodeCount(const ConfigTable& table)
     return n;
 }
 
-// Passes the writes on to the serial provider and counts the code records
-// among them, for the progress line.
-class CountingWrites : public LibraryProvider {
-public:
-    CountingWrites(LibraryProvider& inner, PortProgress& progress) : inner_(inner), progress_(progress) {}
-    bool Offers(const QString& libraryFile, const QString& function) const override
-    {
-        return function == QLatin1String("sio_write") && inner_.Offers(libraryFile, function);
-    }
-    int sio_write(int port, const char* data, int len) override
-    {
-        const int result = inner_.sio_write(port, data, len);
-        if (len > 2 && quint8(data[0]) == 0xF7 && quint8(data[1]) == 0xF4 && result == len)
-            progress_.done = ++codesWritten;
-        return result;
-    }
-    int codesWritten = 0;
-
-private:
-    LibraryProvider& inner_;
-    PortProgress& progress_;
-};
-
-// Everything one port's run needs, created on the session's own thread.
-class Session {
+// Everything one port's run needs, created on the session's own thread. It
+// learns what the module and the line did from the program's events.
+class Session : public ModuleObserver {
 public:
     Session(const PortJob& job, const std::atomic<int>& interrupt, PortProgress& progress)
         : job_(job),
@@ -94,16 +67,26 @@ public:
           progress_(progress),
           portList_(PortListWith(job.portList, job.target.device)),
           providers_(MakeBuiltinProviders([this] { return portList_; })),
-          writes_(Writer(providers_), progress),
           serial_(ui_, ProviderList()),
           p_{AppState{}, ui_, serial_, table_}
     {
         ui_.onTick = [this] { ReceiveTick(p_); };
-        ui_.onLog = [this](const QString& text) {
-            if (text == kEnterEcho) ++enterEchoes_;
-            if (text == kLearnSent) learnSent_ = true;
-            if (text == kDumpStart) dumpStarted_ = true;
-        };
+        p_.observers << this;
+    }
+
+    void OnModuleEvent(const ModuleEvent& e) override
+    {
+        using Kind = ModuleEvent::Kind;
+        switch (e.kind) {
+        case Kind::OpenRefused: openRefused_ = e; break;
+        case Kind::PortLost: portLost_ = true; break;
+        case Kind::EnterEcho: ++enterEchoes_; break;
+        case Kind::LearnReportSent: learnSent_ = true; break;
+        case Kind::CodeSent: progress_.done = ++codesWritten_; break;
+        case Kind::DumpStarted: dumpStarted_ = true; break;
+        case Kind::Record: progress_.done = progress_.done + 1; break;
+        default: break;
+        }
     }
 
     PortOutcome Run()
@@ -122,17 +105,9 @@ public:
     }
 
 private:
-    // The provider the serial library would bind sio_write to.
-    static LibraryProvider& Writer(const std::vector<std::unique_ptr<LibraryProvider>>& providers)
-    {
-        for (const auto& provider : providers)
-            if (provider->Offers(QStringLiteral("\\DLL\\PCOMM.DLL"), QStringLiteral("sio_write"))) return *provider;
-        return *providers.front();
-    }
-
     QVector<LibraryProvider*> ProviderList()
     {
-        QVector<LibraryProvider*> list{&writes_};
+        QVector<LibraryProvider*> list;
         for (const auto& provider : providers_) list << provider.get();
         return list;
     }
@@ -161,13 +136,9 @@ private:
         TogglePort(p_);
         if (p_.state.portOpen) return true;
 
-        int code = SioResult::OtherFailure;
-        for (const QString& box : ui_.Boxes()) {
-            const QString text = box.section(QLatin1Char('|'), 1);
-            if (text.startsWith(kOpenFailed)) code = text.mid(kOpenFailed.size()).toInt();
-        }
         outcome.status = ExitStatus::PortFailed;
-        outcome.summary = QStringLiteral("could not open %1: %2").arg(job_.target.device, OpenFailureInWords(code));
+        outcome.summary = QStringLiteral("could not open %1: %2")
+                              .arg(job_.target.device, OpenFailureInWords(openRefused_.refusal, openRefused_.result));
         return false;
     }
 
@@ -206,7 +177,7 @@ private:
         const int total = CodeCount(table_);
         progress_.total = total;
         progress_.phase = PortProgress::Writing;
-        writes_.codesWritten = 0;
+        codesWritten_ = 0;
 
         UploadGuard guard;
         const quint32 start = ui_.TickCount();
@@ -216,7 +187,7 @@ private:
         const UploadEnd end = WriteModule(p_, guard);
 
         PortOutcome outcome;
-        const int sent = writes_.codesWritten;
+        const int sent = codesWritten_;
         switch (end) {
         case UploadEnd::Sent:
             progress_.done = total;
@@ -282,6 +253,9 @@ private:
         PortOutcome outcome;
         if (learnSent_) {
             outcome.summary = QStringLiteral("learn report sent");
+        } else if (portLost_) {
+            outcome.status = ExitStatus::PortFailed;
+            outcome.summary = QStringLiteral("the port was lost");
         } else {
             outcome.status = ExitStatus::PortFailed;
             outcome.summary = QStringLiteral("the learn report could not be written whole");
@@ -293,10 +267,9 @@ private:
     ReadEnd ReadIntoTable()
     {
         progress_.phase = PortProgress::Reading;
-        ui_.onProgress = [this](int position) {
-            progress_.position = position;
-            progress_.done = CodeCount(table_);
-        };
+        progress_.done = 0;
+        // The bar's position tells how far the dump has come through the table.
+        ui_.onProgress = [this](int position) { progress_.position = position; };
         ReadModule(p_);
         while (p_.state.readEnd == ReadEnd::Running && !Interrupted()) ui_.DeliverMessages(20);
         ui_.onProgress = nullptr;
@@ -312,6 +285,8 @@ private:
             outcome.summary = QStringLiteral("interrupted; nothing was written");
             return true;
         }
+        // A line lost at any frame of the read, the first included.
+        if (portLost_) end = ReadEnd::PortLost;
         switch (end) {
         case ReadEnd::Complete: return false;
         case ReadEnd::PortLost:
@@ -381,13 +356,15 @@ private:
     QVector<PortEntry> portList_;
     HeadlessServices ui_;
     std::vector<std::unique_ptr<LibraryProvider>> providers_;
-    CountingWrites writes_;
     SerialLibrary serial_;
     ConfigTable table_;
     Program p_;
+    ModuleEvent openRefused_{.kind = ModuleEvent::Kind::OpenRefused, .result = SioResult::OtherFailure};
+    bool portLost_ = false;
     int enterEchoes_ = 0;
     bool learnSent_ = false;
     bool dumpStarted_ = false;
+    int codesWritten_ = 0;
 };
 
 }  // namespace

@@ -1,0 +1,74 @@
+#include "core/EventNarration.h"
+
+#include "core/ModuleEvents.h"
+#include "core/Program.h"
+#include "core/Texts.h"
+
+namespace {
+
+const QString kLineEnd = QStringLiteral("\r\n");
+
+void Line(Program& p, const QString& text) { AppendLog(p, text + kLineEnd); }
+
+QString RefusalInWords(OpenRefusal refusal)
+{
+    switch (refusal) {
+    case OpenRefusal::NoSuchDevice: return Texts::tr("设备不存在");
+    case OpenRefusal::InUse: return Texts::tr("端口被占用");
+    case OpenRefusal::NoPermission: return Texts::tr("没有权限，请将用户加入 dialout 组后重新登录");
+    case OpenRefusal::Other: return Texts::tr("系统拒绝打开");
+    case OpenRefusal::DeviceGone:
+    case OpenRefusal::Unknown: break;
+    }
+    return Texts::tr("原因不明");
+}
+
+QString RequestInWords(ModuleRequest request)
+{
+    switch (request) {
+    case ModuleRequest::SetBaudRate: return Texts::tr("设置信息已发出");
+    case ModuleRequest::Read: return Texts::tr("已发送读取指令");
+    case ModuleRequest::Clear: break;
+    }
+    return Texts::tr("已发送清空指令");
+}
+
+}  // namespace
+
+void NarrateInWindow(Program& p, const ModuleEvent& e)
+{
+    using Kind = ModuleEvent::Kind;
+    switch (e.kind) {
+    case Kind::PortOpened:
+        Line(p, Texts::tr("打开端口: %1 %2").arg(e.portName, QString::number(e.rate)));
+        return;
+    case Kind::OpenRefused:
+        // The code alone tells the user nothing; the log says why, behind the notice.
+        Line(p, Texts::tr("端口打开失败: COM%1 %2").arg(QString::number(e.port), RefusalInWords(e.refusal)));
+        ShowNotice(p, Texts::tr("端口打开失败%1").arg(e.result));
+        return;
+    case Kind::PortClosed: Line(p, Texts::tr("端口已关闭")); return;
+    case Kind::PortLost: Line(p, Texts::tr("端口已断开: COM%1").arg(e.port)); return;
+    case Kind::RequestSent: Line(p, RequestInWords(e.request)); return;
+    case Kind::LearnReportSent: Line(p, Texts::tr("已上报，请手机上点击按钮测试")); return;
+    case Kind::EnterEcho: Line(p, Texts::tr("模块进入配置模式")); return;
+    case Kind::ExitEcho: Line(p, Texts::tr("模块退出配置模式")); return;
+    case Kind::DumpStarted: Line(p, Texts::tr("开始从模块提取数据")); return;
+    case Kind::DumpEnded:
+        Line(p, Texts::tr("数据提取完成"));
+        if (!e.doubtful.isEmpty())
+            Line(p, Texts::tr("有 %1 个代码可能有误，请重新读取").arg(e.doubtful.size()));
+        return;
+    case Kind::Unrecognised: {
+        // As BytesToHex writes it: a space after every pair, the last one included.
+        AppendLog(p, QString::fromLatin1(e.bytes.toHex(' ').toUpper()) + QLatin1Char(' ') + kLineEnd);
+        p.ui.MoveCaretToEnd(Control::Edit_Display);
+        return;
+    }
+    case Kind::ReadUnanswered: Line(p, Texts::tr("模块无应答")); return;
+    case Kind::TableGivenBack: Line(p, Texts::tr("读取未完成，配置表已恢复为读取前的内容")); return;
+    case Kind::ReadResumed: Line(p, Texts::tr("模块继续发送数据")); return;
+    case Kind::CodeSent:
+    case Kind::Record: return;
+    }
+}

@@ -1,0 +1,59 @@
+#pragma once
+// Where one answer of the module ends and the next begins. The answers carry
+// no length, so they are told apart by their structure:
+//
+// - the four fixed answers (enter echo, exit echo, dump start, dump end) are
+//   whole the moment their nine bytes are in, wherever they stand, inside a
+//   dump or outside; what follows them starts a new answer;
+// - in a dump, a record runs from its address (F4 F7, a row 0 … 96, a column
+//   0 … 2: any cell of the table's shape) to the next address or fixed
+//   answer, never to a quiet gap alone. Bytes that came after a quiet gap and
+//   begin neither are stray: they belong to no code, and the code before
+//   them may be wrong. Bytes at the end that may still become an address or
+//   a fixed answer wait for the rest;
+// - outside a dump, whatever else came ends where the line went quiet.
+//
+// A code that holds a whole record address is cut there, the same way in
+// every dump; the receive tick marks a cell that two records of one dump name.
+
+#include <QByteArray>
+#include <optional>
+
+#include "core/Program.h"
+
+// One whole answer of the module.
+struct Answer {
+    enum class Kind { EnterEcho, ExitEcho, DumpStart, DumpEnd, Record, Unrecognised };
+    Kind kind = Kind::Unrecognised;
+    int row = 0;            // Record: the value cell it names
+    int column = 0;
+    QByteArray bytes;       // Record: its code (at least one byte); Unrecognised: every byte of it
+    bool doubtful = false;  // Record: stray bytes followed it, or it was cut at the size limit
+};
+
+// How much of what is held may count as whole.
+enum class HeldEnd {
+    Waiting,  // more may come at once: only answers something has followed are whole
+    Quiet,    // the line went quiet: outside a dump everything held is whole, in a dump stray bytes at the front are
+    Gone,     // nothing more will come (the line is gone): everything held is whole
+};
+
+// Held bytes are judged at once when they reach this size, whatever the
+// line does, so a line that never goes quiet gives log lines of bounded
+// length and holds bounded memory. A record cut here is doubtful.
+constexpr int kMaxHeldOutsideDump = 4 * 1024;
+constexpr int kMaxHeldInDump = 64 * 1024;
+
+// Adds bytes that arrived together; `afterQuiet`: the line was quiet before them.
+void HoldArrived(HeldBytes& held, const QByteArray& bytes, bool afterQuiet);
+
+// The line was seen quiet after what is held: whatever comes next came after a gap.
+void NoteQuiet(HeldBytes& held);
+
+// Takes the next whole answer off the front of what is held, judged as a dump
+// running (`extracting`) or not; nothing while the front answer may still grow.
+std::optional<Answer> TakeAnswer(HeldBytes& held, bool extracting, HeldEnd end);
+
+// True when a record's address stands whole at the front of what is held (the
+// record itself runs on until the next answer begins).
+bool RecordAtFront(const HeldBytes& held);
