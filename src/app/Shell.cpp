@@ -38,6 +38,7 @@ void OnMainWindowDestroyed(Program& p)
     GiveBackUnfinishedRead(p);
     SaveAtExit(p);
     KeepChoices(p);
+    LeaveConfigurationModeAtExit(p);
     if (p.state.portOpen) p.serial.sio_close(p.state.portNumber);
 }
 

@@ -119,3 +119,14 @@ void LearnReport(Program& p)
     const int written = WriteToPort(p, bytes);
     if (written == bytes.size()) Report(p, {.kind = ModuleEvent::Kind::LearnReportSent});
 }
+
+void LeaveConfigurationModeAtExit(Program& p)
+{
+    const bool underWay = p.state.operationRunning || p.state.readEnd == ReadEnd::Running;
+    if (!p.state.portOpen || !underWay) return;
+    // SendFrame writes nothing once the window is going, and a device found
+    // gone must not touch a window that is going away: one plain write, the
+    // last before the port closes.
+    const QByteArray frame = FixedFrameBytes(ExitConfigFrame);
+    p.serial.sio_write(p.state.portNumber, frame.constData(), int(frame.size()));
+}

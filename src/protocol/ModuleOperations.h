@@ -25,6 +25,12 @@ void LearnReport(Program& p);
 // with the progress bar running 1 … 96, 100, 0.
 void WriteModule(Program& p);
 
+// The window is ending while an operation has the module in configuration
+// mode (a baud change, clear or upload sending, or a read under way): sends
+// the exit frame at once, without the pause after it, so the module is not
+// left there. Nothing when the port is closed or no operation is under way.
+void LeaveConfigurationModeAtExit(Program& p);
+
 // --- the upload for scripted use ------------------------------------------------
 
 // The first value cell, in row order and "开" before "关", whose code does not

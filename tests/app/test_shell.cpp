@@ -202,6 +202,37 @@ private Q_SLOTS:
         QCOMPARE(reread.GetCellText(2, 1), QStringLiteral("fd 01"));
     }
 
+    // Ended while an operation has the module in configuration mode, the
+    // window sends the exit frame, with no pause, before it closes the port.
+    void closingMidOperationTakesTheModuleOutOfConfigurationMode_data()
+    {
+        QTest::addColumn<bool>("sending");
+        QTest::addColumn<int>("read");
+        QTest::addColumn<QStringList>("written");
+        const QStringList exitFrame{QStringLiteral("FD 66 66 66 66 AA AA BB BF")};
+        QTest::newRow("a baud change, clear or upload sending") << true << int(ReadEnd::None) << exitFrame;
+        QTest::newRow("a read under way") << false << int(ReadEnd::Running) << exitFrame;
+        QTest::newRow("a read that ended") << false << int(ReadEnd::Complete) << QStringList();
+        QTest::newRow("nothing under way") << false << int(ReadEnd::None) << QStringList();
+    }
+    void closingMidOperationTakesTheModuleOutOfConfigurationMode()
+    {
+        QFETCH(bool, sending);
+        QFETCH(int, read);
+        QFETCH(QStringList, written);
+        DefaultFileGuard file;
+        FakeRig r;
+        OnMainWindowCreated(r.p);
+        r.p.state.portOpen = true;
+        r.p.state.portNumber = 3;
+        r.p.state.operationRunning = sending;
+        r.p.state.readEnd = ReadEnd(read);
+        OnMainWindowDestroyed(r.p);
+        QCOMPARE(r.sio.WrittenHex(), written);
+        QCOMPARE(r.sio.calls.last(), QStringLiteral("sio_close(3)"));
+        QCOMPARE(r.ui.deliverCalls, 0);  // no pause after it
+    }
+
     void aFatalReportKeepsTheTableOnceItsFileIsKnown()
     {
         DefaultFileGuard file;

@@ -1,10 +1,13 @@
 // The whole program against a module of the test's own on a pseudo-terminal:
-// reads at every pacing a module may choose, and a module that never answers.
+// reads at every pacing a module may choose, a module that never answers, and
+// the program ended by a signal in the middle of a write.
 
 #include <QtTest>
+#include <csignal>
 
 #include "PtyModule.h"
 #include "ProgramRig.h"
+#include "core/TerminationSignals.h"
 
 class PtyModuleEndToEndTest : public QObject {
     Q_OBJECT
@@ -88,6 +91,35 @@ private Q_SLOTS:
         QVERIFY(rig->ModuleButtonsEnabled());
         QVERIFY(rig->program.state.portOpen);
         QCOMPARE(module->Heard(), (QStringList{"FD 66 66 66 66 AA AA AA BF", "FD 66 66 66 66 AA AB DD BF"}));
+    }
+
+    // SIGTERM in the middle of a write: the window closes the normal way,
+    // saves the table, and its last frame takes the module out of
+    // configuration mode. Last, since the window is gone afterwards.
+    void sigtermDuringAWriteEndsWithTheExitFrame()
+    {
+        Connect(PtyModule::Manner{});
+        rig->FillTable();
+        TerminationSignals terminate({SIGTERM}, [this](int) { rig->window->close(); });
+        QTimer watch;
+        connect(&watch, &QTimer::timeout, this, [&] {
+            if (module->Heard().size() < 6) return;  // enter, block 1, four records
+            watch.stop();
+            ::raise(SIGTERM);
+        });
+        watch.start(5);
+        QVERIFY(rig->Click(Control::Button_WriteModule));  // returns once the upload has stopped
+        QVERIFY(rig->window->DestroyedHandlerRan());
+        const QString exitFrame = QStringLiteral("FD 66 66 66 66 AA AA BB BF");
+        QTRY_COMPARE(module->Heard().last(), exitFrame);
+        QTest::qWait(200);
+        const QStringList heard = module->Heard();
+        QCOMPARE(heard.last(), exitFrame);
+        QCOMPARE(heard.count(exitFrame), 1);
+        QVERIFY2(heard.size() < 20, qPrintable(heard.join(QLatin1Char('\n'))));  // cut short, not finished
+        ConfigTable saved;
+        QVERIFY(saved.LoadTable(rig->program.state.currentFilePath));
+        QCOMPARE(saved.GetCellText(96, 2), rig->table.GetCellText(96, 2));
     }
 
     void cleanupTestCase()
