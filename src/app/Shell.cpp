@@ -33,12 +33,14 @@ void OnMainWindowDestroyed(Program& p)
 {
     // First, so an operation pausing underneath stops sending at once.
     p.state.shuttingDown = true;
+    // While the operation is still seen as under way (a write bounded to well
+    // under a second): the module does not stay in configuration mode.
+    LeaveConfigurationModeAtExit(p);
     // A read that has not completed leaves the table as it found it, on disk too.
     if (p.state.readEnd == ReadEnd::Running) p.state.readEnd = ReadEnd::PortClosed;
     GiveBackUnfinishedRead(p);
     SaveAtExit(p);
     KeepChoices(p);
-    LeaveConfigurationModeAtExit(p);
     if (p.state.portOpen) p.serial.sio_close(p.state.portNumber);
 }
 

@@ -11,9 +11,9 @@ struct Program;
 // table layout, port state, current file "data.dat" loaded, title, module
 // buttons disabled: the window's state before it first shows.
 void OnMainWindowCreated(Program& p);
-// Marks the program as shutting down, saves the table to the current file,
-// keeps the chosen port and rates, takes the module out of configuration mode
-// when an operation was under way, and closes the port when it is open. Asks
+// Marks the program as shutting down, takes the module out of configuration
+// mode when an operation was under way, saves the table to the current file,
+// keeps the chosen port and rates, and closes the port when it is open. Asks
 // nothing; says something only when the table could not go into the current
 // file (see SaveAtExit).
 void OnMainWindowDestroyed(Program& p);
