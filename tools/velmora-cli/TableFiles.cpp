@@ -77,32 +77,33 @@ bool ReadCsv(const QString& path, TableCodes& codes, QString* error)
     return Refuse(QStringLiteral("%1:%2").arg(path).arg(problem.line), problem.message, error);
 }
 
+// Runs `read` on a file that can be read as one of at most `largest` bytes.
+// A file may be as large as the window takes; running out of memory on one
+// refuses it like any other file that does not load, instead of ending the program.
+template <typename Read>
+bool ReadIfReadable(const QString& path, qint64 largest, QString* error, Read read)
+{
+    const QString why = WhyNotReadable(path, largest);
+    if (!why.isEmpty()) return Refuse(path, why, error);
+    try {
+        return read();
+    } catch (const std::bad_alloc&) {
+        return Refuse(path, kNoMemory, error);
+    }
+}
+
 }  // namespace
 
 bool IsTableFileName(const QString& path) { return path.endsWith(QLatin1String(".dat"), Qt::CaseInsensitive); }
 
 bool LoadTableFile(const QString& path, ConfigTable& table, QString* error)
 {
-    const QString why = WhyNotReadable(path, TableFileFormat::LargestFileSize);
-    if (!why.isEmpty()) return Refuse(path, why, error);
-    // A table file may be as large as the window takes; running out of memory
-    // on one refuses it like any other file that does not load.
-    try {
-        return ReadTable(path, table, error);
-    } catch (const std::bad_alloc&) {
-        return Refuse(path, kNoMemory, error);
-    }
+    return ReadIfReadable(path, TableFileFormat::LargestFileSize, error, [&] { return ReadTable(path, table, error); });
 }
 
 bool LoadCsvFile(const QString& path, TableCodes& codes, QString* error)
 {
-    const QString why = WhyNotReadable(path, TableCsvLimits::LargestText);
-    if (!why.isEmpty()) return Refuse(path, why, error);
-    try {
-        return ReadCsv(path, codes, error);
-    } catch (const std::bad_alloc&) {
-        return Refuse(path, kNoMemory, error);
-    }
+    return ReadIfReadable(path, TableCsvLimits::LargestText, error, [&] { return ReadCsv(path, codes, error); });
 }
 
 bool LoadCodesFile(const QString& path, TableCodes& codes, QString* error)
