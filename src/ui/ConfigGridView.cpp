@@ -323,8 +323,17 @@ void ConfigGridView::ApplyGeometry()
 {
     ApplyHeaderBreadths();
     const TableContent& t = table_.Content();
-    ApplySectionSizes(horizontalHeader(), t.columnWidths, cells_->ColumnOffset(), cells_->columnCount(), 0);
-    ApplySectionSizes(verticalHeader(), t.rowHeights, cells_->RowOffset(), cells_->rowCount(), LeastRowHeight());
+    const int columns = cells_->columnCount();
+    ApplySectionSizes(horizontalHeader(), t.columnWidths, cells_->ColumnOffset(), columns, 0,
+                      columns > 0 ? spareWidth_ / columns : 0);
+    ApplySectionSizes(verticalHeader(), t.rowHeights, cells_->RowOffset(), cells_->rowCount(), LeastRowHeight(), 0);
+}
+
+void ConfigGridView::SetSpareWidth(int pixels)
+{
+    if (pixels == spareWidth_) return;
+    spareWidth_ = pixels;
+    ApplyGeometry();
 }
 
 int ConfigGridView::LeastRowHeight() const { return fontMetrics().height() + 4; }
@@ -348,24 +357,28 @@ void ConfigGridView::changeEvent(QEvent* event)
 }
 
 void ConfigGridView::ApplySectionSizes(QHeaderView* header, const QVector<qint32>& sizes, int offset, int count,
-                                       int least)
+                                       int least, int extra)
 {
     count = qMin(count, int(sizes.size()) - offset);
     if (count <= 0) return;
     const qint32* size = sizes.constData() + offset;
+    const auto drawnOf = [least, extra](int s) {
+        const int drawn = AtLeast(DrawnSize(s), least);
+        return drawn > 0 ? drawn + extra : drawn;
+    };
     // The size most sections have becomes the header's default, which sizes
     // them all in one pass; only the others are resized one by one. A header
     // resizing a section while it draws recomputes every section's position,
     // so those resizes run with its updates off, and cost the same each.
-    int common = AtLeast(DrawnSize(size[0]), least);
+    int common = drawnOf(size[0]);
     if (std::count(size, size + count, common) <= count / 2) {
         QHash<int, int> seen;
         int most = 0;
         for (int i = 0; i < count; ++i) {
-            const int n = ++seen[AtLeast(DrawnSize(size[i]), least)];
+            const int n = ++seen[drawnOf(size[i])];
             if (n > most) {
                 most = n;
-                common = AtLeast(DrawnSize(size[i]), least);
+                common = drawnOf(size[i]);
             }
         }
     }
@@ -373,7 +386,7 @@ void ConfigGridView::ApplySectionSizes(QHeaderView* header, const QVector<qint32
     header->setUpdatesEnabled(false);
     if (header->defaultSectionSize() != common) header->setDefaultSectionSize(common);
     for (int i = 0; i < count; ++i) {
-        const int drawn = AtLeast(DrawnSize(size[i]), least);
+        const int drawn = drawnOf(size[i]);
         if (header->sectionSize(i) != drawn) header->resizeSection(i, drawn);
     }
     header->setUpdatesEnabled(updates);

@@ -28,6 +28,9 @@ public:
     void FocusCell(int row, int column);
     // Commits and closes an open editor.
     void EndEditing();
+    // Room the view has beyond what it was laid out for; the value columns
+    // share it, drawn wider (the table keeps its widths).
+    void SetSpareWidth(int pixels);
 
     // The largest row height or column width drawn; larger ones are drawn this size.
     static constexpr int kLargestDrawnSize = 10000;
@@ -40,8 +43,10 @@ private:
     void ApplyHeaderBreadths();
     // Row heights and column widths, in time linear in the number of sections.
     void ApplyGeometry();
-    // Sections of `header` at `sizes`, none of those that show below `least`.
-    void ApplySectionSizes(QHeaderView* header, const QVector<qint32>& sizes, int offset, int count, int least);
+    // Sections of `header` at `sizes`, none of those that show below `least`,
+    // and each that shows `extra` larger.
+    void ApplySectionSizes(QHeaderView* header, const QVector<qint32>& sizes, int offset, int count, int least,
+                           int extra);
     static int DrawnSize(int size);
     // What the font needs: a row as high as a line of text, the title column
     // as wide as its widest title. A size the table asks for is drawn no
@@ -52,4 +57,5 @@ private:
     ConfigTable& table_;
     GridCells* cells_;
     GridCellDelegate* delegate_;
+    int spareWidth_ = 0;
 };

@@ -157,12 +157,14 @@ private Q_SLOTS:
         const QSize frame = window.frameGeometry().size() - window.size();
         const int strip = 818 - frame.height() - 787;
         const int gained = window.ClientArea()->height() - natural.height();
-        QWidget* grid = window.Widget(Control::ConfigGrid);
+        ConfigGridView* grid = window.Grid();
         QWidget* bar = window.Widget(Control::ProgressBar1);
         QCOMPARE(grid->height(), 599 + (gained >= 0 ? gained : qMin(0, gained + strip)));
         QCOMPARE(bar->width(), window.ClientArea()->width() + frame.width());
         if (!scrolls) QVERIFY(area->viewport()->rect().contains(bar->geometry().adjusted(0, 0, -frame.width(), 0)));
         QCOMPARE(grid->width(), bar->width() - 5);
+        // Wider than natural, the two value columns share the room.
+        QCOMPARE(grid->columnWidth(0) + grid->columnWidth(1), 630 + qMax(0, window.ClientArea()->width() - natural.width()) / 2 * 2);
     }
 
     void placementKeepsTheDesignedCentreAndStaysInsideTheFreeArea_data()
