@@ -252,6 +252,8 @@ void MainWindow::BindEvents()
         button->setToolTip(sequence.toString(QKeySequence::NativeText));
     }
     for (size_t i = 1; i < std::size(kTabOrder); ++i) setTabOrder(Widget(kTabOrder[i - 1]), Widget(kTabOrder[i]));
+    // The window opens with the keyboard where the tab order starts.
+    Widget(kTabOrder[0])->setFocus();
 }
 
 void MainWindow::RunCreatedHandler() { Run(handlers_.created); }
@@ -343,19 +345,32 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* e)
 void MainWindow::moveEvent(QMoveEvent* e)
 {
     QWidget::moveEvent(e);
-    // The window manager tells the frame late, usually by moving the window into it.
-    if (shown_ && windowHandle() && windowHandle()->frameMargins() != appliedFrame_) ApplyPlacement();
+    // The window manager tells the frame late, usually by moving the window
+    // into it. A window the user has sized or maximised since keeps its size.
+    if (!shown_ || !windowHandle() || windowHandle()->frameMargins() == appliedFrame_) return;
+    if (size() == placedSize_ && !isMaximized() && !isFullScreen()) {
+        ApplyPlacement();
+    } else {
+        NoteFrame();
+        ApplyLayout();
+    }
+}
+
+QSize MainWindow::NoteFrame()
+{
+    const QMargins frame = windowHandle() ? windowHandle()->frameMargins() : QMargins();
+    appliedFrame_ = frame;
+    const QSize frameSize(frame.left() + frame.right(), frame.top() + frame.bottom());
+    designedClient_ = QSize(kOuterWidth, kOuterHeight) - frameSize;
+    Remeasure();
+    return frameSize;
 }
 
 void MainWindow::ApplyPlacement()
 {
     // Before the first show no frame is known: the client area then takes the
     // whole outer size, and the first show trims it.
-    const QMargins frame = windowHandle() ? windowHandle()->frameMargins() : QMargins();
-    appliedFrame_ = frame;
-    const QSize frameSize(frame.left() + frame.right(), frame.top() + frame.bottom());
-    designedClient_ = QSize(kOuterWidth, kOuterHeight) - frameSize;
-    Remeasure();
+    const QSize frameSize = NoteFrame();
 
     QScreen* s = windowHandle() && windowHandle()->screen() ? windowHandle()->screen() : QGuiApplication::primaryScreen();
     QRect outer(QPoint(), layout_.Natural() + frameSize);
@@ -365,6 +380,7 @@ void MainWindow::ApplyPlacement()
     const QSize inner = outer.size() - frameSize;
     setMinimumSize(layout_.Minimum().boundedTo(inner));
     resize(inner);
+    placedSize_ = inner;
     if (s) move(outer.topLeft());
     // Unshown, the scroll area does not size the client area yet.
     if (!isVisible()) client_->resize(inner.expandedTo(layout_.Minimum()));

@@ -90,6 +90,9 @@ private:
     void Run(const std::function<void()>& handler);
     // Sizes and places the window on its screen for the frame the window manager gave it.
     void ApplyPlacement();
+    // Takes the window manager's frame as it is now and lays the controls
+    // out for it; returns the frame's size.
+    QSize NoteFrame();
     // Every control's designed rectangle.
     static ControlRects DesignedRects();
     // What the font asks of each control's size.
@@ -111,6 +114,7 @@ private:
     bool blocked_ = false;
     bool closed_ = false;
     QMargins appliedFrame_;
+    QSize placedSize_;  // the size ApplyPlacement gave the window
     QSize designedClient_;  // the client area at the designed outer size
     WindowLayout layout_;
     bool remeasurePending_ = false;
