@@ -93,7 +93,10 @@ Answer Judge(const QByteArray& bytes, bool extracting, bool doubtful)
                 return a;
             }
     }
-    if (extracting && bytes.size() > kAddressSize && StartAt(bytes, 0, true) == Start::Address) {
+    // An address whose code came only after a gap names its cell all the
+    // same: the code is lost to the stray bytes, and the cell is doubtful.
+    const qsizetype least = doubtful ? kAddressSize : kAddressSize + 1;
+    if (extracting && bytes.size() >= least && StartAt(bytes, 0, true) == Start::Address) {
         const int row = quint8(bytes[2]), column = quint8(bytes[3]);
         // A record naming a header, a title or no cell at all is not the
         // module's data; show it rather than let it overwrite the layout.

@@ -27,7 +27,7 @@ struct Answer {
     Kind kind = Kind::Unrecognised;
     int row = 0;            // Record: the value cell it names
     int column = 0;
-    QByteArray bytes;       // Record: its code (at least one byte); Unrecognised: every byte of it
+    QByteArray bytes;       // Record: its code (none only when doubtful); Unrecognised: every byte of it
     bool doubtful = false;  // Record: stray bytes followed it, or it was cut at the size limit
 };
 

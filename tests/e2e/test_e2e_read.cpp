@@ -22,6 +22,8 @@ private Q_SLOTS:
         QTest::newRow("9600, slow pacing") << 9600 << QStringList{QStringLiteral("--pace"), QStringLiteral("150")} << false;
         QTest::newRow("115200, answers in five pieces") << 115200 << QStringList{QStringLiteral("--pieces"), QStringLiteral("5")} << false;
         QTest::newRow("115200, noise ahead of answers") << 115200 << QStringList{QStringLiteral("--noise"), QStringLiteral("3")} << false;
+        QTest::newRow("9600, pauses in the marker and the address")
+            << 9600 << QStringList{QStringLiteral("--pause-in"), QStringLiteral("marker,address,mid-address")} << false;
         // Records closer than the quiet time, down to none at all, still
         // come apart; so does an answer an adapter hands over in two pieces.
         for (int rate : {9600, 115200}) {
@@ -48,6 +50,27 @@ private Q_SLOTS:
         // The header row and the title column are left as laid out.
         QCOMPARE(m.rig->table.GetCellText(0, 1), QStringLiteral("开"));
         QCOMPARE(m.rig->table.GetCellText(96, 0), QStringLiteral("场景31"));
+    }
+
+    // Stray bytes after a pause end the code before them: the read completes
+    // and one line says how many codes may be wrong.
+    void doubtfulCodesAreSaid_data()
+    {
+        QTest::addColumn<QStringList>("manners");
+        QTest::addColumn<bool>("codesRight");
+        // Well past the quiet time: a busy machine notes arrivals up to a tick late.
+        QTest::newRow("noise 80 ms behind every record") << QStringList{QStringLiteral("--noise-behind"), QStringLiteral("80")} << true;
+        QTest::newRow("a pause in every code") << QStringList{QStringLiteral("--pause-in"), QStringLiteral("code")} << false;
+    }
+    void doubtfulCodesAreSaid()
+    {
+        QFETCH(QStringList, manners);
+        QFETCH(bool, codesRight);
+        QVERIFY(WriteMemory(m.memory, FewCells()));
+        m.Connect(9600, manners);
+        m.Read(60000);
+        QVERIFY2(m.rig->Log().endsWith(QStringLiteral("数据提取完成\r\n有 16 个代码可能有误，请重新读取\r\n")), qPrintable(m.rig->Log().right(400)));
+        if (codesRight) m.ExpectTable(FewCells());
     }
 };
 

@@ -179,6 +179,8 @@ private Q_SLOTS:
         QTest::newRow("a record past the table") << Pieces{{40, Record(0x61, 1, "11")}, {20, Record(1, 1, "22")}}
                                                  << QStringList{"1,1=22 "} << HexLine(Record(0x61, 1, "11")) << Cells{};
         QTest::newRow("an address alone") << Pieces{{20, Bytes("F4F70302")}} << QStringList{} << HexLine(Bytes("F4F70302")) << Cells{};
+        QTest::newRow("a pause before a code") << Pieces{{20, Bytes("F4F70302")}, {40, Bytes("CC")}, {20, Record(3, 1, "DD")}}
+                                               << QStringList{"3,1=DD "} << HexLine(Bytes("CC")) << Cells{{3, 2}};
         QTest::newRow("a record longer than the limit")
             << Pieces{{20, Record(5, 1, "") + QByteArray(kMaxHeldInDump, '\x11')}, {40, Record(6, 1, "22")}}
             << QStringList{QStringLiteral("5,1=") + QStringLiteral("11 ").repeated(kMaxHeldInDump - 4), "6,1=22 "}
