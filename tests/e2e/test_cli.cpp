@@ -48,6 +48,9 @@ private Q_SLOTS:
                                                                 << "read --json writes JSON on standard output; name the codes' file with -o FILE\n" + tryRead;
         QTest::newRow("station option elsewhere") << QStringList{"write", "COM1", "t.csv", "--count", "3"} << 2
                                                   << "--count is an option of provision only\nTry 'velmora-cli write --help'.\n";
+        QTest::newRow("--once with nothing read back") << QStringList{"write", "COM1", "t.csv", "--once"} << 2
+                                                       << "write reads nothing back without --verify; --once does not apply\nTry 'velmora-cli write --help'.\n";
+        QTest::newRow("--verify elsewhere") << QStringList{"read", "COM1", "--verify"} << 2 << "--verify is an option of write only\n" + tryRead;
         QTest::newRow("no modules to count") << QStringList{"provision", "t.csv", "--count", "0"} << 2
                                              << "--count \"0\" is not a number of modules (1 or more)\nTry 'velmora-cli provision --help'.\n";
         QTest::newRow("no folder to watch") << QStringList{"provision", "empty.csv", "--watch-dir", "nowhere"} << 2

@@ -22,24 +22,35 @@ const VerbInfo kVerbs[] = {
      "Lists the serial ports, one line each: COM<n>, the device path and the\n"
      "description, tab-separated, numbered as the window numbers them (the\n"
      "ports named in VELMORA_EXTRA_PORTS last).\n"},
-    {"read", Verb::Read, 1, true, true, true, "read     PORTS [-o FILE] [--baud RATE]",
+    {"read", Verb::Read, 1, true, true, true, "read     PORTS [-o FILE] [--once] [--baud RATE]",
      "Reads the module's codes as the window's 读取模块 does. -o X.dat writes the\n"
      "table file the window would save after the same read into a fresh table;\n"
      "-o X.csv, or no -o, writes CSV (no -o: to standard output). With several\n"
-     "ports, -o is a pattern holding {port}, e.g. backup-{port}.dat. The file is\n"
-     "written only once the whole read has arrived.\n"},
-    {"write", Verb::Write, 2, false, true, true, "write    PORTS FILE [--baud RATE]",
+     "ports, -o is a pattern holding {port}, e.g. backup-{port}.dat.\n"
+     "\n"
+     "Every code is confirmed: the module is read twice (a third time only for\n"
+     "codes still in doubt) and a code is taken when two reads give the same\n"
+     "bytes and neither found it doubtful (stray bytes on the line behind it,\n"
+     "or its cell named twice). Empty cells are confirmed the same way. When a\n"
+     "code stays unconfirmed, its row is named, nothing is written and the exit\n"
+     "status is 6. --once reads once and takes the dump when it holds no\n"
+     "doubtful code. The file is written only once every code is confirmed.\n"},
+    {"write", Verb::Write, 2, false, true, true, "write    PORTS FILE [--verify [--once]] [--baud RATE]",
      "Writes FILE (a table file of any version the window reads, or CSV) into\n"
      "the module with the frames, order and pauses of the window's 写入模块.\n"
      "Every code is checked first; a bad one is named by its row title and\n"
      "column and nothing is sent. When the module does not echo the enter frame\n"
      "within 1 s, only the exit frame follows (exit status 5). Ctrl+C stops after\n"
-     "the current frame and sends the exit frame (exit status 130).\n"},
-    {"verify", Verb::Verify, 2, false, true, true, "verify   PORTS FILE [--baud RATE]",
-     "Reads the module and compares every code with FILE (spacing and case do\n"
-     "not matter). Prints one line per difference on standard output: port,\n"
-     "row title, 开 or 关, the file's code and the module's code, tab-separated\n"
-     "((none) for an empty cell). Exit status 0 when all match, 1 when not.\n"},
+     "the current frame and sends the exit frame (exit status 130). --verify then\n"
+     "reads the module back as verify does and compares it with FILE: exit status\n"
+     "0 when every code matches, 1 with the differences listed, 6 when the\n"
+     "module's answers were not clear.\n"},
+    {"verify", Verb::Verify, 2, false, true, true, "verify   PORTS FILE [--once] [--baud RATE]",
+     "Reads the module, confirming every code as read does, and compares it\n"
+     "with FILE (spacing and case do not matter). Prints one line per confirmed\n"
+     "difference on standard output: port, row title, 开 or 关, the file's code\n"
+     "and the module's code, tab-separated ((none) for an empty cell). Exit\n"
+     "status 0 when all match, 1 when not, 6 when a code stayed unconfirmed.\n"},
     {"clear", Verb::Clear, 1, false, true, true, "clear    PORTS [--baud RATE]",
      "Erases the module's codes as the window's 清空模块 does.\n"},
     {"set-baud", Verb::SetBaud, 2, false, true, true, "set-baud PORTS NEWRATE [--baud RATE]",
@@ -87,6 +98,9 @@ const char kOptions[] =
     "  -o, --output FILE  where the result goes; with several ports a pattern with {port}\n"
     "  -b, --baud RATE    the port's rate: 9600 (default), 19200, 38400, 57600, 115200\n"
     "  -q, --quiet        nothing on standard error unless something failed\n"
+    "      --once         read, verify, write --verify: one read of the module,\n"
+    "                     taken only when it holds no doubtful code\n"
+    "      --verify       write: read the module back and compare it with FILE\n"
     "      --json         results as JSON Lines on standard output, one object per\n"
     "                     port (see man velmora-cli); messages stay on standard error\n"
     "  -h, --help         help; velmora-cli COMMAND --help for one command\n"
@@ -100,7 +114,8 @@ const char kPortsText[] =
 const char kExitText[] =
     "Exit status: 0 done; 1 verify found differences; 2 usage error; 3 a port\n"
     "could not be opened or was lost; 4 a file is unreadable or invalid; 5 the\n"
-    "module did not answer in time; 130 interrupted (Ctrl+C). With several\n"
+    "module did not answer in time; 6 the module's answers were not clear (a\n"
+    "code could not be confirmed); 130 interrupted (Ctrl+C). With several\n"
     "ports, the highest of them.\n";
 
 QString CommandHelp(const VerbInfo& v)
@@ -211,6 +226,17 @@ ParsedArguments ParseArguments(const QStringList& arguments)
             c.quiet = true;
             continue;
         }
+        if (arg == QLatin1String("--once")) {
+            if (v->verb != Verb::Read && v->verb != Verb::Verify && v->verb != Verb::Write)
+                return usage(QStringLiteral("%1 reads no module; --once does not apply").arg(verb));
+            c.once = true;
+            continue;
+        }
+        if (arg == QLatin1String("--verify")) {
+            if (v->verb != Verb::Write) return usage(QStringLiteral("--verify is an option of write only"));
+            c.verifyAfterWrite = true;
+            continue;
+        }
         if (arg == QLatin1String("--json")) {
             if (!v->usesPorts) return usage(QStringLiteral("%1 talks to no module; --json does not apply").arg(verb));
             c.json = true;
@@ -300,6 +326,8 @@ ParsedArguments ParseArguments(const QStringList& arguments)
         break;
     }
     if (v->verb == Verb::Import && c.output.isEmpty()) return usage(QStringLiteral("import: -o TABLE.dat is required"));
+    if (v->verb == Verb::Write && c.once && !c.verifyAfterWrite)
+        return usage(QStringLiteral("write reads nothing back without --verify; --once does not apply"));
     // Standard output carries the JSON lines; a CSV there would break them.
     if (v->verb == Verb::Read && c.json && c.output.isEmpty())
         return usage(QStringLiteral("read --json writes JSON on standard output; name the codes' file with -o FILE"));

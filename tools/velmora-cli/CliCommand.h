@@ -19,6 +19,8 @@ struct CliCommand {
     QString hex;        // learn
     bool quiet = false;  // nothing on standard error unless something failed
     bool json = false;   // one JSON line per port on standard output in place of the text results
+    bool once = false;   // read, verify, write --verify: one dump, every code of it clear
+    bool verifyAfterWrite = false;  // write --verify: read back and compare
     // provision
     QString watchDir = QStringLiteral("/dev/serial/by-id");
     bool watchDirGiven = false;

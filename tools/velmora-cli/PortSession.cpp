@@ -4,6 +4,7 @@
 #include <memory>
 #include <vector>
 
+#include "ConfirmedCodes.h"
 #include "HeadlessServices.h"
 #include "TableFiles.h"
 #include "config/ConfigTable.h"
@@ -11,6 +12,7 @@
 #include "core/ModuleEvents.h"
 #include "core/Program.h"
 #include "core/TableLayout.h"
+#include "protocol/HexCodec.h"
 #include "protocol/ModuleOperations.h"
 #include "protocol/ReceiveTick.h"
 #include "serial/BuiltinProviders.h"
@@ -83,9 +85,11 @@ public:
         case Kind::EnterEcho: ++enterEchoes_; break;
         case Kind::LearnReportSent: learnSent_ = true; break;
         case Kind::CodeSent: progress_.done = ++codesWritten_; break;
-        case Kind::DumpStarted: dumpStarted_ = true; break;
-        case Kind::Record: progress_.done = progress_.done + 1; break;
         default: break;
+        }
+        if (reading_) {
+            dump_.Hear(e);
+            if (e.kind == Kind::Record) progress_.done = int(dump_.codes.size());
         }
     }
 
@@ -193,6 +197,13 @@ private:
             progress_.done = total;
             outcome.codes = total;
             outcome.summary = QStringLiteral("wrote %1 codes").arg(total);
+            if (job_.verifyAfterWrite) {
+                // Read back as verify reads: what the module now holds, confirmed, against the file.
+                PortOutcome check = Verify();
+                check.codes = total;
+                check.summary = outcome.summary + QStringLiteral("; ") + check.summary;
+                return check;
+            }
             break;
         case UploadEnd::Held:
             outcome.status = Interrupted() ? InterruptStatus() : ExitStatus::NoAnswer;
@@ -263,54 +274,96 @@ private:
         return outcome;
     }
 
-    // The window's read into the fresh table; how it ended.
-    ReadEnd ReadIntoTable()
+    // One dump, read as the window reads it; false, with the outcome, when it did not end as a dump.
+    bool ReadDump(PortOutcome& outcome)
     {
         progress_.phase = PortProgress::Reading;
         progress_.done = 0;
+        dump_ = HeardDump{};
+        reading_ = true;
         // The bar's position tells how far the dump has come through the table.
         ui_.onProgress = [this](int position) { progress_.position = position; };
         ReadModule(p_);
         while (p_.state.readEnd == ReadEnd::Running && !Interrupted()) ui_.DeliverMessages(20);
         ui_.onProgress = nullptr;
-        progress_.done = CodeCount(table_);
-        return p_.state.readEnd;
-    }
+        reading_ = false;
 
-    // A read that did not end with the dump end, as an outcome; false when it did.
-    bool ReadFailed(ReadEnd end, PortOutcome& outcome) const
-    {
+        const QString nothing = job_.verb == Verb::Read ? QStringLiteral("; nothing was written") : QString();
         if (Interrupted()) {
             outcome.status = InterruptStatus();
-            outcome.summary = QStringLiteral("interrupted; nothing was written");
-            return true;
+            outcome.summary = QStringLiteral("interrupted") + nothing;
+            return false;
         }
         // A line lost at any frame of the read, the first included.
-        if (portLost_) end = ReadEnd::PortLost;
-        switch (end) {
-        case ReadEnd::Complete: return false;
-        case ReadEnd::PortLost:
+        if (portLost_ || !p_.state.portOpen) {
             outcome.status = ExitStatus::PortFailed;
-            outcome.summary = QStringLiteral("the port was lost during the read; nothing was written");
-            return true;
-        default:
-            outcome.status = ExitStatus::NoAnswer;
-            outcome.summary = dumpStarted_
-                ? QStringLiteral("the module stopped answering during the read; nothing was written")
-                : QStringLiteral("the module did not answer the read request; nothing was written");
-            return true;
+            outcome.summary = QStringLiteral("the port was lost during the read") + nothing;
+            return false;
         }
+        if (p_.state.readEnd == ReadEnd::Complete && dump_.ended) return true;
+        if (p_.state.readEnd == ReadEnd::NoDump && dump_.strayBytes) {
+            // Something came, but no dump: the module's answers were not clear.
+            outcome.status = ExitStatus::Unclear;
+            outcome.summary = QStringLiteral("the module's answers were not clear: a dump end came with no dump start") + nothing;
+            return false;
+        }
+        outcome.status = ExitStatus::NoAnswer;
+        outcome.summary = (dump_.started ? QStringLiteral("the module stopped answering during the read")
+                           : p_.state.readEnd == ReadEnd::NoDump
+                               ? QStringLiteral("the module answered the read with a dump end alone")
+                               : QStringLiteral("the module did not answer the read request"))
+            + nothing;
+        return false;
+    }
+
+    // Dumps until every code is confirmed or no further dump may settle it;
+    // false, with the outcome, when a dump failed.
+    bool ReadConfirmed(ConfirmedCodes& confirmed, PortOutcome& outcome)
+    {
+        while (confirmed.WantsAnotherDump()) {
+            if (!ReadDump(outcome)) return false;
+            confirmed.Add(dump_);
+        }
+        // The table holds what was confirmed, as the window shows codes it read.
+        for (int row = kFirstValueRow; row <= kLastValueRow; ++row)
+            for (int column : {kOnColumn, kOffColumn}) {
+                const QByteArray code = confirmed.Code(row, column);
+                table_.SetCellText(row, column, code.isEmpty() ? QString() : BytesToHex(code));
+            }
+        progress_.done = CodeCount(table_);
+        return true;
+    }
+
+    // "the module's answers were not clear for N codes: title 开, …".
+    QString NotClear(const QVector<CellPosition>& cells) const
+    {
+        constexpr int kNamed = 12;
+        QStringList named;
+        for (const CellPosition& c : cells.mid(0, kNamed))
+            named << table_.GetCellText(c.row, 0) + QLatin1Char(' ') + table_.GetCellText(0, c.column);
+        if (cells.size() > kNamed) named << QStringLiteral("and %1 more").arg(cells.size() - kNamed);
+        return QStringLiteral("the module's answers were not clear for %1 code%2 (%3); read again")
+            .arg(cells.size())
+            .arg(cells.size() == 1 ? QString() : QStringLiteral("s"))
+            .arg(named.join(QStringLiteral(", ")));
     }
 
     PortOutcome Read()
     {
         PortOutcome outcome;
-        if (ReadFailed(ReadIntoTable(), outcome)) return outcome;
+        ConfirmedCodes confirmed(job_.once);
+        if (!ReadConfirmed(confirmed, outcome)) return outcome;
+        if (const QVector<CellPosition> unclear = confirmed.Unconfirmed(); !unclear.isEmpty()) {
+            outcome.status = ExitStatus::Unclear;
+            outcome.summary = NotClear(unclear) + QStringLiteral("; nothing was written");
+            return outcome;
+        }
         const int codes = CodeCount(table_);
         outcome.codes = codes;
+        const QString how = confirmed.Dumps() > 1 ? QStringLiteral(", each confirmed by two dumps") : QString();
         if (job_.output.isEmpty()) {
             outcome.standardOutput = WriteTableCsv(CodesOf(table_));
-            outcome.summary = QStringLiteral("read %1 codes").arg(codes);
+            outcome.summary = QStringLiteral("read %1 codes").arg(codes) + how;
             return outcome;
         }
         // A table file is exactly what the window saves: the read went into a fresh, laid-out table.
@@ -321,18 +374,23 @@ private:
             outcome.summary = QStringLiteral("read %1 codes but %2").arg(codes).arg(error);
             return outcome;
         }
-        outcome.summary = QStringLiteral("read %1 codes into %2").arg(codes).arg(job_.output);
+        outcome.summary = QStringLiteral("read %1 codes into %2").arg(codes).arg(job_.output) + how;
         return outcome;
     }
 
+    // Reads the module back and compares it with the file; a difference
+    // counts only where the module's code is confirmed.
     PortOutcome Verify()
     {
         PortOutcome outcome;
-        if (ReadFailed(ReadIntoTable(), outcome)) return outcome;
+        ConfirmedCodes confirmed(job_.once);
+        if (!ReadConfirmed(confirmed, outcome)) return outcome;
+        const QVector<CellPosition> unclear = confirmed.Unconfirmed();
         int compared = 0;
         for (int row = kFirstValueRow; row <= kLastValueRow; ++row) {
             const QString title = job_.file.title[row].isEmpty() ? table_.GetCellText(row, 0) : job_.file.title[row];
             for (int column : {kOnColumn, kOffColumn}) {
+                if (unclear.contains(CellPosition{row, column})) continue;
                 const QString inFile = Comparable(job_.file.code[row][column]);
                 const QString inModule = Comparable(table_.GetCellText(row, column));
                 if (!inFile.isEmpty() || !inModule.isEmpty()) ++compared;
@@ -341,11 +399,15 @@ private:
             }
         }
         outcome.codes = compared;
-        if (outcome.differences.isEmpty()) {
+        const QString differ = QStringLiteral("%1 of %2 codes differ").arg(outcome.differences.size()).arg(compared);
+        if (!unclear.isEmpty()) {
+            outcome.status = ExitStatus::Unclear;
+            outcome.summary = NotClear(unclear) + (outcome.differences.isEmpty() ? QString() : QStringLiteral("; ") + differ);
+        } else if (outcome.differences.isEmpty()) {
             outcome.summary = QStringLiteral("the module holds every code of the file (%1 codes)").arg(compared);
         } else {
             outcome.status = ExitStatus::Differences;
-            outcome.summary = QStringLiteral("%1 of %2 codes differ").arg(outcome.differences.size()).arg(compared);
+            outcome.summary = differ;
         }
         return outcome;
     }
@@ -363,8 +425,9 @@ private:
     bool portLost_ = false;
     int enterEchoes_ = 0;
     bool learnSent_ = false;
-    bool dumpStarted_ = false;
     int codesWritten_ = 0;
+    bool reading_ = false;  // a dump is being read: its events go into dump_
+    HeardDump dump_;
 };
 
 }  // namespace

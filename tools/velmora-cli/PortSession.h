@@ -23,6 +23,7 @@ constexpr int Usage = 2;
 constexpr int PortFailed = 3;  // could not be opened, or was lost
 constexpr int BadFile = 4;
 constexpr int NoAnswer = 5;
+constexpr int Unclear = 6;  // the module's answers were not clear: a read could not confirm every code
 // An interrupt by signal s gives 128 + s (Ctrl+C: 130).
 }  // namespace ExitStatus
 
@@ -35,6 +36,8 @@ struct PortJob {
     QString hex;
     TableCodes file;  // write, verify
     QString output;   // read: the file to write; empty: CSV into PortOutcome::standardOutput
+    bool once = false;              // read, verify: one dump is enough when it marks no code doubtful
+    bool verifyAfterWrite = false;  // write: read back and compare, as verify does
 };
 
 // A code that verify found different in the module.

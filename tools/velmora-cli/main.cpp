@@ -133,6 +133,8 @@ int PrepareJob(const CliCommand& c, PortJob& base)
     base.baud = c.baud;
     base.newRate = c.newRate;
     base.hex = c.hex;
+    base.once = c.once;
+    base.verifyAfterWrite = c.verifyAfterWrite;
     const bool writes = c.verb == Verb::Write || c.verb == Verb::Provision;
     if (writes || c.verb == Verb::Verify) {
         QString error;
