@@ -2,25 +2,17 @@
 
 #include <algorithm>
 #include <iterator>
-#include <optional>
 #include <utility>
 
+#include "config/CodeCheck.h"
 #include "config/ConfigTable.h"
 
 namespace {
 
 using namespace TableLayout;
 
-constexpr QChar kFullWidthSpace(0x3000);
 const char* const kHeader[] = {"row", "title", "on", "off"};
 constexpr int kFieldCount = 4;
-
-bool IsBlank(QChar c) { return c == QLatin1Char(' ') || c == kFullWidthSpace; }
-
-bool IsHexDigit(QChar c)
-{
-    return (c >= u'0' && c <= u'9') || (c >= u'A' && c <= u'F') || (c >= u'a' && c <= u'f');
-}
 
 // A field goes in quotes when it would otherwise end early or lose its quotes.
 QByteArray Field(const QString& text)
@@ -31,7 +23,17 @@ QByteArray Field(const QString& text)
     return '"' + bytes + '"';
 }
 
-bool IsHexDigit(char32_t c) { return c < 0x80 && IsHexDigit(QChar(char16_t(c))); }
+// Why a code is refused, in English.
+QString FaultReason(CodeFault fault, const QString& bad, const QString& digits)
+{
+    switch (fault) {
+    case CodeFault::None: break;
+    case CodeFault::NotHexDigit: return QStringLiteral("'%1' is not a hex digit").arg(bad);
+    case CodeFault::OddDigits: return QStringLiteral("odd number of hex digits");
+    case CodeFault::SplitByte: return QStringLiteral("a blank splits a byte (the module would get %1)").arg(ShownBytes(digits));
+    }
+    return QString();
+}
 
 // Decodes UTF-8 one byte at a time, refusing what a strict decoder refuses:
 // stray continuation bytes, overlong forms, surrogates, code points past U+10FFFF.
@@ -83,10 +85,8 @@ struct FieldScan {
     bool longer = false;  // more bytes followed them
     bool valid = true;
     bool blank = true;
-    // Code fields only: the hex digits, upper case, and the first character
-    // that is neither a hex digit nor a blank.
-    QByteArray digits;
-    std::optional<char32_t> notHex;
+    // Code fields only: the code as it streams past.
+    CodeScan code;
 
     void BeginField()
     {
@@ -106,9 +106,7 @@ struct FieldScan {
         // A byte-order mark opening a field is no character of it.
         if (std::exchange(first_, false) && c == 0xFEFF) return;
         if (!QChar::isSpace(c)) blank = false;
-        if (!isCode || notHex || c == u' ' || c == kFullWidthSpace.unicode()) return;
-        if (IsHexDigit(c)) digits += char(c >= u'a' ? c - (u'a' - u'A') : c);
-        else notHex = c;
+        if (isCode) code.Add(c);
     }
     void EndField()
     {
@@ -179,28 +177,13 @@ void PutCodes(const TableCodes& codes, ConfigTable& table)
 
 bool CanonicalCode(const QString& text, QString* code, QString* reason)
 {
-    QString digits;
-    digits.reserve(text.size());
-    for (QChar c : text) {
-        if (IsBlank(c)) continue;
-        if (!IsHexDigit(c)) {
-            if (reason) *reason = QStringLiteral("'%1' is not a hex digit").arg(c);
-            return false;
-        }
-        digits += c.toUpper();
+    const CodeCheck check = CheckCode(text);
+    if (check.fault == CodeFault::None) {
+        if (code) *code = PairedDigits(check.digits);
+        return true;
     }
-    if (digits.size() % 2 != 0) {
-        if (reason) *reason = QStringLiteral("odd number of hex digits");
-        return false;
-    }
-    QString spaced;
-    spaced.reserve(digits.size() * 3 / 2);
-    for (qsizetype i = 0; i < digits.size(); i += 2) {
-        if (i > 0) spaced += QLatin1Char(' ');
-        spaced += digits.mid(i, 2);
-    }
-    if (code) *code = spaced;
-    return true;
+    if (reason) *reason = FaultReason(check.fault, check.bad, check.digits);
+    return false;
 }
 
 QByteArray WriteTableCsv(const TableCodes& codes, CellList* notCodes)
@@ -387,22 +370,21 @@ bool TableCsvReader::State::TakeRecord()
     for (int k = 2; k < kFieldCount; ++k) {
         QString& code = read.code[row][columnOfField[k]];
         if (k >= fields) continue;  // a missing trailing field is an empty code
-        const FieldScan& scan = scans[k];
-        const QString column = QLatin1String(kHeader[k]);
-        if (scan.notHex)
-            return Refuse(recordLine, QStringLiteral("bad %1 code: '%2' is not a hex digit")
-                                          .arg(column, QString::fromUcs4(&*scan.notHex, 1)));
-        if (scan.digits.size() % 2 != 0) return Refuse(recordLine, QStringLiteral("bad %1 code: odd number of hex digits").arg(column));
+        CodeScan& scan = scans[k].code;
+        if (const CodeFault fault = scan.Fault(); fault != CodeFault::None)
+            return Refuse(recordLine, QStringLiteral("bad %1 code: %2")
+                                          .arg(QLatin1String(kHeader[k]),
+                                               FaultReason(fault, scan.Bad(), QString::fromLatin1(scan.Digits()))));
+        const QByteArray hex = scan.TakeDigits();
         // Pairs separated by one space, written straight into a string of the final size.
-        const qsizetype pairs = scan.digits.size() / 2;
+        const qsizetype pairs = hex.size() / 2;
         code.resize(pairs > 0 ? pairs * 3 - 1 : 0);
         QChar* out = code.data();
         for (qsizetype i = 0; i < pairs; ++i) {
             if (i > 0) *out++ = QLatin1Char(' ');
-            *out++ = QLatin1Char(scan.digits[2 * i]);
-            *out++ = QLatin1Char(scan.digits[2 * i + 1]);
+            *out++ = QLatin1Char(hex[2 * i]);
+            *out++ = QLatin1Char(hex[2 * i + 1]);
         }
-        scans[k].digits = QByteArray();
     }
     return true;
 }

@@ -32,7 +32,7 @@ void PutCodes(const TableCodes& codes, ConfigTable& table);
 // A code in the CSV's form: the text without any blank (ASCII or full-width
 // space, as the upload drops them), upper-cased, in pairs separated by one
 // space; blank text gives the empty code. False, with the reason in English,
-// when what is left is not whole pairs of hex digits.
+// when what is left is not whole pairs of hex digits or a blank splits a pair.
 bool CanonicalCode(const QString& text, QString* code, QString* reason = nullptr);
 
 // (row, column) of cells, in table order.

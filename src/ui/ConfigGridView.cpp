@@ -10,8 +10,10 @@
 #include <QStyledItemDelegate>
 #include <algorithm>
 
+#include "config/CodeCheck.h"
 #include "config/ConfigTable.h"
 #include "config/TableFile.h"
+#include "core/Texts.h"
 
 namespace {
 
@@ -24,20 +26,18 @@ QColor BadCodeTint(const QPalette& palette)
     return QColor::fromHsl(0, 140, qMin(base.lightness() + 45, 100));
 }
 
-// A code as the upload reads a cell: blanks (ASCII and full-width) anywhere
-// are dropped, and what is left must be hex digit pairs. An empty cell is no
-// code and no mistake either.
-bool IsBadCode(const QString& text)
+// Why a value cell's text is no code the upload would send as meant; empty
+// when it is one (or empty). An empty cell is no code and no mistake either.
+QString CodeFaultText(const QString& text)
 {
-    int digits = 0;
-    for (const QChar c : text) {
-        if (c == QLatin1Char(' ') || c == QChar(0x3000)) continue;
-        const bool hex = (c >= QLatin1Char('0') && c <= QLatin1Char('9')) || (c >= QLatin1Char('a') && c <= QLatin1Char('f'))
-            || (c >= QLatin1Char('A') && c <= QLatin1Char('F'));
-        if (!hex) return true;
-        ++digits;
+    const CodeCheck check = CheckCode(text);
+    switch (check.fault) {
+    case CodeFault::None: return QString();
+    case CodeFault::NotHexDigit: return Texts::tr("无效的十六进制字符: %1").arg(check.bad);
+    case CodeFault::OddDigits: return Texts::tr("十六进制数据长度必须是偶数");
+    case CodeFault::SplitByte: return Texts::tr("空格把字节拆开了，写入模块时发送 %1").arg(ShownBytes(check.digits));
     }
-    return digits % 2 != 0;
+    return QString();
 }
 
 // No cell or heading is drawn wider than ConfigGridView::kLargestDrawnSize
@@ -58,8 +58,10 @@ QVariant DrawnText(const QVariant& text)
 void TintEditor(QLineEdit* editor)
 {
     QPalette pal = editor->parentWidget() ? editor->parentWidget()->palette() : editor->palette();
-    if (IsBadCode(editor->text())) pal.setColor(QPalette::Base, BadCodeTint(pal));
+    const QString fault = CodeFaultText(editor->text());
+    if (!fault.isEmpty()) pal.setColor(QPalette::Base, BadCodeTint(pal));
     editor->setPalette(pal);
+    editor->setToolTip(fault);
 }
 
 }  // namespace
@@ -77,7 +79,7 @@ public:
                 });
         connect(&table_, &QAbstractItemModel::headerDataChanged, this, [this] { Reset(); });
         connect(&table_, &QAbstractItemModel::modelAboutToBeReset, this, [this] {
-            longTextIsBad_.clear();
+            longTextFault_.clear();
             beginResetModel();
         });
         connect(&table_, &QAbstractItemModel::modelReset, this, [this] { endResetModel(); });
@@ -111,8 +113,12 @@ public:
     QVariant data(const QModelIndex& i, int role) const override
     {
         if (!i.isValid()) return {};
-        // A look only: the tint is nowhere in the table or its file.
-        if (role == Qt::BackgroundRole) return IsBad(i.row() + RowOffset(), i.column() + ColumnOffset()) ? QVariant(tint_) : QVariant();
+        // A look only: the tint and its reason are nowhere in the table or its file.
+        if (role == Qt::BackgroundRole || role == Qt::ToolTipRole) {
+            const QString fault = Fault(i.row() + RowOffset(), i.column() + ColumnOffset());
+            if (fault.isEmpty()) return {};
+            return role == Qt::ToolTipRole ? QVariant(fault) : QVariant(tint_);
+        }
         const QVariant value = table_.data(SourceOf(i), role);
         return role == Qt::DisplayRole ? DrawnText(value) : value;
     }
@@ -139,25 +145,25 @@ public:
 private:
     void Reset()
     {
-        longTextIsBad_.clear();
+        longTextFault_.clear();
         beginResetModel();
         endResetModel();
     }
 
-    // Whether the cell's text is a bad code. Long texts are judged once and
-    // remembered until the table changes, as a paint asks for every cell it draws.
-    bool IsBad(int row, int column) const
+    // Why the cell's text is no good code, empty when it is. Long texts are judged
+    // once and remembered until the table changes, as a paint asks for every cell it draws.
+    QString Fault(int row, int column) const
     {
         const QString text = table_.GetCellText(row, column);
-        if (text.size() <= kLongestDrawnText) return IsBadCode(text);
-        const auto known = longTextIsBad_.constFind({row, column});
-        if (known != longTextIsBad_.cend()) return *known;
-        return longTextIsBad_[{row, column}] = IsBadCode(text);
+        if (text.size() <= kLongestDrawnText) return CodeFaultText(text);
+        const auto known = longTextFault_.constFind({row, column});
+        if (known != longTextFault_.cend()) return *known;
+        return longTextFault_[{row, column}] = CodeFaultText(text);
     }
 
     void ForwardChange(const QModelIndex& from, const QModelIndex& to, const QList<int>& roles)
     {
-        longTextIsBad_.clear();
+        longTextFault_.clear();
         const int ro = RowOffset();
         const int co = ColumnOffset();
         if (ro && from.row() < ro) Q_EMIT headerDataChanged(Qt::Horizontal, 0, qMax(0, columnCount() - 1));
@@ -168,7 +174,7 @@ private:
     }
 
     ConfigTable& table_;
-    mutable QHash<QPair<int, int>, bool> longTextIsBad_;
+    mutable QHash<QPair<int, int>, QString> longTextFault_;
     QColor tint_;
 };
 

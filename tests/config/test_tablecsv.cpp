@@ -55,9 +55,9 @@ private Q_SLOTS:
     void roundTripKeepsEveryCodeInEveryShape()
     {
         QMap<QPair<int, int>, QString> cells;
-        const QStringList shapes = {QStringLiteral("a0 b1"), QStringLiteral("A0B1C2"), QStringLiteral(" f f "),
+        const QStringList shapes = {QStringLiteral("a0 b1"), QStringLiteral("A0B1C2"), QStringLiteral(" ff  "),
                                     QStringLiteral("01 02 03 "), QStringLiteral("\u30000D0A\u3000"),
-                                    QStringLiteral("DEADBEEF").repeated(16), QStringLiteral("0 0")};
+                                    QStringLiteral("DEADBEEF").repeated(16), QStringLiteral("00 \u300000")};
         int i = 0;
         for (int row = 1; row <= 96; row += 3)
             for (int column : {1, 2}) cells[{row, column}] = shapes.at(i++ % shapes.size());
@@ -85,7 +85,7 @@ private Q_SLOTS:
         // rows out of order, blank lines and lines of empty fields, missing
         // trailing fields, an extra empty column, lower case and odd spacing.
         const QByteArray csv = "\xEF\xBB\xBFRow, Title ,ON,off\r\n"
-                               "3,\"switch \"\"two\"\", control\",a b c d,\r\n"
+                               "3,\"switch \"\"two\"\", control\",ab   cd,\r\n"
                                "\r\n"
                                ",,,\r\n"
                                "1,anything,  0a ,ff,\r\n"
@@ -116,6 +116,8 @@ private Q_SLOTS:
         QTest::newRow("odd digits") << kHeader + "1,,AA,\n2,,ABC,\n" << 3 << "bad on code: odd number of hex digits";
         QTest::newRow("not hex") << kHeader + "1,,,0G\n" << 2 << "bad off code: 'G' is not a hex digit";
         QTest::newRow("tab inside") << kHeader + "1,,A\tA,\n" << 2 << "bad on code: '\t' is not a hex digit";
+        QTest::newRow("blank inside a byte") << kHeader + "1,,c0 2 ff 0,\n" << 2
+                                             << "bad on code: a blank splits a byte (the module would get C0 2F F0)";
         QTest::newRow("row twice") << kHeader + "7,,,\n\n7,,,\n" << 4 << "row 7 again (first on line 2)";
         QTest::newRow("row 0") << kHeader + "0,,,\n" << 2 << "\"0\" is not a row number from 1 to 96";
         QTest::newRow("row 97") << kHeader + "97,,,\n" << 2 << "\"97\" is not a row number from 1 to 96";

@@ -150,7 +150,7 @@ private Q_SLOTS:
     {
         const QMap<Cell, QString> shapes = {
             {{1, 1}, QStringLiteral("a0 b1")},        {{1, 2}, QStringLiteral("A0B1C2")},
-            {{30, 1}, QStringLiteral(" f f ")},       {{30, 2}, QStringLiteral("01 02 03 ")},
+            {{30, 1}, QStringLiteral(" ff ")},        {{30, 2}, QStringLiteral("01 02 03 ")},
             {{64, 2}, QStringLiteral("\u30000D0A")},  {{65, 1}, QStringLiteral("deadbeef").repeated(20)},
             {{96, 2}, QStringLiteral("7F ")},
         };

@@ -573,12 +573,22 @@ private Q_SLOTS:
         r.table.SetCellText(1, 1, QStringLiteral("FD 66 AA"));
         r.table.SetCellText(1, 2, QStringLiteral("FD 6"));   // odd digit count
         r.table.SetCellText(2, 1, QStringLiteral("FG 01"));  // not a hex digit
-        r.table.SetCellText(3, 1, QStringLiteral(" fd\u3000a1 "));  // blanks anywhere and lower case are fine
+        r.table.SetCellText(3, 1, QStringLiteral(" fd\u3000a1 "));  // blanks between bytes and lower case are fine
+        r.table.SetCellText(3, 2, QStringLiteral("c0 2 ff 0"));      // a blank inside a byte is not
         QVERIFY(!tinted(1, 1));
         QVERIFY(tinted(1, 2));
         QVERIFY(tinted(2, 1));
         QVERIFY(!tinted(2, 2));  // empty
         QVERIFY(!tinted(3, 1));
+        QVERIFY(tinted(3, 2));
+        // The tool tip says why, and what an upload would send.
+        auto tip = [&](int row, int column) {
+            return grid->model()->data(grid->IndexOfCell(row, column), Qt::ToolTipRole).toString();
+        };
+        QCOMPARE(tip(3, 2), QStringLiteral("空格把字节拆开了，写入模块时发送 C0 2F F0"));
+        QCOMPARE(tip(1, 2), QStringLiteral("十六进制数据长度必须是偶数"));
+        QCOMPARE(tip(2, 1), QStringLiteral("无效的十六进制字符: G"));
+        QCOMPARE(tip(1, 1), QString());
         // On screen: the bad cell's background, the good one's white.
         const QImage shot = grid->viewport()->grab().toImage();
         const QRect bad = grid->visualRect(grid->IndexOfCell(1, 2));

@@ -1,0 +1,52 @@
+#pragma once
+// Whether a cell's text is a code as the user meant it. The upload drops
+// every blank (ASCII and full-width space) and reads what is left as pairs of
+// hex digits, so "c0 2 ff 0" goes out as C0 2F F0: a blank that splits a pair
+// is taken as sent, but hardly ever as meant, and is told as a fault here.
+
+#include <QByteArray>
+#include <QString>
+
+enum class CodeFault {
+    None,
+    NotHexDigit,  // a character that is neither a hex digit nor a blank
+    OddDigits,
+    SplitByte,    // a blank stands between the two digits of a byte
+};
+
+// Follows a code character by character, for text that streams past. The
+// fault, in this order: a character that is no hex digit, an odd number of
+// digits, a blank inside a byte. Blank text (no digits) is no code and no
+// fault either.
+class CodeScan {
+public:
+    void Add(char32_t c);
+    // The fault of what was added, as if the text ended here.
+    CodeFault Fault() const;
+    // The first character that is no hex digit (NotHexDigit).
+    QString Bad() const { return QString::fromUcs4(&bad_, 1); }
+    // The hex digits, upper-cased, without blanks: what the upload reads.
+    const QByteArray& Digits() const { return digits_; }
+    // Lets the digits go (they may be long) once they have been taken.
+    QByteArray TakeDigits() { return std::move(digits_); }
+
+private:
+    QByteArray digits_;
+    char32_t bad_ = 0;
+    bool notHex_ = false;
+    bool blankAfterOddDigit_ = false;
+    bool split_ = false;
+};
+
+struct CodeCheck {
+    CodeFault fault = CodeFault::None;
+    QString bad;     // NotHexDigit: the character
+    QString digits;  // the hex digits, upper-cased, without blanks
+};
+
+CodeCheck CheckCode(const QString& text);
+
+// The digits in pairs, each pair followed by `separator` except the last.
+QString PairedDigits(const QString& digits, const QString& separator = QStringLiteral(" "));
+// For a message: the first 16 bytes of the digits in pairs, " …" when more follow.
+QString ShownBytes(const QString& digits);
