@@ -3,6 +3,7 @@
 
 #include "config/RegularFile.h"
 #include "config/TableFile.h"
+#include "config/TableHistory.h"
 #include "core/TableLayout.h"
 
 namespace {
@@ -24,15 +25,21 @@ quint32 FormatWithAlignment(quint32 format, int alignment)
     return f;
 }
 
-void SetText(TableCell& cell, const QString& text)
-{
-    cell.text = text;
-    cell.textBytes.clear();
-}
 }  // namespace
 
 struct ConfigTable::Data {
+    explicit Data(ConfigTable& table) : history(table) {}
+
     TableContent t = NewTableContent(TableLayout::kRows, TableLayout::kColumns);
+    TableHistory history;
+
+    // Every text change passes here, so the history misses none of a value cell.
+    void SetText(int r, int c, TableCell& cell, const QString& text)
+    {
+        if (!t.IsFixed(r, c)) history.Note(r, c, cell.text, text);
+        cell.text = text;
+        cell.textBytes.clear();
+    }
 
     bool Valid(int r, int c) const { return r >= 0 && r < t.rows && c >= 0 && c < t.columns; }
     const TableCell* Find(int r, int c) const
@@ -50,10 +57,11 @@ struct ConfigTable::Data {
     }
 };
 
-ConfigTable::ConfigTable(QObject* parent) : QAbstractTableModel(parent), d(std::make_unique<Data>()) {}
+ConfigTable::ConfigTable(QObject* parent) : QAbstractTableModel(parent), d(std::make_unique<Data>(*this)) {}
 ConfigTable::~ConfigTable() = default;
 
 const TableContent& ConfigTable::Content() const { return d->t; }
+TableHistory& ConfigTable::History() { return d->history; }
 int ConfigTable::RowCount() const { return d->t.rows; }
 int ConfigTable::ColumnCount() const { return d->t.columns; }
 int ConfigTable::FixedRowCount() const { return d->t.fixedRows; }
@@ -76,7 +84,7 @@ int ConfigTable::CellAlignment(int row, int column) const
 bool ConfigTable::SetCellText(int row, int column, const QString& text)
 {
     if (!d->Valid(row, column)) return false;
-    SetText(d->t.cells[{row, column}], text);
+    d->SetText(row, column, d->t.cells[{row, column}], text);
     const QModelIndex i = index(row, column);
     Q_EMIT dataChanged(i, i, {Qt::DisplayRole, Qt::EditRole});
     return true;
@@ -101,10 +109,12 @@ bool ConfigTable::ClearRange(int firstRow, int firstColumn, int lastRow, int las
     if (!d->Clip(firstRow, firstColumn, lastRow, lastColumn)) return false;
     // Only cells that hold something are stored, so a huge rectangle costs no more than the texts in it.
     auto& cells = d->t.cells;
+    d->history.BeginStep();  // one clear, one step
     for (auto it = cells.lower_bound({firstRow, firstColumn}); it != cells.end() && it->first.first <= lastRow; ++it) {
         const int c = it->first.second;
-        if (c >= firstColumn && c <= lastColumn) SetText(it->second, QString());
+        if (c >= firstColumn && c <= lastColumn) d->SetText(it->first.first, c, it->second, QString());
     }
+    d->history.EndStep();
     Q_EMIT dataChanged(index(firstRow, firstColumn), index(lastRow, lastColumn), {Qt::DisplayRole, Qt::EditRole});
     return true;
 }
@@ -160,6 +170,7 @@ bool ConfigTable::LoadTableBytes(const QByteArray& bytes, bool* writesBackWhole)
     if (writesBackWhole) *writesBackWhole = WriteTableFile(loaded) == bytes;
     beginResetModel();
     d->t = std::move(loaded);
+    d->history.Clear();
     endResetModel();
     return true;
 }

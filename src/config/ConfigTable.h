@@ -10,6 +10,7 @@
 #include <memory>
 
 struct TableContent;
+class TableHistory;
 
 class ConfigTable : public QAbstractTableModel {
     Q_OBJECT
@@ -28,6 +29,9 @@ public:
 
     // Everything the table file carries, as it stands now (read only).
     const TableContent& Content() const;
+    // The undo history of the value cells; every change of one is noted
+    // there, and a load empties it.
+    TableHistory& History();
 
     // The table operations. Invalid cells or rectangles change nothing and give false.
     // Rectangles: the last row and column are cut down to the table; a negative

@@ -3,6 +3,7 @@
 #include "core/ModuleEvents.h"
 #include "core/Program.h"
 #include "config/ConfigTable.h"
+#include "config/TableHistory.h"
 #include "core/TableLayout.h"
 
 namespace {
@@ -25,13 +26,21 @@ void PutValueCells(ConfigTable& table, const QStringList& cells)
         for (int column : {kOnColumn, kOffColumn}) table.SetCellText(row, column, cells.value(i++));
 }
 
+// What the read writes from here on, however many ticks it takes, is one undo
+// step; so is its giving back, which then leaves no step at all.
+void GatherReadIntoOneStep(Program& p)
+{
+    p.table.History().BeginRead([&p] { return p.state.beforeRead.tableIsRead; });
+    p.state.beforeRead.tableIsRead = true;
+}
+
 }  // namespace
 
 void KeepTableBeforeRead(Program& p)
 {
     TableBeforeRead& kept = p.state.beforeRead;
     kept.cells = ValueCells(p.table);
-    kept.tableIsRead = true;
+    GatherReadIntoOneStep(p);
     ForgetGivenBackRead(p);
 }
 
@@ -45,10 +54,10 @@ void GiveBackUnfinishedRead(Program& p)
 {
     TableBeforeRead& kept = p.state.beforeRead;
     if (!kept.tableIsRead) return;
-    kept.tableIsRead = false;
     kept.mayResume = p.state.readEnd == ReadEnd::NoAnswer;
     if (kept.mayResume) kept.unfinished = ValueCells(p.table);
     PutValueCells(p.table, kept.cells);
+    kept.tableIsRead = false;  // only now: the cells given back belong to the read's undo step
     Report(p, {.kind = ModuleEvent::Kind::TableGivenBack});
 }
 
@@ -60,8 +69,8 @@ void ResumeGivenBackRead(Program& p)
     if (!kept.mayResume) return;
     // Edits made to the given-back table are what a later give-back returns.
     kept.cells = ValueCells(p.table);
+    GatherReadIntoOneStep(p);
     PutValueCells(p.table, kept.unfinished);
-    kept.tableIsRead = true;
     ForgetGivenBackRead(p);
     Report(p, {.kind = ModuleEvent::Kind::ReadResumed});
 }

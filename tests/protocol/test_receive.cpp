@@ -3,6 +3,7 @@
 #include "core/ModuleEvents.h"
 #include "core/Program.h"
 #include "config/ConfigTable.h"
+#include "config/TableHistory.h"
 #include "protocol/ModuleOperations.h"
 #include "protocol/ReceiveTick.h"
 #include "protocol/TableBeforeRead.h"
@@ -457,6 +458,43 @@ private Q_SLOTS:
         r.Tick();
         QCOMPARE(r.ui.GetInterval(Control::Timer_ReceiveData), kReceiveTickMs);
     }
+
+    // However many ticks its records take, a read is undone as a whole, and
+    // a dump the module starts by itself too.
+    void aReadIsOneUndoStep()
+    {
+        Rig r;
+        r.table.SetCellText(1, 1, QStringLiteral("EE"));
+        r.table.SetCellText(96, 2, QStringLiteral("FF"));
+        EnableModuleButtons(r.p);
+        ReadModule(r.p);
+        r.StartDump();
+        r.Arrive(Record(1, 1, "11"));
+        r.Arrive(Record(2, 2, "22"));
+        QVERIFY(!r.table.History().CanUndo());  // still coming
+        r.Arrive(kDumpEnd);
+        r.StartDump();
+        r.Arrive(Record(1, 1, "33"));
+        r.Arrive(kDumpEnd);
+        // A read that never ends gives the table back, and leaves nothing to undo.
+        ReadModule(r.p);
+        r.StartDump();
+        r.Arrive(Record(3, 1, "44"));
+        while (r.p.state.readEnd == ReadEnd::Running) r.Tick();
+        QCOMPARE(r.table.GetCellText(3, 1), QString());
+        QCOMPARE(r.table.GetCellText(1, 1), QStringLiteral("33 "));
+
+        QVERIFY(r.table.History().Undo());
+        QCOMPARE(r.table.GetCellText(1, 1), QStringLiteral("11 "));
+        QVERIFY(r.table.History().Undo());
+        QCOMPARE(r.table.GetCellText(1, 1), QStringLiteral("EE"));
+        QCOMPARE(r.table.GetCellText(2, 2), QString());
+        QCOMPARE(r.table.GetCellText(96, 2), QStringLiteral("FF"));
+        QVERIFY(r.table.History().Redo());
+        QCOMPARE(r.table.GetCellText(2, 2), QStringLiteral("22 "));
+        QCOMPARE(r.table.GetCellText(96, 2), QString());
+    }
+
 };
 
 QTEST_GUILESS_MAIN(ReceiveTickTest)
