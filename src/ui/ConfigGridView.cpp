@@ -1,18 +1,25 @@
 #include "ui/ConfigGridView.h"
 
 #include <QAbstractTableModel>
+#include <QAction>
+#include <QClipboard>
+#include <QContextMenuEvent>
 #include <QEvent>
+#include <QGuiApplication>
 #include <QHash>
 #include <QHeaderView>
 #include <QLineEdit>
+#include <QMenu>
 #include <QPointer>
 #include <QStyle>
 #include <QStyledItemDelegate>
 #include <algorithm>
 
+#include "config/CellBlock.h"
 #include "config/CodeCheck.h"
 #include "config/ConfigTable.h"
 #include "config/TableFile.h"
+#include "config/TableHistory.h"
 #include "core/Texts.h"
 
 namespace {
@@ -182,10 +189,14 @@ private:
 // upload or a save started while the editor is open sees what is typed. It
 // takes a text as long as a table file can hold, and keeps no control
 // characters (NUL, tab, line breaks, …) from what is typed or pasted: a code
-// never needs them, and a NUL would cut the cell where it is drawn.
+// never needs them, and a NUL would cut the cell where it is drawn. What is
+// typed while one editor is open is one undo step.
 class GridCellDelegate : public QStyledItemDelegate {
 public:
-    using QStyledItemDelegate::QStyledItemDelegate;
+    GridCellDelegate(TableHistory& history, QObject* parent) : QStyledItemDelegate(parent), history_(history)
+    {
+        connect(this, &QAbstractItemDelegate::closeEditor, this, [this](QWidget* editor) { EndTypingStep(editor); });
+    }
 
     QWidget* createEditor(QWidget* parent, const QStyleOptionViewItem&, const QModelIndex&) const override
     {
@@ -198,6 +209,11 @@ public:
             DropControlCharacters(editor, text);
             Q_EMIT self->commitData(editor);
         });
+        // However the editor goes, its step ends with it.
+        connect(editor, &QObject::destroyed, self, [self, editor] { self->EndTypingStep(editor); });
+        self->EndTypingStep(self->typingIn_);
+        self->history_.BeginStep();
+        self->typingIn_ = editor;
         self->open_ = editor;
         return editor;
     }
@@ -216,6 +232,8 @@ public:
         auto* line = static_cast<QLineEdit*>(editor);
         if (model->data(index, Qt::EditRole).toString() != line->text()) model->setData(index, line->text(), Qt::EditRole);
     }
+
+    bool EditorOpen() const { return open_; }
 
     void CloseOpenEditor()
     {
@@ -241,7 +259,18 @@ private:
         editor->setCursorPosition(cursor - droppedBeforeCursor);
     }
 
+    // Ends the step of `editor` if it is the one gathering (a closed
+    // editor is deleted late, when another may already be open).
+    void EndTypingStep(const QObject* editor)
+    {
+        if (!typingIn_ || typingIn_ != editor) return;
+        typingIn_ = nullptr;
+        history_.EndStep();
+    }
+
+    TableHistory& history_;
     QPointer<QLineEdit> open_;
+    const QObject* typingIn_ = nullptr;  // compared only, never dereferenced
 };
 
 // A header whose breadth the table fixes. The view asks every header for its
@@ -264,7 +293,10 @@ public:
 };
 
 ConfigGridView::ConfigGridView(ConfigTable& table, QWidget* parent)
-    : QTableView(parent), table_(table), cells_(new GridCells(table, this)), delegate_(new GridCellDelegate(this))
+    : QTableView(parent),
+      table_(table),
+      cells_(new GridCells(table, this)),
+      delegate_(new GridCellDelegate(table.History(), this))
 {
     setHorizontalHeader(new FixedBreadthHeader(Qt::Horizontal, this));
     setVerticalHeader(new FixedBreadthHeader(Qt::Vertical, this));
@@ -275,7 +307,7 @@ ConfigGridView::ConfigGridView(ConfigTable& table, QWidget* parent)
     setItemDelegate(delegate_);
     setWordWrap(false);
     setTabKeyNavigation(false);  // Tab moves on to the next control of the window
-    setSelectionMode(QAbstractItemView::SingleSelection);
+    setSelectionMode(QAbstractItemView::ContiguousSelection);
     setEditTriggers(QAbstractItemView::DoubleClicked | QAbstractItemView::EditKeyPressed
                     | QAbstractItemView::AnyKeyPressed | QAbstractItemView::SelectedClicked);
     setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
@@ -295,6 +327,7 @@ ConfigGridView::ConfigGridView(ConfigTable& table, QWidget* parent)
     connect(&table_, &ConfigTable::currentCellRequested, this, &ConfigGridView::FocusCell);
     connect(&table_, &ConfigTable::editingEndRequested, this, &ConfigGridView::EndEditing);
     ApplyGeometry();
+    MakeEditActions();
 }
 
 ConfigGridView::~ConfigGridView() = default;
@@ -421,4 +454,137 @@ void ConfigGridView::EndEditing()
 {
     delegate_->CloseOpenEditor();
     clearSelection();
+}
+
+void ConfigGridView::MakeEditActions()
+{
+    struct Spec {
+        const char* name;
+        QString text;
+        QList<QKeySequence> keys;
+        void (ConfigGridView::*run)();
+    };
+    const Spec specs[] = {
+        {"copy", Texts::tr("复制"), {QKeySequence::Copy}, &ConfigGridView::CopySelection},
+        {"paste", Texts::tr("粘贴"), {QKeySequence::Paste}, &ConfigGridView::PasteAtCurrentCell},
+        {"clear", Texts::tr("清除"), {QKeySequence(Qt::Key_Delete)}, &ConfigGridView::ClearSelectedCells},
+        {"undo", Texts::tr("撤销"), {QKeySequence(Qt::CTRL | Qt::Key_Z)}, &ConfigGridView::UndoStep},
+        {"redo", Texts::tr("重做"), {QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z), QKeySequence(Qt::CTRL | Qt::Key_Y)},
+         &ConfigGridView::RedoStep},
+    };
+    for (const Spec& spec : specs) {
+        auto* action = new QAction(spec.text, this);
+        action->setObjectName(QString::fromLatin1(spec.name));
+        action->setShortcuts(spec.keys);
+        // Only while the grid itself has the focus: an open cell editor keeps its own keys.
+        action->setShortcutContext(Qt::WidgetShortcut);
+        connect(action, &QAction::triggered, this, spec.run);
+        addAction(action);
+    }
+}
+
+QAction* ConfigGridView::EditAction(const QString& name) const { return findChild<QAction*>(name); }
+
+void ConfigGridView::SetShowNotice(std::function<void(const QString&)> showNotice)
+{
+    showNotice_ = std::move(showNotice);
+}
+
+bool ConfigGridView::SelectedBlock(QRect* cells) const
+{
+    // The selection is one block at most (contiguous selection).
+    QModelIndexList selected = selectionModel() ? selectionModel()->selectedIndexes() : QModelIndexList();
+    if (selected.isEmpty() && currentIndex().isValid()) selected << currentIndex();
+    if (selected.isEmpty()) return false;
+    QRect block(CellOfIndex(selected.first()), QSize(1, 1));
+    for (const QModelIndex& i : selected) block |= QRect(CellOfIndex(i), QSize(1, 1));
+    *cells = block;
+    return true;
+}
+
+void ConfigGridView::CopySelection()
+{
+    QRect block;
+    if (!SelectedBlock(&block)) return;
+    QGuiApplication::clipboard()->setText(BlockAsText(table_, block.top(), block.left(), block.bottom(), block.right()));
+}
+
+void ConfigGridView::PasteAtCurrentCell()
+{
+    const QModelIndex current = currentIndex();
+    if (!current.isValid()) return;
+    const QVector<QStringList> rows = BlockOfText(QGuiApplication::clipboard()->text());
+    if (rows.isEmpty()) return;
+    delegate_->CloseOpenEditor();
+    const QPoint at = CellOfIndex(current);
+    switch (PasteBlock(table_, at.y(), at.x(), rows)) {
+    case PasteOutcome::Pasted: {
+        // The pasted block is left selected, as spreadsheets do.
+        int width = 0;
+        for (const QStringList& r : rows) width = qMax(width, int(r.size()));
+        const QModelIndex last = IndexOfCell(at.y() + int(rows.size()) - 1, at.x() + width - 1);
+        setCurrentIndex(current);
+        selectionModel()->select(QItemSelection(current, last), QItemSelectionModel::ClearAndSelect);
+        return;
+    }
+    case PasteOutcome::PastTheEnd:
+        if (showNotice_) showNotice_(Texts::tr("粘贴的内容超出表格范围，未粘贴"));
+        return;
+    case PasteOutcome::TooLong:
+        if (showNotice_) showNotice_(Texts::tr("粘贴的代码过长，未粘贴"));
+        return;
+    case PasteOutcome::NotAValueCell: return;
+    }
+}
+
+void ConfigGridView::ClearSelectedCells()
+{
+    QRect block;
+    if (!SelectedBlock(&block)) return;
+    delegate_->CloseOpenEditor();
+    table_.ClearRange(block.top(), block.left(), block.bottom(), block.right());
+}
+
+void ConfigGridView::UndoStep()
+{
+    delegate_->CloseOpenEditor();
+    table_.History().Undo();
+}
+
+void ConfigGridView::RedoStep()
+{
+    delegate_->CloseOpenEditor();
+    table_.History().Redo();
+}
+
+QMenu* ConfigGridView::MakeContextMenu()
+{
+    // The editor's own step ends here, so what was just typed can be undone.
+    delegate_->CloseOpenEditor();
+    QRect block;
+    const bool selected = SelectedBlock(&block);
+    TableHistory& history = table_.History();
+    auto* menu = new QMenu(this);
+    for (const auto& [name, enabled] :
+         {std::pair{"copy", selected}, std::pair{"paste", currentIndex().isValid()
+                                                              && !QGuiApplication::clipboard()->text().isEmpty()},
+          std::pair{"clear", selected}, std::pair{"undo", history.CanUndo()}, std::pair{"redo", history.CanRedo()}}) {
+        QAction* source = EditAction(QString::fromLatin1(name));
+        // Entries of their own: greying them must not switch the keys off.
+        QAction* entry = menu->addAction(source->text(), source, &QAction::trigger);
+        entry->setObjectName(source->objectName());
+        entry->setShortcuts(source->shortcuts());
+        entry->setShortcutContext(Qt::WidgetShortcut);
+        entry->setEnabled(enabled);
+        if (QLatin1String(name) == QLatin1String("clear")) menu->addSeparator();
+    }
+    return menu;
+}
+
+void ConfigGridView::contextMenuEvent(QContextMenuEvent* event)
+{
+    // The grid may go while the menu shows (the window closed under it).
+    QPointer<QMenu> menu = MakeContextMenu();
+    menu->exec(event->globalPos());
+    delete menu.data();
 }

@@ -3,14 +3,21 @@
 // fixed header row and title column are the view's own headers, so they never
 // scroll away, and every other cell is edited in place. The table stays the
 // only copy of the codes: an edit reaches it with every keystroke.
+//
+// A block of value cells is selected, copied, pasted, cleared, and every
+// change undone and redone, with the usual keys (Ctrl+C, Ctrl+V, Delete,
+// Ctrl+Z, Ctrl+Shift+Z or Ctrl+Y) and from the context menu.
 
 #include <QTableView>
 #include <QVector>
+#include <functional>
 
 class ConfigTable;
 class GridCells;
 class GridCellDelegate;
+class QAction;
 class QHeaderView;
+class QMenu;
 
 class ConfigGridView : public QTableView {
     Q_OBJECT
@@ -35,10 +42,31 @@ public:
     // The largest row height or column width drawn; larger ones are drawn this size.
     static constexpr int kLargestDrawnSize = 10000;
 
+    // The editing action "copy", "paste", "clear", "undo" or "redo".
+    QAction* EditAction(const QString& name) const;
+    // The context menu, its entries greyed where they have nothing to do; the caller owns it.
+    QMenu* MakeContextMenu();
+    // How a refused paste is told; without it, it is not.
+    void SetShowNotice(std::function<void(const QString&)> showNotice);
+
+    // The selected block (or else the current cell) as tab-separated text.
+    void CopySelection();
+    // The clipboard's tab-separated text into the cells from the current cell
+    // on, as one undo step; refused with a notice when it would reach past the table.
+    void PasteAtCurrentCell();
+    // Empties the selected block, as one undo step.
+    void ClearSelectedCells();
+    void UndoStep();
+    void RedoStep();
+
 protected:
     void changeEvent(QEvent* event) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
 
 private:
+    // The table's cells of the selection (or else the current cell); false when there are none.
+    bool SelectedBlock(QRect* cells) const;
+    void MakeEditActions();
     // The fixed header row's height and title column's width, and which of them shows.
     void ApplyHeaderBreadths();
     // Row heights and column widths, in time linear in the number of sections.
@@ -58,4 +86,5 @@ private:
     GridCells* cells_;
     GridCellDelegate* delegate_;
     int spareWidth_ = 0;
+    std::function<void(const QString&)> showNotice_;
 };

@@ -20,6 +20,7 @@
 
 #include "core/Texts.h"
 #include "ui/Captions.h"
+#include "ui/ConfigGridView.h"
 #include "ui/ListComboBox.h"
 #include "ui/LogBox.h"
 #include "ui/MainWindow.h"
@@ -107,9 +108,14 @@ QtUiServices::~QtUiServices() = default;
 
 void QtUiServices::Attach(MainWindow* window)
 {
-    if (window_) window_->Log()->SetSaveLog(nullptr);
+    if (window_) {
+        window_->Log()->SetSaveLog(nullptr);
+        window_->Grid()->SetShowNotice(nullptr);
+    }
     window_ = window;
-    if (window) window->Log()->SetSaveLog([this] { SaveLog(); });
+    if (!window) return;
+    window->Log()->SetSaveLog([this] { SaveLog(); });
+    window->Grid()->SetShowNotice([this](const QString& text) { ShowMessageBox(text, MessageBoxFlags::Ok); });
 }
 
 MainWindow* QtUiServices::Window() const { return window_; }

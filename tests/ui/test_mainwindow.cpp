@@ -1,6 +1,8 @@
 #include <QtTest>
 #include <QAbstractItemView>
 #include <QApplication>
+#include <QClipboard>
+#include <QMenu>
 #include <QComboBox>
 #include <QGroupBox>
 #include <QHeaderView>
@@ -13,6 +15,7 @@
 
 #include "config/ConfigTable.h"
 #include "config/TableFile.h"
+#include "config/TableHistory.h"
 #include "ui/ConfigGridView.h"
 #include "ui/MainWindow.h"
 
@@ -475,6 +478,92 @@ private Q_SLOTS:
         editor->insert(QStringLiteral("\a "));
         QCOMPARE(r.table.GetCellText(7, 1), QStringLiteral("FD 01") + code);
         QCOMPARE(editor->cursorPosition(), 3);
+    }
+
+    void blocksOfCellsAreCopiedPastedClearedAndUndoneWithTheirKeys()
+    {
+        Rig r;
+        InitTable(r.table);
+        r.Show();
+        ConfigGridView* grid = r.window.Grid();
+        QStringList notices;
+        grid->SetShowNotice([&notices](const QString& text) { notices << text; });
+        QClipboard* clipboard = QGuiApplication::clipboard();
+        auto key = [grid](QKeySequence keys) { QTest::keySequence(grid, keys); };
+        grid->setFocus();
+        QTRY_VERIFY(grid->hasFocus());
+
+        // Copied as the cells read, without the blank a read leaves at the end.
+        r.table.SetCellText(1, 1, QStringLiteral("AA BB "));
+        r.table.SetCellText(2, 2, QStringLiteral("01\u3000"));
+        grid->setCurrentIndex(grid->IndexOfCell(1, 1));
+        grid->selectionModel()->select(QItemSelection(grid->IndexOfCell(1, 1), grid->IndexOfCell(2, 2)),
+                                       QItemSelectionModel::ClearAndSelect);
+        key(QKeySequence::Copy);
+        QCOMPARE(clipboard->text(), QStringLiteral("AA BB\t\n\t01"));
+
+        // A spreadsheet's block lands from the current cell on; control characters are dropped.
+        clipboard->setText(QStringLiteral("11\t22\r\n\"3\x01\"\r\n"));
+        grid->setCurrentIndex(grid->IndexOfCell(95, 1));
+        key(QKeySequence::Paste);
+        QCOMPARE(r.table.GetCellText(95, 1), QStringLiteral("11"));
+        QCOMPARE(r.table.GetCellText(95, 2), QStringLiteral("22"));
+        QCOMPARE(r.table.GetCellText(96, 1), QStringLiteral("3"));
+        QCOMPARE(r.table.GetCellText(96, 0), QStringLiteral("场景31"));
+        QCOMPARE(grid->selectionModel()->selectedIndexes().size(), 4);
+        QVERIFY(notices.isEmpty());
+        // Past the last row or column: refused, told, nothing changed.
+        for (const QPoint& at : {QPoint(1, 96), QPoint(2, 10)}) {
+            grid->setCurrentIndex(grid->IndexOfCell(at.y(), at.x()));
+            key(QKeySequence::Paste);
+        }
+        QCOMPARE(notices, QStringList(2, QStringLiteral("粘贴的内容超出表格范围，未粘贴")));
+        QCOMPARE(r.table.GetCellText(96, 1), QStringLiteral("3"));
+        QCOMPARE(r.table.GetCellText(10, 2), QString());
+
+        // Delete empties the selected block.
+        grid->setCurrentIndex(grid->IndexOfCell(1, 1));
+        grid->selectionModel()->select(QItemSelection(grid->IndexOfCell(1, 1), grid->IndexOfCell(2, 2)),
+                                       QItemSelectionModel::ClearAndSelect);
+        key(QKeySequence(Qt::Key_Delete));
+        QCOMPARE(r.table.GetCellText(1, 1), QString());
+        QCOMPARE(r.table.GetCellText(2, 2), QString());
+
+        // What one open editor took is one step.
+        grid->setCurrentIndex(grid->IndexOfCell(5, 2));
+        grid->edit(grid->currentIndex());
+        auto* editor = qobject_cast<QLineEdit*>(QApplication::focusWidget());
+        QVERIFY(editor);
+        QTest::keyClicks(editor, QStringLiteral("c0 1"));
+        QTest::keyClick(editor, Qt::Key_Return);
+        QTRY_VERIFY(grid->hasFocus());
+        QCOMPARE(r.table.GetCellText(5, 2), QStringLiteral("c0 1"));
+
+        // Undo: the typing, the clear, the paste; redo in the other order.
+        key(QKeySequence(Qt::CTRL | Qt::Key_Z));
+        QCOMPARE(r.table.GetCellText(5, 2), QString());
+        key(QKeySequence(Qt::CTRL | Qt::Key_Z));
+        QCOMPARE(r.table.GetCellText(1, 1), QStringLiteral("AA BB "));
+        QCOMPARE(r.table.GetCellText(2, 2), QStringLiteral("01\u3000"));
+        key(QKeySequence(Qt::CTRL | Qt::Key_Z));
+        QCOMPARE(r.table.GetCellText(95, 1), QString());
+        QCOMPARE(r.table.GetCellText(96, 1), QString());
+        key(QKeySequence(Qt::CTRL | Qt::Key_Y));
+        QCOMPARE(r.table.GetCellText(96, 1), QStringLiteral("3"));
+        key(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z));
+        QCOMPARE(r.table.GetCellText(1, 1), QString());
+
+        // The context menu offers the same, greyed where there is nothing to do.
+        std::unique_ptr<QMenu> menu(grid->MakeContextMenu());
+        QStringList entries;
+        for (QAction* a : menu->actions())
+            if (!a->isSeparator()) entries << a->text() + (a->isEnabled() ? QString() : QStringLiteral("(grey)"));
+        QCOMPARE(entries, QStringList({"复制", "粘贴", "清除", "撤销", "重做"}));
+        r.table.History().Redo();
+        menu.reset(grid->MakeContextMenu());
+        QVERIFY(!menu->findChild<QAction*>(QStringLiteral("redo"))->isEnabled());
+        menu->findChild<QAction*>(QStringLiteral("undo"))->trigger();
+        QCOMPARE(r.table.GetCellText(5, 2), QString());
     }
 
     void setCurrentCellFocusesAndScrollsToTheCell()
