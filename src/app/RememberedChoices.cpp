@@ -14,6 +14,7 @@ namespace {
 const QString kPortKey = QStringLiteral("port/device");
 const QString kBaudKey = QStringLiteral("port/baudRate");
 const QString kModuleBaudKey = QStringLiteral("module/baudRate");
+const QString kLogTimestampsKey = QStringLiteral("log/timestamps");
 
 // The device behind the port box's item `index` ("COM"+N); empty when unknown.
 QString DeviceOfItem(Program& p, int index)
@@ -62,6 +63,7 @@ void RestoreChoices(Program& p)
     }
     SelectText(p, Control::Combo_BaudRate, settings.value(kBaudKey).toString());
     SelectText(p, Control::Combo_SetBaudRate, settings.value(kModuleBaudKey).toString());
+    p.ui.SetLogTimestamps(settings.value(kLogTimestampsKey, false).toBool());
 }
 
 void KeepChoices(Program& p)
@@ -78,5 +80,6 @@ void KeepChoices(Program& p)
         const QString rate = p.ui.ComboItemText(box, ChosenItem(p, box));
         if (!rate.isEmpty()) settings.setValue(key, rate);
     }
+    settings.setValue(kLogTimestampsKey, p.ui.LogTimestamps());
     file.Keep();
 }

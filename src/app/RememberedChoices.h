@@ -1,9 +1,10 @@
 #pragma once
 // The choices a user makes again at every start: the port, kept by its device
-// path so a renumbering of the list does not change it, and the two baud
-// rates. They live in the user's settings file, read at start and written on
-// close; without a settings file nothing is remembered, and neither is it when
-// something other than a regular file stands there (SettingsFile).
+// path so a renumbering of the list does not change it, the two baud rates,
+// and whether the log shows the time of its lines. They live in the user's
+// settings file, read at start and written on close; without a settings file
+// nothing is remembered, and neither is it when something other than a
+// regular file stands there (SettingsFile).
 
 #include <QString>
 

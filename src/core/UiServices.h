@@ -81,6 +81,10 @@ public:
     virtual void AppendText(Control edit, const QString& text) = 0;
     // Empty selection at the end of the content, scrolled into view.
     virtual void MoveCaretToEnd(Control edit) = 0;
+    // Whether the log box puts the time in front of every line appended (the
+    // user's choice on the box; off by default and where there is no box).
+    virtual bool LogTimestamps() const { return false; }
+    virtual void SetLogTimestamps(bool on) { (void)on; }
 
     // Combo boxes.
     virtual void ComboClear(Control combo) = 0;

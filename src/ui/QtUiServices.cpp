@@ -214,7 +214,8 @@ void QtUiServices::AppendText(Control c, const QString& text)
         // the very end, the caret follows it, and the focus stays where it is.
         QTextCursor cursor(box->document());
         cursor.movePosition(QTextCursor::End);
-        cursor.insertText(ToDisplay(text));
+        auto* log = qobject_cast<LogBox*>(box);
+        cursor.insertText(log ? log->Stamped(ToDisplay(text)) : ToDisplay(text));
         if (c == Control::Edit_Display) DropOldestLines(box->document(), MainWindow::kMaxLogCharacters);
         box->setTextCursor(cursor);
         box->ensureCursorVisible();
@@ -222,6 +223,13 @@ void QtUiServices::AppendText(Control c, const QString& text)
         line->setText(line->text() + text);
         line->end(false);
     }
+}
+
+bool QtUiServices::LogTimestamps() const { return window_ && window_->Log()->Timestamps(); }
+
+void QtUiServices::SetLogTimestamps(bool on)
+{
+    if (window_) window_->Log()->SetTimestamps(on);
 }
 
 void QtUiServices::MoveCaretToEnd(Control c)

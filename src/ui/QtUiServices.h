@@ -51,6 +51,8 @@ public:
     void SetText(Control edit, const QString& text) override;
     void AppendText(Control edit, const QString& text) override;
     void MoveCaretToEnd(Control edit) override;
+    bool LogTimestamps() const override;
+    void SetLogTimestamps(bool on) override;
 
     void ComboClear(Control combo) override;
     int ComboAddItem(Control combo, const QString& text, int data = 0, const QString& toolTip = QString()) override;

@@ -2,6 +2,8 @@
 #include <QAbstractItemView>
 #include <QApplication>
 #include <QComboBox>
+#include <QDialog>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
@@ -491,6 +493,56 @@ private Q_SLOTS:
         QCOMPARE(r.presenter->boxes.first().caption, QStringLiteral("信息："));
         QCOMPARE(r.presenter->boxes.first().text, QStringLiteral("日志保存失败：") + nowhere);
         QVERIFY(!QFile::exists(nowhere));
+    }
+
+    void logTimesItsLinesWhenAskedAndFindsInThem()
+    {
+        Rig r;
+        r.ui.AppendText(Control::Edit_Display, QStringLiteral("打开端口: COM1 9600\r\n"));
+        std::unique_ptr<QMenu> menu(r.window.Log()->MakeContextMenu(QPoint()));
+        QAction* times = nullptr;
+        for (QAction* a : menu->actions())
+            if (a->objectName() == QLatin1String("timestamps")) times = a;
+        QVERIFY(times && times->isCheckable() && !times->isChecked());
+        times->trigger();
+        QVERIFY(r.ui.LogTimestamps());
+        // Each line that begins gets the time; a line continued does not.
+        r.ui.AppendText(Control::Edit_Display, QStringLiteral("FD 66 "));
+        r.ui.AppendText(Control::Edit_Display, QStringLiteral("BF \r\n\r\n模块进入配置模式\r\n"));
+        const QString stamp = QStringLiteral("\\[\\d\\d:\\d\\d:\\d\\d\\.\\d\\d\\d\\] ");
+        QVERIFY2(QRegularExpression(QStringLiteral("^打开端口: COM1 9600\r\n") + stamp + QStringLiteral("FD 66 BF \r\n\r\n")
+                                    + stamp + QStringLiteral("模块进入配置模式\r\n$"))
+                     .match(r.ui.GetText(Control::Edit_Display))
+                     .hasMatch(),
+                 qPrintable(r.ui.GetText(Control::Edit_Display)));
+        r.ui.SetLogTimestamps(false);
+        r.ui.AppendText(Control::Edit_Display, QStringLiteral("已发送读取指令\r\n"));
+        QVERIFY(r.ui.GetText(Control::Edit_Display).endsWith(QStringLiteral("模式\r\n已发送读取指令\r\n")));
+
+        // Ctrl+F anywhere in the window opens the find bar; it goes round the end; Esc closes it.
+        r.window.show();
+        QVERIFY(QTest::qWaitForWindowActive(&r.window));
+        r.W<QWidget>(Control::Edit_Learn)->setFocus();
+        QTest::keySequence(&r.window, QKeySequence::Find);
+        QDialog* bar = r.window.Log()->FindBar();
+        QTRY_VERIFY(bar->isVisible());
+        auto* text = bar->findChild<QLineEdit*>(QStringLiteral("find-text"));
+        QTRY_VERIFY(text->hasFocus());
+        text->insert(QStringLiteral("模"));
+        QTest::keyClick(text, Qt::Key_Return);
+        QCOMPARE(r.Log()->textCursor().selectedText(), QStringLiteral("模"));
+        const int first = r.Log()->textCursor().position();
+        bar->findChild<QPushButton*>(QStringLiteral("find-next"))->click();
+        QVERIFY(r.Log()->textCursor().position() > first);
+        bar->findChild<QPushButton*>(QStringLiteral("find-next"))->click();  // round the end
+        QCOMPARE(r.Log()->textCursor().position(), first);
+        bar->findChild<QPushButton*>(QStringLiteral("find-previous"))->click();
+        QVERIFY(r.Log()->textCursor().position() > first);
+        text->setText(QStringLiteral("COM9"));
+        QTest::keyClick(text, Qt::Key_Return);
+        QCOMPARE(bar->findChild<QLabel*>(QStringLiteral("find-status"))->text(), QStringLiteral("找不到"));
+        QTest::keyClick(text, Qt::Key_Escape);
+        QTRY_VERIFY(!bar->isVisible());
     }
 };
 
