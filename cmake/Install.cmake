@@ -1,6 +1,7 @@
-# What `cmake --install` puts in place: the programs, the desktop entry, the
-# icon in every size a menu asks for, the AppStream metadata, the man pages
-# (every man/*.1, compressed) and velmora-cli's bash completion.
+# What `cmake --install` puts in place: the programs, the window's
+# translations, the desktop entry, the icon in every size a menu asks for, the
+# AppStream metadata, the man pages (every man/*.1, compressed) and
+# velmora-cli's bash completion.
 include(GNUInstallDirs)
 
 set(VELMORA_APP_ID org.velmora.Velmora)
@@ -10,6 +11,9 @@ foreach(program velmora velmora-sim velmora-cli)
     install(TARGETS ${program} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
   endif()
 endforeach()
+
+# The window's translations, where the program looks for them from bin/.
+install(FILES ${VELMORA_QM_FILES} DESTINATION ${CMAKE_INSTALL_DATADIR}/velmora/translations)
 
 install(FILES ${PROJECT_SOURCE_DIR}/data/${VELMORA_APP_ID}.desktop
         DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)

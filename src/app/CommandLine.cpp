@@ -66,17 +66,20 @@ void ReportMissingDisplay(QtMsgType type, const QMessageLogContext& context, con
 
 const char* UsageText()
 {
-    return "Usage: velmora [--help | --version]\n"
+    return "Usage: velmora [--language en|zh] [--help | --version]\n"
            "Configure a switch-controller module over a serial port.\n"
            "\n"
-           "  -h, --help     print this help and exit\n"
-           "  -v, --version  print the version and exit\n"
+           "  --language en|zh  show the window in English or Chinese, also at later starts\n"
+           "                    (without it: the language chosen last, else the desktop's;\n"
+           "                    Chinese for zh_* and the C locale, English for any other)\n"
+           "  -h, --help        print this help and exit\n"
+           "  -v, --version     print the version and exit\n"
            "\n"
            "Qt's window-system options (-platform, -style, -session, ...) are passed on to Qt.\n"
            "See velmora(1).\n";
 }
 
-std::optional<int> ExitBeforeWindow(int argc, char** argv, std::FILE* out, std::FILE* err)
+std::optional<int> ExitBeforeWindow(int argc, char** argv, std::FILE* out, std::FILE* err, QString* language)
 {
     for (int i = 1; i < argc; ++i) {
         const QByteArray arg(argv[i]);
@@ -92,6 +95,22 @@ std::optional<int> ExitBeforeWindow(int argc, char** argv, std::FILE* out, std::
     for (int i = 1; i < argc; ++i) {
         const QByteArray arg(argv[i]);
         const QByteArray name = arg.startsWith('-') ? OptionName(arg) : QByteArray();
+        if (arg == "--language" || arg.startsWith("--language=")) {
+            const bool joined = arg.contains('=');
+            if (!joined && i + 1 == argc) {
+                std::fprintf(err, "velmora: option '%s' needs a value\n", arg.constData());
+                std::fputs(UsageText(), err);
+                return 2;
+            }
+            const QByteArray value = joined ? arg.mid(arg.indexOf('=') + 1) : QByteArray(argv[++i]);
+            if (value != "en" && value != "zh") {
+                std::fprintf(err, "velmora: unknown language '%s' (en or zh)\n", value.constData());
+                std::fputs(UsageText(), err);
+                return 2;
+            }
+            if (language) *language = QString::fromLatin1(value);
+            continue;
+        }
         if (Among(name, kQtFlags) && !arg.contains('=')) continue;
         if (Among(name, kQtOptionsWithValue)) {
             if (arg.contains('=')) continue;

@@ -58,7 +58,7 @@ bool SettingsFile::Keep()
 
 bool SettingsFile::Refuse(const QString& why)
 {
-    ui_.ReportOnConsole(QStringLiteral("velmora: %1 %2; the chosen port and rates are neither read from it nor kept in it")
+    ui_.ReportOnConsole(QStringLiteral("velmora: %1 %2; the chosen port, rates and language are neither read from it nor kept in it")
                             .arg(path_, why));
     return false;
 }

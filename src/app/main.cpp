@@ -7,7 +7,9 @@
 #include <vector>
 
 #include "app/CommandLine.h"
+#include "app/LanguageChoice.h"
 #include "app/RememberedChoices.h"
+#include "app/SettingsFile.h"
 #include "app/Shell.h"
 #include "config/ConfigTable.h"
 #include "core/ExitHook.h"
@@ -25,10 +27,19 @@ int main(int argc, char** argv)
     // A write that hits the file-size limit fails instead of killing us mid-save.
     IgnoreWriteFailureSignals();
 
-    if (const std::optional<int> exitCode = ExitBeforeWindow(argc, argv, stdout, stderr)) return *exitCode;
+    QString languageAsked;
+    if (const std::optional<int> exitCode = ExitBeforeWindow(argc, argv, stdout, stderr, &languageAsked))
+        return *exitCode;
     auto noDisplay = std::make_unique<NoDisplayReport>();
     Desktop desktop(argc, argv);
     noDisplay.reset();
+    QString settingsFile = DefaultSettingsFile();
+    {
+        SettingsFile settings(settingsFile, desktop.Ui());
+        // Said once, here; nothing is read from it or kept in it later either.
+        if (!settings.Usable()) settingsFile.clear();
+        desktop.SetLanguage(ChooseLanguage(languageAsked, settings, DesktopLocaleName()));
+    }
 
     std::vector<std::unique_ptr<LibraryProvider>> providers = MakeBuiltinProviders();
     QVector<LibraryProvider*> providerList;
@@ -36,7 +47,7 @@ int main(int argc, char** argv)
     SerialLibrary serial(desktop.Ui(), providerList);
     ConfigTable table;
     Program program{AppState{}, desktop.Ui(), serial, table};
-    program.state.settingsFile = DefaultSettingsFile();
+    program.state.settingsFile = settingsFile;
     serial.SetBeforeFatal([&program] { SaveBeforeFatal(program); });
 
     // Every way out that lets the program run code saves the table first: a

@@ -1,23 +1,21 @@
 #include "ui/Desktop.h"
 
 #include <QApplication>
-#include <QLibraryInfo>
-#include <QLocale>
 #include <QScreen>
 #include <QSessionManager>
 #include <QStyleFactory>
-#include <QTranslator>
 
 #include "config/ConfigTable.h"
 #include "ui/ConfigGridView.h"
 #include "ui/MainWindow.h"
 #include "ui/QtUiServices.h"
 #include "ui/ThemedStyle.h"
+#include "ui/Translations.h"
 
 struct Desktop::Impl {
     Impl(int& argc, char** argv) : app(argc, argv) {}
     QApplication app;
-    QTranslator qtTranslator;
+    Translations translations;
     QtUiServices services;
     std::unique_ptr<MainWindow> window;
 };
@@ -32,10 +30,7 @@ Desktop::Desktop(int& argc, char** argv) : d(std::make_unique<Impl>(argc, argv))
     // recolours frames instead of re-polishing the whole window.
     QApplication::setStyle(new ThemedStyle(QStyleFactory::create(QApplication::style()->name()), QColor(), QColor()));
 
-    // The standard buttons of boxes and dialogs speak Chinese like the rest of the program.
-    if (d->qtTranslator.load(QLocale(QLocale::Chinese, QLocale::China), QStringLiteral("qtbase"), QStringLiteral("_"),
-                             QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
-        QCoreApplication::installTranslator(&d->qtTranslator);
+    SetLanguage(Language::Chinese);
 
     // The end of the desktop session closes the window like the user would,
     // so the table is saved; so does a quit that comes from anywhere else.
@@ -54,6 +49,14 @@ Desktop::~Desktop()
 }
 
 UiServices& Desktop::Ui() { return d->services; }
+
+void Desktop::SetLanguage(Language language)
+{
+    const QStringList folders = TranslationFolders(QCoreApplication::applicationDirPath());
+    if (!d->translations.Install(language, folders))
+        d->services.ReportOnConsole(QStringLiteral("velmora: no English translation (velmora_en.qm) in %1; the window stays Chinese")
+                                        .arg(folders.join(QStringLiteral(", "))));
+}
 
 bool Desktop::CreateMainWindow(ConfigTable& table, WindowHandlers handlers)
 {

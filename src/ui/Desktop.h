@@ -1,11 +1,12 @@
 #pragma once
-// The program's desktop: the Qt application with its Chinese standard
-// buttons, the interface services and the main window. Kept free of widget
-// headers so the program's entry can hold it.
+// The program's desktop: the Qt application speaking one language, the
+// interface services and the main window. Kept free of widget headers so the
+// program's entry can hold it.
 
 #include <functional>
 #include <memory>
 
+#include "core/Texts.h"
 #include "core/UiServices.h"
 #include "core/WindowHandlers.h"
 
@@ -13,10 +14,15 @@ class ConfigTable;
 
 class Desktop {
 public:
+    // The window and Qt's standard buttons speak Chinese until SetLanguage.
     Desktop(int& argc, char** argv);
     ~Desktop();
 
     UiServices& Ui();
+    // The window and Qt's standard buttons speak `language` from the next
+    // control made on; when its translation cannot be found, Chinese, and
+    // standard error says so. Before the main window is made.
+    void SetLanguage(Language language);
 
     // Makes the main window bound to `handlers` and runs its created handler;
     // false when the window could not be made.

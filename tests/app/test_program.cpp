@@ -234,7 +234,7 @@ private Q_SLOTS:
         QCOMPARE(KindOf(settings), 'p');
         const QByteArray err = velmora.process.readAllStandardError();
         QCOMPARE(err.count(QFile::encodeName(settings)), 1);
-        QVERIFY2(err.contains(QFile::encodeName(settings) + " is not a regular file; the chosen port and rates are neither"), err.constData());
+        QVERIFY2(err.contains(QFile::encodeName(settings) + " is not a regular file; the chosen port, rates and language are neither"), err.constData());
     }
 
     void aFileSizeLimitDoesNotCostTheTable()
@@ -272,6 +272,10 @@ private Q_SLOTS:
                                  << QStringLiteral("velmora: unknown argument '--frobnicate'");
         QTest::newRow("Qt option without its value") << QStringList{"-platform"} << 2 << QString()
                                                      << QStringLiteral("velmora: option '-platform' needs a value");
+        QTest::newRow("language not offered") << QStringList{"--language=fr"} << 2 << QString()
+                                              << QStringLiteral("velmora: unknown language 'fr' (en or zh)");
+        QTest::newRow("language without a value") << QStringList{"--language"} << 2 << QString()
+                                                  << QStringLiteral("velmora: option '--language' needs a value");
     }
     void argumentsAreAnsweredWithoutADisplay()
     {

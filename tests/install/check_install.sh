@@ -26,6 +26,7 @@ expected=(
   share/man/man1/velmora-sim.1.gz
   share/man/man1/velmora-cli.1.gz
   share/bash-completion/completions/velmora-cli
+  share/velmora/translations/velmora_en.qm
 )
 for size in 16 24 32 48 64 128 256; do
   expected+=("share/icons/hicolor/${size}x${size}/apps/$id.png")
@@ -59,6 +60,13 @@ out="$(env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "$prefix/bin/velmora
 [ "$out" = "velmora $version" ] || fail "velmora --version printed '$out'"
 out="$(env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "$prefix/bin/velmora-cli" --version)" || fail "velmora-cli --version"
 [ "$out" = "velmora-cli $version" ] || fail "velmora-cli --version printed '$out'"
+
+# The installed program finds its English translation from bin/; its table
+# and settings go to a home of their own.
+home="$prefix/home"
+err="$(env HOME="$home" XDG_CONFIG_HOME="$home/.config" XDG_DATA_HOME="$home/.local/share" QT_QPA_PLATFORM=offscreen \
+  VELMORA_EXIT_AFTER_SHOW=1 "$prefix/bin/velmora" --language en 2>&1 >/dev/null)" || fail "velmora --language en"
+case "$err" in *"no English translation"*) fail "velmora --language en: $err" ;; esac
 
 [ "$failures" -eq 0 ] && echo "install tree complete and valid"
 exit "$failures"

@@ -1,0 +1,77 @@
+// Which language the window speaks, from the desktop's locale, --language and
+// the remembered choice, and what the window and Qt's own boxes then say.
+
+#include <QtTest>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QSettings>
+
+#include "app/LanguageChoice.h"
+#include "app/SettingsFile.h"
+#include "config/ConfigTable.h"
+#include "ui/MainWindow.h"
+#include "tests/support/FakeUiServices.h"
+#include "ui/Translations.h"
+
+class LanguageTest : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void theLanguageComesFromTheArgumentThenTheSettingThenTheLocale_data()
+    {
+        QTest::addColumn<QString>("environment");  // NAME=value … of the locale variables
+        QTest::addColumn<QString>("argument");
+        QTest::addColumn<QString>("remembered");
+        QTest::addColumn<QString>("readButton");
+        QTest::addColumn<QString>("okButton");
+        QTest::addColumn<QString>("rememberedAfter");
+        const QString zh = QStringLiteral("读取模块"), en = QStringLiteral("Read module");
+        const QString zhOk = QStringLiteral("确定"), enOk = QStringLiteral("OK");
+        QTest::newRow("zh_CN") << "LANG=zh_CN.UTF-8" << "" << "" << zh << zhOk << "";
+        QTest::newRow("zh_TW") << "LANG=zh_TW.UTF-8" << "" << "" << zh << zhOk << "";
+        QTest::newRow("C.UTF-8") << "LANG=C.UTF-8" << "" << "" << zh << zhOk << "";
+        QTest::newRow("POSIX") << "LC_ALL=POSIX" << "" << "" << zh << zhOk << "";
+        QTest::newRow("nothing set") << "" << "" << "" << zh << zhOk << "";
+        QTest::newRow("en_US") << "LANG=en_US.UTF-8" << "" << "" << en << enOk << "";
+        QTest::newRow("de_DE") << "LANG=de_DE.UTF-8" << "" << "" << en << enOk << "";
+        QTest::newRow("LC_ALL over LANG") << "LC_ALL=en_GB.UTF-8 LANG=zh_CN.UTF-8" << "" << "" << en << enOk << "";
+        QTest::newRow("LC_MESSAGES over LANG") << "LC_MESSAGES=zh_CN.UTF-8 LANG=en_US.UTF-8" << "" << "" << zh << zhOk << "";
+        QTest::newRow("LANGUAGE first") << "LANG=en_US.UTF-8 LANGUAGE=zh_CN:en" << "" << "" << zh << zhOk << "";
+        QTest::newRow("C ignores LANGUAGE") << "LC_ALL=C LANGUAGE=en" << "" << "" << zh << zhOk << "";
+        QTest::newRow("remembered en") << "LANG=C.UTF-8" << "" << "en" << en << enOk << "en";
+        QTest::newRow("remembered zh") << "LANG=en_US.UTF-8" << "" << "zh" << zh << zhOk << "zh";
+        QTest::newRow("remembered nonsense") << "LANG=en_US.UTF-8" << "" << "fr" << en << enOk << "fr";
+        QTest::newRow("--language en") << "LANG=zh_CN.UTF-8" << "en" << "" << en << enOk << "en";
+        QTest::newRow("--language zh over remembered") << "LANG=en_US.UTF-8" << "zh" << "en" << zh << zhOk << "zh";
+    }
+    void theLanguageComesFromTheArgumentThenTheSettingThenTheLocale()
+    {
+        QFETCH(QString, environment);
+        QFETCH(QString, argument);
+        QFETCH(QString, remembered);
+        QFETCH(QString, readButton);
+        QFETCH(QString, okButton);
+        QFETCH(QString, rememberedAfter);
+        for (const char* name : {"LC_ALL", "LC_MESSAGES", "LANG", "LANGUAGE"}) qunsetenv(name);
+        for (const QString& pair : environment.split(QLatin1Char(' '), Qt::SkipEmptyParts))
+            qputenv(pair.section(QLatin1Char('='), 0, 0).toLatin1(), pair.section(QLatin1Char('='), 1).toUtf8());
+        QTemporaryDir dir;
+        const QString settingsFile = dir.filePath(QStringLiteral("velmora.conf"));
+        if (!remembered.isEmpty()) QSettings(settingsFile, QSettings::IniFormat).setValue("window/language", remembered);
+
+        FakeUiServices ui;
+        SettingsFile settings(settingsFile, ui);
+        const Language language = ChooseLanguage(argument, settings, DesktopLocaleName());
+        Translations translations;
+        QVERIFY(translations.Install(language, TranslationFolders(qEnvironmentVariable("VELMORA_BINARY_DIR"))));
+
+        ConfigTable table;
+        MainWindow window(table, WindowHandlers{});
+        QCOMPARE(window.findChild<QPushButton*>(QStringLiteral("Button_ReadModule"))->text(), readButton);
+        QMessageBox box(QMessageBox::NoIcon, QString(), QString(), QMessageBox::Ok | QMessageBox::Cancel);
+        QVERIFY2(box.button(QMessageBox::Ok)->text().startsWith(okButton), qPrintable(box.button(QMessageBox::Ok)->text()));
+        QCOMPARE(QSettings(settingsFile, QSettings::IniFormat).value("window/language").toString(), rememberedAfter);
+    }
+};
+
+QTEST_MAIN(LanguageTest)
+#include "test_language.moc"

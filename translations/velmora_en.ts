@@ -1,0 +1,319 @@
+<?xml version="1.0" encoding="utf-8"?>
+<!DOCTYPE TS>
+<TS version="2.1" language="en" sourcelanguage="zh_CN">
+<context>
+    <name>Velmora</name>
+    <message>
+        <source>载入启动窗口失败</source>
+        <translation>Could not create the main window</translation>
+    </message>
+    <message>
+        <source>开启</source>
+        <translation>Open</translation>
+    </message>
+    <message>
+        <source>保存失败，请检查路径或文件是否被占用。</source>
+        <translation>Saving failed. Check the path, and whether another program holds the file.</translation>
+    </message>
+    <message>
+        <source>配置保存在 %1</source>
+        <translation>Table kept in %1</translation>
+    </message>
+    <message>
+        <source>无法保存配置到 %1，也无法另存，本次修改未能保存。</source>
+        <translation>Could not save the table to %1, nor anywhere else; the changes of this session are lost.</translation>
+    </message>
+    <message>
+        <source>无法保存配置到 %1，已另存到 %2</source>
+        <translation>Could not save the table to %1; saved it to %2 instead</translation>
+    </message>
+    <message>
+        <source>保存成功！</source>
+        <translation>Saved!</translation>
+    </message>
+    <message>
+        <source>Velmora-自定义设备版</source>
+        <translation>Velmora - Custom Device Edition</translation>
+    </message>
+    <message>
+        <source>十六进制数据长度必须是偶数</source>
+        <translation>Hex data must have an even number of digits</translation>
+    </message>
+    <message>
+        <source>错误</source>
+        <translation>Error</translation>
+    </message>
+    <message>
+        <source>无效的十六进制字符: %1</source>
+        <translation>Invalid hex character: %1</translation>
+    </message>
+    <message>
+        <source>确认修改模块波特率</source>
+        <translation>Change the module&apos;s baud rate?</translation>
+    </message>
+    <message>
+        <source>修改波特率</source>
+        <translation>Change baud rate</translation>
+    </message>
+    <message>
+        <source>设置信息已发出</source>
+        <translation>Settings sent</translation>
+    </message>
+    <message>
+        <source>将从模块读取数据到配置软件，数据将被替换</source>
+        <translation>The table will be replaced by the data read from the module.</translation>
+    </message>
+    <message>
+        <source>读取模块</source>
+        <translation>Read module</translation>
+    </message>
+    <message>
+        <source>已发送读取指令</source>
+        <translation>Read command sent</translation>
+    </message>
+    <message>
+        <source>确认清空模块数据</source>
+        <translation>Erase the module&apos;s data?</translation>
+    </message>
+    <message>
+        <source>清空模块</source>
+        <translation>Erase module</translation>
+    </message>
+    <message>
+        <source>已发送清空指令</source>
+        <translation>Erase command sent</translation>
+    </message>
+    <message>
+        <source>请先打开端口</source>
+        <translation>Open the port first</translation>
+    </message>
+    <message>
+        <source>请输入数据</source>
+        <translation>Enter the data first</translation>
+    </message>
+    <message>
+        <source>已上报，请手机上点击按钮测试</source>
+        <translation>Reported; press the button on the phone to test it</translation>
+    </message>
+    <message>
+        <source>模块进入配置模式</source>
+        <translation>Module entered configuration mode</translation>
+    </message>
+    <message>
+        <source>模块退出配置模式</source>
+        <translation>Module left configuration mode</translation>
+    </message>
+    <message>
+        <source>开始从模块提取数据</source>
+        <translation>Reading data from the module</translation>
+    </message>
+    <message>
+        <source>数据提取完成</source>
+        <translation>Data read complete</translation>
+    </message>
+    <message>
+        <source>模块无应答</source>
+        <translation>No answer from the module</translation>
+    </message>
+    <message>
+        <source>位置在%1</source>
+        <translation>Bad code at %1</translation>
+    </message>
+    <message>
+        <source>确认写入自定义数据</source>
+        <translation>Write the table into the module?</translation>
+    </message>
+    <message>
+        <source>写入数据</source>
+        <translation>Write data</translation>
+    </message>
+    <message>
+        <source>端口已关闭</source>
+        <translation>Port closed</translation>
+    </message>
+    <message>
+        <source>设备不存在</source>
+        <translation>no such device</translation>
+    </message>
+    <message>
+        <source>端口被占用</source>
+        <translation>in use by another program</translation>
+    </message>
+    <message>
+        <source>没有权限，请将用户加入 dialout 组后重新登录</source>
+        <translation>permission denied; add the user to the dialout group and log in again</translation>
+    </message>
+    <message>
+        <source>系统拒绝打开</source>
+        <translation>refused by the system</translation>
+    </message>
+    <message>
+        <source>原因不明</source>
+        <translation>reason unknown</translation>
+    </message>
+    <message>
+        <source>无可用端口</source>
+        <translation>No port available</translation>
+    </message>
+    <message>
+        <source>端口打开失败: COM%1 %2</source>
+        <translation>Could not open the port: COM%1 %2</translation>
+    </message>
+    <message>
+        <source>端口打开失败%1</source>
+        <translation>Could not open the port (code %1)</translation>
+    </message>
+    <message>
+        <source>关闭</source>
+        <translation>Close</translation>
+    </message>
+    <message>
+        <source>打开端口: %1 %2</source>
+        <translation>Port opened: %1 %2</translation>
+    </message>
+    <message>
+        <source>端口已断开: COM%1</source>
+        <translation>Port disconnected: COM%1</translation>
+    </message>
+    <message>
+        <source>厂商: %1</source>
+        <translation>Vendor: %1</translation>
+    </message>
+    <message>
+        <source>产品: %1</source>
+        <translation>Product: %1</translation>
+    </message>
+    <message>
+        <source>序列号: %1</source>
+        <translation>Serial number: %1</translation>
+    </message>
+    <message>
+        <source>无法找到指定DLL库文件中的输出命令“%1”</source>
+        <translation>Cannot find the command “%1” in the given DLL</translation>
+    </message>
+    <message>
+        <source>无法找到指定DLL库文件“%1”中的输出命令“%2”</source>
+        <translation>Cannot find the command “%2” in the DLL “%1”</translation>
+    </message>
+    <message>
+        <source>保存日志…</source>
+        <translation>Save log…</translation>
+    </message>
+    <message>
+        <source>设置波特率</source>
+        <translation>Set baud rate</translation>
+    </message>
+    <message>
+        <source>另存文件</source>
+        <translation>Save as</translation>
+    </message>
+    <message>
+        <source>写入模块</source>
+        <translation>Write module</translation>
+    </message>
+    <message>
+        <source>保存文件</source>
+        <translation>Save file</translation>
+    </message>
+    <message>
+        <source>打开文件</source>
+        <translation>Open file</translation>
+    </message>
+    <message>
+        <source>上报</source>
+        <translation>Report</translation>
+    </message>
+    <message>
+        <source>DIY生成的设备，长按需要学习的按钮，在倒计时结束前上报需要学习的数据。</source>
+        <translation>DIY device: hold down the button to be learned, and report its data before the countdown ends.</translation>
+    </message>
+    <message>
+        <source>清除→</source>
+        <translation>Clear →</translation>
+    </message>
+    <message>
+        <source>波特率:</source>
+        <translation>Baud:</translation>
+    </message>
+    <message>
+        <source>端口:</source>
+        <translation>Port:</translation>
+    </message>
+    <message>
+        <source>信息：</source>
+        <translation>Information</translation>
+    </message>
+    <message>
+        <source>运行时出错!</source>
+        <translation>Runtime error!</translation>
+    </message>
+    <message>
+        <source>错误代码：%1</source>
+        <translation>Error code: %1</translation>
+    </message>
+    <message>
+        <source>错误信息：%1</source>
+        <translation>Error message: %1</translation>
+    </message>
+    <message>
+        <source>文本文件 (*.txt)</source>
+        <translation>Text files (*.txt)</translation>
+    </message>
+    <message>
+        <source>所有文件 (*)</source>
+        <translation>All files (*)</translation>
+    </message>
+    <message>
+        <source>日志保存失败：%1</source>
+        <translation>Could not save the log: %1</translation>
+    </message>
+    <message>
+        <source>没有这个端口: %1</source>
+        <translation>No such port: %1</translation>
+    </message>
+    <message>
+        <source>请选择波特率</source>
+        <translation>Choose a baud rate</translation>
+    </message>
+    <message>
+        <source>不支持的波特率: %1</source>
+        <translation>Baud rate not supported: %1</translation>
+    </message>
+    <message>
+        <source>%1 已在别处修改，保存前已备份为 %2</source>
+        <translation>%1 was changed elsewhere; kept it as %2 before saving</translation>
+    </message>
+    <message>
+        <source>%1 保存前已备份为 %2</source>
+        <translation>Kept %1 as %2 before saving</translation>
+    </message>
+    <message>
+        <source>模块波特率</source>
+        <translation>Module baud rate</translation>
+    </message>
+    <message>
+        <source>日志</source>
+        <translation>Log</translation>
+    </message>
+    <message>
+        <source>上报数据</source>
+        <translation>Report data</translation>
+    </message>
+    <message>
+        <source>配置表</source>
+        <translation>Configuration table</translation>
+    </message>
+    <message>
+        <source>有 %1 个代码可能有误，请重新读取</source>
+        <translation>Codes that may be wrong: %1; read the module again</translation>
+    </message>
+    <message>
+        <source>读取未完成，配置表已恢复为读取前的内容</source>
+        <translation>Read not finished; the table is back as it was before the read</translation>
+    </message>
+    <message>
+        <source>模块继续发送数据</source>
+        <translation>The module is sending data again</translation>
+    </message>
+</context>
+</TS>
