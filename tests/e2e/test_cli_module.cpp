@@ -143,7 +143,7 @@ private Q_SLOTS:
             const CliRun full = rig.Cli({"read", rig.links[0]}, {}, [&](QProcess& p) { p.setStandardOutputFile(rig.Path("full")); });
             QCOMPARE(full.status, 4);
             QVERIFY2(full.err.contains(QStringLiteral("velmora-cli: standard output: No space left on device\n"))
-                         && full.err.contains(QStringLiteral("read 16 codes, but not all of it reached standard output")),
+                         && full.err.contains(QStringLiteral("read 16 codes, each confirmed by two dumps, but not all of it reached standard output")),
                      qPrintable(full.err));
         }
 
