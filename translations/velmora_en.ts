@@ -315,5 +315,61 @@
         <source>模块继续发送数据</source>
         <translation>The module is sending data again</translation>
     </message>
+    <message>
+        <source>空格把字节拆开了，写入模块时发送 %1</source>
+        <translation>A blank splits a byte; writing sends %1</translation>
+    </message>
+    <message>
+        <source>复制</source>
+        <translation>Copy</translation>
+    </message>
+    <message>
+        <source>粘贴</source>
+        <translation>Paste</translation>
+    </message>
+    <message>
+        <source>清除</source>
+        <translation>Clear</translation>
+    </message>
+    <message>
+        <source>撤销</source>
+        <translation>Undo</translation>
+    </message>
+    <message>
+        <source>重做</source>
+        <translation>Redo</translation>
+    </message>
+    <message>
+        <source>粘贴的内容超出表格范围，未粘贴</source>
+        <translation>The pasted block reaches past the table; nothing pasted</translation>
+    </message>
+    <message>
+        <source>粘贴的代码过长，未粘贴</source>
+        <translation>A pasted code is too long; nothing pasted</translation>
+    </message>
+    <message>
+        <source>显示时间</source>
+        <translation>Show time</translation>
+    </message>
+    <message>
+        <source>查找…</source>
+        <translation>Find…</translation>
+    </message>
+    <message>
+        <source>查找</source>
+        <translation>Find</translation>
+    </message>
+    <message>
+        <source>上一个</source>
+        <translation>Previous</translation>
+    </message>
+    <message>
+        <source>下一个</source>
+        <translation>Next</translation>
+    </message>
+    <message>
+        <source>找不到</source>
+        <translation>Not found</translation>
+    </message>
 </context>
 </TS>
