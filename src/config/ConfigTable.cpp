@@ -28,7 +28,8 @@ quint32 FormatWithAlignment(quint32 format, int alignment)
 }  // namespace
 
 struct ConfigTable::Data {
-    explicit Data(ConfigTable& table) : history(table) {}
+    explicit Data(ConfigTable& table)
+        : history([&table](int r, int c, const QString& text) { table.SetCellText(r, c, text); }) {}
 
     TableContent t = NewTableContent(TableLayout::kRows, TableLayout::kColumns);
     TableHistory history;

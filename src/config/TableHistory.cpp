@@ -1,8 +1,6 @@
 #include "config/TableHistory.h"
 
-#include "config/ConfigTable.h"
-
-TableHistory::TableHistory(ConfigTable& table) : table_(table) {}
+TableHistory::TableHistory(CellWriter write) : write_(std::move(write)) {}
 TableHistory::~TableHistory() = default;
 
 qint64 TableHistory::BytesOf(const Change& c)
@@ -89,7 +87,7 @@ void TableHistory::Apply(const Step& step, bool undo)
 {
     applying_ = true;
     for (auto c = step.changes.rbegin(); c != step.changes.rend(); ++c)
-        table_.SetCellText(c->row, c->column, undo ? c->before : c->after);
+        write_(c->row, c->column, undo ? c->before : c->after);
     applying_ = false;
 }
 

@@ -19,14 +19,15 @@
 #include <functional>
 #include <vector>
 
-class ConfigTable;
-
 class TableHistory {
 public:
     static constexpr int kMaxSteps = 100;
     static constexpr qint64 kMaxHeldBytes = qint64(32) << 20;
 
-    explicit TableHistory(ConfigTable& table);
+    // Undo and redo write a cell back through `write`, which must change the
+    // table's cell as any other change does (Note ignores what it writes).
+    using CellWriter = std::function<void(int row, int column, const QString& text)>;
+    explicit TableHistory(CellWriter write);
     ~TableHistory();
 
     // Changes from here to the matching EndStep make one step (pairs nest).
@@ -75,7 +76,7 @@ private:
     void Apply(const Step& step, bool undo);
     static qint64 BytesOf(const Change& c);
 
-    ConfigTable& table_;
+    CellWriter write_;
     std::deque<Step> undo_;  // oldest first
     std::vector<Step> redo_;  // the next to redo last
     Step open_;               // the step gathering, empty when none
