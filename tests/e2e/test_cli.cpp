@@ -112,7 +112,9 @@ private Q_SLOTS:
                                                  "import", "provision", "--help", "--version"} << true;
         QTest::newRow("a command begun") << QStringList{"velmora-cli", "pro"} << QStringList{"provision"} << true;
         QTest::newRow("options of the station") << QStringList{"velmora-cli", "provision", "t.csv", "--"}
-                                                << QStringList{"--help", "--quiet", "--watch-dir", "--count", "--report", "--baud", "--json"} << true;
+                                                << QStringList{"--help", "--quiet", "--watch-dir", "--count", "--report", "--once", "--baud", "--json"} << true;
+        QTest::newRow("options of write") << QStringList{"velmora-cli", "write", "COM1", "t.csv", "--"}
+                                          << QStringList{"--help", "--quiet", "--verify", "--once", "--baud", "--json"} << true;
         QTest::newRow("rates after =") << QStringList{"velmora-cli", "read", "COM1", "--baud", "=", "1"} << QStringList{"19200", "115200"} << true;
         QTest::newRow("ports as listed") << QStringList{"velmora-cli", "verify", ""} << QStringList{"COM1", "{0}", "{1}"} << false;
         QTest::newRow("the next of several ports") << QStringList{"velmora-cli", "clear", "{0},"} << QStringList{"{0},{1}"} << false;

@@ -215,14 +215,14 @@ private Q_SLOTS:
     void aStationProvisionsEachModuleAsItIsPluggedIn()
     {
         // A module on the line already when the station starts is left alone;
-        // then two good modules and one that never answers a read are plugged
-        // in a second apart.
+        // then two good modules, one that never answers a read and one whose
+        // read-back is unclear are plugged in a second apart.
         QVERIFY(WriteAll(rig.Path("some.csv"), CsvWith({{{1, 1}, "01"}, {{1, 2}, "02"}, {{65, 1}, "a1 b2"}, {{64, 2}, "ff"}})));
         const QString watch = rig.Path(QStringLiteral("watch"));
         QVERIFY(QDir().mkpath(watch));
         EchoModule there, noReads;
         QVERIFY(QFile::link(there.Path(), watch + QStringLiteral("/there")));
-        SimProcess good[2];
+        SimProcess good[2], unclear;
         auto plugIn = [&](int i) {
             const QString name = QStringLiteral("good%1").arg(i);
             QVERIFY(good[i].Start({"--link", watch + '/' + name, "--memory", rig.Path(name + ".mem"), "--pace", "20"}));
@@ -236,20 +236,27 @@ private Q_SLOTS:
                                plugging();
                            });
         };
-        CliRun run = station(3, [&] {
+        CliRun run = station(4, [&] {
             plugIn(0);
             QTest::qWait(1000);
             plugIn(1);
             QTest::qWait(1000);
             QVERIFY(QFile::link(noReads.Path(), watch + QStringLiteral("/noreads")));
+            QTest::qWait(1000);
+            QVERIFY(unclear.Start({"--link", watch + "/unclear", "--memory", rig.Path("unclear.mem"), "--pace", "20",
+                                   "--noise-behind", "40", "--same-noise"}));
         });
         QCOMPARE(run.status, 1);
         QStringList lines = QString::fromUtf8(run.out).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
         lines.sort();
-        QCOMPARE(lines.size(), 3);
+        QCOMPARE(lines.size(), 4);
         QVERIFY2(lines.at(0).startsWith(QStringLiteral("FAIL noreads (%1): wrote 4 codes; the module did not answer").arg(noReads.Path())), qPrintable(lines.at(0)));
+        QVERIFY2(lines.at(0).contains(QStringLiteral(" (status 5) [")), qPrintable(lines.at(0)));
+        QVERIFY2(lines.at(1).startsWith(QStringLiteral("FAIL unclear (")) && lines.at(1).contains(QStringLiteral(": wrote 4 codes; the module's answers were not clear for 4 codes"))
+                     && lines.at(1).contains(QStringLiteral(" (status 6) [")),
+                 qPrintable(lines.at(1)));
         for (int i : {0, 1}) {
-            QVERIFY2(lines.at(i + 1).startsWith(QStringLiteral("PASS good%1 (").arg(i)), qPrintable(lines.at(i + 1)));
+            QVERIFY2(lines.at(i + 2).startsWith(QStringLiteral("PASS good%1 (").arg(i)), qPrintable(lines.at(i + 2)));
             QCOMPARE(ReadAll(rig.Path(QStringLiteral("good%1.mem").arg(i))).split('\n').mid(1, 4),
                      QByteArrayList({"1 1 01", "1 2 02", "64 2 FF", "65 1 A1 B2"}));
         }
@@ -257,15 +264,16 @@ private Q_SLOTS:
 
         // The report: a JSON line per module, in the order they ended.
         QList<QByteArray> report = ReadAll(rig.Path("report.jsonl")).split('\n');
-        QCOMPARE(report.size(), 4);
+        QCOMPARE(report.size(), 5);
         QStringList reported;
-        for (const QByteArray& line : report.mid(0, 3)) {
+        for (const QByteArray& line : report.mid(0, 4)) {
             const QJsonObject o = QJsonDocument::fromJson(line).object();
-            reported << QStringLiteral("%1 %2 %3 %4").arg(QFileInfo(o["port"].toString()).fileName(), o["command"].toString(),
-                                                          o["ok"].toBool() ? "ok" : "failed").arg(o["status"].toInt());
+            reported << QStringLiteral("%1 %2 %3 %4, %5 differences").arg(QFileInfo(o["port"].toString()).fileName(), o["command"].toString(),
+                                                          o["ok"].toBool() ? "ok" : "failed").arg(o["status"].toInt()).arg(o["differences"].toArray().size());
         }
         reported.sort();
-        QCOMPARE(reported, QStringList({"good0 provision ok 0", "good1 provision ok 0", "noreads provision failed 5"}));
+        QCOMPARE(reported, QStringList({"good0 provision ok 0, 0 differences", "good1 provision ok 0, 0 differences",
+                                         "noreads provision failed 5, 0 differences", "unclear provision failed 6, 0 differences"}));
 
         // good0 stays on the line, good1 is unplugged and plugged in again:
         // only good1 is provisioned again.
@@ -277,7 +285,7 @@ private Q_SLOTS:
         });
         QCOMPARE(run.status, 0);
         QVERIFY2(run.out.startsWith("PASS good1 ("), run.out.constData());
-        QCOMPARE(ReadAll(rig.Path("report.jsonl")).count('\n'), 4);
+        QCOMPARE(ReadAll(rig.Path("report.jsonl")).count('\n'), 5);
     }
 
     void aLineThatDropsExitsThreeAndWritesNothing()
@@ -302,18 +310,41 @@ private Q_SLOTS:
         QCOMPARE(ReadAll(rig.Path("lost.csv")), QByteArray("the old file"));
     }
 
+    // Ctrl+C in an upload or in a dump: the frame under way is finished, the
+    // exit frame takes the module out of configuration mode, an old output
+    // file stays as it was.
+    void ctrlCStopsAfterTheCurrentFrameAndLeavesConfigurationMode_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<QString>("under");  // what the module has heard when Ctrl+C comes
+        QTest::addColumn<int>("heard");
+        QTest::addColumn<int>("exits");  // exit frames the module hears in all
+        QTest::newRow("write") << QStringList{"write", "few.csv"} << "recv record" << 5 << 1;
+        QTest::newRow("write --verify, in the read-back") << QStringList{"write", "few.csv", "--verify"} << "recv read" << 1 << 2;
+        QTest::newRow("read") << QStringList{"read", "-o", "old.csv"} << "recv read" << 1 << 1;
+        QTest::newRow("verify, in its second dump") << QStringList{"verify", "few.csv"} << "recv read" << 2 << 1;
+    }
     void ctrlCStopsAfterTheCurrentFrameAndLeavesConfigurationMode()
     {
+        QFETCH(QStringList, args);
+        QFETCH(QString, under);
+        QFETCH(int, heard);
+        QFETCH(int, exits);
+        rig.sims[0].Stop();
+        QVERIFY(WriteMemory(rig.memories[0], FewCells()));
         rig.StartSim(0);
-        QVERIFY(WriteAll(rig.Path("full.dat"), TableFileWith(CodesIn(AllCells()))));
-        const CliRun run = rig.Cli({"write", rig.links[0], "full.dat"}, [&](QProcess& p) {
-            QTRY_VERIFY_WITH_TIMEOUT(rig.sims[0].Count(QStringLiteral("recv record")) >= 5, 20000);
+        QVERIFY(WriteAll(rig.Path("few.csv"), CsvWith(CodesIn(FewCells()))));
+        QVERIFY(WriteAll(rig.Path("old.csv"), "the old file"));
+        args.insert(1, rig.links[0]);
+        const CliRun run = rig.Cli(args, [&](QProcess& p) {
+            QTRY_VERIFY_WITH_TIMEOUT(rig.sims[0].Count(under) >= heard, 40000);
             ::kill(pid_t(p.processId()), SIGINT);
         });
         QCOMPARE(run.status, 130);
         QVERIFY2(run.err.contains(QStringLiteral("the exit frame was sent")), qPrintable(run.err));
-        QTRY_VERIFY(rig.sims[0].lines.last().startsWith(QStringLiteral("recv exit")));
-        QVERIFY(rig.sims[0].Count(QStringLiteral("recv record")) < 192);
+        QTRY_COMPARE(rig.sims[0].Count(QStringLiteral("recv exit")), exits);
+        if (under == QStringLiteral("recv record")) QVERIFY(rig.sims[0].Count(under) < FewCells().size());
+        QCOMPARE(ReadAll(rig.Path("old.csv")), QByteArray("the old file"));
     }
 };
 

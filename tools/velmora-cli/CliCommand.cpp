@@ -59,13 +59,15 @@ const VerbInfo kVerbs[] = {
     {"learn", Verb::Learn, 2, false, true, true, "learn    PORTS HEX [--baud RATE]",
      "Sends a learn report (上报) with HEX as its data, e.g. \"01 02 0A\".\n"},
     {"provision", Verb::Provision, 1, false, true, false,
-     "provision TABLE [--watch-dir DIR] [--count N] [--report FILE] [--baud RATE]",
+     "provision TABLE [--watch-dir DIR] [--count N] [--report FILE] [--once] [--baud RATE]",
      "A station for a production line: waits for serial devices to appear in DIR\n"
-     "and writes TABLE into each new one, then reads it back and compares, as\n"
-     "write --verify does; a module plugged in while others run is started at\n"
-     "once. DIR is /dev/serial/by-id unless --watch-dir names another folder of\n"
-     "device paths or links to them. One line per module on standard output.\n"
-     "A device is provisioned again only after it has gone and come back.\n"
+     "and runs write --verify on each new one: TABLE written, the module read\n"
+     "back with every code confirmed, and compared. A module plugged in while\n"
+     "others run is started at once. DIR is /dev/serial/by-id unless --watch-dir\n"
+     "names another folder of device paths or links to them. One line per module\n"
+     "on standard output: PASS, or FAIL with the module's exit status (1 codes\n"
+     "differ, 3 port, 5 no answer, 6 answers not clear). A device is provisioned\n"
+     "again only after it has gone and come back.\n"
      "\n"
      "  --watch-dir DIR  the folder to watch (default /dev/serial/by-id)\n"
      "  --count N        end once N modules are done (default: until Ctrl+C)\n"
@@ -98,8 +100,8 @@ const char kOptions[] =
     "  -o, --output FILE  where the result goes; with several ports a pattern with {port}\n"
     "  -b, --baud RATE    the port's rate: 9600 (default), 19200, 38400, 57600, 115200\n"
     "  -q, --quiet        nothing on standard error unless something failed\n"
-    "      --once         read, verify, write --verify: one read of the module,\n"
-    "                     taken only when it holds no doubtful code\n"
+    "      --once         read, verify, write --verify, provision: one read of the\n"
+    "                     module, taken only when it holds no doubtful code\n"
     "      --verify       write: read the module back and compare it with FILE\n"
     "      --json         results as JSON Lines on standard output, one object per\n"
     "                     port (see man velmora-cli); messages stay on standard error\n"
@@ -112,11 +114,12 @@ const char kPortsText[] =
     "with its own progress line and one summary line at the end.\n";
 
 const char kExitText[] =
-    "Exit status: 0 done; 1 verify found differences; 2 usage error; 3 a port\n"
-    "could not be opened or was lost; 4 a file is unreadable or invalid; 5 the\n"
-    "module did not answer in time; 6 the module's answers were not clear (a\n"
-    "code could not be confirmed); 130 interrupted (Ctrl+C). With several\n"
-    "ports, the highest of them.\n";
+    "Exit status: 0 done; 1 verify or write --verify found differences (provision:\n"
+    "a module failed); 2 usage error; 3 a port could not be opened or was lost;\n"
+    "4 a file is unreadable or invalid; 5 the module did not answer in time; 6 the\n"
+    "module's answers were not clear (a code could not be confirmed); 130\n"
+    "interrupted (Ctrl+C: the current frame is finished and the exit frame sent).\n"
+    "With several ports, the highest of them.\n";
 
 QString CommandHelp(const VerbInfo& v)
 {
@@ -227,7 +230,7 @@ ParsedArguments ParseArguments(const QStringList& arguments)
             continue;
         }
         if (arg == QLatin1String("--once")) {
-            if (v->verb != Verb::Read && v->verb != Verb::Verify && v->verb != Verb::Write)
+            if (v->verb != Verb::Read && v->verb != Verb::Verify && v->verb != Verb::Write && v->verb != Verb::Provision)
                 return usage(QStringLiteral("%1 reads no module; --once does not apply").arg(verb));
             c.once = true;
             continue;

@@ -12,6 +12,7 @@
 #include "core/ModuleEvents.h"
 #include "core/Program.h"
 #include "core/TableLayout.h"
+#include "protocol/Frames.h"
 #include "protocol/HexCodec.h"
 #include "protocol/ModuleOperations.h"
 #include "protocol/ReceiveTick.h"
@@ -277,6 +278,13 @@ private:
     // One dump, read as the window reads it; false, with the outcome, when it did not end as a dump.
     bool ReadDump(PortOutcome& outcome)
     {
+        const QString nothing = job_.verb == Verb::Read ? QStringLiteral("; nothing was written") : QString();
+        // Before a dump (the first, or one more to confirm codes) nothing of it has gone out yet.
+        if (Interrupted()) {
+            outcome.status = InterruptStatus();
+            outcome.summary = QStringLiteral("interrupted") + nothing;
+            return false;
+        }
         progress_.phase = PortProgress::Reading;
         progress_.done = 0;
         dump_ = HeardDump{};
@@ -288,10 +296,17 @@ private:
         ui_.onProgress = nullptr;
         reading_ = false;
 
-        const QString nothing = job_.verb == Verb::Read ? QStringLiteral("; nothing was written") : QString();
         if (Interrupted()) {
             outcome.status = InterruptStatus();
             outcome.summary = QStringLiteral("interrupted") + nothing;
+            // The read request went out inside configuration mode and only a
+            // whole dump takes the module out of it: the exit frame does, as
+            // after an upload cut short.
+            if (p_.state.portOpen && p_.state.readEnd == ReadEnd::Running) {
+                SendFrame(p_, ExitConfigFrame);
+                Delay(p_, 100);
+                outcome.summary += QStringLiteral("; the exit frame was sent");
+            }
             return false;
         }
         // A line lost at any frame of the read, the first included.

@@ -1,6 +1,5 @@
 #include "Station.h"
 
-#include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFileInfo>
 #include <QSet>
@@ -71,13 +70,6 @@ public:
     }
 
 private:
-    struct Module {
-        QString entry;
-        QElapsedTimer clock;
-        std::unique_ptr<PortSession> session;
-        int written = 0;  // codes the write sent
-    };
-
     bool Stopping() const
     {
         return interrupt_.load() != 0 || reportFailed_ || outputFailed_ || (c_.count > 0 && started_ >= c_.count);
@@ -96,59 +88,33 @@ private:
             cameBack_.insert(entry);
             return;
         }
-        auto module = std::make_unique<Module>();
-        module->entry = entry;
-        module->clock.start();
         ++started_;
-        Module& m = *module;
-        running_[entry] = std::move(module);
-        StartStep(m, Verb::Write);
-    }
-
-    // The module's next run on its port: the write, then the read-back.
-    void StartStep(Module& m, Verb verb)
-    {
+        // write --verify on the module's port: the write, then the confirmed read-back.
         PortJob job = base_;
-        job.verb = verb;
+        job.verb = Verb::Write;
+        job.verifyAfterWrite = true;
         // Listed afresh, so the adapter's serial number is known.
         job.portList = DiscoverSerialDevices();
-        job.target.name = m.entry;
-        job.target.device = m.entry;
-        job.target.label = QFileInfo(m.entry).fileName();
-        m.session = std::make_unique<PortSession>(std::move(job), interrupt_);
-        QObject::connect(m.session.get(), &QThread::finished, &loop_, [this, entry = m.entry] { StepEnded(entry); });
-        display_.Add(m.session.get());
-        m.session->start();
-    }
-
-    void StepEnded(const QString& entry)
-    {
-        Module& m = *running_.at(entry);
-        m.session->wait();
-        display_.Remove(m.session.get());
-        const PortJob job = m.session->Job();
-        PortOutcome outcome = m.session->Outcome();
-        m.session.reset();
-        if (job.verb == Verb::Write) {
-            m.written = outcome.codes;
-            if (outcome.status == ExitStatus::Done) {
-                if (interrupt_.load() == 0) {
-                    StartStep(m, Verb::Verify);
-                    return;
-                }
-                outcome.status = 128 + interrupt_.load();
-                outcome.summary += QStringLiteral("; interrupted before the read-back");
-            }
-        } else {
-            outcome.summary = QStringLiteral("wrote %1 codes; ").arg(m.written) + outcome.summary;
-        }
-        outcome.seconds = double(m.clock.nsecsElapsed()) / 1e9;
-        Done(m, job, outcome);
+        job.target.name = entry;
+        job.target.device = entry;
+        job.target.label = QFileInfo(entry).fileName();
+        auto owned = std::make_unique<PortSession>(std::move(job), interrupt_);
+        PortSession* session = owned.get();
+        running_[entry] = std::move(owned);
+        QObject::connect(session, &QThread::finished, &loop_, [this, entry] { Ended(entry); });
+        display_.Add(session);
+        session->start();
     }
 
     // The module's line: on standard output and, with --report, on disk.
-    void Done(const Module& m, const PortJob& job, const PortOutcome& outcome)
+    void Ended(const QString& entry)
     {
+        const std::unique_ptr<PortSession> session = std::move(running_.at(entry));
+        running_.erase(entry);
+        session->wait();
+        display_.Remove(session.get());
+        const PortJob& job = session->Job();
+        const PortOutcome& outcome = session->Outcome();
         PortResultFacts facts = ResultFactsOf(job);
         facts.command = VerbName(Verb::Provision);
         const QByteArray json = JsonResultLine(facts, outcome);
@@ -161,8 +127,9 @@ private:
         } else {
             QString device = facts.device;
             if (!facts.serial.isEmpty()) device += QStringLiteral(", serial ") + facts.serial;
-            outputFailed_ |= !Out(QStringLiteral("%1 %2 (%3): %4 [%5 s]\n")
-                    .arg(passed ? QStringLiteral("PASS") : QStringLiteral("FAIL"), job.target.label, device, outcome.summary)
+            const QString status = passed ? QString() : QStringLiteral(" (status %1)").arg(outcome.status);
+            outputFailed_ |= !Out(QStringLiteral("%1 %2 (%3): %4%5 [%6 s]\n")
+                    .arg(passed ? QStringLiteral("PASS") : QStringLiteral("FAIL"), job.target.label, device, outcome.summary, status)
                     .arg(outcome.seconds, 0, 'f', 1)
                     .toUtf8());
             for (const CodeDifference& d : outcome.differences) Err(job.target.label + QLatin1Char('\t') + DifferenceText(d), false);
@@ -174,8 +141,6 @@ private:
         }
         if (!passed) ++failed_;
 
-        const QString entry = m.entry;
-        running_.erase(entry);
         if (cameBack_.remove(entry)) Appeared(entry);
         EndWhenIdle();
     }
@@ -187,7 +152,7 @@ private:
     ProgressDisplay display_;
     ReportFile report_;
     QEventLoop loop_;
-    std::map<QString, std::unique_ptr<Module>> running_;
+    std::map<QString, std::unique_ptr<PortSession>> running_;  // by watched entry
     QSet<QString> cameBack_;  // entries that came back while their run still went on
     int started_ = 0;
     int failed_ = 0;

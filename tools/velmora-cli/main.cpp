@@ -175,8 +175,7 @@ int RunOnPorts(const CliCommand& c)
     TerminationSignals stopSignals({SIGINT, SIGTERM, SIGHUP}, [&](int signalNumber) {
         if (interrupt.load() != 0) std::_Exit(128 + signalNumber);
         interrupt = signalNumber;
-        Err(c.verb == Verb::Write ? QStringLiteral("interrupted: stopping after the current frame (again to quit at once)")
-                                  : QStringLiteral("interrupted: stopping (again to quit at once)"));
+        Err(QStringLiteral("interrupted: stopping after the current frame (again to quit at once)"));
     });
 
     std::vector<std::unique_ptr<PortSession>> sessions;
