@@ -323,6 +323,13 @@ ConfigGridView::ConfigGridView(ConfigTable& table, QWidget* parent)
     verticalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
 
     connect(&table_, &ConfigTable::geometryChanged, this, &ConfigGridView::ApplyGeometry);
+    // Titles written after the layout (the table is laid out cell by cell) may
+    // need a wider title column than the font had room for.
+    connect(&table_, &QAbstractItemModel::dataChanged, this, [this](const QModelIndex& from, const QModelIndex& to) {
+        if (cells_->ColumnOffset() > 0 && from.column() == 0 && to.row() >= cells_->RowOffset()
+            && verticalHeader()->width() < TitleWidth(from.row(), to.row() + 1))
+            ApplyHeaderBreadths();
+    });
     connect(cells_, &QAbstractItemModel::modelReset, this, &ConfigGridView::ApplyGeometry);
     connect(&table_, &ConfigTable::currentCellRequested, this, &ConfigGridView::FocusCell);
     connect(&table_, &ConfigTable::editingEndRequested, this, &ConfigGridView::EndEditing);
@@ -381,10 +388,15 @@ int ConfigGridView::LeastTitleWidth() const
 {
     // The laid-out titles are all near the top; a file's thousands of rows
     // are not measured one by one at every load.
-    const int rows = qMin(table_.RowCount(), 256);
+    return TitleWidth(cells_->RowOffset(), qMin(table_.RowCount(), 256));
+}
+
+int ConfigGridView::TitleWidth(int fromRow, int toRow) const
+{
     const QFontMetrics fm = verticalHeader()->fontMetrics();
     int widest = 0;
-    for (int row = cells_->RowOffset(); row < rows; ++row) widest = qMax(widest, fm.horizontalAdvance(table_.GetCellText(row, 0)));
+    for (int row = qMax(fromRow, cells_->RowOffset()); row < qMin(toRow, table_.RowCount()); ++row)
+        widest = qMax(widest, fm.horizontalAdvance(table_.GetCellText(row, 0)));
     return widest + 2 * style()->pixelMetric(QStyle::PM_HeaderMargin, nullptr, verticalHeader()) + 4;
 }
 

@@ -81,6 +81,8 @@ private:
     // smaller (the table keeps its own); a row or column of 0 stays hidden.
     int LeastRowHeight() const;
     int LeastTitleWidth() const;
+    // Room the titles of rows [fromRow, toRow) ask for in the header's font.
+    int TitleWidth(int fromRow, int toRow) const;
 
     ConfigTable& table_;
     GridCells* cells_;

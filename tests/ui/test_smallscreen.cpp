@@ -135,8 +135,9 @@ private Q_SLOTS:
         font.setPointSizeF(points);
         QApplication::setFont(font);
         ConfigTable table;
-        InitTable(table);
+        // As at start-up: the table is laid out once the window exists.
         MainWindow window(table, WindowHandlers{});
+        InitTable(table);
         ShowAndWait(window);
         const QSize least = window.Layout().Minimum();
         const QSize natural = window.Layout().Natural();
