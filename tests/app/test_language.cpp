@@ -69,6 +69,8 @@ private Q_SLOTS:
         QCOMPARE(window.findChild<QPushButton*>(QStringLiteral("Button_ReadModule"))->text(), readButton);
         QMessageBox box(QMessageBox::NoIcon, QString(), QString(), QMessageBox::Ok | QMessageBox::Cancel);
         QVERIFY2(box.button(QMessageBox::Ok)->text().startsWith(okButton), qPrintable(box.button(QMessageBox::Ok)->text()));
+        // The file dialog's dates and file types go by the default locale.
+        QCOMPARE(QLocale().language(), readButton == QLatin1String("Read module") ? QLocale::English : QLocale::Chinese);
         QCOMPARE(QSettings(settingsFile, QSettings::IniFormat).value("window/language").toString(), rememberedAfter);
     }
 };
