@@ -1,6 +1,7 @@
 #include "ui/BoxPresenter.h"
 
 #include <QFileDialog>
+#include <QLocale>
 #include <QPushButton>
 
 QMessageBox::StandardButton DialogBoxPresenter::ShowMessage(const MessageBoxRequest& request)
@@ -23,6 +24,9 @@ bool DialogBoxPresenter::ShowFileDialog(const FileDialogRequest& request, QStrin
     dialog.setAcceptMode(request.save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
     dialog.setFileMode(request.save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
     dialog.setOption(QFileDialog::DontConfirmOverwrite, false);
+    // A desktop's own dialog speaks the desktop's language; where the window
+    // speaks another, Qt's dialog keeps to the window's.
+    if (QLocale().language() != QLocale::system().language()) dialog.setOption(QFileDialog::DontUseNativeDialog);
     QString suffix = request.defaultExtension;
     if (suffix.startsWith(QLatin1Char('.'))) suffix.remove(0, 1);
     dialog.setDefaultSuffix(suffix);
