@@ -4,12 +4,16 @@
 // answered OK by a script. Used by the end-to-end tests and the dump benchmark.
 
 #include <QAbstractButton>
+#include <QDeadlineTimer>
 #include <QDir>
+#include <QEventLoop>
 #include <QFile>
 #include <QProcess>
 #include <QProgressBar>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -168,6 +172,23 @@ inline bool WriteMemory(const QString& path, const QList<Cell>& cells)
     if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate)) return false;
     for (const auto& [row, column] : cells)
         f.write(QByteArray::number(row) + ' ' + QByteArray::number(column) + ' ' + CodeFor(row, column).toHex(' ').toUpper() + '\n');
+    return true;
+}
+
+// Runs the event loop the way the application's own loop runs, asleep in it
+// until something comes, so the serial provider stamps bytes when they
+// arrive, until `done` holds; false when `ms` passed first. (QTest::qWait
+// sleeps between its passes: bytes arriving then are stamped with the whole
+// sleep, and a quiet gap on the line can look shorter than it was.)
+inline bool RunUntil(const std::function<bool()>& done, int ms)
+{
+    QDeadlineTimer deadline(ms);
+    while (!done()) {
+        if (deadline.hasExpired()) return false;
+        QEventLoop loop;
+        QTimer::singleShot(int(qMin<qint64>(20, deadline.remainingTime())), Qt::PreciseTimer, &loop, &QEventLoop::quit);
+        loop.exec();
+    }
     return true;
 }
 
