@@ -48,6 +48,8 @@ private Q_SLOTS:
         QTest::newRow("stopped halfway, stray bytes after") << QStringList{"--stop-after", "5", "--stray-every", "500"} << none << 5
                                                             << "stopped answering during the read" << 1;
         QTest::newRow("only a dump end") << QStringList{"--dump-end-only"} << none << 5 << "answered the read with a dump end alone" << 1;
+        QTest::newRow("line dropped at the first frame") << QStringList{"--hang-up-at-frame", "1"} << none << 3
+                                                         << "the port was lost during the read; nothing was written" << 0;
     }
     void readTakesOnlyConfirmedCodes()
     {
@@ -78,6 +80,8 @@ private Q_SLOTS:
                                                 << QStringLiteral("\t场景31\t开\t(none)\t55\n").toUtf8();
         QTest::newRow("the same stray bytes in every dump") << QStringList{"--noise-behind", "40", "--same-noise", "--every", "5"}
                                                             << QByteArray() << 6 << QByteArray();
+        // Both echoes are known answers, however close: the upload goes ahead.
+        QTest::newRow("every echo twice, 10 ms apart") << QStringList{"--echo-again", "10"} << QByteArray() << 0 << QByteArray();
     }
     void writeVerifyReadsTheModuleBack()
     {

@@ -123,7 +123,8 @@ private Q_SLOTS:
         QTest::newRow("enter and exit echo") << Pieces{{1, kEnterEcho}, {50, kExitEcho}} << kEnterLine + exitLine;
         QTest::newRow("an echo and one byte more") << Pieces{{1, kEnterEcho + Bytes("00")}} << kEnterLine + HexLine(Bytes("00"));
         QTest::newRow("two echoes at once") << Pieces{{1, kEnterEcho + kEnterEcho}} << kEnterLine + kEnterLine;
-        QTest::newRow("two echoes 20 ms apart") << Pieces{{1, kEnterEcho}, {20, kEnterEcho}} << kEnterLine + kEnterLine;
+        for (int ms : {10, 30})
+            QTest::addRow("two echoes %d ms apart", ms) << Pieces{{1, kEnterEcho}, {ms, kEnterEcho}} << kEnterLine + kEnterLine;
         QTest::newRow("noise before an echo") << Pieces{{1, Bytes("0102") + kEnterEcho}} << HexLine(Bytes("0102")) + kEnterLine;
         QTest::newRow("a record, then a dump end, outside a dump")
             << Pieces{{1, Record(0x60, 1, "33") + kDumpEnd}} << HexLine(Record(0x60, 1, "33")) + kEndLine;
@@ -400,6 +401,13 @@ private Q_SLOTS:
     void aLateDumpResumesTheReadUntilTheNextOperation()
     {
         Rig r;
+        // A slow dump: every answer past the deadline, every cell filled all the same.
+        r.StartRead();
+        r.Play({{3400, kDumpStart}, {3400, Record(1, 1, "11")}, {3400, Record(1, 2, "22")}, {3400, Record(2, 1, "33")}, {3400, kDumpEnd}});
+        QCOMPARE(r.Cells(), (QStringList{"1,1=11 ", "1,2=22 ", "2,1=33 "}));
+        QVERIFY(r.p.state.readEnd == ReadEnd::Complete);
+        QVERIFY(r.Log().endsWith(QStringLiteral("模块继续发送数据\r\n") + kEndLine));
+
         r.StartRead();
         r.Play({{30, kDumpStart}, {30, Record(1, 1, "11")}, {30, Record(1, 2, "22")}});
         r.ui.clock += 3400;
