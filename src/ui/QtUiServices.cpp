@@ -133,7 +133,24 @@ QWidget* QtUiServices::WidgetOf(Control c) const
 
 void QtUiServices::SetDisabled(Control c, bool disabled)
 {
-    if (QWidget* w = WidgetOf(c)) w->setEnabled(!disabled);
+    QWidget* w = WidgetOf(c);
+    if (!w) return;
+    if (disabled) {
+        const bool hadFocus = w->hasFocus();
+        w->setEnabled(false);
+        // Qt hands the focus on to the next control; note where, so that it
+        // can come back and a second Enter does not press a neighbour.
+        if (hadFocus) {
+            focusLeft_ = w;
+            focusTaken_ = QApplication::focusWidget();
+        }
+        return;
+    }
+    w->setEnabled(true);
+    if (w != focusLeft_) return;
+    // Back to the control that had it, unless the user has moved it since.
+    if (QApplication::focusWidget() == focusTaken_) w->setFocus(Qt::OtherFocusReason);
+    focusLeft_ = nullptr;
 }
 
 bool QtUiServices::IsDisabled(Control c) const

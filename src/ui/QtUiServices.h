@@ -84,6 +84,9 @@ private:
 
     std::unique_ptr<BoxPresenter> presenter_;
     QPointer<MainWindow> window_;
+    // A control disabled while it had the keyboard focus, and where Qt put it.
+    QPointer<QWidget> focusLeft_;
+    QPointer<QWidget> focusTaken_;
     std::function<void(int)> exitProcess_;
     TickClock ticks_;
     int interval_ = 0;

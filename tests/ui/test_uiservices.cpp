@@ -424,6 +424,21 @@ private Q_SLOTS:
         r.ui.SetDisabled(Control::Button_Learn, false);
         QVERIFY(!r.ui.IsDisabled(Control::Button_Learn));
 
+        // A button disabled while it has the focus gets it back when enabled,
+        // unless the user has put it elsewhere meanwhile.
+        r.window.show();
+        QVERIFY(QTest::qWaitForWindowActive(&r.window));
+        QWidget* port = r.window.Widget(Control::Button_TogglePort);
+        for (bool userMoves : {false, true}) {
+            port->setFocus();
+            QTRY_VERIFY(port->hasFocus());
+            r.ui.SetDisabled(Control::Button_TogglePort, true);
+            QVERIFY(!port->hasFocus());
+            if (userMoves) r.window.Widget(Control::Edit_Learn)->setFocus();
+            r.ui.SetDisabled(Control::Button_TogglePort, false);
+            QCOMPARE(QApplication::focusWidget(), userMoves ? r.window.Widget(Control::Edit_Learn) : port);
+        }
+
         // No mnemonics: an ampersand is shown and read back as itself.
         r.ui.SetCaption(Control::Button_TogglePort, QStringLiteral("关&闭"));
         QCOMPARE(r.ui.GetCaption(Control::Button_TogglePort), QStringLiteral("关&闭"));
