@@ -42,6 +42,8 @@ public:
         env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
         env.insert(QStringLiteral("VELMORA_ANNOUNCE_SHOWN"), QStringLiteral("1"));
         env.insert(QStringLiteral("XDG_DATA_HOME"), dir.filePath(QStringLiteral("share")));
+        // The remembered choices go here, never into the settings of whoever runs the tests.
+        env.insert(QStringLiteral("XDG_CONFIG_HOME"), dir.filePath(QStringLiteral("config")));
         env.remove(QStringLiteral("VELMORA_EXTRA_PORTS"));
     }
 
@@ -219,7 +221,6 @@ private Q_SLOTS:
         QFETCH(bool, fromTheStart);
         Installed velmora(program_);
         QVERIFY(velmora.ok);
-        velmora.env.insert(QStringLiteral("XDG_CONFIG_HOME"), velmora.dir.filePath(QStringLiteral("config")));
         const QString settings = velmora.dir.filePath(QStringLiteral("config/velmora/velmora.conf"));
         QVERIFY(QDir().mkpath(QFileInfo(settings).absolutePath()));
         if (fromTheStart) QVERIFY(MakeFifo(settings));
