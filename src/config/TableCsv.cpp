@@ -130,15 +130,17 @@ bool Fail(CsvProblem& problem, int line, const QString& message)
     return false;
 }
 
-// "row 5", "rows 5 and 9", "rows 5, 7 and 12-96": the rows that no record named.
-QString MissingRows(const bool (&named)[kRows])
+// "row 5", "rows 5 and 9", "rows 5, 7 and 12-96": the value rows that no
+// record named (a line of 0); empty when every one was.
+QString MissingRows(const int (&lineOfRow)[kRows])
 {
-    const auto missing = std::count(std::begin(named) + kFirstValueRow, std::begin(named) + kLastValueRow + 1, false);
+    const auto missing = std::count(std::begin(lineOfRow) + kFirstValueRow, std::begin(lineOfRow) + kLastValueRow + 1, 0);
+    if (missing == 0) return QString();
     QStringList runs;
     for (int row = kFirstValueRow; row <= kLastValueRow; ++row) {
-        if (named[row]) continue;
+        if (lineOfRow[row]) continue;
         int last = row;
-        while (last < kLastValueRow && !named[last + 1]) ++last;
+        while (last < kLastValueRow && !lineOfRow[last + 1]) ++last;
         runs << (last == row ? QString::number(row) : QStringLiteral("%1-%2").arg(row).arg(last));
         row = last;
     }
@@ -234,8 +236,7 @@ struct TableCsvReader::State {
     FieldScan scans[kFieldCount + 1];
 
     bool headerSeen = false;
-    bool named[kRows] = {};
-    int lineOfRow[kRows] = {};
+    int lineOfRow[kRows] = {};  // where each row was named; 0: not yet
     TableCodes read;
 
     FieldScan& Scan() { return scans[qMin(field, kFieldCount)]; }
@@ -364,7 +365,6 @@ bool TableCsvReader::State::TakeRecord()
         return Refuse(recordLine, QStringLiteral("\"%1\" is not a row number from 1 to 96").arg(digits));
     if (lineOfRow[row]) return Refuse(recordLine, QStringLiteral("row %1 again (first on line %2)").arg(row).arg(lineOfRow[row]));
     lineOfRow[row] = recordLine;
-    named[row] = true;
 
     const int columnOfField[] = {0, 0, kOnColumn, kOffColumn};
     for (int k = 2; k < kFieldCount; ++k) {
@@ -395,8 +395,8 @@ bool TableCsvReader::State::End()
     carriageReturn = false;  // a CR at the very end belongs to no field
     if (recordOpen && !EndRecord()) return false;
     if (!headerSeen) return Refuse(1, QStringLiteral("no header row,title,on,off"));
-    if (std::find(std::begin(named) + kFirstValueRow, std::end(named), false) != std::end(named))
-        return Refuse(0, QStringLiteral("%1 missing: a table's CSV has every row from 1 to 96, each once").arg(MissingRows(named)));
+    if (const QString missing = MissingRows(lineOfRow); !missing.isEmpty())
+        return Refuse(0, QStringLiteral("%1 missing: a table's CSV has every row from 1 to 96, each once").arg(missing));
     return true;
 }
 
