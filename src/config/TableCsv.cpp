@@ -272,6 +272,15 @@ struct TableCsvReader::State {
         return TakeRecord();
     }
 
+    // The first bytes held back, once it is known whether they are a byte-order mark.
+    bool TakeStart()
+    {
+        started = true;
+        if (start == "\xEF\xBB\xBF") return true;
+        for (char byte : std::as_const(start))
+            if (!Take(byte)) return false;
+        return true;
+    }
     bool Take(char byte);
     bool TakeRecord();
     bool End();
@@ -416,10 +425,7 @@ bool TableCsvReader::Feed(const char* data, qsizetype size)
         // A byte-order mark may come in pieces; hold the first bytes until it is known.
         while (i < size && d->start.size() < 3) d->start += data[i++];
         if (d->start.size() < 3) return true;
-        d->started = true;
-        if (d->start != "\xEF\xBB\xBF")
-            for (char byte : std::as_const(d->start))
-                if (!d->Take(byte)) return false;
+        if (!d->TakeStart()) return false;
     }
     for (; i < size; ++i)
         if (!d->Take(data[i])) return false;
@@ -429,12 +435,7 @@ bool TableCsvReader::Feed(const char* data, qsizetype size)
 bool TableCsvReader::Finish(TableCodes& out)
 {
     if (d->refused) return false;
-    if (!d->started) {
-        d->started = true;
-        if (d->start != "\xEF\xBB\xBF")
-            for (char byte : std::as_const(d->start))
-                if (!d->Take(byte)) return false;
-    }
+    if (!d->started && !d->TakeStart()) return false;
     if (!d->End()) return false;
     out = d->read;
     return true;
