@@ -1,12 +1,11 @@
 #include "config/CellBlock.h"
 
+#include "config/CodeCheck.h"
 #include "config/ConfigTable.h"
 #include "config/TableFile.h"
 #include "config/TableHistory.h"
 
 namespace {
-
-bool IsBlank(QChar c) { return c == QLatin1Char(' ') || c == QChar(0x3000); }
 
 QString Quoted(const QString& text)
 {
@@ -28,7 +27,7 @@ QString BlockAsText(const ConfigTable& table, int firstRow, int firstColumn, int
         for (int c = firstColumn; c <= lastColumn; ++c) {
             QString text = table.GetCellText(r, c);
             qsizetype end = text.size();
-            while (end > 0 && IsBlank(text.at(end - 1))) --end;
+            while (end > 0 && IsCodeBlank(text.at(end - 1).unicode())) --end;
             text.truncate(end);
             cells << Quoted(text);
         }

@@ -3,7 +3,7 @@
 void CodeScan::Add(char32_t c)
 {
     if (notHex_) return;
-    if (c == u' ' || c == 0x3000) {
+    if (IsCodeBlank(c)) {
         blankAfterOddDigit_ = blankAfterOddDigit_ || digits_.size() % 2 != 0;
         return;
     }

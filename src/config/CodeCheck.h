@@ -7,6 +7,9 @@
 #include <QByteArray>
 #include <QString>
 
+// A blank the upload drops from a code: an ASCII or a full-width space.
+constexpr bool IsCodeBlank(char32_t c) { return c == u' ' || c == 0x3000; }
+
 enum class CodeFault {
     None,
     NotHexDigit,  // a character that is neither a hex digit nor a blank
