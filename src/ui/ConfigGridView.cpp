@@ -233,8 +233,6 @@ public:
         if (model->data(index, Qt::EditRole).toString() != line->text()) model->setData(index, line->text(), Qt::EditRole);
     }
 
-    bool EditorOpen() const { return open_; }
-
     void CloseOpenEditor()
     {
         if (!open_) return;

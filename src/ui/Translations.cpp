@@ -27,15 +27,15 @@ bool Translations::Install(Language language, const QStringList& folders)
         }
         if (found) programInstalled_ = QCoreApplication::installTranslator(&program_);
     }
-    current_ = found ? language : Language::Chinese;
+    const Language current = found ? language : Language::Chinese;
     // What Qt's dialogs take from the locale (the file dialog's dates, sizes
     // and file types) follows the window's language too; a desktop locale of
     // that language keeps its own territory.
-    const QLocale::Language wanted = current_ == Language::English ? QLocale::English : QLocale::Chinese;
+    const QLocale::Language wanted = current == Language::English ? QLocale::English : QLocale::Chinese;
     QLocale::setDefault(QLocale::system().language() == wanted ? QLocale::system() : QLocale(wanted));
     // Qt's own texts (OK, Cancel, the file dialog) are English unless told
     // otherwise, so only Chinese needs Qt's translation.
-    if (current_ == Language::Chinese
+    if (current == Language::Chinese
         && qt_.load(QLocale(QLocale::Chinese, QLocale::China), QStringLiteral("qtbase"), QStringLiteral("_"),
                     QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
         qtInstalled_ = QCoreApplication::installTranslator(&qt_);

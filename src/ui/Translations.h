@@ -23,13 +23,10 @@ public:
     // program's looked for in `folders`. False when English was asked for
     // and its file was not found: the window then stays Chinese throughout.
     bool Install(Language language, const QStringList& folders);
-    // The language the window now speaks.
-    Language Current() const { return current_; }
 
 private:
     void Remove();
 
     QTranslator program_, qt_;
     bool programInstalled_ = false, qtInstalled_ = false;
-    Language current_ = Language::Chinese;
 };
