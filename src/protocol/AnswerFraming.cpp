@@ -73,13 +73,13 @@ qsizetype FirstCut(HeldBytes& held, qsizetype to, bool extracting)
     return -1;
 }
 
-// True when an answer may still begin at a place from `from` up to `to`
-// (inclusive) once more bytes are in.
-bool MayStillBegin(const QByteArray& b, qsizetype from, qsizetype to, bool extracting)
+// The first place from `from` up to `to` (inclusive) where an answer may
+// still begin once more bytes are in; -1 when there is none.
+qsizetype FirstMaybe(const QByteArray& b, qsizetype from, qsizetype to, bool extracting)
 {
     for (qsizetype at = qMax(from, b.size() - kFixedSize + 1); at <= to && at < b.size(); ++at)
-        if (StartAt(b, at, extracting) == Start::Maybe) return true;
-    return false;
+        if (StartAt(b, at, extracting) == Start::Maybe) return at;
+    return -1;
 }
 
 // What the first n held bytes are, as one answer.
@@ -164,7 +164,7 @@ std::optional<Answer> TakeAnswer(HeldBytes& held, bool extracting, HeldEnd end)
         if (cut > 0) return Take(held, cut, true);
         if (front == Start::Address && held.gapAt < kAddressSize) {
             held.gapAt = -1;  // the module paused inside the address
-        } else if (end != HeldEnd::Gone && MayStillBegin(b, 0, held.gapAt, true)) {
+        } else if (end != HeldEnd::Gone && FirstMaybe(b, 0, held.gapAt, true) >= 0) {
             return std::nullopt;
         } else {
             // Stray bytes: they end the answer before them, and a code they
@@ -180,13 +180,8 @@ std::optional<Answer> TakeAnswer(HeldBytes& held, bool extracting, HeldEnd end)
     if (end == HeldEnd::Quiet && front == Start::None) {
         // Stray bytes at the front are whole once the line is quiet, but for
         // an end that may still become an address or a dump end.
-        qsizetype upTo = b.size();
-        for (qsizetype at = qMax<qsizetype>(1, b.size() - kFixedSize + 1); at < b.size(); ++at)
-            if (StartAt(b, at, true) == Start::Maybe) {
-                upTo = at;
-                break;
-            }
-        return Take(held, upTo, true);
+        const qsizetype maybe = FirstMaybe(b, 1, b.size() - 1, true);
+        return Take(held, maybe > 0 ? maybe : b.size(), true);
     }
     return std::nullopt;
 }
