@@ -50,7 +50,7 @@ struct TableBeforeRead {
 
 // What one dump named: the value cells of its records and those whose codes may be wrong.
 struct DumpMarks {
-    QSet<int> named;        // row * 3 + column
+    QSet<int> named;        // TableLayout::CellKey
     QVector<int> doubtful;  // the same keys, in the order they became doubtful
 };
 

@@ -32,6 +32,9 @@ constexpr bool IsValueCell(int row, int column)
     return row >= kFirstValueRow && row <= kLastValueRow && column >= kOnColumn && column <= kOffColumn;
 }
 
+// One number a cell (row * kColumns + column), for sets and maps of cells.
+constexpr int CellKey(int row, int column) { return row * kColumns + column; }
+
 // Row of switch k's control entry, of its feedback entry (k = 1 … 32), and of scene s (s = 0 … 31).
 constexpr int SwitchControlRow(int k) { return 2 * k - 1; }
 constexpr int SwitchFeedbackRow(int k) { return 2 * k; }

@@ -21,8 +21,6 @@ namespace {
 
 using Kind = ModuleEvent::Kind;
 
-int CellKey(int row, int column) { return row * TableLayout::kColumns + column; }
-
 CellPosition CellOfKey(int key) { return {key / TableLayout::kColumns, key % TableLayout::kColumns}; }
 
 // A record or a known answer came: the read is alive.
@@ -71,7 +69,7 @@ void ApplyDumpEnd(Program& p)
 void ApplyRecord(Program& p, const Answer& a)
 {
     ResumeIfGivenBack(p);
-    const int key = CellKey(a.row, a.column);
+    const int key = TableLayout::CellKey(a.row, a.column);
     // Two records naming one cell: a code was cut where it held an address,
     // the same way in every dump, so agreement between dumps cannot catch it.
     if (a.doubtful || p.state.dump.named.contains(key)) {

@@ -19,11 +19,11 @@ void HeardDump::Hear(const ModuleEvent& e)
         *this = HeardDump{};
         started = true;
         break;
-    case Kind::Record: codes.insert(CodeKey(e.cell.row, e.cell.column), e.bytes); break;
+    case Kind::Record: codes.insert(CellKey(e.cell.row, e.cell.column), e.bytes); break;
     case Kind::Unrecognised: strayBytes = true; break;
     case Kind::DumpEnded:
         ended = e.dumpStarted;
-        for (const CellPosition& cell : e.doubtful) doubtful.insert(CodeKey(cell.row, cell.column));
+        for (const CellPosition& cell : e.doubtful) doubtful.insert(CellKey(cell.row, cell.column));
         break;
     default: break;
     }
@@ -54,7 +54,7 @@ QVector<CellPosition> ConfirmedCodes::Unconfirmed() const
     QVector<CellPosition> cells;
     for (int row = kFirstValueRow; row <= kLastValueRow; ++row)
         for (int column : {kOnColumn, kOffColumn})
-            if (!Confirmed(CodeKey(row, column))) cells << CellPosition{row, column};
+            if (!Confirmed(CellKey(row, column))) cells << CellPosition{row, column};
     return cells;
 }
 
@@ -65,4 +65,4 @@ bool ConfirmedCodes::WantsAnotherDump() const
     return dumps_.size() < kMostDumps && !Unconfirmed().isEmpty();
 }
 
-QByteArray ConfirmedCodes::Code(int row, int column) const { return Agreed(CodeKey(row, column)).value_or(QByteArray()); }
+QByteArray ConfirmedCodes::Code(int row, int column) const { return Agreed(CellKey(row, column)).value_or(QByteArray()); }

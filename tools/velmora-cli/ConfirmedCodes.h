@@ -18,15 +18,12 @@ struct HeardDump {
     bool started = false;     // the dump start came
     bool ended = false;       // the dump end came after it
     bool strayBytes = false;  // bytes that were no answer of the dump came during the read
-    QHash<int, QByteArray> codes;  // key: CodeKey; a position no record named is empty
+    QHash<int, QByteArray> codes;  // key: TableLayout::CellKey; a position no record named is empty
     QSet<int> doubtful;
 
     // Carries one event of a running read into the dump.
     void Hear(const ModuleEvent& event);
 };
-
-// The key of a value cell in HeardDump and ConfirmedCodes.
-inline int CodeKey(int row, int column) { return row * 3 + column; }
 
 class ConfirmedCodes {
 public:
