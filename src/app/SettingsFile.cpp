@@ -21,7 +21,11 @@ QByteArray ReadCopy(const QString& path)
 
 SettingsFile::SettingsFile(const QString& path, UiServices& ui) : path_(path), ui_(ui)
 {
-    if (path_.isEmpty() || !copyFolder_.isValid()) return;
+    if (path_.isEmpty()) return;
+    if (!copyFolder_.isValid()) {
+        Refuse(QStringLiteral("cannot be copied to a temporary folder"));
+        return;
+    }
     const QFileInfo info(path_);
     if (info.exists() && !info.isFile()) {
         Refuse(QStringLiteral("is not a regular file"));
@@ -34,7 +38,10 @@ SettingsFile::SettingsFile(const QString& path, UiServices& ui) : path_(path), u
     }
     const QString copy = copyFolder_.filePath(QStringLiteral("velmora.conf"));
     QFile f(copy);
-    if (!f.open(QIODevice::WriteOnly) || f.write(read_) != read_.size()) return;
+    if (!f.open(QIODevice::WriteOnly) || f.write(read_) != read_.size() || !f.flush()) {
+        Refuse(QStringLiteral("cannot be copied to a temporary folder"));
+        return;
+    }
     f.close();
     settings_ = std::make_unique<QSettings>(copy, QSettings::IniFormat);
 }
@@ -45,13 +52,13 @@ bool SettingsFile::Keep()
 {
     if (!settings_) return false;
     settings_->sync();
-    if (settings_->status() != QSettings::NoError) return false;
+    if (settings_->status() != QSettings::NoError) return Unwritten();
     const QByteArray bytes = ReadCopy(settings_->fileName());
     if (bytes == read_ && QFileInfo::exists(path_)) return true;
     const QFileInfo info(path_);
     // Something else may have been put there while the program ran.
     if (info.exists() && !info.isFile()) return Refuse(QStringLiteral("is not a regular file"));
-    if (!QDir().mkpath(info.absolutePath()) || !WriteFileContent(path_, bytes)) return false;
+    if (!QDir().mkpath(info.absolutePath()) || !WriteFileContent(path_, bytes)) return Unwritten();
     read_ = bytes;
     return true;
 }
@@ -60,5 +67,11 @@ bool SettingsFile::Refuse(const QString& why)
 {
     ui_.ReportOnConsole(QStringLiteral("velmora: %1 %2; the chosen port, rates and language are neither read from it nor kept in it")
                             .arg(path_, why));
+    return false;
+}
+
+bool SettingsFile::Unwritten()
+{
+    ui_.ReportOnConsole(QStringLiteral("velmora: %1 cannot be written; the chosen port, rates and language are not kept").arg(path_));
     return false;
 }

@@ -27,11 +27,13 @@ public:
     // The settings, as the file held them and as changed since. Only when Usable.
     QSettings& Settings() { return *settings_; }
     // Puts the settings in the file's place, whole or not at all, when they
-    // changed. False when they could not be kept.
+    // changed. False when they could not be kept, said in one line on
+    // standard error.
     bool Keep();
 
 private:
     bool Refuse(const QString& why);
+    bool Unwritten();
 
     QString path_;
     UiServices& ui_;

@@ -157,6 +157,18 @@ private Q_SLOTS:
         QCOMPARE(kept.value(QStringLiteral("port/device")).toString(), QStringLiteral("/dev/ttyUSB0"));
         QCOMPARE(kept.value(QStringLiteral("port/baudRate")).toString(), QStringLiteral("115200"));
         QCOMPARE(kept.value(QStringLiteral("module/baudRate")).toString(), QStringLiteral("38400"));
+
+        // A settings file that cannot be written is said, not lost quietly.
+        QFile blocker(dir.filePath(QStringLiteral("blocker")));
+        QVERIFY(blocker.open(QIODevice::WriteOnly));
+        FakeRig r;
+        r.p.state.settingsFile = dir.filePath(QStringLiteral("blocker/velmora/velmora.conf"));
+        OnMainWindowCreated(r.p);
+        r.ui.SetSelection(Control::Combo_BaudRate, 4);
+        OnMainWindowDestroyed(r.p);
+        QCOMPARE(r.ui.consoleLines,
+                 QStringList(QStringLiteral("velmora: %1 cannot be written; the chosen port, rates and language are not kept")
+                                 .arg(r.p.state.settingsFile)));
     }
 
     void withoutAFileTheLaidOutTableStaysAndClosingWritesIt()
