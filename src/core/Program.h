@@ -37,8 +37,8 @@ struct HeldBytes {
 };
 
 // The table as the latest read found it, kept in one place: the value cells
-// before the read emptied them (kept after a completed read too, so it can
-// be undone), and whether the table holds the read's own cells meanwhile.
+// before the read emptied them (until the read completes), and whether the
+// table holds the read's own cells meanwhile.
 struct TableBeforeRead {
     QStringList cells;         // row by row, "开" before "关"; empty before the first read
     bool tableIsRead = false;  // the table holds the running read's cells

@@ -47,6 +47,7 @@ void KeepTableBeforeRead(Program& p)
 void KeepReadResult(Program& p)
 {
     p.state.beforeRead.tableIsRead = false;
+    p.state.beforeRead.cells.clear();  // a copy of the whole table, of no more use
     ForgetGivenBackRead(p);
 }
 

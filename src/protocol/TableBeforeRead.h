@@ -2,9 +2,8 @@
 // The one place that keeps the table as a read found it, and gives it back
 // when the read does not complete: a read that gets no dump start, or ends
 // without its dump end (no answer for 3 s, the port lost or closed, the
-// window closed), leaves the table as it was before the read. The cells from
-// before a completed read stay kept (Program::state.beforeRead) until the
-// next read, for whoever wants to undo it.
+// window closed), leaves the table as it was before the read. A completed
+// read lets them go: the table's undo history is what can take it back.
 
 struct Program;
 
