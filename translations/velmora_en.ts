@@ -371,5 +371,9 @@
         <source>找不到</source>
         <translation>Not found</translation>
     </message>
+    <message>
+        <source>查找内容</source>
+        <translation>Text to find</translation>
+    </message>
 </context>
 </TS>

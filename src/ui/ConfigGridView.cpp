@@ -198,9 +198,13 @@ public:
         connect(this, &QAbstractItemDelegate::closeEditor, this, [this](QWidget* editor) { EndTypingStep(editor); });
     }
 
-    QWidget* createEditor(QWidget* parent, const QStyleOptionViewItem&, const QModelIndex&) const override
+    QWidget* createEditor(QWidget* parent, const QStyleOptionViewItem&, const QModelIndex& index) const override
     {
         auto* editor = new QLineEdit(parent);
+        // Screen readers name the field by its cell: "开关01控制 开".
+        const QAbstractItemModel* cells = index.model();
+        editor->setAccessibleName(cells->headerData(index.row(), Qt::Vertical).toString() + QLatin1Char(' ')
+                                  + cells->headerData(index.column(), Qt::Horizontal).toString());
         editor->setFrame(false);
         editor->setMaxLength(TableFileFormat::LargestCellText);
         auto* self = const_cast<GridCellDelegate*>(this);

@@ -225,9 +225,9 @@ void MainWindow::NameForScreenReaders()
         caption->setBuddy(Widget(box));
         QString name = caption->text().trimmed();
         while (name.endsWith(u':') || name.endsWith(u'：')) name.chop(1);
-        Widget(box)->setAccessibleName(name);
+        Combo(box)->SetName(name);
     }
-    Widget(Control::Combo_SetBaudRate)->setAccessibleName(Texts::tr("模块波特率"));
+    Combo(Control::Combo_SetBaudRate)->SetName(Texts::tr("模块波特率"));
     Widget(Control::Edit_Display)->setAccessibleName(Texts::tr("日志"));
     Widget(Control::Edit_Learn)->setAccessibleName(Texts::tr("上报数据"));
     Widget(Control::ConfigGrid)->setAccessibleName(Texts::tr("配置表"));

@@ -1,7 +1,9 @@
 #include <QtTest>
 #include <QAbstractItemView>
+#include <QAccessible>
 #include <QApplication>
 #include <QClipboard>
+#include <QFontDatabase>
 #include <QMenu>
 #include <QComboBox>
 #include <QGroupBox>
@@ -17,6 +19,7 @@
 #include "config/TableFile.h"
 #include "config/TableHistory.h"
 #include "ui/ConfigGridView.h"
+#include "ui/LogBox.h"
 #include "ui/MainWindow.h"
 
 namespace {
@@ -178,11 +181,42 @@ private Q_SLOTS:
             QVERIFY(!b->autoDefault());
             QVERIFY(!b->isDefault());
         }
-        // A screen reader finds the boxes by name, the port group's by their labels.
+    }
+
+    void screenReadersKnowEveryBoxAndFieldByANameOfItsOwn()
+    {
+        Rig r;
+        InitTable(r.table);
+        for (Control c : {Control::Combo_Port, Control::Combo_BaudRate, Control::Combo_SetBaudRate}) {
+            auto* box = qobject_cast<QComboBox*>(r.W(c));
+            box->addItem(QStringLiteral("9600"));
+            box->setCurrentIndex(0);
+        }
+        r.Show();
+        // As the bus has them: the name a screen reader says, whatever the box holds.
+        auto said = [](QObject* o, QAccessible::Text t = QAccessible::Name) {
+            QAccessibleInterface* bus = QAccessible::queryAccessibleInterface(o);
+            return bus ? bus->text(t) : QStringLiteral("(not on the bus)");
+        };
         const QList<QPair<Control, QString>> names = {
             {Control::Combo_Port, "端口"}, {Control::Combo_BaudRate, "波特率"}, {Control::Combo_SetBaudRate, "模块波特率"},
             {Control::Edit_Display, "日志"}, {Control::Edit_Learn, "上报数据"}, {Control::ConfigGrid, "配置表"}};
-        for (const auto& [control, name] : names) QCOMPARE(r.W(control)->accessibleName(), name);
+        for (const auto& [control, name] : names) QCOMPARE(said(r.W(control)), name);
+        QCOMPARE(said(r.W(Control::Combo_SetBaudRate), QAccessible::Value), QStringLiteral("9600"));
+        QCOMPARE(said(qobject_cast<QComboBox*>(r.W(Control::Combo_SetBaudRate))->lineEdit()), QStringLiteral("模块波特率"));
+
+        // Every box and text field, the find bar's and an open cell's included.
+        r.window.Log()->FindBar();
+        ConfigGridView* grid = r.window.Grid();
+        grid->setCurrentIndex(grid->IndexOfCell(1, 2));
+        grid->edit(grid->currentIndex());
+        QTRY_VERIFY(qobject_cast<QLineEdit*>(QApplication::focusWidget()));
+        QCOMPARE(said(QApplication::focusWidget()), QStringLiteral("开关01控制 关"));
+        QStringList unnamed;
+        for (QWidget* w : r.window.findChildren<QWidget*>())
+            if (qobject_cast<QComboBox*>(w) || qobject_cast<QLineEdit*>(w) || qobject_cast<QPlainTextEdit*>(w))
+                if (said(w).isEmpty() || said(w) == said(w, QAccessible::Value)) unnamed << r.Id(w) + w->objectName();
+        QCOMPARE(unnamed, QStringList());
     }
 
     void windowIsCentredAndTitledBeforeItShows()
