@@ -12,6 +12,7 @@
 #include <QScrollArea>
 #include <QShortcut>
 #include <QStyle>
+#include <QStyleOption>
 #include <QStyleOptionComboBox>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -171,6 +172,27 @@ QObject* MakeControl(const ControlSpec& spec, QWidget* parent, ConfigTable& tabl
 // text field besides its text; both fit the designed sizes in the default font.
 constexpr int kButtonPadding = 12;
 constexpr int kFieldPadding = 5;
+// How high a closed combo box may be in its row: the port group's rows are
+// 28 pixels apart and keep 3 between them.
+constexpr int kComboRoom = 25;
+
+// A box keeps its designed height while its text's line, with a pixel clear
+// above and below, fits inside the style's frame, whatever Qt's size hint
+// says: a CJK font's tall line (Noto Sans CJK's is 17 pixels at 9 points)
+// makes the hint a pixel or two higher than the box the text fits in.
+bool LineFits(const QFontMetrics& fm, int innerHeight) { return innerHeight >= fm.height() + 2; }
+
+// The least height that shows the ink of `text` whole with its line centred
+// in it, as a label draws it: a line's leading above and below the ink may
+// stand out of the label, which has no frame it could touch.
+int InkHeight(const QFontMetrics& fm, const QString& text)
+{
+    const QRect ink = fm.tightBoundingRect(text);
+    if (ink.isEmpty()) return 0;
+    const int above = fm.ascent() + ink.top();
+    const int below = fm.height() - fm.ascent() - ink.bottom() - 1;
+    return fm.height() - 2 * qMax(0, qMin(above, below));
+}
 
 }  // namespace
 
@@ -411,13 +433,26 @@ ControlSizes MainWindow::MeasureNeeds() const
         switch (spec.kind) {
         case Kind::Button: {
             auto* button = static_cast<QPushButton*>(w);
-            need = QSize(fm.horizontalAdvance(CaptionFromQt(button->text())) + kButtonPadding, button->sizeHint().height());
+            QStyleOptionButton option;
+            option.initFrom(button);
+            option.rect = QRect(QPoint(), spec.rect.size());
+            const QRect inner = button->style()->subElementRect(QStyle::SE_PushButtonContents, &option, button);
+            need = QSize(fm.horizontalAdvance(CaptionFromQt(button->text())) + kButtonPadding,
+                         LineFits(fm, inner.height()) ? spec.rect.height() : button->sizeHint().height());
             break;
         }
-        case Kind::Label: need = QSize(fm.horizontalAdvance(static_cast<QLabel*>(w)->text()), fm.height()); break;
-        case Kind::GroupBox:
-            need = QSize(fm.horizontalAdvance(CaptionFromQt(static_cast<QGroupBox*>(w)->title())), fm.height());
+        case Kind::Label: {
+            const QString text = static_cast<QLabel*>(w)->text();
+            need = QSize(fm.horizontalAdvance(text), InkHeight(fm, text));
             break;
+        }
+        case Kind::GroupBox: {
+            // The caption's line starts at the group's top; the rows below
+            // keep clear of its ink ("COM" has no descenders).
+            const QString caption = CaptionFromQt(static_cast<QGroupBox*>(w)->title());
+            need = QSize(fm.horizontalAdvance(caption), fm.ascent() + fm.tightBoundingRect(caption).bottom() + 1);
+            break;
+        }
         case Kind::Combo: {
             // Room in the text field for the widest text a box shows closed, a rate.
             auto* box = static_cast<QComboBox*>(w);
@@ -425,13 +460,25 @@ ControlSizes MainWindow::MeasureNeeds() const
             option.initFrom(box);
             option.editable = true;
             option.frame = box->hasFrame();
-            option.rect = QRect(0, 0, 200, box->sizeHint().height());
-            const QRect field = box->style()->subControlRect(QStyle::CC_ComboBox, &option, QStyle::SC_ComboBoxEditField, box);
-            need = QSize(fm.horizontalAdvance(QStringLiteral("115200")) + kFieldPadding + option.rect.width() - field.width(),
-                         option.rect.height());
+            const auto field = [&](int height) {
+                option.rect = QRect(0, 0, 200, height);
+                return box->style()->subControlRect(QStyle::CC_ComboBox, &option, QStyle::SC_ComboBoxEditField, box);
+            };
+            const int hint = box->sizeHint().height();
+            const int height = hint <= kComboRoom || !LineFits(fm, field(kComboRoom).height()) ? hint : kComboRoom;
+            need = QSize(fm.horizontalAdvance(QStringLiteral("115200")) + kFieldPadding + 200 - field(height).width(), height);
             break;
         }
-        case Kind::LineEdit: need = QSize(0, w->sizeHint().height()); break;
+        case Kind::LineEdit: {
+            auto* edit = static_cast<QLineEdit*>(w);
+            QStyleOptionFrame option;
+            option.initFrom(edit);
+            option.rect = QRect(QPoint(), spec.rect.size());
+            option.lineWidth = edit->style()->pixelMetric(QStyle::PM_DefaultFrameWidth, &option, edit);
+            const QRect inner = edit->style()->subElementRect(QStyle::SE_LineEditContents, &option, edit);
+            need = QSize(0, LineFits(fm, inner.height()) ? spec.rect.height() : edit->sizeHint().height());
+            break;
+        }
         default: break;
         }
     }

@@ -81,9 +81,13 @@ private Q_SLOTS:
         QTest::addColumn<QString>("parent");
         QTest::addColumn<QRect>("geometry");
         QTest::addColumn<QString>("caption");
+        QTest::addColumn<QString>("family");
         const QString win = QStringLiteral("ClientArea"), grp = QStringLiteral("GroupBox1");
+        // With the default font, and with either CJK font as the desktop's
+        // font: Noto Sans CJK's 17-pixel line fits the designed boxes too.
         auto row = [](Control c, const QString& parent, QRect g, const QString& caption) {
-            QTest::newRow(ControlIdentifier(c)) << int(c) << parent << g << caption;
+            for (const char* family : {"", "WenQuanYi Micro Hei", "Noto Sans CJK SC"})
+                QTest::addRow("%s %s", ControlIdentifier(c), family) << int(c) << parent << g << caption << QString::fromLatin1(family);
         };
         row(Control::ProgressBar1, win, {0, 771, 740, 16}, {});
         row(Control::Button_SetBaudRate, win, {652, 44, 75, 25}, QStringLiteral("设置波特率"));
@@ -113,7 +117,21 @@ private Q_SLOTS:
         QFETCH(QString, parent);
         QFETCH(QRect, geometry);
         QFETCH(QString, caption);
+        QFETCH(QString, family);
+        const QFont before = QApplication::font();
+        const auto restore = qScopeGuard([before] { QApplication::setFont(before); });
+        if (!family.isEmpty()) {
+            // scripts/setup.sh installs both.
+            QVERIFY2(QFontDatabase::families().contains(family), qPrintable(family + QStringLiteral(" is not installed")));
+            QFont font = before;
+            font.setFamilies({family});
+            QApplication::setFont(font);
+        }
         Rig r;
+        r.window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&r.window));
+        // The designed outer size, frame included.
+        QTRY_COMPARE(r.window.frameGeometry().size(), QSize(740, 818));
         const Control c = Control(control);
         QWidget* w = r.window.findChild<QWidget*>(QString::fromLatin1(ControlIdentifier(c)));
         QVERIFY(w);

@@ -13,10 +13,12 @@
 #include <QScreen>
 #include <QScrollArea>
 #include <QScrollBar>
+#include <QFontDatabase>
 
 #include "config/ConfigTable.h"
 #include "ui/ConfigGridView.h"
 #include "ui/MainWindow.h"
+#include "ui/Translations.h"
 
 namespace {
 
@@ -62,12 +64,26 @@ QStringList Faults(QWidget* parent)
             if (grid->rowHeight(0) < fm.height() + 2) faults << id + QStringLiteral(" rows too low");
         } else if (auto* g = qobject_cast<QGroupBox*>(w)) {
             faults << Faults(g);
+            // The caption's line starts at the group's top; its ink must stay clear.
+            const int captionInk = fm.ascent() + fm.tightBoundingRect(g->title()).bottom();
             for (QWidget* inner : g->findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly))
-                if (!inner->objectName().isEmpty() && inner->y() < fm.height())
+                if (!inner->objectName().isEmpty() && inner->y() <= captionInk + 1)
                     faults << inner->objectName() + QStringLiteral(" covers the group's caption");
         }
         if (text > room) faults << id + QStringLiteral(" cuts its text: %1 > %2").arg(text).arg(room);
         if (w->height() < qMin(fm.height(), 16)) faults << id + QStringLiteral(" too low");
+        // A button's line of text has a pixel clear of its frame above and below.
+        if (qobject_cast<QPushButton*>(w) && w->height() < fm.height() + 4) faults << id + QStringLiteral(" touches its frame");
+    }
+    // A label's text keeps clear of the box it names.
+    for (QWidget* w : placed) {
+        auto* l = qobject_cast<QLabel*>(w);
+        if (!l) continue;
+        const int end = l->x() + l->fontMetrics().horizontalAdvance(l->text());
+        for (QWidget* other : placed)
+            if (other != l && other->x() > l->x() && other->x() < end + 4 && other->y() < l->geometry().bottom()
+                && other->geometry().bottom() > l->y())
+                faults << l->objectName() + QStringLiteral(" touches ") + other->objectName();
     }
     return faults;
 }
@@ -109,31 +125,52 @@ private Q_SLOTS:
     void everyControlShowsWholeAtEverySizeAndFont_data()
     {
         QTest::addColumn<qreal>("points");
+        QTest::addColumn<QString>("family");  // the CJK font the desktop gives; empty: the default one
+        QTest::addColumn<bool>("english");
         QTest::addColumn<QSize>("client");  // empty: the least size; (1, 1): below it
         QTest::addColumn<bool>("scrolls");
         const QSize least;
-        QTest::newRow("9pt 1920x1080, maximised") << 9.0 << QSize(1920, 1050) << false;
-        QTest::newRow("9pt 1366x768") << 9.0 << QSize(1366, 740) << false;
-        QTest::newRow("9pt 1024x768") << 9.0 << QSize(1024, 738) << false;
-        QTest::newRow("9pt 1024x600") << 9.0 << QSize(1024, 540) << false;
-        QTest::newRow("9pt least") << 9.0 << least << false;
-        QTest::newRow("9pt below least") << 9.0 << QSize(1, 1) << true;
-        QTest::newRow("11pt 1920x1080") << 11.0 << QSize(1920, 1050) << false;
-        QTest::newRow("11pt 1024x600") << 11.0 << QSize(1024, 540) << false;
-        QTest::newRow("11pt least") << 11.0 << least << false;
-        QTest::newRow("16pt 1366x768") << 16.0 << QSize(1366, 740) << false;
-        QTest::newRow("16pt least") << 16.0 << least << false;
+        const QString wqy = QStringLiteral("WenQuanYi Micro Hei"), noto = QStringLiteral("Noto Sans CJK SC");
+        QTest::newRow("9pt 1920x1080, maximised") << 9.0 << QString() << false << QSize(1920, 1050) << false;
+        QTest::newRow("9pt 1366x768") << 9.0 << QString() << false << QSize(1366, 740) << false;
+        QTest::newRow("9pt 1024x768") << 9.0 << QString() << false << QSize(1024, 738) << false;
+        QTest::newRow("9pt 1024x600") << 9.0 << QString() << false << QSize(1024, 540) << false;
+        QTest::newRow("9pt least") << 9.0 << QString() << false << least << false;
+        QTest::newRow("9pt below least") << 9.0 << QString() << false << QSize(1, 1) << true;
+        QTest::newRow("9pt Noto 1366x768") << 9.0 << noto << false << QSize(1366, 740) << false;
+        QTest::newRow("9pt Noto en least") << 9.0 << noto << true << least << false;
+        QTest::newRow("11pt 1920x1080") << 11.0 << QString() << false << QSize(1920, 1050) << false;
+        QTest::newRow("11pt 1024x600") << 11.0 << QString() << false << QSize(1024, 540) << false;
+        QTest::newRow("11pt least") << 11.0 << QString() << false << least << false;
+        for (const QString& family : {wqy, noto}) {
+            for (bool english : {false, true}) {
+                const QString name = QStringLiteral("14pt %1 %2 ").arg(family.section(QLatin1Char(' '), 0, 0), english ? "en" : "zh");
+                QTest::newRow(qPrintable(name + QStringLiteral("least"))) << 14.0 << family << english << least << false;
+                QTest::newRow(qPrintable(name + QStringLiteral("1920x1080"))) << 14.0 << family << english << QSize(1920, 1050) << false;
+            }
+        }
+        QTest::newRow("16pt 1366x768") << 16.0 << QString() << false << QSize(1366, 740) << false;
+        QTest::newRow("16pt least") << 16.0 << QString() << false << least << false;
     }
     void everyControlShowsWholeAtEverySizeAndFont()
     {
         QFETCH(qreal, points);
+        QFETCH(QString, family);
+        QFETCH(bool, english);
         QFETCH(QSize, client);
         QFETCH(bool, scrolls);
         const QFont before = QApplication::font();
         const auto restore = qScopeGuard([before] { QApplication::setFont(before); });
         QFont font = before;
         font.setPointSizeF(points);
+        if (!family.isEmpty()) {
+            // scripts/setup.sh installs both CJK fonts.
+            QVERIFY2(QFontDatabase::families().contains(family), qPrintable(family + QStringLiteral(" is not installed")));
+            font.setFamilies({family});
+        }
         QApplication::setFont(font);
+        Translations translations;
+        QVERIFY(translations.Install(english ? Language::English : Language::Chinese));
         ConfigTable table;
         // As at start-up: the table is laid out once the window exists.
         MainWindow window(table, WindowHandlers{});
