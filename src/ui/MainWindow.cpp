@@ -490,5 +490,6 @@ void MainWindow::ApplyLayout()
     const ControlRects rects = layout_.Place(client_->size());
     for (size_t i = 0; i < rects.size(); ++i)
         if (QWidget* w = widgets_[i]) w->setGeometry(rects[i]);
-    grid_->SetSpareWidth(qMax(0, client_->width() - layout_.Natural().width()));
+    // Beyond its natural width the window's extra room goes to the value columns.
+    grid_->SetFillWidth(client_->width() > layout_.Natural().width());
 }
