@@ -73,12 +73,15 @@ constexpr Control kTabOrder[] = {
     Control::Button_SaveAs,    Control::Button_ClearModule, Control::Button_ReadModule, Control::Button_WriteModule,
 };
 
-// Keys that press a button, as long as it is enabled.
+// Keys that press a button, as long as it is enabled (the README and the
+// man page list them).
 const std::pair<QKeyCombination, Control> kShortcuts[] = {
     {Qt::CTRL | Qt::Key_O, Control::Button_OpenFile},
     {Qt::CTRL | Qt::Key_S, Control::Button_SaveFile},
     {Qt::CTRL | Qt::SHIFT | Qt::Key_S, Control::Button_SaveAs},
+    {Qt::CTRL | Qt::Key_P, Control::Button_TogglePort},
     {QKeyCombination(Qt::Key_F5), Control::Button_ReadModule},
+    {QKeyCombination(Qt::Key_F6), Control::Button_WriteModule},
     {Qt::CTRL | Qt::Key_L, Control::Button_ClearDisplay},
 };
 
