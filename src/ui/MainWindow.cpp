@@ -206,7 +206,6 @@ MainWindow::MainWindow(ConfigTable& table, WindowHandlers handlers, QWidget* par
 {
     setObjectName(QString::fromLatin1(ControlIdentifier(Control::MainWindow)));
     setWindowTitle(Texts::tr("Velmora-自定义设备版"));
-    setWindowIcon(MakeIcon());
 
     // The controls sit on a client area as large as the window, which
     // scrolls inside it only when the window is smaller than the least size.
@@ -344,6 +343,9 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* e)
         if (!shown_) {
             shown_ = true;
             QTimer::singleShot(0, this, [this] {
+                // Its seven sizes are decoded as it is set, which is not to
+                // be paid for before the window shows; the title bar takes it now.
+                setWindowIcon(MakeIcon());
                 ApplyPlacement();
                 if (firstShown_) firstShown_();
             });
@@ -445,15 +447,20 @@ ControlSizes MainWindow::MeasureNeeds() const
             break;
         }
         case Kind::Label: {
+            // Glyph outlines are looked at only when the line is higher than the label.
             const QString text = static_cast<QLabel*>(w)->text();
-            need = QSize(fm.horizontalAdvance(text), InkHeight(fm, text));
+            need = QSize(fm.horizontalAdvance(text), fm.height() <= spec.rect.height() ? fm.height() : InkHeight(fm, text));
             break;
         }
         case Kind::GroupBox: {
-            // The caption's line starts at the group's top; the rows below
-            // keep clear of its ink ("COM" has no descenders).
+            // The caption's line starts at the group's top, and the first row
+            // two pixels below it; where the line reaches into that row, the
+            // rows keep clear of its ink instead ("COM" has no descenders).
             const QString caption = CaptionFromQt(static_cast<QGroupBox*>(w)->title());
-            need = QSize(fm.horizontalAdvance(caption), fm.ascent() + fm.tightBoundingRect(caption).bottom() + 1);
+            const int room = DesignedRects()[size_t(Control::Combo_Port)].y() - 2;
+            need = QSize(fm.horizontalAdvance(caption), fm.height() <= room
+                                                            ? fm.height()
+                                                            : fm.ascent() + fm.tightBoundingRect(caption).bottom() + 1);
             break;
         }
         case Kind::Combo: {

@@ -331,6 +331,24 @@ private Q_SLOTS:
         QVERIFY(!QFile::exists(velmora.DataFile()));
     }
 
+    // Alone in a folder of its own, the program still speaks English: its
+    // translations are built in.
+    void aCopiedProgramSpeaksEnglish()
+    {
+        Installed velmora(program_);
+        QVERIFY(velmora.ok);
+        velmora.env.insert(QStringLiteral("VELMORA_EXIT_AFTER_SHOW"), QStringLiteral("1"));
+        velmora.process.setProcessEnvironment(velmora.env);
+        velmora.process.start(velmora.copy, {QStringLiteral("--language"), QStringLiteral("en")});
+        QVERIFY(velmora.process.waitForFinished(30000));
+        QCOMPARE(velmora.process.exitCode(), 0);
+        const QString shown = QString::fromLocal8Bit(velmora.process.readAllStandardOutput());
+        QVERIFY2(shown.startsWith(QStringLiteral("velmora: shown after ")), qPrintable(shown));
+        QVERIFY2(shown.contains(QStringLiteral(": Velmora - Custom Device Edition   ") + velmora.DataFile()), qPrintable(shown));
+        const QByteArray err = velmora.process.readAllStandardError();
+        QVERIFY2(!err.contains("velmora:"), err.constData());
+    }
+
     void closingAfterTheFirstShowEndsWithZero()
     {
         Installed velmora(program_);

@@ -242,8 +242,8 @@ private Q_SLOTS:
         Rig r;
         QCOMPARE(r.window.windowTitle(), QStringLiteral("Velmora-自定义设备版"));
         QVERIFY(r.window.windowFlags() & Qt::WindowMinimizeButtonHint);
-        QVERIFY(!r.window.windowIcon().isNull());
         r.Show();
+        QTRY_VERIFY(!r.window.windowIcon().isNull());
         // On a 1280×1024 screen: the designed outer size, frame included, centred,
         // and the client area as large as the window, so nothing scrolls.
         QTRY_COMPARE(r.window.frameGeometry(), QRect(270, 103, 740, 818));
