@@ -120,18 +120,14 @@ private Q_SLOTS:
         QFETCH(QString, family);
         const QFont before = QApplication::font();
         const auto restore = qScopeGuard([before] { QApplication::setFont(before); });
-        if (!family.isEmpty()) {
-            // scripts/setup.sh installs both.
-            QVERIFY2(QFontDatabase::families().contains(family), qPrintable(family + QStringLiteral(" is not installed")));
-            QFont font = before;
-            font.setFamilies({family});
-            QApplication::setFont(font);
-        }
+        // scripts/setup.sh installs both CJK fonts.
+        QVERIFY2(family.isEmpty() || QFontDatabase::families().contains(family), qPrintable(family));
+        QFont font = before;
+        if (!family.isEmpty()) font.setFamilies({family});
+        QApplication::setFont(font);
         Rig r;
-        r.window.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&r.window));
-        // The designed outer size, frame included.
-        QTRY_COMPARE(r.window.frameGeometry().size(), QSize(740, 818));
+        r.Show();
+        QTRY_COMPARE(r.window.frameGeometry().size(), QSize(740, 818));  // the designed outer size
         const Control c = Control(control);
         QWidget* w = r.window.findChild<QWidget*>(QString::fromLatin1(ControlIdentifier(c)));
         QVERIFY(w);
@@ -205,11 +201,8 @@ private Q_SLOTS:
     {
         Rig r;
         InitTable(r.table);
-        for (Control c : {Control::Combo_Port, Control::Combo_BaudRate, Control::Combo_SetBaudRate}) {
-            auto* box = qobject_cast<QComboBox*>(r.W(c));
-            box->addItem(QStringLiteral("9600"));
-            box->setCurrentIndex(0);
-        }
+        for (Control c : {Control::Combo_Port, Control::Combo_BaudRate, Control::Combo_SetBaudRate})
+            qobject_cast<QComboBox*>(r.W(c))->addItem(QStringLiteral("9600"));  // and chosen
         r.Show();
         // As the bus has them: the name a screen reader says, whatever the box holds.
         auto said = [](QObject* o, QAccessible::Text t = QAccessible::Name) {
@@ -221,7 +214,6 @@ private Q_SLOTS:
             {Control::Edit_Display, "日志"}, {Control::Edit_Learn, "上报数据"}, {Control::ConfigGrid, "配置表"}};
         for (const auto& [control, name] : names) QCOMPARE(said(r.W(control)), name);
         QCOMPARE(said(r.W(Control::Combo_SetBaudRate), QAccessible::Value), QStringLiteral("9600"));
-        QCOMPARE(said(qobject_cast<QComboBox*>(r.W(Control::Combo_SetBaudRate))->lineEdit()), QStringLiteral("模块波特率"));
 
         // Every box and text field, the find bar's and an open cell's included.
         r.window.Log()->FindBar();
