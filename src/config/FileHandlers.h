@@ -44,6 +44,8 @@ bool SaveAtExit(Program& p);
 // Title := "Velmora-自定义设备版   " + current file path.
 void ShowCurrentFileInTitle(Program& p);
 
-void OpenFile(Program& p);   // "打开文件"
+// "打开文件": a chosen ".dat" that loads becomes the current file and titles
+// the window; one that does not is said in the log and changes nothing.
+void OpenFile(Program& p);
 void SaveFile(Program& p);   // "保存文件"
 void SaveAs(Program& p);     // "另存文件"
