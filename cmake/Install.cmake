@@ -1,7 +1,7 @@
 # What `cmake --install` puts in place: the programs, the window's
-# translations, the desktop entry, the icon in every size a menu asks for, the
-# AppStream metadata, the man pages (every man/*.1, compressed) and
-# velmora-cli's bash completion.
+# translations, the desktop entry, the table files' MIME type, the icon in
+# every size a menu asks for, the AppStream metadata, the man pages (every
+# man/*.1, compressed) and velmora-cli's bash completion.
 include(GNUInstallDirs)
 
 set(VELMORA_APP_ID org.velmora.Velmora)
@@ -17,6 +17,9 @@ install(FILES ${VELMORA_QM_FILES} DESTINATION ${CMAKE_INSTALL_DATADIR}/velmora/t
 
 install(FILES ${PROJECT_SOURCE_DIR}/data/${VELMORA_APP_ID}.desktop
         DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
+# File managers know table files by it and offer the program for them.
+install(FILES ${PROJECT_SOURCE_DIR}/data/${VELMORA_APP_ID}.mime.xml
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/mime/packages RENAME ${VELMORA_APP_ID}.xml)
 install(FILES ${PROJECT_SOURCE_DIR}/data/icons/${VELMORA_APP_ID}.svg
         DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
 foreach(size 16 24 32 48 64 128 256)
@@ -49,3 +52,4 @@ foreach(page ${VELMORA_MAN_PAGES})
 endforeach()
 add_custom_target(man_pages ALL DEPENDS ${VELMORA_MAN_OUTPUTS})
 install(FILES ${VELMORA_MAN_OUTPUTS} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+

@@ -130,6 +130,7 @@ QString UserDataFolder() { return QStandardPaths::writableLocation(QStandardPath
 
 void LoadStartTable(Program& p, const QString& programFolder)
 {
+    if (!p.state.startFile.isEmpty() && OpenTableFile(p, QFileInfo(p.state.startFile).absoluteFilePath())) return;
     const StartFiles files = ChooseStartFiles(programFolder, UserDataFolder());
     p.state.currentFilePath = files.keep;
     if (files.load == files.keep) {

@@ -170,8 +170,9 @@ private Q_SLOTS:
         QCOMPARE(QDir(Path("fresh")).entryList(QDir::Files), QStringList{"data.dat"});
     }
 
-    // A file that does not load (here a CSV) is said in the log and changes
-    // nothing: saves still go to the window's file.
+    // Opened or named on the command line, a file that does not load (here
+    // a CSV) is said in the log and changes nothing: saves still go to the
+    // window's file.
     void aTableFileThatDoesNotLoadIsNotOpened()
     {
         QDir(Path("open")).mkpath(".");
@@ -190,6 +191,13 @@ private Q_SLOTS:
         SaveFile(rig.p);
         QCOMPARE(ReadAll(bad), csv);
         QCOMPARE(QDir(Path("open")).entryList(QDir::Files), (QStringList{"data.dat", "table.dat"}));
+
+        Rig start{QString()};
+        start.p.state.startFile = bad;
+        LoadStartTable(start.p, Path("open"));
+        QCOMPARE(start.p.state.currentFilePath, Path("open/data.dat"));
+        QCOMPARE(start.table.GetCellText(4, 1), QStringLiteral("kept"));
+        QCOMPARE(start.ui.Log(), notLoaded);
     }
 
     void aFileWithPartsTheTableDropsIsKeptAsBak()
