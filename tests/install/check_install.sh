@@ -28,6 +28,8 @@ expected=(
   share/bash-completion/completions/velmora-cli
   share/velmora/translations/velmora_en.qm
   share/mime/packages/$id.xml
+  share/doc/velmora/copyright
+  share/doc/velmora/changelog.gz
 )
 for size in 16 24 32 48 64 128 256; do
   expected+=("share/icons/hicolor/${size}x${size}/apps/$id.png")
@@ -55,6 +57,7 @@ desktop-file-validate "$prefix/share/applications/$id.desktop" || fail "desktop-
 grep -q '^Categories=.*Utility;.*Electronics;' "$prefix/share/applications/$id.desktop" || fail "categories"
 appstreamcli validate --no-net "$prefix/share/metainfo/$id.metainfo.xml" || fail "appstreamcli validate"
 grep -q "<release version=\"$version\"" "$prefix/share/metainfo/$id.metainfo.xml" || fail "metadata release is not $version"
+gzip -dc "$prefix/share/doc/velmora/changelog.gz" | head -n 1 | grep -q "^velmora ($version) " || fail "changelog is not at $version"
 
 # The installed program answers without a display.
 out="$(env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "$prefix/bin/velmora" --version)" || fail "velmora --version"
