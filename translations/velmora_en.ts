@@ -371,5 +371,9 @@
         <source>找不到</source>
         <translation>Not found</translation>
     </message>
+    <message>
+        <source>无法载入 %1，未打开</source>
+        <translation>Could not load %1; not opened</translation>
+    </message>
 </context>
 </TS>

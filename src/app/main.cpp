@@ -27,8 +27,8 @@ int main(int argc, char** argv)
     // A write that hits the file-size limit fails instead of killing us mid-save.
     IgnoreWriteFailureSignals();
 
-    QString languageAsked;
-    if (const std::optional<int> exitCode = ExitBeforeWindow(argc, argv, stdout, stderr, &languageAsked))
+    QString languageAsked, fileAsked;
+    if (const std::optional<int> exitCode = ExitBeforeWindow(argc, argv, stdout, stderr, &languageAsked, &fileAsked))
         return *exitCode;
     auto noDisplay = std::make_unique<NoDisplayReport>();
     Desktop desktop(argc, argv);
@@ -48,6 +48,7 @@ int main(int argc, char** argv)
     ConfigTable table;
     Program program{AppState{}, desktop.Ui(), serial, table};
     program.state.settingsFile = settingsFile;
+    program.state.startFile = fileAsked;
     serial.SetBeforeFatal([&program] { SaveBeforeFatal(program); });
 
     // Every way out that lets the program run code saves the table first: a

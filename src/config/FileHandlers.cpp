@@ -86,6 +86,23 @@ bool LoadInto(Program& p, const QString& path)
     RememberLoadResult(p, loaded, whole);
     return loaded;
 }
+
+// Makes `path` the current file when it loads; otherwise the log says so and
+// the table and the current file stay as they were, so no save goes to a
+// file that was never loaded.
+bool OpenTableFile(Program& p, const QString& path)
+{
+    const FileStamp stamp = StampOf(path);
+    bool whole = true;
+    if (!p.table.LoadTable(path, &whole)) {
+        AppendLog(p, Texts::tr("无法载入 %1，未打开").arg(path) + QStringLiteral("\r\n"));
+        return false;
+    }
+    p.state.currentFilePath = path;
+    p.state.currentFileStamp = stamp;
+    RememberLoadResult(p, true, whole);
+    return true;
+}
 }  // namespace
 
 StartFiles ChooseStartFiles(const QString& programFolder, const QString& userDataFolder)
@@ -113,6 +130,7 @@ QString UserDataFolder() { return QStandardPaths::writableLocation(QStandardPath
 
 void LoadStartTable(Program& p, const QString& programFolder)
 {
+    if (!p.state.startFile.isEmpty() && OpenTableFile(p, QFileInfo(p.state.startFile).absoluteFilePath())) return;
     const StartFiles files = ChooseStartFiles(programFolder, UserDataFolder());
     p.state.currentFilePath = files.keep;
     if (files.load == files.keep) {
@@ -203,9 +221,7 @@ void OpenFile(Program& p)
     const QString path = p.ui.GetFileName();
     // Exact comparison: "CONFIG.DAT" is not taken.
     if (!path.endsWith(QStringLiteral(".dat"), Qt::CaseSensitive)) return;
-    p.state.currentFilePath = path;
-    ShowCurrentFileInTitle(p);
-    LoadInto(p, path);
+    if (OpenTableFile(p, path)) ShowCurrentFileInTitle(p);
 }
 
 void SaveFile(Program& p)

@@ -59,6 +59,7 @@ constexpr int kNoPort = -1;
 
 struct AppState {
     QString currentFilePath;  // the table file loaded at start and saved at exit
+    QString startFile;        // named on the command line: loaded at start instead of data.dat
     // N of "COM"+N while the port is open; kNoPort when no port is in use. A
     // failed open leaves the number it tried until the next open or close.
     int portNumber = kNoPort;

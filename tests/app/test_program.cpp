@@ -271,6 +271,8 @@ private Q_SLOTS:
         QTest::newRow("help after another") << QStringList{"-style", "fusion", "-h"} << 0 << QStringLiteral("Usage: velmora") << QString();
         QTest::newRow("unknown") << QStringList{"--frobnicate"} << 2 << QString()
                                  << QStringLiteral("velmora: unknown argument '--frobnicate'");
+        QTest::newRow("two files") << QStringList{"a.dat", "b.dat"} << 2 << QString()
+                                   << QStringLiteral("velmora: only one file can be opened, not 'b.dat' as well");
         QTest::newRow("Qt option without its value") << QStringList{"-platform"} << 2 << QString()
                                                      << QStringLiteral("velmora: option '-platform' needs a value");
         QTest::newRow("language not offered") << QStringList{"--language=fr"} << 2 << QString()

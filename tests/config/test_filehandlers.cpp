@@ -170,26 +170,34 @@ private Q_SLOTS:
         QCOMPARE(QDir(Path("fresh")).entryList(QDir::Files), QStringList{"data.dat"});
     }
 
-    void openedUnreadableFileSurvivesSaveAndAnOldBakIsKept()
+    // Opened or named on the command line, a file that does not load (here
+    // a CSV) is said in the log and changes nothing: saves still go to the
+    // window's file.
+    void aTableFileThatDoesNotLoadIsNotOpened()
     {
         QDir(Path("open")).mkpath(".");
-        const QString path = Path("open/broken.dat");
-        QVERIFY(WriteAll(path, kNotATable));
-        QVERIFY(WriteAll(path + ".bak", "an older backup"));
-        Rig rig(Path("data.dat"));
+        const QString bad = Path("open/table.dat");
+        const QByteArray csv("row,title,on,off\n1,开关01控制,AA,\n");
+        QVERIFY(WriteAll(bad, csv));
+        const QString notLoaded = QStringLiteral("无法载入 %1，未打开\r\n").arg(bad);
+        Rig rig(Path("open/data.dat"));
+        rig.ui.title = QStringLiteral("before");
         rig.table.SetCellText(4, 1, QStringLiteral("kept"));
-        rig.ui.dialogAnswers = {path};
+        rig.ui.dialogAnswers = {bad};
         OpenFile(rig.p);
-        QCOMPARE(rig.ui.title, QStringLiteral("Velmora-自定义设备版   ") + path);
+        QCOMPARE(rig.ui.Log(), notLoaded);
+        QCOMPARE(rig.ui.title, QStringLiteral("before"));
         QCOMPARE(rig.table.GetCellText(4, 1), QStringLiteral("kept"));
-
         SaveFile(rig.p);
-        QCOMPARE(rig.ui.BoxTexts(), QStringList{QStringLiteral("保存成功！")});
-        QCOMPARE(ReadAll(path + ".bak"), QByteArray("an older backup"));
-        QCOMPARE(ReadAll(path + ".bak2"), kNotATable);
-        ConfigTable back;
-        QVERIFY(back.LoadTable(path));
-        QCOMPARE(back.GetCellText(4, 1), QStringLiteral("kept"));
+        QCOMPARE(ReadAll(bad), csv);
+        QCOMPARE(QDir(Path("open")).entryList(QDir::Files), (QStringList{"data.dat", "table.dat"}));
+
+        Rig start{QString()};
+        start.p.state.startFile = bad;
+        LoadStartTable(start.p, Path("open"));
+        QCOMPARE(start.p.state.currentFilePath, Path("open/data.dat"));
+        QCOMPARE(start.table.GetCellText(4, 1), QStringLiteral("kept"));
+        QCOMPARE(start.ui.Log(), notLoaded);
     }
 
     void aFileWithPartsTheTableDropsIsKeptAsBak()
