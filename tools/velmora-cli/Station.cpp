@@ -130,7 +130,8 @@ private:
             for (const CodeDifference& d : outcome.differences) Err(job.target.label + QLatin1Char('\t') + DifferenceText(d), false);
         }
         QString error;
-        if (report_.IsOpen() && !reportFailed_ && !report_.Append(json, &error)) {
+        // After a failed line the others are still tried: each is there whole, or said to be missing.
+        if (report_.IsOpen() && !report_.Append(json, &error)) {
             Err(error + QStringLiteral("; the line of %1 is not in the report, and no more modules are started").arg(job.target.label));
             reportFailed_ = true;
         }
