@@ -1,7 +1,10 @@
 #include <QtTest>
 
+#include <cerrno>
+#include <cstring>
 #include <memory>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "core/Program.h"
 #include "config/ConfigTable.h"
@@ -150,13 +153,15 @@ private Q_SLOTS:
         QVERIFY(SaveCurrentTable(rig.p));
         QCOMPARE(QDir(Path("start")).entryList(QDir::Files), (QStringList{"data.dat", "data.dat.bak"}));
 
-        // "另存文件" onto the unreadable file itself keeps it too.
+        // "另存文件" onto the unreadable file itself keeps it too, in the copy
+        // that holds those bytes already rather than in another one.
         QVERIFY(WriteAll(path, kNotATable));
         QVERIFY(!LoadCurrentTable(rig.p));
         rig.ui.dialogAnswers = {path};
         SaveAs(rig.p);
-        QCOMPARE(ReadAll(path + ".bak2"), kNotATable);
+        QVERIFY(rig.ui.Log().endsWith(QStringLiteral("%1 保存前已备份为 %2\r\n").arg(path, path + ".bak")));
         QVERIFY(back.LoadTable(path));
+        QCOMPARE(QDir(Path("start")).entryList(QDir::Files), (QStringList{"data.dat", "data.dat.bak"}));
     }
 
     void missingOrReadableStartFileNeedsNoBackup()
@@ -233,11 +238,20 @@ private Q_SLOTS:
         QVERIFY(SaveCurrentTable(second.p));  // its own save is no change
         QCOMPARE(second.ui.Log().count(QStringLiteral("\r\n")), 1);
 
-        // Another program saves the file; then the first window ends.
+        // Another program saves the file; the first window, which changed
+        // nothing since its save, ends and leaves the newer file alone.
         WriteTableWithCode(path, QStringLiteral("CC"));
         first.p.state.shuttingDown = true;
         QVERIFY(SaveAtExit(first.p));
-        QCOMPARE(codeIn(path), QStringLiteral("AA"));
+        QCOMPARE(codeIn(path), QStringLiteral("CC"));
+        QCOMPARE(first.ui.consoleLines, QStringList{QStringLiteral("velmora: %1 was changed by another program, and this window's "
+                                                                   "table is the one it loaded or saved before that; left the newer "
+                                                                   "file as it is").arg(path)});
+        // With an edit (even one undone by another), the newer file is kept as .bak first.
+        first.table.SetCellText(2, 2, QStringLiteral("DD"));
+        first.ui.consoleLines.clear();
+        QVERIFY(SaveAtExit(first.p));
+        QCOMPARE(codeIn(path), QStringLiteral("DD"));
         QCOMPARE(codeIn(path + ".bak2"), QStringLiteral("CC"));
         QCOMPARE(first.ui.consoleLines, QStringList{QStringLiteral("velmora: %1 was changed by another program; kept it as %2 before saving")
                                                         .arg(path, path + ".bak2")});
@@ -247,15 +261,18 @@ private Q_SLOTS:
     void whatCannotTakeTheTableSendsTheExitSaveToTheUserFolder_data()
     {
         QTest::addColumn<QString>("kind");
-        QTest::newRow("FIFO nobody reads") << QStringLiteral("fifo");
-        QTest::newRow("folder") << QStringLiteral("folder");
-        QTest::newRow("block device") << QStringLiteral("block");
-        QTest::newRow("full device") << QStringLiteral("full");
-        QTest::newRow("read-only file") << QStringLiteral("read-only");
+        QTest::addColumn<QString>("why");
+        QTest::newRow("FIFO nobody reads") << QStringLiteral("fifo") << QStringLiteral("a FIFO that nobody reads");
+        QTest::newRow("folder") << QStringLiteral("folder") << QStringLiteral("it is a folder");
+        QTest::newRow("block device") << QStringLiteral("block") << QStringLiteral("it is neither a regular file, a FIFO nor a character device");
+        QTest::newRow("full device") << QStringLiteral("full") << QString::fromLocal8Bit(std::strerror(ENOSPC));
+        QTest::newRow("read-only file") << QStringLiteral("read-only")
+                                        << QString::fromLocal8Bit(std::strerror(::geteuid() == 0 ? EPERM : EACCES));
     }
     void whatCannotTakeTheTableSendsTheExitSaveToTheUserFolder()
     {
         QFETCH(QString, kind);
+        QFETCH(QString, why);
         QDir(Path(kind)).mkpath(".");
         const QString path = Path(kind + "/data.dat");
         std::unique_ptr<ReadOnlyPath> readOnly;
@@ -283,8 +300,8 @@ private Q_SLOTS:
         ConfigTable back;
         QVERIFY(back.LoadTable(rescued.first()));
         QCOMPARE(back.GetCellText(1, 1), QStringLiteral("0A 0B"));
-        QCOMPARE(rig.ui.consoleLines, QStringList{QStringLiteral("velmora: could not save the table to %1; saved it to %2 instead")
-                                                      .arg(path, rescued.first())});
+        QCOMPARE(rig.ui.consoleLines, QStringList{QStringLiteral("velmora: could not save the table to %1 (%2); saved it to %3 instead")
+                                                      .arg(path, why, rescued.first())});
         QCOMPARE(rig.ui.BoxTexts().last(), QStringLiteral("无法保存配置到 %1，已另存到 %2").arg(path, rescued.first()));
 
         // What stood in the way is as it was.
