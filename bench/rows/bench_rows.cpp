@@ -96,23 +96,45 @@ QByteArray TableFileOfAttributeRecords(int megabytes)
 
 // Runs `program` with `args` to its end, standard output into `out`; its
 // own peak RSS in MB (-1 when it did not run), its exit status in `status`.
+// A process starts with the peak of the one it was forked from, so the
+// program is started by a fresh, small copy of this benchmark (MeasureMain)
+// rather than by this large process.
 double PeakRssMb(const QString& program, const QStringList& args, const QString& out, int* status)
 {
-    std::vector<QByteArray> bytes{program.toLocal8Bit()};
+    const QString result = out + QStringLiteral(".peak");
+    std::vector<QByteArray> bytes{QByteArray("/proc/self/exe"), QByteArray("--measure"), out.toLocal8Bit(), result.toLocal8Bit(),
+                                  program.toLocal8Bit()};
     for (const QString& a : args) bytes.push_back(a.toLocal8Bit());
     std::vector<char*> argv;
     for (QByteArray& b : bytes) argv.push_back(b.data());
     argv.push_back(nullptr);
-    posix_spawn_file_actions_t files;
-    posix_spawn_file_actions_init(&files);
-    posix_spawn_file_actions_addopen(&files, 1, out.toLocal8Bit().constData(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     pid_t pid = 0;
-    const int failed = posix_spawn(&pid, argv[0], &files, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&files);
-    if (failed) return -1;
+    if (posix_spawn(&pid, "/proc/self/exe", nullptr, nullptr, argv.data(), environ) != 0 || waitpid(pid, nullptr, 0) != pid) return -1;
+    QFile f(result);
+    if (!f.open(QIODevice::ReadOnly)) return -1;
+    const QList<QByteArray> words = f.readAll().split(' ');
+    *status = words.value(1).toInt();
+    return words.value(0).toDouble() / 1024.0;
+}
+
+// bench_rows --measure OUT RESULT PROGRAM ARGS…: runs PROGRAM, its standard
+// output into OUT, and writes "peak-KB wait-status" into RESULT.
+int MeasureMain(char** argv)
+{
+    const pid_t pid = fork();
+    if (pid == 0) {
+        const int out = ::open(argv[2], O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        ::dup2(out, 1);
+        ::execv(argv[4], argv + 4);
+        _exit(127);
+    }
+    int status = 0;
     rusage usage = {};
-    if (wait4(pid, status, 0, &usage) != pid) return -1;
-    return usage.ru_maxrss / 1024.0;
+    if (pid < 0 || wait4(pid, &status, 0, &usage) != pid) return 1;
+    FILE* result = std::fopen(argv[3], "w");
+    if (!result) return 1;
+    std::fprintf(result, "%ld %d", usage.ru_maxrss, status);
+    return std::fclose(result) == 0 ? 0 : 1;
 }
 
 double ParseMs(const QByteArray& file)
@@ -205,6 +227,7 @@ void Scroll(int rows)
 
 int main(int argc, char** argv)
 {
+    if (argc > 4 && std::strcmp(argv[1], "--measure") == 0) return MeasureMain(argv);
     QApplication app(argc, argv);
     const int rounds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 3;
     std::vector<int> sizes, codeMegabytes, attributeMegabytes;

@@ -4,6 +4,7 @@
 #include <QStringDecoder>
 #include <QStringEncoder>
 #include <QtEndian>
+#include <algorithm>
 #include <cstring>
 #include <iterator>
 #include <new>
@@ -70,6 +71,15 @@ constexpr qsizetype kFontRecordSize = kCellPlace + FontSize;
 constexpr qint64 kMaxDerivedFixedCells = 65536;
 
 quint32 ReadWord(const char* p) { return qFromLittleEndian<quint32>(p); }
+
+bool IsAscii(QByteArrayView bytes)
+{
+    return std::all_of(bytes.begin(), bytes.end(), [](char c) { return uchar(c) < 0x80; });
+}
+bool IsAscii(QStringView text)
+{
+    return std::all_of(text.begin(), text.end(), [](QChar c) { return c.unicode() < 0x80; });
+}
 
 void PutWord(QByteArray& block, qsizetype offset, quint32 value)
 {
@@ -202,6 +212,7 @@ TableCell* CellAt(Cursor& in, TableContent& t, int row, int column)
 // a long text needs no second copy of its bytes.
 bool EncodesTo(const QString& text, QByteArrayView bytes)
 {
+    if (IsAscii(bytes)) return true;  // decoded as Latin-1, it gives them back as they are
     QStringEncoder encoder("GB18030");
     constexpr qsizetype kPiece = 1 << 14;
     qsizetype at = 0;
@@ -221,7 +232,7 @@ bool TakeCellText(Cursor& in, TableCell& cell, QByteArrayView withZero)
 {
     const qsizetype zero = withZero.indexOf('\0');
     const QByteArrayView text = zero < 0 ? withZero : withZero.first(zero);
-    cell.text = DecodeCellText(text.toByteArray());
+    cell.text = IsAscii(text) ? QString::fromLatin1(text) : DecodeCellText(text.toByteArray());
     const bool exact = zero == withZero.size() - 1 && EncodesTo(cell.text, text);
     cell.textBytes = exact ? QByteArray() : withZero.toByteArray();
     return in.Spend(2 * cell.text.size() + kBlockMemory + (exact ? 0 : withZero.size() + kBlockMemory));
@@ -594,12 +605,15 @@ TableContent NewTableContent(int rows, int columns)
 
 QByteArray EncodeCellText(const QString& text)
 {
+    // Codes are ASCII, which GB18030 keeps as it is: no converter needed.
+    if (IsAscii(text)) return text.toLatin1();
     QStringEncoder encoder("GB18030");
     return encoder.encode(text);
 }
 
 QString DecodeCellText(const QByteArray& bytes)
 {
+    if (IsAscii(bytes)) return QString::fromLatin1(bytes);
     QStringDecoder decoder("GB18030");
     return decoder.decode(bytes);
 }

@@ -1,4 +1,6 @@
 #include <QtTest>
+#include <QProcess>
+#include <csignal>
 
 #include <cerrno>
 #include <cstring>
@@ -256,6 +258,74 @@ private Q_SLOTS:
         QCOMPARE(first.ui.consoleLines, QStringList{QStringLiteral("velmora: %1 was changed by another program; kept it as %2 before saving")
                                                         .arg(path, path + ".bak2")});
         QCOMPARE(QDir(Path("shared")).entryList(QDir::Files), (QStringList{"data.dat", "data.dat.bak", "data.dat.bak2"}));
+    }
+
+    // Two windows on one file ending at the same moment, as at a logout: in
+    // processes of their own, both tables are kept, one in the file and the
+    // other in its .bak.
+    void twoWindowsEndingTogetherKeepBothTables()
+    {
+        for (int round = 0; round < 6; ++round) {
+            const QString folder = Path(QStringLiteral("race%1").arg(round));
+            QVERIFY(QDir().mkpath(folder));
+            WriteTableWithCode(folder + "/data.dat", QStringLiteral("00"));
+            QProcess windows[2];
+            for (int i = 0; i < 2; ++i) {
+                windows[i].start(QStringLiteral(VELMORA_SAVE_RACER), {folder + "/data.dat", i ? "BB" : "AA"});
+                QVERIFY(windows[i].waitForStarted(10000));
+            }
+            for (QProcess& w : windows) QTRY_VERIFY_WITH_TIMEOUT((w.waitForReadyRead(50), w.peek(16).startsWith("ready")), 20000);
+            for (QProcess& w : windows) ::kill(pid_t(w.processId()), SIGTERM);
+            for (QProcess& w : windows) {
+                QVERIFY(w.waitForFinished(20000));
+                QCOMPARE(w.exitCode(), 0);
+            }
+            QStringList kept;
+            for (const QString& name : QDir(folder).entryList(QDir::Files | QDir::Hidden)) {
+                ConfigTable back;
+                kept << (back.LoadTable(folder + "/" + name) ? name + ":" + back.GetCellText(1, 1) : name);
+            }
+            kept.sort();
+            QVERIFY2(kept == (QStringList{"data.dat.bak:AA", "data.dat:BB"}) || kept == (QStringList{"data.dat.bak:BB", "data.dat:AA"}),
+                     qPrintable(kept.join(' ')));
+        }
+    }
+
+    // Rescues take names of their own, made exclusively, and the same table
+    // is rescued once: a read-only file gives one .bak and one rescue per table.
+    void rescuesAreUniqueAndMadeOncePerTable()
+    {
+        QVERIFY(QDir().mkpath(Path("locked")));
+        const QString path = Path("locked/data.dat");
+        QVERIFY(WriteAll(path, kNotATable));
+        ReadOnlyPath readOnly(path);
+        if (!readOnly.Holds()) QSKIP("this file system cannot make a file read-only for root");
+        Rig first(path), second(path);
+        for (Rig* rig : {&first, &second}) {
+            QVERIFY(!LoadCurrentTable(rig->p));
+            rig->p.state.shuttingDown = true;
+        }
+        second.table.SetCellText(1, 1, QStringLiteral("BB"));
+        for (int run = 0; run < 2; ++run)
+            for (Rig* rig : {&first, &second}) QVERIFY(SaveAtExit(rig->p));
+        QCOMPARE(RescuedFiles().size(), 2);
+        QCOMPARE(QDir(Path("locked")).entryList(QDir::Files), (QStringList{"data.dat", "data.dat.bak"}));
+        QCOMPARE(ReadAll(path + ".bak"), kNotATable);
+        // The same rescue file named by both runs of the first window.
+        QCOMPARE(first.ui.consoleLines.size(), 3);
+        QCOMPARE(first.ui.consoleLines.at(2), first.ui.consoleLines.at(1));
+    }
+
+    // A name Qt could not read (bytes that are not UTF-8) would be saved as another file.
+    void saveAsRefusesANameThatIsNotTheOneChosen()
+    {
+        QVERIFY(QDir().mkpath(Path("named")));
+        Rig rig(Path("named/data.dat"));
+        rig.ui.dialogAnswers = {Path(QStringLiteral("named/t\uFFFD.dat"))};
+        SaveAs(rig.p);
+        QCOMPARE(rig.ui.BoxTexts(), QStringList{QStringLiteral("文件名中有无法识别的字符，未保存：") + Path(QStringLiteral("named/t\uFFFD.dat"))});
+        QCOMPARE(rig.p.state.currentFilePath, Path("named/data.dat"));
+        QCOMPARE(QDir(Path("named")).entryList(QDir::Files), QStringList{});
     }
 
     void whatCannotTakeTheTableSendsTheExitSaveToTheUserFolder_data()
