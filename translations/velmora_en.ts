@@ -371,5 +371,13 @@
         <source>找不到</source>
         <translation>Not found</translation>
     </message>
+    <message>
+        <source>%1 保存失败：%2</source>
+        <translation>Could not save %1: %2</translation>
+    </message>
+    <message>
+        <source>文件名中有无法识别的字符，未保存：%1</source>
+        <translation>The file name holds characters that could not be read; nothing was saved: %1</translation>
+    </message>
 </context>
 </TS>

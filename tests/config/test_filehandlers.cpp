@@ -5,6 +5,8 @@
 #include <cerrno>
 #include <cstring>
 #include <memory>
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -314,6 +316,22 @@ private Q_SLOTS:
         // The same rescue file named by both runs of the first window.
         QCOMPARE(first.ui.consoleLines.size(), 3);
         QCOMPARE(first.ui.consoleLines.at(2), first.ui.consoleLines.at(1));
+    }
+
+    // Another process that keeps the folder locked (a save that hangs) costs
+    // a bounded wait, then the table goes to a rescue file.
+    void aSaveThatWaitsTooLongForTheLockIsRescued()
+    {
+        QVERIFY(QDir().mkpath(Path("busy")));
+        const int held = ::open(QFile::encodeName(Path("busy")).constData(), O_RDONLY | O_DIRECTORY);
+        QCOMPARE(::flock(held, LOCK_EX), 0);
+        Rig rig(Path("busy/data.dat"));
+        QVERIFY(SaveAtExit(rig.p));
+        ::close(held);
+        QVERIFY(!QFile::exists(Path("busy/data.dat")));
+        QCOMPARE(RescuedFiles().size(), 1);
+        QVERIFY2(rig.ui.consoleLines.value(0).contains("(another program kept it locked for 2 s while saving it)"),
+                 qPrintable(rig.ui.consoleLines.value(0)));
     }
 
     // A name Qt could not read (bytes that are not UTF-8) would be saved as another file.
