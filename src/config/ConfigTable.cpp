@@ -175,7 +175,7 @@ bool ConfigTable::LoadTable(const QString& path, bool* writesBackWhole, TableFil
         return ReadRegularFile(path, TableFileFormat::LargestFileSize, &bytes) && LoadTableBytes(bytes, writesBackWhole, problem);
     } catch (const std::bad_alloc&) {
         // Not even the file's bytes fit: the table stays as it was.
-        if (problem) *problem = TableFileProblem::TooLargeInMemory;
+        if (problem) *problem = TableFileProblem::OutOfMemory;
         return false;
     }
 }

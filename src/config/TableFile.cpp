@@ -644,7 +644,7 @@ bool ParseTableFile(const char* data, qsizetype size, TableContent& out, TableFi
         out = std::move(t);
     } catch (const std::bad_alloc&) {
         // The system had less memory to give than the table may take.
-        if (problem) *problem = TableFileProblem::TooLargeInMemory;
+        if (problem) *problem = TableFileProblem::OutOfMemory;
         return false;
     }
     if (problem) *problem = TableFileProblem::None;

@@ -140,6 +140,7 @@ enum class TableFileProblem {
     None,
     NotATable,         // too short, wrong magic or version, a section that does not fit
     TooLargeInMemory,  // its records would take more memory than LargestTableMemory
+    OutOfMemory,       // the system did not give the memory it takes
 };
 
 // Reads a whole table file. On any inconsistency (too short, wrong magic or

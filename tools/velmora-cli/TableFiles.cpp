@@ -47,6 +47,7 @@ bool Refuse(const QString& path, const QString& why, QString* error)
     return false;
 }
 
+
 const QString kNoMemory = QStringLiteral("not enough memory to read it");
 
 // Takes the bytes of a table file into `table`, or says what the window's
@@ -61,6 +62,7 @@ bool ParseTable(const QString& path, const QByteArray& bytes, ConfigTable& table
                                 .arg(bytes.size() >> 20).arg(TableFileFormat::LargestTableMemory(bytes.size()) >> 20)
                                 .arg(TableFileFormat::SmallTableMemory >> 20),
                       error);
+    if (problem == TableFileProblem::OutOfMemory) return Refuse(path, kNoMemory, error);
     return Refuse(path, WhyNotATable(bytes), error);
 }
 

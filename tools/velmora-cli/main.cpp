@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <cstdio>
 #include <memory>
+#include <new>
 #include <unistd.h>
 
 #include "CliCommand.h"
@@ -259,10 +260,19 @@ int main(int argc, char** argv)
 
     const CliCommand& c = parsed.command;
     int status = ExitStatus::Done;
+    // A table too large for the memory there is ends the command with a word, not an abort.
+    const auto withinMemory = [&c](int (*run)(const CliCommand&)) {
+        try {
+            return run(c);
+        } catch (const std::bad_alloc&) {
+            Err(QStringLiteral("%1: not enough memory for it; nothing was written").arg(c.file));
+            return int(ExitStatus::BadFile);
+        }
+    };
     switch (c.verb) {
     case Verb::Ports: status = ListPorts(); break;
-    case Verb::Export: status = Export(c); break;
-    case Verb::Import: status = Import(c); break;
+    case Verb::Export: status = withinMemory(Export); break;
+    case Verb::Import: status = withinMemory(Import); break;
     case Verb::Provision: {
         PortJob base;
         status = PrepareJob(c, base);
