@@ -428,10 +428,32 @@ struct CellCounts {
 bool HasCellRecord(const TableCell& cell) { return !cell.text.isEmpty() || cell.checkState != 0 || !cell.picture.isEmpty(); }
 bool InShape(const TableContent& t, const std::pair<int, int>& at) { return at.first < t.rows && at.second < t.columns; }
 
-// An untouched cell goes back with the very bytes it was read with.
-QByteArray CellTextBytes(const TableCell& cell)
+// A cell's text as the file stores it, with its zero byte, handed over in
+// pieces, so a long text is never encoded whole beside itself. An untouched
+// cell goes back with the very bytes it was read with.
+void ForEachTextPiece(const TableCell& cell, const std::function<void(QByteArrayView)>& take)
 {
-    return !cell.textBytes.isEmpty() ? cell.textBytes : EncodeCellText(cell.text) + '\0';
+    if (!cell.textBytes.isEmpty()) {
+        take(cell.textBytes);
+        return;
+    }
+    constexpr qsizetype kPiece = 1 << 16;
+    const bool ascii = IsAscii(cell.text);
+    QStringEncoder encoder("GB18030");
+    for (qsizetype from = 0; from < cell.text.size(); from += kPiece) {
+        const QStringView piece = QStringView(cell.text).mid(from, kPiece);
+        take(ascii ? piece.toLatin1() : QByteArray(encoder.encode(piece)));
+    }
+    take(QByteArrayView("\0", 1));
+}
+
+qint64 TextRecordSize(const TableCell& cell)
+{
+    if (!cell.textBytes.isEmpty()) return cell.textBytes.size();
+    if (IsAscii(cell.text)) return cell.text.size() + 1;
+    qint64 size = 0;
+    ForEachTextPiece(cell, [&size](QByteArrayView piece) { size += piece.size(); });
+    return size;
 }
 
 CellCounts CountCellRecords(const TableContent& t)
@@ -444,8 +466,7 @@ CellCounts CountCellRecords(const TableContent& t)
         if (!InShape(t, at)) continue;
         if (HasCellRecord(cell)) {
             ++n.cells;
-            const qint64 text = !cell.textBytes.isEmpty() ? cell.textBytes.size() : EncodeCellText(cell.text).size() + 1;
-            bytes += kCellHead + text + kCellTail + cell.picture.size();
+            bytes += kCellHead + TextRecordSize(cell) + kCellTail + cell.picture.size();
         }
         if (cell.font.size() == FontSize) {
             ++n.fonts;
@@ -538,11 +559,10 @@ void WriteTableFileTo(const TableContent& t, const CellCounts& counts, const std
         for (qint32 v : {m.originRow, m.originColumn, m.firstRow, m.firstColumn, m.lastRow, m.lastColumn}) out.Word(quint32(v));
     for (const auto& [at, cell] : t.cells) {
         if (!InShape(t, at) || !HasCellRecord(cell)) continue;
-        const QByteArray text = CellTextBytes(cell);
         out.Word(quint32(at.first));
         out.Word(quint32(at.second));
-        out.Word(quint32(text.size()));
-        out.Bytes(text);
+        out.Word(quint32(TextRecordSize(cell)));
+        ForEachTextPiece(cell, [&out](QByteArrayView piece) { out.Bytes(piece); });
         out.Word(cell.checkState);
         out.Word(quint32(cell.picture.size()));
         out.Bytes(cell.picture);

@@ -1,8 +1,6 @@
-// One window's exit save as its own process, for the race of two windows
-// ending at the same moment: loads FILE, puts CODE into its first cell, says
-// "ready" and saves at SIGTERM as the window does.
-//
-//   save_racer FILE CODE
+// save_racer FILE CODE: a window's exit save in a process of its own, for the
+// race of two windows ending together: loads FILE, puts CODE in its first cell,
+// says "ready" and saves at SIGTERM as the window does.
 
 #include <QCoreApplication>
 #include <csignal>

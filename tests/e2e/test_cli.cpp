@@ -239,10 +239,9 @@ private Q_SLOTS:
         QVERIFY(WriteAll(rig.Path("victim.dat"), "theirs"));
         if (args.last().startsWith("shared/")) {
             if (::geteuid() != 0) QSKIP("a link of another owner needs root to make");
-            QVERIFY(QDir().mkpath(rig.Path("shared")));
-            QCOMPARE(::chmod(QFile::encodeName(rig.Path("shared")).constData(), 01777), 0);
-            QFile::link(rig.Path("victim.dat"), rig.Path("shared/planted.dat"));
-            QCOMPARE(::lchown(QFile::encodeName(rig.Path("shared/planted.dat")).constData(), 65534, 65534), 0);
+            QVERIFY(QDir().mkpath(rig.Path("shared")) && QFile::link(rig.Path("victim.dat"), rig.Path("shared/planted.dat")));
+            QVERIFY(::chmod(QFile::encodeName(rig.Path("shared")).constData(), 01777) == 0
+                    && ::lchown(QFile::encodeName(rig.Path("shared/planted.dat")).constData(), 65534, 65534) == 0);
         }
         const QByteArray table = ReadAll(rig.Path("in.dat")), csv = ReadAll(rig.Path("in.csv"));
         const CliRun run = rig.Cli(args);
@@ -269,12 +268,9 @@ private Q_SLOTS:
             return QPair<int, QString>(sh.exitCode(), QString::fromUtf8(sh.readAllStandardError()));
         };
         QCOMPARE(run(QStringLiteral("exec \"$0\" import mac.csv -o \"$(printf 'out\\376.dat')\"")).first, 0);
-        QCOMPARE(::access((QFile::encodeName(rig.dir.path()) + "/out\xfe.dat").constData(), F_OK), 0);
         QCOMPARE(run(QStringLiteral("exec \"$0\" export \"$(printf 'out\\376.dat')\" > back.csv")).first, 0);
         QCOMPARE(ReadAll(rig.Path("back.csv")), rig.Cli({"export", "few.dat"}).out);
-        const auto missing = run(QStringLiteral("exec \"$0\" export \"$(printf 'no\\377.dat')\""));
-        QCOMPARE(missing.first, 4);
-        QVERIFY2(missing.second.contains(QStringLiteral("no\\xff.dat: no such file")), qPrintable(missing.second));
+        QCOMPARE(run(QStringLiteral("exec \"$0\" export \"$(printf 'no\\377.dat')\"")), qMakePair(4, QStringLiteral("velmora-cli: no\\xff.dat: no such file\n")));
         QVERIFY(WriteAll(rig.Path("nul.csv"), QByteArray("row,title,on,off\n1,,A\0A,\n", 27)));
         const CliRun nul = rig.Cli({"import", "nul.csv", "-o", "nul.dat"});
         QCOMPARE(nul.status, 4);
