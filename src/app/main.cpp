@@ -52,8 +52,11 @@ int main(int argc, char** argv)
     serial.SetBeforeFatal([&program] { SaveBeforeFatal(program); });
 
     // Every way out that lets the program run code saves the table first: a
-    // signal or the session's end closes the window the normal way.
-    TerminationSignals terminate({SIGTERM, SIGINT, SIGHUP}, [&desktop](int) { desktop.CloseMainWindow(); });
+    // signal or the session's end closes the window the normal way. Besides
+    // the usual three: SIGQUIT (Ctrl+\), SIGUSR1, SIGUSR2 and SIGALRM, whose
+    // default is to end the process, and SIGPWR, a UPS's warning.
+    TerminationSignals terminate({SIGTERM, SIGINT, SIGHUP, SIGQUIT, SIGUSR1, SIGUSR2, SIGALRM, SIGPWR},
+                                 [&desktop](int) { desktop.CloseMainWindow(); });
 
     if (!desktop.CreateMainWindow(table, MakeWindowHandlers(program)))
         desktop.Ui().FatalReport(-1, Texts::tr("载入启动窗口失败"), QStringLiteral("main: CreateMainWindow"));

@@ -86,6 +86,9 @@ struct AppState {
     // otherwise by a save (another window's or program's save came between),
     // it is kept as ".bak" before it is saved over.
     FileStamp currentFileStamp;
+    // A digest of the table as it was loaded or last saved (as its file), to
+    // tell at exit whether the window changed anything since.
+    QByteArray currentTableDigest;
     // Where the chosen port and rates are kept between runs; empty: nowhere.
     QString settingsFile;
 };

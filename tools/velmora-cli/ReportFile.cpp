@@ -1,6 +1,5 @@
 #include "ReportFile.h"
 
-#include <QFile>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -8,6 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "config/FilePlace.h"
 #include "config/RegularFile.h"
 
 namespace {
@@ -26,7 +26,14 @@ bool ReportFile::Open(const QString& path, QString* error)
     path_ = path;
     // Read as well, to see how the file ends. O_NONBLOCK: a FIFO named as the
     // report is refused below instead of waiting for a reader.
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC | O_NONBLOCK, 0644);
+    // Links followed only as the sticky-folder rule allows, the file itself never one.
+    const FilePlace place(path);
+    if (!place.Found()) {
+        *error = path + QStringLiteral(": ") + place.Why();
+        return false;
+    }
+    const int fd = ::openat(place.Folder(), place.Name().constData(),
+                            O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW, 0644);
     if (fd < 0) {
         *error = Why(path, errno);
         return false;
