@@ -1,7 +1,8 @@
 # What `cmake --install` puts in place: the programs, the window's
-# translations, the desktop entry, the icon in every size a menu asks for, the
-# AppStream metadata, the man pages (every man/*.1, compressed) and
-# velmora-cli's bash completion.
+# translations, the desktop entry, the table files' MIME type, the icon in
+# every size a menu asks for, the AppStream metadata, the man pages (every
+# man/*.1, compressed), velmora-cli's bash completion, and the copyright and
+# changelog where Debian looks for them.
 include(GNUInstallDirs)
 
 set(VELMORA_APP_ID org.velmora.Velmora)
@@ -17,6 +18,9 @@ install(FILES ${VELMORA_QM_FILES} DESTINATION ${CMAKE_INSTALL_DATADIR}/velmora/t
 
 install(FILES ${PROJECT_SOURCE_DIR}/data/${VELMORA_APP_ID}.desktop
         DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
+# File managers know table files by it and offer the program for them.
+install(FILES ${PROJECT_SOURCE_DIR}/data/${VELMORA_APP_ID}.mime.xml
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/mime/packages RENAME ${VELMORA_APP_ID}.xml)
 install(FILES ${PROJECT_SOURCE_DIR}/data/icons/${VELMORA_APP_ID}.svg
         DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
 foreach(size 16 24 32 48 64 128 256)
@@ -49,3 +53,18 @@ foreach(page ${VELMORA_MAN_PAGES})
 endforeach()
 add_custom_target(man_pages ALL DEPENDS ${VELMORA_MAN_OUTPUTS})
 install(FILES ${VELMORA_MAN_OUTPUTS} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+
+# The licence in Debian's machine-readable copyright form (its text taken from
+# LICENSE, after the copyright line), and the changelog, gzipped as the man pages.
+file(READ ${PROJECT_SOURCE_DIR}/LICENSE license)
+string(REGEX REPLACE "^.*Copyright [^\n]*\n\n" "" license "${license}")
+string(STRIP "${license}" license)
+string(REPLACE "\n\n" "\n.\n" license "${license}")
+string(REPLACE "\n" "\n " VELMORA_LICENSE_TEXT " ${license}")
+configure_file(${PROJECT_SOURCE_DIR}/data/copyright.in ${PROJECT_BINARY_DIR}/data/copyright @ONLY)
+add_custom_command(OUTPUT ${PROJECT_BINARY_DIR}/data/changelog.gz
+                   COMMAND gzip -9 -n -c ${PROJECT_SOURCE_DIR}/data/changelog > ${PROJECT_BINARY_DIR}/data/changelog.gz
+                   DEPENDS ${PROJECT_SOURCE_DIR}/data/changelog)
+add_custom_target(changelog ALL DEPENDS ${PROJECT_BINARY_DIR}/data/changelog.gz)
+install(FILES ${PROJECT_BINARY_DIR}/data/copyright ${PROJECT_BINARY_DIR}/data/changelog.gz
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/velmora)

@@ -6,8 +6,12 @@ set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_VENDOR "The Velmora developers")
 set(CPACK_PACKAGE_CONTACT "The Velmora developers <developers@velmora.org>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "configure a switch-controller module over a serial port")
+# Lines of the long description stay within 80 columns.
 set(CPACK_PACKAGE_DESCRIPTION
-    "Velmora shows the codes a switch-controller module stores for its 32 switches and 32 scenes in one table, reads them from the module, writes them into it and keeps them in a file. It comes with velmora-sim, which plays the module on a pseudo-terminal.")
+    "Velmora shows the codes a switch-controller module stores for its 32
+switches and 32 scenes in one table, reads them from the module, writes them
+into it and keeps them in a file. velmora-cli does the same from scripts, on
+many modules at once; velmora-sim plays the module on a pseudo-terminal.")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)

@@ -3,7 +3,7 @@
 # of the programs alone (no tests, no benchmarks) in build/deb-tree, installed
 # under /usr and packed by CPack, whose dependencies dpkg-shlibdeps finds.
 #
-#   scripts/package.sh
+#   scripts/package.sh          (checked with lintian when that is installed)
 #   sudo apt-get install ./build/velmora_*.deb
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -21,3 +21,7 @@ BUILD_DIR="$tree" velmora_build_quietly all
 deb="$(cd "$tree" && ls -t velmora_*.deb | head -n 1)"
 mv -f "$tree/$deb" "$BUILD_DIR/$deb"
 echo "$BUILD_DIR/$deb"
+# Debian's own checker, when it is installed: any error or warning fails.
+if command -v lintian >/dev/null 2>&1; then
+  lintian --allow-root --fail-on error,warning "$BUILD_DIR/$deb"
+fi

@@ -372,6 +372,18 @@
         <translation>Not found</translation>
     </message>
     <message>
+        <source>无法载入 %1，未打开</source>
+        <translation>Could not load %1; not opened</translation>
+    </message>
+    <message>
+        <source>%1 保存失败：%2</source>
+        <translation>Could not save %1: %2</translation>
+    </message>
+    <message>
+        <source>文件名中有无法识别的字符，未保存：%1</source>
+        <translation>The file name holds characters that could not be read; nothing was saved: %1</translation>
+    </message>
+    <message>
         <source>查找内容</source>
         <translation>Text to find</translation>
     </message>

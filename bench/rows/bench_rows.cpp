@@ -6,9 +6,13 @@
 // Then a grid of the largest size scrolls page by page, drawn each time.
 // Last, the laid-out table with one code of `code MB` hex digits in its first
 // cell (as an import of such a CSV wrote it, spaced: 1.5 times as many
-// characters) goes the same way.
+// characters) goes the same way, and so does a file of `attrs MB` of small
+// attribute records, each on a cell of its own (a table of 32 columns and as
+// many rows as it takes); for these two, `velmora-cli export` of the file is
+// measured as well. Peak RSS is each process's own.
 //
-//   bench_rows [rounds] [rows …] [code=MB]   (default 3 rounds; 97 100000 1000000 code=40)
+//   bench_rows [rounds] [rows …] [code=MB …] [attrs=MB …]
+//   (default 3 rounds; 97 100000 1000000 code=40)
 
 #include <QApplication>
 #include <QDir>
@@ -21,8 +25,13 @@
 #include <cstring>
 #include <functional>
 #include <cstdio>
+#include <fcntl.h>
+#include <spawn.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
+#include <unistd.h>
+
+#include <QtEndian>
 
 #include "config/ConfigTable.h"
 #include "config/TableFile.h"
@@ -62,6 +71,72 @@ QByteArray TableFileWithLongCode(int megabytes)
     return WriteTableFile(table.Content());
 }
 
+// A table of 32 columns with one text-format record (12 bytes) for each of
+// its cells, `megabytes` MB of them, written straight as bytes.
+QByteArray TableFileOfAttributeRecords(int megabytes)
+{
+    constexpr int kColumns = 32;
+    const qint64 records = (qint64(megabytes) << 20) / TableFileFormat::AttributeRecordSize;
+    TableContent t = NewTableContent(int((records + kColumns - 1) / kColumns) + 1, kColumns);
+    t.cells.clear();
+    QByteArray file = WriteTableFile(t);
+    file.truncate(TableFileFormat::HeaderSize + TableFileFormat::PropertiesSize + 4 * (qint64(t.rows) + t.columns));
+    constexpr qsizetype kTextFormatCountAt = TableFileFormat::HeaderSize + 108;
+    qToLittleEndian<quint32>(quint32(records), file.data() + kTextFormatCountAt);
+    const qsizetype at = file.size();
+    file.resize(at + records * TableFileFormat::AttributeRecordSize);
+    char* p = file.data() + at;
+    for (qint64 i = 0; i < records; ++i, p += 12) {
+        qToLittleEndian<quint32>(quint32(1 + i / kColumns), p);
+        qToLittleEndian<quint32>(quint32(i % kColumns), p + 4);
+        qToLittleEndian<quint32>(0x825, p + 8);
+    }
+    return file;
+}
+
+// Runs `program` with `args` to its end, standard output into `out`; its
+// own peak RSS in MB (-1 when it did not run), its exit status in `status`.
+// A process starts with the peak of the one it was forked from, so the
+// program is started by a fresh, small copy of this benchmark (MeasureMain)
+// rather than by this large process.
+double PeakRssMb(const QString& program, const QStringList& args, const QString& out, int* status)
+{
+    const QString result = out + QStringLiteral(".peak");
+    std::vector<QByteArray> bytes{QByteArray("/proc/self/exe"), QByteArray("--measure"), out.toLocal8Bit(), result.toLocal8Bit(),
+                                  program.toLocal8Bit()};
+    for (const QString& a : args) bytes.push_back(a.toLocal8Bit());
+    std::vector<char*> argv;
+    for (QByteArray& b : bytes) argv.push_back(b.data());
+    argv.push_back(nullptr);
+    pid_t pid = 0;
+    if (posix_spawn(&pid, "/proc/self/exe", nullptr, nullptr, argv.data(), environ) != 0 || waitpid(pid, nullptr, 0) != pid) return -1;
+    QFile f(result);
+    if (!f.open(QIODevice::ReadOnly)) return -1;
+    const QList<QByteArray> words = f.readAll().split(' ');
+    *status = words.value(1).toInt();
+    return words.value(0).toDouble() / 1024.0;
+}
+
+// bench_rows --measure OUT RESULT PROGRAM ARGS…: runs PROGRAM, its standard
+// output into OUT, and writes "peak-KB wait-status" into RESULT.
+int MeasureMain(char** argv)
+{
+    const pid_t pid = fork();
+    if (pid == 0) {
+        const int out = ::open(argv[2], O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        ::dup2(out, 1);
+        ::execv(argv[4], argv + 4);
+        _exit(127);
+    }
+    int status = 0;
+    rusage usage = {};
+    if (pid < 0 || wait4(pid, &status, 0, &usage) != pid) return 1;
+    FILE* result = std::fopen(argv[3], "w");
+    if (!result) return 1;
+    std::fprintf(result, "%ld %d", usage.ru_maxrss, status);
+    return std::fclose(result) == 0 ? 0 : 1;
+}
+
 double ParseMs(const QByteArray& file)
 {
     std::vector<double> times;
@@ -99,28 +174,21 @@ struct Run {
 Run StartOnce(const QString& folder)
 {
     Run run;
-    QProcess p;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    if (!env.contains(QStringLiteral("QT_QPA_PLATFORM"))) env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-    env.insert(QStringLiteral("VELMORA_EXIT_AFTER_SHOW"), QStringLiteral("1"));
-    env.insert(QStringLiteral("XDG_DATA_HOME"), folder + QStringLiteral("/share"));
-    env.remove(QStringLiteral("VELMORA_EXTRA_PORTS"));
-    p.setProcessEnvironment(env);
+    if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    qputenv("VELMORA_EXIT_AFTER_SHOW", "1");
+    qputenv("XDG_DATA_HOME", (folder + QStringLiteral("/share")).toLocal8Bit());
+    qunsetenv("VELMORA_EXTRA_PORTS");
     QElapsedTimer clock;
     clock.start();
-    p.start(folder + QStringLiteral("/velmora"), {});
-    if (!p.waitForFinished(600000)) {
-        p.kill();
-        p.waitForFinished();
-        return run;
-    }
+    const QString outFile = folder + QStringLiteral("/out.txt");
+    int status = 0;
+    run.peakRssMb = PeakRssMb(folder + QStringLiteral("/velmora"), {}, outFile, &status);
+    if (run.peakRssMb < 0) return run;
     run.wallMs = clock.nsecsElapsed() / 1e6;
-    const QByteArray out = p.readAllStandardOutput();
+    QFile f(outFile);
+    const QByteArray out = f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
     const qsizetype at = out.indexOf("shown after ");
     if (at >= 0) run.shownMs = out.mid(at + 12).split(' ').value(0).toDouble();
-    rusage usage = {};
-    getrusage(RUSAGE_CHILDREN, &usage);  // the largest child so far
-    run.peakRssMb = usage.ru_maxrss / 1024.0;
     return run;
 }
 
@@ -159,25 +227,28 @@ void Scroll(int rows)
 
 int main(int argc, char** argv)
 {
+    if (argc > 4 && std::strcmp(argv[1], "--measure") == 0) return MeasureMain(argv);
     QApplication app(argc, argv);
     const int rounds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 3;
-    std::vector<int> sizes;
-    int codeMegabytes = 0;
+    std::vector<int> sizes, codeMegabytes, attributeMegabytes;
     for (int i = 2; i < argc; ++i) {
-        if (std::strncmp(argv[i], "code=", 5) == 0) codeMegabytes = std::atoi(argv[i] + 5);
+        if (std::strncmp(argv[i], "code=", 5) == 0) codeMegabytes.push_back(std::atoi(argv[i] + 5));
+        else if (std::strncmp(argv[i], "attrs=", 6) == 0) attributeMegabytes.push_back(std::atoi(argv[i] + 6));
         else sizes.push_back(std::atoi(argv[i]));
     }
     if (argc <= 2) {
         sizes = {97, 100000, 1000000};
-        codeMegabytes = 40;
+        codeMegabytes = {40};
     }
 
     // Each case: how the line names it, and how its file is made (only when
     // its turn comes: a child forked from a larger benchmark counts as larger).
     std::vector<std::pair<QString, std::function<QByteArray()>>> cases;
     for (int rows : sizes) cases.emplace_back(QStringLiteral("%1 rows").arg(rows, 8), [rows] { return TableFileOfRows(rows); });
-    if (codeMegabytes > 0)
-        cases.emplace_back(QStringLiteral("%1 MB code").arg(codeMegabytes, 5), [=] { return TableFileWithLongCode(codeMegabytes); });
+    for (int mb : codeMegabytes)
+        cases.emplace_back(QStringLiteral("%1 MB code").arg(mb, 5), [mb] { return TableFileWithLongCode(mb); });
+    for (int mb : attributeMegabytes)
+        cases.emplace_back(QStringLiteral("%1 MB attrs").arg(mb, 4), [mb] { return TableFileOfAttributeRecords(mb); });
 
     for (const auto& [label, make] : cases) {
         QTemporaryDir dir;
@@ -189,6 +260,14 @@ int main(int argc, char** argv)
             return 1;
         }
         data.close();
+        if (!label.endsWith(QLatin1String("rows"))) {
+            int status = 0;
+            const double peak = PeakRssMb(QStringLiteral(VELMORA_CLI_PROGRAM), {QStringLiteral("export"), data.fileName()},
+                                          dir.filePath(QStringLiteral("export.csv")), &status);
+            std::printf("export   %s (%6.2f MB file): exit status %d, peak RSS %7.1f MB\n", qPrintable(label),
+                        file.size() / 1048576.0, WIFEXITED(status) ? WEXITSTATUS(status) : -1, peak);
+            std::fflush(stdout);
+        }
         const double parse = ParseMs(file);
         const double load = LoadMs(data.fileName());
         std::vector<double> shown, wall, rss;
@@ -213,6 +292,6 @@ int main(int argc, char** argv)
                     load > 0 ? Median(shown) / load : 0.0, Median(wall), rss.empty() ? -1 : rss.back());
         std::fflush(stdout);
     }
-    if (!sizes.empty()) Scroll(sizes.back());
+    if (!sizes.empty() && sizes.back() >= 97) Scroll(sizes.back());
     return 0;
 }

@@ -1,6 +1,7 @@
 #include "app/CommandLine.h"
 
 #include <QByteArray>
+#include <QFile>
 #include <QList>
 #include <QString>
 #include <QtGlobal>
@@ -66,9 +67,11 @@ void ReportMissingDisplay(QtMsgType type, const QMessageLogContext& context, con
 
 const char* UsageText()
 {
-    return "Usage: velmora [--language en|zh] [--help | --version]\n"
+    return "Usage: velmora [--language en|zh] [FILE]\n"
+           "       velmora --help | --version\n"
            "Configure a switch-controller module over a serial port.\n"
            "\n"
+           "  FILE              open this table file instead of data.dat, and save to it at exit\n"
            "  --language en|zh  show the window in English or Chinese, also at later starts\n"
            "                    (without it: the language chosen last, else the desktop's;\n"
            "                    Chinese for zh_* and the C locale, English for any other)\n"
@@ -79,7 +82,8 @@ const char* UsageText()
            "See velmora(1).\n";
 }
 
-std::optional<int> ExitBeforeWindow(int argc, char** argv, std::FILE* out, std::FILE* err, QString* language)
+std::optional<int> ExitBeforeWindow(int argc, char** argv, std::FILE* out, std::FILE* err, QString* language,
+                                    QString* file)
 {
     for (int i = 1; i < argc; ++i) {
         const QByteArray arg(argv[i]);
@@ -110,6 +114,15 @@ std::optional<int> ExitBeforeWindow(int argc, char** argv, std::FILE* out, std::
             }
             if (language) *language = QString::fromLatin1(value);
             continue;
+        }
+        if (file && !arg.isEmpty() && !arg.startsWith('-')) {
+            if (file->isEmpty()) {
+                *file = QFile::decodeName(arg);
+                continue;
+            }
+            std::fprintf(err, "velmora: only one file can be opened, not '%s' as well\n", arg.constData());
+            std::fputs(UsageText(), err);
+            return 2;
         }
         if (Among(name, kQtFlags) && !arg.contains('=')) continue;
         if (Among(name, kQtOptionsWithValue)) {

@@ -7,11 +7,13 @@
 #include <optional>
 
 // --help and --version print to `out`; --language en|zh is put in `language`
-// (left as it is without one); any other argument that is not one of Qt's own
-// window-system options prints a one-line error and the usage to `err`.
+// (left as it is without one), one argument that is no option in `file`; any
+// other argument that is not one of Qt's own window-system options prints a
+// one-line error and the usage to `err`.
 // Returns the exit code when the program should end here (0 after help or
 // version, 2 after an error), nullopt when it should start.
-std::optional<int> ExitBeforeWindow(int argc, char** argv, std::FILE* out, std::FILE* err, QString* language = nullptr);
+std::optional<int> ExitBeforeWindow(int argc, char** argv, std::FILE* out, std::FILE* err, QString* language = nullptr,
+                                    QString* file = nullptr);
 
 // Usage text for --help (and after an argument error).
 const char* UsageText();

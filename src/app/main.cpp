@@ -27,8 +27,8 @@ int main(int argc, char** argv)
     // A write that hits the file-size limit fails instead of killing us mid-save.
     IgnoreWriteFailureSignals();
 
-    QString languageAsked;
-    if (const std::optional<int> exitCode = ExitBeforeWindow(argc, argv, stdout, stderr, &languageAsked))
+    QString languageAsked, fileAsked;
+    if (const std::optional<int> exitCode = ExitBeforeWindow(argc, argv, stdout, stderr, &languageAsked, &fileAsked))
         return *exitCode;
     auto noDisplay = std::make_unique<NoDisplayReport>();
     Desktop desktop(argc, argv);
@@ -50,11 +50,15 @@ int main(int argc, char** argv)
     SerialLibrary serial(desktop.Ui(), providerList);
     ConfigTable table;
     Program program{AppState{}, desktop.Ui(), serial, table};
+    program.state.startFile = fileAsked;
     serial.SetBeforeFatal([&program] { SaveBeforeFatal(program); });
 
     // Every way out that lets the program run code saves the table first: a
-    // signal or the session's end closes the window the normal way.
-    TerminationSignals terminate({SIGTERM, SIGINT, SIGHUP}, [&desktop](int) { desktop.CloseMainWindow(); });
+    // signal or the session's end closes the window the normal way. Besides
+    // the usual three: SIGQUIT (Ctrl+\), SIGUSR1, SIGUSR2 and SIGALRM, whose
+    // default is to end the process, and SIGPWR, a UPS's warning.
+    TerminationSignals terminate({SIGTERM, SIGINT, SIGHUP, SIGQUIT, SIGUSR1, SIGUSR2, SIGALRM, SIGPWR},
+                                 [&desktop](int) { desktop.CloseMainWindow(); });
 
     if (!desktop.CreateMainWindow(table, MakeWindowHandlers(program)))
         desktop.Ui().FatalReport(-1, Texts::tr("载入启动窗口失败"), QStringLiteral("main: CreateMainWindow"));

@@ -1,5 +1,7 @@
 #include "config/ConfigTable.h"
 
+#include <new>
+
 
 #include "config/RegularFile.h"
 #include "config/TableFile.h"
@@ -148,27 +150,43 @@ bool ConfigTable::SetRangeAlignment(int firstRow, int firstColumn, int lastRow, 
     return true;
 }
 
-bool ConfigTable::SaveTable(const QString& path)
+QByteArray ConfigTable::TableFileBytes()
 {
     Q_EMIT editingEndRequested();
-    const QByteArray bytes = WriteTableFile(d->t);
-    if (bytes.size() > TableFileFormat::LargestFileSize) return false;
-    return WriteFileContent(path, bytes);
+    if (TableFileSize(d->t) > TableFileFormat::LargestFileSize) return QByteArray();
+    try {
+        return WriteTableFile(d->t);
+    } catch (const std::bad_alloc&) {
+        return QByteArray();
+    }
 }
 
-bool ConfigTable::LoadTable(const QString& path, bool* writesBackWhole)
+bool ConfigTable::SaveTable(const QString& path)
 {
-    QByteArray bytes;
-    return ReadRegularFile(path, TableFileFormat::LargestFileSize, &bytes) && LoadTableBytes(bytes, writesBackWhole);
+    const QByteArray bytes = TableFileBytes();
+    return !bytes.isEmpty() && WriteFileContent(path, bytes);
 }
 
-bool ConfigTable::LoadTableBytes(const QByteArray& bytes, bool* writesBackWhole)
+bool ConfigTable::LoadTable(const QString& path, bool* writesBackWhole, TableFileProblem* problem)
+{
+    if (problem) *problem = TableFileProblem::NotATable;
+    try {
+        QByteArray bytes;
+        return ReadRegularFile(path, TableFileFormat::LargestFileSize, &bytes) && LoadTableBytes(bytes, writesBackWhole, problem);
+    } catch (const std::bad_alloc&) {
+        // Not even the file's bytes fit: the table stays as it was.
+        if (problem) *problem = TableFileProblem::OutOfMemory;
+        return false;
+    }
+}
+
+bool ConfigTable::LoadTableBytes(const QByteArray& bytes, bool* writesBackWhole, TableFileProblem* problem)
 {
     TableContent loaded;
-    if (!ParseTableFile(bytes, loaded)) return false;
+    if (!ParseTableFile(bytes, loaded, problem)) return false;
     // Comparing with what a save would write catches every kind of loss at
     // once: trailing bytes, records outside the shape, repeated records, …
-    if (writesBackWhole) *writesBackWhole = WriteTableFile(loaded) == bytes;
+    if (writesBackWhole) *writesBackWhole = WritesBack(loaded, bytes);
     beginResetModel();
     d->t = std::move(loaded);
     d->history.Clear();

@@ -11,6 +11,7 @@
 
 struct TableContent;
 class TableHistory;
+enum class TableFileProblem;
 
 class ConfigTable : public QAbstractTableModel {
     Q_OBJECT
@@ -50,14 +51,19 @@ public:
     // is left alone (WriteFileContent). A table too large for LoadTable to take
     // back is not written.
     bool SaveTable(const QString& path);
+    // Ends editing, then gives the table's file; empty when it is larger than
+    // LoadTable takes back (or there is no memory to build it).
+    QByteArray TableFileBytes();
     // Reads the whole file into a new table first; only a regular file that is
     // consistent to its end replaces the table (model reset), otherwise the
     // table stays exactly as it was and false is given. `writesBackWhole` tells
     // whether a save would write the file back byte for byte (nothing in it
-    // that the table drops).
-    bool LoadTable(const QString& path, bool* writesBackWhole = nullptr);
+    // that the table drops). A file whose table would take more memory than a
+    // small multiple of its size, or more than the system gives, is refused
+    // like a damaged one; `problem` tells them apart.
+    bool LoadTable(const QString& path, bool* writesBackWhole = nullptr, TableFileProblem* problem = nullptr);
     // The same for the bytes of a table file already read.
-    bool LoadTableBytes(const QByteArray& bytes, bool* writesBackWhole = nullptr);
+    bool LoadTableBytes(const QByteArray& bytes, bool* writesBackWhole = nullptr, TableFileProblem* problem = nullptr);
 
     // QAbstractTableModel: every cell of the table, fixed ones included.
     int rowCount(const QModelIndex& parent = QModelIndex()) const override;

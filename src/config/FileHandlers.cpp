@@ -1,14 +1,19 @@
 #include "config/FileHandlers.h"
 
+#include <QCryptographicHash>
 #include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
 #include <QStandardPaths>
+#include <algorithm>
+#include <cstdlib>
 #include <sys/resource.h>
 
 #include "config/ConfigTable.h"
+#include "config/FilePlace.h"
 #include "config/RegularFile.h"
 #include "config/TableFile.h"
+#include "core/FileNames.h"
 #include "core/Program.h"
 #include "core/Texts.h"
 
@@ -17,30 +22,51 @@ const QString kTableFileName = QStringLiteral("data.dat");
 
 QString SaveFailedText() { return Texts::tr("保存失败，请检查路径或文件是否被占用。"); }
 
-// A name beside the file that does not exist yet: path.bak, then path.bak2, …
-QString FreeBackupName(const QString& path)
+// The stem of a rescue file's name for the table of `path`: "data" for data.dat.
+QByteArray RescueStem(const QString& path)
 {
-    const QString base = path + QStringLiteral(".bak");
-    if (!QFileInfo::exists(base)) return base;
-    for (int n = 2; n < 1000; ++n) {
-        const QString candidate = base + QString::number(n);
-        if (!QFileInfo::exists(candidate)) return candidate;
-    }
-    return QString();
+    const QString base = QFileInfo(path).completeBaseName();
+    return NativeFileName(base.isEmpty() ? QStringLiteral("data") : base);
 }
 
-// A new ".dat" name in `folder` for the table of `path`, such as
-// "data-20240501-093000.dat", which "打开文件" accepts.
-QString FreeRescueName(const QString& folder, const QString& path)
+// A ".dat" name for the rescue of the table of `path`, such as
+// "data-20240501-093000.dat" (then "-2", "-3", …), which "打开文件" accepts.
+QByteArray RescueName(const QByteArray& stem, const QString& when, int n)
 {
-    QString base = QFileInfo(path).completeBaseName();
-    if (base.isEmpty()) base = QStringLiteral("data");
-    base += QDateTime::currentDateTime().toString(QStringLiteral("-yyyyMMdd-HHmmss"));
-    const QDir dir(folder);
-    for (int n = 1; n < 1000; ++n) {
-        const QString candidate =
-            dir.filePath(base + (n > 1 ? QStringLiteral("-%1").arg(n) : QString()) + QStringLiteral(".dat"));
-        if (!QFileInfo::exists(candidate)) return candidate;
+    return stem + '-' + when.toLatin1() + (n > 1 ? '-' + QByteArray::number(n) : QByteArray()) + ".dat";
+}
+
+// Any earlier rescue of the same table file: stem, '-', digits and dashes, ".dat".
+bool IsRescueName(const QByteArray& stem, const QByteArray& name)
+{
+    if (!name.startsWith(stem + '-') || !name.endsWith(".dat")) return false;
+    const QByteArray middle = name.mid(stem.size() + 1, name.size() - stem.size() - 5);
+    return !middle.isEmpty() && std::all_of(middle.begin(), middle.end(), [](char c) { return c == '-' || (c >= '0' && c <= '9'); });
+}
+
+// A folder of our own in the temporary folder, which nobody else may enter
+// (mode 0700), for a rescue that the user's data folder cannot take.
+QString PrivateFolder()
+{
+    QByteArray pattern = NativeFileName(QDir::tempPath()) + "/velmora-XXXXXX";
+    return ::mkdtemp(pattern.data()) ? FileNameFromNative(pattern) : QString();
+}
+
+// Puts the table of `path` into a new file of the user's data folder, or
+// else of a private folder; one that holds the same table already will do.
+QString Rescue(const QString& path, const QByteArray& bytes, QString* why)
+{
+    const QByteArray stem = RescueStem(path);
+    const QString when = QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss"));
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        const QString folder = attempt == 0 ? UserDataFolder() : PrivateFolder();
+        if (folder.isEmpty() || !QDir().mkpath(folder)) continue;
+        FilePlace place(QDir(folder).filePath(FileNameFromNative(RescueName(stem, when, 1))));
+        QString created;
+        if (place.CreateUnique(
+                bytes, [&](int n) { return RescueName(stem, when, n); },
+                [&stem](const QByteArray& name) { return IsRescueName(stem, name); }, &created, why))
+            return created;
     }
     return QString();
 }
@@ -76,6 +102,9 @@ void RememberLoadResult(Program& p, bool loaded, bool writesBackWhole)
     p.state.backUpCurrentFile = loaded ? !writesBackWhole : QFileInfo::exists(p.state.currentFilePath);
 }
 
+// What the table would write now, to tell later whether it changed since.
+QByteArray DigestOf(const QByteArray& tableFile) { return QCryptographicHash::hash(tableFile, QCryptographicHash::Sha256); }
+
 bool LoadInto(Program& p, const QString& path)
 {
     bool whole = true;
@@ -84,7 +113,100 @@ bool LoadInto(Program& p, const QString& path)
     p.state.currentFileStamp = StampOf(path);
     const bool loaded = p.table.LoadTable(path, &whole);
     RememberLoadResult(p, loaded, whole);
+    p.state.currentTableDigest = TableFileDigest(p.table.Content());
     return loaded;
+}
+
+// Makes `path` the current file when it loads; otherwise the log says so and
+// the table and the current file stay as they were, so no save goes to a
+// file that was never loaded.
+bool OpenTableFile(Program& p, const QString& path)
+{
+    const FileStamp stamp = StampOf(path);
+    bool whole = true;
+    if (!p.table.LoadTable(path, &whole)) {
+        AppendLog(p, Texts::tr("无法载入 %1，未打开").arg(path) + QStringLiteral("\r\n"));
+        return false;
+    }
+    p.state.currentFilePath = path;
+    p.state.currentFileStamp = stamp;
+    RememberLoadResult(p, true, whole);
+    p.state.currentTableDigest = TableFileDigest(p.table.Content());
+    return true;
+}
+
+enum class Saved { Yes, LeftNewer, No };
+
+// The save of the current file, decided and done under the lock of its
+// folder, so two windows (or a window and velmora-cli) never save it at the
+// same moment, and what one saved is seen by the other.
+Saved SaveUnderLock(Program& p, bool atExit, QString* why)
+{
+    const QString& path = p.state.currentFilePath;
+    // Qt put U+FFFD for bytes it could not read; writing that name would make another file.
+    if (!IsFaithfulFileName(path)) {
+        *why = QStringLiteral("its name holds bytes that are not UTF-8");
+        return Saved::No;
+    }
+    const QByteArray bytes = p.table.TableFileBytes();
+    if (bytes.isEmpty()) {
+        *why = QStringLiteral("the table is too large for a table file");
+        return Saved::No;
+    }
+    FilePlace place(path);
+    if (!place.Found()) {
+        *why = place.Why();
+        return Saved::No;
+    }
+    if (!place.Lock(kSaveLockWaitMs)) {
+        *why = QStringLiteral("another program kept it locked for %1 s while saving it").arg(kSaveLockWaitMs / 1000.0);
+        return Saved::No;
+    }
+    // Someone saved the file since we last read or wrote it: another window,
+    // another program. Their table is kept before ours replaces it.
+    const FileStamp onDisk = place.Stamp();
+    const bool changed = onDisk.exists && !(onDisk == p.state.currentFileStamp);
+    const QByteArray digest = DigestOf(bytes);
+    // A window that changed nothing would only put an older table back.
+    if (atExit && changed && digest == p.state.currentTableDigest) {
+        p.ui.ReportOnConsole(QStringLiteral("velmora: %1 was changed by another program, and this window's table is "
+                                            "the one it loaded or saved before that; left the newer file as it is")
+                                 .arg(Printable(path)));
+        return Saved::LeftNewer;
+    }
+    // Only a regular file holds anything to keep: a FIFO or a device is
+    // written into and stays what it was, a folder is not written at all.
+    if ((p.state.backUpCurrentFile || changed) && place.IsRegularFile()) {
+        QString backup, reason;
+        bool made = false;
+        if (!place.BackUp(&backup, &made, &reason)) {
+            *why = QStringLiteral("no copy of what it holds could be kept first: ") + reason;
+            return Saved::No;
+        }
+        AppendLog(p, (changed ? Texts::tr("%1 已在别处修改，保存前已备份为 %2") : Texts::tr("%1 保存前已备份为 %2")).arg(path, backup)
+                         + QStringLiteral("\r\n"));
+        // Nobody reads the log of a window that is going away.
+        if (p.state.shuttingDown)
+            p.ui.ReportOnConsole(QStringLiteral("velmora: %1 %2; kept it as %3 before saving")
+                                     .arg(Printable(path),
+                                          changed ? QStringLiteral("was changed by another program")
+                                                  : QStringLiteral("held more than the table keeps"),
+                                          Printable(backup)));
+    }
+    p.state.backUpCurrentFile = false;
+    if (!place.Write(bytes, why)) return Saved::No;
+    p.state.currentFileStamp = place.Stamp();
+    p.state.currentTableDigest = digest;
+    return Saved::Yes;
+}
+
+// The save of the buttons: a failure is said in the log with its reason.
+bool SaveAsked(Program& p)
+{
+    QString why;
+    if (SaveUnderLock(p, false, &why) == Saved::Yes) return true;
+    AppendLog(p, Texts::tr("%1 保存失败：%2").arg(p.state.currentFilePath, why) + QStringLiteral("\r\n"));
+    return false;
 }
 }  // namespace
 
@@ -113,6 +235,7 @@ QString UserDataFolder() { return QStandardPaths::writableLocation(QStandardPath
 
 void LoadStartTable(Program& p, const QString& programFolder)
 {
+    if (!p.state.startFile.isEmpty() && OpenTableFile(p, QFileInfo(p.state.startFile).absoluteFilePath())) return;
     const StartFiles files = ChooseStartFiles(programFolder, UserDataFolder());
     p.state.currentFilePath = files.keep;
     if (files.load == files.keep) {
@@ -123,6 +246,7 @@ void LoadStartTable(Program& p, const QString& programFolder)
         p.table.LoadTable(files.load);
         p.state.backUpCurrentFile = false;
         p.state.currentFileStamp = StampOf(files.keep);
+        p.state.currentTableDigest = TableFileDigest(p.table.Content());
     }
     if (files.keep != QDir(programFolder).filePath(kTableFileName))
         AppendLog(p, Texts::tr("配置保存在 %1").arg(files.keep) + QStringLiteral("\r\n"));
@@ -132,63 +256,36 @@ bool LoadCurrentTable(Program& p) { return LoadInto(p, p.state.currentFilePath);
 
 bool SaveCurrentTable(Program& p)
 {
-    const QString& path = p.state.currentFilePath;
-    // Someone saved the file since we last read or wrote it: another window,
-    // another program. Their table is kept before ours replaces it.
-    const FileStamp onDisk = StampOf(path);
-    const bool changed = onDisk.exists && !(onDisk == p.state.currentFileStamp);
-    // Only a regular file holds anything to keep: a FIFO or a device is
-    // written into and stays what it was, a folder is not written at all.
-    if ((p.state.backUpCurrentFile || changed) && QFileInfo(path).isFile()) {
-        const QString backup = FreeBackupName(path);
-        if (backup.isEmpty() || !CopyRegularFile(path, backup)) return false;
-        AppendLog(p, (changed ? Texts::tr("%1 已在别处修改，保存前已备份为 %2") : Texts::tr("%1 保存前已备份为 %2")).arg(path, backup)
-                         + QStringLiteral("\r\n"));
-        // Nobody reads the log of a window that is going away.
-        if (p.state.shuttingDown)
-            p.ui.ReportOnConsole(QStringLiteral("velmora: %1 %2; kept it as %3 before saving")
-                                     .arg(path, changed ? QStringLiteral("was changed by another program")
-                                                        : QStringLiteral("held more than the table keeps"),
-                                          backup));
-    }
-    p.state.backUpCurrentFile = false;
-    if (!p.table.SaveTable(path)) return false;
-    p.state.currentFileStamp = StampOf(path);
-    return true;
+    QString why;
+    return SaveUnderLock(p, false, &why) == Saved::Yes;
 }
 
 bool SaveAtExit(Program& p)
 {
     const QString path = p.state.currentFilePath;
-    if (SaveCurrentTable(p)) return true;
+    QString why;
+    if (SaveUnderLock(p, true, &why) != Saved::No) return true;
 
     // The current file cannot take the table; a new file in the user's data
-    // folder can, or else one in the temporary folder.
-    QString rescue;
+    // folder can, or else one in a folder of our own.
+    QString rescue, rescueWhy;
+    const QByteArray bytes = WriteTableFile(p.table.Content());
     {
         FileSizeLimitLifted lifted;
-        for (const QString& folder : {UserDataFolder(), QDir::tempPath()}) {
-            if (folder.isEmpty() || !QDir().mkpath(folder)) continue;
-            const QString candidate = FreeRescueName(folder, path);
-            if (!candidate.isEmpty() && p.table.SaveTable(candidate)) {
-                rescue = candidate;
-                break;
-            }
-        }
+        rescue = Rescue(path, bytes, &rescueWhy);
     }
     if (rescue.isEmpty()) {
-        QString why;
         rlimit limit = {};
-        const qint64 size = WriteTableFile(p.table.Content()).size();
-        if (::getrlimit(RLIMIT_FSIZE, &limit) == 0 && limit.rlim_max != RLIM_INFINITY && rlim_t(size) > limit.rlim_max)
-            why = QStringLiteral(" (files may not grow past %1 bytes here, the table needs %2)").arg(limit.rlim_max).arg(size);
-        p.ui.ReportOnConsole(QStringLiteral("velmora: could not save the table to %1 nor anywhere else%2; "
+        if (::getrlimit(RLIMIT_FSIZE, &limit) == 0 && limit.rlim_max != RLIM_INFINITY && rlim_t(bytes.size()) > limit.rlim_max)
+            rescueWhy = QStringLiteral("files may not grow past %1 bytes here, the table needs %2").arg(limit.rlim_max).arg(bytes.size());
+        p.ui.ReportOnConsole(QStringLiteral("velmora: could not save the table to %1 (%2) nor anywhere else (%3); "
                                             "the changes of this session are lost")
-                                 .arg(path, why));
+                                 .arg(Printable(path), Printable(why), Printable(rescueWhy)));
         ShowNotice(p, Texts::tr("无法保存配置到 %1，也无法另存，本次修改未能保存。").arg(path));
         return false;
     }
-    p.ui.ReportOnConsole(QStringLiteral("velmora: could not save the table to %1; saved it to %2 instead").arg(path, rescue));
+    p.ui.ReportOnConsole(QStringLiteral("velmora: could not save the table to %1 (%2); saved it to %3 instead")
+                             .arg(Printable(path), Printable(why), Printable(rescue)));
     ShowNotice(p, Texts::tr("无法保存配置到 %1，已另存到 %2").arg(path, rescue));
     return true;
 }
@@ -203,14 +300,12 @@ void OpenFile(Program& p)
     const QString path = p.ui.GetFileName();
     // Exact comparison: "CONFIG.DAT" is not taken.
     if (!path.endsWith(QStringLiteral(".dat"), Qt::CaseSensitive)) return;
-    p.state.currentFilePath = path;
-    ShowCurrentFileInTitle(p);
-    LoadInto(p, path);
+    if (OpenTableFile(p, path)) ShowCurrentFileInTitle(p);
 }
 
 void SaveFile(Program& p)
 {
-    const bool saved = SaveCurrentTable(p);
+    const bool saved = SaveAsked(p);
     ShowNotice(p, saved ? Texts::tr("保存成功！") : SaveFailedText());
 }
 
@@ -220,6 +315,11 @@ void SaveAs(Program& p)
     p.ui.SetDefaultExtension(QStringLiteral(".dat"));
     if (p.ui.ShowFileDialog() != 1) return;
     const QString path = p.ui.GetFileName();
+    // A name Qt could not read would be written as another name.
+    if (!IsFaithfulFileName(path)) {
+        ShowNotice(p, Texts::tr("文件名中有无法识别的字符，未保存：%1").arg(path));
+        return;
+    }
     // Another file chosen in the save dialog was confirmed there before being
     // replaced; the current file itself still gets its copy first.
     if (path != p.state.currentFilePath) {
@@ -229,5 +329,5 @@ void SaveAs(Program& p)
     p.state.currentFilePath = path;
     ShowCurrentFileInTitle(p);
     // Success stays silent; a failure is said, since the table is not where the title says.
-    if (!SaveCurrentTable(p)) ShowNotice(p, SaveFailedText());
+    if (!SaveAsked(p)) ShowNotice(p, SaveFailedText());
 }

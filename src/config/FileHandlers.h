@@ -22,9 +22,11 @@ bool IsSystemProgramFolder(const QString& folder);
 // The user's data folder, where the table goes when its own place cannot take it.
 QString UserDataFolder();
 
-// Start-up: chooses the files for the program's folder, makes the kept one
-// current and loads the other; when the table is not kept beside the program,
-// the log says where it is.
+// Start-up: the file named on the command line (state.startFile) when there
+// is one and it loads. Otherwise (the log says why when one was named)
+// chooses the files for the program's folder, makes the kept one current and
+// loads the other; when the table is not kept beside the program, the log
+// says where it is.
 void LoadStartTable(Program& p, const QString& programFolder);
 // Loads the current file. A file that is there but does not load, or loads
 // with parts the table does not keep, is remembered (state.backUpCurrentFile)
@@ -44,6 +46,8 @@ bool SaveAtExit(Program& p);
 // Title := "Velmora-自定义设备版   " + current file path.
 void ShowCurrentFileInTitle(Program& p);
 
-void OpenFile(Program& p);   // "打开文件"
+// "打开文件": a chosen ".dat" that loads becomes the current file and titles
+// the window; one that does not is said in the log and changes nothing.
+void OpenFile(Program& p);
 void SaveFile(Program& p);   // "保存文件"
 void SaveAs(Program& p);     // "另存文件"

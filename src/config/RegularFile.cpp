@@ -1,7 +1,9 @@
 #include "config/RegularFile.h"
 
+#include "config/FilePlace.h"
+#include "core/FileNames.h"
+
 #include <QFile>
-#include <QSaveFile>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -16,7 +18,7 @@ class RegularReader {
 public:
     explicit RegularReader(const QString& path)
     {
-        fd_ = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+        fd_ = ::open(NativeFileName(path).constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
         struct stat st = {};
         if (fd_ >= 0 && (::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode))) Close();
         if (fd_ >= 0) size_ = st.st_size;
@@ -50,31 +52,6 @@ bool Fail(QString* why, const QString& reason)
 }
 
 QString ErrnoText(int error) { return QString::fromLocal8Bit(std::strerror(error)); }
-
-// How long a FIFO's reader may leave us waiting for room before the write fails.
-constexpr int kStalledReaderMs = 10000;
-
-// Writes all of `bytes` to a FIFO or a character device, which is not replaced.
-bool WriteInto(const QByteArray& name, const QByteArray& bytes, QString* why)
-{
-    const int fd = ::open(name.constData(), O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-    if (fd < 0) {
-        if (errno == ENXIO) return Fail(why, QStringLiteral("a FIFO that nobody reads"));
-        return Fail(why, ErrnoText(errno));
-    }
-    struct stat st = {};
-    // Something else may have been put there since we looked.
-    if (::fstat(fd, &st) != 0 || !(S_ISFIFO(st.st_mode) || S_ISCHR(st.st_mode))) {
-        ::close(fd);
-        return Fail(why, QStringLiteral("it changed while it was opened"));
-    }
-    if (!WriteAllTo(fd, bytes, why, kStalledReaderMs)) {
-        ::close(fd);
-        return false;
-    }
-    if (::close(fd) != 0 && errno != EINTR) return Fail(why, ErrnoText(errno));
-    return true;
-}
 
 }  // namespace
 
@@ -133,61 +110,20 @@ bool ReadRegularFileInPieces(const QString& path, qint64 largest, const std::fun
     }
 }
 
-bool CopyRegularFile(const QString& from, const QString& to)
+bool WriteFileContent(const QString& path, const QByteArray& bytes, QString* why, int lockWaitMs)
 {
-    RegularReader in(from);
-    if (!in.IsOpen()) return false;
-    QFile out(to);
-    if (!out.open(QIODevice::WriteOnly | QIODevice::NewOnly)) return false;
-    char buffer[1 << 16];
-    bool ok = true;
-    for (;;) {
-        const qint64 got = in.Read(buffer, sizeof buffer);
-        if (got == 0) break;
-        if (got < 0 || out.write(buffer, got) != got) {
-            ok = false;
-            break;
-        }
-    }
-    // Buffered bytes that cannot be written only show as a failed flush.
-    ok = ok && out.flush();
-    out.close();
-    if (!ok || out.error() != QFileDevice::NoError) {
-        out.remove();
-        return false;
-    }
-    return true;
-}
-
-bool WriteFileContent(const QString& path, const QByteArray& bytes, QString* why)
-{
-    const QByteArray name = QFile::encodeName(path);
-    struct stat st = {};
-    if (::stat(name.constData(), &st) == 0 && !S_ISREG(st.st_mode)) {
-        if (S_ISFIFO(st.st_mode) || S_ISCHR(st.st_mode)) return WriteInto(name, bytes, why);
-        return Fail(why, S_ISDIR(st.st_mode) ? QStringLiteral("it is a folder")
-                                             : QStringLiteral("it is neither a regular file, a FIFO nor a character device"));
-    }
-    // The new content goes to a temporary file that replaces the old one only
-    // once it is complete, so a failed write never leaves half a file behind.
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly)) return Fail(why, file.errorString());
-    // The device buffers writes; a failure may only show when the buffer is
-    // flushed, and commit() would not report it, so flush and check first.
-    if (file.write(bytes) != bytes.size() || !file.flush()) {
-        const QString reason = file.errorString();
-        file.cancelWriting();
-        return Fail(why, reason);
-    }
-    if (!file.commit()) return Fail(why, file.errorString());
-    return true;
+    FilePlace place(path);
+    if (!place.Found()) return Fail(why, place.Why());
+    if (!place.Lock(lockWaitMs))
+        return Fail(why, QStringLiteral("another program kept it locked for %1 s while saving it").arg(lockWaitMs / 1000.0));
+    return place.Write(bytes, why);
 }
 
 FileStamp StampOf(const QString& path)
 {
     struct stat st = {};
     FileStamp stamp;
-    if (::stat(QFile::encodeName(path).constData(), &st) != 0) return stamp;
+    if (::stat(NativeFileName(path).constData(), &st) != 0) return stamp;
     stamp.exists = true;
     stamp.device = quint64(st.st_dev);
     stamp.inode = quint64(st.st_ino);

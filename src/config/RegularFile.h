@@ -1,6 +1,6 @@
 #pragma once
-// Reading and copying files that are plain files and nothing else, and
-// writing a file's content without ever replacing what is not a plain file.
+// Reading files that are plain files and nothing else, and writing a file's
+// content without ever replacing what is not a plain file.
 // A FIFO, a device or a folder in the place of a table file is refused without
 // being opened for real, so it can neither hang the program nor be fed to it.
 
@@ -19,19 +19,18 @@ bool ReadRegularFile(const QString& path, qint64 largest, QByteArray* bytes);
 // false. False when the file is not a regular file, too large or a read fails.
 bool ReadRegularFileInPieces(const QString& path, qint64 largest, const std::function<bool(const char*, qint64)>& take);
 
-// Copies the regular file `from` to `to`, which must not exist yet. False, with
-// nothing left at `to`, when `from` is not a regular file or a step fails.
-bool CopyRegularFile(const QString& from, const QString& to);
+// How long a save waits for another process's save of the same folder.
+constexpr int kSaveLockWaitMs = 2000;
 
-// Puts `bytes` in the place of `path`, whole or not at all. A regular file
-// (or none yet) is replaced through a new file beside it, so a failure leaves
-// the old one as it was. A FIFO or a character device is written straight
-// into and stays what it was; it is opened without waiting, so a FIFO that
-// nobody reads is a failed write, and a reader that stops taking bytes for
-// 10 s fails it too. Anything else there (a folder, a socket, a block device)
-// is refused. False, with the reason in English in `why`, unless every byte
-// got there and the file was closed without an error.
-bool WriteFileContent(const QString& path, const QByteArray& bytes, QString* why = nullptr);
+// Puts `bytes` in the place of `path`, whole or not at all, as FilePlace
+// writes (links followed only as the sticky-folder rule allows; owner, mode
+// and hard links kept), under the folder's lock, waited for at most
+// `lockWaitMs`. A FIFO or a character device is written straight into and
+// stays what it was; a FIFO that nobody reads is a failed write, and so is a
+// reader that stops taking bytes for 10 s. Anything else there that is not a
+// regular file is refused. False, with the reason in English in `why`,
+// unless every byte got there.
+bool WriteFileContent(const QString& path, const QByteArray& bytes, QString* why = nullptr, int lockWaitMs = kSaveLockWaitMs);
 
 // Writes all of `bytes` to the open descriptor `fd`, going on after a partial
 // write or a signal, and on a descriptor that does not block, waiting for room

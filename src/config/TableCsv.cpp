@@ -226,7 +226,7 @@ struct TableCsvReader::State {
 
     int line = 1;
     Mode mode = Mode::FieldStart;
-    bool carriageReturn = false;  // a CR that belongs to the line end if a LF follows
+    bool carriageReturn = false;  // a CR outside quotes: a line end, with the LF that may follow
     int quoteLine = 0;            // where the open quote is
 
     bool recordOpen = false;
@@ -288,17 +288,18 @@ struct TableCsvReader::State {
 
 bool TableCsvReader::State::Take(char byte)
 {
+    if (carriageReturn) {
+        carriageReturn = false;
+        // A CR on its own ends its line as well (files of old Macs); CR LF is one line end.
+        if (byte != '\n') {
+            const bool taken = EndRecord();
+            ++line;
+            if (!taken) return false;
+        }
+    }
     if (line > TableCsvLimits::MostLines)
         return Refuse(line, QStringLiteral("more than %1 lines").arg(TableCsvLimits::MostLines));
     if (!recordOpen) OpenRecord();
-    if (carriageReturn) {
-        carriageReturn = false;
-        if (byte != '\n') {
-            // Not a line end: text after a closing quote, or part of the field.
-            if (mode == Mode::AfterQuotes) return Refuse(line, QStringLiteral("text follows a closing quote"));
-            AddToField('\r');
-        }
-    }
     switch (mode) {
     case Mode::FieldStart:
         if (byte == '"') {

@@ -1,10 +1,13 @@
 #include "config/TableFile.h"
 
+#include <QCryptographicHash>
 #include <QStringDecoder>
 #include <QStringEncoder>
 #include <QtEndian>
+#include <algorithm>
 #include <cstring>
 #include <iterator>
+#include <new>
 
 using namespace TableFileFormat;
 
@@ -69,16 +72,18 @@ constexpr qint64 kMaxDerivedFixedCells = 65536;
 
 quint32 ReadWord(const char* p) { return qFromLittleEndian<quint32>(p); }
 
+bool IsAscii(QByteArrayView bytes)
+{
+    return std::all_of(bytes.begin(), bytes.end(), [](char c) { return uchar(c) < 0x80; });
+}
+bool IsAscii(QStringView text)
+{
+    return std::all_of(text.begin(), text.end(), [](QChar c) { return c.unicode() < 0x80; });
+}
+
 void PutWord(QByteArray& block, qsizetype offset, quint32 value)
 {
     qToLittleEndian<quint32>(value, block.data() + offset);
-}
-
-void AppendWord(QByteArray& out, quint32 value)
-{
-    char b[kWord];
-    qToLittleEndian<quint32>(value, b);
-    out.append(b, kWord);
 }
 
 QByteArray NewProperties()
@@ -138,12 +143,22 @@ const AttributeList kAttributeLists[] = {
 };
 constexpr int kAttributeListCount = int(std::size(kAttributeLists));
 
-// Reads forward through the file; every read is checked against what is left.
+// Reads forward through the file; every read is checked against what is
+// left, and what the table takes in memory against what it may take.
 struct Cursor {
     const char* data;
     qsizetype size;
     qsizetype pos = 0;
+    qint64 memoryLeft = 0;
+    bool outOfMemory = false;
 
+    // Notes `bytes` more of memory; false once the table would take more than its share.
+    bool Spend(qint64 bytes)
+    {
+        memoryLeft -= bytes;
+        if (memoryLeft < 0) outOfMemory = true;
+        return !outOfMemory;
+    }
     qsizetype Left() const { return size - pos; }
     bool Has(qint64 n) const { return n >= 0 && n <= qint64(Left()); }
     // True when `count` records of `recordSize` bytes can still fit.
@@ -177,16 +192,50 @@ struct RecordCounts {
     qint64 rangeB = 0;
 };
 
-TableCell* CellAt(TableContent& t, int row, int column)
+// What a cell of the map costs besides its texts: the node, its bookkeeping
+// and the allocator's own.
+constexpr qint64 kCellMemory = 48 + qint64(sizeof(std::pair<const std::pair<int, int>, TableCell>));
+// A QByteArray's or QString's block besides its characters.
+constexpr qint64 kBlockMemory = 32;
+
+// The cell at (row, column), made when new; none outside the table, or when
+// the table would take more memory than it may.
+TableCell* CellAt(Cursor& in, TableContent& t, int row, int column)
 {
     if (row < 0 || row >= t.rows || column < 0 || column >= t.columns) return nullptr;
-    return &t.cells[{row, column}];
+    const auto [at, made] = t.cells.try_emplace({row, column});
+    if (made && !in.Spend(kCellMemory)) return nullptr;
+    return &at->second;
 }
 
-QString TextBeforeZero(const QByteArray& bytes)
+// True when `text` encodes to exactly `bytes`, compared piece by piece, so
+// a long text needs no second copy of its bytes.
+bool EncodesTo(const QString& text, QByteArrayView bytes)
 {
-    const qsizetype zero = bytes.indexOf('\0');
-    return DecodeCellText(zero < 0 ? bytes : bytes.left(zero));
+    if (IsAscii(bytes)) return true;  // decoded as Latin-1, it gives them back as they are
+    QStringEncoder encoder("GB18030");
+    constexpr qsizetype kPiece = 1 << 14;
+    qsizetype at = 0;
+    for (qsizetype from = 0; from < text.size(); from += kPiece) {
+        const QByteArray piece = encoder.encode(QStringView(text).mid(from, kPiece));
+        if (piece.size() > bytes.size() - at || QByteArrayView(piece) != bytes.sliced(at, piece.size())) return false;
+        at += piece.size();
+    }
+    return !encoder.hasError() && at == bytes.size();
+}
+
+// Puts a cell record's text (its bytes with their zero byte) into `cell`:
+// the text decoded, and the bytes themselves only when the text would not
+// give them back (bytes after the zero, bytes GB18030 does not know), so a
+// text of any length is kept once.
+bool TakeCellText(Cursor& in, TableCell& cell, QByteArrayView withZero)
+{
+    const qsizetype zero = withZero.indexOf('\0');
+    const QByteArrayView text = zero < 0 ? withZero : withZero.first(zero);
+    cell.text = IsAscii(text) ? QString::fromLatin1(text) : DecodeCellText(text.toByteArray());
+    const bool exact = zero == withZero.size() - 1 && EncodesTo(cell.text, text);
+    cell.textBytes = exact ? QByteArray() : withZero.toByteArray();
+    return in.Spend(2 * cell.text.size() + kBlockMemory + (exact ? 0 : withZero.size() + kBlockMemory));
 }
 
 // --- reading, one section at a time ------------------------------------------
@@ -228,7 +277,7 @@ bool ReadProperties(Cursor& in, int version, TableContent& t, RecordCounts& coun
 
 bool ReadGeometry(Cursor& in, TableContent& t)
 {
-    if (!in.Fits(t.rows, kWord)) return false;
+    if (!in.Fits(t.rows, kWord) || !in.Spend(kWord * (qint64(t.rows) + t.columns))) return false;
     t.rowHeights.resize(t.rows);
     for (qint32& h : t.rowHeights) h = in.Int();
     if (!in.Fits(t.columns, kWord)) return false;
@@ -240,13 +289,14 @@ bool ReadGeometry(Cursor& in, TableContent& t)
 // Each record is kept whole: 40 bytes and the list texts its count announces.
 bool ReadColumnKinds(Cursor& in, qint64 count, TableContent& t)
 {
-    if (!in.Fits(count, ColumnKindSize)) return false;
+    if (!in.Fits(count, ColumnKindSize) || !in.Spend(count * (ColumnKindSize + 2 * kBlockMemory))) return false;
+    t.columnKinds.reserve(qsizetype(count));
     for (qint64 i = 0; i < count; ++i) {
         if (!in.Has(ColumnKindSize)) return false;
         const qint32 texts = qint32(ReadWord(in.data + in.pos + kColumnKindListCountAt));
         if (!in.Fits(texts, ColumnKindTextSize)) return false;
         const qint64 recordSize = ColumnKindSize + qint64(texts) * ColumnKindTextSize;
-        if (!in.Has(recordSize)) return false;
+        if (!in.Has(recordSize) || !in.Spend(recordSize - ColumnKindSize)) return false;
         t.columnKinds.append(in.Bytes(qsizetype(recordSize)));
     }
     return true;
@@ -254,7 +304,8 @@ bool ReadColumnKinds(Cursor& in, qint64 count, TableContent& t)
 
 bool ReadMerges(Cursor& in, qint64 count, TableContent& t)
 {
-    if (!in.Fits(count, MergeSize)) return false;
+    if (!in.Fits(count, MergeSize) || !in.Spend(count * qint64(sizeof(MergeRecord)))) return false;
+    t.merges.reserve(qsizetype(count));
     for (qint64 i = 0; i < count; ++i) {
         MergeRecord m;
         m.originRow = in.Int();
@@ -269,18 +320,20 @@ bool ReadMerges(Cursor& in, qint64 count, TableContent& t)
 }
 
 // The text of one cell record with its zero byte: counted from version 6, a
-// fixed zero-padded field before.
-bool ReadCellText(Cursor& in, bool counted, QByteArray& textBytes)
+// fixed zero-padded field before (up to its first zero byte).
+bool ReadCellText(Cursor& in, bool counted, QByteArrayView& withZero)
 {
     if (counted) {
         const qint32 n = in.Int();
         if (n < 1 || !in.Has(qint64(n) + kCellTail)) return false;
-        textBytes = in.Bytes(n);
+        withZero = QByteArrayView(in.data + in.pos, n);
+        in.pos += n;
         return true;
     }
-    const QByteArray field = in.Bytes(LegacyTextSize);
+    const QByteArrayView field(in.data + in.pos, LegacyTextSize);
+    in.pos += LegacyTextSize;
     const qsizetype zero = field.indexOf('\0');
-    textBytes = (zero < 0 ? field : field.left(zero)) + '\0';
+    withZero = zero < 0 ? field : field.first(zero + 1);
     return true;
 }
 
@@ -293,19 +346,23 @@ bool ReadCells(Cursor& in, qint64 count, int version, TableContent& t)
         if (!in.Has(counted ? kCellHead : kCellPlace + LegacyTextSize)) return false;
         const int row = in.Int();
         const int column = in.Int();
-        QByteArray textBytes;
-        if (!ReadCellText(in, counted, textBytes)) return false;
+        QByteArrayView text;
+        if (!ReadCellText(in, counted, text)) return false;
         if (!in.Has(kCellTail)) return false;
         const quint32 checkState = in.Word();
         const qint32 pictureSize = in.Int();
         if (!in.Has(pictureSize)) return false;
-        const QByteArray picture = in.Bytes(pictureSize);
-        if (TableCell* cell = CellAt(t, row, column)) {
-            cell->text = TextBeforeZero(textBytes);
-            cell->textBytes = textBytes;
+        const QByteArrayView picture(in.data + in.pos, pictureSize);
+        in.pos += pictureSize;
+        // A legacy field without a zero byte is the whole field and one more.
+        const QByteArray legacyText = !counted && !text.endsWith('\0') ? text.toByteArray() + '\0' : QByteArray();
+        if (TableCell* cell = CellAt(in, t, row, column)) {
+            if (!TakeCellText(in, *cell, legacyText.isEmpty() ? text : QByteArrayView(legacyText))) return false;
             cell->checkState = checkState;
-            cell->picture = picture;
+            cell->picture = picture.toByteArray();
+            if (!in.Spend(picture.size() + kBlockMemory)) return false;
         }
+        if (in.outOfMemory) return false;
     }
     return true;
 }
@@ -317,7 +374,8 @@ bool ReadFonts(Cursor& in, qint64 count, TableContent& t)
         const int row = in.Int();
         const int column = in.Int();
         const QByteArray font = in.Bytes(FontSize);
-        if (TableCell* cell = CellAt(t, row, column)) cell->font = font;
+        if (TableCell* cell = CellAt(in, t, row, column)) cell->font = font;
+        if (!in.Spend(FontSize + kBlockMemory)) return false;
     }
     return true;
 }
@@ -331,7 +389,8 @@ bool ReadAttributeLists(Cursor& in, const RecordCounts& counts, TableContent& t)
             const int row = in.Int();
             const int column = in.Int();
             const quint32 value = in.Word();
-            if (TableCell* cell = CellAt(t, row, column)) kAttributeLists[list].apply(*cell, value);
+            if (TableCell* cell = CellAt(in, t, row, column)) kAttributeLists[list].apply(*cell, value);
+            if (in.outOfMemory) return false;
         }
     }
     return true;
@@ -339,7 +398,8 @@ bool ReadAttributeLists(Cursor& in, const RecordCounts& counts, TableContent& t)
 
 bool ReadRanges(Cursor& in, qint64 count, QVector<QByteArray>& ranges)
 {
-    if (!in.Fits(count, RangeSize)) return false;
+    if (!in.Fits(count, RangeSize) || !in.Spend(count * (RangeSize + 2 * kBlockMemory))) return false;
+    ranges.reserve(qsizetype(count));
     for (qint64 i = 0; i < count; ++i) ranges.append(in.Bytes(RangeSize));
     return true;
 }
@@ -356,59 +416,74 @@ void MarkFixedCells(TableContent& t)
 
 // --- writing -----------------------------------------------------------------
 
-// The sections built from the cells, in file order, with their record counts.
-struct CellSections {
-    QByteArray cells;
-    QByteArray fonts;
-    QByteArray lists[kAttributeListCount];
-    qint32 cellCount = 0;
-    qint32 fontCount = 0;
-    qint32 listCounts[kAttributeListCount] = {};
+// The records the cells give, counted before any is written: the block
+// that carries the counts comes first in the file.
+struct CellCounts {
+    qint32 cells = 0;
+    qint32 fonts = 0;
+    qint32 lists[kAttributeListCount] = {};
+    qint64 bytes = 0;  // of the whole file
 };
 
-void AppendCellRecord(QByteArray& out, int row, int column, const TableCell& cell)
+bool HasCellRecord(const TableCell& cell) { return !cell.text.isEmpty() || cell.checkState != 0 || !cell.picture.isEmpty(); }
+bool InShape(const TableContent& t, const std::pair<int, int>& at) { return at.first < t.rows && at.second < t.columns; }
+
+// A cell's text as the file stores it, with its zero byte, handed over in
+// pieces, so a long text is never encoded whole beside itself. An untouched
+// cell goes back with the very bytes it was read with.
+void ForEachTextPiece(const TableCell& cell, const std::function<void(QByteArrayView)>& take)
 {
-    // An untouched cell goes back with the very bytes it was read with.
-    const QByteArray text = !cell.textBytes.isEmpty() ? cell.textBytes : EncodeCellText(cell.text) + '\0';
-    AppendWord(out, quint32(row));
-    AppendWord(out, quint32(column));
-    AppendWord(out, quint32(text.size()));
-    out.append(text);
-    AppendWord(out, cell.checkState);
-    AppendWord(out, quint32(cell.picture.size()));
-    out.append(cell.picture);
+    if (!cell.textBytes.isEmpty()) {
+        take(cell.textBytes);
+        return;
+    }
+    constexpr qsizetype kPiece = 1 << 16;
+    const bool ascii = IsAscii(cell.text);
+    QStringEncoder encoder("GB18030");
+    for (qsizetype from = 0; from < cell.text.size(); from += kPiece) {
+        const QStringView piece = QStringView(cell.text).mid(from, kPiece);
+        take(ascii ? piece.toLatin1() : QByteArray(encoder.encode(piece)));
+    }
+    take(QByteArrayView("\0", 1));
 }
 
-CellSections CollectCellSections(const TableContent& t)
+qint64 TextRecordSize(const TableCell& cell)
 {
-    CellSections s;
+    if (!cell.textBytes.isEmpty()) return cell.textBytes.size();
+    if (IsAscii(cell.text)) return cell.text.size() + 1;
+    qint64 size = 0;
+    ForEachTextPiece(cell, [&size](QByteArrayView piece) { size += piece.size(); });
+    return size;
+}
+
+CellCounts CountCellRecords(const TableContent& t)
+{
+    CellCounts n;
+    qint64 bytes = HeaderSize + PropertiesSize + kWord * (qint64(t.rows) + t.columns) + qint64(t.merges.size()) * MergeSize
+        + qint64(t.rangeA.size() + t.rangeB.size()) * RangeSize;
+    for (const QByteArray& kind : t.columnKinds) bytes += kind.size();
     for (const auto& [at, cell] : t.cells) {
-        const auto [row, column] = at;
-        if (row >= t.rows || column >= t.columns) continue;
-        if (!cell.text.isEmpty() || cell.checkState != 0 || !cell.picture.isEmpty()) {
-            AppendCellRecord(s.cells, row, column, cell);
-            ++s.cellCount;
+        if (!InShape(t, at)) continue;
+        if (HasCellRecord(cell)) {
+            ++n.cells;
+            bytes += kCellHead + TextRecordSize(cell) + kCellTail + cell.picture.size();
         }
         if (cell.font.size() == FontSize) {
-            AppendWord(s.fonts, quint32(row));
-            AppendWord(s.fonts, quint32(column));
-            s.fonts.append(cell.font);
-            ++s.fontCount;
+            ++n.fonts;
+            bytes += kFontRecordSize;
         }
-        for (int list = 0; list < kAttributeListCount; ++list) {
-            const std::optional<quint32> value = kAttributeLists[list].written(cell, t);
-            if (!value) continue;
-            AppendWord(s.lists[list], quint32(row));
-            AppendWord(s.lists[list], quint32(column));
-            AppendWord(s.lists[list], *value);
-            ++s.listCounts[list];
-        }
+        for (int list = 0; list < kAttributeListCount; ++list)
+            if (kAttributeLists[list].written(cell, t)) {
+                ++n.lists[list];
+                bytes += AttributeRecordSize;
+            }
     }
-    return s;
+    n.bytes = qMax(bytes, qint64(MinimumFileSize));
+    return n;
 }
 
 // The block as read (or a new table's), with the shape and every count as they are now.
-QByteArray PropertiesOf(const TableContent& t, const CellSections& s)
+QByteArray PropertiesOf(const TableContent& t, const CellCounts& s)
 {
     QByteArray block = t.properties.size() == PropertiesSize ? t.properties : NewProperties();
     PutWord(block, kRows, quint32(t.rows));
@@ -419,39 +494,98 @@ QByteArray PropertiesOf(const TableContent& t, const CellSections& s)
     PutWord(block, kDefaultColumnWidth, quint32(t.defaultColumnWidth));
     PutWord(block, kColumnKindCount, quint32(t.columnKinds.size()));
     PutWord(block, kMergeCount, quint32(t.merges.size()));
-    PutWord(block, kCellCount, quint32(s.cellCount));
-    PutWord(block, kFontCount, quint32(s.fontCount));
+    PutWord(block, kCellCount, quint32(s.cells));
+    PutWord(block, kFontCount, quint32(s.fonts));
     for (int list = 0; list < kAttributeListCount; ++list)
-        PutWord(block, kAttributeLists[list].countAt, quint32(s.listCounts[list]));
+        PutWord(block, kAttributeLists[list].countAt, quint32(s.lists[list]));
     PutWord(block, kRangeACount, quint32(t.rangeA.size()));
     PutWord(block, kRangeBCount, quint32(t.rangeB.size()));
     return block;
 }
 
-void AppendHeader(QByteArray& out, const TableContent& t)
+// Collects the file in pieces of about 64 KB for whoever takes them, so the
+// whole file need never be in memory twice.
+class PieceWriter {
+public:
+    explicit PieceWriter(const std::function<void(QByteArrayView)>& take) : take_(take) { piece_.reserve(kPiece + 4096); }
+    ~PieceWriter() { Flush(); }
+    void Word(quint32 value)
+    {
+        char b[kWord];
+        qToLittleEndian<quint32>(value, b);
+        Bytes(QByteArrayView(b, kWord));
+    }
+    void Bytes(QByteArrayView bytes)
+    {
+        written_ += bytes.size();
+        if (bytes.size() > kPiece) {
+            Flush();
+            take_(bytes);
+            return;
+        }
+        piece_.append(bytes);
+        if (piece_.size() >= kPiece) Flush();
+    }
+    qint64 Written() const { return written_; }
+
+private:
+    static constexpr qsizetype kPiece = 1 << 16;
+    void Flush()
+    {
+        if (!piece_.isEmpty()) take_(piece_);
+        piece_.clear();
+    }
+    const std::function<void(QByteArrayView)>& take_;
+    QByteArray piece_;
+    qint64 written_ = 0;
+};
+
+void WriteTableFileTo(const TableContent& t, const CellCounts& counts, const std::function<void(QByteArrayView)>& take)
 {
-    out.append(Magic, 4);
-    AppendWord(out, WrittenVersion);
+    PieceWriter out(take);
+    out.Bytes(QByteArrayView(Magic, 4));
+    out.Word(WrittenVersion);
     char words[4];
     qToLittleEndian<quint16>(t.headerWord1, words);
     qToLittleEndian<quint16>(t.headerWord2, words + 2);
-    out.append(words, 4);
-}
-
-// `count` words: the sizes given, then `fallback` for any the list lacks.
-void AppendSizes(QByteArray& out, const QVector<qint32>& sizes, int count, qint32 fallback)
-{
-    // Written in place: a million rows appended word by word cost more than the rest of the file.
-    const qsizetype at = out.size();
-    out.resize(at + kWord * qsizetype(count));
-    char* p = out.data() + at;
-    for (int i = 0; i < count; ++i, p += kWord) qToLittleEndian<qint32>(i < sizes.size() ? sizes.at(i) : fallback, p);
-}
-
-void AppendGeometry(QByteArray& out, const TableContent& t)
-{
-    AppendSizes(out, t.rowHeights, t.rows, t.defaultRowHeight);
-    AppendSizes(out, t.columnWidths, t.columns, t.defaultColumnWidth);
+    out.Bytes(QByteArrayView(words, 4));
+    out.Bytes(PropertiesOf(t, counts));
+    // `count` sizes: those given, then the default for any the list lacks.
+    for (int i = 0; i < t.rows; ++i) out.Word(quint32(i < t.rowHeights.size() ? t.rowHeights.at(i) : t.defaultRowHeight));
+    for (int i = 0; i < t.columns; ++i)
+        out.Word(quint32(i < t.columnWidths.size() ? t.columnWidths.at(i) : t.defaultColumnWidth));
+    for (const QByteArray& kind : t.columnKinds) out.Bytes(kind);
+    for (const MergeRecord& m : t.merges)
+        for (qint32 v : {m.originRow, m.originColumn, m.firstRow, m.firstColumn, m.lastRow, m.lastColumn}) out.Word(quint32(v));
+    for (const auto& [at, cell] : t.cells) {
+        if (!InShape(t, at) || !HasCellRecord(cell)) continue;
+        out.Word(quint32(at.first));
+        out.Word(quint32(at.second));
+        out.Word(quint32(TextRecordSize(cell)));
+        ForEachTextPiece(cell, [&out](QByteArrayView piece) { out.Bytes(piece); });
+        out.Word(cell.checkState);
+        out.Word(quint32(cell.picture.size()));
+        out.Bytes(cell.picture);
+    }
+    for (const auto& [at, cell] : t.cells) {
+        if (!InShape(t, at) || cell.font.size() != FontSize) continue;
+        out.Word(quint32(at.first));
+        out.Word(quint32(at.second));
+        out.Bytes(cell.font);
+    }
+    for (const AttributeList& list : kAttributeLists)
+        for (const auto& [at, cell] : t.cells) {
+            const std::optional<quint32> value = InShape(t, at) ? list.written(cell, t) : std::nullopt;
+            if (!value) continue;
+            out.Word(quint32(at.first));
+            out.Word(quint32(at.second));
+            out.Word(*value);
+        }
+    for (const QByteArray& r : t.rangeA) out.Bytes(r);
+    for (const QByteArray& r : t.rangeB) out.Bytes(r);
+    // A small table ends before the loader's minimum size; zero bytes after
+    // the last section, which no reader looks at, make it a file that loads.
+    if (out.Written() < MinimumFileSize) out.Bytes(QByteArray(MinimumFileSize - out.Written(), '\0'));
 }
 
 }  // namespace
@@ -491,58 +625,79 @@ TableContent NewTableContent(int rows, int columns)
 
 QByteArray EncodeCellText(const QString& text)
 {
+    // Codes are ASCII, which GB18030 keeps as it is: no converter needed.
+    if (IsAscii(text)) return text.toLatin1();
     QStringEncoder encoder("GB18030");
     return encoder.encode(text);
 }
 
 QString DecodeCellText(const QByteArray& bytes)
 {
+    if (IsAscii(bytes)) return QString::fromLatin1(bytes);
     QStringDecoder decoder("GB18030");
     return decoder.decode(bytes);
 }
 
-bool ParseTableFile(const char* data, qsizetype size, TableContent& out)
+bool ParseTableFile(const char* data, qsizetype size, TableContent& out, TableFileProblem* problem)
 {
+    if (problem) *problem = TableFileProblem::NotATable;
     if (!data || size < MinimumFileSize) return false;
     if (std::memcmp(data + kMagicAt, Magic, 4) != 0) return false;
     const qint32 version = qint32(ReadWord(data + kVersionAt));
     if (PropertiesSizeOf(version) == 0) return false;
 
     Cursor in{data, size};
-    TableContent t;
-    RecordCounts counts;
-    const bool read = ReadProperties(in, version, t, counts) && ReadGeometry(in, t)
-        && ReadColumnKinds(in, counts.columnKinds, t) && ReadMerges(in, counts.merges, t)
-        && ReadCells(in, counts.cells, version, t) && ReadFonts(in, counts.fonts, t)
-        && ReadAttributeLists(in, counts, t) && ReadRanges(in, counts.rangeA, t.rangeA)
-        && ReadRanges(in, counts.rangeB, t.rangeB);
-    if (!read) return false;
-    if (version < 2) MarkFixedCells(t);
-
-    out = std::move(t);
+    in.memoryLeft = LargestTableMemory(size);
+    try {
+        TableContent t;
+        RecordCounts counts;
+        const bool read = ReadProperties(in, version, t, counts) && ReadGeometry(in, t)
+            && ReadColumnKinds(in, counts.columnKinds, t) && ReadMerges(in, counts.merges, t)
+            && ReadCells(in, counts.cells, version, t) && ReadFonts(in, counts.fonts, t)
+            && ReadAttributeLists(in, counts, t) && ReadRanges(in, counts.rangeA, t.rangeA)
+            && ReadRanges(in, counts.rangeB, t.rangeB);
+        if (!read) {
+            if (problem && in.outOfMemory) *problem = TableFileProblem::TooLargeInMemory;
+            return false;
+        }
+        if (version < 2) MarkFixedCells(t);
+        out = std::move(t);
+    } catch (const std::bad_alloc&) {
+        // The system had less memory to give than the table may take.
+        if (problem) *problem = TableFileProblem::OutOfMemory;
+        return false;
+    }
+    if (problem) *problem = TableFileProblem::None;
     return true;
 }
 
 QByteArray WriteTableFile(const TableContent& t)
 {
-    const CellSections s = CollectCellSections(t);
+    const CellCounts counts = CountCellRecords(t);
     QByteArray out;
-    out.reserve(HeaderSize + PropertiesSize + kWord * (t.rows + t.columns) + s.cells.size()
-                + s.lists[kAttributeListCount - 1].size() + 256);
-    AppendHeader(out, t);
-    out.append(PropertiesOf(t, s));
-    AppendGeometry(out, t);
-    for (const QByteArray& kind : t.columnKinds) out.append(kind);
-    for (const MergeRecord& m : t.merges)
-        for (qint32 v : {m.originRow, m.originColumn, m.firstRow, m.firstColumn, m.lastRow, m.lastColumn})
-            AppendWord(out, quint32(v));
-    out.append(s.cells);
-    out.append(s.fonts);
-    for (const QByteArray& list : s.lists) out.append(list);
-    for (const QByteArray& r : t.rangeA) out.append(r);
-    for (const QByteArray& r : t.rangeB) out.append(r);
-    // A small table ends before the loader's minimum size; zero bytes after
-    // the last section, which no reader looks at, make it a file that loads.
-    if (out.size() < MinimumFileSize) out.append(QByteArray(MinimumFileSize - out.size(), '\0'));
+    out.reserve(qsizetype(counts.bytes));
+    WriteTableFileTo(t, counts, [&out](QByteArrayView piece) { out.append(piece); });
     return out;
+}
+
+qint64 TableFileSize(const TableContent& table) { return CountCellRecords(table).bytes; }
+
+bool WritesBack(const TableContent& table, QByteArrayView bytes)
+{
+    const CellCounts counts = CountCellRecords(table);
+    if (counts.bytes != bytes.size()) return false;
+    qsizetype at = 0;
+    bool same = true;
+    WriteTableFileTo(table, counts, [&](QByteArrayView piece) {
+        same = same && piece.size() <= bytes.size() - at && piece == bytes.sliced(at, piece.size());
+        at += piece.size();
+    });
+    return same && at == bytes.size();
+}
+
+QByteArray TableFileDigest(const TableContent& table)
+{
+    QCryptographicHash hash(QCryptographicHash::Sha256);
+    WriteTableFileTo(table, CountCellRecords(table), [&hash](QByteArrayView piece) { hash.addData(piece); });
+    return hash.result();
 }

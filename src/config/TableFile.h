@@ -38,6 +38,12 @@ constexpr qsizetype MinimumFileSize = 540;
 // A laid-out table file is a few kilobytes; anything larger than this is not
 // taken for one, so a stray huge file cannot exhaust memory.
 constexpr qint64 LargestFileSize = qint64(256) << 20;
+// What a loaded table may take in memory besides the file's own bytes: twice
+// the file, and a little more for small files (a laid-out table of 97 rows
+// takes some 60 KB for a 5 KB file). A file whose records would take more
+// (millions of tiny records, each a cell of its own) is refused.
+constexpr qint64 SmallTableMemory = qint64(48) << 20;
+constexpr qint64 LargestTableMemory(qint64 fileSize) { return 2 * fileSize + SmallTableMemory; }
 // The longest cell text (in UTF-16 units) sure to fit such a file: a unit
 // never takes more than 4 bytes in GB18030.
 constexpr int LargestCellText = int((LargestFileSize - MinimumFileSize) / 4);
@@ -130,16 +136,31 @@ TableContent NewTableContent(int rows, int columns);
 QByteArray EncodeCellText(const QString& text);
 QString DecodeCellText(const QByteArray& bytes);
 
+enum class TableFileProblem {
+    None,
+    NotATable,         // too short, wrong magic or version, a section that does not fit
+    TooLargeInMemory,  // its records would take more memory than LargestTableMemory
+    OutOfMemory,       // the system did not give the memory it takes
+};
+
 // Reads a whole table file. On any inconsistency (too short, wrong magic or
 // version, a section or record that does not fit, a negative count) gives
-// false and leaves `out` untouched. Never allocates more than a small multiple
-// of `size`.
-bool ParseTableFile(const char* data, qsizetype size, TableContent& out);
-inline bool ParseTableFile(const QByteArray& bytes, TableContent& out)
+// false and leaves `out` untouched; so it does when the table would take
+// more than LargestTableMemory(size) or the system has not that much to
+// give (`problem` says which).
+bool ParseTableFile(const char* data, qsizetype size, TableContent& out, TableFileProblem* problem = nullptr);
+inline bool ParseTableFile(const QByteArray& bytes, TableContent& out, TableFileProblem* problem = nullptr)
 {
-    return ParseTableFile(bytes.constData(), bytes.size(), out);
+    return ParseTableFile(bytes.constData(), bytes.size(), out, problem);
 }
 
 // The version-6 file of a table; a table too small to reach MinimumFileSize
 // is followed by zero bytes up to it.
 QByteArray WriteTableFile(const TableContent& table);
+// Its size, without writing it.
+qint64 TableFileSize(const TableContent& table);
+// True when WriteTableFile(table) would give exactly `bytes`; compared piece
+// by piece, so the file is never in memory twice.
+bool WritesBack(const TableContent& table, QByteArrayView bytes);
+// A digest (SHA-256) of WriteTableFile(table), made piece by piece.
+QByteArray TableFileDigest(const TableContent& table);

@@ -59,6 +59,7 @@ constexpr int kNoPort = -1;
 
 struct AppState {
     QString currentFilePath;  // the table file loaded at start and saved at exit
+    QString startFile;        // named on the command line: loaded at start instead of data.dat
     // N of "COM"+N while the port is open; kNoPort when no port is in use. A
     // failed open leaves the number it tried until the next open or close.
     int portNumber = kNoPort;
@@ -85,6 +86,9 @@ struct AppState {
     // otherwise by a save (another window's or program's save came between),
     // it is kept as ".bak" before it is saved over.
     FileStamp currentFileStamp;
+    // A digest of the table as it was loaded or last saved (as its file), to
+    // tell at exit whether the window changed anything since.
+    QByteArray currentTableDigest;
     // Where the chosen port and rates are kept between runs; empty: nowhere.
     QString settingsFile;
 };

@@ -10,7 +10,6 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QProgressBar>
-#include <QSaveFile>
 #include <QStandardPaths>
 #include <QStyleFactory>
 #include <QTextBlock>
@@ -18,6 +17,8 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "config/RegularFile.h"
+#include "core/FileNames.h"
 #include "core/Texts.h"
 #include "ui/Captions.h"
 #include "ui/ConfigGridView.h"
@@ -413,9 +414,12 @@ void QtUiServices::SaveLog()
         QStringLiteral("velmora-log-%1.txt").arg(QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss"))));
     QString chosen;
     if (!presenter_->ShowFileDialog(request, &chosen) || chosen.isEmpty()) return;
-    QSaveFile file(chosen);
-    if (file.open(QIODevice::WriteOnly) && file.write(text.toUtf8()) == text.toUtf8().size() && file.commit()) return;
-    MessageBoxRequest failed = MessageBoxRequestFor(Texts::tr("日志保存失败：%1").arg(chosen), MessageBoxFlags::Ok, QString());
+    // Written as the table is: whole, never through a link another user planted, with the reason when not.
+    QString why;
+    if (IsFaithfulFileName(chosen) && WriteFileContent(chosen, text.toUtf8(), &why)) return;
+    if (why.isEmpty()) why = QStringLiteral("its name holds bytes that are not UTF-8");
+    MessageBoxRequest failed = MessageBoxRequestFor(Texts::tr("日志保存失败：%1").arg(chosen + QStringLiteral(" (") + why + QLatin1Char(')')),
+                                                    MessageBoxFlags::Ok, QString());
     presenter_->ShowMessage(failed);
 }
 

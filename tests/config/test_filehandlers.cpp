@@ -1,11 +1,19 @@
 #include <QtTest>
+#include <QProcess>
+#include <csignal>
 
+#include <cerrno>
+#include <cstring>
 #include <memory>
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "core/Program.h"
 #include "config/ConfigTable.h"
 #include "config/FileHandlers.h"
+#include "config/RegularFile.h"
 #include "config/TableFile.h"
 #include "serial/SerialLibrary.h"
 #include "tests/support/FakeUiServices.h"
@@ -37,6 +45,13 @@ QStringList RescuedFiles()
     QStringList out;
     for (const QString& name : user.entryList({QStringLiteral("*-*.dat")}, QDir::Files)) out << user.filePath(name);
     return out;
+}
+
+struct stat StatOf(const QString& path)
+{
+    struct stat st = {};
+    ::stat(QFile::encodeName(path).constData(), &st);
+    return st;
 }
 
 // A table file made by another run of the program, with one code in it.
@@ -150,13 +165,15 @@ private Q_SLOTS:
         QVERIFY(SaveCurrentTable(rig.p));
         QCOMPARE(QDir(Path("start")).entryList(QDir::Files), (QStringList{"data.dat", "data.dat.bak"}));
 
-        // "另存文件" onto the unreadable file itself keeps it too.
+        // "另存文件" onto the unreadable file itself keeps it too, in the copy
+        // that holds those bytes already rather than in another one.
         QVERIFY(WriteAll(path, kNotATable));
         QVERIFY(!LoadCurrentTable(rig.p));
         rig.ui.dialogAnswers = {path};
         SaveAs(rig.p);
-        QCOMPARE(ReadAll(path + ".bak2"), kNotATable);
+        QVERIFY(rig.ui.Log().endsWith(QStringLiteral("%1 保存前已备份为 %2\r\n").arg(path, path + ".bak")));
         QVERIFY(back.LoadTable(path));
+        QCOMPARE(QDir(Path("start")).entryList(QDir::Files), (QStringList{"data.dat", "data.dat.bak"}));
     }
 
     void missingOrReadableStartFileNeedsNoBackup()
@@ -170,23 +187,53 @@ private Q_SLOTS:
         QCOMPARE(QDir(Path("fresh")).entryList(QDir::Files), QStringList{"data.dat"});
     }
 
-    void openedUnreadableFileSurvivesSaveAndAnOldBakIsKept()
+    // Opened or named on the command line, a file that does not load (here
+    // a CSV) is said in the log and changes nothing: saves still go to the
+    // window's file.
+    void aTableFileThatDoesNotLoadIsNotOpened()
     {
         QDir(Path("open")).mkpath(".");
-        const QString path = Path("open/broken.dat");
+        const QString bad = Path("open/table.dat");
+        const QByteArray csv("row,title,on,off\n1,开关01控制,AA,\n");
+        QVERIFY(WriteAll(bad, csv));
+        const QString notLoaded = QStringLiteral("无法载入 %1，未打开\r\n").arg(bad);
+        Rig rig(Path("open/data.dat"));
+        rig.ui.title = QStringLiteral("before");
+        rig.table.SetCellText(4, 1, QStringLiteral("kept"));
+        rig.ui.dialogAnswers = {bad};
+        OpenFile(rig.p);
+        QCOMPARE(rig.ui.Log(), notLoaded);
+        QCOMPARE(rig.ui.title, QStringLiteral("before"));
+        QCOMPARE(rig.table.GetCellText(4, 1), QStringLiteral("kept"));
+        SaveFile(rig.p);
+        QCOMPARE(ReadAll(bad), csv);
+        QCOMPARE(QDir(Path("open")).entryList(QDir::Files), (QStringList{"data.dat", "table.dat"}));
+
+        Rig start{QString()};
+        start.p.state.startFile = bad;
+        LoadStartTable(start.p, Path("open"));
+        QCOMPARE(start.p.state.currentFilePath, Path("open/data.dat"));
+        QCOMPARE(start.table.GetCellText(4, 1), QStringLiteral("kept"));
+        QCOMPARE(start.ui.Log(), notLoaded);
+    }
+
+    void anUnreadableCurrentFileSurvivesSaveAndAnOldBakIsKept()
+    {
+        QDir(Path("broken")).mkpath(".");
+        const QString path = Path("broken/data.dat");
         QVERIFY(WriteAll(path, kNotATable));
         QVERIFY(WriteAll(path + ".bak", "an older backup"));
-        Rig rig(Path("data.dat"));
+        // A dangling link counts as a name taken, and is never followed.
+        QVERIFY(QFile::link(Path("broken/nowhere"), path + ".bak2"));
+        Rig rig(path);
+        QVERIFY(!LoadCurrentTable(rig.p));
         rig.table.SetCellText(4, 1, QStringLiteral("kept"));
-        rig.ui.dialogAnswers = {path};
-        OpenFile(rig.p);
-        QCOMPARE(rig.ui.title, QStringLiteral("Velmora-自定义设备版   ") + path);
-        QCOMPARE(rig.table.GetCellText(4, 1), QStringLiteral("kept"));
 
         SaveFile(rig.p);
         QCOMPARE(rig.ui.BoxTexts(), QStringList{QStringLiteral("保存成功！")});
         QCOMPARE(ReadAll(path + ".bak"), QByteArray("an older backup"));
-        QCOMPARE(ReadAll(path + ".bak2"), kNotATable);
+        QCOMPARE(ReadAll(path + ".bak3"), kNotATable);
+        QVERIFY(!QFile::exists(Path("broken/nowhere")));
         ConfigTable back;
         QVERIFY(back.LoadTable(path));
         QCOMPARE(back.GetCellText(4, 1), QStringLiteral("kept"));
@@ -233,29 +280,196 @@ private Q_SLOTS:
         QVERIFY(SaveCurrentTable(second.p));  // its own save is no change
         QCOMPARE(second.ui.Log().count(QStringLiteral("\r\n")), 1);
 
-        // Another program saves the file; then the first window ends.
+        // Another program saves the file; the first window, which changed
+        // nothing since its save, ends and leaves the newer file alone.
         WriteTableWithCode(path, QStringLiteral("CC"));
         first.p.state.shuttingDown = true;
         QVERIFY(SaveAtExit(first.p));
-        QCOMPARE(codeIn(path), QStringLiteral("AA"));
+        QCOMPARE(codeIn(path), QStringLiteral("CC"));
+        QCOMPARE(first.ui.consoleLines, QStringList{QStringLiteral("velmora: %1 was changed by another program, and this window's "
+                                                                   "table is the one it loaded or saved before that; left the newer "
+                                                                   "file as it is").arg(path)});
+        // With an edit (even one undone by another), the newer file is kept as .bak first.
+        first.table.SetCellText(2, 2, QStringLiteral("DD"));
+        first.ui.consoleLines.clear();
+        QVERIFY(SaveAtExit(first.p));
+        QCOMPARE(codeIn(path), QStringLiteral("DD"));
         QCOMPARE(codeIn(path + ".bak2"), QStringLiteral("CC"));
         QCOMPARE(first.ui.consoleLines, QStringList{QStringLiteral("velmora: %1 was changed by another program; kept it as %2 before saving")
                                                         .arg(path, path + ".bak2")});
         QCOMPARE(QDir(Path("shared")).entryList(QDir::Files), (QStringList{"data.dat", "data.dat.bak", "data.dat.bak2"}));
     }
 
+    // Two windows on one file ending at the same moment, as at a logout, in
+    // processes of their own: one table is in the file, the other in its .bak.
+    void twoWindowsEndingTogetherKeepBothTables()
+    {
+        for (int round = 0; round < 6; ++round) {
+            const QString folder = Path(QStringLiteral("race%1").arg(round));
+            QVERIFY(QDir().mkpath(folder));
+            WriteTableWithCode(folder + "/data.dat", QStringLiteral("00"));
+            QProcess windows[2];
+            for (int i = 0; i < 2; ++i) windows[i].start(QStringLiteral(VELMORA_SAVE_RACER), {folder + "/data.dat", i ? "BB" : "AA"});
+            for (QProcess& w : windows) QTRY_VERIFY_WITH_TIMEOUT((w.waitForReadyRead(50), w.peek(16).startsWith("ready")), 20000);
+            for (QProcess& w : windows) ::kill(pid_t(w.processId()), SIGTERM);
+            for (QProcess& w : windows) QVERIFY(w.waitForFinished(20000) && w.exitCode() == 0);
+            QStringList kept;
+            for (const QString& name : QDir(folder).entryList(QDir::Files | QDir::Hidden)) {
+                ConfigTable back;
+                kept << (back.LoadTable(folder + "/" + name) ? name + ":" + back.GetCellText(1, 1) : name);
+            }
+            kept.sort();
+            QVERIFY2(kept == (QStringList{"data.dat.bak:AA", "data.dat:BB"}) || kept == (QStringList{"data.dat.bak:BB", "data.dat:AA"}),
+                     qPrintable(kept.join(' ')));
+        }
+    }
+
+    // Rescues take names of their own, made exclusively, and the same table
+    // is rescued once: a read-only file gives one .bak and one rescue per table.
+    void rescuesAreUniqueAndMadeOncePerTable()
+    {
+        QVERIFY(QDir().mkpath(Path("locked")));
+        const QString path = Path("locked/data.dat");
+        QVERIFY(WriteAll(path, kNotATable));
+        ReadOnlyPath readOnly(path);
+        if (!readOnly.Holds()) QSKIP("this file system cannot make a file read-only for root");
+        Rig first(path), second(path);
+        for (Rig* rig : {&first, &second}) {
+            QVERIFY(!LoadCurrentTable(rig->p));
+            rig->p.state.shuttingDown = true;
+        }
+        second.table.SetCellText(1, 1, QStringLiteral("BB"));
+        for (int run = 0; run < 2; ++run)
+            for (Rig* rig : {&first, &second}) QVERIFY(SaveAtExit(rig->p));
+        QCOMPARE(RescuedFiles().size(), 2);
+        QCOMPARE(QDir(Path("locked")).entryList(QDir::Files), (QStringList{"data.dat", "data.dat.bak"}));
+        QCOMPARE(ReadAll(path + ".bak"), kNotATable);
+        // The same rescue file named by both runs of the first window.
+        QCOMPARE(first.ui.consoleLines.size(), 3);
+        QCOMPARE(first.ui.consoleLines.at(2), first.ui.consoleLines.at(1));
+    }
+
+    // A folder kept locked by another process (a save that hangs) costs a
+    // bounded wait, then the table goes to a rescue file.
+    void aSaveThatWaitsTooLongForTheLockIsRescued()
+    {
+        QVERIFY(QDir().mkpath(Path("busy")));
+        const int held = ::open(QFile::encodeName(Path("busy")).constData(), O_RDONLY | O_DIRECTORY);
+        QCOMPARE(::flock(held, LOCK_EX), 0);
+        Rig rig(Path("busy/data.dat"));
+        QVERIFY(SaveAtExit(rig.p));
+        ::close(held);
+        QCOMPARE(RescuedFiles().size(), 1);
+        QVERIFY(rig.ui.consoleLines.value(0).contains("(another program kept it locked for 2 s while saving it)"));
+    }
+
+    // A name Qt could not read (bytes that are not UTF-8) would be saved as another file.
+    void saveAsRefusesANameThatIsNotTheOneChosen()
+    {
+        QVERIFY(QDir().mkpath(Path("named")));
+        Rig rig(Path("named/data.dat"));
+        const QString unread = Path(QStringLiteral("named/t\uFFFD.dat"));
+        rig.ui.dialogAnswers = {unread};
+        SaveAs(rig.p);
+        QCOMPARE(rig.ui.BoxTexts(), QStringList{QStringLiteral("文件名中有无法识别的字符，未保存：") + unread});
+        QCOMPARE(rig.p.state.currentFilePath, Path("named/data.dat"));
+        QVERIFY(QDir(Path("named")).isEmpty());
+    }
+
+    // The rule of protected_symlinks, for the link itself and for a folder on
+    // the way: in a sticky folder everyone may write, only links of ours or of
+    // the folder's owner lead anywhere; elsewhere every link does.
+    void linksAreFollowedOnlyAsTheStickyFolderRuleAllows_data()
+    {
+        QTest::addColumn<bool>("shared");      // the link's folder is sticky and writable by all
+        QTest::addColumn<QString>("linkOwner");  // me, folder (its owner, not me), other
+        QTest::addColumn<bool>("onTheWay");    // the link names a folder on the way, not the file
+        QTest::addColumn<bool>("followed");
+        for (bool onTheWay : {false, true}) {
+            const char* way = onTheWay ? ", a folder on the way" : "";
+            QTest::addRow("shared, mine%s", way) << true << "me" << onTheWay << true;
+            QTest::addRow("shared, the folder owner's%s", way) << true << "folder" << onTheWay << true;
+            QTest::addRow("shared, another user's%s", way) << true << "other" << onTheWay << false;
+            QTest::addRow("private, another user's%s", way) << false << "other" << onTheWay << true;
+        }
+    }
+    void linksAreFollowedOnlyAsTheStickyFolderRuleAllows()
+    {
+        QFETCH(bool, shared);
+        QFETCH(QString, linkOwner);
+        QFETCH(bool, onTheWay);
+        QFETCH(bool, followed);
+        if (linkOwner != "me" && !(::geteuid() == 0)) QSKIP("links of other owners need root to make");
+        const QString folder = Path(QStringLiteral("%1-%2-%3").arg(shared).arg(linkOwner).arg(onTheWay));
+        const QString victim = folder + "-victim";
+        QVERIFY(QDir().mkpath(folder) && QDir().mkpath(victim));
+        QVERIFY(WriteAll(victim + "/data.dat", "theirs"));
+        const QString link = folder + (onTheWay ? "/into" : "/out.dat");
+        QVERIFY(QFile::link(onTheWay ? victim : victim + "/data.dat", link));
+        const QByteArray written = onTheWay ? QFile::encodeName(link + "/data.dat") : QFile::encodeName(link);
+        ::chmod(QFile::encodeName(folder).constData(), shared ? 01777 : 0755);
+        if (linkOwner == "folder") QCOMPARE(::chown(QFile::encodeName(folder).constData(), 65534, 65534), 0);
+        if (linkOwner != "me") QCOMPARE(::lchown(QFile::encodeName(link).constData(), 65534, 65534), 0);
+
+        QString why;
+        QCOMPARE(WriteFileContent(QString::fromLocal8Bit(written), "ours", &why), followed);
+        QCOMPARE(ReadAll(victim + "/data.dat"), QByteArray(followed ? "ours" : "theirs"));
+        QVERIFY(QFileInfo(link).isSymLink());
+        if (!followed) QVERIFY2(why.contains("is a link that another user (uid 65534) put in the shared folder"), qPrintable(why));
+    }
+
+    // A replace keeps owner, group, mode and the other links of the file;
+    // where a new file renamed into place cannot, the file is written in place
+    // and the copy made for that time goes again.
+    void aReplaceKeepsOwnerModeAndLinks_data()
+    {
+        QTest::addColumn<bool>("othersFile");
+        QTest::addColumn<bool>("secondLink");
+        QTest::newRow("mine") << false << false;
+        QTest::newRow("mine, two links") << false << true;
+        QTest::newRow("another user's") << true << false;
+        QTest::newRow("another user's, two links") << true << true;
+    }
+    void aReplaceKeepsOwnerModeAndLinks()
+    {
+        QFETCH(bool, othersFile);
+        QFETCH(bool, secondLink);
+        if (othersFile && !(::geteuid() == 0)) QSKIP("a file of another owner needs root to make");
+        const QString folder = Path(QStringLiteral("owners-%1-%2").arg(othersFile).arg(secondLink));
+        QVERIFY(QDir().mkpath(folder));
+        const QString path = folder + "/data.dat";
+        QVERIFY(WriteAll(path, "old"));
+        QCOMPARE(::chmod(QFile::encodeName(path).constData(), 0640), 0);
+        if (othersFile) QCOMPARE(::chown(QFile::encodeName(path).constData(), 65534, 65534), 0);
+        if (secondLink) QCOMPARE(::link(QFile::encodeName(path).constData(), QFile::encodeName(folder + "/other-name").constData()), 0);
+        const struct stat before = StatOf(path);
+
+        QString why;
+        QVERIFY2(WriteFileContent(path, "new", &why), qPrintable(why));
+        const struct stat after = StatOf(path);
+        QCOMPARE(ReadAll(path), QByteArray("new"));
+        QCOMPARE(after.st_uid, before.st_uid);
+        QCOMPARE(after.st_gid, before.st_gid);
+        QCOMPARE(after.st_mode, before.st_mode);
+        QCOMPARE(after.st_nlink, before.st_nlink);
+        if (secondLink) QCOMPARE(ReadAll(folder + "/other-name"), QByteArray("new"));
+        QCOMPARE(QDir(folder).entryList(QDir::Files | QDir::Hidden).size(), secondLink ? 2 : 1);
+    }
     void whatCannotTakeTheTableSendsTheExitSaveToTheUserFolder_data()
     {
         QTest::addColumn<QString>("kind");
-        QTest::newRow("FIFO nobody reads") << QStringLiteral("fifo");
-        QTest::newRow("folder") << QStringLiteral("folder");
-        QTest::newRow("block device") << QStringLiteral("block");
-        QTest::newRow("full device") << QStringLiteral("full");
-        QTest::newRow("read-only file") << QStringLiteral("read-only");
+        QTest::addColumn<QString>("why");
+        QTest::newRow("FIFO nobody reads") << QStringLiteral("fifo") << QStringLiteral("a FIFO that nobody reads");
+        QTest::newRow("folder") << QStringLiteral("folder") << QStringLiteral("it is a folder");
+        QTest::newRow("block device") << QStringLiteral("block") << QStringLiteral("it is neither a regular file, a FIFO nor a character device");
+        QTest::newRow("full device") << QStringLiteral("full") << QString::fromLocal8Bit(std::strerror(ENOSPC));
+        QTest::newRow("read-only file") << QStringLiteral("read-only")
+                                        << QString::fromLocal8Bit(std::strerror(::geteuid() == 0 ? EPERM : EACCES));
     }
     void whatCannotTakeTheTableSendsTheExitSaveToTheUserFolder()
     {
         QFETCH(QString, kind);
+        QFETCH(QString, why);
         QDir(Path(kind)).mkpath(".");
         const QString path = Path(kind + "/data.dat");
         std::unique_ptr<ReadOnlyPath> readOnly;
@@ -283,8 +497,8 @@ private Q_SLOTS:
         ConfigTable back;
         QVERIFY(back.LoadTable(rescued.first()));
         QCOMPARE(back.GetCellText(1, 1), QStringLiteral("0A 0B"));
-        QCOMPARE(rig.ui.consoleLines, QStringList{QStringLiteral("velmora: could not save the table to %1; saved it to %2 instead")
-                                                      .arg(path, rescued.first())});
+        QCOMPARE(rig.ui.consoleLines, QStringList{QStringLiteral("velmora: could not save the table to %1 (%2); saved it to %3 instead")
+                                                      .arg(path, why, rescued.first())});
         QCOMPARE(rig.ui.BoxTexts().last(), QStringLiteral("无法保存配置到 %1，已另存到 %2").arg(path, rescued.first()));
 
         // What stood in the way is as it was.

@@ -81,14 +81,14 @@ private Q_SLOTS:
 
     void readsWhatASpreadsheetMakesOfIt()
     {
-        // A byte-order mark, CR LF, a quoted title with a comma and a quote,
+        // A byte-order mark, CR LF, a CR alone, a quoted title with a comma and a quote,
         // rows out of order, blank lines and lines of empty fields, missing
         // trailing fields, an extra empty column, lower case and odd spacing.
         const QByteArray csv = "\xEF\xBB\xBFRow, Title ,ON,off\r\n"
                                "3,\"switch \"\"two\"\", control\",ab   cd,\r\n"
                                "\r\n"
                                ",,,\r\n"
-                               "1,anything,  0a ,ff,\r\n"
+                               "1,anything,  0a ,ff,\r"
                                "96,\r\n"
             + RowsBut({1, 3, 96});
         TableCodes read;

@@ -332,6 +332,25 @@ private Q_SLOTS:
         }
     }
 
+    // 450 000 records of 12 bytes, each on a cell of its own, would take over
+    // ten times the file in memory: refused as such, the table unchanged. A
+    // file as large of one long code loads.
+    void aFileWhoseRecordsWouldTakeTooMuchMemoryIsRefused()
+    {
+        TableContent shape = NewTableContent(450000 / 4 + 1, 4);
+        for (int i = 0; i < 450000; ++i) shape.cells[{1 + i / 4, i % 4}].textFormat = 0x825;
+        const QByteArray file = WriteTableFile(shape);
+        shape = TableContent();
+        ConfigTable table;
+        InitTable(table);
+        TableFileProblem problem = TableFileProblem::None;
+        QVERIFY(!table.LoadTableBytes(file, nullptr, &problem));
+        QCOMPARE(problem, TableFileProblem::TooLargeInMemory);
+        QCOMPARE(table.RowCount(), 97);
+        table.SetCellText(1, 1, QStringLiteral("AB ").repeated(file.size() / 3));
+        QVERIFY(table.LoadTableBytes(WriteTableFile(table.Content()), nullptr, &problem));
+    }
+
     void failedSaveReportsFalseAndKeepsTheOldFile()
     {
         ConfigTable table;

@@ -214,6 +214,69 @@ private Q_SLOTS:
         QVERIFY2(run.err.contains(QStringLiteral("short.dat: too short for a table file")), qPrintable(run.err));
     }
 
+    // An output that is the input, or a link another user put in a shared
+    // folder, is refused; the input and the link's target stay as they were.
+    void outputsThatWouldDestroyOrBeRedirectedAreRefused_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("says");
+        QTest::newRow("export onto its input") << QStringList{"export", "in.dat", "-o", "in.dat"} << 2 << "in.dat is the input file itself";
+        QTest::newRow("import onto its input") << QStringList{"import", "in.csv", "-o", "in.csv"} << 2 << "in.csv is the input file itself";
+        QTest::newRow("import onto a link to its input") << QStringList{"import", "in.csv", "-o", "to-in.csv"} << 2
+                                                         << "to-in.csv is the input file itself";
+        QTest::newRow("a link another user put in a shared folder") << QStringList{"import", "in.csv", "-o", "shared/planted.dat"} << 4
+                                                                    << "is a link that another user (uid 65534) put in the shared folder";
+    }
+    void outputsThatWouldDestroyOrBeRedirectedAreRefused()
+    {
+        QFETCH(QStringList, args);
+        QFETCH(int, status);
+        QFETCH(QString, says);
+        QVERIFY(WriteAll(rig.Path("in.dat"), TableFileWith(CodesIn(FewCells()))));
+        QVERIFY(WriteAll(rig.Path("in.csv"), rig.Cli({"export", "in.dat"}).out));
+        QFile::link(rig.Path("in.csv"), rig.Path("to-in.csv"));
+        QVERIFY(WriteAll(rig.Path("victim.dat"), "theirs"));
+        if (args.last().startsWith("shared/")) {
+            if (::geteuid() != 0) QSKIP("a link of another owner needs root to make");
+            QVERIFY(QDir().mkpath(rig.Path("shared")) && QFile::link(rig.Path("victim.dat"), rig.Path("shared/planted.dat")));
+            QVERIFY(::chmod(QFile::encodeName(rig.Path("shared")).constData(), 01777) == 0
+                    && ::lchown(QFile::encodeName(rig.Path("shared/planted.dat")).constData(), 65534, 65534) == 0);
+        }
+        const QByteArray table = ReadAll(rig.Path("in.dat")), csv = ReadAll(rig.Path("in.csv"));
+        const CliRun run = rig.Cli(args);
+        QCOMPARE(run.status, status);
+        QVERIFY2(run.err.contains(says), qPrintable(run.err));
+        QCOMPARE(ReadAll(rig.Path("in.dat")), table);
+        QCOMPARE(ReadAll(rig.Path("in.csv")), csv);
+        QCOMPARE(ReadAll(rig.Path("victim.dat")), QByteArray("theirs"));
+    }
+
+    // A name is bytes: one that is not UTF-8 is used as given and shown
+    // escaped, as are control characters a message quotes; a CR alone ends a line.
+    void namesAreUsedAsGivenAndMessagesEscaped()
+    {
+        QVERIFY(WriteAll(rig.Path("few.dat"), TableFileWith(CodesIn(FewCells()))));
+        QByteArray csv = rig.Cli({"export", "few.dat"}).out;
+        csv.replace('\n', '\r');
+        QVERIFY(WriteAll(rig.Path("mac.csv"), csv));
+        const auto run = [this](const QString& command) {
+            QProcess sh;
+            sh.setWorkingDirectory(rig.dir.path());
+            sh.start(QStringLiteral("/bin/sh"), {QStringLiteral("-c"), command, CliRig::Program()});
+            sh.waitForFinished(30000);
+            return QPair<int, QString>(sh.exitCode(), QString::fromUtf8(sh.readAllStandardError()));
+        };
+        QCOMPARE(run(QStringLiteral("exec \"$0\" import mac.csv -o \"$(printf 'out\\376.dat')\"")).first, 0);
+        QCOMPARE(run(QStringLiteral("exec \"$0\" export \"$(printf 'out\\376.dat')\" > back.csv")).first, 0);
+        QCOMPARE(ReadAll(rig.Path("back.csv")), rig.Cli({"export", "few.dat"}).out);
+        QCOMPARE(run(QStringLiteral("exec \"$0\" export \"$(printf 'no\\377.dat')\"")), qMakePair(4, QStringLiteral("velmora-cli: no\\xff.dat: no such file\n")));
+        QVERIFY(WriteAll(rig.Path("nul.csv"), QByteArray("row,title,on,off\n1,,A\0A,\n", 27)));
+        const CliRun nul = rig.Cli({"import", "nul.csv", "-o", "nul.dat"});
+        QCOMPARE(nul.status, 4);
+        QVERIFY2(nul.err.contains(QStringLiteral("'\\x00' is not a hex digit")), qPrintable(nul.err));
+    }
+
     // Every output is checked to its end, and what is not a plain file is
     // written into (a FIFO, a character device) or refused, never replaced.
     void outputsAreCheckedAndSpecialFilesStayWhatTheyAre_data()

@@ -7,10 +7,12 @@
 #include <QJsonObject>
 #include <QtTest>
 #include <csignal>
+#include <sys/resource.h>
 
 #include "CliRig.h"
 #include "tests/support/EchoModule.h"
 #include "tests/support/SpecialFiles.h"
+#include "tools/velmora-cli/DeviceWatch.h"
 
 class CliModuleTest : public QObject {
     Q_OBJECT
@@ -345,6 +347,80 @@ private Q_SLOTS:
         QTRY_COMPARE(rig.sims[0].Count(QStringLiteral("recv exit")), exits);
         if (under == QStringLiteral("recv record")) QVERIFY(rig.sims[0].Count(under) < FewCells().size());
         QCOMPARE(ReadAll(rig.Path("old.csv")), QByteArray("the old file"));
+    }
+
+    // Module a gets a second link, and in its run its first link turns to module b,
+    // whose link was made under a dot name: one run per device, each with the device
+    // it opened. The report has room for one line (300 bytes and the folder's name).
+    void aStationRunsEachDeviceOnceWhateverItsLinks()
+    {
+        const QString at = rig.Path(QStringLiteral("links/"));
+        QVERIFY(QDir().mkpath(at) && WriteAll(rig.Path("links.csv"), CsvWith({{{1, 1}, "01"}})));
+        SimProcess sims[2];
+        QStringList devices;
+        const CliRun run = rig.Cli({"provision", "links.csv", "--watch-dir", "links", "--count", "2", "--report", "links.jsonl", "--json"}, [&](QProcess& p) {
+            p.setReadChannel(QProcess::StandardError);
+            QVERIFY(p.waitForReadyRead(10000));
+            for (const char* name : {"a", ".#b"}) {
+                QVERIFY(sims[devices.size()].Start({"--link", at + name, "--memory", rig.Path(name + QStringLiteral(".mem")), "--pace", "20"}));
+                devices << QFileInfo(at + name).canonicalFilePath();
+            }
+            QVERIFY(QFile::link(devices[0], at + "a2"));
+            QTRY_VERIFY_WITH_TIMEOUT(sims[0].Count(QStringLiteral("recv enter")) >= 1, 20000);
+            QVERIFY(QFile::link(devices[1], at + "a.new") && ::rename(qPrintable(at + "a.new"), qPrintable(at + "a")) == 0);
+            QVERIFY(QFile::rename(at + ".#b", at + "b"));
+        }, [room = rlim_t(300 + at.size())](QProcess& p) { p.setChildProcessModifier([room] { rlimit l{}; ::getrlimit(RLIMIT_FSIZE, &l); l.rlim_cur = room; ::setrlimit(RLIMIT_FSIZE, &l); }); });
+        QCOMPARE(run.status, 4);
+        QVERIFY2(run.err.contains(QStringLiteral(": File too large; the line of ")), qPrintable(run.err));
+        QSet<QString> reported;
+        for (const QByteArray& line : run.out.trimmed().split('\n')) reported << QJsonDocument::fromJson(line)["device"].toString();
+        QCOMPARE(reported, QSet<QString>(devices.cbegin(), devices.cend()));
+        QCOMPARE(ReadAll(rig.Path("links.jsonl")), run.out.left(run.out.indexOf('\n') + 1));
+    }
+
+    // Steps after the first look, each followed by a look: "a=0" (re)links a
+    // to device 0 (1, f a file, - nothing), "a>b" renames, "-a" removes, "+MS"
+    // moves the clock, "done0" ends device 0's run. Runs: "entry>device@ms".
+    void runsStartedByFolderEvents_data()
+    {
+        QTest::addColumn<QString>("steps");
+        QTest::addColumn<QString>("runs");
+        QTest::newRow("taken once it stood still, in name order") << "b=1 a=0 +199 +1 +500" << "a>0@200 b>1@200";
+        QTest::newRow("two links to one device, one renamed") << "b=0 a=0 +200 c=0 +200 done0 c>d +200" << "a>0@200";
+        QTest::newRow("gone and back in the run") << "a=0 +200 -a a=0 +300 +100 done0" << "a>0@200 a>0@600";
+        QTest::newRow("gone, back under another name") << "a=0 +200 done0 -a +10 b=0 +200" << "a>0@200 b>0@410";
+        QTest::newRow("dot name renamed into place") << ".#a=0 +300 .#a>a +199 +1" << "a>0@500";
+        QTest::newRow("not yet a device") << "a=f b=- +300 a=0 +200 +800" << "a>0@500";
+        QTest::newRow("re-pointed, before and in the run") << "a=0 +150 a=1 +200 a=0 +200 done1" << "a>1@350 a>0@550";
+    }
+    void runsStartedByFolderEvents()
+    {
+        QFETCH(QString, steps);
+        QFETCH(QString, runs);
+        QTemporaryDir dir;
+        const QString at = dir.filePath(QStringLiteral("by-id/"));
+        EchoModule modules[2];
+        const QStringList pts{modules[0].Path(), modules[1].Path()};
+        QVERIFY(QDir().mkdir(at) && WriteAll(dir.filePath("f"), "") && !pts.contains(QString()));
+        qint64 now = 0;
+        DeviceWatch watch(at, 2000, 200, [&] { return now; });
+        QStringList started;
+        QHash<QString, dev_t> numbers;
+        watch.onReady = [&](const WatchedDevice& d) {
+            numbers[d.node] = d.number;
+            started << QStringLiteral("%1>%2@%3").arg(QFileInfo(d.entry).fileName()).arg(pts.indexOf(d.node)).arg(now);
+        };
+        watch.Start();
+        for (const QString& s : steps.split(QLatin1Char(' '))) {
+            const QStringList name = s.split(QRegularExpression(QStringLiteral("[=>]")));
+            if (s.startsWith(QLatin1Char('+'))) now += s.mid(1).toInt();
+            else if (s.startsWith(QStringLiteral("done"))) watch.Release(numbers.value(pts.at(s.right(1).toInt())));
+            else if (s.startsWith(QLatin1Char('-'))) QVERIFY(QFile::remove(at + s.mid(1)));
+            else if (s.contains(QLatin1Char('>'))) QVERIFY(QFile::rename(at + name[0], at + name[1]));
+            else QVERIFY(QFile::link(name[1] == "f" || name[1] == "-" ? dir.filePath(name[1]) : pts.at(name[1].toInt()), at + name[0] + '~') && ::rename(qPrintable(at + name[0] + '~'), qPrintable(at + name[0])) == 0);
+            watch.Rescan();
+        }
+        QCOMPARE(started.join(QLatin1Char(' ')), runs);
     }
 };
 

@@ -27,6 +27,9 @@ expected=(
   share/man/man1/velmora-cli.1.gz
   share/bash-completion/completions/velmora-cli
   share/velmora/translations/velmora_en.qm
+  share/mime/packages/$id.xml
+  share/doc/velmora/copyright
+  share/doc/velmora/changelog.gz
 )
 for size in 16 24 32 48 64 128 256; do
   expected+=("share/icons/hicolor/${size}x${size}/apps/$id.png")
@@ -54,6 +57,7 @@ desktop-file-validate "$prefix/share/applications/$id.desktop" || fail "desktop-
 grep -q '^Categories=.*Utility;.*Electronics;' "$prefix/share/applications/$id.desktop" || fail "categories"
 appstreamcli validate --no-net "$prefix/share/metainfo/$id.metainfo.xml" || fail "appstreamcli validate"
 grep -q "<release version=\"$version\"" "$prefix/share/metainfo/$id.metainfo.xml" || fail "metadata release is not $version"
+gzip -dc "$prefix/share/doc/velmora/changelog.gz" | head -n 1 | grep -q "^velmora ($version) " || fail "changelog is not at $version"
 
 # The installed program answers without a display.
 out="$(env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "$prefix/bin/velmora" --version)" || fail "velmora --version"
@@ -64,9 +68,25 @@ out="$(env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "$prefix/bin/velmora
 # The installed program finds its English translation from bin/; its table
 # and settings go to a home of their own.
 home="$prefix/home"
-err="$(env HOME="$home" XDG_CONFIG_HOME="$home/.config" XDG_DATA_HOME="$home/.local/share" QT_QPA_PLATFORM=offscreen \
-  VELMORA_EXIT_AFTER_SHOW=1 "$prefix/bin/velmora" --language en 2>&1 >/dev/null)" || fail "velmora --language en"
+in_home() { env PATH="$prefix/bin:$PATH" HOME="$home" XDG_CONFIG_HOME="$home/.config" XDG_DATA_HOME="$home/.local/share" XDG_DATA_DIRS="$prefix/share:/usr/share" "$@"; }
+velmora() { in_home QT_QPA_PLATFORM=offscreen VELMORA_EXIT_AFTER_SHOW=1 "$prefix/bin/velmora" "$@" 2>&1 >/dev/null; }
+err="$(velmora --language en)" || fail "velmora --language en"
 case "$err" in *"no English translation"*) fail "velmora --language en: $err" ;; esac
+
+# A table named on the command line is the window's file, saved to at exit.
+data="$prefix/bin/data.dat"  # the program's folder is writable here
+mv "$data" "$prefix/table" && touch -d 2000-01-01 "$prefix/table"
+(cd "$prefix" && velmora table >/dev/null) || fail "velmora FILE"
+[ "$(stat -c %Y "$prefix/table")" -gt 946684800 ] && [ ! -e "$data" ] || fail "velmora FILE did not keep the table in FILE"
+
+# File managers know a table by its magic, whatever its name, and offer the
+# program for it, once the databases are updated as a package install does.
+update-mime-database "$prefix/share/mime" >/dev/null 2>&1 || fail "update-mime-database"
+update-desktop-database "$prefix/share/applications" || fail "update-desktop-database"
+type="$(in_home gio info -a standard::content-type "$prefix/table" | sed -n 's/^ *standard::content-type: //p')"
+[ "$type" = application/x-velmora-table ] || fail "a table file is of type '$type'"
+offered="$(in_home gio mime "$type" 2>&1)"
+case "$offered" in *"$id.desktop"*) ;; *) fail "velmora is not offered for $type: $offered" ;; esac
 
 [ "$failures" -eq 0 ] && echo "install tree complete and valid"
 exit "$failures"

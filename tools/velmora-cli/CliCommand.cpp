@@ -67,11 +67,15 @@ const VerbInfo kVerbs[] = {
      "names another folder of device paths or links to them. One line per module\n"
      "on standard output: PASS, or FAIL with the module's exit status (1 codes\n"
      "differ, 3 port, 5 no answer, 6 answers not clear). A device is provisioned\n"
-     "again only after it has gone and come back.\n"
+     "once, however many links lead to it, and again only after it has gone and\n"
+     "come back. An entry counts once it has led to the same character device\n"
+     "for 0.2 s; names beginning with a dot (links made under a temporary name)\n"
+     "are passed over.\n"
      "\n"
      "  --watch-dir DIR  the folder to watch (default /dev/serial/by-id)\n"
      "  --count N        end once N modules are done (default: until Ctrl+C)\n"
-     "  --report FILE    append each module's JSON line to FILE, on disk at once\n"
+     "  --report FILE    append each module's JSON line to FILE, on disk at once; a\n"
+     "                   line that cannot be written whole is taken back out\n"
      "\n"
      "Ctrl+C lets running modules finish their current frame, sends each the exit\n"
      "frame and ends (exit status 130). Exit status 0 when every module passed,\n"
@@ -79,12 +83,16 @@ const VerbInfo kVerbs[] = {
     {"export", Verb::Export, 1, true, false, false, "export   TABLE.dat [-o FILE.csv]",
      "Writes the codes of a table file as CSV (to standard output without -o):\n"
      "header row,title,on,off, then rows 1 to 96; codes as upper-case hex pairs\n"
-     "separated by one space, an empty cell as an empty field.\n"},
+     "separated by one space, an empty cell as an empty field. A cell that holds\n"
+     "no code is written as it stands, with a warning. -o must not be TABLE.dat\n"
+     "itself.\n"},
     {"import", Verb::Import, 1, true, false, false, "import   FILE.csv -o TABLE.dat",
      "Makes a table file from CSV: the window's fresh table with the CSV's codes.\n"
-     "Codes may be in any case and spacing; the title column is not read; rows\n"
-     "1 to 96 may each appear once (missing rows are empty). A bad code is\n"
-     "rejected with its line number and nothing is written.\n"},
+     "Codes may be in any case and spacing; the title column is not read. Every\n"
+     "row from 1 to 96 appears exactly once, as export writes them: a CSV that\n"
+     "lacks a row or names one twice is refused with the rows concerned, and a\n"
+     "bad code with its line number; then nothing is written. -o must not be\n"
+     "the CSV itself.\n"},
 };
 // clang-format on
 
@@ -115,9 +123,11 @@ const char kPortsText[] =
 
 const char kExitText[] =
     "Exit status: 0 done; 1 verify or write --verify found differences (provision:\n"
-    "a module failed); 2 usage error; 3 a port could not be opened or was lost;\n"
-    "4 a file is unreadable or invalid; 5 the module did not answer in time; 6 the\n"
-    "module's answers were not clear (a code could not be confirmed); 130\n"
+    "a module failed); 2 usage error (an output that is the input, too); 3 a port\n"
+    "could not be opened or was lost; 4 a file is unreadable or invalid, or could\n"
+    "not be written (a link that another user put in a shared folder such as /tmp\n"
+    "is not followed); 5 the module did not answer in time; 6 the module's\n"
+    "answers were not clear (a code could not be confirmed); 130\n"
     "interrupted (Ctrl+C: the current frame is finished and the exit frame sent).\n"
     "With several ports, the highest of them.\n";
 

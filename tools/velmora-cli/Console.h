@@ -8,11 +8,15 @@
 
 #include "CliCommand.h"
 #include "TableFiles.h"
+#include "core/FileNames.h"
 
-// A message line, with the program's name in front unless told not to.
+// A message line, with the program's name in front unless told not to;
+// control characters in it (a NUL in a code, a line end in a file name) and
+// a file name's bytes that are not UTF-8 are written as "\xNN".
 inline void Err(const QString& line, bool named = true)
 {
-    std::fputs(((named ? QStringLiteral("velmora-cli: ") : QString()) + line + QLatin1Char('\n')).toUtf8().constData(), stderr);
+    const QString text = (named ? QStringLiteral("velmora-cli: ") : QString()) + Printable(line) + QLatin1Char('\n');
+    std::fputs(text.toUtf8().constData(), stderr);
 }
 
 // Results on standard output, each written whole (WriteOutput). False when

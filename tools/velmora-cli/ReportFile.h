@@ -18,7 +18,8 @@ public:
     bool IsOpen() const { return fd_ >= 0; }
 
     // Appends `line` (ending in a newline) whole and waits until it is on
-    // disk. False with "PATH: why not" when any step failed.
+    // disk. False with "PATH: why not" when any step failed; the file is
+    // then cut back to the length it had, so it never ends in a part of a line.
     bool Append(const QByteArray& line, QString* error);
 
 private:

@@ -2,7 +2,6 @@
 
 #include <QEventLoop>
 #include <QFileInfo>
-#include <QSet>
 #include <atomic>
 #include <csignal>
 #include <cstdlib>
@@ -51,13 +50,11 @@ public:
             EndWhenIdle();
         });
 
-        watch_.onAppeared = [this](const QString& entry) { Appeared(entry); };
-        watch_.onGone = [this](const QString& entry) { cameBack_.remove(entry); };
-        const QStringList present = watch_.Start();
+        watch_.onReady = [this](const WatchedDevice& device) { Begin(device); };
+        const int present = watch_.Start();
         if (!c_.quiet) {
             QString text = QStringLiteral("provision: waiting for modules in %1").arg(c_.watchDir);
-            if (!present.isEmpty())
-                text += QStringLiteral("; the %1 device(s) there now are left alone until plugged in again").arg(present.size());
+            if (present > 0) text += QStringLiteral("; the %1 device(s) there now are left alone until plugged in again").arg(present);
             Err(text + (c_.count > 0 ? QStringLiteral("; ends after %1 module(s)").arg(c_.count) : QStringLiteral("; Ctrl+C ends")),
                 false);
         }
@@ -80,14 +77,10 @@ private:
         if (Stopping() && running_.empty()) loop_.quit();
     }
 
-    void Appeared(const QString& entry)
+    // One run per device: the watch hands out each device once per coming.
+    void Begin(const WatchedDevice& device)
     {
         if (Stopping()) return;
-        // Plugged in again before its run noticed it had gone: once that run ends.
-        if (running_.count(entry)) {
-            cameBack_.insert(entry);
-            return;
-        }
         ++started_;
         // write --verify on the module's port: the write, then the confirmed read-back.
         PortJob job = base_;
@@ -95,22 +88,24 @@ private:
         job.verifyAfterWrite = true;
         // Listed afresh, so the adapter's serial number is known.
         job.portList = DiscoverSerialDevices();
-        job.target.name = entry;
-        job.target.device = entry;
-        job.target.label = QFileInfo(entry).fileName();
+        // The device file the entry leads to now is the one the run opens and
+        // reports, wherever the entry leads later.
+        job.target.name = device.entry;
+        job.target.device = device.node;
+        job.target.label = QFileInfo(device.entry).fileName();
         auto owned = std::make_unique<PortSession>(std::move(job), interrupt_);
         PortSession* session = owned.get();
-        running_[entry] = std::move(owned);
-        QObject::connect(session, &QThread::finished, &loop_, [this, entry] { Ended(entry); });
+        running_[device.number] = std::move(owned);
+        QObject::connect(session, &QThread::finished, &loop_, [this, number = device.number] { Ended(number); });
         display_.Add(session);
         session->start();
     }
 
     // The module's line: on standard output and, with --report, on disk.
-    void Ended(const QString& entry)
+    void Ended(dev_t number)
     {
-        const std::unique_ptr<PortSession> session = std::move(running_.at(entry));
-        running_.erase(entry);
+        const std::unique_ptr<PortSession> session = std::move(running_.at(number));
+        running_.erase(number);
         session->wait();
         display_.Remove(session.get());
         const PortJob& job = session->Job();
@@ -135,13 +130,15 @@ private:
             for (const CodeDifference& d : outcome.differences) Err(job.target.label + QLatin1Char('\t') + DifferenceText(d), false);
         }
         QString error;
-        if (report_.IsOpen() && !reportFailed_ && !report_.Append(json, &error)) {
+        // After a failed line the others are still tried: each is there whole, or said to be missing.
+        if (report_.IsOpen() && !report_.Append(json, &error)) {
             Err(error + QStringLiteral("; the line of %1 is not in the report, and no more modules are started").arg(job.target.label));
             reportFailed_ = true;
         }
         if (!passed) ++failed_;
 
-        if (cameBack_.remove(entry)) Appeared(entry);
+        // A device that went and came back during the run starts again here.
+        watch_.Release(number);
         EndWhenIdle();
     }
 
@@ -152,8 +149,7 @@ private:
     ProgressDisplay display_;
     ReportFile report_;
     QEventLoop loop_;
-    std::map<QString, std::unique_ptr<PortSession>> running_;  // by watched entry
-    QSet<QString> cameBack_;  // entries that came back while their run still went on
+    std::map<dev_t, std::unique_ptr<PortSession>> running_;  // by device number
     int started_ = 0;
     int failed_ = 0;
     bool reportFailed_ = false;

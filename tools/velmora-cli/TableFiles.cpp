@@ -1,17 +1,18 @@
 #include "TableFiles.h"
 
-#include <QFileInfo>
 #include <QtEndian>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/stat.h>
 #include <new>
 #include <unistd.h>
 
 #include "config/ConfigTable.h"
 #include "config/RegularFile.h"
 #include "config/TableFile.h"
+#include "core/FileNames.h"
 
 namespace {
 
@@ -32,10 +33,11 @@ QString WhyNotATable(const QByteArray& bytes)
 // without being opened, so nothing waits on it.
 QString WhyNotReadable(const QString& path, qint64 largest)
 {
-    const QFileInfo info(path);
-    if (!info.exists()) return QStringLiteral("no such file");
-    if (!info.isFile()) return QStringLiteral("not a regular file");
-    if (info.size() > largest) return QStringLiteral("too large (%1 bytes; at most %2 MB are read)").arg(info.size()).arg(largest >> 20);
+    struct stat st = {};
+    if (::stat(NativeFileName(path).constData(), &st) != 0)
+        return errno == ENOENT ? QStringLiteral("no such file") : QString::fromLocal8Bit(std::strerror(errno));
+    if (!S_ISREG(st.st_mode)) return QStringLiteral("not a regular file");
+    if (st.st_size > largest) return QStringLiteral("too large (%1 bytes; at most %2 MB are read)").arg(st.st_size).arg(largest >> 20);
     return QString();
 }
 
@@ -45,13 +47,22 @@ bool Refuse(const QString& path, const QString& why, QString* error)
     return false;
 }
 
+
 const QString kNoMemory = QStringLiteral("not enough memory to read it");
 
 // Takes the bytes of a table file into `table`, or says what the window's
 // loader objects to.
 bool ParseTable(const QString& path, const QByteArray& bytes, ConfigTable& table, QString* error)
 {
-    if (table.LoadTableBytes(bytes)) return true;
+    TableFileProblem problem = TableFileProblem::None;
+    if (table.LoadTableBytes(bytes, nullptr, &problem)) return true;
+    if (problem == TableFileProblem::TooLargeInMemory)
+        return Refuse(path, QStringLiteral("refused: its %1 MB of records would take more than %2 MB of memory as a table "
+                                           "(twice the file and %3 MB; a table file the window writes takes a few kilobytes)")
+                                .arg(bytes.size() >> 20).arg(TableFileFormat::LargestTableMemory(bytes.size()) >> 20)
+                                .arg(TableFileFormat::SmallTableMemory >> 20),
+                      error);
+    if (problem == TableFileProblem::OutOfMemory) return Refuse(path, kNoMemory, error);
     return Refuse(path, WhyNotATable(bytes), error);
 }
 

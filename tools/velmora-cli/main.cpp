@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <cstdio>
 #include <memory>
+#include <new>
 #include <unistd.h>
 
 #include "CliCommand.h"
@@ -23,7 +24,9 @@
 #include "Station.h"
 #include "TableFiles.h"
 #include "config/ConfigTable.h"
+#include "config/FilePlace.h"
 #include "config/TableFile.h"
+#include "core/FileNames.h"
 #include "core/TableLayout.h"
 #include "core/TerminationSignals.h"
 #include "protocol/Frames.h"
@@ -53,8 +56,17 @@ int ListPorts()
     return Out(out) ? ExitStatus::Done : ExitStatus::BadFile;
 }
 
+// An output that is the input itself would be destroyed by the writing: refused
+// before anything is read. Gives the exit status, ExitStatus::Done when apart.
+int OutputApartFromInput(const CliCommand& c)
+{
+    if (c.output.isEmpty() || !SameFile(c.file, c.output)) return ExitStatus::Done;
+    return UsageError(QStringLiteral("%1 is the input file itself; nothing was written").arg(c.output), VerbName(c.verb));
+}
+
 int Export(const CliCommand& c)
 {
+    if (const int status = OutputApartFromInput(c); status != ExitStatus::Done) return status;
     ConfigTable table;
     QString error;
     if (!LoadTableFile(c.file, table, &error)) {
@@ -77,6 +89,7 @@ int Export(const CliCommand& c)
 
 int Import(const CliCommand& c)
 {
+    if (const int status = OutputApartFromInput(c); status != ExitStatus::Done) return status;
     TableCodes codes;
     QString error;
     if (!LoadCsvFile(c.file, codes, &error)) {
@@ -233,7 +246,10 @@ int main(int argc, char** argv)
     IgnoreWriteFailureSignals();
     QCoreApplication::setApplicationVersion(QStringLiteral(VELMORA_VERSION));
 
-    const ParsedArguments parsed = ParseArguments(app.arguments().mid(1));
+    // The arguments as given: a file name that is not UTF-8 keeps its bytes.
+    QStringList arguments;
+    for (int i = 1; i < argc; ++i) arguments << FileNameFromNative(QByteArray(argv[i]));
+    const ParsedArguments parsed = ParseArguments(arguments);
     switch (parsed.kind) {
     case ParsedArguments::Kind::UsageError: return UsageError(parsed.error, parsed.verbName);
     case ParsedArguments::Kind::Help: return Out(parsed.helpText.toUtf8()) ? ExitStatus::Done : ExitStatus::BadFile;
@@ -244,10 +260,19 @@ int main(int argc, char** argv)
 
     const CliCommand& c = parsed.command;
     int status = ExitStatus::Done;
+    // A table too large for the memory there is ends the command with a word, not an abort.
+    const auto withinMemory = [&c](int (*run)(const CliCommand&)) {
+        try {
+            return run(c);
+        } catch (const std::bad_alloc&) {
+            Err(QStringLiteral("%1: not enough memory for it; nothing was written").arg(c.file));
+            return int(ExitStatus::BadFile);
+        }
+    };
     switch (c.verb) {
     case Verb::Ports: status = ListPorts(); break;
-    case Verb::Export: status = Export(c); break;
-    case Verb::Import: status = Import(c); break;
+    case Verb::Export: status = withinMemory(Export); break;
+    case Verb::Import: status = withinMemory(Import); break;
     case Verb::Provision: {
         PortJob base;
         status = PrepareJob(c, base);
