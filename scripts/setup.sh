@@ -7,13 +7,14 @@ set -euo pipefail
 VELMORA_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 BUILD_DIR="${VELMORA_BUILD_DIR:-$VELMORA_ROOT/build}"
 
-# fonts-wqy-microhei: without a CJK font every Chinese caption shows as empty boxes.
+# fonts-wqy-microhei: without a CJK font every Chinese caption shows as empty boxes;
+# fonts-noto-cjk: the window's layout checks run with both CJK fonts Debian offers.
 # desktop-file-utils, appstream: the install test validates the desktop entry and metadata;
 # shared-mime-info, libglib2.0-bin: it looks up the table files' type as a file manager does.
 # ccache: a build dir made afresh (a new clone, CI) compiles again only what changed.
 # qt6-tools-dev, qt6-l10n-tools: CMake's LinguistTools, lrelease and lupdate for the translations.
 packages=(cmake g++ make ccache qt6-base-dev qt6-serialport-dev qt6-translations-l10n libgl-dev fonts-wqy-microhei
-          qt6-tools-dev qt6-l10n-tools
+          fonts-noto-cjk qt6-tools-dev qt6-l10n-tools
           desktop-file-utils appstream shared-mime-info libglib2.0-bin)
 
 # velmora_install_missing PACKAGE...: installs those not installed yet.

@@ -383,5 +383,9 @@
         <source>文件名中有无法识别的字符，未保存：%1</source>
         <translation>The file name holds characters that could not be read; nothing was saved: %1</translation>
     </message>
+    <message>
+        <source>查找内容</source>
+        <translation>Text to find</translation>
+    </message>
 </context>
 </TS>

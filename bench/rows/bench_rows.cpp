@@ -166,7 +166,7 @@ double LoadMs(const QString& path)
 }
 
 struct Run {
-    double shownMs = -1;     // the program's own count from its start to the first drawn window
+    double shownMs = -1;     // the program's own count from its start to the window's first map
     double wallMs = -1;      // from start to exit, exit save included
     double peakRssMb = -1;
 };

@@ -43,27 +43,37 @@ QString DefaultSettingsFile()
     return folder.isEmpty() ? QString() : folder + QStringLiteral("/velmora/velmora.conf");
 }
 
+Remembered ReadRemembered(const QSettings& settings)
+{
+    return {settings.value(kPortKey).toString(), settings.value(kBaudKey).toString(),
+            settings.value(kModuleBaudKey).toString(), settings.value(kLogTimestampsKey, false).toBool()};
+}
+
+void ChooseRemembered(Program& p, const Remembered& remembered)
+{
+    if (!remembered.portDevice.isEmpty()) {
+        for (int i = 0; i < p.ui.ComboCount(Control::Combo_Port); ++i) {
+            if (DeviceOfItem(p, i) == remembered.portDevice) {
+                p.ui.SetSelection(Control::Combo_Port, i);
+                break;
+            }
+        }
+    }
+    SelectText(p, Control::Combo_BaudRate, remembered.baudRate);
+    SelectText(p, Control::Combo_SetBaudRate, remembered.moduleBaudRate);
+    p.ui.SetLogTimestamps(remembered.logTimestamps);
+}
+
 void RestoreChoices(Program& p)
 {
+    if (p.state.settingsFile.isEmpty()) return;
     SettingsFile file(p.state.settingsFile, p.ui);
     if (!file.Usable()) {
         // Said once; nothing is written there at exit either.
         p.state.settingsFile.clear();
         return;
     }
-    const QSettings& settings = file.Settings();
-    const QString device = settings.value(kPortKey).toString();
-    if (!device.isEmpty()) {
-        for (int i = 0; i < p.ui.ComboCount(Control::Combo_Port); ++i) {
-            if (DeviceOfItem(p, i) == device) {
-                p.ui.SetSelection(Control::Combo_Port, i);
-                break;
-            }
-        }
-    }
-    SelectText(p, Control::Combo_BaudRate, settings.value(kBaudKey).toString());
-    SelectText(p, Control::Combo_SetBaudRate, settings.value(kModuleBaudKey).toString());
-    p.ui.SetLogTimestamps(settings.value(kLogTimestampsKey, false).toBool());
+    ChooseRemembered(p, ReadRemembered(file.Settings()));
 }
 
 void KeepChoices(Program& p)

@@ -8,12 +8,24 @@
 
 #include <QString>
 
+class QSettings;
 struct Program;
+
+// What a settings file remembers of the choices.
+struct Remembered {
+    QString portDevice;
+    QString baudRate;
+    QString moduleBaudRate;
+    bool logTimestamps = false;
+};
 
 // velmora.conf in the user's configuration folder (~/.config/velmora).
 QString DefaultSettingsFile();
+Remembered ReadRemembered(const QSettings& settings);
 // Chooses the remembered port when its device is in the port list and the
 // remembered rates when their lists hold them; anything else stays as it is.
+void ChooseRemembered(Program& p, const Remembered& remembered);
+// ChooseRemembered with what p.state.settingsFile remembers, when there is one.
 void RestoreChoices(Program& p);
 // Writes the chosen rates and the chosen port (or else the open one). When
 // no port is chosen the remembered one is kept, so a device that was unplugged

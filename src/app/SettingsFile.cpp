@@ -4,6 +4,10 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QSettings>
+#include <cstdlib>
+#include <cstring>
+#include <dirent.h>
+#include <unistd.h>
 
 #include "config/RegularFile.h"
 #include "core/UiServices.h"
@@ -19,10 +23,36 @@ QByteArray ReadCopy(const QString& path)
 }
 }  // namespace
 
+bool SettingsFile::CopyFolder::Make()
+{
+    QByteArray pattern = QFile::encodeName(QDir::tempPath()) + "/velmora-XXXXXX";
+    if (!mkdtemp(pattern.data())) return false;
+    path_ = pattern;
+    return true;
+}
+
+SettingsFile::CopyFolder::~CopyFolder()
+{
+    if (path_.isEmpty()) return;
+    // The copy, and whatever QSettings left beside it (its lock file).
+    if (DIR* folder = opendir(path_.constData())) {
+        while (const dirent* entry = readdir(folder))
+            if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0)
+                unlinkat(dirfd(folder), entry->d_name, 0);
+        closedir(folder);
+    }
+    rmdir(path_.constData());
+}
+
+QString SettingsFile::CopyFolder::FilePath(const QString& name) const
+{
+    return QFile::decodeName(path_) + QLatin1Char('/') + name;
+}
+
 SettingsFile::SettingsFile(const QString& path, UiServices& ui) : path_(path), ui_(ui)
 {
     if (path_.isEmpty()) return;
-    if (!copyFolder_.isValid()) {
+    if (!copyFolder_.Make()) {
         Refuse(QStringLiteral("cannot be copied to a temporary folder"));
         return;
     }
@@ -36,7 +66,7 @@ SettingsFile::SettingsFile(const QString& path, UiServices& ui) : path_(path), u
         Refuse(QStringLiteral("cannot be read as a settings file"));
         return;
     }
-    const QString copy = copyFolder_.filePath(QStringLiteral("velmora.conf"));
+    const QString copy = copyFolder_.FilePath(QStringLiteral("velmora.conf"));
     QFile f(copy);
     if (!f.open(QIODevice::WriteOnly) || f.write(read_) != read_.size() || !f.flush()) {
         Refuse(QStringLiteral("cannot be copied to a temporary folder"));

@@ -9,7 +9,6 @@
 
 #include <QByteArray>
 #include <QString>
-#include <QTemporaryDir>
 #include <memory>
 
 class QSettings;
@@ -35,9 +34,26 @@ private:
     bool Refuse(const QString& why);
     bool Unwritten();
 
+    // The private folder of the copy, removed with what is in it. Made with
+    // mkdtemp and emptied with unlink: QTemporaryDir's random names and
+    // recursive removal cost more than all the rest of reading the settings,
+    // which start-up waits for.
+    class CopyFolder {
+    public:
+        CopyFolder() = default;
+        ~CopyFolder();
+        CopyFolder(const CopyFolder&) = delete;
+        CopyFolder& operator=(const CopyFolder&) = delete;
+        bool Make();
+        QString FilePath(const QString& name) const;
+
+    private:
+        QByteArray path_;
+    };
+
     QString path_;
     UiServices& ui_;
     QByteArray read_;
-    QTemporaryDir copyFolder_;
+    CopyFolder copyFolder_;
     std::unique_ptr<QSettings> settings_;
 };

@@ -33,11 +33,14 @@ int main(int argc, char** argv)
     auto noDisplay = std::make_unique<NoDisplayReport>();
     Desktop desktop(argc, argv);
     noDisplay.reset();
+    // The settings are read once, for the language and the remembered choices.
     QString settingsFile = DefaultSettingsFile();
+    Remembered remembered;
     {
         SettingsFile settings(settingsFile, desktop.Ui());
         // Said once, here; nothing is read from it or kept in it later either.
         if (!settings.Usable()) settingsFile.clear();
+        else remembered = ReadRemembered(settings.Settings());
         desktop.SetLanguage(ChooseLanguage(languageAsked, settings, DesktopLocaleName()));
     }
 
@@ -47,7 +50,6 @@ int main(int argc, char** argv)
     SerialLibrary serial(desktop.Ui(), providerList);
     ConfigTable table;
     Program program{AppState{}, desktop.Ui(), serial, table};
-    program.state.settingsFile = settingsFile;
     program.state.startFile = fileAsked;
     serial.SetBeforeFatal([&program] { SaveBeforeFatal(program); });
 
@@ -60,20 +62,25 @@ int main(int argc, char** argv)
 
     if (!desktop.CreateMainWindow(table, MakeWindowHandlers(program)))
         desktop.Ui().FatalReport(-1, Texts::tr("载入启动窗口失败"), QStringLiteral("main: CreateMainWindow"));
+    // The created handler found no settings file to read again: the choices
+    // read above are made now, still before the window shows, and the file is
+    // where they are kept at exit.
+    if (!settingsFile.isEmpty()) ChooseRemembered(program, remembered);
+    program.state.settingsFile = settingsFile;
 
-    // For the start-up benchmark and scripted runs: say when the window first
-    // shows, and optionally close it right away the normal way.
-    const bool announce = qEnvironmentVariableIntValue("VELMORA_ANNOUNCE_SHOWN") == 1;
-    const bool exitAfterShow = qEnvironmentVariableIntValue("VELMORA_EXIT_AFTER_SHOW") == 1;
-    std::function<void()> firstShown;
-    if (announce || exitAfterShow) {
-        firstShown = [&] {
-            std::printf("velmora: shown after %lld ms\n", static_cast<long long>(sinceStart.elapsed()));
+    // For the start-up benchmark and scripted runs: say when the window is
+    // first mapped, and optionally close it the normal way once it is drawn.
+    std::function<void()> firstMapped, firstShown;
+    if (qEnvironmentVariableIntValue("VELMORA_ANNOUNCE_SHOWN") == 1
+        || qEnvironmentVariableIntValue("VELMORA_EXIT_AFTER_SHOW") == 1) {
+        firstMapped = [&sinceStart, &desktop] {
+            std::printf("velmora: shown after %lld ms: %s\n", static_cast<long long>(sinceStart.elapsed()),
+                        desktop.Ui().GetTitle().toLocal8Bit().constData());
             std::fflush(stdout);
-            if (exitAfterShow) desktop.CloseMainWindow();
         };
     }
-    desktop.ShowMainWindow(firstShown);
+    if (qEnvironmentVariableIntValue("VELMORA_EXIT_AFTER_SHOW") == 1) firstShown = [&desktop] { desktop.CloseMainWindow(); };
+    desktop.ShowMainWindow(firstShown, firstMapped);
 
     // Losing the display makes Qt exit() from inside the event loop.
     ExitHook displayLost([&] {

@@ -198,9 +198,13 @@ public:
         connect(this, &QAbstractItemDelegate::closeEditor, this, [this](QWidget* editor) { EndTypingStep(editor); });
     }
 
-    QWidget* createEditor(QWidget* parent, const QStyleOptionViewItem&, const QModelIndex&) const override
+    QWidget* createEditor(QWidget* parent, const QStyleOptionViewItem&, const QModelIndex& index) const override
     {
         auto* editor = new QLineEdit(parent);
+        // Screen readers name the field by its cell: "开关01控制 开".
+        const QAbstractItemModel* cells = index.model();
+        editor->setAccessibleName(cells->headerData(index.row(), Qt::Vertical).toString() + QLatin1Char(' ')
+                                  + cells->headerData(index.column(), Qt::Horizontal).toString());
         editor->setFrame(false);
         editor->setMaxLength(TableFileFormat::LargestCellText);
         auto* self = const_cast<GridCellDelegate*>(this);
@@ -366,18 +370,40 @@ void ConfigGridView::ApplyHeaderBreadths()
 void ConfigGridView::ApplyGeometry()
 {
     ApplyHeaderBreadths();
-    const TableContent& t = table_.Content();
-    const int columns = cells_->columnCount();
-    ApplySectionSizes(horizontalHeader(), t.columnWidths, cells_->ColumnOffset(), columns, 0,
-                      columns > 0 ? spareWidth_ / columns : 0);
-    ApplySectionSizes(verticalHeader(), t.rowHeights, cells_->RowOffset(), cells_->rowCount(), LeastRowHeight(), 0);
+    ApplyColumnWidths();
+    ApplySectionSizes(verticalHeader(), table_.Content().rowHeights, cells_->RowOffset(), cells_->rowCount(),
+                      LeastRowHeight(), 0);
 }
 
-void ConfigGridView::SetSpareWidth(int pixels)
+void ConfigGridView::ApplyColumnWidths()
 {
-    if (pixels == spareWidth_) return;
-    spareWidth_ = pixels;
-    ApplyGeometry();
+    const QVector<qint32>& widths = table_.Content().columnWidths;
+    const int offset = cells_->ColumnOffset();
+    const int columns = qMin(cells_->columnCount(), int(widths.size()) - offset);
+    if (columns <= 0) return;
+    int spare = 0;
+    if (fillWidth_) {
+        spare = viewport()->width();
+        for (int i = 0; i < columns; ++i) spare -= DrawnSize(widths[offset + i]);
+        spare = qMax(0, spare);
+    }
+    ApplySectionSizes(horizontalHeader(), widths, offset, columns, 0, spare / columns);
+    // What does not divide evenly goes to the last column, up to the scroll bar.
+    if (spare % columns && widths[offset + columns - 1] > 0)
+        horizontalHeader()->resizeSection(columns - 1, horizontalHeader()->sectionSize(columns - 1) + spare % columns);
+}
+
+void ConfigGridView::SetFillWidth(bool fill)
+{
+    if (fill == fillWidth_) return;
+    fillWidth_ = fill;
+    ApplyColumnWidths();
+}
+
+void ConfigGridView::resizeEvent(QResizeEvent* event)
+{
+    QTableView::resizeEvent(event);
+    if (fillWidth_) ApplyColumnWidths();
 }
 
 int ConfigGridView::LeastRowHeight() const { return fontMetrics().height() + 4; }

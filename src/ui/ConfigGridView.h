@@ -35,9 +35,10 @@ public:
     void FocusCell(int row, int column);
     // Commits and closes an open editor.
     void EndEditing();
-    // Room the view has beyond what it was laid out for; the value columns
-    // share it, drawn wider (the table keeps its widths).
-    void SetSpareWidth(int pixels);
+    // Whether the value columns share the view's whole width, drawn wider
+    // than the table's widths (which it keeps), so no empty strip stays
+    // between the last of them and the scroll bar. Off: drawn as the table has them.
+    void SetFillWidth(bool fill);
 
     // The largest row height or column width drawn; larger ones are drawn this size.
     static constexpr int kLargestDrawnSize = 10000;
@@ -61,6 +62,7 @@ public:
 
 protected:
     void changeEvent(QEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
 
 private:
@@ -71,6 +73,7 @@ private:
     void ApplyHeaderBreadths();
     // Row heights and column widths, in time linear in the number of sections.
     void ApplyGeometry();
+    void ApplyColumnWidths();
     // Sections of `header` at `sizes`, none of those that show below `least`,
     // and each that shows `extra` larger.
     void ApplySectionSizes(QHeaderView* header, const QVector<qint32>& sizes, int offset, int count, int least,
@@ -87,6 +90,6 @@ private:
     ConfigTable& table_;
     GridCells* cells_;
     GridCellDelegate* delegate_;
-    int spareWidth_ = 0;
+    bool fillWidth_ = false;
     std::function<void(const QString&)> showNotice_;
 };

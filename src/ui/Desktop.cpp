@@ -4,6 +4,8 @@
 #include <QScreen>
 #include <QSessionManager>
 #include <QStyleFactory>
+#include <QTimer>
+#include <QWindow>
 
 #include "config/ConfigTable.h"
 #include "ui/ConfigGridView.h"
@@ -12,8 +14,42 @@
 #include "ui/ThemedStyle.h"
 #include "ui/Translations.h"
 
+namespace {
+
+// The real boxes and dialogs, once Qt's own texts are in the window's language.
+class TranslatedPresenter : public DialogBoxPresenter {
+public:
+    explicit TranslatedPresenter(std::function<void()> translate) : translate_(std::move(translate)) {}
+    QMessageBox::StandardButton ShowMessage(const MessageBoxRequest& request) override
+    {
+        translate_();
+        return DialogBoxPresenter::ShowMessage(request);
+    }
+    bool ShowFileDialog(const FileDialogRequest& request, QString* chosen) override
+    {
+        translate_();
+        return DialogBoxPresenter::ShowFileDialog(request, chosen);
+    }
+
+private:
+    std::function<void()> translate_;
+};
+
+}  // namespace
+
 struct Desktop::Impl {
-    Impl(int& argc, char** argv) : app(argc, argv) {}
+    Impl(int& argc, char** argv)
+        : app(argc, argv), services(std::make_unique<TranslatedPresenter>([this] { InstallQtCatalogue(); }))
+    {
+    }
+    // Qt's own texts in the window's language; standard error says when they cannot be.
+    void InstallQtCatalogue()
+    {
+        if (!translations.InstallQtCatalogue())
+            services.ReportOnConsole(QStringLiteral("velmora: Qt's Chinese translation (qtbase_zh_CN.qm) could not be "
+                                                    "loaded; the boxes' standard buttons and the file dialog stay English"));
+    }
+
     QApplication app;
     Translations translations;
     QtUiServices services;
@@ -52,10 +88,9 @@ UiServices& Desktop::Ui() { return d->services; }
 
 void Desktop::SetLanguage(Language language)
 {
-    const QStringList folders = TranslationFolders(QCoreApplication::applicationDirPath());
-    if (!d->translations.Install(language, folders))
-        d->services.ReportOnConsole(QStringLiteral("velmora: no English translation (velmora_en.qm) in %1; the window stays Chinese")
-                                        .arg(folders.join(QStringLiteral(", "))));
+    if (!d->translations.Install(language))
+        d->services.ReportOnConsole(QStringLiteral("velmora: no English translation (velmora_en.qm) could be loaded from "
+                                                   "the program; the window stays Chinese"));
 }
 
 bool Desktop::CreateMainWindow(ConfigTable& table, WindowHandlers handlers)
@@ -67,11 +102,45 @@ bool Desktop::CreateMainWindow(ConfigTable& table, WindowHandlers handlers)
     return true;
 }
 
-void Desktop::ShowMainWindow(std::function<void()> firstShown)
+namespace {
+
+// Runs a callback once, at the first expose of the window it watches: its map.
+class FirstMap : public QObject {
+public:
+    FirstMap(QWindow* window, std::function<void()> mapped) : QObject(window), mapped_(std::move(mapped))
+    {
+        window->installEventFilter(this);
+    }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* e) override
+    {
+        if (e->type() == QEvent::Expose && mapped_ && static_cast<QWindow*>(watched)->isExposed()) {
+            auto mapped = std::move(mapped_);
+            mapped_ = nullptr;
+            watched->removeEventFilter(this);
+            mapped();
+        }
+        return false;
+    }
+
+private:
+    std::function<void()> mapped_;
+};
+
+}  // namespace
+
+void Desktop::ShowMainWindow(std::function<void()> firstShown, std::function<void()> firstMapped)
 {
     if (!d->window) return;
     d->window->SetFirstShown(std::move(firstShown));
     d->window->show();
+    if (!d->window->windowHandle()) return;
+    // Qt's own texts are first needed by a box or a menu, not to show the window.
+    new FirstMap(d->window->windowHandle(), [this, firstMapped = std::move(firstMapped)] {
+        if (firstMapped) firstMapped();
+        QTimer::singleShot(0, &d->app, [this] { d->InstallQtCatalogue(); });
+    });
 }
 
 void Desktop::CloseMainWindow()

@@ -19,16 +19,19 @@ public:
     ~Desktop();
 
     UiServices& Ui();
-    // The window and Qt's standard buttons speak `language` from the next
-    // control made on; when its translation cannot be found, Chinese, and
-    // standard error says so. Before the main window is made.
+    // The window speaks `language` from the next control made on, Qt's own
+    // texts (standard buttons, file dialog, edit menus) once the window has
+    // first been mapped or a box shows, whichever comes first; when a
+    // translation cannot be loaded, standard error says so (and without the
+    // English one the window stays Chinese). Before the main window is made.
     void SetLanguage(Language language);
 
     // Makes the main window bound to `handlers` and runs its created handler;
     // false when the window could not be made.
     bool CreateMainWindow(ConfigTable& table, WindowHandlers handlers);
-    // Shows the window; `firstShown` runs once it has first been drawn.
-    void ShowMainWindow(std::function<void()> firstShown = {});
+    // Shows the window; `firstMapped` runs when the window system first maps
+    // it (before it is drawn), `firstShown` once it has first been drawn.
+    void ShowMainWindow(std::function<void()> firstShown = {}, std::function<void()> firstMapped = {});
     // Closes the main window the normal way (its destroyed handler runs once)
     // and ends every event loop, also that of a box that is showing. For an
     // end that comes from outside (a signal, the session): no box shows any

@@ -1,6 +1,7 @@
 #include "ui/ListComboBox.h"
 
 #include <QAbstractItemView>
+#include <QAccessibleWidget>
 #include <QLineEdit>
 #include <QScrollBar>
 #include <QStandardItemModel>
@@ -8,6 +9,66 @@
 namespace {
 
 constexpr int kListTextRole = Qt::UserRole + 1;
+
+// The box as screen readers see it. Qt's own combo box on Linux gives the
+// chosen text as the box's name as well as its value (leaving the name to a
+// label's relation), so a box without a label beside it would be known only
+// as "9600"; this one keeps its own name and gives the text as its value.
+// Otherwise it is Qt's: the list and the text field are its children, and it
+// can drop its list down.
+class ComboAccessible : public QAccessibleWidget {
+public:
+    explicit ComboAccessible(QComboBox* box) : QAccessibleWidget(box, QAccessible::ComboBox) {}
+
+    QString text(QAccessible::Text t) const override
+    {
+        if (t == QAccessible::Value) return Box()->currentText();
+        if (t == QAccessible::Accelerator) return QKeySequence(Qt::Key_Down).toString(QKeySequence::NativeText);
+        return QAccessibleWidget::text(t);
+    }
+    QAccessible::State state() const override
+    {
+        QAccessible::State s = QAccessibleWidget::state();
+        s.expandable = true;
+        s.expanded = Box()->view()->isVisible();
+        s.editable = Box()->isEditable();
+        return s;
+    }
+    int childCount() const override { return Box()->lineEdit() ? 2 : 1; }
+    QAccessibleInterface* child(int index) const override
+    {
+        if (index == 0) return QAccessible::queryAccessibleInterface(Box()->view());
+        if (index == 1 && Box()->lineEdit()) return QAccessible::queryAccessibleInterface(Box()->lineEdit());
+        return nullptr;
+    }
+    int indexOfChild(const QAccessibleInterface* child) const override
+    {
+        if (!child) return -1;
+        if (child->object() == Box()->view()) return 0;
+        if (Box()->lineEdit() && child->object() == Box()->lineEdit()) return 1;
+        return -1;
+    }
+    QStringList actionNames() const override
+    {
+        return QStringList(showMenuAction()) << QAccessibleWidget::actionNames();
+    }
+    void doAction(const QString& action) override
+    {
+        if (action != showMenuAction() && action != pressAction()) return QAccessibleWidget::doAction(action);
+        if (Box()->view()->isVisible()) Box()->hidePopup();
+        else Box()->showPopup();
+    }
+
+private:
+    QComboBox* Box() const { return static_cast<QComboBox*>(widget()); }
+};
+
+QAccessibleInterface* MakeComboAccessible(const QString& className, QObject* object)
+{
+    if (className == QLatin1String("ListComboBox") && object && object->isWidgetType())
+        return new ComboAccessible(static_cast<QComboBox*>(object));
+    return nullptr;
+}
 
 }  // namespace
 
@@ -57,6 +118,8 @@ private:
 
 ListComboBox::ListComboBox(QWidget* parent) : QComboBox(parent)
 {
+    static const bool accessible = (QAccessible::installFactory(MakeComboAccessible), true);
+    Q_UNUSED(accessible);
     setModel(new Items(this));
     setLineEdit(new Field(this));  // makes the box editable
     setInsertPolicy(QComboBox::NoInsert);
@@ -70,6 +133,12 @@ ListComboBox::ListComboBox(QWidget* parent) : QComboBox(parent)
     // The closed box tells what its chosen item is, as the item does in the list.
     connect(this, &QComboBox::currentIndexChanged, this,
             [this](int index) { setToolTip(index >= 0 ? itemData(index, Qt::ToolTipRole).toString() : QString()); });
+}
+
+void ListComboBox::SetName(const QString& name)
+{
+    setAccessibleName(name);
+    lineEdit()->setAccessibleName(name);
 }
 
 void ListComboBox::SetAboutToDropDown(std::function<void()> handler) { aboutToDropDown_ = std::move(handler); }

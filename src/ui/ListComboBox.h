@@ -4,7 +4,8 @@
 // program can run a handler just before the list drops down. The chosen
 // item's tool tip is the box's own. An item can read longer in the open list
 // than in the field ("COM3  /dev/ttyUSB0 (FT232R USB UART)" over "COM3"),
-// and the open list is as wide as its longest item.
+// and the open list is as wide as its longest item. Screen readers know the
+// box by a name of its own, and its chosen text as its value.
 
 #include <QComboBox>
 #include <functional>
@@ -13,6 +14,9 @@ class ListComboBox : public QComboBox {
     Q_OBJECT
 public:
     explicit ListComboBox(QWidget* parent = nullptr);
+
+    // What screen readers call the box and its text field.
+    void SetName(const QString& name);
 
     // Runs each time the user opens the list, before the list is shown.
     void SetAboutToDropDown(std::function<void()> handler);

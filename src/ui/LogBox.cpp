@@ -81,6 +81,7 @@ QDialog* LogBox::FindBar()
     findBar_->setWindowTitle(Texts::tr("查找"));
     auto* text = new QLineEdit(findBar_);
     text->setObjectName(QStringLiteral("find-text"));
+    text->setAccessibleName(Texts::tr("查找内容"));
     auto* previous = new QPushButton(Texts::tr("上一个"), findBar_);
     previous->setObjectName(QStringLiteral("find-previous"));
     auto* next = new QPushButton(Texts::tr("下一个"), findBar_);

@@ -12,6 +12,7 @@
 #include <QScrollArea>
 #include <QShortcut>
 #include <QStyle>
+#include <QStyleOption>
 #include <QStyleOptionComboBox>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -72,12 +73,15 @@ constexpr Control kTabOrder[] = {
     Control::Button_SaveAs,    Control::Button_ClearModule, Control::Button_ReadModule, Control::Button_WriteModule,
 };
 
-// Keys that press a button, as long as it is enabled.
+// Keys that press a button, as long as it is enabled (the README and the
+// man page list them).
 const std::pair<QKeyCombination, Control> kShortcuts[] = {
     {Qt::CTRL | Qt::Key_O, Control::Button_OpenFile},
     {Qt::CTRL | Qt::Key_S, Control::Button_SaveFile},
     {Qt::CTRL | Qt::SHIFT | Qt::Key_S, Control::Button_SaveAs},
+    {Qt::CTRL | Qt::Key_P, Control::Button_TogglePort},
     {QKeyCombination(Qt::Key_F5), Control::Button_ReadModule},
+    {QKeyCombination(Qt::Key_F6), Control::Button_WriteModule},
     {Qt::CTRL | Qt::Key_L, Control::Button_ClearDisplay},
 };
 
@@ -171,6 +175,27 @@ QObject* MakeControl(const ControlSpec& spec, QWidget* parent, ConfigTable& tabl
 // text field besides its text; both fit the designed sizes in the default font.
 constexpr int kButtonPadding = 12;
 constexpr int kFieldPadding = 5;
+// How high a closed combo box may be in its row: the port group's rows are
+// 28 pixels apart and keep 3 between them.
+constexpr int kComboRoom = 25;
+
+// A box keeps its designed height while its text's line, with a pixel clear
+// above and below, fits inside the style's frame, whatever Qt's size hint
+// says: a CJK font's tall line (Noto Sans CJK's is 17 pixels at 9 points)
+// makes the hint a pixel or two higher than the box the text fits in.
+bool LineFits(const QFontMetrics& fm, int innerHeight) { return innerHeight >= fm.height() + 2; }
+
+// The least height that shows the ink of `text` whole with its line centred
+// in it, as a label draws it: a line's leading above and below the ink may
+// stand out of the label, which has no frame it could touch.
+int InkHeight(const QFontMetrics& fm, const QString& text)
+{
+    const QRect ink = fm.tightBoundingRect(text);
+    if (ink.isEmpty()) return 0;
+    const int above = fm.ascent() + ink.top();
+    const int below = fm.height() - fm.ascent() - ink.bottom() - 1;
+    return fm.height() - 2 * qMax(0, qMin(above, below));
+}
 
 }  // namespace
 
@@ -181,7 +206,6 @@ MainWindow::MainWindow(ConfigTable& table, WindowHandlers handlers, QWidget* par
 {
     setObjectName(QString::fromLatin1(ControlIdentifier(Control::MainWindow)));
     setWindowTitle(Texts::tr("Velmora-自定义设备版"));
-    setWindowIcon(MakeIcon());
 
     // The controls sit on a client area as large as the window, which
     // scrolls inside it only when the window is smaller than the least size.
@@ -225,9 +249,9 @@ void MainWindow::NameForScreenReaders()
         caption->setBuddy(Widget(box));
         QString name = caption->text().trimmed();
         while (name.endsWith(u':') || name.endsWith(u'：')) name.chop(1);
-        Widget(box)->setAccessibleName(name);
+        Combo(box)->SetName(name);
     }
-    Widget(Control::Combo_SetBaudRate)->setAccessibleName(Texts::tr("模块波特率"));
+    Combo(Control::Combo_SetBaudRate)->SetName(Texts::tr("模块波特率"));
     Widget(Control::Edit_Display)->setAccessibleName(Texts::tr("日志"));
     Widget(Control::Edit_Learn)->setAccessibleName(Texts::tr("上报数据"));
     Widget(Control::ConfigGrid)->setAccessibleName(Texts::tr("配置表"));
@@ -319,6 +343,9 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* e)
         if (!shown_) {
             shown_ = true;
             QTimer::singleShot(0, this, [this] {
+                // Its seven sizes are decoded as it is set, which is not to
+                // be paid for before the window shows; the title bar takes it now.
+                setWindowIcon(MakeIcon());
                 ApplyPlacement();
                 if (firstShown_) firstShown_();
             });
@@ -411,13 +438,31 @@ ControlSizes MainWindow::MeasureNeeds() const
         switch (spec.kind) {
         case Kind::Button: {
             auto* button = static_cast<QPushButton*>(w);
-            need = QSize(fm.horizontalAdvance(CaptionFromQt(button->text())) + kButtonPadding, button->sizeHint().height());
+            QStyleOptionButton option;
+            option.initFrom(button);
+            option.rect = QRect(QPoint(), spec.rect.size());
+            const QRect inner = button->style()->subElementRect(QStyle::SE_PushButtonContents, &option, button);
+            need = QSize(fm.horizontalAdvance(CaptionFromQt(button->text())) + kButtonPadding,
+                         LineFits(fm, inner.height()) ? spec.rect.height() : button->sizeHint().height());
             break;
         }
-        case Kind::Label: need = QSize(fm.horizontalAdvance(static_cast<QLabel*>(w)->text()), fm.height()); break;
-        case Kind::GroupBox:
-            need = QSize(fm.horizontalAdvance(CaptionFromQt(static_cast<QGroupBox*>(w)->title())), fm.height());
+        case Kind::Label: {
+            // Glyph outlines are looked at only when the line is higher than the label.
+            const QString text = static_cast<QLabel*>(w)->text();
+            need = QSize(fm.horizontalAdvance(text), fm.height() <= spec.rect.height() ? fm.height() : InkHeight(fm, text));
             break;
+        }
+        case Kind::GroupBox: {
+            // The caption's line starts at the group's top, and the first row
+            // two pixels below it; where the line reaches into that row, the
+            // rows keep clear of its ink instead ("COM" has no descenders).
+            const QString caption = CaptionFromQt(static_cast<QGroupBox*>(w)->title());
+            const int room = DesignedRects()[size_t(Control::Combo_Port)].y() - 2;
+            need = QSize(fm.horizontalAdvance(caption), fm.height() <= room
+                                                            ? fm.height()
+                                                            : fm.ascent() + fm.tightBoundingRect(caption).bottom() + 1);
+            break;
+        }
         case Kind::Combo: {
             // Room in the text field for the widest text a box shows closed, a rate.
             auto* box = static_cast<QComboBox*>(w);
@@ -425,13 +470,25 @@ ControlSizes MainWindow::MeasureNeeds() const
             option.initFrom(box);
             option.editable = true;
             option.frame = box->hasFrame();
-            option.rect = QRect(0, 0, 200, box->sizeHint().height());
-            const QRect field = box->style()->subControlRect(QStyle::CC_ComboBox, &option, QStyle::SC_ComboBoxEditField, box);
-            need = QSize(fm.horizontalAdvance(QStringLiteral("115200")) + kFieldPadding + option.rect.width() - field.width(),
-                         option.rect.height());
+            const auto field = [&](int height) {
+                option.rect = QRect(0, 0, 200, height);
+                return box->style()->subControlRect(QStyle::CC_ComboBox, &option, QStyle::SC_ComboBoxEditField, box);
+            };
+            const int hint = box->sizeHint().height();
+            const int height = hint <= kComboRoom || !LineFits(fm, field(kComboRoom).height()) ? hint : kComboRoom;
+            need = QSize(fm.horizontalAdvance(QStringLiteral("115200")) + kFieldPadding + 200 - field(height).width(), height);
             break;
         }
-        case Kind::LineEdit: need = QSize(0, w->sizeHint().height()); break;
+        case Kind::LineEdit: {
+            auto* edit = static_cast<QLineEdit*>(w);
+            QStyleOptionFrame option;
+            option.initFrom(edit);
+            option.rect = QRect(QPoint(), spec.rect.size());
+            option.lineWidth = edit->style()->pixelMetric(QStyle::PM_DefaultFrameWidth, &option, edit);
+            const QRect inner = edit->style()->subElementRect(QStyle::SE_LineEditContents, &option, edit);
+            need = QSize(0, LineFits(fm, inner.height()) ? spec.rect.height() : edit->sizeHint().height());
+            break;
+        }
         default: break;
         }
     }
@@ -443,5 +500,6 @@ void MainWindow::ApplyLayout()
     const ControlRects rects = layout_.Place(client_->size());
     for (size_t i = 0; i < rects.size(); ++i)
         if (QWidget* w = widgets_[i]) w->setGeometry(rects[i]);
-    grid_->SetSpareWidth(qMax(0, client_->width() - layout_.Natural().width()));
+    // Beyond its natural width the window's extra room goes to the value columns.
+    grid_->SetFillWidth(client_->width() > layout_.Natural().width());
 }

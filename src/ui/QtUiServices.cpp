@@ -132,26 +132,55 @@ QWidget* QtUiServices::WidgetOf(Control c) const
     return window_->Widget(c);
 }
 
+namespace {
+
+// The controls an operation greys while it runs: the module buttons and the port button.
+bool GreyedByOperations(Control c)
+{
+    switch (c) {
+    case Control::Button_SetBaudRate:
+    case Control::Button_Learn:
+    case Control::Button_ClearModule:
+    case Control::Button_ReadModule:
+    case Control::Button_WriteModule:
+    case Control::Button_TogglePort: return true;
+    default: return false;
+    }
+}
+
+}  // namespace
+
 void QtUiServices::SetDisabled(Control c, bool disabled)
 {
     QWidget* w = WidgetOf(c);
     if (!w) return;
-    if (disabled) {
-        const bool hadFocus = w->hasFocus();
-        w->setEnabled(false);
-        // Qt hands the focus on to the next control; note where, so that it
-        // can come back and a second Enter does not press a neighbour.
-        if (hadFocus) {
-            focusLeft_ = w;
-            focusTaken_ = QApplication::focusWidget();
-        }
+    if (!disabled) {
+        w->setEnabled(true);
+        GiveFocusBack();
         return;
     }
-    w->setEnabled(true);
-    if (w != focusLeft_) return;
-    // Back to the control that had it, unless the user has moved it since.
-    if (QApplication::focusWidget() == focusTaken_) w->setFocus(Qt::OtherFocusReason);
-    focusLeft_ = nullptr;
+    // The first of them to go grey starts an operation (or closes the port):
+    // the focus is to come back where it is now.
+    if (GreyedByOperations(c) && !holdingFocus_) {
+        holdingFocus_ = true;
+        focusBefore_ = QApplication::focusWidget();
+        focusMovedTo_ = nullptr;
+    }
+    const bool hadFocus = w->hasFocus();
+    w->setEnabled(false);
+    // Qt hands the focus on to the next control; note where, so that it is
+    // known whether the user has moved it since.
+    if (hadFocus) focusMovedTo_ = QApplication::focusWidget();
+}
+
+void QtUiServices::GiveFocusBack()
+{
+    if (!holdingFocus_ || (focusBefore_ && !focusBefore_->isEnabled())) return;
+    holdingFocus_ = false;
+    // Where the user put it meanwhile, it stays.
+    QWidget* now = QApplication::focusWidget();
+    if (focusBefore_ && focusBefore_->isVisible() && (now == focusMovedTo_ || !now))
+        focusBefore_->setFocus(Qt::OtherFocusReason);
 }
 
 bool QtUiServices::IsDisabled(Control c) const

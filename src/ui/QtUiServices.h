@@ -84,9 +84,14 @@ private:
 
     std::unique_ptr<BoxPresenter> presenter_;
     QPointer<MainWindow> window_;
-    // A control disabled while it had the keyboard focus, and where Qt put it.
-    QPointer<QWidget> focusLeft_;
-    QPointer<QWidget> focusTaken_;
+    // After an operation the keyboard focus goes back to the control that
+    // had it when the module buttons went grey, once that control is enabled
+    // again, unless the user has moved it since (from where Qt put it when a
+    // grey control had it).
+    void GiveFocusBack();
+    QPointer<QWidget> focusBefore_;
+    QPointer<QWidget> focusMovedTo_;
+    bool holdingFocus_ = false;
     std::function<void(int)> exitProcess_;
     TickClock ticks_;
     int interval_ = 0;

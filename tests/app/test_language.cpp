@@ -62,7 +62,11 @@ private Q_SLOTS:
         SettingsFile settings(settingsFile, ui);
         const Language language = ChooseLanguage(argument, settings, DesktopLocaleName());
         Translations translations;
-        QVERIFY(translations.Install(language, TranslationFolders(qEnvironmentVariable("VELMORA_BINARY_DIR"))));
+        // Both built into the program.
+        QVERIFY(QFile::exists(QStringLiteral(":/i18n/velmora_en.qm")));
+        QVERIFY(QFile::exists(QStringLiteral(":/i18n/qtbase_zh_CN.qm")));
+        QVERIFY(translations.Install(language));
+        QVERIFY(translations.InstallQtCatalogue());
 
         ConfigTable table;
         MainWindow window(table, WindowHandlers{});

@@ -310,6 +310,43 @@ private Q_SLOTS:
         QCOMPARE(r.ui.GetPosition(Control::ProgressBar1), 40);
     }
 
+    // Started by keyboard or mouse, a module operation leaves the keyboard
+    // focus where it found it: not on a neighbour that the next Space or
+    // Enter would press.
+    void afterAnOperationTheFocusGoesBackWhereItWas_data()
+    {
+        QTest::addColumn<int>("from");
+        QTest::addColumn<QKeySequence>("keys");
+        QTest::addColumn<bool>("read");
+        QTest::newRow("读取模块, Space") << int(Control::Button_ReadModule) << QKeySequence(Qt::Key_Space) << true;
+        QTest::newRow("F5 in the grid") << int(Control::ConfigGrid) << QKeySequence(Qt::Key_F5) << true;
+        QTest::newRow("写入模块, Space") << int(Control::Button_WriteModule) << QKeySequence(Qt::Key_Space) << false;
+        QTest::newRow("F6 in the learn box") << int(Control::Edit_Learn) << QKeySequence(Qt::Key_F6) << false;
+        QTest::newRow("清空模块, Enter") << int(Control::Button_ClearModule) << QKeySequence(Qt::Key_Return) << false;
+    }
+    void afterAnOperationTheFocusGoesBackWhereItWas()
+    {
+        QFETCH(int, from);
+        QFETCH(QKeySequence, keys);
+        QFETCH(bool, read);
+        DefaultFileGuard file;
+        WindowRig r;
+        r.window.RunCreatedHandler();
+        r.table.SetCellText(1, 1, QStringLiteral("A1 01"));
+        r.window.show();
+        QVERIFY(QTest::qWaitForWindowActive(&r.window));
+        r.ui.SetSelection(Control::Combo_Port, 0);
+        QTest::keySequence(&r.window, QKeySequence(Qt::CTRL | Qt::Key_P));
+        QVERIFY(r.p.state.portOpen);
+        r.W(Control(from))->setFocus();
+        QTest::keySequence(QApplication::focusWidget(), keys);
+        QCOMPARE(r.presenter->boxes.size(), 1);  // asked first
+        // The module answers a read with a dump of nothing.
+        if (read) r.sio.incoming = {QByteArray::fromHex("FD66666666AAABDDBF"), QByteArray::fromHex("FD66666666AAABDEBF")};
+        QTRY_VERIFY(r.W(Control::Button_ReadModule)->isEnabled() && r.W(Control::Button_TogglePort)->isEnabled());
+        QCOMPARE(QApplication::focusWidget(), r.W(Control(from)));
+    }
+
     void theRealWindowAfterStartup()
     {
         DefaultFileGuard file;

@@ -1,7 +1,9 @@
 #include <QtTest>
 #include <QAbstractItemView>
+#include <QAccessible>
 #include <QApplication>
 #include <QClipboard>
+#include <QFontDatabase>
 #include <QMenu>
 #include <QComboBox>
 #include <QGroupBox>
@@ -17,6 +19,7 @@
 #include "config/TableFile.h"
 #include "config/TableHistory.h"
 #include "ui/ConfigGridView.h"
+#include "ui/LogBox.h"
 #include "ui/MainWindow.h"
 
 namespace {
@@ -78,9 +81,13 @@ private Q_SLOTS:
         QTest::addColumn<QString>("parent");
         QTest::addColumn<QRect>("geometry");
         QTest::addColumn<QString>("caption");
+        QTest::addColumn<QString>("family");
         const QString win = QStringLiteral("ClientArea"), grp = QStringLiteral("GroupBox1");
+        // With the default font, and with either CJK font as the desktop's
+        // font: Noto Sans CJK's 17-pixel line fits the designed boxes too.
         auto row = [](Control c, const QString& parent, QRect g, const QString& caption) {
-            QTest::newRow(ControlIdentifier(c)) << int(c) << parent << g << caption;
+            for (const char* family : {"", "WenQuanYi Micro Hei", "Noto Sans CJK SC"})
+                QTest::addRow("%s %s", ControlIdentifier(c), family) << int(c) << parent << g << caption << QString::fromLatin1(family);
         };
         row(Control::ProgressBar1, win, {0, 771, 740, 16}, {});
         row(Control::Button_SetBaudRate, win, {652, 44, 75, 25}, QStringLiteral("设置波特率"));
@@ -110,7 +117,17 @@ private Q_SLOTS:
         QFETCH(QString, parent);
         QFETCH(QRect, geometry);
         QFETCH(QString, caption);
+        QFETCH(QString, family);
+        const QFont before = QApplication::font();
+        const auto restore = qScopeGuard([before] { QApplication::setFont(before); });
+        // scripts/setup.sh installs both CJK fonts.
+        QVERIFY2(family.isEmpty() || QFontDatabase::families().contains(family), qPrintable(family));
+        QFont font = before;
+        if (!family.isEmpty()) font.setFamilies({family});
+        QApplication::setFont(font);
         Rig r;
+        r.Show();
+        QTRY_COMPARE(r.window.frameGeometry().size(), QSize(740, 818));  // the designed outer size
         const Control c = Control(control);
         QWidget* w = r.window.findChild<QWidget*>(QString::fromLatin1(ControlIdentifier(c)));
         QVERIFY(w);
@@ -178,11 +195,38 @@ private Q_SLOTS:
             QVERIFY(!b->autoDefault());
             QVERIFY(!b->isDefault());
         }
-        // A screen reader finds the boxes by name, the port group's by their labels.
+    }
+
+    void screenReadersKnowEveryBoxAndFieldByANameOfItsOwn()
+    {
+        Rig r;
+        InitTable(r.table);
+        for (Control c : {Control::Combo_Port, Control::Combo_BaudRate, Control::Combo_SetBaudRate})
+            qobject_cast<QComboBox*>(r.W(c))->addItem(QStringLiteral("9600"));  // and chosen
+        r.Show();
+        // As the bus has them: the name a screen reader says, whatever the box holds.
+        auto said = [](QObject* o, QAccessible::Text t = QAccessible::Name) {
+            QAccessibleInterface* bus = QAccessible::queryAccessibleInterface(o);
+            return bus ? bus->text(t) : QStringLiteral("(not on the bus)");
+        };
         const QList<QPair<Control, QString>> names = {
             {Control::Combo_Port, "端口"}, {Control::Combo_BaudRate, "波特率"}, {Control::Combo_SetBaudRate, "模块波特率"},
             {Control::Edit_Display, "日志"}, {Control::Edit_Learn, "上报数据"}, {Control::ConfigGrid, "配置表"}};
-        for (const auto& [control, name] : names) QCOMPARE(r.W(control)->accessibleName(), name);
+        for (const auto& [control, name] : names) QCOMPARE(said(r.W(control)), name);
+        QCOMPARE(said(r.W(Control::Combo_SetBaudRate), QAccessible::Value), QStringLiteral("9600"));
+
+        // Every box and text field, the find bar's and an open cell's included.
+        r.window.Log()->FindBar();
+        ConfigGridView* grid = r.window.Grid();
+        grid->setCurrentIndex(grid->IndexOfCell(1, 2));
+        grid->edit(grid->currentIndex());
+        QTRY_VERIFY(qobject_cast<QLineEdit*>(QApplication::focusWidget()));
+        QCOMPARE(said(QApplication::focusWidget()), QStringLiteral("开关01控制 关"));
+        QStringList unnamed;
+        for (QWidget* w : r.window.findChildren<QWidget*>())
+            if (qobject_cast<QComboBox*>(w) || qobject_cast<QLineEdit*>(w) || qobject_cast<QPlainTextEdit*>(w))
+                if (said(w).isEmpty() || said(w) == said(w, QAccessible::Value)) unnamed << r.Id(w) + w->objectName();
+        QCOMPARE(unnamed, QStringList());
     }
 
     void windowIsCentredAndTitledBeforeItShows()
@@ -190,8 +234,8 @@ private Q_SLOTS:
         Rig r;
         QCOMPARE(r.window.windowTitle(), QStringLiteral("Velmora-自定义设备版"));
         QVERIFY(r.window.windowFlags() & Qt::WindowMinimizeButtonHint);
-        QVERIFY(!r.window.windowIcon().isNull());
         r.Show();
+        QTRY_VERIFY(!r.window.windowIcon().isNull());
         // On a 1280×1024 screen: the designed outer size, frame included, centred,
         // and the client area as large as the window, so nothing scrolls.
         QTRY_COMPARE(r.window.frameGeometry(), QRect(270, 103, 740, 818));
