@@ -1,5 +1,5 @@
-# What `cmake --install` puts in place: the programs, the window's
-# translations, the desktop entry, the table files' MIME type, the icon in
+# What `cmake --install` puts in place: the programs (the window's
+# translations are built into it), the desktop entry, the table files' MIME type, the icon in
 # every size a menu asks for, the AppStream metadata, the man pages (every
 # man/*.1, compressed), velmora-cli's bash completion, and the copyright and
 # changelog where Debian looks for them.
@@ -12,9 +12,6 @@ foreach(program velmora velmora-sim velmora-cli)
     install(TARGETS ${program} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
   endif()
 endforeach()
-
-# The window's translations, where the program looks for them from bin/.
-install(FILES ${VELMORA_QM_FILES} DESTINATION ${CMAKE_INSTALL_DATADIR}/velmora/translations)
 
 install(FILES ${PROJECT_SOURCE_DIR}/data/${VELMORA_APP_ID}.desktop
         DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)

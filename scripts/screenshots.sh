@@ -14,10 +14,9 @@ if [ "${1:-}" = "--inside" ]; then
   # One shot, on the virtual display xvfb-run made: --inside BUILD OUT.png LANGUAGE COLOURS MAXIMISE
   build=$2 out=$3 language=$4 colours=$5 maximise=$6
   tmp=$(mktemp -d /tmp/velmora.XXXXXX)
-  # A copy of the program with its translation: its table file is kept beside it.
-  mkdir -p "$tmp/velmora/translations"
+  # A copy of the program (its translations are built in): its table file is kept beside it.
+  mkdir -p "$tmp/velmora"
   cp "$build/velmora" "$tmp/velmora/"
-  cp "$build"/translations/*.qm "$tmp/velmora/translations/"
   trap 'kill "${app:-}" "${sim:-}" "${wm:-}" 2>/dev/null || true; wait 2>/dev/null || true; rm -rf "$tmp"' EXIT
   HOME="$tmp" openbox >/dev/null 2>&1 &
   wm=$!

@@ -26,7 +26,6 @@ expected=(
   share/man/man1/velmora-sim.1.gz
   share/man/man1/velmora-cli.1.gz
   share/bash-completion/completions/velmora-cli
-  share/velmora/translations/velmora_en.qm
   share/mime/packages/$id.xml
   share/doc/velmora/copyright
   share/doc/velmora/changelog.gz
