@@ -134,7 +134,7 @@ TableContent NewTableContent(int rows, int columns);
 
 // The bytes of a cell text as the file stores them (GB18030, no zero byte).
 QByteArray EncodeCellText(const QString& text);
-QString DecodeCellText(const QByteArray& bytes);
+QString DecodeCellText(QByteArrayView bytes);
 
 enum class TableFileProblem {
     None,
