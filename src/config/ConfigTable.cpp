@@ -172,7 +172,9 @@ bool ConfigTable::LoadTable(const QString& path, bool* writesBackWhole, TableFil
     if (problem) *problem = TableFileProblem::NotATable;
     try {
         QByteArray bytes;
-        return ReadRegularFile(path, TableFileFormat::LargestFileSize, &bytes) && LoadTableBytes(bytes, writesBackWhole, problem);
+        if (ReadRegularFile(path, TableFileFormat::LargestFileSize, &bytes)) return LoadTableBytes(bytes, writesBackWhole, problem);
+        if (problem && StampOf(path).size > TableFileFormat::LargestFileSize) *problem = TableFileProblem::TooLargeFile;
+        return false;
     } catch (const std::bad_alloc&) {
         // Not even the file's bytes fit: the table stays as it was.
         if (problem) *problem = TableFileProblem::OutOfMemory;

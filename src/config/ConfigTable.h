@@ -59,8 +59,9 @@ public:
     // table stays exactly as it was and false is given. `writesBackWhole` tells
     // whether a save would write the file back byte for byte (nothing in it
     // that the table drops). A file whose table would take more memory than a
-    // small multiple of its size, or more than the system gives, is refused
-    // like a damaged one; `problem` tells them apart.
+    // small multiple of its size, or more than the system gives, or a file
+    // larger than any table file, is refused like a damaged one; `problem`
+    // tells them apart.
     bool LoadTable(const QString& path, bool* writesBackWhole = nullptr, TableFileProblem* problem = nullptr);
     // The same for the bytes of a table file already read.
     bool LoadTableBytes(const QByteArray& bytes, bool* writesBackWhole = nullptr, TableFileProblem* problem = nullptr);

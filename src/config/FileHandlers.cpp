@@ -105,13 +105,49 @@ void RememberLoadResult(Program& p, bool loaded, bool writesBackWhole)
 // What the table would write now, to tell later whether it changed since.
 QByteArray DigestOf(const QByteArray& tableFile) { return QCryptographicHash::hash(tableFile, QCryptographicHash::Sha256); }
 
+// Why `path` did not load, when it is something the user can act on (its
+// name, its size, the memory there is); empty for a file that is simply no
+// table file, or none at all.
+QString WhyNotLoaded(const QString& path, TableFileProblem problem)
+{
+    if (!IsFaithfulFileName(path)) return Texts::tr("文件名中有无法识别的字符");
+    switch (problem) {
+    case TableFileProblem::TooLargeFile: return Texts::tr("文件大于 %1 MB").arg(TableFileFormat::LargestFileSize >> 20);
+    case TableFileProblem::TooLargeInMemory:
+        return Texts::tr("记录过多，需要超过 %1 MB 内存").arg(TableFileFormat::LargestTableMemory(StampOf(path).size) >> 20);
+    case TableFileProblem::OutOfMemory: return Texts::tr("内存不足");
+    case TableFileProblem::None:
+    case TableFileProblem::NotATable: break;
+    }
+    return QString();
+}
+
+enum class Failure { Silent, Said, SaidNotOpened };
+
+// Loads `path` into the table. A name Qt could not read is not loaded at all
+// (it would be another file). When the file does not load, the log says why
+// in one line: always when `failure` is SaidNotOpened (打开文件, a file named
+// at start), otherwise only for a reason the user can act on.
+bool LoadSaying(Program& p, const QString& path, bool* whole, Failure failure)
+{
+    TableFileProblem problem = TableFileProblem::NotATable;
+    if (IsFaithfulFileName(path) && p.table.LoadTable(path, whole, &problem)) return true;
+    const QString why = WhyNotLoaded(path, problem);
+    if (failure == Failure::SaidNotOpened)
+        AppendLog(p, (why.isEmpty() ? Texts::tr("无法载入 %1，未打开").arg(path) : Texts::tr("无法载入 %1：%2，未打开").arg(path, why))
+                         + QStringLiteral("\r\n"));
+    else if (failure == Failure::Said && !why.isEmpty())
+        AppendLog(p, Texts::tr("无法载入 %1：%2").arg(path, why) + QStringLiteral("\r\n"));
+    return false;
+}
+
 bool LoadInto(Program& p, const QString& path)
 {
     bool whole = true;
     // Taken before the read: a change that comes while we read is then seen
     // as one, and kept, rather than missed.
     p.state.currentFileStamp = StampOf(path);
-    const bool loaded = p.table.LoadTable(path, &whole);
+    const bool loaded = LoadSaying(p, path, &whole, Failure::Said);
     RememberLoadResult(p, loaded, whole);
     p.state.currentTableDigest = TableFileDigest(p.table.Content());
     return loaded;
@@ -124,10 +160,7 @@ bool OpenTableFile(Program& p, const QString& path)
 {
     const FileStamp stamp = StampOf(path);
     bool whole = true;
-    if (!p.table.LoadTable(path, &whole)) {
-        AppendLog(p, Texts::tr("无法载入 %1，未打开").arg(path) + QStringLiteral("\r\n"));
-        return false;
-    }
+    if (!LoadSaying(p, path, &whole, Failure::SaidNotOpened)) return false;
     p.state.currentFilePath = path;
     p.state.currentFileStamp = stamp;
     RememberLoadResult(p, true, whole);
@@ -243,7 +276,7 @@ void LoadStartTable(Program& p, const QString& programFolder)
     } else {
         // The table beside the program is only read; saves go to the kept file,
         // which does not exist yet and so needs no copy.
-        p.table.LoadTable(files.load);
+        LoadSaying(p, files.load, nullptr, Failure::Said);
         p.state.backUpCurrentFile = false;
         p.state.currentFileStamp = StampOf(files.keep);
         p.state.currentTableDigest = TableFileDigest(p.table.Content());

@@ -139,6 +139,7 @@ QString DecodeCellText(QByteArrayView bytes);
 enum class TableFileProblem {
     None,
     NotATable,         // too short, wrong magic or version, a section that does not fit
+    TooLargeFile,      // larger than LargestFileSize: not read at all
     TooLargeInMemory,  // its records would take more memory than LargestTableMemory
     OutOfMemory,       // the system did not give the memory it takes
 };
