@@ -150,10 +150,15 @@ bool ConfigTable::SetRangeAlignment(int firstRow, int firstColumn, int lastRow, 
     return true;
 }
 
-QByteArray ConfigTable::TableFileBytes()
+bool ConfigTable::ReadyToSave()
 {
     Q_EMIT editingEndRequested();
-    if (TableFileSize(d->t) > TableFileFormat::LargestFileSize) return QByteArray();
+    return TableFileSize(d->t) <= TableFileFormat::LargestFileSize;
+}
+
+QByteArray ConfigTable::TableFileBytes()
+{
+    if (!ReadyToSave()) return QByteArray();
     try {
         return WriteTableFile(d->t);
     } catch (const std::bad_alloc&) {

@@ -54,6 +54,9 @@ public:
     // Ends editing, then gives the table's file; empty when it is larger than
     // LoadTable takes back (or there is no memory to build it).
     QByteArray TableFileBytes();
+    // Ends editing; false when the table's file would be larger than LoadTable
+    // takes back. The file itself is then written from Content() in pieces.
+    bool ReadyToSave();
     // Reads the whole file into a new table first; only a regular file that is
     // consistent to its end replaces the table (model reset), otherwise the
     // table stays exactly as it was and false is given. `writesBackWhole` tells

@@ -1,12 +1,12 @@
 #include "config/FileHandlers.h"
 
-#include <QCryptographicHash>
 #include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
 #include <QStandardPaths>
 #include <algorithm>
 #include <cstdlib>
+#include <new>
 #include <sys/resource.h>
 
 #include "config/ConfigTable.h"
@@ -102,9 +102,6 @@ void RememberLoadResult(Program& p, bool loaded, bool writesBackWhole)
     p.state.backUpCurrentFile = loaded ? !writesBackWhole : QFileInfo::exists(p.state.currentFilePath);
 }
 
-// What the table would write now, to tell later whether it changed since.
-QByteArray DigestOf(const QByteArray& tableFile) { return QCryptographicHash::hash(tableFile, QCryptographicHash::Sha256); }
-
 // Why `path` did not load, when it is something the user can act on (its
 // name, its size, the memory there is); empty for a file that is simply no
 // table file, or none at all.
@@ -181,11 +178,16 @@ Saved SaveUnderLock(Program& p, bool atExit, QString* why)
         *why = QStringLiteral("its name holds bytes that are not UTF-8");
         return Saved::No;
     }
-    const QByteArray bytes = p.table.TableFileBytes();
-    if (bytes.isEmpty()) {
+    if (!p.table.ReadyToSave()) {
         *why = QStringLiteral("the table is too large for a table file");
         return Saved::No;
     }
+    // Written in pieces as it is made: the table's file is never whole in
+    // memory beside the table, however long its texts.
+    const TableContent& table = p.table.Content();
+    const FileContent content = [&table](const PutPiece& put) {
+        WriteTableFilePieces(table, [&put](QByteArrayView piece) { put(piece); });
+    };
     FilePlace place(path);
     if (!place.Found()) {
         *why = place.Why();
@@ -199,7 +201,7 @@ Saved SaveUnderLock(Program& p, bool atExit, QString* why)
     // another program. Their table is kept before ours replaces it.
     const FileStamp onDisk = place.Stamp();
     const bool changed = onDisk.exists && !(onDisk == p.state.currentFileStamp);
-    const QByteArray digest = DigestOf(bytes);
+    const QByteArray digest = TableFileDigest(table);
     // A window that changed nothing would only put an older table back.
     if (atExit && changed && digest == p.state.currentTableDigest) {
         p.ui.ReportOnConsole(QStringLiteral("velmora: %1 was changed by another program, and this window's table is "
@@ -227,7 +229,7 @@ Saved SaveUnderLock(Program& p, bool atExit, QString* why)
                                           Printable(backup)));
     }
     p.state.backUpCurrentFile = false;
-    if (!place.Write(bytes, why)) return Saved::No;
+    if (!place.Write(content, why)) return Saved::No;
     p.state.currentFileStamp = place.Stamp();
     p.state.currentTableDigest = digest;
     return Saved::Yes;
@@ -302,14 +304,20 @@ bool SaveAtExit(Program& p)
     // The current file cannot take the table; a new file in the user's data
     // folder can, or else one in a folder of our own.
     QString rescue, rescueWhy;
-    const QByteArray bytes = WriteTableFile(p.table.Content());
-    {
+    QByteArray bytes;
+    try {
+        bytes = WriteTableFile(p.table.Content());  // whole: it is compared with earlier rescues
+    } catch (const std::bad_alloc&) {
+        rescueWhy = QStringLiteral("not enough memory to make its file");
+    }
+    if (!bytes.isEmpty()) {
         FileSizeLimitLifted lifted;
         rescue = Rescue(path, bytes, &rescueWhy);
     }
     if (rescue.isEmpty()) {
         rlimit limit = {};
-        if (::getrlimit(RLIMIT_FSIZE, &limit) == 0 && limit.rlim_max != RLIM_INFINITY && rlim_t(bytes.size()) > limit.rlim_max)
+        if (!bytes.isEmpty() && ::getrlimit(RLIMIT_FSIZE, &limit) == 0 && limit.rlim_max != RLIM_INFINITY
+            && rlim_t(bytes.size()) > limit.rlim_max)
             rescueWhy = QStringLiteral("files may not grow past %1 bytes here, the table needs %2").arg(limit.rlim_max).arg(bytes.size());
         p.ui.ReportOnConsole(QStringLiteral("velmora: could not save the table to %1 (%2) nor anywhere else (%3); "
                                             "the changes of this session are lost")

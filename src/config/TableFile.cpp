@@ -680,6 +680,11 @@ QByteArray WriteTableFile(const TableContent& t)
     return out;
 }
 
+void WriteTableFilePieces(const TableContent& table, const std::function<void(QByteArrayView)>& take)
+{
+    WriteTableFileTo(table, CountCellRecords(table), take);
+}
+
 qint64 TableFileSize(const TableContent& table) { return CountCellRecords(table).bytes; }
 
 bool WritesBack(const TableContent& table, QByteArrayView bytes)

@@ -27,6 +27,7 @@
 #include <QByteArray>
 #include <QString>
 #include <QVector>
+#include <functional>
 #include <map>
 #include <optional>
 #include <utility>
@@ -158,6 +159,8 @@ inline bool ParseTableFile(const QByteArray& bytes, TableContent& out, TableFile
 // The version-6 file of a table; a table too small to reach MinimumFileSize
 // is followed by zero bytes up to it.
 QByteArray WriteTableFile(const TableContent& table);
+// The same handed to `take` in pieces of about 64 KB, so it is never whole in memory.
+void WriteTableFilePieces(const TableContent& table, const std::function<void(QByteArrayView)>& take);
 // Its size, without writing it.
 qint64 TableFileSize(const TableContent& table);
 // True when WriteTableFile(table) would give exactly `bytes`; compared piece
