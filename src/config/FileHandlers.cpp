@@ -119,21 +119,22 @@ QString WhyNotLoaded(const QString& path, TableFileProblem problem)
     return QString();
 }
 
-enum class Failure { Silent, Said, SaidNotOpened };
+// Which failed loads the log tells of: every one of a file being opened
+// (打开文件, a file named at start), or only those the user can act on.
+enum class Told { Always, WhenActionable };
 
 // Loads `path` into the table. A name Qt could not read is not loaded at all
-// (it would be another file). When the file does not load, the log says why
-// in one line: always when `failure` is SaidNotOpened (打开文件, a file named
-// at start), otherwise only for a reason the user can act on.
-bool LoadSaying(Program& p, const QString& path, bool* whole, Failure failure)
+// (it would be another file). A load that fails is told in one log line, as
+// `told` says, with why when the user can act on it.
+bool LoadSaying(Program& p, const QString& path, bool* whole, Told told)
 {
     TableFileProblem problem = TableFileProblem::NotATable;
     if (IsFaithfulFileName(path) && p.table.LoadTable(path, whole, &problem)) return true;
     const QString why = WhyNotLoaded(path, problem);
-    if (failure == Failure::SaidNotOpened)
+    if (told == Told::Always)
         AppendLog(p, (why.isEmpty() ? Texts::tr("无法载入 %1，未打开").arg(path) : Texts::tr("无法载入 %1：%2，未打开").arg(path, why))
                          + QStringLiteral("\r\n"));
-    else if (failure == Failure::Said && !why.isEmpty())
+    else if (!why.isEmpty())
         AppendLog(p, Texts::tr("无法载入 %1：%2").arg(path, why) + QStringLiteral("\r\n"));
     return false;
 }
@@ -144,7 +145,7 @@ bool LoadInto(Program& p, const QString& path)
     // Taken before the read: a change that comes while we read is then seen
     // as one, and kept, rather than missed.
     p.state.currentFileStamp = StampOf(path);
-    const bool loaded = LoadSaying(p, path, &whole, Failure::Said);
+    const bool loaded = LoadSaying(p, path, &whole, Told::WhenActionable);
     RememberLoadResult(p, loaded, whole);
     p.state.currentTableDigest = TableFileDigest(p.table.Content());
     return loaded;
@@ -157,7 +158,7 @@ bool OpenTableFile(Program& p, const QString& path)
 {
     const FileStamp stamp = StampOf(path);
     bool whole = true;
-    if (!LoadSaying(p, path, &whole, Failure::SaidNotOpened)) return false;
+    if (!LoadSaying(p, path, &whole, Told::Always)) return false;
     p.state.currentFilePath = path;
     p.state.currentFileStamp = stamp;
     RememberLoadResult(p, true, whole);
@@ -278,7 +279,7 @@ void LoadStartTable(Program& p, const QString& programFolder)
     } else {
         // The table beside the program is only read; saves go to the kept file,
         // which does not exist yet and so needs no copy.
-        LoadSaying(p, files.load, nullptr, Failure::Said);
+        LoadSaying(p, files.load, nullptr, Told::WhenActionable);
         p.state.backUpCurrentFile = false;
         p.state.currentFileStamp = StampOf(files.keep);
         p.state.currentTableDigest = TableFileDigest(p.table.Content());
