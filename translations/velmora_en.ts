@@ -387,5 +387,29 @@
         <source>查找内容</source>
         <translation>Text to find</translation>
     </message>
+    <message>
+        <source>文件名中有无法识别的字符</source>
+        <translation>its name holds characters that could not be read</translation>
+    </message>
+    <message>
+        <source>文件大于 %1 MB</source>
+        <translation>the file is larger than %1 MB</translation>
+    </message>
+    <message>
+        <source>记录过多，需要超过 %1 MB 内存</source>
+        <translation>its records would take more than %1 MB of memory</translation>
+    </message>
+    <message>
+        <source>内存不足</source>
+        <translation>not enough memory</translation>
+    </message>
+    <message>
+        <source>无法载入 %1：%2，未打开</source>
+        <translation>Could not load %1: %2; not opened</translation>
+    </message>
+    <message>
+        <source>无法载入 %1：%2</source>
+        <translation>Could not load %1: %2</translation>
+    </message>
 </context>
 </TS>

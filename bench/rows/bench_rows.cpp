@@ -9,7 +9,8 @@
 // characters) goes the same way, and so does a file of `attrs MB` of small
 // attribute records, each on a cell of its own (a table of 32 columns and as
 // many rows as it takes); for these two, `velmora-cli export` of the file is
-// measured as well. Peak RSS is each process's own.
+// measured as well, and `velmora-cli import` of the CSV it wrote. Peak RSS is
+// each process's own.
 //
 //   bench_rows [rounds] [rows …] [code=MB …] [attrs=MB …]
 //   (default 3 rounds; 97 100000 1000000 code=40)
@@ -18,6 +19,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QScrollBar>
 #include <QTemporaryDir>
@@ -266,6 +268,17 @@ int main(int argc, char** argv)
                                           dir.filePath(QStringLiteral("export.csv")), &status);
             std::printf("export   %s (%6.2f MB file): exit status %d, peak RSS %7.1f MB\n", qPrintable(label),
                         file.size() / 1048576.0, WIFEXITED(status) ? WEXITSTATUS(status) : -1, peak);
+            // And back: the CSV just written made into a table file again (refused beyond 8 MB).
+            const QString csv = dir.filePath(QStringLiteral("export.csv"));
+            if (WIFEXITED(status) && WEXITSTATUS(status) == 0) {
+                const double back = PeakRssMb(QStringLiteral(VELMORA_CLI_PROGRAM),
+                                              {QStringLiteral("import"), csv, QStringLiteral("-o"),
+                                               dir.filePath(QStringLiteral("imported.dat"))},
+                                              dir.filePath(QStringLiteral("import.out")), &status);
+                std::printf("import   %s (%6.2f MB CSV): exit status %d, peak RSS %7.1f MB\n", qPrintable(label),
+                            QFileInfo(csv).size() / 1048576.0, WIFEXITED(status) ? WEXITSTATUS(status) : -1, back);
+            }
+            QFile::remove(csv);
             std::fflush(stdout);
         }
         const double parse = ParseMs(file);

@@ -4,7 +4,7 @@ void CodeScan::Add(char32_t c)
 {
     if (notHex_) return;
     if (IsCodeBlank(c)) {
-        blankAfterOddDigit_ = blankAfterOddDigit_ || digits_.size() % 2 != 0;
+        blankAfterOddDigit_ = blankAfterOddDigit_ || count_ % 2 != 0;
         return;
     }
     const bool hex = (c >= u'0' && c <= u'9') || (c >= u'A' && c <= u'F') || (c >= u'a' && c <= u'f');
@@ -15,19 +15,24 @@ void CodeScan::Add(char32_t c)
     }
     // Only a blank with digits after it splits a byte; trailing ones leave the count odd.
     split_ = split_ || blankAfterOddDigit_;
-    digits_ += char(c >= u'a' ? c - (u'a' - u'A') : c);
+    if (kept_ < 0 || count_ < kept_) digits_ += char(c >= u'a' ? c - (u'a' - u'A') : c);
+    ++count_;
 }
 
 CodeFault CodeScan::Fault() const
 {
     if (notHex_) return CodeFault::NotHexDigit;
-    if (digits_.size() % 2 != 0) return CodeFault::OddDigits;
+    if (count_ % 2 != 0) return CodeFault::OddDigits;
     return split_ ? CodeFault::SplitByte : CodeFault::None;
 }
 
-CodeCheck CheckCode(const QString& text)
+namespace {
+constexpr qsizetype kShownDigits = 32;
+}  // namespace
+
+CodeCheck CheckCode(QStringView text, qsizetype keptDigits)
 {
-    CodeScan scan;
+    CodeScan scan(keptDigits);
     for (qsizetype i = 0; i < text.size(); ++i) {
         const QChar c = text.at(i);
         if (c.isHighSurrogate() && i + 1 < text.size() && text.at(i + 1).isLowSurrogate())
@@ -39,8 +44,12 @@ CodeCheck CheckCode(const QString& text)
     check.fault = scan.Fault();
     if (check.fault == CodeFault::NotHexDigit) check.bad = scan.Bad();
     check.digits = QString::fromLatin1(scan.Digits());
+    check.digitCount = scan.DigitCount();
     return check;
 }
+
+// One digit more than are shown, so ShownBytes still marks that more follow.
+CodeCheck CheckCodeBriefly(QStringView text) { return CheckCode(text, kShownDigits + 1); }
 
 QString PairedDigits(const QString& digits, const QString& separator)
 {
@@ -55,7 +64,6 @@ QString PairedDigits(const QString& digits, const QString& separator)
 
 QString ShownBytes(const QString& digits)
 {
-    constexpr qsizetype kShownDigits = 32;
     if (digits.size() <= kShownDigits) return PairedDigits(digits);
     return PairedDigits(digits.left(kShownDigits)) + QStringLiteral(" …");
 }

@@ -23,18 +23,25 @@ enum class CodeFault {
 // fault either.
 class CodeScan {
 public:
+    // Keeps the first `keptDigits` digits (all when negative); the fault is
+    // judged on every digit either way.
+    explicit CodeScan(qsizetype keptDigits = -1) : kept_(keptDigits) {}
     void Add(char32_t c);
     // The fault of what was added, as if the text ended here.
     CodeFault Fault() const;
     // The first character that is no hex digit (NotHexDigit).
     QString Bad() const { return QString::fromUcs4(&bad_, 1); }
-    // The hex digits, upper-cased, without blanks: what the upload reads.
+    // The hex digits kept, upper-cased, without blanks: what the upload reads.
     const QByteArray& Digits() const { return digits_; }
+    // How many hex digits there are, kept or not.
+    qsizetype DigitCount() const { return count_; }
     // Lets the digits go (they may be long) once they have been taken.
     QByteArray TakeDigits() { return std::move(digits_); }
 
 private:
+    qsizetype kept_;
     QByteArray digits_;
+    qsizetype count_ = 0;
     char32_t bad_ = 0;
     bool notHex_ = false;
     bool blankAfterOddDigit_ = false;
@@ -44,10 +51,14 @@ private:
 struct CodeCheck {
     CodeFault fault = CodeFault::None;
     QString bad;     // NotHexDigit: the character
-    QString digits;  // the hex digits, upper-cased, without blanks
+    QString digits;  // the hex digits, upper-cased, without blanks (those kept)
+    qsizetype digitCount = 0;  // all of them
 };
 
-CodeCheck CheckCode(const QString& text);
+CodeCheck CheckCode(QStringView text, qsizetype keptDigits = -1);
+// The same for a text of any length: keeps no more of the digits than
+// ShownBytes shows, so a cell of millions of characters costs no copy.
+CodeCheck CheckCodeBriefly(QStringView text);
 
 // The digits in pairs, each pair followed by `separator` except the last.
 QString PairedDigits(const QString& digits, const QString& separator = QStringLiteral(" "));

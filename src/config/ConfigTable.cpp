@@ -150,10 +150,15 @@ bool ConfigTable::SetRangeAlignment(int firstRow, int firstColumn, int lastRow, 
     return true;
 }
 
-QByteArray ConfigTable::TableFileBytes()
+bool ConfigTable::ReadyToSave()
 {
     Q_EMIT editingEndRequested();
-    if (TableFileSize(d->t) > TableFileFormat::LargestFileSize) return QByteArray();
+    return TableFileSize(d->t) <= TableFileFormat::LargestFileSize;
+}
+
+QByteArray ConfigTable::TableFileBytes()
+{
+    if (!ReadyToSave()) return QByteArray();
     try {
         return WriteTableFile(d->t);
     } catch (const std::bad_alloc&) {
@@ -172,7 +177,9 @@ bool ConfigTable::LoadTable(const QString& path, bool* writesBackWhole, TableFil
     if (problem) *problem = TableFileProblem::NotATable;
     try {
         QByteArray bytes;
-        return ReadRegularFile(path, TableFileFormat::LargestFileSize, &bytes) && LoadTableBytes(bytes, writesBackWhole, problem);
+        if (ReadRegularFile(path, TableFileFormat::LargestFileSize, &bytes)) return LoadTableBytes(bytes, writesBackWhole, problem);
+        if (problem && StampOf(path).size > TableFileFormat::LargestFileSize) *problem = TableFileProblem::TooLargeFile;
+        return false;
     } catch (const std::bad_alloc&) {
         // Not even the file's bytes fit: the table stays as it was.
         if (problem) *problem = TableFileProblem::OutOfMemory;

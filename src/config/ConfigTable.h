@@ -54,13 +54,17 @@ public:
     // Ends editing, then gives the table's file; empty when it is larger than
     // LoadTable takes back (or there is no memory to build it).
     QByteArray TableFileBytes();
+    // Ends editing; false when the table's file would be larger than LoadTable
+    // takes back. The file itself is then written from Content() in pieces.
+    bool ReadyToSave();
     // Reads the whole file into a new table first; only a regular file that is
     // consistent to its end replaces the table (model reset), otherwise the
     // table stays exactly as it was and false is given. `writesBackWhole` tells
     // whether a save would write the file back byte for byte (nothing in it
     // that the table drops). A file whose table would take more memory than a
-    // small multiple of its size, or more than the system gives, is refused
-    // like a damaged one; `problem` tells them apart.
+    // small multiple of its size, or more than the system gives, or a file
+    // larger than any table file, is refused like a damaged one; `problem`
+    // tells them apart.
     bool LoadTable(const QString& path, bool* writesBackWhole = nullptr, TableFileProblem* problem = nullptr);
     // The same for the bytes of a table file already read.
     bool LoadTableBytes(const QByteArray& bytes, bool* writesBackWhole = nullptr, TableFileProblem* problem = nullptr);

@@ -1,12 +1,12 @@
 #include "config/FileHandlers.h"
 
-#include <QCryptographicHash>
 #include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
 #include <QStandardPaths>
 #include <algorithm>
 #include <cstdlib>
+#include <new>
 #include <sys/resource.h>
 
 #include "config/ConfigTable.h"
@@ -102,8 +102,42 @@ void RememberLoadResult(Program& p, bool loaded, bool writesBackWhole)
     p.state.backUpCurrentFile = loaded ? !writesBackWhole : QFileInfo::exists(p.state.currentFilePath);
 }
 
-// What the table would write now, to tell later whether it changed since.
-QByteArray DigestOf(const QByteArray& tableFile) { return QCryptographicHash::hash(tableFile, QCryptographicHash::Sha256); }
+// Why `path` did not load, when it is something the user can act on (its
+// name, its size, the memory there is); empty for a file that is simply no
+// table file, or none at all.
+QString WhyNotLoaded(const QString& path, TableFileProblem problem)
+{
+    if (!IsFaithfulFileName(path)) return Texts::tr("文件名中有无法识别的字符");
+    switch (problem) {
+    case TableFileProblem::TooLargeFile: return Texts::tr("文件大于 %1 MB").arg(TableFileFormat::LargestFileSize >> 20);
+    case TableFileProblem::TooLargeInMemory:
+        return Texts::tr("记录过多，需要超过 %1 MB 内存").arg(TableFileFormat::LargestTableMemory(StampOf(path).size) >> 20);
+    case TableFileProblem::OutOfMemory: return Texts::tr("内存不足");
+    case TableFileProblem::None:
+    case TableFileProblem::NotATable: break;
+    }
+    return QString();
+}
+
+// Which failed loads the log tells of: every one of a file being opened
+// (打开文件, a file named at start), or only those the user can act on.
+enum class Told { Always, WhenActionable };
+
+// Loads `path` into the table. A name Qt could not read is not loaded at all
+// (it would be another file). A load that fails is told in one log line, as
+// `told` says, with why when the user can act on it.
+bool LoadSaying(Program& p, const QString& path, bool* whole, Told told)
+{
+    TableFileProblem problem = TableFileProblem::NotATable;
+    if (IsFaithfulFileName(path) && p.table.LoadTable(path, whole, &problem)) return true;
+    const QString why = WhyNotLoaded(path, problem);
+    if (told == Told::Always)
+        AppendLog(p, (why.isEmpty() ? Texts::tr("无法载入 %1，未打开").arg(path) : Texts::tr("无法载入 %1：%2，未打开").arg(path, why))
+                         + QStringLiteral("\r\n"));
+    else if (!why.isEmpty())
+        AppendLog(p, Texts::tr("无法载入 %1：%2").arg(path, why) + QStringLiteral("\r\n"));
+    return false;
+}
 
 bool LoadInto(Program& p, const QString& path)
 {
@@ -111,7 +145,7 @@ bool LoadInto(Program& p, const QString& path)
     // Taken before the read: a change that comes while we read is then seen
     // as one, and kept, rather than missed.
     p.state.currentFileStamp = StampOf(path);
-    const bool loaded = p.table.LoadTable(path, &whole);
+    const bool loaded = LoadSaying(p, path, &whole, Told::WhenActionable);
     RememberLoadResult(p, loaded, whole);
     p.state.currentTableDigest = TableFileDigest(p.table.Content());
     return loaded;
@@ -124,10 +158,7 @@ bool OpenTableFile(Program& p, const QString& path)
 {
     const FileStamp stamp = StampOf(path);
     bool whole = true;
-    if (!p.table.LoadTable(path, &whole)) {
-        AppendLog(p, Texts::tr("无法载入 %1，未打开").arg(path) + QStringLiteral("\r\n"));
-        return false;
-    }
+    if (!LoadSaying(p, path, &whole, Told::Always)) return false;
     p.state.currentFilePath = path;
     p.state.currentFileStamp = stamp;
     RememberLoadResult(p, true, whole);
@@ -148,11 +179,16 @@ Saved SaveUnderLock(Program& p, bool atExit, QString* why)
         *why = QStringLiteral("its name holds bytes that are not UTF-8");
         return Saved::No;
     }
-    const QByteArray bytes = p.table.TableFileBytes();
-    if (bytes.isEmpty()) {
+    if (!p.table.ReadyToSave()) {
         *why = QStringLiteral("the table is too large for a table file");
         return Saved::No;
     }
+    // Written in pieces as it is made: the table's file is never whole in
+    // memory beside the table, however long its texts.
+    const TableContent& table = p.table.Content();
+    const FileContent content = [&table](const PutPiece& put) {
+        WriteTableFilePieces(table, [&put](QByteArrayView piece) { put(piece); });
+    };
     FilePlace place(path);
     if (!place.Found()) {
         *why = place.Why();
@@ -166,7 +202,7 @@ Saved SaveUnderLock(Program& p, bool atExit, QString* why)
     // another program. Their table is kept before ours replaces it.
     const FileStamp onDisk = place.Stamp();
     const bool changed = onDisk.exists && !(onDisk == p.state.currentFileStamp);
-    const QByteArray digest = DigestOf(bytes);
+    const QByteArray digest = TableFileDigest(table);
     // A window that changed nothing would only put an older table back.
     if (atExit && changed && digest == p.state.currentTableDigest) {
         p.ui.ReportOnConsole(QStringLiteral("velmora: %1 was changed by another program, and this window's table is "
@@ -194,7 +230,7 @@ Saved SaveUnderLock(Program& p, bool atExit, QString* why)
                                           Printable(backup)));
     }
     p.state.backUpCurrentFile = false;
-    if (!place.Write(bytes, why)) return Saved::No;
+    if (!place.Write(content, why)) return Saved::No;
     p.state.currentFileStamp = place.Stamp();
     p.state.currentTableDigest = digest;
     return Saved::Yes;
@@ -243,7 +279,7 @@ void LoadStartTable(Program& p, const QString& programFolder)
     } else {
         // The table beside the program is only read; saves go to the kept file,
         // which does not exist yet and so needs no copy.
-        p.table.LoadTable(files.load);
+        LoadSaying(p, files.load, nullptr, Told::WhenActionable);
         p.state.backUpCurrentFile = false;
         p.state.currentFileStamp = StampOf(files.keep);
         p.state.currentTableDigest = TableFileDigest(p.table.Content());
@@ -269,14 +305,20 @@ bool SaveAtExit(Program& p)
     // The current file cannot take the table; a new file in the user's data
     // folder can, or else one in a folder of our own.
     QString rescue, rescueWhy;
-    const QByteArray bytes = WriteTableFile(p.table.Content());
-    {
+    QByteArray bytes;
+    try {
+        bytes = WriteTableFile(p.table.Content());  // whole: it is compared with earlier rescues
+    } catch (const std::bad_alloc&) {
+        rescueWhy = QStringLiteral("not enough memory to make its file");
+    }
+    if (!bytes.isEmpty()) {
         FileSizeLimitLifted lifted;
         rescue = Rescue(path, bytes, &rescueWhy);
     }
     if (rescue.isEmpty()) {
         rlimit limit = {};
-        if (::getrlimit(RLIMIT_FSIZE, &limit) == 0 && limit.rlim_max != RLIM_INFINITY && rlim_t(bytes.size()) > limit.rlim_max)
+        if (!bytes.isEmpty() && ::getrlimit(RLIMIT_FSIZE, &limit) == 0 && limit.rlim_max != RLIM_INFINITY
+            && rlim_t(bytes.size()) > limit.rlim_max)
             rescueWhy = QStringLiteral("files may not grow past %1 bytes here, the table needs %2").arg(limit.rlim_max).arg(bytes.size());
         p.ui.ReportOnConsole(QStringLiteral("velmora: could not save the table to %1 (%2) nor anywhere else (%3); "
                                             "the changes of this session are lost")

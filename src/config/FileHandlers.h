@@ -30,7 +30,8 @@ QString UserDataFolder();
 void LoadStartTable(Program& p, const QString& programFolder);
 // Loads the current file. A file that is there but does not load, or loads
 // with parts the table does not keep, is remembered (state.backUpCurrentFile)
-// so no save destroys it.
+// so no save destroys it. One refused for its name (bytes that are not
+// UTF-8), its size or the memory it would take is said in the log, and why.
 bool LoadCurrentTable(Program& p);
 // Saves to the current file. Before the first save over a file remembered by
 // LoadCurrentTable, that file is copied to the same name + ".bak" (or ".bak2",
@@ -47,7 +48,8 @@ bool SaveAtExit(Program& p);
 void ShowCurrentFileInTitle(Program& p);
 
 // "打开文件": a chosen ".dat" that loads becomes the current file and titles
-// the window; one that does not is said in the log and changes nothing.
+// the window; one that does not is said in the log (with why, when it is its
+// name, its size or the memory it would take) and changes nothing.
 void OpenFile(Program& p);
 void SaveFile(Program& p);   // "保存文件"
 void SaveAs(Program& p);     // "另存文件"

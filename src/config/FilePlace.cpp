@@ -159,8 +159,22 @@ bool FileHolds(int folder, const QByteArray& name, qint64 size, const std::funct
     return true;
 }
 
-// Writes all of `bytes` to a FIFO or a character device, which is not replaced.
-bool WriteIntoSpecial(int folder, const QByteArray& name, const QByteArray& bytes, QString* why)
+// Writes all of `content` to `fd` (see WriteAllTo); `size` is how much there was.
+bool WriteContentTo(int fd, const FileContent& content, QString* why, qint64* size = nullptr, int stalledMs = -1)
+{
+    bool written = true;
+    qint64 total = 0;
+    content([&](QByteArrayView piece) {
+        written = written && WriteAllTo(fd, piece, why, stalledMs);
+        total += piece.size();
+        return written;
+    });
+    if (size) *size = total;
+    return written;
+}
+
+// Writes all of `content` to a FIFO or a character device, which is not replaced.
+bool WriteIntoSpecial(int folder, const QByteArray& name, const FileContent& content, QString* why)
 {
     Fd fd(::openat(folder, name.constData(), O_WRONLY | O_NONBLOCK | O_NOCTTY | O_NOFOLLOW | O_CLOEXEC));
     if (fd.Get() < 0) {
@@ -171,7 +185,7 @@ bool WriteIntoSpecial(int folder, const QByteArray& name, const QByteArray& byte
     // Something else may have been put there since we looked.
     if (::fstat(fd.Get(), &st) != 0 || !(S_ISFIFO(st.st_mode) || S_ISCHR(st.st_mode)))
         return Fail(why, QStringLiteral("it changed while it was opened"));
-    if (!WriteAllTo(fd.Get(), bytes, why, kStalledReaderMs)) return false;
+    if (!WriteContentTo(fd.Get(), content, why, nullptr, kStalledReaderMs)) return false;
     if (::close(fd.Release()) != 0 && errno != EINTR) return Fail(why, ErrnoText(errno));
     return true;
 }
@@ -305,13 +319,18 @@ bool FilePlace::IsRegularFile() const
 
 bool FilePlace::Write(const QByteArray& bytes, QString* why)
 {
+    return Write([&bytes](const PutPiece& put) { put(bytes); }, why);
+}
+
+bool FilePlace::Write(const FileContent& content, QString* why)
+{
     if (!Found()) return Fail(why, why_);
     struct stat st = {};
     if (::fstatat(folder_, name_.constData(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
         if (errno != ENOENT) return Fail(why, ErrnoText(errno));
-        return WriteThroughTemporary(bytes, why);
+        return WriteThroughTemporary(content, why);
     }
-    if (S_ISFIFO(st.st_mode) || S_ISCHR(st.st_mode)) return WriteIntoSpecial(folder_, name_, bytes, why);
+    if (S_ISFIFO(st.st_mode) || S_ISCHR(st.st_mode)) return WriteIntoSpecial(folder_, name_, content, why);
     if (S_ISDIR(st.st_mode)) return Fail(why, QStringLiteral("it is a folder"));
     if (S_ISLNK(st.st_mode)) return Fail(why, QStringLiteral("it changed while it was opened"));
     if (!S_ISREG(st.st_mode)) return Fail(why, QStringLiteral("it is neither a regular file, a FIFO nor a character device"));
@@ -319,11 +338,11 @@ bool FilePlace::Write(const QByteArray& bytes, QString* why)
     if (::faccessat(folder_, name_.constData(), W_OK, AT_EACCESS | AT_SYMLINK_NOFOLLOW) != 0) return Fail(why, ErrnoText(errno));
     // A new file renamed into place would lose the other links and, unless
     // we may give it away, the owner.
-    if (st.st_nlink > 1 || (st.st_uid != ::geteuid() && ::geteuid() != 0)) return WriteInPlace(bytes, why);
-    return WriteThroughTemporary(bytes, why);
+    if (st.st_nlink > 1 || (st.st_uid != ::geteuid() && ::geteuid() != 0)) return WriteInPlace(content, why);
+    return WriteThroughTemporary(content, why);
 }
 
-bool FilePlace::WriteThroughTemporary(const QByteArray& bytes, QString* why)
+bool FilePlace::WriteThroughTemporary(const FileContent& content, QString* why)
 {
     struct stat old = {};
     const bool replacing = ::fstatat(folder_, name_.constData(), &old, AT_SYMLINK_NOFOLLOW) == 0;
@@ -331,15 +350,15 @@ bool FilePlace::WriteThroughTemporary(const QByteArray& bytes, QString* why)
     // has the old file's owner and mode.
     Temporary temp(folder_, name_, replacing ? 0600 : 0666);
     if (temp.Fd() < 0) return Fail(why, ErrnoText(temp.Error()));
-    if (replacing && !TakeOwnerAndMode(temp.Fd(), old)) return WriteInPlace(bytes, why);  // a group we are not in
-    if (!WriteAllTo(temp.Fd(), bytes, why)) return false;
+    if (replacing && !TakeOwnerAndMode(temp.Fd(), old)) return WriteInPlace(content, why);  // a group we are not in
+    if (!WriteContentTo(temp.Fd(), content, why)) return false;
     if (::fsync(temp.Fd()) != 0) return Fail(why, ErrnoText(errno));
     if (::renameat(folder_, temp.Name().constData(), folder_, name_.constData()) != 0) return Fail(why, ErrnoText(errno));
     temp.Keep();
     return true;
 }
 
-bool FilePlace::WriteInPlace(const QByteArray& bytes, QString* why)
+bool FilePlace::WriteInPlace(const FileContent& content, QString* why)
 {
     QByteArray backup;
     QString reason;
@@ -354,8 +373,9 @@ bool FilePlace::WriteInPlace(const QByteArray& bytes, QString* why)
         errno = EINVAL;
     }
     if (!ok) reason = ErrnoText(errno);
-    ok = ok && WriteAllTo(fd.Get(), bytes, &reason);
-    if (ok && (::ftruncate(fd.Get(), off_t(bytes.size())) != 0 || ::fsync(fd.Get()) != 0)) {
+    qint64 size = 0;
+    ok = ok && WriteContentTo(fd.Get(), content, &reason, &size);
+    if (ok && (::ftruncate(fd.Get(), off_t(size)) != 0 || ::fsync(fd.Get()) != 0)) {
         ok = false;
         reason = ErrnoText(errno);
     }

@@ -20,6 +20,12 @@
 
 #include "core/FileStamp.h"
 
+// A file's content made as it is written: handed in order, piece by piece,
+// to `put`, which gives false once the writing has failed (the rest is then
+// not wanted).
+using PutPiece = std::function<bool(QByteArrayView piece)>;
+using FileContent = std::function<void(const PutPiece& put)>;
+
 class FilePlace {
 public:
     // Finds the folder of `path`, following links as the rule allows, and
@@ -55,6 +61,8 @@ public:
     // the reason in English in `why`. When a write in place fails, the file's
     // previous content is in the copy named in `why`.
     bool Write(const QByteArray& bytes, QString* why);
+    // The same for content made while it is written, so it is never whole in memory.
+    bool Write(const FileContent& content, QString* why);
 
     // Copies the regular file here to a free name beside it (name.bak, then
     // name.bak2, …), through a flushed temporary renamed into place, with the
@@ -71,9 +79,9 @@ public:
 
 private:
     bool Resolve(const QByteArray& path);
-    bool WriteInPlace(const QByteArray& bytes, QString* why);
+    bool WriteInPlace(const FileContent& content, QString* why);
     bool BackUpAs(QByteArray* backup, bool* made, QString* why);
-    bool WriteThroughTemporary(const QByteArray& bytes, QString* why);
+    bool WriteThroughTemporary(const FileContent& content, QString* why);
 
     int folder_ = -1;
     QByteArray folderPath_;  // for messages

@@ -55,7 +55,7 @@ QString ErrnoText(int error) { return QString::fromLocal8Bit(std::strerror(error
 
 }  // namespace
 
-bool WriteAllTo(int fd, const QByteArray& bytes, QString* why, int stalledMs)
+bool WriteAllTo(int fd, QByteArrayView bytes, QString* why, int stalledMs)
 {
     qsizetype done = 0;
     while (done < bytes.size()) {

@@ -38,7 +38,7 @@ bool WriteFileContent(const QString& path, const QByteArray& bytes, QString* why
 // reason in English in `why` (errno's text; "it is closed" for a closed
 // descriptor; "its reader stopped taking it" after a stall), unless every byte
 // was taken.
-bool WriteAllTo(int fd, const QByteArray& bytes, QString* why = nullptr, int stalledMs = -1);
+bool WriteAllTo(int fd, QByteArrayView bytes, QString* why = nullptr, int stalledMs = -1);
 
 // How the file at `path` (a link followed) stands now; not there: all zero.
 FileStamp StampOf(const QString& path);

@@ -14,13 +14,55 @@ using namespace TableLayout;
 const char* const kHeader[] = {"row", "title", "on", "off"};
 constexpr int kFieldCount = 4;
 
-// A field goes in quotes when it would otherwise end early or lose its quotes.
-QByteArray Field(const QString& text)
+// Appends `text` as a field in UTF-8, in quotes when it would otherwise end
+// early or lose its quotes. Encoded piece by piece (never splitting a
+// surrogate pair), so a long text is never copied whole.
+void AppendField(QByteArray& out, QStringView text)
 {
-    QByteArray bytes = text.toUtf8();
-    if (!bytes.contains(',') && !bytes.contains('"') && !bytes.contains('\n') && !bytes.contains('\r')) return bytes;
-    bytes.replace("\"", "\"\"");
-    return '"' + bytes + '"';
+    const bool quoted = std::any_of(text.begin(), text.end(),
+                                    [](QChar c) { return c == u',' || c == u'"' || c == u'\n' || c == u'\r'; });
+    if (quoted) out += '"';
+    constexpr qsizetype kPiece = 1 << 16;
+    for (qsizetype from = 0; from < text.size();) {
+        qsizetype size = qMin(kPiece, text.size() - from);
+        if (text.at(from + size - 1).isHighSurrogate() && from + size < text.size()) ++size;
+        QByteArray piece = text.sliced(from, size).toUtf8();
+        if (quoted) piece.replace("\"", "\"\"");
+        out += piece;
+        from += size;
+    }
+    if (quoted) out += '"';
+}
+
+// The upper-case digit of a hex digit, 0 for anything else.
+char HexDigit(QChar c)
+{
+    const char16_t u = c.unicode();
+    if ((u >= u'0' && u <= u'9') || (u >= u'A' && u <= u'F')) return char(u);
+    if (u >= u'a' && u <= u'f') return char(u - (u'a' - u'A'));
+    return 0;
+}
+
+// Appends the CSV form of a code straight from its text, written into its
+// place, so a code of any length takes no copy besides the CSV itself.
+// False, and nothing appended, when the text is no code.
+bool AppendCanonicalCode(QByteArray& out, QStringView text)
+{
+    const CodeCheck check = CheckCodeBriefly(text);
+    if (check.fault != CodeFault::None) return false;
+    const qsizetype at = out.size();
+    const qsizetype digits = check.digitCount;
+    out.resize(at + (digits > 0 ? digits / 2 * 3 - 1 : 0));
+    char* p = out.data() + at;
+    qsizetype n = 0;
+    for (QChar c : text) {
+        const char digit = HexDigit(c);
+        if (!digit) continue;  // a blank: anything else is no code
+        if (n > 0 && n % 2 == 0) *p++ = ' ';
+        *p++ = digit;
+        ++n;
+    }
+    return true;
 }
 
 // Why a code is refused, in English.
@@ -179,11 +221,12 @@ void PutCodes(const TableCodes& codes, ConfigTable& table)
 
 bool CanonicalCode(const QString& text, QString* code, QString* reason)
 {
-    const CodeCheck check = CheckCode(text);
-    if (check.fault == CodeFault::None) {
-        if (code) *code = PairedDigits(check.digits);
+    QByteArray canonical;
+    if (AppendCanonicalCode(canonical, text)) {
+        if (code) *code = QString::fromLatin1(canonical);
         return true;
     }
+    const CodeCheck check = CheckCodeBriefly(text);
     if (reason) *reason = FaultReason(check.fault, check.bad, check.digits);
     return false;
 }
@@ -192,15 +235,15 @@ QByteArray WriteTableCsv(const TableCodes& codes, CellList* notCodes)
 {
     QByteArray out = "row,title,on,off\n";
     for (int row = kFirstValueRow; row <= kLastValueRow; ++row) {
-        out += QByteArray::number(row) + ',' + Field(codes.title[row]);
+        out += QByteArray::number(row) + ',';
+        AppendField(out, codes.title[row]);
         for (int column : {kOnColumn, kOffColumn}) {
             const QString& text = codes.code[row][column];
-            QString canonical;
-            if (!CanonicalCode(text, &canonical)) {
-                canonical = text;
-                if (notCodes) notCodes->push_back({row, column});
-            }
-            out += ',' + Field(canonical);
+            out += ',';
+            // A text that is no code goes as it stands.
+            if (AppendCanonicalCode(out, text)) continue;
+            AppendField(out, text);
+            if (notCodes) notCodes->push_back({row, column});
         }
         out += '\n';
     }

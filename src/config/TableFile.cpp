@@ -232,7 +232,7 @@ bool TakeCellText(Cursor& in, TableCell& cell, QByteArrayView withZero)
 {
     const qsizetype zero = withZero.indexOf('\0');
     const QByteArrayView text = zero < 0 ? withZero : withZero.first(zero);
-    cell.text = IsAscii(text) ? QString::fromLatin1(text) : DecodeCellText(text.toByteArray());
+    cell.text = IsAscii(text) ? QString::fromLatin1(text) : DecodeCellText(text);
     const bool exact = zero == withZero.size() - 1 && EncodesTo(cell.text, text);
     cell.textBytes = exact ? QByteArray() : withZero.toByteArray();
     return in.Spend(2 * cell.text.size() + kBlockMemory + (exact ? 0 : withZero.size() + kBlockMemory));
@@ -631,7 +631,7 @@ QByteArray EncodeCellText(const QString& text)
     return encoder.encode(text);
 }
 
-QString DecodeCellText(const QByteArray& bytes)
+QString DecodeCellText(QByteArrayView bytes)
 {
     if (IsAscii(bytes)) return QString::fromLatin1(bytes);
     QStringDecoder decoder("GB18030");
@@ -678,6 +678,11 @@ QByteArray WriteTableFile(const TableContent& t)
     out.reserve(qsizetype(counts.bytes));
     WriteTableFileTo(t, counts, [&out](QByteArrayView piece) { out.append(piece); });
     return out;
+}
+
+void WriteTableFilePieces(const TableContent& table, const std::function<void(QByteArrayView)>& take)
+{
+    WriteTableFileTo(table, CountCellRecords(table), take);
 }
 
 qint64 TableFileSize(const TableContent& table) { return CountCellRecords(table).bytes; }

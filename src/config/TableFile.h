@@ -27,6 +27,7 @@
 #include <QByteArray>
 #include <QString>
 #include <QVector>
+#include <functional>
 #include <map>
 #include <optional>
 #include <utility>
@@ -134,11 +135,12 @@ TableContent NewTableContent(int rows, int columns);
 
 // The bytes of a cell text as the file stores them (GB18030, no zero byte).
 QByteArray EncodeCellText(const QString& text);
-QString DecodeCellText(const QByteArray& bytes);
+QString DecodeCellText(QByteArrayView bytes);
 
 enum class TableFileProblem {
     None,
     NotATable,         // too short, wrong magic or version, a section that does not fit
+    TooLargeFile,      // larger than LargestFileSize: not read at all
     TooLargeInMemory,  // its records would take more memory than LargestTableMemory
     OutOfMemory,       // the system did not give the memory it takes
 };
@@ -157,6 +159,8 @@ inline bool ParseTableFile(const QByteArray& bytes, TableContent& out, TableFile
 // The version-6 file of a table; a table too small to reach MinimumFileSize
 // is followed by zero bytes up to it.
 QByteArray WriteTableFile(const TableContent& table);
+// The same handed to `take` in pieces of about 64 KB, so it is never whole in memory.
+void WriteTableFilePieces(const TableContent& table, const std::function<void(QByteArrayView)>& take);
 // Its size, without writing it.
 qint64 TableFileSize(const TableContent& table);
 // True when WriteTableFile(table) would give exactly `bytes`; compared piece

@@ -35,9 +35,10 @@ QColor BadCodeTint(const QPalette& palette)
 
 // Why a value cell's text is no code the upload would send as meant; empty
 // when it is one (or empty). An empty cell is no code and no mistake either.
+// Only the digits the tip shows are kept: a cell may hold millions.
 QString CodeFaultText(const QString& text)
 {
-    const CodeCheck check = CheckCode(text);
+    const CodeCheck check = CheckCodeBriefly(text);
     switch (check.fault) {
     case CodeFault::None: return QString();
     case CodeFault::NotHexDigit: return Texts::tr("无效的十六进制字符: %1").arg(check.bad);

@@ -217,6 +217,44 @@ private Q_SLOTS:
         QCOMPARE(start.ui.Log(), notLoaded);
     }
 
+    // Refused for what the user can act on, a file says why in its one line:
+    // opened (and not opened), or loaded at start (and kept, as any file that
+    // does not load).
+    void aRefusedFileSaysWhy()
+    {
+        QDir(Path("why")).mkpath(".");
+        // Qt puts U+FFFD for bytes of a name that are not UTF-8; a file of that name is another file.
+        const QString unreadable = Path("why/caf\uFFFD.dat");
+        WriteTableWithCode(unreadable, QStringLiteral("11"));
+        TableContent tiny = NewTableContent(450000 / 4 + 1, 4);
+        for (int i = 0; i < 450000; ++i) tiny.cells[{1 + i / 4, i % 4}].textFormat = 0x825;
+        const QByteArray tinyRecords = WriteTableFile(tiny);
+        QVERIFY(WriteAll(Path("why/tiny.dat"), tinyRecords));
+        QFile huge(Path("why/huge.dat"));
+        QVERIFY(huge.open(QIODevice::WriteOnly) && huge.write("KTBF") == 4);
+        QVERIFY(huge.resize(TableFileFormat::LargestFileSize + 1));  // sparse: takes no disk
+        huge.close();
+        const QList<QPair<QString, QString>> cases = {
+            {unreadable, QStringLiteral("文件名中有无法识别的字符")},
+            {Path("why/tiny.dat"), QStringLiteral("记录过多，需要超过 %1 MB 内存")
+                                       .arg(TableFileFormat::LargestTableMemory(tinyRecords.size()) >> 20)},
+            {Path("why/huge.dat"), QStringLiteral("文件大于 256 MB")},
+        };
+        for (const auto& [path, why] : cases) {
+            Rig opened(Path("why/data.dat"));
+            opened.ui.dialogAnswers = {path};
+            OpenFile(opened.p);
+            QCOMPARE(opened.ui.Log(), QStringLiteral("无法载入 %1：%2，未打开\r\n").arg(path, why));
+            QCOMPARE(opened.p.state.currentFilePath, Path("why/data.dat"));
+            QVERIFY(opened.table.GetCellText(2, 2).isEmpty());
+
+            Rig started(path);
+            QVERIFY(!LoadCurrentTable(started.p));
+            QCOMPARE(started.ui.Log(), QStringLiteral("无法载入 %1：%2\r\n").arg(path, why));
+            QVERIFY(started.table.GetCellText(2, 2).isEmpty());
+        }
+    }
+
     void anUnreadableCurrentFileSurvivesSaveAndAnOldBakIsKept()
     {
         QDir(Path("broken")).mkpath(".");

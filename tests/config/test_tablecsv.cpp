@@ -157,11 +157,15 @@ private Q_SLOTS:
     void aCellThatIsNoCodeIsWrittenAsItStandsAndNamed()
     {
         CellList notCodes;
-        const QByteArray csv = CsvOf({{{2, 1}, QStringLiteral("12 3")}, {{5, 2}, QStringLiteral("x,\"y\"")}}, &notCodes);
-        QCOMPARE(notCodes, CellList({{2, 1}, {5, 2}}));
+        // A long one is written in pieces: a character of two UTF-16 units across the first cut.
+        const QString longText = QString(65535, u'x') + QStringLiteral("\U0001F600\"") + QString(70000, u'y');
+        const QByteArray csv = CsvOf(
+            {{{2, 1}, QStringLiteral("12 3")}, {{5, 2}, QStringLiteral("x,\"y\"")}, {{7, 1}, longText}}, &notCodes);
+        QCOMPARE(notCodes, CellList({{2, 1}, {5, 2}, {7, 1}}));
         const QList<QByteArray> lines = Lines(csv);
         QCOMPARE(lines.at(2), QStringLiteral("2,开关01反馈,12 3,").toUtf8());
         QCOMPARE(lines.at(5), QStringLiteral("5,开关03控制,,\"x,\"\"y\"\"\"").toUtf8());
+        QCOMPARE(lines.at(7), QStringLiteral("7,开关04控制,\"").toUtf8() + longText.toUtf8().replace("\"", "\"\"") + "\",");
         // Read back, the first such cell is what stops it.
         CsvProblem problem;
         TableCodes read;

@@ -64,21 +64,35 @@ int OutputApartFromInput(const CliCommand& c)
     return UsageError(QStringLiteral("%1 is the input file itself; nothing was written").arg(c.output), VerbName(c.verb));
 }
 
+// A cell's text for a warning; one of more than a line's worth is cut ("…"),
+// so a cell of millions of characters is not copied into a message.
+QString Clipped(const QString& text)
+{
+    constexpr qsizetype kLongestQuoted = 256;
+    return text.size() <= kLongestQuoted ? text : text.left(kLongestQuoted) + QChar(0x2026);
+}
+
 int Export(const CliCommand& c)
 {
     if (const int status = OutputApartFromInput(c); status != ExitStatus::Done) return status;
-    ConfigTable table;
     QString error;
-    if (!LoadTableFile(c.file, table, &error)) {
-        Err(error);
-        return ExitStatus::BadFile;
-    }
+    TableCodes codes;
+    QString heading[TableLayout::kColumns];
+    {
+        ConfigTable table;
+        if (!LoadTableFile(c.file, table, &error)) {
+            Err(error);
+            return ExitStatus::BadFile;
+        }
+        codes = CodesOf(table);
+        for (int column : {TableLayout::kOnColumn, TableLayout::kOffColumn}) heading[column] = table.GetCellText(0, column);
+    }  // the rest of the table (a text's bytes as read, kept for a save) is not needed here
     CellList notCodes;
-    const QByteArray csv = WriteTableCsv(CodesOf(table), &notCodes);
+    const QByteArray csv = WriteTableCsv(codes, &notCodes);
     if (!c.quiet)
         for (const auto& [row, column] : notCodes)
-        Err(QStringLiteral("warning: %1: %2 %3 is not a code; written as it stands: \"%4\"")
-                .arg(c.file, table.GetCellText(row, 0), table.GetCellText(0, column), table.GetCellText(row, column)));
+            Err(QStringLiteral("warning: %1: %2 %3 is not a code; written as it stands: \"%4\"")
+                    .arg(c.file, Clipped(codes.title[row]), Clipped(heading[column]), Clipped(codes.code[row][column])));
     if (c.output.isEmpty()) return Out(csv) ? ExitStatus::Done : ExitStatus::BadFile;
     if (!WriteOutput(c.output, csv, &error)) {
         Err(error);
