@@ -5,6 +5,7 @@
 #include "core/Program.h"
 #include "protocol/Frames.h"
 #include "protocol/HexCodec.h"
+#include "protocol/ModuleOperations.h"
 #include "protocol/TableBeforeRead.h"
 #include "serial/PortConnection.h"
 #include "serial/SerialLibrary.h"
@@ -14,7 +15,9 @@ int SendFrame(Program& p, const QString& hexText)
     // The window is going away and the port is (about to be) closed: an
     // operation interrupted in a pause must not reach the line any more.
     if (p.state.shuttingDown) return -1;
-    const QByteArray bytes = HexToBytes(p.ui, hexText);
+    HexProblem problem;
+    const QByteArray bytes = HexToBytes(hexText, &problem);
+    if (problem) ShowHexProblem(p, problem);
     // The codec's box delivers messages too; the window may have gone meanwhile.
     if (p.state.shuttingDown) return -1;
     return WriteToPort(p, bytes);

@@ -111,13 +111,22 @@ void LearnReport(Program& p)
         ShowNotice(p, Texts::tr("请输入数据"));
         return;
     }
-    const QByteArray bytes = HexToBytes(p.ui, LearnReportFrame(data));
-    if (bytes.isEmpty()) return;  // the codec has said why
+    HexProblem problem;
+    const QByteArray bytes = HexToBytes(LearnReportFrame(data), &problem);
+    if (bytes.isEmpty()) return ShowHexProblem(p, problem);
     if (OperationInterrupted(p)) return;
 
     // The log line promises the phone can test now; only a whole write keeps that promise.
     const int written = WriteToPort(p, bytes);
     if (written == bytes.size()) Report(p, {.kind = ModuleEvent::Kind::LearnReportSent});
+}
+
+void ShowHexProblem(Program& p, const HexProblem& problem)
+{
+    const QString text = problem.kind == HexProblem::Kind::OddLength
+        ? Texts::tr("十六进制数据长度必须是偶数")
+        : Texts::tr("无效的十六进制字符: %1").arg(problem.character);
+    p.ui.ShowMessageBox(text, MessageBoxFlags::Ok, Texts::tr("错误"));
 }
 
 void LeaveConfigurationModeAtExit(Program& p)

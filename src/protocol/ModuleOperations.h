@@ -8,7 +8,7 @@
 #include <functional>
 
 class ConfigTable;
-class UiServices;
+struct HexProblem;
 struct Program;
 
 // After confirmation: enter, the module-baud box's selected rate, exit; the
@@ -34,8 +34,11 @@ void LeaveConfigurationModeAtExit(Program& p);
 // --- the upload for scripted use ------------------------------------------------
 
 // The first value cell, in row order and "开" before "关", whose code does not
-// convert (the codec has shown its box for it); false when every code is good.
-bool FindBadCode(UiServices& ui, const ConfigTable& table, int& row, int& column);
+// convert, and what is wrong with it; false when every code is good.
+bool FindBadCode(const ConfigTable& table, int& row, int& column, HexProblem* problem = nullptr);
+
+// The codec's error box (caption "错误") saying what is wrong with a hex text.
+void ShowHexProblem(Program& p, const HexProblem& problem);
 
 // What a scripted upload may add to the window's. Either may be left empty.
 struct UploadGuard {

@@ -106,13 +106,13 @@ private:
 
 }  // namespace
 
-bool FindBadCode(UiServices& ui, const ConfigTable& table, int& row, int& column)
+bool FindBadCode(const ConfigTable& table, int& row, int& column, HexProblem* problem)
 {
     for (int r = kFirstValueRow; r <= kLastValueRow; ++r) {
         for (int c : {kOnColumn, kOffColumn}) {
             const QString value = CellValue(table, r, c);
             if (value.isEmpty()) continue;
-            if (HexToBytes(ui, value).isEmpty()) {
+            if (HexToBytes(value, problem).isEmpty()) {
                 row = r;
                 column = c;
                 return true;
@@ -131,7 +131,9 @@ UploadEnd WriteModule(Program& p, const UploadGuard& guard)
     // Every code is checked before the first frame, so a typing error is
     // found while the module is still untouched.
     int badRow = 0, badColumn = 0;
-    if (FindBadCode(p.ui, p.table, badRow, badColumn)) {
+    HexProblem problem;
+    if (FindBadCode(p.table, badRow, badColumn, &problem)) {
+        ShowHexProblem(p, problem);
         // The codec's boxes deliver messages; the window may be going away.
         if (p.state.shuttingDown) return UploadEnd::NotStarted;
         ShowNotice(p, Texts::tr("位置在%1").arg(p.table.GetCellText(badRow, 0)));

@@ -36,9 +36,9 @@ private Q_SLOTS:
     {
         QFETCH(QString, frame);
         QFETCH(QByteArray, bytes);
-        FakeUiServices ui;
-        QCOMPARE(HexToBytes(ui, frame), bytes);
-        QVERIFY(ui.boxes.isEmpty());
+        HexProblem problem;
+        QCOMPARE(HexToBytes(frame, &problem), bytes);
+        QVERIFY(!problem);
     }
 
     void sendFrameWritesOnceAndReturnsTheWriteResult()

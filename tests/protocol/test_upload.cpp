@@ -1,6 +1,7 @@
 #include <QSignalSpy>
 #include <QtTest>
 
+#include "protocol/HexCodec.h"
 #include "protocol/ModuleOperations.h"
 #include "tests/support/OpenPortRig.h"
 
@@ -180,14 +181,15 @@ private Q_SLOTS:
     {
         OpenPortRig rig;
         int row = 0, column = 0;
+        HexProblem problem;
         rig.table.SetCellText(4, 2, QStringLiteral("a b"));
-        QVERIFY(!FindBadCode(rig.ui, rig.table, row, column));
-        QVERIFY(rig.ui.boxes.isEmpty());
+        QVERIFY(!FindBadCode(rig.table, row, column, &problem));
+        QVERIFY(!problem);
         rig.table.SetCellText(9, 2, QStringLiteral("12 3"));
         rig.table.SetCellText(9, 1, QStringLiteral("0x"));
-        QVERIFY(FindBadCode(rig.ui, rig.table, row, column));
+        QVERIFY(FindBadCode(rig.table, row, column, &problem));
         QCOMPARE(QPair(row, column), QPair(9, 1));
-        QCOMPARE(rig.ui.BoxTexts(), QStringList{"无效的十六进制字符: X"});
+        QCOMPARE(problem.character, QStringLiteral("X"));
     }
 };
 
