@@ -7,11 +7,11 @@
 
 namespace {
 
-constexpr qsizetype kFixedSize = 9;
-constexpr qsizetype kAddressSize = 4;
-constexpr quint8 kFixedLead = 0xFD;
-constexpr quint8 kMarker0 = 0xF4;
-constexpr quint8 kMarker1 = 0xF7;
+using FrameLayout::kFixedSize;
+constexpr qsizetype kAddressSize = FrameLayout::kAnswerAddressSize;
+constexpr quint8 kFixedLead = FrameLayout::kStartByte;
+const quint8 kMarker0 = quint8(FrameLayout::kAnswerMarker[0]);
+const quint8 kMarker1 = quint8(FrameLayout::kAnswerMarker[1]);
 
 // The four answers known by their exact bytes. The module echoes the enter
 // and exit frames and opens its dump with the very bytes of the read request.

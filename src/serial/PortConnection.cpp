@@ -135,11 +135,9 @@ void RefreshPortList(Program& p)
 
 void FillBaudLists(Program& p)
 {
-    static const QStringList kRates = {QStringLiteral("9600"), QStringLiteral("19200"), QStringLiteral("38400"),
-                                       QStringLiteral("57600"), QStringLiteral("115200")};
     for (Control box : {Control::Combo_BaudRate, Control::Combo_SetBaudRate}) {
         p.ui.ComboClear(box);
-        for (const QString& rate : kRates) p.ui.ComboAddItem(box, rate);
+        for (int rate : kOfferedRates) p.ui.ComboAddItem(box, QString::number(rate));
         p.ui.SetSelection(box, 0);
     }
 }
