@@ -1,12 +1,10 @@
 #pragma once
-// The frames the program writes to the module, the one way they are sent,
-// and the pause between them. Frames are hex text; they become bytes only
+// The frames the program writes to the module and the module's answers,
+// and the pause after each frame. Frames are hex text; they become bytes only
 // when they are sent, so a frame reads here the way it goes on the wire.
 
 #include <QByteArray>
 #include <QString>
-
-struct Program;
 
 // --- the catalogue: what every frame and answer is made of ----------------------
 // Shared by the program and the module simulator. Nine bytes make a control
@@ -74,20 +72,3 @@ QString LearnReportFrame(const QString& text);
 // The bytes of a frame written without spaces in upper-case digits (every
 // constant above); for comparing what arrives, never for user text.
 QByteArray FixedFrameBytes(const QString& hexText);
-
-// --- sending and pacing -------------------------------------------------------
-// Converts the hex text (the codec shows its own box on bad text) and writes
-// it with exactly one sio_write on the program's port, an empty result as a
-// zero-length write; returns the write's result unchanged. Once the window is
-// being destroyed it writes nothing and returns -1. A write that finds the
-// device gone closes the port (ClosePortOnLoss).
-int SendFrame(Program& p, const QString& hexText);
-// One sio_write of `bytes` on the program's port, with the same care for a
-// device found gone; returns the write's result.
-int WriteToPort(Program& p, const QByteArray& bytes);
-
-// Waits ms milliseconds by the monotonic clock while delivering window
-// messages (ticks, clicks, boxes run meanwhile); never returns before ms have
-// passed. ms <= 0 returns at once without delivering anything, and so does a
-// pause asked for, or running when, the window is being destroyed.
-void Delay(Program& p, int ms);

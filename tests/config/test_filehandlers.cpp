@@ -3,8 +3,9 @@
 #include <memory>
 #include <sys/stat.h>
 
-#include "core/Program.h"
+#include "app/WindowProgram.h"
 #include "config/ConfigTable.h"
+#include "core/Program.h"
 #include "config/FileHandlers.h"
 #include "config/TableFile.h"
 #include "serial/SerialLibrary.h"
@@ -22,7 +23,8 @@ struct Rig {
     FakeUiServices ui;
     SerialLibrary serial{ui, {}};
     ConfigTable table;
-    Program p{AppState{}, ui, serial, table};
+    WindowProgram window{ui, serial, table};
+    Program& p = window.program;
     Rig(const QString& path)
     {
         InitTable(table);

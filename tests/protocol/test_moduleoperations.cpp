@@ -1,8 +1,8 @@
 #include <QtTest>
 #include <functional>
 
-#include "protocol/ModuleOperations.h"
-#include "protocol/ReceiveTick.h"
+#include "app/ModuleHandlers.h"
+#include "protocol/ModuleLink.h"
 #include "tests/support/OpenPortRig.h"
 
 using Handler = void (*)(Program&);
@@ -55,7 +55,7 @@ private Q_SLOTS:
         // Waiting for the dump: module buttons grey, the port may still be closed.
         QVERIFY(rig.ModuleButtonsDisabled());
         QVERIFY(!rig.ui.IsDisabled(Control::Button_TogglePort));
-        QVERIFY(!rig.p.state.operationRunning);
+        QVERIFY(!rig.p.link.OperationRunning());
     }
 
     void clearSendsEnterClearExitAndLeavesTheTable()
@@ -94,7 +94,10 @@ private Q_SLOTS:
         QFETCH(int, writeResult);
         QFETCH(QStringList, steps);
         OpenPortRig rig;
-        rig.p.state.portOpen = portOpen;
+        if (!portOpen) {
+            rig.p.link.Close();
+            rig.Forget();
+        }
         rig.port.writeResult = writeResult;
         rig.ui.SetText(Control::Edit_Learn, box);
         LearnReport(rig.p);
@@ -151,11 +154,14 @@ private Q_SLOTS:
     void buttonsComeBackOnlyAsTheStateAllows()
     {
         OpenPortRig rig;
-        rig.ui.onDeliver = [&] { rig.p.state.extracting = true; };  // a dump began meanwhile
+        // A dump began meanwhile.
+        rig.port.ArriveAt(rig.ui.clock, QByteArray::fromHex("FD66666666AAABDDBF"));
+        rig.ui.onDeliver = [&] { ReceiveTick(rig.p); };
         ClearModule(rig.p);
+        QVERIFY(rig.p.link.Reading().Dumping());
         QVERIFY(rig.ModuleButtonsDisabled());
         QVERIFY(!rig.ui.IsDisabled(Control::Button_TogglePort));
-        QVERIFY(!rig.p.state.operationRunning);
+        QVERIFY(!rig.p.link.OperationRunning());
     }
 
     // The shell marks the shutdown, saves and closes the port inside a pause.
@@ -172,12 +178,12 @@ private Q_SLOTS:
         OpenPortRig rig;
         rig.ui.onDeliver = [&] {
             rig.p.state.shuttingDown = true;
-            rig.serial.sio_close(rig.p.state.portNumber);
+            rig.serial.sio_close(rig.p.link.PortNumber());
         };
         running(rig.p);
         QCOMPARE(rig.port.calls, QStringList({"sio_write(3,9)", "sio_close(3)"}));
         QVERIFY(rig.ui.Log().isEmpty());
-        QVERIFY(!rig.p.state.operationRunning);
+        QVERIFY(!rig.p.link.OperationRunning());
     }
 
     // The device goes away while an operation runs: the receive tick in one
@@ -217,13 +223,13 @@ private Q_SLOTS:
         QCOMPARE(calls.count(QStringLiteral("sio_close(3)")), 1);
         QCOMPARE(rig.port.writes.size(), qsizetype(pausesBeforeTheLoss));
         QVERIFY(rig.ui.Log().endsWith(QStringLiteral("端口已断开: COM3\r\n端口已关闭\r\n")));
-        QVERIFY(!rig.p.state.portOpen);
-        QVERIFY(!rig.p.state.operationRunning);
+        QVERIFY(!rig.p.link.IsOpen());
+        QVERIFY(!rig.p.link.OperationRunning());
         QVERIFY(rig.ModuleButtonsDisabled());
         QVERIFY(!rig.ui.IsDisabled(Control::Button_TogglePort));
         QCOMPARE(rig.ui.GetPosition(Control::ProgressBar1), 0);
         QCOMPARE(rig.table.GetCellText(96, 1), QStringLiteral("0A"));
-        QVERIFY(rig.p.state.readEnd != ReadEnd::Running);
+        QVERIFY(rig.p.link.Reading().End() != ReadEnd::Running);
     }
 };
 

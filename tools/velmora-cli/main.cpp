@@ -27,7 +27,7 @@
 #include "core/TerminationSignals.h"
 #include "protocol/Frames.h"
 #include "protocol/HexCodec.h"
-#include "protocol/ModuleOperations.h"
+#include "protocol/Upload.h"
 #include "serial/PortDirectory.h"
 
 namespace {
