@@ -253,8 +253,10 @@ void ModuleRead::ApplyRecord(const Answer& a)
     // the same way in every dump, so agreement between dumps cannot catch it.
     if ((a.doubtful || dump_.codes.contains(key)) && !dump_.doubtful.contains(key)) dump_.doubtful << key;
     dump_.codes.insert(key, a.bytes);
-    table_.SetCellText(a.row, a.column, BytesToHex(a.bytes));
-    Report({.kind = Kind::Progress, .position = RecordPosition(a.row)});
+    const int position = RecordPosition(a.row);
+    const QString code = BytesToHex(a.bytes);
+    table_.SetCellText(a.row, a.column, code);
+    Report({.kind = Kind::Progress, .position = position});
     Report({.kind = Kind::Record, .cell = {a.row, a.column}, .bytes = a.bytes});
 }
 
