@@ -7,6 +7,7 @@
 
 using Handler = void (*)(Program&);
 Q_DECLARE_METATYPE(Handler)
+Q_DECLARE_METATYPE(OperationEnd)
 
 static const QString kLearnSentence =
     QStringLiteral("DIY生成的设备，长按需要学习的按钮，在倒计时结束前上报需要学习的数据。");
@@ -149,6 +150,43 @@ private Q_SLOTS:
         running(rig.p);
         QCOMPARE(rig.port.writes.size(), frames);
         QCOMPARE(rig.ui.boxes.size(), 1);  // only the first operation's confirmation
+    }
+
+    // Every operation of the link takes a stop request: asked before the first
+    // frame, it sends nothing; after the enter frame, the exit frame ends it.
+    void everyOperationTakesAStopRequest_data()
+    {
+        QTest::addColumn<QString>("operation");
+        QTest::addColumn<int>("stopAt");  // the request says stop from its n-th question on (0: the first)
+        QTest::addColumn<QStringList>("written");
+        QTest::addColumn<OperationEnd>("end");
+        const QStringList enterAndExit{kEnter.mid(6), kExit.mid(6)};
+        for (const char* operation : {"baud", "read", "clear", "upload"}) {
+            QTest::addRow("%s, before its first frame", operation) << operation << 0 << QStringList() << OperationEnd::Unsent;
+            QTest::addRow("%s, after the enter frame", operation) << operation << 1 << enterAndExit << OperationEnd::Stopped;
+        }
+        QTest::newRow("learn report") << "learn" << 0 << QStringList() << OperationEnd::Unsent;
+    }
+    void everyOperationTakesAStopRequest()
+    {
+        QFETCH(QString, operation);
+        QFETCH(int, stopAt);
+        QFETCH(QStringList, written);
+        QFETCH(OperationEnd, end);
+        OpenPortRig rig;
+        int asked = 0;
+        const StopRequest stop = [&] { return asked++ >= stopAt; };
+        ModuleLink& link = rig.p.link;
+        const QMap<QString, std::function<OperationEnd()>> run{
+            {"baud", [&] { return link.SetModuleBaudRate([] { return 9600u; }, stop); }},
+            {"read", [&] { return link.Read(stop); }},
+            {"clear", [&] { return link.Clear(stop); }},
+            {"upload", [&] { return link.Upload([](int, int) { return QStringLiteral("AB"); }, {{}, stop}); }},
+            {"learn", [&] { return link.LearnReport(QByteArray("\x01"), stop); }},
+        };
+        QCOMPARE(run[operation](), end);
+        QCOMPARE(rig.port.WrittenHex(), written);
+        QVERIFY(!link.OperationRunning() && link.Reading().End() == ReadEnd::None);
     }
 
     void buttonsComeBackOnlyAsTheStateAllows()

@@ -208,6 +208,7 @@ private Q_SLOTS:
         QCOMPARE(r.Log(), kStartLine + shown + kEndLine + warning);
         QCOMPARE(r.events.last().kind, ModuleEvent::Kind::DumpEnded);
         QCOMPARE(r.events.last().doubtful, doubtful);
+        QCOMPARE(r.Read().LastDump().doubtful.size(), doubtful.size());  // the dump handed over for confirming
         QVERIFY(r.Read().End() == ReadEnd::Complete);
         QVERIFY(r.Read().Held().bytes.isEmpty());
     }
