@@ -1,15 +1,18 @@
-// libFuzzer target for the receive tick's judging of the module's answers.
+// libFuzzer target for the judging of the module's answers: the framing, and
+// the read of the module as the window's receive tick drives it.
 // Input: first byte bit 0 = a dump is running; the rest is cut into reads,
 // each a length byte and that many bytes (length 0 = a tick that reads nothing).
 
 #include <cstdint>
 #include <cstdlib>
 
-#include "core/Program.h"
+#include "app/ModuleHandlers.h"
+#include "app/WindowProgram.h"
 #include "config/ConfigTable.h"
+#include "core/Program.h"
 #include "protocol/AnswerFraming.h"
 #include "protocol/Frames.h"
-#include "protocol/ReceiveTick.h"
+#include "protocol/ModuleLink.h"
 #include "serial/SerialLibrary.h"
 #include "tests/support/FakeSerialProvider.h"
 #include "tests/support/FakeUiServices.h"
@@ -63,17 +66,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     // and a record only ever names a value cell.
     const QByteArray bytes(reinterpret_cast<const char*>(data + 1), qsizetype(size - 1));
     if (!bytes.isEmpty()) {
-        HeldBytes held;
-        HoldArrived(held, bytes, false);
+        HeldBytes held{.bytes = bytes};
         QByteArray rebuilt;
         bool dump = extracting;
-        while (const std::optional<Answer> a = TakeAnswer(held, dump, HeldEnd::Gone)) {
-            rebuilt += BytesOf(*a);
-            if (a->kind == Answer::Kind::DumpStart) dump = true;
-            if (a->kind == Answer::Kind::DumpEnd) dump = false;
-            if (a->kind == Answer::Kind::Record) {
-                Check(a->row >= 1 && a->row <= 96 && a->column >= 1 && a->column <= 2 && (a->doubtful || !a->bytes.isEmpty()));
-                Check(RecordPosition(a->row) >= 1 && RecordPosition(a->row) <= 96);
+        for (Cut cut; (cut = FrontAnswer(held, dump, HeldEnd::Gone)).length > 0;) {
+            Check(cut.length <= held.bytes.size());
+            const Answer a = Judge(held.bytes.left(cut.length), dump, cut.doubtful);
+            held.bytes.remove(0, cut.length);
+            held.scannedTo = 1;
+            rebuilt += BytesOf(a);
+            if (a.kind == Answer::Kind::DumpStart) dump = true;
+            if (a.kind == Answer::Kind::DumpEnd) dump = false;
+            if (a.kind == Answer::Kind::Record) {
+                Check(a.row >= 1 && a.row <= 96 && a.column >= 1 && a.column <= 2 && (a.doubtful || !a.bytes.isEmpty()));
+                Check(RecordPosition(a.row) >= 1 && RecordPosition(a.row) <= 96);
             }
         }
         Check(rebuilt == bytes && held.bytes.isEmpty());
@@ -86,10 +92,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     SerialLibrary library(ui, {&serial});
     ConfigTable table;
     InitTable(table);
-    Program p{AppState{}, ui, library, table};
-    p.state.portOpen = true;
-    p.state.extracting = extracting;
-    serial.portIsOpen = true;
+    WindowProgram window(ui, library, table);
+    Program& p = window.program;
+    p.link.Open(3, 9600, QStringLiteral("COM3"));
+    ui.texts.remove(Control::Edit_Display);
+    if (extracting) {
+        serial.incoming.push_back(FixedFrameBytes(ReadRequestFrame));  // the module begins a dump
+        ReceiveTick(p);
+        ui.texts.remove(Control::Edit_Display);
+    }
     for (size_t at = 1; at < size;) {
         const size_t len = qMin<size_t>(data[at], size - at - 1);
         serial.incoming.push_back(QByteArray(reinterpret_cast<const char*>(data + at + 1), qsizetype(len)));
@@ -102,7 +113,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         ReceiveTick(p);
     }
     // In a dump a record waits for the next answer; outside one nothing is held once quiet.
-    Check(p.state.extracting || p.state.held.bytes.isEmpty());
+    Check(p.link.Reading().Dumping() || p.link.Reading().Held().bytes.isEmpty());
     Check(table.GetCellText(0, 1) == QStringLiteral("开") && table.GetCellText(0, 2) == QStringLiteral("关"));
     Check(table.GetCellText(1, 0) == QStringLiteral("开关01控制") && table.GetCellText(96, 0) == QStringLiteral("场景31"));
     const QString log = ui.Log();

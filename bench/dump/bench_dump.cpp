@@ -36,7 +36,7 @@ struct Outcome {
 Outcome OneDump(ProgramRig& rig, SimProcess& sim, const QString& link, const QString& memory, int rate, int pace)
 {
     Outcome out;
-    if (rig.program.state.portOpen) rig.Click(Control::Button_TogglePort);
+    if (rig.program.link.IsOpen()) rig.Click(Control::Button_TogglePort);
     QStringList args{QStringLiteral("--link"), link, QStringLiteral("--memory"), memory, QStringLiteral("--baud"),
                      QString::number(rate), QStringLiteral("--pace"), QString::number(pace)};
     if (pace == 0) args << QStringLiteral("--back-to-back");
@@ -46,7 +46,7 @@ Outcome OneDump(ProgramRig& rig, SimProcess& sim, const QString& link, const QSt
 
     qint64 completeUs = 0;
     const auto connection = QObject::connect(rig.ProgressBar(), &QProgressBar::valueChanged, [&](int v) {
-        if (v == 0 && completeUs == 0 && !rig.program.state.extracting) completeUs = NowUs();
+        if (v == 0 && completeUs == 0 && !rig.program.link.Reading().Dumping()) completeUs = NowUs();
     });
     rig.EmptyTable();
     const qint64 clickUs = NowUs();
@@ -101,26 +101,26 @@ struct DumpWatch : ModuleObserver {
 Wrong WindowRead(ProgramRig& rig, SimProcess& sim, const QString& link, const QStringList& args, int rate)
 {
     Wrong out;
-    if (rig.program.state.portOpen) rig.Click(Control::Button_TogglePort);
+    if (rig.program.link.IsOpen()) rig.Click(Control::Button_TogglePort);
     if (!sim.Start(args) || !rig.SelectPort(link) || !rig.SelectRate(Control::Combo_BaudRate, rate)
         || !rig.Click(Control::Button_TogglePort))
         return out;
     DumpWatch watch;
-    rig.program.observers << &watch;
+    rig.program.link.Listen(&watch);
     rig.EmptyTable();
     rig.Click(Control::Button_ReadModule);
     // Over when the read is: dump end, or given back with the buttons once
     // no answer came (a given-back read may still resume, so wait for the end).
     const auto over = [&] {
-        const ReadEnd end = rig.program.state.readEnd;
+        const ReadEnd end = rig.program.link.Reading().End();
         const bool sentAll = sim.Count(QStringLiteral("sent dump-")) > 0;
         return end == ReadEnd::Complete || end == ReadEnd::NoDump || end == ReadEnd::PortLost || (end == ReadEnd::NoAnswer && sentAll);
     };
     RunUntil(over, 300000);
     RunUntil([] { return false; }, 200);  // a dump end just sent is judged on the next ticks
-    rig.program.observers.removeOne(&watch);
+    rig.program.link.StopListening(&watch);
     out = {0, 0, QString(), 0};
-    const bool complete = rig.program.state.readEnd == ReadEnd::Complete;
+    const bool complete = rig.program.link.Reading().End() == ReadEnd::Complete;
     for (int row = 1; row <= 96; ++row)
         for (int column = 1; column <= 2; ++column) {
             const QString cell = rig.table.GetCellText(row, column);
@@ -129,7 +129,7 @@ Wrong WindowRead(ProgramRig& rig, SimProcess& sim, const QString& link, const QS
             else if (wrong) ++out.bytes;
             if (wrong && complete && !watch.doubtful.contains(CellPosition{row, column})) ++out.untold;
         }
-    out.said = !complete ? (rig.program.state.readEnd == ReadEnd::PortLost ? QStringLiteral("port lost") : QStringLiteral("given back"))
+    out.said = !complete ? (rig.program.link.Reading().End() == ReadEnd::PortLost ? QStringLiteral("port lost") : QStringLiteral("given back"))
         : watch.doubtful.isEmpty() ? QStringLiteral("done")
                                    : QStringLiteral("%1 doubtful").arg(watch.doubtful.size());
     rig.Click(Control::Button_TogglePort);

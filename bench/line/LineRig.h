@@ -40,7 +40,7 @@ struct LineRig {
     bool Open(int rate)
     {
         return rig && rig->SelectPort(link) && rig->SelectRate(Control::Combo_BaudRate, rate)
-            && rig->Click(Control::Button_TogglePort) && rig->program.state.portOpen;
+            && rig->Click(Control::Button_TogglePort) && rig->program.link.IsOpen();
     }
 };
 

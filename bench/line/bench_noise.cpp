@@ -82,6 +82,6 @@ int main(int argc, char** argv)
     stop = true;
     noise.join();
     std::printf("\n%lld noise bytes sent; held now: %d bytes\n", static_cast<long long>(sent.load()),
-                int(line.rig->program.state.held.bytes.size()));
+                int(line.rig->program.link.Reading().Held().bytes.size()));
     return 0;
 }

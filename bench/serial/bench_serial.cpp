@@ -11,8 +11,10 @@
 #include <poll.h>
 #include <unistd.h>
 
-#include "core/Program.h"
+#include "app/PortHandlers.h"
+#include "app/WindowProgram.h"
 #include "config/ConfigTable.h"
+#include "core/Program.h"
 #include "serial/BuiltinProviders.h"
 #include "serial/PortConnection.h"
 #include "serial/SerialLibrary.h"
@@ -50,7 +52,8 @@ int main(int argc, char** argv)
     for (auto& p : owned) providers << p.get();
     SerialLibrary serial(ui, providers);
     ConfigTable table;
-    Program p{AppState{}, ui, serial, table};
+    WindowProgram windowProgram(ui, serial, table);
+    Program& p = windowProgram.program;
 
     Figures refresh;
     for (int i = 0; i < 50; ++i) {

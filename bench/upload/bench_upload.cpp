@@ -20,14 +20,14 @@
 #include <cstdlib>
 #include <sys/resource.h>
 
-#include "core/Program.h"
+#include "app/ModuleHandlers.h"
+#include "app/PortHandlers.h"
+#include "app/WindowProgram.h"
 #include "config/ConfigTable.h"
-#include "protocol/ReceiveTick.h"
+#include "core/Program.h"
 #include "protocol/Frames.h"
 #include "protocol/HexCodec.h"
-#include "protocol/ModuleOperations.h"
 #include "serial/BuiltinProviders.h"
-#include "serial/PortConnection.h"
 #include "serial/SerialLibrary.h"
 #include "ui/MainWindow.h"
 #include "ui/QtUiServices.h"
@@ -161,7 +161,8 @@ int main(int argc, char** argv)
     for (auto& p : builtin) providers << p.get();
     SerialLibrary serial(ui, providers);
     ConfigTable table;
-    Program p{AppState{}, ui, serial, table};
+    WindowProgram windowProgram(ui, serial, table);
+    Program& p = windowProgram.program;
 
     WindowHandlers handlers;
     handlers.created = [&] {
@@ -184,7 +185,7 @@ int main(int argc, char** argv)
     ui.SetSelection(Control::Combo_Port, ui.ComboCount(Control::Combo_Port) - 1);
     ui.SetSelection(Control::Combo_BaudRate, 4);
     click(Control::Button_TogglePort);
-    if (!p.state.portOpen) {
+    if (!p.link.IsOpen()) {
         std::fprintf(stderr, "could not open %s: %s\n", qPrintable(device), qPrintable(presenter.boxes.join(' ')));
         return 1;
     }

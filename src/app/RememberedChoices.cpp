@@ -3,10 +3,11 @@
 #include <QSettings>
 #include <QStandardPaths>
 
+#include "app/PortHandlers.h"
 #include "app/SettingsFile.h"
 #include "core/LeadingNumber.h"
 #include "core/Program.h"
-#include "serial/PortConnection.h"
+#include "protocol/ModuleLink.h"
 #include "serial/SerialLibrary.h"
 
 namespace {
@@ -83,7 +84,7 @@ void KeepChoices(Program& p)
     QSettings& settings = file.Settings();
     // Refreshing the list clears the choice; the port still open is the one in use.
     QString device = DeviceOfItem(p, ChosenItem(p, Control::Combo_Port));
-    if (device.isEmpty() && p.state.portOpen) device = p.serial.PortDevice(p.state.portNumber);
+    if (device.isEmpty() && p.link.IsOpen()) device = p.serial.PortDevice(p.link.PortNumber());
     if (!device.isEmpty()) settings.setValue(kPortKey, device);
     for (const auto& [box, key] : {std::pair{Control::Combo_BaudRate, kBaudKey},
                                    std::pair{Control::Combo_SetBaudRate, kModuleBaudKey}}) {

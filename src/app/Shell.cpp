@@ -2,16 +2,14 @@
 
 #include <QCoreApplication>
 
+#include "app/ModuleHandlers.h"
+#include "app/PortHandlers.h"
 #include "app/RememberedChoices.h"
-#include "core/Program.h"
-#include "core/Texts.h"
 #include "config/ConfigTable.h"
 #include "config/FileHandlers.h"
-#include "protocol/ReceiveTick.h"
-#include "protocol/ModuleOperations.h"
-#include "protocol/TableBeforeRead.h"
-#include "serial/PortConnection.h"
-#include "serial/SerialLibrary.h"
+#include "core/Program.h"
+#include "core/Texts.h"
+#include "protocol/ModuleLink.h"
 
 void OnMainWindowCreated(Program& p)
 {
@@ -20,9 +18,8 @@ void OnMainWindowCreated(Program& p)
     FillBaudLists(p);
     RestoreChoices(p);
     InitTable(p.table);
-    p.state.portOpen = false;
+    // The link starts with no port in use.
     p.ui.SetCaption(Control::Button_TogglePort, Texts::tr("开启"));
-    p.state.portNumber = kNoPort;
     // A missing or unreadable file leaves the laid-out table; nobody is told.
     LoadStartTable(p, QCoreApplication::applicationDirPath());
     ShowCurrentFileInTitle(p);
@@ -33,15 +30,12 @@ void OnMainWindowDestroyed(Program& p)
 {
     // First, so an operation pausing underneath stops sending at once.
     p.state.shuttingDown = true;
-    // While the operation is still seen as under way (a write bounded to well
-    // under a second): the module does not stay in configuration mode.
-    LeaveConfigurationModeAtExit(p);
-    // A read that has not completed leaves the table as it found it, on disk too.
-    if (p.state.readEnd == ReadEnd::Running) p.state.readEnd = ReadEnd::PortClosed;
-    GiveBackUnfinishedRead(p);
+    // The module does not stay in configuration mode, and a read that has not
+    // completed leaves the table as it found it, on disk too.
+    p.link.LetGoAtExit();
     SaveAtExit(p);
     KeepChoices(p);
-    if (p.state.portOpen) p.serial.sio_close(p.state.portNumber);
+    p.link.ReleasePortAtExit();
 }
 
 void ClearDisplay(Program& p) { p.ui.SetText(Control::Edit_Display, QString()); }
@@ -66,11 +60,7 @@ WindowHandlers MakeWindowHandlers(Program& p)
     h.openFileClicked = [&p] { OpenFile(p); };
     h.saveFileClicked = [&p] { SaveFile(p); };
     h.saveAsClicked = [&p] { SaveAs(p); };
-    h.togglePortClicked = [&p] {
-        TogglePort(p);
-        // A read the close cut off gives the table back.
-        GiveBackUnfinishedRead(p);
-    };
+    h.togglePortClicked = [&p] { TogglePort(p); };
     h.clearDisplayClicked = [&p] { ClearDisplay(p); };
     h.portListAboutToDropDown = [&p] { RefreshPortList(p); };
     h.receiveTimerTick = [&p] { ReceiveTick(p); };

@@ -11,6 +11,7 @@
 #include "app/RememberedChoices.h"
 #include "app/SettingsFile.h"
 #include "app/Shell.h"
+#include "app/WindowProgram.h"
 #include "config/ConfigTable.h"
 #include "core/ExitHook.h"
 #include "core/Program.h"
@@ -49,7 +50,8 @@ int main(int argc, char** argv)
     for (const auto& provider : providers) providerList << provider.get();
     SerialLibrary serial(desktop.Ui(), providerList);
     ConfigTable table;
-    Program program{AppState{}, desktop.Ui(), serial, table};
+    WindowProgram window(desktop.Ui(), serial, table);
+    Program& program = window.program;
     program.state.startFile = fileAsked;
     serial.SetBeforeFatal([&program] { SaveBeforeFatal(program); });
 

@@ -1,17 +1,15 @@
 #pragma once
-// What the module and the line did, told as events by the rooms that saw it:
-// the receive tick (answers, dumps, reads that end badly), the module
-// operations (what went out whole) and the port connection (open, refused,
-// closed, lost). Every event goes through Report: first the window's words
-// for it (its log lines and notices, EventNarration), then every observer the
-// Program context holds, in order. velmora-cli observes them to build its
-// results and exit statuses; nobody learns what happened by reading texts.
+// What the module and the line did, told as events by the module link to
+// whoever listens, in the order they listen: the port (open, refused, closed,
+// lost), the operations (what went out whole, how far they are, when they
+// hold the module and let it go) and the read (answers, dumps, reads that end
+// badly). The window turns them into its log lines, notices, bar and button
+// states; velmora-cli into its results and exit statuses. Nobody learns what
+// happened by reading texts.
 
 #include <QByteArray>
 #include <QString>
 #include <QVector>
-
-struct Program;
 
 // A cell of the configuration table, by row and column.
 struct CellPosition {
@@ -37,6 +35,12 @@ struct ModuleEvent {
         RequestSent,      // request
         LearnReportSent,  // the learn frame, every byte of it
         CodeSent,         // cell, bytes: one code record of an upload
+        CodeNotConverted, // cell (none: 0, 0), text: a code that no longer converts went out as a zero-length write
+        // --- who holds the module ---
+        OperationBegan,   // a baud change, read, clear or upload holds the line: no other may start
+        OperationEnded,   // free: the module is free for another operation (a read waits for its dump: not yet)
+        ModuleFree,       // a dump ended or a read gave up while no operation holds the line
+        Progress,         // position (0 … 100): how far the upload or the dump has come
         // --- what the module answered ---
         EnterEcho,
         ExitEcho,
@@ -47,7 +51,7 @@ struct ModuleEvent {
         // --- how a read ended when it did not complete ---
         ReadUnanswered,   // no record or known answer for 3 s
         TableGivenBack,   // the table is back as it was before the read
-        ReadResumed,      // the module went on after ReadUnanswered: the read's cells are back
+        ReadResumed,      // the module went on after ReadUnanswered: the read's cells are back; the module is held again
     };
 
     Kind kind;
@@ -61,14 +65,14 @@ struct ModuleEvent {
     QByteArray bytes = {};
     bool dumpStarted = false;
     QVector<CellPosition> doubtful = {};
+    int position = 0;
+    bool free = false;
+    QString text = {};
 };
 
-// Hears every event of the Program it is attached to (Program::observers).
+// Hears every event of the module link it listens to (ModuleLink::Listen).
 class ModuleObserver {
 public:
     virtual ~ModuleObserver() = default;
     virtual void OnModuleEvent(const ModuleEvent& event) = 0;
 };
-
-// Tells the window's log (and notices), then every observer, in that order.
-void Report(Program& p, const ModuleEvent& event);

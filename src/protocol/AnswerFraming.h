@@ -14,12 +14,22 @@
 // - outside a dump, whatever else came ends where the line went quiet.
 //
 // A code that holds a whole record address is cut there, the same way in
-// every dump; the receive tick marks a cell that two records of one dump name.
+// every dump; the read marks a cell that two records of one dump name.
+//
+// These are plain judgements over what is held; the read (ModuleRead) holds
+// the bytes and takes the answers off them.
 
 #include <QByteArray>
-#include <optional>
 
-#include "core/Program.h"
+// Bytes of the module's answers received but not judged yet: an answer ends
+// only where the next begins, or where the line went quiet outside a dump.
+struct HeldBytes {
+    QByteArray bytes;
+    quint32 lastAt = 0;        // clock (LinkPacing::Now) when the last of them arrived
+    qsizetype gapAt = -1;      // bytes from here on came (or will come) after a quiet gap; not placed yet
+    qsizetype scannedTo = 1;   // no answer begins at 1 … scannedTo - 1
+    bool frontNoted = false;   // the record at the front has kept the read alive already
+};
 
 // One whole answer of the module.
 struct Answer {
@@ -44,15 +54,18 @@ enum class HeldEnd {
 constexpr int kMaxHeldOutsideDump = 4 * 1024;
 constexpr int kMaxHeldInDump = 64 * 1024;
 
-// Adds bytes that arrived together; `afterQuiet`: the line was quiet before them.
-void HoldArrived(HeldBytes& held, const QByteArray& bytes, bool afterQuiet);
+// Where the answer at the front of what is held ends, judged as a dump
+// running (`dumping`) or not.
+struct Cut {
+    qsizetype length = 0;           // the answer's bytes; 0 while it may still grow
+    bool doubtful = false;          // stray bytes end it, or the size limit cut it
+    qsizetype scannedTo = 1;        // what is held no longer begins an answer at 1 … scannedTo - 1
+    bool gapInsideAddress = false;  // the quiet gap held fell inside a record's address: it is no gap
+};
+Cut FrontAnswer(const HeldBytes& held, bool dumping, HeldEnd end);
 
-// The line was seen quiet after what is held: whatever comes next came after a gap.
-void NoteQuiet(HeldBytes& held);
-
-// Takes the next whole answer off the front of what is held, judged as a dump
-// running (`extracting`) or not; nothing while the front answer may still grow.
-std::optional<Answer> TakeAnswer(HeldBytes& held, bool extracting, HeldEnd end);
+// What a whole answer is; `doubtful` as its cut said.
+Answer Judge(const QByteArray& bytes, bool dumping, bool doubtful);
 
 // True when a record's address stands whole at the front of what is held (the
 // record itself runs on until the next answer begins).

@@ -1,12 +1,46 @@
 #pragma once
-// The frames the program writes to the module, the one way they are sent,
-// and the pause between them. Frames are hex text; they become bytes only
+// The frames the program writes to the module and the module's answers,
+// and the pause after each frame. Frames are hex text; they become bytes only
 // when they are sent, so a frame reads here the way it goes on the wire.
 
 #include <QByteArray>
 #include <QString>
 
-struct Program;
+// --- the catalogue: what every frame and answer is made of ----------------------
+// Shared by the program and the module simulator. Nine bytes make a control
+// frame (FD 66 66 66 66, a three-byte command, BF), the baud frame (FD 66 66
+// 66 DF, the rate in three bytes, BF) and each of the module's four fixed
+// answers. A code record (ours: F7 F4 slot code…), the module's answer
+// record (F4 F7 row column code…) and the learn report (FD 49 52 data…) have
+// no end byte and no length: one ends where the next frame begins.
+namespace FrameLayout {
+constexpr quint8 kStartByte = 0xFD;
+constexpr quint8 kEndByte = 0xBF;
+constexpr qsizetype kFixedSize = 9;
+inline const QByteArray kNineByteLead = QByteArray::fromHex("FD666666");  // control and baud frames alike
+inline const QByteArray kControlLead = QByteArray::fromHex("FD66666666");
+inline const QByteArray kBaudLead = QByteArray::fromHex("FD666666DF");
+inline const QByteArray kRecordMarker = QByteArray::fromHex("F7F4");
+constexpr qsizetype kRecordHeaderSize = 3;  // marker and slot
+inline const QByteArray kAnswerMarker = QByteArray::fromHex("F4F7");
+constexpr qsizetype kAnswerAddressSize = 4;  // marker, row, column
+inline const QByteArray kLearnLead = QByteArray::fromHex("FD4952");
+// Slots of a block: k (1 … 32) for the "开" code, k + 32 for the "关" code.
+constexpr int kFirstSlot = 0x01;
+constexpr int kLastSlot = 0x40;
+}  // namespace FrameLayout
+
+// The pause after each frame, and what the module does meanwhile.
+namespace FramePause {
+constexpr int kEnter = 100;      // enters configuration mode and echoes the frame
+constexpr int kExit = 100;       // leaves configuration mode and echoes the frame
+constexpr int kSetBaud = 150;    // takes up its new rate
+constexpr int kClear = 200;      // erases its memory
+constexpr int kReadRequest = 0;  // none: the dump is read as it comes, by the receive tick
+constexpr int kBlock = 100;      // opens or closes one block of its memory
+constexpr int kRecord = 50;      // stores one code
+constexpr int kLearnReport = 0;  // none: one write, outside configuration mode
+}  // namespace FramePause
 
 // --- control frames: FD 66 66 66 66, a three-byte command, BF -------------------
 inline const QString EnterConfigFrame = QStringLiteral("FD66666666AAAAAABF");
@@ -38,20 +72,3 @@ QString LearnReportFrame(const QString& text);
 // The bytes of a frame written without spaces in upper-case digits (every
 // constant above); for comparing what arrives, never for user text.
 QByteArray FixedFrameBytes(const QString& hexText);
-
-// --- sending and pacing -------------------------------------------------------
-// Converts the hex text (the codec shows its own box on bad text) and writes
-// it with exactly one sio_write on the program's port, an empty result as a
-// zero-length write; returns the write's result unchanged. Once the window is
-// being destroyed it writes nothing and returns -1. A write that finds the
-// device gone closes the port (ClosePortOnLoss).
-int SendFrame(Program& p, const QString& hexText);
-// One sio_write of `bytes` on the program's port, with the same care for a
-// device found gone; returns the write's result.
-int WriteToPort(Program& p, const QByteArray& bytes);
-
-// Waits ms milliseconds by the monotonic clock while delivering window
-// messages (ticks, clicks, boxes run meanwhile); never returns before ms have
-// passed. ms <= 0 returns at once without delivering anything, and so does a
-// pause asked for, or running when, the window is being destroyed.
-void Delay(Program& p, int ms);

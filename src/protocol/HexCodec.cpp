@@ -2,9 +2,6 @@
 
 #include <QStringEncoder>
 
-#include "core/Texts.h"
-#include "core/UiServices.h"
-
 namespace {
 
 constexpr QChar kFullWidthSpace(0x3000);  // A1 A1 in GBK
@@ -42,8 +39,11 @@ void ForEachGbkByte(const QString& text, Take take)
 
 }  // namespace
 
-QByteArray HexToBytes(UiServices& ui, const QString& text)
+QByteArray HexToBytes(const QString& text, HexProblem* problem)
 {
+    HexProblem none;
+    HexProblem& found = problem ? *problem : none;
+    found = HexProblem{};
     qsizetype begin = 0, end = text.size();
     while (begin < end && IsBlank(text.at(begin))) ++begin;
     while (end > begin && IsBlank(text.at(end - 1))) --end;
@@ -61,8 +61,7 @@ QByteArray HexToBytes(UiServices& ui, const QString& text)
     qsizetype count = 0;
     ForEachGbkByte(cleaned, [&count](char, qsizetype) { return ++count, true; });
     if (count % 2 != 0) {
-        ui.ShowMessageBox(Texts::tr("十六进制数据长度必须是偶数"), MessageBoxFlags::Ok,
-                          Texts::tr("错误"));
+        found.kind = HexProblem::Kind::OddLength;
         return {};
     }
 
@@ -81,10 +80,8 @@ QByteArray HexToBytes(UiServices& ui, const QString& text)
     });
     if (badCharacter >= 0) {
         // Name the whole character, not half of a double-byte one.
-        QString shown = cleaned.mid(badCharacter, 1);
-        if (shown.at(0).isHighSurrogate()) shown = cleaned.mid(badCharacter, 2);
-        ui.ShowMessageBox(Texts::tr("无效的十六进制字符: %1").arg(shown), MessageBoxFlags::Ok,
-                          Texts::tr("错误"));
+        found.kind = HexProblem::Kind::BadCharacter;
+        found.character = cleaned.mid(badCharacter, cleaned.at(badCharacter).isHighSurrogate() ? 2 : 1);
         return {};
     }
     return result;

@@ -5,13 +5,21 @@
 #include <QByteArray>
 #include <QString>
 
-class UiServices;
+// What is wrong with a hex text: an odd number of digits, or the first
+// character that is no digit (as the upper-casing left it). The window says
+// it in the codec's error box, the command line in words of its own.
+struct HexProblem {
+    enum class Kind { None, OddLength, BadCharacter };
+    Kind kind = Kind::None;
+    QString character;  // BadCharacter: the whole character, a double-byte one included
+    explicit operator bool() const { return kind != Kind::None; }
+};
 
 // Text to bytes. Trims ASCII and full-width spaces at the ends, drops inner
 // ASCII spaces, upper-cases, then decodes pairs. On an odd length or a bad
-// character shows the codec's error box (caption "错误") and returns empty.
-// An empty or blank text gives empty without a box.
-QByteArray HexToBytes(UiServices& ui, const QString& text);
+// character returns empty and says which in `problem` (when given); an empty
+// or blank text gives empty with no problem.
+QByteArray HexToBytes(const QString& text, HexProblem* problem = nullptr);
 
 // Two upper-case digits and one space per byte, the last included.
 QString BytesToHex(const QByteArray& bytes);

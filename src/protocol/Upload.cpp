@@ -1,72 +1,68 @@
-#include "core/ModuleEvents.h"
-#include "core/Program.h"
-#include "core/Texts.h"
+// The upload of the table: the longest exchange with the module.
+
 #include "config/ConfigTable.h"
 #include "core/TableLayout.h"
-#include "protocol/ExclusiveOperation.h"
 #include "protocol/Frames.h"
 #include "protocol/HexCodec.h"
-#include "protocol/ModuleOperations.h"
-
-namespace {
+#include "protocol/ModuleLink.h"
+#include "protocol/Upload.h"
 
 using namespace TableLayout;
+using Kind = ModuleEvent::Kind;
 
-// A cell's code as it is sent: its text without any blank.
-QString CellValue(const ConfigTable& table, int row, int column)
-{
-    return RemoveBlanks(table.GetCellText(row, column));
-}
-
-// One upload of the table: frames, pauses and the bar as WriteModule sends
-// them, with the guard asked where it may hold the upload back or cut it short.
+// One upload of the table: frames, pauses and progress as the window's
+// "写入模块" sends them, with the guard asked where it may hold the upload
+// back or cut it short.
 class TableUpload {
 public:
-    TableUpload(Program& p, const UploadGuard& guard) : p_(p), guard_(guard) {}
+    TableUpload(ModuleLink& link, const CellText& cell, const UploadGuard& guard)
+        : link_(link), cell_(cell), guard_(guard) {}
 
-    UploadEnd Run()
+    OperationEnd Run()
     {
-        if (!Step(EnterConfigFrame, 100)) return Finish();
+        if (!Step(EnterConfigFrame, FramePause::kEnter)) return Finish();
         if (guard_.mayBeginBlocks && !guard_.mayBeginBlocks()) {
-            end_ = UploadEnd::Held;
+            end_ = OperationEnd::Held;
             return Finish();
         }
         for (int block = 1; block <= kBlocks; ++block) {
-            if (!Step(BlockBeginFrame(block), 100)) return Finish();
+            if (!Step(BlockBeginFrame(block), FramePause::kBlock)) return Finish();
             for (int k = 1; k <= kSlotsPerBlock; ++k) {
                 const int row = BlockRow(block, k);
                 if (!SendCell(row, kOnColumn, k)) return Finish();
                 if (!SendCell(row, kOffColumn, k + kSlotsPerBlock)) return Finish();
-                p_.ui.SetPosition(Control::ProgressBar1, (block - 1) * kSlotsPerBlock + k);
+                Progress((block - 1) * kSlotsPerBlock + k);
             }
-            if (!Step(BlockEndFrame(block), 100)) return Finish();
+            if (!Step(BlockEndFrame(block), FramePause::kBlock)) return Finish();
         }
-        p_.ui.SetPosition(Control::ProgressBar1, 100);
-        SendFrame(p_, ExitConfigFrame);
-        Delay(p_, 100);
-        if (OperationInterrupted(p_)) return UploadEnd::Interrupted;
-        p_.ui.SetPosition(Control::ProgressBar1, 0);
-        return UploadEnd::Sent;
+        Progress(100);
+        link_.SendFrame(ExitConfigFrame);
+        link_.Delay(FramePause::kExit);
+        if (link_.Interrupted()) return OperationEnd::Interrupted;
+        Progress(0);
+        return OperationEnd::Done;
     }
 
 private:
+    void Progress(int position) { link_.Report({.kind = Kind::Progress, .position = position}); }
+
     // Writes one frame and pauses; false when the upload must end here.
     bool Step(const QString& frame, int pause)
     {
-        SendFrame(p_, frame);
+        link_.SendFrame(frame);
         return PauseAndGoOn(pause);
     }
 
     // The pause after a frame; false when the upload must end after it.
     bool PauseAndGoOn(int pause)
     {
-        Delay(p_, pause);
-        if (OperationInterrupted(p_)) {
-            end_ = UploadEnd::Interrupted;
+        link_.Delay(pause);
+        if (link_.Interrupted()) {
+            end_ = OperationEnd::Interrupted;
             return false;
         }
-        if (guard_.stopRequested && guard_.stopRequested()) {
-            end_ = UploadEnd::Stopped;
+        if (guard_.stop && guard_.stop()) {
+            end_ = OperationEnd::Stopped;
             return false;
         }
         return true;
@@ -75,44 +71,49 @@ private:
     // Sends one cell as a code record unless it is empty.
     bool SendCell(int row, int column, int slot)
     {
-        // Read now, not in the check: the table stays editable while we send.
-        const QString value = CellValue(p_.table, row, column);
+        // Read now, not before the upload: the table stays editable while we send.
+        const QString value = RemoveBlanks(cell_(row, column));
         if (value.isEmpty()) return true;
         const QString record = CodeRecord(slot, value);
-        const int written = SendFrame(p_, record);
+        const int written = link_.Send(record, {row, column});
         // A code that no longer converts went out as a zero-length write: not sent.
         if (written > 0 && written == record.size() / 2)
-            Report(p_, {.kind = ModuleEvent::Kind::CodeSent, .cell = {row, column},
-                        .bytes = QByteArray::fromHex(value.toLatin1())});
-        return PauseAndGoOn(50);
+            link_.Report({.kind = Kind::CodeSent, .cell = {row, column}, .bytes = QByteArray::fromHex(value.toLatin1())});
+        return PauseAndGoOn(FramePause::kRecord);
     }
 
     // An upload cut short still takes the module out of configuration mode,
-    // unless the window is going away (then nothing more may be written).
-    UploadEnd Finish()
+    // unless the port is gone or the link is ending (then nothing more may be written).
+    OperationEnd Finish()
     {
-        if (end_ == UploadEnd::Interrupted) return end_;
-        SendFrame(p_, ExitConfigFrame);
-        Delay(p_, 100);
-        if (OperationInterrupted(p_)) return UploadEnd::Interrupted;
-        p_.ui.SetPosition(Control::ProgressBar1, 0);
+        if (end_ == OperationEnd::Interrupted) return end_;
+        link_.SendFrame(ExitConfigFrame);
+        link_.Delay(FramePause::kExit);
+        if (link_.Interrupted()) return OperationEnd::Interrupted;
+        Progress(0);
         return end_;
     }
 
-    Program& p_;
+    ModuleLink& link_;
+    const CellText& cell_;
     const UploadGuard& guard_;
-    UploadEnd end_ = UploadEnd::Sent;
+    OperationEnd end_ = OperationEnd::Done;
 };
 
-}  // namespace
+OperationEnd ModuleLink::Upload(const CellText& cell, const UploadGuard& guard)
+{
+    OperationEnd refused;
+    if (!Begin(guard.stop, refused)) return refused;
+    return End(TableUpload(*this, cell, guard).Run());
+}
 
-bool FindBadCode(UiServices& ui, const ConfigTable& table, int& row, int& column)
+bool FindBadCode(const ConfigTable& table, int& row, int& column, HexProblem* problem)
 {
     for (int r = kFirstValueRow; r <= kLastValueRow; ++r) {
         for (int c : {kOnColumn, kOffColumn}) {
-            const QString value = CellValue(table, r, c);
+            const QString value = RemoveBlanks(table.GetCellText(r, c));
             if (value.isEmpty()) continue;
-            if (HexToBytes(ui, value).isEmpty()) {
+            if (HexToBytes(value, problem).isEmpty()) {
                 row = r;
                 column = c;
                 return true;
@@ -120,30 +121,4 @@ bool FindBadCode(UiServices& ui, const ConfigTable& table, int& row, int& column
         }
     }
     return false;
-}
-
-void WriteModule(Program& p) { WriteModule(p, UploadGuard{}); }
-
-UploadEnd WriteModule(Program& p, const UploadGuard& guard)
-{
-    if (!MayStartOperation(p)) return UploadEnd::NotStarted;
-
-    // Every code is checked before the first frame, so a typing error is
-    // found while the module is still untouched.
-    int badRow = 0, badColumn = 0;
-    if (FindBadCode(p.ui, p.table, badRow, badColumn)) {
-        // The codec's boxes deliver messages; the window may be going away.
-        if (p.state.shuttingDown) return UploadEnd::NotStarted;
-        ShowNotice(p, Texts::tr("位置在%1").arg(p.table.GetCellText(badRow, 0)));
-        if (p.state.shuttingDown) return UploadEnd::NotStarted;
-        p.table.SetCurrentCell(badRow, badColumn);
-        return UploadEnd::NotStarted;
-    }
-
-    if (!Confirmed(p, Texts::tr("确认写入自定义数据"), Texts::tr("写入数据"))) return UploadEnd::NotStarted;
-    if (!BeginExclusiveOperation(p)) return UploadEnd::NotStarted;
-
-    const UploadEnd end = TableUpload(p, guard).Run();
-    EndExclusiveOperation(p);
-    return end;
 }

@@ -13,3 +13,6 @@
 // enumeration. The port list is the machine's (DiscoverSerialDevices) unless
 // `discover` gives another.
 std::vector<std::unique_ptr<LibraryProvider>> MakeBuiltinProviders(BuiltinRegistryProvider::Discover discover = {});
+// Providers whose port N is devices[N - 1] from the start, with no enumeration
+// first: for a program that names its devices itself (velmora-cli).
+std::vector<std::unique_ptr<LibraryProvider>> MakeBuiltinProvidersFor(const QVector<PortEntry>& devices);

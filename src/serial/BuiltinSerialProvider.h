@@ -22,10 +22,6 @@
 
 class QSerialPort;
 
-// sio_ioctl's mode word: bits 0-1 data bits minus 5, bit 2 two stop bits,
-// bits 3-5 parity (0 none, 1 even, 2 odd, 3 mark, 4 space). Mode 3 is 8N1.
-constexpr int kMode8N1 = 3;
-
 class BuiltinSerialProvider : public LibraryProvider {
 public:
     explicit BuiltinSerialProvider(std::shared_ptr<const PortDirectory> directory);

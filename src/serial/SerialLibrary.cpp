@@ -32,8 +32,14 @@ const char* const kSystemLibraries[] = {"Kernel32.dll", "Gdi32.dll", "User32.dll
 
 }  // namespace
 
+SerialLibrary::SerialLibrary(FatalReport fatal, QVector<LibraryProvider*> providers)
+    : fatal_(std::move(fatal)), providers_(std::move(providers)), bound_(kRowCount, nullptr), bindCount_(kRowCount, 0)
+{
+}
+
 SerialLibrary::SerialLibrary(UiServices& ui, QVector<LibraryProvider*> providers)
-    : ui_(ui), providers_(std::move(providers)), bound_(kRowCount, nullptr), bindCount_(kRowCount, 0)
+    : SerialLibrary([&ui](int code, const QString& message, const QString& where) { ui.FatalReport(code, message, where); },
+                    std::move(providers))
 {
 }
 
@@ -96,7 +102,7 @@ LibraryProvider* SerialLibrary::Bind(LibraryRow row)
         const QString message = libraryFile.isEmpty()
             ? Texts::tr("无法找到指定DLL库文件中的输出命令“%1”").arg(function)
             : Texts::tr("无法找到指定DLL库文件“%1”中的输出命令“%2”").arg(libraryFile, function);
-        ui_.FatalReport(-1, message, QStringLiteral("SerialLibrary::Bind(%1 %2)").arg(index).arg(function));
+        fatal_(-1, message, QStringLiteral("SerialLibrary::Bind(%1 %2)").arg(index).arg(function));
         return nullptr;  // only reached when the report returns (it does not in the program)
     }
     bound_[index] = found;
@@ -157,17 +163,17 @@ int SerialLibrary::sio_read(int port, char* buffer, int len)
     return p ? p->sio_read(port, buffer, len) : -1;
 }
 
-int SerialLibrary::ReadArrivals(int port, QVector<ArrivedBytes>& runs)
+int SerialLibrary::ReadArrivals(int port, const std::function<quint32()>& now, QVector<ArrivedBytes>& runs)
 {
     LibraryProvider* p = Bind(LibraryRow::Read);
     if (!p) return SioResult::NoSuchPort;
     QVector<ArrivalRun> timed;
     const int result = p->ReadArrivals(port, timed);
     if (result != LibraryProvider::kArrivalsUnknown) {
-        // Ages become times on our clock, so they compare with TickCount().
-        const quint32 now = ui_.TickCount();
+        // Ages become times on the caller's clock, read after they were measured.
+        const quint32 at = now();
         for (ArrivalRun& run : timed)
-            runs.push_back(ArrivedBytes{std::move(run.bytes), now - quint32(qMax(0, run.firstAgeMs)), now - quint32(qMax(0, run.lastAgeMs))});
+            runs.push_back(ArrivedBytes{std::move(run.bytes), at - quint32(qMax(0, run.firstAgeMs)), at - quint32(qMax(0, run.lastAgeMs))});
         return result;
     }
     const int waiting = sio_iqueue(port);
@@ -176,8 +182,8 @@ int SerialLibrary::ReadArrivals(int port, QVector<ArrivedBytes>& runs)
     const int read = sio_read(port, buffer.data(), waiting);
     if (read <= 0) return read;
     buffer.truncate(qMin(read, waiting));
-    const quint32 now = ui_.TickCount();
-    runs.push_back(ArrivedBytes{buffer, now, now});
+    const quint32 at = now();
+    runs.push_back(ArrivedBytes{buffer, at, at});
     return int(buffer.size());
 }
 

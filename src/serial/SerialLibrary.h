@@ -14,6 +14,10 @@ class UiServices;
 // Registry handle and root values as the program passes them.
 constexpr quint32 kHkeyLocalMachine = 0x80000002u;
 
+// sio_ioctl's mode word: bits 0-1 data bits minus 5, bit 2 two stop bits,
+// bits 3-5 parity (0 none, 1 even, 2 odd, 3 mark, 4 space). Mode 3 is 8N1.
+constexpr int kMode8N1 = 3;
+
 // Results of the sio_* functions: 0 or a count on success, else one of these.
 namespace SioResult {
 constexpr int Ok = 0;
@@ -37,7 +41,7 @@ struct ArrivalRun {
 };
 
 // Bytes that reached the port together, with when the first and the last of
-// them arrived on the interface services' clock (UiServices::TickCount).
+// them arrived on the reader's clock.
 struct ArrivedBytes {
     QByteArray bytes;
     quint32 firstAt = 0;
@@ -103,7 +107,12 @@ enum class LibraryRow {
 
 class SerialLibrary {
 public:
+    // How a row nobody offers ends the program: the fatal report's error
+    // code, message and diagnostic line. It does not return.
+    using FatalReport = std::function<void(int code, const QString& message, const QString& where)>;
     // Providers are searched in the order given; they must outlive the table.
+    SerialLibrary(FatalReport fatal, QVector<LibraryProvider*> providers);
+    // The window's: its fatal report box.
     SerialLibrary(UiServices& ui, QVector<LibraryProvider*> providers);
 
     // Runs just before a fatal report ends the process (the shell saves the table).
@@ -122,11 +131,11 @@ public:
     int sio_read(int port, char* buffer, int len);
 
     // Every byte waiting at `port`, appended to `runs` as it arrived, oldest
-    // first, with its times on the interface services' clock; returns the count
-    // or a negative SioResult. From a provider that does not note arrival
-    // times it reads with sio_iqueue and sio_read and the bytes count as
-    // having arrived now.
-    int ReadArrivals(int port, QVector<ArrivedBytes>& runs);
+    // first, with its times on the caller's clock (`now` is asked once the
+    // bytes are taken); returns the count or a negative SioResult. From a
+    // provider that does not note arrival times it reads with sio_iqueue and
+    // sio_read and the bytes count as having arrived now.
+    int ReadArrivals(int port, const std::function<quint32()>& now, QVector<ArrivedBytes>& runs);
     // `handler` runs whenever bytes arrive at an open port or its device goes
     // away (from providers that can tell), so nobody has to poll for them.
     void SetActivityHandler(const std::function<void()>& handler);
@@ -146,12 +155,16 @@ private:
     LibraryProvider* Bind(LibraryRow row);
     // The provider that enumerated the port list; none before the first enumeration.
     const LibraryProvider* PortLister() const;
-    UiServices& ui_;
+    FatalReport fatal_;
     QVector<LibraryProvider*> providers_;
     QVector<LibraryProvider*> bound_;
     QVector<int> bindCount_;
     std::function<void()> beforeFatal_;
 };
+
+// The five rates offered for the port and for the module, in the order the
+// window's lists show them (the first is where they start).
+inline constexpr int kOfferedRates[] = {9600, 19200, 38400, 57600, 115200};
 
 // The library's code for a baud rate; 0 for a rate it does not know.
 int BaudCode(int rate);

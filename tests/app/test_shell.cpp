@@ -8,8 +8,10 @@
 #include <QStyleFactory>
 #include <QTimer>
 
-#include "core/Program.h"
+#include "app/ModuleHandlers.h"
 #include "app/Shell.h"
+#include "app/WindowProgram.h"
+#include "core/Program.h"
 #include "config/ConfigTable.h"
 #include "config/FileHandlers.h"
 #include "serial/SerialLibrary.h"
@@ -38,7 +40,8 @@ struct FakeRig {
     FakeRegistryProvider registry;
     SerialLibrary serial{ui, {&sio, &registry}};
     ConfigTable table;
-    Program p{AppState{}, ui, serial, table};
+    WindowProgram window{ui, serial, table};
+    Program& p = window.program;
 
     FakeRig() { registry.values = {"COM3", "COM5"}; }
 };
@@ -58,7 +61,8 @@ struct WindowRig {
     QtUiServices ui{std::unique_ptr<BoxPresenter>(presenter)};
     SerialLibrary serial{ui, {&sio, &registry}};
     ConfigTable table;
-    Program p{AppState{}, ui, serial, table};
+    WindowProgram program{ui, serial, table};
+    Program& p = program.program;
     MainWindow window{table, MakeWindowHandlers(p)};
 
     WindowRig()
@@ -97,8 +101,8 @@ private Q_SLOTS:
         QCOMPARE(r.ui.GetCaption(Control::Button_TogglePort), QStringLiteral("开启"));
         for (Control c : kModuleButtons) QVERIFY(r.ui.IsDisabled(c));
         QVERIFY(!r.ui.IsDisabled(Control::Button_TogglePort));
-        QVERIFY(!r.p.state.portOpen);
-        QCOMPARE(r.p.state.portNumber, -1);
+        QVERIFY(!r.p.link.IsOpen());
+        QCOMPARE(r.p.link.PortNumber(), -1);
         QCOMPARE(r.ui.title, TitlePrefix() + file.path);
         // The file's table, over the laid-out one.
         QCOMPARE(r.table.GetCellText(1, 1), QStringLiteral("AA BB "));
@@ -200,14 +204,14 @@ private Q_SLOTS:
         FakeRig r;
         OnMainWindowCreated(r.p);
         r.p.state.currentFilePath = dir.filePath(QStringLiteral("other.dat"));
-        r.p.state.portOpen = true;
-        r.p.state.portNumber = 3;
+        r.p.link.Open(3, 9600, QStringLiteral("COM3"));
+        r.sio.calls.clear();
         r.table.SetCellText(2, 1, QStringLiteral("fd 01"));
         OnMainWindowDestroyed(r.p);
 
         QCOMPARE(r.sio.calls, QStringList({"sio_close(3)"}));
-        QVERIFY(r.p.state.portOpen);  // left as they are
-        QCOMPARE(r.p.state.portNumber, 3);
+        QVERIFY(r.p.link.IsOpen());  // left as they are
+        QCOMPARE(r.p.link.PortNumber(), 3);
         QVERIFY(!QFile::exists(file.path));
         ConfigTable reread;
         QVERIFY(reread.LoadTable(dir.filePath(QStringLiteral("other.dat"))));
@@ -218,31 +222,45 @@ private Q_SLOTS:
     // window sends the exit frame, with no pause, before it closes the port.
     void closingMidOperationTakesTheModuleOutOfConfigurationMode_data()
     {
-        QTest::addColumn<bool>("sending");
-        QTest::addColumn<int>("read");
+        QTest::addColumn<QString>("underWay");
         QTest::addColumn<QStringList>("written");
         const QStringList exitFrame{QStringLiteral("FD 66 66 66 66 AA AA BB BF")};
-        QTest::newRow("a baud change, clear or upload sending") << true << int(ReadEnd::None) << exitFrame;
-        QTest::newRow("a read under way") << false << int(ReadEnd::Running) << exitFrame;
-        QTest::newRow("a read that ended") << false << int(ReadEnd::Complete) << QStringList();
-        QTest::newRow("nothing under way") << false << int(ReadEnd::None) << QStringList();
+        QTest::newRow("a baud change, clear or upload sending") << "clear" << exitFrame;
+        QTest::newRow("a read under way") << "read" << exitFrame;
+        QTest::newRow("a read that ended") << "read, dumped" << QStringList();
+        QTest::newRow("nothing under way") << "" << QStringList();
     }
     void closingMidOperationTakesTheModuleOutOfConfigurationMode()
     {
-        QFETCH(bool, sending);
-        QFETCH(int, read);
+        QFETCH(QString, underWay);
         QFETCH(QStringList, written);
         DefaultFileGuard file;
         FakeRig r;
         OnMainWindowCreated(r.p);
-        r.p.state.portOpen = true;
-        r.p.state.portNumber = 3;
-        r.p.state.operationRunning = sending;
-        r.p.state.readEnd = ReadEnd(read);
-        OnMainWindowDestroyed(r.p);
-        QCOMPARE(r.sio.WrittenHex(), written);
+        r.p.link.Open(3, 9600, QStringLiteral("COM3"));
+        qsizetype writtenBefore = 0;
+        int deliveries = 0;
+        const auto close = [&] {
+            writtenBefore = r.sio.writes.size();
+            deliveries = r.ui.deliverCalls;
+            OnMainWindowDestroyed(r.p);
+        };
+        if (underWay == QLatin1String("clear")) {
+            r.ui.onDeliver = [&] {
+                if (!r.p.state.shuttingDown) close();  // in its first pause
+            };
+            ClearModule(r.p);
+        } else {
+            if (underWay.startsWith(QLatin1String("read"))) ReadModule(r.p);
+            if (underWay.endsWith(QLatin1String("dumped"))) {
+                r.sio.incoming.push_back(QByteArray::fromHex("FD66666666AAABDDBFFD66666666AAABDEBF"));
+                ReceiveTick(r.p);
+            }
+            close();
+        }
+        QCOMPARE(r.sio.WrittenHex().mid(writtenBefore), written);
         QCOMPARE(r.sio.calls.last(), QStringLiteral("sio_close(3)"));
-        QCOMPARE(r.ui.deliverCalls, 0);  // no pause after it
+        QCOMPARE(r.ui.deliverCalls, deliveries);  // no pause after it
     }
 
     void aFatalReportKeepsTheTableOnceItsFileIsKnown()
@@ -337,7 +355,7 @@ private Q_SLOTS:
         QVERIFY(QTest::qWaitForWindowActive(&r.window));
         r.ui.SetSelection(Control::Combo_Port, 0);
         QTest::keySequence(&r.window, QKeySequence(Qt::CTRL | Qt::Key_P));
-        QVERIFY(r.p.state.portOpen);
+        QVERIFY(r.p.link.IsOpen());
         r.W(Control(from))->setFocus();
         QTest::keySequence(QApplication::focusWidget(), keys);
         QCOMPARE(r.presenter->boxes.size(), 1);  // asked first

@@ -6,6 +6,7 @@
 #include <csignal>
 #include <cstdio>
 
+#include "app/WindowProgram.h"
 #include "config/ConfigTable.h"
 #include "config/FileHandlers.h"
 #include "core/Program.h"
@@ -21,7 +22,8 @@ int main(int argc, char** argv)
     SerialLibrary serial{ui, {}};
     ConfigTable table;
     InitTable(table);
-    Program p{AppState{}, ui, serial, table};
+    WindowProgram window{ui, serial, table};
+    Program& p = window.program;
     p.state.currentFilePath = QString::fromLocal8Bit(argv[1]);
     LoadCurrentTable(p);
     table.SetCellText(1, 1, QString::fromLocal8Bit(argv[2]));

@@ -10,8 +10,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "core/Program.h"
+#include "app/WindowProgram.h"
 #include "config/ConfigTable.h"
+#include "core/Program.h"
 #include "config/FileHandlers.h"
 #include "config/RegularFile.h"
 #include "config/TableFile.h"
@@ -30,7 +31,8 @@ struct Rig {
     FakeUiServices ui;
     SerialLibrary serial{ui, {}};
     ConfigTable table;
-    Program p{AppState{}, ui, serial, table};
+    WindowProgram window{ui, serial, table};
+    Program& p = window.program;
     Rig(const QString& path)
     {
         InitTable(table);

@@ -17,11 +17,13 @@
 #include <memory>
 #include <vector>
 
-#include "core/Program.h"
+#include "app/PortHandlers.h"
 #include "app/Shell.h"
+#include "app/WindowProgram.h"
 #include "config/ConfigTable.h"
+#include "core/Program.h"
+#include "protocol/ModuleLink.h"
 #include "serial/BuiltinProviders.h"
-#include "serial/PortConnection.h"
 #include "serial/SerialLibrary.h"
 #include "ui/BoxPresenter.h"
 #include "ui/ListComboBox.h"
@@ -199,7 +201,8 @@ public:
           ui(std::unique_ptr<BoxPresenter>(boxes)),
           providers(MakeBuiltinProviders()),
           serial(ui, ProviderList(providers)),
-          program{AppState{}, ui, serial, table}
+          windowProgram(ui, serial, table),
+          program(windowProgram.program)
     {
         window = std::make_unique<MainWindow>(table, MakeWindowHandlers(program));
         ui.Attach(window.get());
@@ -299,7 +302,8 @@ public:
     QtUiServices ui;
     std::vector<std::unique_ptr<LibraryProvider>> providers;
     SerialLibrary serial;
-    Program program;
+    WindowProgram windowProgram;
+    Program& program;
     std::unique_ptr<MainWindow> window;
 
 private:

@@ -33,7 +33,7 @@ struct WindowOnSim {
     // records together.
     void Connect(int rate, const QStringList& manners = {})
     {
-        if (rig->program.state.portOpen) QVERIFY(rig->Click(Control::Button_TogglePort));
+        if (rig->program.link.IsOpen()) QVERIFY(rig->Click(Control::Button_TogglePort));
         QStringList args{QStringLiteral("--link"), link, QStringLiteral("--memory"), memory,
                          QStringLiteral("--baud"), QString::number(rate)};
         if (!manners.contains(QStringLiteral("--pace"))) args << QStringLiteral("--pace") << QStringLiteral("50");
@@ -42,7 +42,7 @@ struct WindowOnSim {
         QVERIFY(rig->SelectPort(link));
         QVERIFY(rig->SelectRate(Control::Combo_BaudRate, rate));
         QVERIFY(rig->Click(Control::Button_TogglePort));
-        QVERIFY(rig->program.state.portOpen);
+        QVERIFY(rig->program.link.IsOpen());
         QVERIFY(rig->ModuleButtonsEnabled());
     }
 
@@ -55,7 +55,7 @@ struct WindowOnSim {
         // Waited for as the application waits, so arrivals are stamped as they come.
         RunUntil([&] { return rig->LogCount(QStringLiteral("数据提取完成\r\n")) > ends; }, timeoutMs);
         QCOMPARE(rig->LogCount(QStringLiteral("数据提取完成\r\n")), ends + 1);
-        QVERIFY(!rig->program.state.extracting);
+        QVERIFY(!rig->program.link.Reading().Dumping());
         QCOMPARE(rig->Bar(), 0);
         QVERIFY(rig->ModuleButtonsEnabled());
     }

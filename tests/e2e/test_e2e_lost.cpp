@@ -56,24 +56,24 @@ private Q_SLOTS:
         }
 
         // The program notices at once: the port is closed as "关闭" would, the operation has ended.
-        QTRY_VERIFY_WITH_TIMEOUT(!m.rig->program.state.portOpen, 2000);
-        QTRY_VERIFY_WITH_TIMEOUT(!m.rig->program.state.operationRunning, 2000);
+        QTRY_VERIFY_WITH_TIMEOUT(!m.rig->program.link.IsOpen(), 2000);
+        QTRY_VERIFY_WITH_TIMEOUT(!m.rig->program.link.OperationRunning(), 2000);
         QCOMPARE(m.rig->LogCount(QStringLiteral("端口已断开: COM")), losses + 1);
         QVERIFY(m.rig->Log().endsWith(read ? QStringLiteral("端口已关闭\r\n读取未完成，配置表已恢复为读取前的内容\r\n")
                                            : QStringLiteral("端口已关闭\r\n")));
         QCOMPARE(m.rig->ui.GetCaption(Control::Button_TogglePort), QStringLiteral("开启"));
         QVERIFY(!m.rig->ui.IsDisabled(Control::Button_TogglePort));
-        QVERIFY(!m.rig->program.state.extracting);
+        QVERIFY(!m.rig->program.link.Reading().Dumping());
         QCOMPARE(m.rig->Bar(), 0);
         QCOMPARE(m.rig->LogCount(QStringLiteral("数据提取完成\r\n")), ends);
-        if (read) QVERIFY(m.rig->program.state.readEnd == ReadEnd::PortLost);
+        if (read) QVERIFY(m.rig->program.link.Reading().End() == ReadEnd::PortLost);
         // A read cut off gives the table back as it was before it.
         QCOMPARE(m.rig->ValueCells(), before);
 
         if (killed) {
             // Gone for good: opening says so and leaves the port closed.
             QVERIFY(m.rig->Click(Control::Button_TogglePort));
-            QVERIFY(!m.rig->program.state.portOpen);
+            QVERIFY(!m.rig->program.link.IsOpen());
             QCOMPARE(m.rig->boxes->texts.last(), QStringLiteral("端口打开失败-1"));
             QVERIFY(m.rig->Log().endsWith(QStringLiteral(" 设备不存在\r\n")));
             // The module comes back (a clear it heard before it died is undone).
@@ -86,7 +86,7 @@ private Q_SLOTS:
             QTest::qWait(200);
             QCOMPARE(m.sim.lines.mid(lost).filter(QRegularExpression(QStringLiteral("^recv"))), QStringList());
             QVERIFY(m.rig->Click(Control::Button_TogglePort));
-            QVERIFY(m.rig->program.state.portOpen);
+            QVERIFY(m.rig->program.link.IsOpen());
         }
         m.Read(30000);
         m.ExpectTable(FewCells());

@@ -20,14 +20,14 @@ private:
     // A fresh module with `manner` behind the link, and the port opened on it.
     void Connect(const PtyModule::Manner& manner)
     {
-        if (rig->program.state.portOpen) QVERIFY(rig->Click(Control::Button_TogglePort));
+        if (rig->program.link.IsOpen()) QVERIFY(rig->Click(Control::Button_TogglePort));
         module.reset();
         module = std::make_unique<PtyModule>(link, manner);
         QVERIFY(module->Ready());
         QVERIFY(rig->SelectPort(link));
         QVERIFY(rig->SelectRate(Control::Combo_BaudRate, manner.rate));
         QVERIFY(rig->Click(Control::Button_TogglePort));
-        QVERIFY(rig->program.state.portOpen);
+        QVERIFY(rig->program.link.IsOpen());
     }
 
 private Q_SLOTS:
@@ -66,12 +66,12 @@ private Q_SLOTS:
         QTRY_COMPARE_WITH_TIMEOUT(rig->LogCount(QStringLiteral("数据提取完成\r\n")), 1, 60000);
         QVERIFY2(rig->Mismatches(manner.cells).isEmpty(),
                  qPrintable(rig->Mismatches(manner.cells).join(QLatin1Char('\n')) + QStringLiteral("\nlog:\n") + rig->Log().right(2000)));
-        QVERIFY(rig->program.state.readEnd == ReadEnd::Complete);
+        QVERIFY(rig->program.link.Reading().End() == ReadEnd::Complete);
         QVERIFY(rig->ModuleButtonsEnabled());
         // Nothing was cut off and shown as hex.
         QVERIFY2(rig->Log().endsWith(QStringLiteral("打开端口: COM%1 %2\r\n模块进入配置模式\r\n已发送读取指令\r\n"
                                                     "开始从模块提取数据\r\n数据提取完成\r\n")
-                                         .arg(rig->program.state.portNumber)
+                                         .arg(rig->program.link.PortNumber())
                                          .arg(rate)),
                  qPrintable(rig->Log()));
     }
@@ -87,9 +87,9 @@ private Q_SLOTS:
         QVERIFY(!rig->ModuleButtonsEnabled());
         QTRY_VERIFY_WITH_TIMEOUT(rig->Log().endsWith(QStringLiteral("模块无应答\r\n读取未完成，配置表已恢复为读取前的内容\r\n")), 15000);
         QCOMPARE(rig->ValueCells(), before);
-        QVERIFY(rig->program.state.readEnd == ReadEnd::NoAnswer);
+        QVERIFY(rig->program.link.Reading().End() == ReadEnd::NoAnswer);
         QVERIFY(rig->ModuleButtonsEnabled());
-        QVERIFY(rig->program.state.portOpen);
+        QVERIFY(rig->program.link.IsOpen());
         QCOMPARE(module->Heard(), (QStringList{"FD 66 66 66 66 AA AA AA BF", "FD 66 66 66 66 AA AB DD BF"}));
     }
 

@@ -46,7 +46,7 @@ private Q_SLOTS:
         m.Connect(rate, manners);
         m.Read(60000);
         m.ExpectTable(cells);
-        QVERIFY(m.rig->program.state.readEnd == ReadEnd::Complete);
+        QVERIFY(m.rig->program.link.Reading().End() == ReadEnd::Complete);
         // The header row and the title column are left as laid out.
         QCOMPARE(m.rig->table.GetCellText(0, 1), QStringLiteral("开"));
         QCOMPARE(m.rig->table.GetCellText(96, 0), QStringLiteral("场景31"));

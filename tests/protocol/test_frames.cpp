@@ -36,22 +36,22 @@ private Q_SLOTS:
     {
         QFETCH(QString, frame);
         QFETCH(QByteArray, bytes);
-        FakeUiServices ui;
-        QCOMPARE(HexToBytes(ui, frame), bytes);
-        QVERIFY(ui.boxes.isEmpty());
+        HexProblem problem;
+        QCOMPARE(HexToBytes(frame, &problem), bytes);
+        QVERIFY(!problem);
     }
 
     void sendFrameWritesOnceAndReturnsTheWriteResult()
     {
         OpenPortRig rig;
-        QCOMPARE(SendFrame(rig.p, EnterConfigFrame), 9);
+        QCOMPARE(rig.p.link.SendFrame(EnterConfigFrame), 9);
         rig.port.writeResult = 4;  // a short write is passed on as it is
-        QCOMPARE(SendFrame(rig.p, ExitConfigFrame), 4);
+        QCOMPARE(rig.p.link.SendFrame(ExitConfigFrame), 4);
         rig.port.writeResult = -2;
-        QCOMPARE(SendFrame(rig.p, QString()), 0);            // empty: a zero-length write
-        QCOMPARE(SendFrame(rig.p, QStringLiteral("F7F40")), 0);  // bad text: its box, then zero length
+        QCOMPARE(rig.p.link.SendFrame(QString()), 0);            // empty: a zero-length write
+        QCOMPARE(rig.p.link.SendFrame(QStringLiteral("F7F40")), 0);  // bad text: its box, then zero length
         rig.port.portIsOpen = false;
-        QCOMPARE(SendFrame(rig.p, EnterConfigFrame), -1);
+        QCOMPARE(rig.p.link.SendFrame(EnterConfigFrame), -1);
         QCOMPARE(rig.port.calls,
                  QStringList({"sio_write(3,9)", "sio_write(3,9)", "sio_write(3,0)", "sio_write(3,0)", "sio_write(3,9)"}));
         QCOMPARE(rig.ui.BoxTexts(), QStringList{"十六进制数据长度必须是偶数"});
@@ -62,15 +62,15 @@ private Q_SLOTS:
     {
         OpenPortRig rig;
         rig.p.state.shuttingDown = true;
-        QCOMPARE(SendFrame(rig.p, EnterConfigFrame), -1);
+        QCOMPARE(rig.p.link.SendFrame(EnterConfigFrame), -1);
         QVERIFY(rig.port.writes.isEmpty());
     }
 
     void nonPositiveDelayDeliversNothing()
     {
         OpenPortRig rig;
-        Delay(rig.p, 0);
-        Delay(rig.p, -20);
+        rig.p.link.Delay(0);
+        rig.p.link.Delay(-20);
         QCOMPARE(rig.ui.deliverCalls, 0);
         QCOMPARE(rig.ui.clock, 1000u);
     }
@@ -91,9 +91,9 @@ private Q_SLOTS:
         FakeSerialProvider port(&ui);
         SerialLibrary serial(ui, {&port});
         ConfigTable table;
-        Program p{AppState{}, ui, serial, table};
+        WindowProgram window(ui, serial, table);
         ui.clock = start;
-        Delay(p, ms);
+        window.link.Delay(ms);
         const quint32 passed = ui.clock - start;
         QVERIFY2(passed >= quint32(ms) && passed <= quint32(ms) + 7, qPrintable(QString::number(passed)));
         QVERIFY(ui.deliverCalls >= ms / 7);  // kept delivering messages throughout
@@ -103,9 +103,9 @@ private Q_SLOTS:
     {
         OpenPortRig rig;
         rig.ui.onDeliver = [&] { rig.p.state.shuttingDown = true; };
-        Delay(rig.p, 5000);
+        rig.p.link.Delay(5000);
         QCOMPARE(rig.ui.deliverCalls, 1);
-        Delay(rig.p, 100);
+        rig.p.link.Delay(100);
         QCOMPARE(rig.ui.deliverCalls, 1);
     }
 };

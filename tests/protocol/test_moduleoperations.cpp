@@ -1,12 +1,13 @@
 #include <QtTest>
 #include <functional>
 
-#include "protocol/ModuleOperations.h"
-#include "protocol/ReceiveTick.h"
+#include "app/ModuleHandlers.h"
+#include "protocol/ModuleLink.h"
 #include "tests/support/OpenPortRig.h"
 
 using Handler = void (*)(Program&);
 Q_DECLARE_METATYPE(Handler)
+Q_DECLARE_METATYPE(OperationEnd)
 
 static const QString kLearnSentence =
     QStringLiteral("DIY生成的设备，长按需要学习的按钮，在倒计时结束前上报需要学习的数据。");
@@ -55,7 +56,7 @@ private Q_SLOTS:
         // Waiting for the dump: module buttons grey, the port may still be closed.
         QVERIFY(rig.ModuleButtonsDisabled());
         QVERIFY(!rig.ui.IsDisabled(Control::Button_TogglePort));
-        QVERIFY(!rig.p.state.operationRunning);
+        QVERIFY(!rig.p.link.OperationRunning());
     }
 
     void clearSendsEnterClearExitAndLeavesTheTable()
@@ -94,7 +95,10 @@ private Q_SLOTS:
         QFETCH(int, writeResult);
         QFETCH(QStringList, steps);
         OpenPortRig rig;
-        rig.p.state.portOpen = portOpen;
+        if (!portOpen) {
+            rig.p.link.Close();
+            rig.Forget();
+        }
         rig.port.writeResult = writeResult;
         rig.ui.SetText(Control::Edit_Learn, box);
         LearnReport(rig.p);
@@ -148,14 +152,54 @@ private Q_SLOTS:
         QCOMPARE(rig.ui.boxes.size(), 1);  // only the first operation's confirmation
     }
 
+    // Every operation of the link takes a stop request: asked before the first
+    // frame, it sends nothing; after the enter frame, the exit frame ends it.
+    void everyOperationTakesAStopRequest_data()
+    {
+        QTest::addColumn<QString>("operation");
+        QTest::addColumn<int>("stopAt");  // the request says stop from its n-th question on (0: the first)
+        QTest::addColumn<QStringList>("written");
+        QTest::addColumn<OperationEnd>("end");
+        const QStringList enterAndExit{kEnter.mid(6), kExit.mid(6)};
+        for (const char* operation : {"baud", "read", "clear", "upload"}) {
+            QTest::addRow("%s, before its first frame", operation) << operation << 0 << QStringList() << OperationEnd::Unsent;
+            QTest::addRow("%s, after the enter frame", operation) << operation << 1 << enterAndExit << OperationEnd::Stopped;
+        }
+        QTest::newRow("learn report") << "learn" << 0 << QStringList() << OperationEnd::Unsent;
+    }
+    void everyOperationTakesAStopRequest()
+    {
+        QFETCH(QString, operation);
+        QFETCH(int, stopAt);
+        QFETCH(QStringList, written);
+        QFETCH(OperationEnd, end);
+        OpenPortRig rig;
+        int asked = 0;
+        const StopRequest stop = [&] { return asked++ >= stopAt; };
+        ModuleLink& link = rig.p.link;
+        const QMap<QString, std::function<OperationEnd()>> run{
+            {"baud", [&] { return link.SetModuleBaudRate([] { return 9600u; }, stop); }},
+            {"read", [&] { return link.Read(stop); }},
+            {"clear", [&] { return link.Clear(stop); }},
+            {"upload", [&] { return link.Upload([](int, int) { return QStringLiteral("AB"); }, {{}, stop}); }},
+            {"learn", [&] { return link.LearnReport(QByteArray("\x01"), stop); }},
+        };
+        QCOMPARE(run[operation](), end);
+        QCOMPARE(rig.port.WrittenHex(), written);
+        QVERIFY(!link.OperationRunning() && link.Reading().End() == ReadEnd::None);
+    }
+
     void buttonsComeBackOnlyAsTheStateAllows()
     {
         OpenPortRig rig;
-        rig.ui.onDeliver = [&] { rig.p.state.extracting = true; };  // a dump began meanwhile
+        // A dump began meanwhile.
+        rig.port.ArriveAt(rig.ui.clock, QByteArray::fromHex("FD66666666AAABDDBF"));
+        rig.ui.onDeliver = [&] { ReceiveTick(rig.p); };
         ClearModule(rig.p);
+        QVERIFY(rig.p.link.Reading().Dumping());
         QVERIFY(rig.ModuleButtonsDisabled());
         QVERIFY(!rig.ui.IsDisabled(Control::Button_TogglePort));
-        QVERIFY(!rig.p.state.operationRunning);
+        QVERIFY(!rig.p.link.OperationRunning());
     }
 
     // The shell marks the shutdown, saves and closes the port inside a pause.
@@ -172,12 +216,12 @@ private Q_SLOTS:
         OpenPortRig rig;
         rig.ui.onDeliver = [&] {
             rig.p.state.shuttingDown = true;
-            rig.serial.sio_close(rig.p.state.portNumber);
+            rig.serial.sio_close(rig.p.link.PortNumber());
         };
         running(rig.p);
         QCOMPARE(rig.port.calls, QStringList({"sio_write(3,9)", "sio_close(3)"}));
         QVERIFY(rig.ui.Log().isEmpty());
-        QVERIFY(!rig.p.state.operationRunning);
+        QVERIFY(!rig.p.link.OperationRunning());
     }
 
     // The device goes away while an operation runs: the receive tick in one
@@ -217,13 +261,13 @@ private Q_SLOTS:
         QCOMPARE(calls.count(QStringLiteral("sio_close(3)")), 1);
         QCOMPARE(rig.port.writes.size(), qsizetype(pausesBeforeTheLoss));
         QVERIFY(rig.ui.Log().endsWith(QStringLiteral("端口已断开: COM3\r\n端口已关闭\r\n")));
-        QVERIFY(!rig.p.state.portOpen);
-        QVERIFY(!rig.p.state.operationRunning);
+        QVERIFY(!rig.p.link.IsOpen());
+        QVERIFY(!rig.p.link.OperationRunning());
         QVERIFY(rig.ModuleButtonsDisabled());
         QVERIFY(!rig.ui.IsDisabled(Control::Button_TogglePort));
         QCOMPARE(rig.ui.GetPosition(Control::ProgressBar1), 0);
         QCOMPARE(rig.table.GetCellText(96, 1), QStringLiteral("0A"));
-        QVERIFY(rig.p.state.readEnd != ReadEnd::Running);
+        QVERIFY(rig.p.link.Reading().End() != ReadEnd::Running);
     }
 };
 

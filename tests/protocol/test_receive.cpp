@@ -1,13 +1,11 @@
 #include <QtTest>
 
-#include "core/ModuleEvents.h"
-#include "core/Program.h"
+#include "app/ModuleHandlers.h"
 #include "config/ConfigTable.h"
 #include "config/TableHistory.h"
-#include "protocol/ModuleOperations.h"
-#include "protocol/ReceiveTick.h"
-#include "protocol/TableBeforeRead.h"
-#include "serial/PortConnection.h"
+#include "core/ModuleEvents.h"
+#include "core/Program.h"
+#include "protocol/ModuleLink.h"
 #include "tests/support/OpenPortRig.h"
 
 namespace {
@@ -38,16 +36,23 @@ QString HexLine(const QByteArray& bytes) { return FakeSerialProvider::Spaced(byt
 
 // A program with an open port on the recording fakes and a laid-out table,
 // its module buttons greyed as while a read waits for the dump; it keeps the
-// events the program reports.
+// events the link reports.
 struct Rig : OpenPortRig, ModuleObserver {
     QVector<ModuleEvent> events;
 
     Rig()
     {
         DisableModuleButtons(p);
-        p.observers << this;
+        p.link.Listen(this);
     }
-    void OnModuleEvent(const ModuleEvent& e) override { events << e; }
+    // What the module and the line did; what it does to the bar and the buttons is seen on them.
+    void OnModuleEvent(const ModuleEvent& e) override
+    {
+        using Kind = ModuleEvent::Kind;
+        for (Kind control : {Kind::Progress, Kind::OperationBegan, Kind::OperationEnded, Kind::ModuleFree})
+            if (e.kind == control) return;
+        events << e;
+    }
 
     // One tick of the receive timer, 10 ms after the last.
     void Tick()
@@ -98,6 +103,7 @@ struct Rig : OpenPortRig, ModuleObserver {
             if (ui.IsDisabled(c)) return false;
         return true;
     }
+    const ModuleRead& Read() const { return p.link.Reading(); }
     QVector<ModuleEvent::Kind> Kinds() const
     {
         QVector<ModuleEvent::Kind> out;
@@ -142,7 +148,7 @@ private Q_SLOTS:
         r.Play(pieces);
         QCOMPARE(r.Log(), log);
         if (log.endsWith(kEndLine)) {
-            QVERIFY(!r.p.state.extracting);
+            QVERIFY(!r.Read().Dumping());
             QCOMPARE(r.ui.GetPosition(Control::ProgressBar1), 0);
             QVERIFY(r.ButtonsEnabled());
         }
@@ -202,8 +208,9 @@ private Q_SLOTS:
         QCOMPARE(r.Log(), kStartLine + shown + kEndLine + warning);
         QCOMPARE(r.events.last().kind, ModuleEvent::Kind::DumpEnded);
         QCOMPARE(r.events.last().doubtful, doubtful);
-        QVERIFY(r.p.state.readEnd == ReadEnd::Complete);
-        QVERIFY(r.p.state.held.bytes.isEmpty());
+        QCOMPARE(r.Read().LastDump().doubtful.size(), doubtful.size());  // the dump handed over for confirming
+        QVERIFY(r.Read().End() == ReadEnd::Complete);
+        QVERIFY(r.Read().Held().bytes.isEmpty());
     }
 
     void recordsFillTheirCellAndMoveTheBar_data()
@@ -278,12 +285,20 @@ private Q_SLOTS:
     void dumpEndDuringAnOperationLeavesTheButtonsToIt()
     {
         Rig r;
-        r.p.state.operationRunning = true;
-        r.StartDump();
-        r.Arrive(kDumpEnd);
-        QVERIFY(!r.p.state.extracting);
-        QVERIFY(r.Log().endsWith(kEndLine));
-        for (Control c : kModuleButtons) QVERIFY(r.ui.IsDisabled(c));
+        EnableModuleButtons(r.p);
+        bool ended = false, held = true;
+        r.ui.onDeliver = [&] {
+            if (ended) return;
+            ended = true;
+            r.StartDump();
+            r.Arrive(kDumpEnd);
+            ended = !r.Read().Dumping() && r.Log().endsWith(kEndLine);
+            held = r.ModuleButtonsDisabled();
+        };
+        ClearModule(r.p);  // the dump comes and goes in its first pause
+        QVERIFY(ended);
+        QVERIFY(held);
+        QVERIFY(r.ButtonsEnabled());  // given back when the clear ends
     }
 
     void nothingIsReadOrLoggedOnceThePortIsClosed()
@@ -291,17 +306,18 @@ private Q_SLOTS:
         Rig r;
         r.port.ArriveAt(r.ui.clock, Bytes("F4F7"));
         r.Tick();  // half an answer held
-        r.p.state.portOpen = false;
+        r.p.link.Close();
+        r.Forget();
         r.port.ArriveAt(r.ui.clock, kEnterEcho);
-        const QStringList callsBefore = r.port.calls;
         for (int i = 0; i < 5; ++i) r.Tick();
-        QCOMPARE(r.port.calls, callsBefore);
-        QVERIFY(r.p.state.held.bytes.isEmpty());
+        QCOMPARE(r.port.calls, QStringList());
+        QVERIFY(r.Read().Held().bytes.isEmpty());
         QCOMPARE(r.Log(), QString());
 
         // Reopened: the half answer from before is gone, not glued to the next one.
         r.port.line.clear();
-        r.p.state.portOpen = true;
+        r.p.link.Open(3, 9600, QStringLiteral("COM3"));
+        r.Forget();
         r.Arrive(Bytes("AABB"));
         QCOMPARE(r.Log(), HexLine(Bytes("AABB")));
     }
@@ -317,10 +333,10 @@ private Q_SLOTS:
         r.ui.clock += 65;  // one late tick takes all three
         ReceiveTick(r.p);
         QCOMPARE(r.Log(), HexLine(Bytes("010203")));
-        QCOMPARE(r.p.state.held.bytes, Bytes("04"));
+        QCOMPARE(r.Read().Held().bytes, Bytes("04"));
         r.ui.clock += kQuietMs - 6;
         ReceiveTick(r.p);
-        QCOMPARE(r.p.state.held.bytes, Bytes("04"));
+        QCOMPARE(r.Read().Held().bytes, Bytes("04"));
         r.ui.clock += 1;
         ReceiveTick(r.p);
         QCOMPARE(r.Log(), HexLine(Bytes("010203")) + HexLine(Bytes("04")));
@@ -337,7 +353,7 @@ private Q_SLOTS:
         QCOMPARE(lines.size(), 3);
         for (const QString& line : lines) QVERIFY(line.size() <= 3 * kMaxHeldOutsideDump);
         QCOMPARE(QByteArray::fromHex(lines.join(QString()).toLatin1()), noise);
-        QVERIFY(r.p.state.held.bytes.isEmpty());
+        QVERIFY(r.Read().Held().bytes.isEmpty());
     }
 
     // A read that does not complete gives the table back as it was before
@@ -370,8 +386,8 @@ private Q_SLOTS:
         const QString before = r.Log();
         r.Play(pieces);
         r.port.deviceGone = portLost;
-        while (r.p.state.readEnd == ReadEnd::Running && r.ui.clock < 10000) r.Tick();
-        QCOMPARE(int(r.p.state.readEnd), end);
+        while (r.Read().End() == ReadEnd::Running && r.ui.clock < 10000) r.Tick();
+        QCOMPARE(int(r.Read().End()), end);
         QVERIFY(r.TableIsOld());
         QCOMPARE(r.Log().mid(before.size()), log + kGivenBackLine);
         QCOMPARE(r.ui.GetPosition(Control::ProgressBar1), 0);
@@ -386,13 +402,13 @@ private Q_SLOTS:
         r.StartRead();
         const quint32 lastRecord = r.ui.clock + 90;
         r.Play({{30, kDumpStart}, {30, Record(1, 1, "11")}, {30, Record(1, 2, "22")}});
-        while (r.p.state.readEnd == ReadEnd::Running) {
+        while (r.Read().End() == ReadEnd::Running) {
             r.port.ArriveAt(r.ui.clock, QByteArray(4000, '\x5A'));
             for (int i = 0; i < 50; ++i) r.Tick();
-            QVERIFY(r.p.state.held.bytes.size() <= kMaxHeldInDump);
+            QVERIFY(r.Read().Held().bytes.size() <= kMaxHeldInDump);
         }
         QVERIFY(r.ui.clock - lastRecord >= quint32(kNoAnswerMs) && r.ui.clock - lastRecord < 4000);
-        QVERIFY(r.p.state.readEnd == ReadEnd::NoAnswer);
+        QVERIFY(r.Read().End() == ReadEnd::NoAnswer);
         QVERIFY(r.TableIsOld());
     }
 
@@ -405,20 +421,20 @@ private Q_SLOTS:
         r.StartRead();
         r.Play({{3400, kDumpStart}, {3400, Record(1, 1, "11")}, {3400, Record(1, 2, "22")}, {3400, Record(2, 1, "33")}, {3400, kDumpEnd}});
         QCOMPARE(r.Cells(), (QStringList{"1,1=11 ", "1,2=22 ", "2,1=33 "}));
-        QVERIFY(r.p.state.readEnd == ReadEnd::Complete);
+        QVERIFY(r.Read().End() == ReadEnd::Complete);
         QVERIFY(r.Log().endsWith(QStringLiteral("模块继续发送数据\r\n") + kEndLine));
 
         r.StartRead();
         r.Play({{30, kDumpStart}, {30, Record(1, 1, "11")}, {30, Record(1, 2, "22")}});
         r.ui.clock += 3400;
         r.Tick();
-        QVERIFY(r.p.state.readEnd == ReadEnd::NoAnswer);
+        QVERIFY(r.Read().End() == ReadEnd::NoAnswer);
         QVERIFY(r.TableIsOld());
         QVERIFY(r.ButtonsEnabled());
 
         r.Play({{1, Record(2, 1, "33")}, {20, kDumpEnd}});
         QCOMPARE(r.Cells(), (QStringList{"1,1=11 ", "1,2=22 ", "2,1=33 "}));
-        QVERIFY(r.p.state.readEnd == ReadEnd::Complete);
+        QVERIFY(r.Read().End() == ReadEnd::Complete);
         QVERIFY(r.Log().endsWith(QStringLiteral("模块继续发送数据\r\n") + kEndLine));
         QVERIFY(r.ButtonsEnabled());
 
@@ -441,12 +457,12 @@ private Q_SLOTS:
         ReadModule(r.p);
         const quint32 requestAt = r.port.writes.last().at;
         QCOMPARE(FakeSerialProvider::Spaced(r.port.writes.last().bytes), QStringLiteral("FD 66 66 66 66 AA AB DD BF"));
-        while (r.p.state.readEnd == ReadEnd::Running && r.ui.clock - requestAt < 5000) r.Tick();
+        while (r.Read().End() == ReadEnd::Running && r.ui.clock - requestAt < 5000) r.Tick();
         QVERIFY(r.ui.clock - requestAt >= quint32(kNoAnswerMs));
         QVERIFY(r.ui.clock - requestAt < 4000);
-        QVERIFY(r.p.state.readEnd == ReadEnd::NoAnswer);
+        QVERIFY(r.Read().End() == ReadEnd::NoAnswer);
         QVERIFY(r.ButtonsEnabled());
-        QVERIFY(r.p.state.portOpen);
+        QVERIFY(r.p.link.IsOpen());
         r.Tick();
         QCOMPARE(r.ui.GetInterval(Control::Timer_ReceiveData), kIdleTickMs);
     }
@@ -461,8 +477,8 @@ private Q_SLOTS:
         QCOMPARE(r.ui.GetInterval(Control::Timer_ReceiveData), kReceiveTickMs);
         r.Quiet();
         QCOMPARE(r.ui.GetInterval(Control::Timer_ReceiveData), kIdleTickMs);
-        r.p.state.readEnd = ReadEnd::Running;
-        r.p.state.readAliveAt = r.ui.clock;
+        EnableModuleButtons(r.p);
+        ReadModule(r.p);
         r.Tick();
         QCOMPARE(r.ui.GetInterval(Control::Timer_ReceiveData), kReceiveTickMs);
     }
@@ -488,7 +504,7 @@ private Q_SLOTS:
         ReadModule(r.p);
         r.StartDump();
         r.Arrive(Record(3, 1, "44"));
-        while (r.p.state.readEnd == ReadEnd::Running) r.Tick();
+        while (r.Read().End() == ReadEnd::Running) r.Tick();
         QCOMPARE(r.table.GetCellText(3, 1), QString());
         QCOMPARE(r.table.GetCellText(1, 1), QStringLiteral("33 "));
 

@@ -1,7 +1,10 @@
 #include <QSignalSpy>
 #include <QtTest>
 
-#include "protocol/ModuleOperations.h"
+#include "app/ModuleHandlers.h"
+#include "protocol/HexCodec.h"
+#include "protocol/ModuleLink.h"
+#include "protocol/Upload.h"
 #include "tests/support/OpenPortRig.h"
 
 // What an upload puts on the line, frame by frame with the pause after each:
@@ -16,6 +19,12 @@ static QStringList UploadSteps(const QList<QStringList>& records = {{}, {}, {}})
         steps << QStringLiteral("write FD 66 66 66 66 AA AB B%1 BF").arg(b) << "pause 100";
     }
     return steps << kExit << "pause 100";
+}
+
+// The cells of `table`, read when the upload comes to them.
+static CellText CellsOf(const ConfigTable& table)
+{
+    return [&table](int row, int column) { return table.GetCellText(row, column); };
 }
 
 // How many code records have gone out.
@@ -119,16 +128,16 @@ private Q_SLOTS:
         rig.ui.onDeliver = [&] {
             if (rig.port.writes.size() < 40 || rig.p.state.shuttingDown) return;
             rig.p.state.shuttingDown = true;
-            rig.serial.sio_close(rig.p.state.portNumber);
+            rig.serial.sio_close(rig.p.link.PortNumber());
         };
         WriteModule(rig.p);
         QCOMPARE(rig.port.writes.size(), 40);
         QCOMPARE(rig.port.calls.last(), QStringLiteral("sio_close(3)"));
         QVERIFY(!rig.ui.positionHistory.contains(100));
-        QVERIFY(!rig.p.state.operationRunning);
+        QVERIFY(!rig.p.link.OperationRunning());
     }
 
-    // --- an upload under a guard, as scripts run it ------------------------------
+    // --- an upload under a guard, as scripts run it: the link's, no confirmation ---
 
     void aGuardThatHoldsTheBlocksBackLeavesOnlyTheExitFrame()
     {
@@ -140,9 +149,9 @@ private Q_SLOTS:
             ++asked;
             return false;
         };
-        QCOMPARE(WriteModule(rig.p, guard), UploadEnd::Held);
+        QCOMPARE(rig.p.link.Upload(CellsOf(rig.table), guard), OperationEnd::Held);
         QCOMPARE(asked, 1);
-        QVERIFY(SameSteps(rig.Steps(), {"box 写入数据|确认写入自定义数据", kEnter, "pause 100", kExit, "pause 100"}));
+        QVERIFY(SameSteps(rig.Steps(), {kEnter, "pause 100", kExit, "pause 100"}));
         QCOMPARE(rig.ui.positionHistory, QVector<int>{0});
         QVERIFY(!rig.ui.IsDisabled(Control::Button_WriteModule));
         QVERIFY(!rig.ui.IsDisabled(Control::Button_TogglePort));
@@ -154,9 +163,9 @@ private Q_SLOTS:
         rig.table.SetCellText(65, 2, QStringLiteral("11 22"));
         UploadGuard guard;
         guard.mayBeginBlocks = [] { return true; };
-        guard.stopRequested = [] { return false; };
-        QCOMPARE(WriteModule(rig.p, guard), UploadEnd::Sent);
-        QVERIFY(SameSteps(rig.Steps(), UploadSteps({{}, {"F7 F4 21 11 22"}, {}})));
+        guard.stop = [] { return false; };
+        QCOMPARE(rig.p.link.Upload(CellsOf(rig.table), guard), OperationEnd::Done);
+        QVERIFY(SameSteps(rig.Steps(), UploadSteps({{}, {"F7 F4 21 11 22"}, {}}).mid(1)));
     }
 
     void aStopRequestEndsAfterTheCurrentFrameWithTheExitFrame()
@@ -164,8 +173,8 @@ private Q_SLOTS:
         OpenPortRig rig;
         for (int row = 1; row <= 96; ++row) rig.table.SetCellText(row, 2, QStringLiteral("AB"));
         UploadGuard guard;
-        guard.stopRequested = [&] { return RecordsWritten(rig.port) == 5; };
-        QCOMPARE(WriteModule(rig.p, guard), UploadEnd::Stopped);
+        guard.stop = [&] { return RecordsWritten(rig.port) == 5; };
+        QCOMPARE(rig.p.link.Upload(CellsOf(rig.table), guard), OperationEnd::Stopped);
         const QStringList written = rig.port.WrittenHex();
         QCOMPARE(RecordsWritten(rig.port), 5);
         QCOMPARE(written.size(), 2 + 5 + 1);  // enter, block 1 begin, five records, exit
@@ -173,21 +182,22 @@ private Q_SLOTS:
         QCOMPARE(written.last(), QStringLiteral("FD 66 66 66 66 AA AA BB BF"));
         QVERIFY(SameSteps(rig.Steps().mid(rig.Steps().size() - 2), {kExit, "pause 100"}));
         QCOMPARE(rig.ui.GetPosition(Control::ProgressBar1), 0);
-        QVERIFY(!rig.p.state.operationRunning);
+        QVERIFY(!rig.p.link.OperationRunning());
     }
 
     void findBadCodeNamesTheFirstCellThatDoesNotConvert()
     {
         OpenPortRig rig;
         int row = 0, column = 0;
+        HexProblem problem;
         rig.table.SetCellText(4, 2, QStringLiteral("a b"));
-        QVERIFY(!FindBadCode(rig.ui, rig.table, row, column));
-        QVERIFY(rig.ui.boxes.isEmpty());
+        QVERIFY(!FindBadCode(rig.table, row, column, &problem));
+        QVERIFY(!problem);
         rig.table.SetCellText(9, 2, QStringLiteral("12 3"));
         rig.table.SetCellText(9, 1, QStringLiteral("0x"));
-        QVERIFY(FindBadCode(rig.ui, rig.table, row, column));
+        QVERIFY(FindBadCode(rig.table, row, column, &problem));
         QCOMPARE(QPair(row, column), QPair(9, 1));
-        QCOMPARE(rig.ui.BoxTexts(), QStringList{"无效的十六进制字符: X"});
+        QCOMPARE(problem.character, QStringLiteral("X"));
     }
 };
 

@@ -11,8 +11,10 @@
 
 #include <cstdlib>
 
-#include "core/Program.h"
+#include "app/PortHandlers.h"
+#include "app/WindowProgram.h"
 #include "config/ConfigTable.h"
+#include "core/Program.h"
 #include "serial/BuiltinProviders.h"
 #include "serial/BuiltinRegistryProvider.h"
 #include "serial/BuiltinSerialProvider.h"
@@ -75,7 +77,8 @@ struct Rig {
                              return v;
                          }()};
     ConfigTable table;
-    Program p{AppState{}, ui, serial, table};
+    WindowProgram window{ui, serial, table};
+    Program& p = window.program;
 
     Rig()
     {
@@ -202,7 +205,7 @@ private slots:
         Pty& a = *pa;
         Rig r;
         const int port = r.Open(a.slave, 0) + 1;
-        QVERIFY(r.p.state.portOpen);
+        QVERIFY(r.p.link.IsOpen());
         a.HangUp();
         QTest::qWait(50);  // let the event loop meet the hang-up too
         QVERIFY(PollUntil([&] { return r.serial.sio_iqueue(port) < 0 ? 1 : 0; }, 1) == 1);
@@ -214,7 +217,7 @@ private slots:
 
         // The port button still closes it.
         TogglePort(r.p);
-        QVERIFY(!r.p.state.portOpen);
+        QVERIFY(!r.p.link.IsOpen());
         QVERIFY(r.ui.Log().endsWith(QStringLiteral("端口已关闭\r\n")));
     }
 
@@ -235,7 +238,7 @@ private slots:
         a.Send("CDEF");
         QTest::qWait(30);
         QVector<ArrivedBytes> runs;
-        QCOMPARE(r.serial.ReadArrivals(port, runs), 6);
+        QCOMPARE(r.serial.ReadArrivals(port, [&] { return r.ui.clock; }, runs), 6);
         QCOMPARE(runs.size(), 2);
         QCOMPARE(runs.at(0).bytes, QByteArray("AB"));
         QCOMPARE(runs.at(1).bytes, QByteArray("CDEF"));
@@ -249,9 +252,9 @@ private slots:
         a.HangUp();
         QTRY_VERIFY(wakes > before);  // the loss wakes the reader too
         runs.clear();
-        QCOMPARE(r.serial.ReadArrivals(port, runs), 2);
+        QCOMPARE(r.serial.ReadArrivals(port, [&] { return r.ui.clock; }, runs), 2);
         QCOMPARE(runs.at(0).bytes, QByteArray("XY"));
-        QCOMPARE(r.serial.ReadArrivals(port, runs), SioResult::DeviceGone);
+        QCOMPARE(r.serial.ReadArrivals(port, [&] { return r.ui.clock; }, runs), SioResult::DeviceGone);
         QCOMPARE(r.serial.sio_close(port), SioResult::Ok);
     }
 

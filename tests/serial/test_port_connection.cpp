@@ -3,8 +3,11 @@
 
 #include <QtTest>
 
-#include "core/Program.h"
+#include "app/ModuleHandlers.h"
+#include "app/PortHandlers.h"
+#include "app/WindowProgram.h"
 #include "config/ConfigTable.h"
+#include "core/Program.h"
 #include "serial/PortConnection.h"
 #include "serial/SerialLibrary.h"
 #include "tests/support/FakeRegistryProvider.h"
@@ -20,7 +23,8 @@ struct Rig {
     FakeRegistryProvider registry;
     SerialLibrary serial{ui, {&sio, &registry}};
     ConfigTable table;
-    Program p{AppState{}, ui, serial, table};
+    WindowProgram window{ui, serial, table};
+    Program& p = window.program;
 
     explicit Rig(QVector<QByteArray> values = {"COM3"})
     {
@@ -77,7 +81,7 @@ private slots:
         r.registry.keyExists = false;
         r.registry.calls.clear();
         QVector<int> list{5, 6};
-        QCOMPARE(EnumerateComPorts(r.p, list), 0);
+        QCOMPARE(EnumerateComPorts(r.serial, list), 0);
         QVERIFY(list.isEmpty());
         RefreshPortList(r.p);
         QCOMPARE(r.ui.ComboCount(Control::Combo_Port), 0);
@@ -89,7 +93,7 @@ private slots:
         QCOMPARE(r.ui.BoxTexts(), QStringList{"无可用端口"});
         QCOMPARE(r.ui.boxes.first().caption, QStringLiteral("信息："));
         QVERIFY(r.sio.calls.isEmpty());
-        QVERIFY(!r.p.state.portOpen);
+        QVERIFY(!r.p.link.IsOpen());
     }
 
     void baudListsOfferFiveRatesFrom9600()
@@ -110,8 +114,8 @@ private slots:
         QCOMPARE(r.sio.calls, (QStringList{"sio_open(3)", "sio_ioctl(3,16,3)", "sio_SetReadTimeouts(3,1000,0)"}));
         QCOMPARE(r.ui.Log(), QStringLiteral("打开端口: COM3 115200\r\n"));
         QCOMPARE(r.ui.GetCaption(Control::Button_TogglePort), QStringLiteral("关闭"));
-        QVERIFY(r.p.state.portOpen);
-        QCOMPARE(r.p.state.portNumber, 3);
+        QVERIFY(r.p.link.IsOpen());
+        QCOMPARE(r.p.link.PortNumber(), 3);
         QVERIFY(r.ModuleButtonsEnabled());
         QCOMPARE(r.ui.GetInterval(Control::Timer_ReceiveData), 10);
         QVERIFY(r.ui.boxes.isEmpty());
@@ -125,8 +129,8 @@ private slots:
         TogglePort(r.p);
         QCOMPARE(r.ui.BoxTexts(), QStringList{"端口打开失败-2"});
         QCOMPARE(r.sio.calls, QStringList{"sio_open(3)"});
-        QVERIFY(!r.p.state.portOpen);
-        QCOMPARE(r.p.state.portNumber, 3);  // the number tried
+        QVERIFY(!r.p.link.IsOpen());
+        QCOMPARE(r.p.link.PortNumber(), 3);  // the number tried
         QCOMPARE(r.ui.GetCaption(Control::Button_TogglePort), QStringLiteral("开启"));
         QVERIFY(r.ModuleButtonsDisabled());
         QCOMPARE(r.ui.GetInterval(Control::Timer_ReceiveData), 0);
@@ -174,7 +178,7 @@ private slots:
         } else {
             QCOMPARE(r.ui.BoxTexts(), QStringList{outcome});
             QCOMPARE(r.sio.calls, QStringList());
-            QVERIFY(!r.p.state.portOpen);
+            QVERIFY(!r.p.link.IsOpen());
         }
     }
 
@@ -185,7 +189,7 @@ private slots:
         const int rounds = 50;
         for (int i = 0; i < rounds; ++i) {
             TogglePort(r.p);
-            QVERIFY(r.p.state.portOpen);
+            QVERIFY(r.p.link.IsOpen());
             TogglePort(r.p);
         }
         const QString log = r.ui.Log();
@@ -193,8 +197,8 @@ private slots:
         QCOMPARE(log.count(QStringLiteral("端口已关闭\r\n")), rounds);
         QVERIFY(log.endsWith(QStringLiteral("端口已关闭\r\n")));
         QCOMPARE(r.sio.calls.count(QStringLiteral("sio_close(3)")), rounds);
-        QVERIFY(!r.p.state.portOpen);
-        QCOMPARE(r.p.state.portNumber, -1);
+        QVERIFY(!r.p.link.IsOpen());
+        QCOMPARE(r.p.link.PortNumber(), -1);
         QCOMPARE(r.ui.GetCaption(Control::Button_TogglePort), QStringLiteral("开启"));
         QVERIFY(r.ModuleButtonsDisabled());
         QCOMPARE(r.ui.GetInterval(Control::Timer_ReceiveData), 0);  // nothing to receive, nothing to wake for
@@ -220,7 +224,7 @@ private slots:
         TogglePort(r.p);
         QCOMPARE(r.ui.Log(), QStringLiteral("端口打开失败: COM7 ") + reason + QStringLiteral("\r\n"));
         QCOMPARE(r.ui.BoxTexts(), QStringList{QStringLiteral("端口打开失败") + QString::number(result)});
-        QVERIFY(!r.p.state.portOpen);
+        QVERIFY(!r.p.link.IsOpen());
     }
 
     // The device goes away under an open port: one line says so, and the
@@ -230,28 +234,33 @@ private slots:
         Rig r;
         r.ui.SetSelection(Control::Combo_Port, 0);
         TogglePort(r.p);
-        r.p.state.extracting = true;
-        r.p.state.readEnd = ReadEnd::Running;
+        // The module dumps, the bar part-way, when its device goes away.
+        r.sio.incoming.push_back(QByteArray::fromHex("FD66666666AAABDDBF"));
+        ReceiveTick(r.p);
         r.ui.SetPosition(Control::ProgressBar1, 40);
-        ClosePortOnLoss(r.p);
-        QCOMPARE(r.ui.Log(), QStringLiteral("打开端口: COM3 9600\r\n端口已断开: COM3\r\n端口已关闭\r\n"));
+        r.ui.SetText(Control::Edit_Display, QString());
+        r.sio.deviceGone = true;
+        ReceiveTick(r.p);
+        QCOMPARE(r.ui.Log(), QStringLiteral("端口已断开: COM3\r\n端口已关闭\r\n读取未完成，配置表已恢复为读取前的内容\r\n"));
         QCOMPARE(r.sio.calls.last(), QStringLiteral("sio_close(3)"));
-        QVERIFY(!r.p.state.portOpen);
-        QVERIFY(!r.p.state.extracting);
-        QVERIFY(r.p.state.readEnd == ReadEnd::PortLost);
-        QCOMPARE(r.p.state.portNumber, kNoPort);
+        QVERIFY(!r.p.link.IsOpen());
+        QVERIFY(!r.p.link.Reading().Dumping());
+        QVERIFY(r.p.link.Reading().End() == ReadEnd::PortLost);
+        QCOMPARE(r.p.link.PortNumber(), kNoPort);
         QCOMPARE(r.ui.GetCaption(Control::Button_TogglePort), QStringLiteral("开启"));
         QVERIFY(r.ModuleButtonsDisabled());
         QCOMPARE(r.ui.GetPosition(Control::ProgressBar1), 0);
         QCOMPARE(r.ui.GetInterval(Control::Timer_ReceiveData), 0);
 
-        // Nothing is open any more: a second loss says nothing.
-        ClosePortOnLoss(r.p);
-        QVERIFY(r.ui.Log().endsWith(QStringLiteral("端口已关闭\r\n")));
+        // Nothing is open any more: nothing more is read or said.
+        const QString log = r.ui.Log();
+        ReceiveTick(r.p);
+        QCOMPARE(r.ui.Log(), log);
 
+        r.sio.deviceGone = false;
         TogglePort(r.p);
-        QVERIFY(r.p.state.portOpen);
-        QVERIFY(r.p.state.readEnd == ReadEnd::None);
+        QVERIFY(r.p.link.IsOpen());
+        QVERIFY(r.p.link.Reading().End() == ReadEnd::None);
         QVERIFY(r.ModuleButtonsEnabled());
         QCOMPARE(r.ui.GetInterval(Control::Timer_ReceiveData), 10);
     }
@@ -266,8 +275,8 @@ private slots:
         QCOMPARE(r.PortBox().texts, (QStringList{"COM5", "COM6"}));
         QCOMPARE(r.PortBox().selection, -1);
         QVERIFY(r.sio.calls.filter("sio_close").isEmpty());
-        QCOMPARE(r.p.state.portNumber, 3);
-        QVERIFY(r.p.state.portOpen);
+        QCOMPARE(r.p.link.PortNumber(), 3);
+        QVERIFY(r.p.link.IsOpen());
 
         TogglePort(r.p);
         QCOMPARE(r.sio.calls.last(), QStringLiteral("sio_close(3)"));
@@ -278,13 +287,15 @@ private slots:
         Rig r;
         r.ui.SetSelection(Control::Combo_Port, 0);
         TogglePort(r.p);
-        r.p.state.extracting = true;
-        r.p.state.held.bytes = QByteArray("\xF4\xF7\x01", 3);
+        // A dump under way, half a record held.
+        r.sio.incoming.push_back(QByteArray::fromHex("FD66666666AAABDDBFF4F701"));
+        ReceiveTick(r.p);
+        QVERIFY(!r.p.link.Reading().Held().bytes.isEmpty());
         r.ui.SetPosition(Control::ProgressBar1, 40);
         TogglePort(r.p);
-        QVERIFY(!r.p.state.extracting);
+        QVERIFY(!r.p.link.Reading().Dumping());
         QCOMPARE(r.ui.GetPosition(Control::ProgressBar1), 0);
-        QVERIFY(r.p.state.held.bytes.isEmpty());
+        QVERIFY(r.p.link.Reading().Held().bytes.isEmpty());
 
         // A close with no dump running leaves the bar where it is.
         TogglePort(r.p);
@@ -309,7 +320,7 @@ private slots:
             QCOMPARE(e.code, -1);
         }
         QVERIFY(hookRan);
-        QVERIFY(!r.p.state.portOpen);
+        QVERIFY(!r.p.link.IsOpen());
 
         // A row with no library file names only the function.
         FakeUiServices ui;

@@ -1,12 +1,15 @@
 #pragma once
-// A program wired to the recording fakes with an open port (COM3), a laid-out
-// table and the module-baud box filled, plus a reading of the fake timeline
-// in which consecutive waits merge into one "pause N".
+// The window's program wired to the recording fakes with an open port (COM3),
+// a laid-out table and the module-baud box filled, plus a reading of the fake
+// timeline in which consecutive waits merge into one "pause N". What opening
+// the port recorded is forgotten: a test sees what follows it.
 
 #include <QtTest>
 
-#include "core/Program.h"
+#include "app/WindowProgram.h"
 #include "config/ConfigTable.h"
+#include "core/Program.h"
+#include "protocol/ModuleLink.h"
 #include "serial/SerialLibrary.h"
 #include "tests/support/FakeSerialProvider.h"
 #include "tests/support/FakeUiServices.h"
@@ -16,17 +19,28 @@ struct OpenPortRig {
     FakeSerialProvider port{&ui};
     SerialLibrary serial{ui, {&port}};
     ConfigTable table;
-    Program p{AppState{}, ui, serial, table};
+    WindowProgram window{ui, serial, table};
+    Program& p = window.program;
 
     OpenPortRig()
     {
         InitTable(table);
-        p.state.portNumber = 3;
-        p.state.portOpen = true;
-        port.portIsOpen = true;
         for (const char* rate : {"9600", "19200", "38400", "57600", "115200"})
             ui.ComboAddItem(Control::Combo_SetBaudRate, QString::fromLatin1(rate), 0, QString());
         ui.SetSelection(Control::Combo_SetBaudRate, 0);
+        p.link.Open(3, 9600, QStringLiteral("COM3"));
+        Forget();
+    }
+
+    // What the fakes recorded so far is forgotten.
+    void Forget()
+    {
+        ui.timeline.clear();
+        ui.texts.remove(Control::Edit_Display);
+        ui.disabled.clear();
+        ui.positionHistory.clear();
+        port.calls.clear();
+        port.writes.clear();
     }
 
     // The timeline without the progress steps, waits merged into "pause N".

@@ -2,6 +2,9 @@
 
 #include <QHash>
 #include <QSet>
+#include <algorithm>
+
+#include "serial/SerialLibrary.h"
 
 namespace {
 
@@ -152,13 +155,13 @@ bool ParseRate(const QString& text, int& rate)
 {
     bool ok = false;
     rate = text.toInt(&ok);
-    return ok && OfferedRates().contains(rate);
+    return ok && std::find(std::begin(kOfferedRates), std::end(kOfferedRates), rate) != std::end(kOfferedRates);
 }
 
 QString RateList()
 {
     QStringList rates;
-    for (int r : OfferedRates()) rates << QString::number(r);
+    for (int r : kOfferedRates) rates << QString::number(r);
     return rates.join(QStringLiteral(", "));
 }
 
@@ -175,12 +178,6 @@ QString TryHelpLine(const QString& verbName)
 {
     return verbName.isEmpty() ? QStringLiteral("Try 'velmora-cli --help'.")
                               : QStringLiteral("Try 'velmora-cli %1 --help'.").arg(verbName);
-}
-
-const QList<int>& OfferedRates()
-{
-    static const QList<int> kRates = {9600, 19200, 38400, 57600, 115200};
-    return kRates;
 }
 
 QString UsageText()

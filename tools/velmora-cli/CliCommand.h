@@ -44,6 +44,3 @@ QString TryHelpLine(const QString& verbName);
 
 // The whole usage: every command, the options and the exit statuses.
 QString UsageText();
-
-// The rates the window offers, for the port and for the module.
-const QList<int>& OfferedRates();

@@ -10,26 +10,7 @@ constexpr int kMostDumps = 3;
 
 }  // namespace
 
-void HeardDump::Hear(const ModuleEvent& e)
-{
-    using Kind = ModuleEvent::Kind;
-    switch (e.kind) {
-    case Kind::DumpStarted:
-        // A dump begun again starts from nothing.
-        *this = HeardDump{};
-        started = true;
-        break;
-    case Kind::Record: codes.insert(CellKey(e.cell.row, e.cell.column), e.bytes); break;
-    case Kind::Unrecognised: strayBytes = true; break;
-    case Kind::DumpEnded:
-        ended = e.dumpStarted;
-        for (const CellPosition& cell : e.doubtful) doubtful.insert(CellKey(cell.row, cell.column));
-        break;
-    default: break;
-    }
-}
-
-void ConfirmedCodes::Add(const HeardDump& dump) { dumps_ << dump; }
+void ConfirmedCodes::Add(const Dump& dump) { dumps_ << dump; }
 
 std::optional<QByteArray> ConfirmedCodes::Agreed(int key) const
 {

@@ -6,30 +6,18 @@
 // enough, as long as it marks nothing doubtful.
 
 #include <QByteArray>
-#include <QHash>
-#include <QSet>
 #include <QVector>
 #include <optional>
 
 #include "core/ModuleEvents.h"
-
-// One dump as the session heard it from the program's events.
-struct HeardDump {
-    bool started = false;     // the dump start came
-    bool ended = false;       // the dump end came after it
-    bool strayBytes = false;  // bytes that were no answer of the dump came during the read
-    QHash<int, QByteArray> codes;  // key: TableLayout::CellKey; a position no record named is empty
-    QSet<int> doubtful;
-
-    // Carries one event of a running read into the dump.
-    void Hear(const ModuleEvent& event);
-};
+#include "protocol/ModuleRead.h"
 
 class ConfirmedCodes {
 public:
     explicit ConfirmedCodes(bool once) : once_(once) {}
 
-    void Add(const HeardDump& dump);
+    // One more dump, as the read of the module handed it over.
+    void Add(const Dump& dump);
     // True while one more dump may settle what is not confirmed yet.
     bool WantsAnotherDump() const;
     // The value cells not confirmed, in table order.
@@ -42,5 +30,5 @@ private:
     bool Confirmed(int key) const;
     std::optional<QByteArray> Agreed(int key) const;
     bool once_;
-    QVector<HeardDump> dumps_;
+    QVector<Dump> dumps_;
 };

@@ -1,23 +1,21 @@
 #include "PortSession.h"
 
 #include <QElapsedTimer>
+#include <cstdio>
+#include <cstdlib>
 #include <memory>
 #include <vector>
 
 #include "ConfirmedCodes.h"
-#include "HeadlessServices.h"
+#include "LoopPacing.h"
 #include "TableFiles.h"
 #include "config/ConfigTable.h"
 #include "config/TableFile.h"
 #include "core/ModuleEvents.h"
-#include "core/Program.h"
 #include "core/TableLayout.h"
-#include "protocol/Frames.h"
 #include "protocol/HexCodec.h"
-#include "protocol/ModuleOperations.h"
-#include "protocol/ReceiveTick.h"
+#include "protocol/ModuleLink.h"
 #include "serial/BuiltinProviders.h"
-#include "serial/PortConnection.h"
 #include "serial/SerialLibrary.h"
 
 namespace {
@@ -60,21 +58,33 @@ int CodeCount(const ConfigTable& table)
     return n;
 }
 
-// Everything one port's run needs, created on the session's own thread. It
-// learns what the module and the line did from the program's events.
+// How a library function nobody offers ends the tool: one line, and the
+// process ends at once (other ports' threads may be in the middle of anything).
+[[noreturn]] void FatalReport(int code, const QString& message, const QString& where)
+{
+    std::fprintf(stderr, "velmora-cli: fatal error%s%s: %s (%s)\n", code >= 0 ? " " : "",
+                 code >= 0 ? qPrintable(QString::number(code)) : "", qPrintable(message), qPrintable(where));
+    std::fflush(stderr);
+    std::_Exit(255);
+}
+
+// Everything one port's run needs, created on the session's own thread: the
+// serial library with the target's device as port 1, the module link on a
+// table of its own, paced by the thread's event loop. It learns what the
+// module and the line did from the link's events.
 class Session : public ModuleObserver {
 public:
     Session(const PortJob& job, const std::atomic<int>& interrupt, PortProgress& progress)
         : job_(job),
           interrupt_(interrupt),
           progress_(progress),
-          portList_(PortListWith(job.portList, job.target.device)),
-          providers_(MakeBuiltinProviders([this] { return portList_; })),
-          serial_(ui_, ProviderList()),
-          p_{AppState{}, ui_, serial_, table_}
+          providers_(MakeBuiltinProvidersFor({PortEntry{job.target.device, QString()}})),
+          serial_(FatalReport, ProviderList()),
+          pacing_([this] { link_.ReceiveTick(); }),
+          link_(serial_, table_, pacing_)
     {
-        ui_.onTick = [this] { ReceiveTick(p_); };
-        p_.observers << this;
+        InitTable(table_);
+        link_.Listen(this);
     }
 
     void OnModuleEvent(const ModuleEvent& e) override
@@ -84,13 +94,15 @@ public:
         case Kind::OpenRefused: openRefused_ = e; break;
         case Kind::PortLost: portLost_ = true; break;
         case Kind::EnterEcho: ++enterEchoes_; break;
-        case Kind::LearnReportSent: learnSent_ = true; break;
         case Kind::CodeSent: progress_.done = ++codesWritten_; break;
+        case Kind::Record:
+            if (reading_) progress_.done = int(link_.Reading().LastDump().codes.size());
+            break;
+        // Where the window's bar would stand: how far the dump has come through the table.
+        case Kind::Progress:
+            if (reading_) progress_.position = e.position;
+            break;
         default: break;
-        }
-        if (reading_) {
-            dump_.Hear(e);
-            if (e.kind == Kind::Record) progress_.done = int(dump_.codes.size());
         }
     }
 
@@ -102,7 +114,7 @@ public:
         PortOutcome outcome;
         if (Open(outcome)) {
             outcome = RunCommand();
-            if (p_.state.portOpen) TogglePort(p_);
+            link_.Close();
         }
         progress_.phase = PortProgress::Finished;
         outcome.seconds = double(clock.nsecsElapsed()) / 1e9;
@@ -119,9 +131,12 @@ private:
 
     bool Interrupted() const { return interrupt_.load() != 0; }
     int InterruptStatus() const { return 128 + interrupt_.load(); }
+    StopRequest Stop() const
+    {
+        return [this] { return Interrupted(); };
+    }
 
-    // As the window starts and the user opens the port: the lists filled, the
-    // table laid out, the port and rate chosen, the port button pressed.
+    // The target's device at the job's rate, as the port button opens a port.
     bool Open(PortOutcome& outcome)
     {
         if (job_.target.device.isEmpty()) {
@@ -132,25 +147,12 @@ private:
                                           : QStringLiteral("no such port (the list has COM1 to COM%1; see velmora-cli ports)").arg(listed);
             return false;
         }
-        RefreshPortList(p_);
-        FillBaudLists(p_);
-        InitTable(table_);
-        p_.state.portNumber = -1;
-        ui_.SetSelection(Control::Combo_Port, IndexOfDevice(portList_, job_.target.device));
-        SelectRate(Control::Combo_BaudRate, job_.baud);
-        TogglePort(p_);
-        if (p_.state.portOpen) return true;
+        if (link_.Open(kTargetPort, job_.baud, job_.target.device) == SioResult::Ok) return true;
 
         outcome.status = ExitStatus::PortFailed;
         outcome.summary = QStringLiteral("could not open %1: %2")
                               .arg(job_.target.device, OpenFailureInWords(openRefused_.refusal, openRefused_.result));
         return false;
-    }
-
-    void SelectRate(Control box, int rate)
-    {
-        for (int i = 0; i < ui_.ComboCount(box); ++i)
-            if (ui_.ComboItemText(box, i) == QString::number(rate)) ui_.SetSelection(box, i);
     }
 
     PortOutcome RunCommand()
@@ -166,11 +168,20 @@ private:
         }
     }
 
+    // Said when Ctrl+C came before the operation's first frame.
+    PortOutcome NothingSent() const
+    {
+        PortOutcome outcome;
+        outcome.status = InterruptStatus();
+        outcome.summary = QStringLiteral("interrupted; nothing was sent");
+        return outcome;
+    }
+
     // Waits until the module has echoed the enter frame, at most until
     // kEnterEchoMs after `since`; false when it has not (or on an interrupt).
     bool AwaitEnterEcho(quint32 since)
     {
-        while (enterEchoes_ == 0 && !Interrupted() && ui_.TickCount() - since < kEnterEchoMs) ui_.DeliverMessages(5);
+        while (enterEchoes_ == 0 && !Interrupted() && pacing_.Now() - since < kEnterEchoMs) pacing_.Pump(5);
         return enterEchoes_ > 0 && !Interrupted();
     }
 
@@ -185,16 +196,16 @@ private:
         codesWritten_ = 0;
 
         UploadGuard guard;
-        const quint32 start = ui_.TickCount();
+        const quint32 start = pacing_.Now();
         enterEchoes_ = 0;
         guard.mayBeginBlocks = [&] { return AwaitEnterEcho(start); };
-        guard.stopRequested = [&] { return Interrupted(); };
-        const UploadEnd end = WriteModule(p_, guard);
+        guard.stop = Stop();
+        const OperationEnd end = link_.Upload([this](int row, int column) { return table_.GetCellText(row, column); }, guard);
 
         PortOutcome outcome;
         const int sent = codesWritten_;
         switch (end) {
-        case UploadEnd::Sent:
+        case OperationEnd::Done:
             progress_.done = total;
             outcome.codes = total;
             outcome.summary = QStringLiteral("wrote %1 codes").arg(total);
@@ -206,47 +217,51 @@ private:
                 return check;
             }
             break;
-        case UploadEnd::Held:
+        case OperationEnd::Held:
             outcome.status = Interrupted() ? InterruptStatus() : ExitStatus::NoAnswer;
             outcome.summary = (Interrupted() ? QStringLiteral("interrupted") : NoEnterEcho())
                 + QStringLiteral("; only the exit frame followed, no code was sent");
             break;
-        case UploadEnd::Stopped:
+        case OperationEnd::Stopped:
             outcome.codes = sent;
             outcome.status = InterruptStatus();
             outcome.summary = QStringLiteral("interrupted after %1 of %2 codes; the exit frame was sent").arg(sent).arg(total);
             break;
-        case UploadEnd::Interrupted:
+        case OperationEnd::Interrupted:
             outcome.codes = sent;
             outcome.status = ExitStatus::PortFailed;
             outcome.summary = QStringLiteral("the port was lost after %1 of %2 codes").arg(sent).arg(total);
             break;
-        case UploadEnd::NotStarted:
-            // The codes were checked before the port was opened; the module is untouched.
-            outcome.status = ExitStatus::BadFile;
-            outcome.summary = QStringLiteral("a code did not convert; nothing was sent");
+        case OperationEnd::Unsent: return NothingSent();
+        case OperationEnd::NotStarted:
+        case OperationEnd::ShortWrite:
+            // Nothing else holds this link; the codes were checked before the port was opened.
+            outcome.status = ExitStatus::PortFailed;
+            outcome.summary = QStringLiteral("the upload did not start; nothing was sent");
             break;
         }
         return outcome;
     }
 
-    // Clear and set-baud: the window's handler, then the enter echo looked for.
+    // Clear and set-baud as the window's buttons send them, then the enter echo looked for.
     PortOutcome ShortOperation()
     {
         progress_.phase = PortProgress::Sending;
         enterEchoes_ = 0;
-        const quint32 start = ui_.TickCount();
+        const quint32 start = pacing_.Now();
         PortOutcome outcome;
+        OperationEnd end;
         if (job_.verb == Verb::Clear) {
-            ClearModule(p_);
+            end = link_.Clear(Stop());
             outcome.summary = QStringLiteral("cleared");
         } else {
-            SelectRate(Control::Combo_SetBaudRate, job_.newRate);
-            SetModuleBaudRate(p_);
+            const auto rate = quint32(job_.newRate);
+            end = link_.SetModuleBaudRate([rate] { return rate; }, Stop());
             outcome.summary = QStringLiteral("module rate set to %1 (use --baud %1 from now on)").arg(job_.newRate);
         }
-        if (!p_.state.portOpen) {
-            // Its device went away; the window's handler stopped sending.
+        if (end == OperationEnd::Unsent) return NothingSent();
+        if (!link_.IsOpen()) {
+            // Its device went away; the operation stopped sending.
             outcome.status = ExitStatus::PortFailed;
             outcome.summary = QStringLiteral("the port was lost");
         } else if (!AwaitEnterEcho(start)) {
@@ -259,12 +274,13 @@ private:
     PortOutcome Learn()
     {
         progress_.phase = PortProgress::Sending;
-        ui_.SetText(Control::Edit_Learn, job_.hex);
-        learnSent_ = false;
-        LearnReport(p_);
+        // Checked before the port was opened.
+        const OperationEnd end = link_.LearnReport(HexToBytes(RemoveBlanks(job_.hex)), Stop());
         PortOutcome outcome;
-        if (learnSent_) {
+        if (end == OperationEnd::Done) {
             outcome.summary = QStringLiteral("learn report sent");
+        } else if (end == OperationEnd::Unsent) {
+            return NothingSent();
         } else if (portLost_) {
             outcome.status = ExitStatus::PortFailed;
             outcome.summary = QStringLiteral("the port was lost");
@@ -287,44 +303,38 @@ private:
         }
         progress_.phase = PortProgress::Reading;
         progress_.done = 0;
-        dump_ = HeardDump{};
         reading_ = true;
-        // The bar's position tells how far the dump has come through the table.
-        ui_.onProgress = [this](int position) { progress_.position = position; };
-        ReadModule(p_);
-        while (p_.state.readEnd == ReadEnd::Running && !Interrupted()) ui_.DeliverMessages(20);
-        ui_.onProgress = nullptr;
+        const OperationEnd sent = link_.Read(Stop());
+        // A stop while the dump comes sends the exit frame: only a whole dump
+        // takes the module out of configuration mode.
+        const bool whole = sent == OperationEnd::Done && link_.AwaitReadEnd(Stop());
         reading_ = false;
 
         if (Interrupted()) {
             outcome.status = InterruptStatus();
             outcome.summary = QStringLiteral("interrupted") + nothing;
-            // The read request went out inside configuration mode and only a
-            // whole dump takes the module out of it: the exit frame does, as
-            // after an upload cut short.
-            if (p_.state.portOpen && p_.state.readEnd == ReadEnd::Running) {
-                SendFrame(p_, ExitConfigFrame);
-                Delay(p_, 100);
-                outcome.summary += QStringLiteral("; the exit frame was sent");
-            }
+            const bool exitSent = sent == OperationEnd::Stopped || (sent == OperationEnd::Done && !whole && link_.IsOpen());
+            if (exitSent) outcome.summary += QStringLiteral("; the exit frame was sent");
             return false;
         }
         // A line lost at any frame of the read, the first included.
-        if (portLost_ || !p_.state.portOpen) {
+        if (portLost_ || !link_.IsOpen()) {
             outcome.status = ExitStatus::PortFailed;
             outcome.summary = QStringLiteral("the port was lost during the read") + nothing;
             return false;
         }
-        if (p_.state.readEnd == ReadEnd::Complete && dump_.ended) return true;
-        if (p_.state.readEnd == ReadEnd::NoDump && dump_.strayBytes) {
+        const ReadEnd end = link_.Reading().End();
+        const Dump& dump = link_.Reading().LastDump();
+        if (end == ReadEnd::Complete) return true;
+        if (end == ReadEnd::NoDump && dump.strayBytes) {
             // Something came, but no dump: the module's answers were not clear.
             outcome.status = ExitStatus::Unclear;
             outcome.summary = QStringLiteral("the module's answers were not clear: a dump end came with no dump start") + nothing;
             return false;
         }
         outcome.status = ExitStatus::NoAnswer;
-        outcome.summary = (dump_.started ? QStringLiteral("the module stopped answering during the read")
-                           : p_.state.readEnd == ReadEnd::NoDump
+        outcome.summary = (dump.started ? QStringLiteral("the module stopped answering during the read")
+                           : end == ReadEnd::NoDump
                                ? QStringLiteral("the module answered the read with a dump end alone")
                                : QStringLiteral("the module did not answer the read request"))
             + nothing;
@@ -337,7 +347,7 @@ private:
     {
         while (confirmed.WantsAnotherDump()) {
             if (!ReadDump(outcome)) return false;
-            confirmed.Add(dump_);
+            confirmed.Add(link_.Reading().LastDump());
         }
         // The table holds what was confirmed, as the window shows codes it read.
         for (int row = kFirstValueRow; row <= kLastValueRow; ++row)
@@ -427,22 +437,22 @@ private:
         return outcome;
     }
 
+    // The session's serial library knows one port: the target's device.
+    static constexpr int kTargetPort = 1;
+
     const PortJob& job_;
     const std::atomic<int>& interrupt_;
     PortProgress& progress_;
-    QVector<PortEntry> portList_;
-    HeadlessServices ui_;
     std::vector<std::unique_ptr<LibraryProvider>> providers_;
     SerialLibrary serial_;
     ConfigTable table_;
-    Program p_;
+    LoopPacing pacing_;
+    ModuleLink link_;
     ModuleEvent openRefused_{.kind = ModuleEvent::Kind::OpenRefused, .result = SioResult::OtherFailure};
     bool portLost_ = false;
     int enterEchoes_ = 0;
-    bool learnSent_ = false;
     int codesWritten_ = 0;
-    bool reading_ = false;  // a dump is being read: its events go into dump_
-    HeardDump dump_;
+    bool reading_ = false;  // a dump is being read: its records and progress are shown
 };
 
 }  // namespace

@@ -1,9 +1,9 @@
 #pragma once
-// One port's run of a module command, on a thread of its own: its own
-// program (state, serial library, table, headless services), the port opened
-// as the port button opens it, the command carried out by the window's own
-// handlers, the port closed again. Sessions on several ports run at once and
-// share nothing but the interrupt they all watch.
+// One port's run of a module command, on a thread of its own: its own serial
+// library, table and module link (paced by the thread's event loop), the port
+// opened at the job's rate, the command carried out by the link as the
+// window's buttons have it done, the port closed again. Sessions on several
+// ports run at once and share nothing but the interrupt they all watch.
 
 #include <QByteArray>
 #include <QStringList>
@@ -30,7 +30,7 @@ constexpr int Unclear = 6;  // the module's answers were not clear: a read could
 struct PortJob {
     Verb verb = Verb::Read;
     PortTarget target;
-    QVector<PortEntry> portList;  // the window's list; the session adds the target's device when absent
+    QVector<PortEntry> portList;  // the window's list: what a COM<n> beyond it is told, the device's serial number
     int baud = 9600;
     int newRate = 0;
     QString hex;

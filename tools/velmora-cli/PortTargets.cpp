@@ -31,13 +31,6 @@ int IndexOfDevice(const QVector<PortEntry>& list, const QString& device)
     return -1;
 }
 
-QVector<PortEntry> PortListWith(const QVector<PortEntry>& list, const QString& device)
-{
-    QVector<PortEntry> ports = list;
-    if (!device.isEmpty() && IndexOfDevice(list, device) < 0) ports.push_back({device, QString()});
-    return ports;
-}
-
 bool ResolvePorts(const QStringList& names, const QVector<PortEntry>& list, QVector<PortTarget>& out, QString* error)
 {
     QVector<PortTarget> targets;

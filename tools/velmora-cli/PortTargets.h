@@ -20,10 +20,6 @@ int ComNumber(const QString& name);
 // the reason, when two names mean the same device.
 bool ResolvePorts(const QStringList& names, const QVector<PortEntry>& list, QVector<PortTarget>& out, QString* error);
 
-// `list` with `device` appended when it is not in it yet: the port list a
-// session opens its port from, so that any device path can be opened.
-QVector<PortEntry> PortListWith(const QVector<PortEntry>& list, const QString& device);
-
 // The index of `device` in `list`, -1 when absent (paths compared as the
 // system resolves them).
 int IndexOfDevice(const QVector<PortEntry>& list, const QString& device);

@@ -16,7 +16,6 @@
 
 #include "CliCommand.h"
 #include "Console.h"
-#include "HeadlessServices.h"
 #include "PortResult.h"
 #include "PortSession.h"
 #include "PortTargets.h"
@@ -31,20 +30,16 @@
 #include "core/TerminationSignals.h"
 #include "protocol/Frames.h"
 #include "protocol/HexCodec.h"
-#include "protocol/ModuleOperations.h"
+#include "protocol/Upload.h"
 #include "serial/PortDirectory.h"
 
 namespace {
 
-// What the codec's error box says, in English.
-QString CodecComplaint(const QStringList& boxes)
+// What is wrong with a hex text, in English.
+QString WhatIsWrong(const HexProblem& problem)
 {
-    const QString prefix = QStringLiteral("错误|无效的十六进制字符: ");
-    for (const QString& box : boxes) {
-        if (box == QStringLiteral("错误|十六进制数据长度必须是偶数")) return QStringLiteral("odd number of hex digits");
-        if (box.startsWith(prefix)) return QStringLiteral("'%1' is not a hex digit").arg(box.mid(prefix.size()));
-    }
-    return QStringLiteral("not hex");
+    if (problem.kind == HexProblem::Kind::OddLength) return QStringLiteral("odd number of hex digits");
+    return QStringLiteral("'%1' is not a hex digit").arg(problem.character);
 }
 
 int ListPorts()
@@ -124,16 +119,16 @@ int Import(const CliCommand& c)
 // Checks every code of the file as 写入模块 does before anything is opened.
 bool CodesConvert(const CliCommand& c, const TableCodes& codes)
 {
-    HeadlessServices ui;
     ConfigTable table;
     InitTable(table);
     for (int row = TableLayout::kFirstValueRow; row <= TableLayout::kLastValueRow; ++row)
         if (!codes.title[row].isEmpty()) table.SetCellText(row, 0, codes.title[row]);
     PutCodes(codes, table);
     int row = 0, column = 0;
-    if (!FindBadCode(ui, table, row, column)) return true;
+    HexProblem problem;
+    if (!FindBadCode(table, row, column, &problem)) return true;
     Err(QStringLiteral("%1: %2 %3: %4 (\"%5\"); nothing was sent")
-            .arg(c.file, table.GetCellText(row, 0), table.GetCellText(0, column), CodecComplaint(ui.Boxes()),
+            .arg(c.file, table.GetCellText(row, 0), table.GetCellText(0, column), WhatIsWrong(problem),
                  table.GetCellText(row, column)));
     return false;
 }
@@ -145,9 +140,9 @@ bool LearnDataConverts(const QString& hex, QString* why)
         *why = QStringLiteral("no hex digits");
         return false;
     }
-    HeadlessServices ui;
-    if (!HexToBytes(ui, LearnReportFrame(RemoveBlanks(hex))).isEmpty()) return true;
-    *why = CodecComplaint(ui.Boxes());
+    HexProblem problem;
+    if (!HexToBytes(LearnReportFrame(RemoveBlanks(hex)), &problem).isEmpty()) return true;
+    *why = WhatIsWrong(problem);
     return false;
 }
 

@@ -8,7 +8,7 @@ namespace {
 
 using Piece = SimLine::Piece;
 
-const QByteArray kAnswerLead = QByteArray::fromHex("F4F7");
+const QByteArray& kAnswerLead = FrameLayout::kAnswerMarker;
 constexpr quint32 kNoiseSeed = 20261207;
 
 }  // namespace

@@ -2,12 +2,14 @@
 
 #include <QByteArrayView>
 
+#include "protocol/Frames.h"
+
 namespace {
 
-constexpr qsizetype kFixedFrameSize = 9;
-const QByteArray kFixedLead = QByteArray::fromHex("FD666666");
-const QByteArray kRecordLead = QByteArray::fromHex("F7F4");
-const QByteArray kLearnLead = QByteArray::fromHex("FD4952");
+using FrameLayout::kLearnLead;
+constexpr qsizetype kFixedFrameSize = FrameLayout::kFixedSize;
+const QByteArray& kFixedLead = FrameLayout::kNineByteLead;
+const QByteArray& kRecordLead = FrameLayout::kRecordMarker;
 
 // Whether a frame of the program begins at `at`, with enough of it in to be
 // sure: a control frame to its end byte, a record to its slot and first code
@@ -15,9 +17,12 @@ const QByteArray kLearnLead = QByteArray::fromHex("FD4952");
 bool FrameBeginsAt(const QByteArray& bytes, qsizetype at)
 {
     const QByteArrayView rest = QByteArrayView(bytes).sliced(at);
-    if (rest.startsWith(kFixedLead)) return rest.size() >= kFixedFrameSize && quint8(rest[8]) == 0xBF;
-    if (rest.startsWith(kRecordLead)) return rest.size() >= 4 && quint8(rest[2]) >= 0x01 && quint8(rest[2]) <= 0x40;
-    if (rest.startsWith(kLearnLead)) return rest.size() >= 4;
+    if (rest.startsWith(kFixedLead))
+        return rest.size() >= kFixedFrameSize && quint8(rest[kFixedFrameSize - 1]) == FrameLayout::kEndByte;
+    if (rest.startsWith(kRecordLead))
+        return rest.size() > FrameLayout::kRecordHeaderSize && quint8(rest[2]) >= FrameLayout::kFirstSlot
+            && quint8(rest[2]) <= FrameLayout::kLastSlot;
+    if (rest.startsWith(kLearnLead)) return rest.size() > kLearnLead.size();
     return false;
 }
 
@@ -26,7 +31,9 @@ qsizetype FrameEnd(const QByteArray& bytes)
 {
     if (bytes.startsWith(kFixedLead)) return bytes.size() >= kFixedFrameSize ? kFixedFrameSize : -1;
     // A record or a learn report holds at least one byte past its lead.
-    const qsizetype from = bytes.startsWith(kRecordLead) || bytes.startsWith(kLearnLead) ? 4 : 1;
+    const qsizetype from = bytes.startsWith(kRecordLead) ? FrameLayout::kRecordHeaderSize + 1
+        : bytes.startsWith(kLearnLead)                   ? kLearnLead.size() + 1
+                                                         : 1;
     for (qsizetype at = from; at < bytes.size(); ++at)
         if (FrameBeginsAt(bytes, at)) return at;
     return -1;

@@ -7,9 +7,9 @@ namespace {
 
 QString Hex(const QByteArray& bytes) { return BytesToHex(bytes).trimmed(); }
 
-const QByteArray kBaudLead = QByteArray::fromHex("FD666666DF");
-const QByteArray kRecordLead = QByteArray::fromHex("F7F4");
-const QByteArray kLearnLead = QByteArray::fromHex("FD4952");
+using FrameLayout::kBaudLead;
+using FrameLayout::kLearnLead;
+const QByteArray& kRecordLead = FrameLayout::kRecordMarker;
 
 int BlockOf(const QByteArray& frame, bool begin)
 {
@@ -99,7 +99,8 @@ void ModuleSim::OnFrame(const QByteArray& frame)
         memory_.Erase();
         SaveMemory();
         Print(QStringLiteral("erased"));
-    } else if (frame.size() == 9 && frame.startsWith(kBaudLead) && quint8(frame[8]) == 0xBF) {
+    } else if (frame.size() == FrameLayout::kFixedSize && frame.startsWith(kBaudLead)
+               && quint8(frame[FrameLayout::kFixedSize - 1]) == FrameLayout::kEndByte) {
         const int newRate = (quint8(frame[5]) << 16) | (quint8(frame[6]) << 8) | quint8(frame[7]);
         Print(QStringLiteral("recv baud %1 ").arg(newRate) + hex + rate);
         line_.SetRate(newRate);
@@ -109,10 +110,10 @@ void ModuleSim::OnFrame(const QByteArray& frame)
     } else if (const int e = BlockOf(frame, false)) {
         Print(QStringLiteral("recv block-end %1 ").arg(e) + hex + rate);
         block_ = 0;
-    } else if (frame.size() >= 4 && frame.startsWith(kRecordLead)) {
+    } else if (frame.size() > FrameLayout::kRecordHeaderSize && frame.startsWith(kRecordLead)) {
         StoreRecord(frame, hex);
-    } else if (frame.size() >= 4 && frame.startsWith(kLearnLead)) {
-        Print(QStringLiteral("recv learn %1 : ").arg(Hex(frame.mid(3))) + hex + rate);
+    } else if (frame.size() > kLearnLead.size() && frame.startsWith(kLearnLead)) {
+        Print(QStringLiteral("recv learn %1 : ").arg(Hex(frame.mid(kLearnLead.size()))) + hex + rate);
     } else {
         Print(QStringLiteral("recv unknown ") + hex + rate);
     }
@@ -120,7 +121,7 @@ void ModuleSim::OnFrame(const QByteArray& frame)
 
 void ModuleSim::StoreRecord(const QByteArray& frame, const QString& hex)
 {
-    const int slot = quint8(frame[2]);
+    const int slot = quint8(frame[FrameLayout::kRecordHeaderSize - 1]);
     const MemoryCell cell = SlotCell(block_, slot);
     if (!configMode_ || cell.row == 0) {
         Print(QStringLiteral("recv record ignored (block %1 slot %2%3) : ")
@@ -130,14 +131,15 @@ void ModuleSim::StoreRecord(const QByteArray& frame, const QString& hex)
               + hex);
         return;
     }
-    memory_.Store(cell, frame.mid(3));
+    const QByteArray code = frame.mid(FrameLayout::kRecordHeaderSize);
+    memory_.Store(cell, code);
     SaveMemory();
     Print(QStringLiteral("recv record block %1 slot %2 row %3 column %4 code %5 : ")
               .arg(block_)
               .arg(slot)
               .arg(cell.row)
               .arg(cell.column)
-              .arg(Hex(frame.mid(3)))
+              .arg(Hex(code))
           + hex);
 }
 

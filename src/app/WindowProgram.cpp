@@ -1,8 +1,8 @@
-#include "core/EventNarration.h"
+#include "app/WindowProgram.h"
 
-#include "core/ModuleEvents.h"
-#include "core/Program.h"
+#include "app/ModuleHandlers.h"
 #include "core/Texts.h"
+#include "protocol/HexCodec.h"
 
 namespace {
 
@@ -35,22 +35,55 @@ QString RequestInWords(ModuleRequest request)
 
 }  // namespace
 
-void NarrateInWindow(Program& p, const ModuleEvent& e)
+WindowProgram::WindowProgram(UiServices& ui, SerialLibrary& serial, ConfigTable& table)
+    : pacing(ui), link(serial, table, pacing), program{AppState{}, ui, serial, table, link}, narration(program)
 {
+    pacing.EndWhen(program.state.shuttingDown);
+    link.Listen(&narration);
+}
+
+void WindowNarration::OnModuleEvent(const ModuleEvent& e)
+{
+    Program& p = p_;
     using Kind = ModuleEvent::Kind;
     switch (e.kind) {
     case Kind::PortOpened:
+        p.ui.SetCaption(Control::Button_TogglePort, Texts::tr("关闭"));
         Line(p, Texts::tr("打开端口: %1 %2").arg(e.portName, QString::number(e.rate)));
+        EnableModuleButtons(p);
         return;
     case Kind::OpenRefused:
         // The code alone tells the user nothing; the log says why, behind the notice.
         Line(p, Texts::tr("端口打开失败: COM%1 %2").arg(QString::number(e.port), RefusalInWords(e.refusal)));
         ShowNotice(p, Texts::tr("端口打开失败%1").arg(e.result));
         return;
-    case Kind::PortClosed: Line(p, Texts::tr("端口已关闭")); return;
+    case Kind::PortClosed:
+        p.ui.SetCaption(Control::Button_TogglePort, Texts::tr("开启"));
+        Line(p, Texts::tr("端口已关闭"));
+        DisableModuleButtons(p);
+        return;
     case Kind::PortLost: Line(p, Texts::tr("端口已断开: COM%1").arg(e.port)); return;
     case Kind::RequestSent: Line(p, RequestInWords(e.request)); return;
     case Kind::LearnReportSent: Line(p, Texts::tr("已上报，请手机上点击按钮测试")); return;
+    case Kind::CodeNotConverted: {
+        HexProblem problem;
+        HexToBytes(e.text, &problem);
+        ShowHexProblem(p, problem);
+        return;
+    }
+    case Kind::OperationBegan:
+        DisableModuleButtons(p);
+        p.ui.SetDisabled(Control::Button_TogglePort, true);
+        return;
+    case Kind::OperationEnded:
+        if (e.free)
+            EnableModuleButtons(p);
+        else
+            DisableModuleButtons(p);
+        p.ui.SetDisabled(Control::Button_TogglePort, false);
+        return;
+    case Kind::ModuleFree: EnableModuleButtons(p); return;
+    case Kind::Progress: p.ui.SetPosition(Control::ProgressBar1, e.position); return;
     case Kind::EnterEcho: Line(p, Texts::tr("模块进入配置模式")); return;
     case Kind::ExitEcho: Line(p, Texts::tr("模块退出配置模式")); return;
     case Kind::DumpStarted: Line(p, Texts::tr("开始从模块提取数据")); return;
@@ -61,13 +94,16 @@ void NarrateInWindow(Program& p, const ModuleEvent& e)
         return;
     case Kind::Unrecognised: {
         // As BytesToHex writes it: a space after every pair, the last one included.
-        AppendLog(p, QString::fromLatin1(e.bytes.toHex(' ').toUpper()) + QLatin1Char(' ') + kLineEnd);
+        AppendLog(p, BytesToHex(e.bytes) + kLineEnd);
         p.ui.MoveCaretToEnd(Control::Edit_Display);
         return;
     }
     case Kind::ReadUnanswered: Line(p, Texts::tr("模块无应答")); return;
     case Kind::TableGivenBack: Line(p, Texts::tr("读取未完成，配置表已恢复为读取前的内容")); return;
-    case Kind::ReadResumed: Line(p, Texts::tr("模块继续发送数据")); return;
+    case Kind::ReadResumed:
+        Line(p, Texts::tr("模块继续发送数据"));
+        DisableModuleButtons(p);
+        return;
     case Kind::CodeSent:
     case Kind::Record: return;
     }

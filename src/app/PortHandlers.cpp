@@ -1,0 +1,97 @@
+#include "app/PortHandlers.h"
+
+#include "core/LeadingNumber.h"
+#include "core/Program.h"
+#include "core/Texts.h"
+#include "protocol/ModuleLink.h"
+#include "serial/PortConnection.h"
+#include "serial/SerialLibrary.h"
+
+namespace {
+
+void OpenChosenPort(Program& p)
+{
+    if (p.ui.ComboCount(Control::Combo_Port) == 0) {
+        ShowNotice(p, Texts::tr("无可用端口"));
+        return;
+    }
+    // A typed name counts when it is an item's; an empty field tries the
+    // port of no item (0), whose refusal the link reports.
+    const int portItem = ChosenItem(p, Control::Combo_Port);
+    const QString typedPort = p.ui.GetText(Control::Combo_Port).trimmed();
+    if (portItem < 0 && !typedPort.isEmpty()) {
+        ShowNotice(p, Texts::tr("没有这个端口: %1").arg(typedPort));
+        return;
+    }
+    // A typed rate counts when it is an item's or one the library can set;
+    // without one the port would open at a rate nobody chose.
+    int rate = 0;
+    const int rateItem = ChosenItem(p, Control::Combo_BaudRate);
+    if (rateItem >= 0) {
+        rate = LeadingNumber(p.ui.ComboItemText(Control::Combo_BaudRate, rateItem));
+    } else {
+        const QString typed = p.ui.GetText(Control::Combo_BaudRate).trimmed();
+        bool number = false;
+        rate = typed.toInt(&number);
+        if (!number || rate <= 0 || BaudRateOfCode(BaudCode(rate)) != rate) {
+            ShowNotice(p, typed.isEmpty() ? Texts::tr("请选择波特率") : Texts::tr("不支持的波特率: %1").arg(typed));
+            return;
+        }
+    }
+    const QString portText = p.ui.ComboItemText(Control::Combo_Port, portItem);
+    const int port = portText.size() > 3 ? LeadingNumber(QStringView(portText).mid(3)) : 0;
+    p.link.Open(port, rate, portText);
+}
+
+}  // namespace
+
+void RefreshPortList(Program& p)
+{
+    // A key that does not open leaves the box empty.
+    p.ui.ComboClear(Control::Combo_Port);
+    QVector<int> ports;
+    if (EnumerateComPorts(p.serial, ports) == 1) {
+        for (int n : ports) {
+            const QString name = QStringLiteral("COM") + QString::number(n);
+            const int index = p.ui.ComboAddItem(Control::Combo_Port, name, n, p.serial.DescribePort(n));
+            // The open list tells the ports apart by their devices; the item stays "COM"+N.
+            const QString summary = p.serial.PortSummary(n);
+            if (index >= 0 && !summary.isEmpty()) p.ui.ComboSetListText(Control::Combo_Port, index, name + QStringLiteral("  ") + summary);
+        }
+    }
+    // A list widget would pick the first item by itself; the user must choose.
+    p.ui.SetSelection(Control::Combo_Port, -1);
+}
+
+void FillBaudLists(Program& p)
+{
+    for (Control box : {Control::Combo_BaudRate, Control::Combo_SetBaudRate}) {
+        p.ui.ComboClear(box);
+        for (int rate : kOfferedRates) p.ui.ComboAddItem(box, QString::number(rate));
+        p.ui.SetSelection(box, 0);
+    }
+}
+
+int ChosenItem(Program& p, Control box)
+{
+    const int selected = p.ui.GetSelection(box);
+    if (selected >= 0) return selected;
+    const QString typed = p.ui.GetText(box).trimmed();
+    if (typed.isEmpty()) return -1;
+    for (int i = 0; i < p.ui.ComboCount(box); ++i) {
+        const QString item = p.ui.ComboItemText(box, i);
+        if (item.compare(typed, Qt::CaseInsensitive) == 0) return i;
+        if (box == Control::Combo_Port && item.size() > 3
+            && p.serial.PortDevice(LeadingNumber(QStringView(item).mid(3))) == typed)
+            return i;
+    }
+    return -1;
+}
+
+void TogglePort(Program& p)
+{
+    if (p.link.IsOpen())
+        p.link.Close();
+    else
+        OpenChosenPort(p);
+}

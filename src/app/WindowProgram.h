@@ -1,0 +1,49 @@
+#pragma once
+// The window's program: its context (Program), the module link under it, the
+// link's pacing by the window's message pump and receive timer, and the
+// window's words and controls for what the link tells (heard first).
+
+#include "core/ModuleEvents.h"
+#include "core/Program.h"
+#include "protocol/LinkPacing.h"
+#include "protocol/ModuleLink.h"
+
+// The link's clock, pauses and receive timer, on the interface services; the
+// link lets go once the window is being destroyed (AppState::shuttingDown).
+class WindowPacing : public LinkPacing {
+public:
+    explicit WindowPacing(UiServices& ui) : ui_(ui) {}
+    // The flag that says the window is being destroyed.
+    void EndWhen(const bool& shuttingDown) { shuttingDown_ = &shuttingDown; }
+
+    quint32 Now() const override { return ui_.TickCount(); }
+    void Pump(int waitMs) override { ui_.DeliverMessages(waitMs); }
+    void SetReceiveInterval(int ms) override { ui_.SetInterval(Control::Timer_ReceiveData, ms); }
+    bool Ending() const override { return shuttingDown_ && *shuttingDown_; }
+
+private:
+    UiServices& ui_;
+    const bool* shuttingDown_ = nullptr;
+};
+
+// What the window shows for each event: its log lines and notices, the
+// codec's error box, the bar, the module buttons, the port button's caption.
+class WindowNarration : public ModuleObserver {
+public:
+    explicit WindowNarration(Program& p) : p_(p) {}
+    void OnModuleEvent(const ModuleEvent& event) override;
+
+private:
+    Program& p_;
+};
+
+// Everything the window's handlers reach, wired together: `program` is the
+// context every handler takes.
+struct WindowProgram {
+    WindowProgram(UiServices& ui, SerialLibrary& serial, ConfigTable& table);
+
+    WindowPacing pacing;
+    ModuleLink link;
+    Program program;
+    WindowNarration narration;
+};

@@ -1,0 +1,335 @@
+#include "protocol/ModuleRead.h"
+
+#include "config/ConfigTable.h"
+#include "config/TableHistory.h"
+#include "core/TableLayout.h"
+#include "protocol/HexCodec.h"
+#include "protocol/LinkPacing.h"
+#include "serial/SerialLibrary.h"
+
+using Kind = ModuleEvent::Kind;
+
+int RecordPosition(int row)
+{
+    using namespace TableLayout;
+    if (row >= kFirstSceneRow) return row;
+    if (row % 2 == 1) return (row + 1) / 2;
+    return row / 2 + kSwitches;
+}
+
+namespace {
+
+using namespace TableLayout;
+
+CellPosition CellOfKey(int key) { return {key / kColumns, key % kColumns}; }
+
+// Milliseconds from `earlier` to `later` on the wrapping 32-bit clock; a
+// negative span (stamps a millisecond out of order) counts as none.
+int Span(quint32 earlier, quint32 later) { return qMax(0, qint32(later - earlier)); }
+
+QStringList ValueCells(const ConfigTable& table)
+{
+    QStringList cells;
+    cells.reserve(2 * kLastValueRow);
+    for (int row = kFirstValueRow; row <= kLastValueRow; ++row)
+        for (int column : {kOnColumn, kOffColumn}) cells << table.GetCellText(row, column);
+    return cells;
+}
+
+void PutValueCells(ConfigTable& table, const QStringList& cells)
+{
+    qsizetype i = 0;
+    for (int row = kFirstValueRow; row <= kLastValueRow; ++row)
+        for (int column : {kOnColumn, kOffColumn}) table.SetCellText(row, column, cells.value(i++));
+}
+
+}  // namespace
+
+ModuleRead::ModuleRead(ConfigTable& table, const LinkPacing& pacing, Reporter report, std::function<bool()> sending)
+    : table_(table), pacing_(pacing), report_(std::move(report)), sending_(std::move(sending))
+{
+}
+
+bool ModuleRead::WantsQuickTicks() const
+{
+    // Bytes held in a dump wait for the next answer, not for a tick.
+    return (!held_.bytes.isEmpty() && !dumping_) || Running();
+}
+
+// --- what the link tells --------------------------------------------------------
+
+void ModuleRead::PortOpened() { end_ = ReadEnd::None; }
+
+void ModuleRead::OperationBegins()
+{
+    if (!kept_.mayResume) return;
+    ForgetGivenBack();
+    if (!Running()) dumping_ = false;
+}
+
+void ModuleRead::ReadBegins() { dump_ = Dump{}; }
+
+void ModuleRead::RequestGoesOut()
+{
+    end_ = ReadEnd::Running;
+    aliveAt_ = pacing_.Now();
+}
+
+void ModuleRead::RequestSent()
+{
+    KeepTable();
+    table_.ClearRange(kFirstValueRow, kOnColumn, kLastValueRow, kOffColumn);
+}
+
+void ModuleRead::Arrived(const QVector<ArrivedBytes>& runs)
+{
+    for (const ArrivedBytes& run : runs) Hold(run);
+}
+
+void ModuleRead::LineGone() { JudgeWhole(HeldEnd::Gone); }
+
+void ModuleRead::Tick()
+{
+    if (!held_.bytes.isEmpty() && Span(held_.lastAt, pacing_.Now()) >= kQuietMs) {
+        JudgeWhole(HeldEnd::Quiet);
+        // Seen quiet now, whatever the stamps of later bytes will say: on a
+        // busy machine they can be stamped earlier than they came.
+        NoteQuiet();
+    }
+    if (Running() && Span(aliveAt_, pacing_.Now()) >= kNoAnswerMs) EndWithoutAnswer();
+}
+
+void ModuleRead::PortClosed(bool lost)
+{
+    // Whatever the module had begun to say belongs to the connection just closed.
+    held_ = HeldBytes{};
+    // A dump or an upload cut off by the close would otherwise leave the next
+    // connection writing its answers into the table and the bar stuck part-way.
+    if (dumping_ || sending_()) {
+        dumping_ = false;
+        Report({.kind = Kind::Progress, .position = 0});
+    }
+    if (Running()) end_ = lost ? ReadEnd::PortLost : ReadEnd::PortClosed;
+    // A read given back earlier no longer resumes on another connection.
+    ForgetGivenBack();
+    GiveBackUnfinished();
+}
+
+void ModuleRead::EndAtExit()
+{
+    if (Running()) end_ = ReadEnd::PortClosed;
+    GiveBackUnfinished();
+}
+
+// --- the bytes, held until an answer is whole -------------------------------------
+
+void ModuleRead::NoteQuiet()
+{
+    // Only the first gap still to be placed matters: what follows a second
+    // one is judged once the first is settled.
+    if (held_.gapAt < 0 && !held_.bytes.isEmpty()) held_.gapAt = held_.bytes.size();
+}
+
+std::optional<Answer> ModuleRead::TakeAnswer(HeldEnd end)
+{
+    const Cut cut = FrontAnswer(held_, dumping_, end);
+    held_.scannedTo = cut.scannedTo;
+    if (cut.gapInsideAddress) held_.gapAt = -1;
+    if (cut.length == 0) return std::nullopt;
+    const Answer answer = Judge(held_.bytes.left(cut.length), dumping_, cut.doubtful);
+    held_.bytes.remove(0, cut.length);
+    held_.gapAt = held_.gapAt > cut.length ? held_.gapAt - cut.length : -1;
+    held_.scannedTo = 1;
+    held_.frontNoted = false;
+    return answer;
+}
+
+// Judges every held answer that `end` makes whole, following the dump as
+// the answers start and end it; a record whose address has come keeps the
+// read alive from then on, though it is judged only once the next answer begins.
+void ModuleRead::JudgeWhole(HeldEnd end)
+{
+    while (const std::optional<Answer> a = TakeAnswer(end)) Apply(*a);
+    if (!held_.frontNoted && dumping_ && RecordAtFront(held_)) {
+        held_.frontNoted = true;
+        KeepAlive();
+    }
+}
+
+// Adds one run of arrived bytes to what is held, judging on the way whatever
+// a quiet gap, a newer answer or the size limit has made whole.
+void ModuleRead::Hold(const ArrivedBytes& run)
+{
+    const bool afterQuiet = !held_.bytes.isEmpty() && Span(held_.lastAt, run.firstAt) >= kQuietMs;
+    if (afterQuiet) JudgeWhole(HeldEnd::Quiet);
+    held_.lastAt = run.lastAt;
+    for (qsizetype from = 0; from < run.bytes.size();) {
+        const int limit = dumping_ ? kMaxHeldInDump : kMaxHeldOutsideDump;
+        const qsizetype room = qMax<qsizetype>(1, limit - held_.bytes.size());
+        const qsizetype take = qMin(room, run.bytes.size() - from);
+        if (afterQuiet && from == 0) NoteQuiet();
+        held_.bytes += run.bytes.mid(from, take);
+        from += take;
+        JudgeWhole(HeldEnd::Waiting);
+    }
+}
+
+// --- what each answer means -------------------------------------------------------
+
+void ModuleRead::Apply(const Answer& a)
+{
+    switch (a.kind) {
+    case Answer::Kind::EnterEcho:
+        KeepAlive();
+        Report({.kind = Kind::EnterEcho});
+        return;
+    case Answer::Kind::ExitEcho:
+        KeepAlive();
+        Report({.kind = Kind::ExitEcho});
+        return;
+    case Answer::Kind::DumpStart: ApplyDumpStart(); return;
+    case Answer::Kind::DumpEnd: ApplyDumpEnd(); return;
+    case Answer::Kind::Record: ApplyRecord(a); return;
+    case Answer::Kind::Unrecognised:
+        dump_.strayBytes = true;
+        Report({.kind = Kind::Unrecognised, .bytes = a.bytes});
+        return;
+    }
+}
+
+// A record or a known answer came: the read is alive.
+void ModuleRead::KeepAlive()
+{
+    if (Running()) aliveAt_ = pacing_.Now();
+}
+
+void ModuleRead::ApplyDumpStart()
+{
+    ResumeIfGivenBack();
+    // A dump the module began by itself must end too, and gives the table
+    // back like a read when it does not.
+    if (!Running()) {
+        KeepTable();
+        end_ = ReadEnd::Running;
+    }
+    aliveAt_ = pacing_.Now();
+    dumping_ = true;
+    dump_ = Dump{.started = true};
+    Report({.kind = Kind::DumpStarted});
+    Report({.kind = Kind::Progress, .position = 1});
+}
+
+void ModuleRead::ApplyDumpEnd()
+{
+    ResumeIfGivenBack();
+    KeepAlive();
+    ModuleEvent e{.kind = Kind::DumpEnded, .dumpStarted = dumping_};
+    // Marks left from an earlier dump say nothing about a dump end that follows no start.
+    if (e.dumpStarted)
+        for (int key : dump_.doubtful) e.doubtful << CellOfKey(key);
+    dumping_ = false;
+    Report(e);
+    Report({.kind = Kind::Progress, .position = 0});
+    if (Running()) {
+        if (e.dumpStarted) {
+            end_ = ReadEnd::Complete;
+            KeepResult();
+        } else {
+            // A dump end with no dump start is no dump: it ends nothing the table could hold.
+            end_ = ReadEnd::NoDump;
+            GiveBackUnfinished();
+        }
+    }
+    // An operation that is sending keeps the buttons until it ends; it
+    // gives them back itself, as the state then allows.
+    if (!sending_()) Report({.kind = Kind::ModuleFree});
+}
+
+void ModuleRead::ApplyRecord(const Answer& a)
+{
+    ResumeIfGivenBack();
+    const int key = CellKey(a.row, a.column);
+    // Two records naming one cell: a code was cut where it held an address,
+    // the same way in every dump, so agreement between dumps cannot catch it.
+    if ((a.doubtful || dump_.codes.contains(key)) && !dump_.doubtful.contains(key)) dump_.doubtful << key;
+    dump_.codes.insert(key, a.bytes);
+    const int position = RecordPosition(a.row);
+    const QString code = BytesToHex(a.bytes);
+    table_.SetCellText(a.row, a.column, code);
+    Report({.kind = Kind::Progress, .position = position});
+    Report({.kind = Kind::Record, .cell = {a.row, a.column}, .bytes = a.bytes});
+}
+
+// An answer of a dump that was given back after 3 s without one: the module
+// went on after all, and so does the read.
+void ModuleRead::ResumeIfGivenBack()
+{
+    if (!kept_.mayResume) return;
+    // Edits made to the given-back table are what a later give-back returns.
+    kept_.cells = ValueCells(table_);
+    GatherIntoOneStep();
+    PutValueCells(table_, kept_.unfinished);
+    ForgetGivenBack();
+    Report({.kind = Kind::ReadResumed});
+    end_ = ReadEnd::Running;
+    aliveAt_ = pacing_.Now();
+}
+
+// The module left the read unanswered: the table goes back as it was; a
+// dump that had begun is still listened to, so that records still coming
+// resume the read.
+void ModuleRead::EndWithoutAnswer()
+{
+    Report({.kind = Kind::ReadUnanswered});
+    end_ = ReadEnd::NoAnswer;
+    Report({.kind = Kind::Progress, .position = 0});
+    if (!sending_()) Report({.kind = Kind::ModuleFree});
+    GiveBackUnfinished();
+}
+
+// --- the table from before the read ----------------------------------------------
+
+// Before a read empties the value cells (or a dump the module began by
+// itself fills them).
+void ModuleRead::KeepTable()
+{
+    kept_.cells = ValueCells(table_);
+    GatherIntoOneStep();
+    ForgetGivenBack();
+}
+
+// What the read writes from here on, however many ticks it takes, is one undo
+// step; so is its giving back, which then leaves no step at all.
+void ModuleRead::GatherIntoOneStep()
+{
+    table_.History().BeginRead([this] { return kept_.tableIsRead; });
+    kept_.tableIsRead = true;
+}
+
+// The read completed: the table holds its result for good, and the table's
+// undo history is what can take it back.
+void ModuleRead::KeepResult()
+{
+    kept_.tableIsRead = false;
+    kept_.cells.clear();  // a copy of the whole table, of no more use
+    ForgetGivenBack();
+}
+
+// A read that has not completed gives the table back as it was before it,
+// and says so; nothing happens when the table is not the read's. After a
+// read left unanswered, its cells are kept so the read can resume.
+void ModuleRead::GiveBackUnfinished()
+{
+    if (!kept_.tableIsRead) return;
+    kept_.mayResume = end_ == ReadEnd::NoAnswer;
+    if (kept_.mayResume) kept_.unfinished = ValueCells(table_);
+    PutValueCells(table_, kept_.cells);
+    kept_.tableIsRead = false;  // only now: the cells given back belong to the read's undo step
+    Report({.kind = Kind::TableGivenBack});
+}
+
+void ModuleRead::ForgetGivenBack()
+{
+    kept_.mayResume = false;
+    kept_.unfinished.clear();
+}

@@ -1,0 +1,64 @@
+// velmora-cli's confirm rules on the dumps the read of the module hands over.
+#include <QtTest>
+
+#include "ConfirmedCodes.h"
+#include "core/TableLayout.h"
+
+// "1,1=AA 2,2=BBCC !3,1=DD": the codes a dump brought, "!" where it marked
+// the code doubtful; a cell not named is empty.
+static Dump DumpOf(const QString& text)
+{
+    Dump dump{.started = true};
+    for (QString cell : text.split(u' ', Qt::SkipEmptyParts)) {
+        const bool doubtful = cell.startsWith(u'!');
+        const QStringList parts = cell.remove(u'!').split(QRegularExpression(QStringLiteral("[,=]")));
+        const int key = TableLayout::CellKey(parts.at(0).toInt(), parts.at(1).toInt());
+        dump.codes.insert(key, QByteArray::fromHex(parts.at(2).toLatin1()));
+        if (doubtful) dump.doubtful << key;
+    }
+    return dump;
+}
+
+class ConfirmedCodesTest : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void dumpsConfirmCodesOrLeaveThemUnclear_data()
+    {
+        QTest::addColumn<QStringList>("dumps");
+        QTest::addColumn<bool>("once");
+        QTest::addColumn<QString>("cell11");   // the code confirmed for row 1 "开"; "?" unconfirmed
+        QTest::addColumn<int>("unclear");      // cells not confirmed
+        QTest::addColumn<QString>("status");   // what the read does next: "another dump", or its exit status
+        QTest::newRow("one dump is not enough") << QStringList{"1,1=AA"} << false << "?" << 192 << "another dump";
+        QTest::newRow("two dumps agree") << QStringList{"1,1=AA 2,2=BB", "1,1=AA 2,2=BB"} << false << "AA" << 0 << "0";
+        QTest::newRow("two empty dumps confirm every cell empty") << QStringList{"", ""} << false << "" << 0 << "0";
+        QTest::newRow("a code and an empty cell disagree") << QStringList{"1,1=AA", ""} << false << "?" << 1 << "another dump";
+        QTest::newRow("a third dump settles a difference") << QStringList{"1,1=AA", "1,1=AB", "1,1=AB"} << false << "AB" << 0 << "0";
+        QTest::newRow("three that all differ") << QStringList{"1,1=AA", "1,1=AB", "1,1=AC"} << false << "?" << 1 << "6";
+        QTest::newRow("a doubtful code counts for nothing") << QStringList{"!1,1=AA", "1,1=AA", "1,1=AA"} << false << "AA" << 0 << "0";
+        QTest::newRow("doubtful in every dump") << QStringList{"!1,1=AA", "!1,1=AA", "!1,1=AA"} << false << "?" << 1 << "6";
+        QTest::newRow("once: one dump, nothing doubtful") << QStringList{"1,1=AA"} << true << "AA" << 0 << "0";
+        QTest::newRow("once: a doubtful code") << QStringList{"!1,1=AA 2,1=BB"} << true << "?" << 1 << "6";
+    }
+    void dumpsConfirmCodesOrLeaveThemUnclear()
+    {
+        QFETCH(QStringList, dumps);
+        QFETCH(bool, once);
+        QFETCH(QString, cell11);
+        QFETCH(int, unclear);
+        QFETCH(QString, status);
+        ConfirmedCodes confirmed(once);
+        for (const QString& dump : dumps) {
+            QVERIFY(confirmed.WantsAnotherDump());
+            confirmed.Add(DumpOf(dump));
+        }
+        const QVector<CellPosition> cells = confirmed.Unconfirmed();
+        QCOMPARE(cells.size(), unclear);
+        QCOMPARE(cells.contains(CellPosition{1, 1}), cell11 == QLatin1String("?"));
+        if (cell11 != QLatin1String("?")) QCOMPARE(confirmed.Code(1, 1), QByteArray::fromHex(cell11.toLatin1()));
+        QCOMPARE(confirmed.WantsAnotherDump() ? QStringLiteral("another dump") : cells.isEmpty() ? "0" : "6", status);
+    }
+};
+
+QTEST_GUILESS_MAIN(ConfirmedCodesTest)
+#include "test_confirmedcodes.moc"
