@@ -411,5 +411,13 @@
         <source>无法载入 %1：%2</source>
         <translation>Could not load %1: %2</translation>
     </message>
+    <message>
+        <source>模块操作进行中，未打开 %1</source>
+        <translation>A module operation is running; %1 not opened</translation>
+    </message>
+    <message>
+        <source>模块操作进行中，未保存到 %1</source>
+        <translation>A module operation is running; not saved to %1</translation>
+    </message>
 </context>
 </TS>

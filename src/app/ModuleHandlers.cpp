@@ -79,7 +79,7 @@ void WriteModule(Program& p)
     }
 
     if (!Confirmed(p, Texts::tr("确认写入自定义数据"), Texts::tr("写入数据"))) return;
-    // The table stays editable while the upload runs; each cell is read when its turn comes.
+    // The grid takes no edit while the upload runs; each cell is still read when its turn comes.
     p.link.Upload([&p](int row, int column) { return p.table.GetCellText(row, column); });
 }
 

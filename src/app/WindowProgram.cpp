@@ -33,6 +33,9 @@ QString RequestInWords(ModuleRequest request)
     return Texts::tr("已发送清空指令");
 }
 
+// The file buttons, greyed while an operation holds the table.
+constexpr Control kFileButtons[] = {Control::Button_OpenFile, Control::Button_SaveFile, Control::Button_SaveAs};
+
 }  // namespace
 
 WindowProgram::WindowProgram(UiServices& ui, SerialLibrary& serial, ConfigTable& table)
@@ -43,6 +46,24 @@ WindowProgram::WindowProgram(UiServices& ui, SerialLibrary& serial, ConfigTable&
 }
 
 void WindowNarration::OnModuleEvent(const ModuleEvent& e)
+{
+    Narrate(e);
+    FollowOperation();
+}
+
+// The one place the window follows whether an operation runs (the link
+// decides it): while one does, nothing replaces, saves or edits the table
+// under it; all comes back when it ends.
+void WindowNarration::FollowOperation()
+{
+    const bool held = p_.link.UnderWay();
+    if (held == p_.state.tableHeld) return;
+    p_.state.tableHeld = held;
+    for (Control c : kFileButtons) p_.ui.SetDisabled(c, held);
+    p_.ui.SetReadOnly(Control::ConfigGrid, held);
+}
+
+void WindowNarration::Narrate(const ModuleEvent& e)
 {
     Program& p = p_;
     using Kind = ModuleEvent::Kind;

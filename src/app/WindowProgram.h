@@ -27,13 +27,17 @@ private:
 };
 
 // What the window shows for each event: its log lines and notices, the
-// codec's error box, the bar, the module buttons, the port button's caption.
+// codec's error box, the bar, the module buttons, the port button's caption;
+// and, from the link, whether the table is held for an operation.
 class WindowNarration : public ModuleObserver {
 public:
     explicit WindowNarration(Program& p) : p_(p) {}
     void OnModuleEvent(const ModuleEvent& event) override;
 
 private:
+    void Narrate(const ModuleEvent& event);
+    void FollowOperation();
+
     Program& p_;
 };
 

@@ -31,6 +31,10 @@ struct AppState {
     QByteArray currentTableDigest;
     // Where the chosen port and rates are kept between runs; empty: nowhere.
     QString settingsFile;
+    // A module operation runs (a read: until its dump ends or it ends
+    // otherwise): the table is its own, so no file replaces or saves it and
+    // the grid takes no edit. Set by the window's narration only, from the link.
+    bool tableHeld = false;
 };
 
 struct Program {
