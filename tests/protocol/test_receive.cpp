@@ -365,7 +365,7 @@ private Q_SLOTS:
         QTest::addColumn<bool>("portLost");
         QTest::addColumn<int>("end");
         QTest::addColumn<QString>("log");
-        const QString unanswered = QStringLiteral("模块无应答\r\n");
+        const QString unanswered = QStringLiteral("模块无应答\r\n请检查 波特率: 是否与模块一致、端口是否选对、模块是否通电\r\n");
         QTest::newRow("no answer") << Pieces{} << false << int(ReadEnd::NoAnswer) << unanswered;
         QTest::newRow("a dump end only") << Pieces{{30, kDumpEnd}} << false << int(ReadEnd::NoDump) << kEndLine;
         QTest::newRow("records without a dump start")
