@@ -411,5 +411,45 @@
         <source>无法载入 %1：%2</source>
         <translation>Could not load %1: %2</translation>
     </message>
+    <message>
+        <source>模块波特率已设为 %1：下次操作前请关闭端口，在 波特率: 中选择 %1 后再打开</source>
+        <translation>The module now runs at %1: before the next operation, close the port, choose %1 in Baud: and open it again</translation>
+    </message>
+    <message>
+        <source>请检查 波特率: 是否与模块一致、端口是否选对、模块是否通电</source>
+        <translation>Check that Baud: matches the module, that the port is the right one and that the module has power</translation>
+    </message>
+    <message>
+        <source>写入完成，共发送 %1 个代码</source>
+        <translation>Write finished: %1 codes sent</translation>
+    </message>
+    <message>
+        <source>已发送 %1 个代码，但未收到模块退出配置模式的应答</source>
+        <translation>%1 codes sent, but the module did not confirm leaving configuration mode</translation>
+    </message>
+    <message>
+        <source>已发送 %1 个代码，模块无应答（线路上没有模块？）</source>
+        <translation>%1 codes sent; no answer from the module (no module on the line?)</translation>
+    </message>
+    <message>
+        <source>写入未完成：已发送 %1/%2 个代码，端口已断开</source>
+        <translation>Write not finished: %1 of %2 codes sent, the port was disconnected</translation>
+    </message>
+    <message>
+        <source>写入未完成：已发送 %1/%2 个代码，已停止</source>
+        <translation>Write not finished: %1 of %2 codes sent, stopped</translation>
+    </message>
+    <message>
+        <source>写入无效：线路把发出的数据原样送回，线路上没有模块</source>
+        <translation>Nothing written: the line sends back what is sent; there is no module on it</translation>
+    </message>
+    <message>
+        <source>模块操作进行中，未打开 %1</source>
+        <translation>A module operation is running; %1 not opened</translation>
+    </message>
+    <message>
+        <source>模块操作进行中，未保存到 %1</source>
+        <translation>A module operation is running; not saved to %1</translation>
+    </message>
 </context>
 </TS>

@@ -57,7 +57,10 @@ WindowHandlers MakeWindowHandlers(Program& p)
     h.clearModuleClicked = [&p] { ClearModule(p); };
     h.readModuleClicked = [&p] { ReadModule(p); };
     h.writeModuleClicked = [&p] { WriteModule(p); };
-    h.openFileClicked = [&p] { OpenFile(p); };
+    // A read given back before takes nothing more into a table opened since.
+    h.openFileClicked = [&p] {
+        if (OpenFile(p)) p.link.TableReplaced();
+    };
     h.saveFileClicked = [&p] { SaveFile(p); };
     h.saveAsClicked = [&p] { SaveAs(p); };
     h.togglePortClicked = [&p] { TogglePort(p); };

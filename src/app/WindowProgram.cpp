@@ -33,6 +33,18 @@ QString RequestInWords(ModuleRequest request)
     return Texts::tr("已发送清空指令");
 }
 
+// The file buttons, greyed while an operation holds the table.
+constexpr Control kFileButtons[] = {Control::Button_OpenFile, Control::Button_SaveFile, Control::Button_SaveAs};
+
+// What to check when nothing the module's comes back: said once, until an
+// operation begins or the port is opened or closed again.
+void HintToCheckTheLine(Program& p)
+{
+    if (p.state.line.hintGiven || p.state.shuttingDown) return;
+    p.state.line.hintGiven = true;
+    Line(p, Texts::tr("请检查 波特率: 是否与模块一致、端口是否选对、模块是否通电"));
+}
+
 }  // namespace
 
 WindowProgram::WindowProgram(UiServices& ui, SerialLibrary& serial, ConfigTable& table)
@@ -43,6 +55,37 @@ WindowProgram::WindowProgram(UiServices& ui, SerialLibrary& serial, ConfigTable&
 }
 
 void WindowNarration::OnModuleEvent(const ModuleEvent& e)
+{
+    using Kind = ModuleEvent::Kind;
+    switch (e.kind) {
+    case Kind::PortOpened:
+    case Kind::PortClosed:
+    case Kind::OperationBegan: p_.state.line = {}; break;
+    case Kind::EnterEcho:
+    case Kind::ExitEcho:
+    case Kind::DumpStarted:
+    case Kind::Record:
+    case Kind::DumpEnded: p_.state.line.moduleHeard = true; break;
+    case Kind::Unrecognised: p_.state.line.strayBytes = true; break;
+    default: break;
+    }
+    Narrate(e);
+    FollowOperation();
+}
+
+// The one place the window follows whether an operation runs (the link
+// decides it): while one does, nothing replaces, saves or edits the table
+// under it; all comes back when it ends.
+void WindowNarration::FollowOperation()
+{
+    const bool held = p_.link.UnderWay();
+    if (held == p_.state.tableHeld) return;
+    p_.state.tableHeld = held;
+    for (Control c : kFileButtons) p_.ui.SetDisabled(c, held);
+    p_.ui.SetReadOnly(Control::ConfigGrid, held);
+}
+
+void WindowNarration::Narrate(const ModuleEvent& e)
 {
     Program& p = p_;
     using Kind = ModuleEvent::Kind;
@@ -98,7 +141,10 @@ void WindowNarration::OnModuleEvent(const ModuleEvent& e)
         p.ui.MoveCaretToEnd(Control::Edit_Display);
         return;
     }
-    case Kind::ReadUnanswered: Line(p, Texts::tr("模块无应答")); return;
+    case Kind::ReadUnanswered:
+        Line(p, Texts::tr("模块无应答"));
+        HintToCheckTheLine(p);
+        return;
     case Kind::TableGivenBack: Line(p, Texts::tr("读取未完成，配置表已恢复为读取前的内容")); return;
     case Kind::ReadResumed:
         Line(p, Texts::tr("模块继续发送数据"));
@@ -107,4 +153,42 @@ void WindowNarration::OnModuleEvent(const ModuleEvent& e)
     case Kind::CodeSent:
     case Kind::Record: return;
     }
+}
+
+void TellWriteOutcome(Program& p, const WriteOutcome& o)
+{
+    using Kind = WriteOutcome::Kind;
+    using CutBy = WriteOutcome::CutBy;
+    if (o.kind == Kind::CutOff && o.cut == CutBy::WindowClosed) {
+        // Nobody reads the log of a window that is going away.
+        p.ui.ReportOnConsole(QStringLiteral("velmora: the window was closed while it wrote the module: "
+                                            "%1 of %2 codes sent, the write is incomplete")
+                                 .arg(o.sent)
+                                 .arg(o.codes));
+        return;
+    }
+    switch (o.kind) {
+    case Kind::AllSent:
+        Line(p, o.exitEcho ? Texts::tr("写入完成，共发送 %1 个代码").arg(o.sent)
+                           : Texts::tr("已发送 %1 个代码，但未收到模块退出配置模式的应答").arg(o.sent));
+        break;
+    case Kind::NoEcho:
+        Line(p, Texts::tr("已发送 %1 个代码，模块无应答（线路上没有模块？）").arg(o.sent));
+        HintToCheckTheLine(p);
+        return;
+    case Kind::CutOff:
+        Line(p, (o.cut == CutBy::PortLost ? Texts::tr("写入未完成：已发送 %1/%2 个代码，端口已断开")
+                                          : Texts::tr("写入未完成：已发送 %1/%2 个代码，已停止"))
+                    .arg(o.sent)
+                    .arg(o.codes));
+        break;
+    case Kind::LoopedLine: Line(p, Texts::tr("写入无效：线路把发出的数据原样送回，线路上没有模块")); break;
+    }
+    HintIfNotTheModule(p);
+}
+
+void HintIfNotTheModule(Program& p)
+{
+    // Stray bytes beside the module's own answers are noise on a line that works.
+    if (p.state.line.strayBytes && !p.state.line.moduleHeard) HintToCheckTheLine(p);
 }

@@ -27,15 +27,42 @@ private:
 };
 
 // What the window shows for each event: its log lines and notices, the
-// codec's error box, the bar, the module buttons, the port button's caption.
+// codec's error box, the bar, the module buttons, the port button's caption;
+// and, from the link, whether the table is held for an operation.
 class WindowNarration : public ModuleObserver {
 public:
     explicit WindowNarration(Program& p) : p_(p) {}
     void OnModuleEvent(const ModuleEvent& event) override;
 
 private:
+    void Narrate(const ModuleEvent& event);
+    void FollowOperation();
+
     Program& p_;
 };
+
+// How a write of the table into the module ended, as the window tells it in
+// one log line (standard error when the window was closed under it).
+struct WriteOutcome {
+    enum class Kind {
+        AllSent,     // every frame went out
+        NoEcho,      // every frame went out, and the module echoed none of them
+        CutOff,      // ended early: `cut` says why
+        LoopedLine,  // the line sends back what is sent: no module took the codes
+    };
+    enum class CutBy { PortLost, WindowClosed, Stopped };
+
+    Kind kind = Kind::AllSent;
+    CutBy cut = CutBy::Stopped;
+    int sent = 0;            // code records that went out whole
+    int codes = 0;           // the table's codes when the write began
+    bool exitEcho = false;   // the module echoed the exit frame
+};
+void TellWriteOutcome(Program& p, const WriteOutcome& outcome);
+// After an operation that heard bytes but none of the module's answers: one
+// line saying what to check (波特率:, the port, the module's power), once until
+// the next operation or the port's next open or close.
+void HintIfNotTheModule(Program& p);
 
 // Everything the window's handlers reach, wired together: `program` is the
 // context every handler takes.

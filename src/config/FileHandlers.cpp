@@ -334,29 +334,43 @@ bool SaveAtExit(Program& p)
 
 void ShowCurrentFileInTitle(Program& p) { p.ui.SetTitle(TitlePrefix() + p.state.currentFilePath); }
 
-void OpenFile(Program& p)
+bool OpenFile(Program& p)
 {
+    if (p.state.tableHeld) return false;
     p.ui.SetDialogKind(0);
     p.ui.SetDefaultExtension(QStringLiteral(".dat"));
-    if (p.ui.ShowFileDialog() != 1) return;
+    if (p.ui.ShowFileDialog() != 1) return false;
     const QString path = p.ui.GetFileName();
     // Exact comparison: "CONFIG.DAT" is not taken.
-    if (!path.endsWith(QStringLiteral(".dat"), Qt::CaseSensitive)) return;
-    if (OpenTableFile(p, path)) ShowCurrentFileInTitle(p);
+    if (!path.endsWith(QStringLiteral(".dat"), Qt::CaseSensitive)) return false;
+    // The dialog delivered messages: the module may have begun a dump meanwhile.
+    if (p.state.tableHeld) {
+        AppendLog(p, Texts::tr("模块操作进行中，未打开 %1").arg(path) + QStringLiteral("\r\n"));
+        return false;
+    }
+    if (!OpenTableFile(p, path)) return false;
+    ShowCurrentFileInTitle(p);
+    return true;
 }
 
 void SaveFile(Program& p)
 {
+    if (p.state.tableHeld) return;
     const bool saved = SaveAsked(p);
     ShowNotice(p, saved ? Texts::tr("保存成功！") : SaveFailedText());
 }
 
 void SaveAs(Program& p)
 {
+    if (p.state.tableHeld) return;
     p.ui.SetDialogKind(1);
     p.ui.SetDefaultExtension(QStringLiteral(".dat"));
     if (p.ui.ShowFileDialog() != 1) return;
     const QString path = p.ui.GetFileName();
+    if (p.state.tableHeld) {
+        AppendLog(p, Texts::tr("模块操作进行中，未保存到 %1").arg(path) + QStringLiteral("\r\n"));
+        return;
+    }
     // A name Qt could not read would be written as another name.
     if (!IsFaithfulFileName(path)) {
         ShowNotice(p, Texts::tr("文件名中有无法识别的字符，未保存：%1").arg(path));

@@ -49,7 +49,11 @@ void ShowCurrentFileInTitle(Program& p);
 
 // "打开文件": a chosen ".dat" that loads becomes the current file and titles
 // the window; one that does not is said in the log (with why, when it is its
-// name, its size or the memory it would take) and changes nothing.
-void OpenFile(Program& p);
+// name, its size or the memory it would take) and changes nothing. True when
+// the table was replaced.
+//
+// The three file buttons do nothing while a module operation holds the table
+// (state.tableHeld); one that began while the dialog showed is said in the log.
+bool OpenFile(Program& p);
 void SaveFile(Program& p);   // "保存文件"
 void SaveAs(Program& p);     // "另存文件"

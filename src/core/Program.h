@@ -31,6 +31,18 @@ struct AppState {
     QByteArray currentTableDigest;
     // Where the chosen port and rates are kept between runs; empty: nowhere.
     QString settingsFile;
+    // A module operation runs (a read: until its dump ends or it ends
+    // otherwise): the table is its own, so no file replaces or saves it and
+    // the grid takes no edit. Set by the window's narration only, from the link.
+    bool tableHeld = false;
+    // What the log knows of the line since the last operation began or the
+    // port was opened or closed: the module gave an answer the program knows;
+    // bytes came that are none; the log said what to check. The narration's.
+    struct LineEpisode {
+        bool moduleHeard = false;
+        bool strayBytes = false;
+        bool hintGiven = false;
+    } line;
 };
 
 struct Program {

@@ -68,6 +68,10 @@ public:
     // --- controls -----------------------------------------------------------
     virtual void SetDisabled(Control c, bool disabled) = 0;
     virtual bool IsDisabled(Control c) const = 0;
+    // The grid read-only: still scrolled, selected and copied, but no cell is
+    // typed into, pasted, cleared, undone or redone (an open editor is closed
+    // with what it holds).
+    virtual void SetReadOnly(Control c, bool readOnly) = 0;
     virtual void SetCaption(Control button, const QString& text) = 0;
     virtual QString GetCaption(Control button) const = 0;
     virtual QString GetTitle() const = 0;

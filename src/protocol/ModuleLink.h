@@ -95,6 +95,9 @@ public:
     // No operation holds the line and the link is not ending.
     bool MayStartOperation() const;
     bool OperationRunning() const { return operationRunning_; }
+    // An operation holds the line, or a read waits for its dump: until it
+    // ends, the table is the operation's.
+    bool UnderWay() const { return operationRunning_ || read_.Running(); }
     // Enter; the new rate, asked once the enter frame's pause is over; exit.
     OperationEnd SetModuleBaudRate(const std::function<quint32()>& rate, const StopRequest& stop = {});
     // Enter, read request (no pause, no exit frame: the module leaves
@@ -128,6 +131,9 @@ public:
     void ReceiveTick();
     // The read of the module: how the latest ended, the dump, what is held.
     const ModuleRead& Reading() const { return read_; }
+    // Another table took the place of the one a read started on (a file was
+    // opened while no read runs): see ModuleRead::TableReplaced.
+    void TableReplaced() { read_.TableReplaced(); }
 
 private:
     friend class TableUpload;

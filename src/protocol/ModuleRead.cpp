@@ -121,6 +121,12 @@ void ModuleRead::EndAtExit()
     GiveBackUnfinished();
 }
 
+void ModuleRead::TableReplaced()
+{
+    ForgetGivenBack();
+    if (!Running()) dumping_ = false;
+}
+
 // --- the bytes, held until an answer is whole -------------------------------------
 
 void ModuleRead::NoteQuiet()

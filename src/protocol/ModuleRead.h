@@ -113,6 +113,10 @@ public:
     void PortClosed(bool lost);
     // The program ends: a read that has not completed gives the table back.
     void EndAtExit();
+    // Another table took the place of the one the read started on: a read
+    // given back no longer resumes, and a dump no read waits for is no longer
+    // heard, so nothing of it goes into the new table. Only while no read runs.
+    void TableReplaced();
 
 private:
     std::optional<Answer> TakeAnswer(HeldEnd end);

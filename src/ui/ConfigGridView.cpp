@@ -24,6 +24,12 @@
 
 namespace {
 
+constexpr QAbstractItemView::EditTriggers kEditTriggers = QAbstractItemView::DoubleClicked
+    | QAbstractItemView::EditKeyPressed | QAbstractItemView::AnyKeyPressed | QAbstractItemView::SelectedClicked;
+
+// The editing actions that change the table.
+constexpr const char* kChangingActions[] = {"paste", "clear", "undo", "redo"};
+
 // The tint of a value cell whose text the upload would refuse: a light red
 // on a light base, a dark red under the light text of a dark scheme.
 QColor BadCodeTint(const QPalette& palette)
@@ -311,8 +317,7 @@ ConfigGridView::ConfigGridView(ConfigTable& table, QWidget* parent)
     setWordWrap(false);
     setTabKeyNavigation(false);  // Tab moves on to the next control of the window
     setSelectionMode(QAbstractItemView::ContiguousSelection);
-    setEditTriggers(QAbstractItemView::DoubleClicked | QAbstractItemView::EditKeyPressed
-                    | QAbstractItemView::AnyKeyPressed | QAbstractItemView::SelectedClicked);
+    setEditTriggers(kEditTriggers);
     setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
 
     cells_->SetTint(BadCodeTint(palette()));
@@ -493,6 +498,15 @@ void ConfigGridView::EndEditing()
     clearSelection();
 }
 
+void ConfigGridView::SetReadOnly(bool readOnly)
+{
+    if (readOnly == readOnly_) return;
+    readOnly_ = readOnly;
+    if (readOnly) delegate_->CloseOpenEditor();
+    setEditTriggers(readOnly ? QAbstractItemView::NoEditTriggers : kEditTriggers);
+    for (const char* name : kChangingActions) EditAction(QString::fromLatin1(name))->setEnabled(!readOnly);
+}
+
 void ConfigGridView::MakeEditActions()
 {
     struct Spec {
@@ -612,7 +626,7 @@ QMenu* ConfigGridView::MakeContextMenu()
         entry->setObjectName(source->objectName());
         entry->setShortcuts(source->shortcuts());
         entry->setShortcutContext(Qt::WidgetShortcut);
-        entry->setEnabled(enabled);
+        entry->setEnabled(enabled && source->isEnabled());
         if (QLatin1String(name) == QLatin1String("clear")) menu->addSeparator();
     }
     return menu;

@@ -35,6 +35,11 @@ public:
     void FocusCell(int row, int column);
     // Commits and closes an open editor.
     void EndEditing();
+    // Read-only, the grid still scrolls, selects and copies; typing, paste,
+    // clear, undo and redo are refused (their keys and menu entries grey), and
+    // an open editor is closed with what it holds.
+    void SetReadOnly(bool readOnly);
+    bool IsReadOnly() const { return readOnly_; }
     // Whether the value columns share the view's whole width, drawn wider
     // than the table's widths (which it keeps), so no empty strip stays
     // between the last of them and the scroll bar. Off: drawn as the table has them.
@@ -91,5 +96,6 @@ private:
     GridCells* cells_;
     GridCellDelegate* delegate_;
     bool fillWidth_ = false;
+    bool readOnly_ = false;
     std::function<void(const QString&)> showNotice_;
 };

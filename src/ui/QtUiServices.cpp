@@ -134,7 +134,8 @@ QWidget* QtUiServices::WidgetOf(Control c) const
 
 namespace {
 
-// The controls an operation greys while it runs: the module buttons and the port button.
+// The controls an operation greys while it runs: the module buttons, the
+// port button and the file buttons.
 bool GreyedByOperations(Control c)
 {
     switch (c) {
@@ -143,7 +144,10 @@ bool GreyedByOperations(Control c)
     case Control::Button_ClearModule:
     case Control::Button_ReadModule:
     case Control::Button_WriteModule:
-    case Control::Button_TogglePort: return true;
+    case Control::Button_TogglePort:
+    case Control::Button_OpenFile:
+    case Control::Button_SaveFile:
+    case Control::Button_SaveAs: return true;
     default: return false;
     }
 }
@@ -181,6 +185,11 @@ void QtUiServices::GiveFocusBack()
     QWidget* now = QApplication::focusWidget();
     if (focusBefore_ && focusBefore_->isVisible() && (now == focusMovedTo_ || !now))
         focusBefore_->setFocus(Qt::OtherFocusReason);
+}
+
+void QtUiServices::SetReadOnly(Control c, bool readOnly)
+{
+    if (c == Control::ConfigGrid && window_) window_->Grid()->SetReadOnly(readOnly);
 }
 
 bool QtUiServices::IsDisabled(Control c) const

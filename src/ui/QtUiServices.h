@@ -42,6 +42,7 @@ public:
 
     void SetDisabled(Control c, bool disabled) override;
     bool IsDisabled(Control c) const override;
+    void SetReadOnly(Control c, bool readOnly) override;
     void SetCaption(Control button, const QString& text) override;
     QString GetCaption(Control button) const override;
     QString GetTitle() const override;

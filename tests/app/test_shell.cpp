@@ -4,6 +4,7 @@
 #include <QtTest>
 #include <QApplication>
 #include <QComboBox>
+#include <QClipboard>
 #include <QPlainTextEdit>
 #include <QStyleFactory>
 #include <QTimer>
@@ -341,6 +342,7 @@ private Q_SLOTS:
         QTest::newRow("写入模块, Space") << int(Control::Button_WriteModule) << QKeySequence(Qt::Key_Space) << false;
         QTest::newRow("F6 in the learn box") << int(Control::Edit_Learn) << QKeySequence(Qt::Key_F6) << false;
         QTest::newRow("清空模块, Enter") << int(Control::Button_ClearModule) << QKeySequence(Qt::Key_Return) << false;
+        QTest::newRow("F6 on 打开文件") << int(Control::Button_OpenFile) << QKeySequence(Qt::Key_F6) << false;
     }
     void afterAnOperationTheFocusGoesBackWhereItWas()
     {
@@ -363,6 +365,39 @@ private Q_SLOTS:
         if (read) r.sio.incoming = {QByteArray::fromHex("FD66666666AAABDDBF"), QByteArray::fromHex("FD66666666AAABDEBF")};
         QTRY_VERIFY(r.W(Control::Button_ReadModule)->isEnabled() && r.W(Control::Button_TogglePort)->isEnabled());
         QCOMPARE(QApplication::focusWidget(), r.W(Control(from)));
+    }
+
+    // While a read waits for its dump the file buttons and their keys are grey and the grid scrolls
+    // and copies but takes no edit; all of it comes back when the dump ends.
+    void aModuleOperationHoldsTheTable()
+    {
+        DefaultFileGuard file;
+        WindowRig r;
+        r.window.RunCreatedHandler();
+        r.window.show();
+        QVERIFY(QTest::qWaitForWindowActive(&r.window));
+        r.ui.SetSelection(Control::Combo_Port, 0);
+        ConfigGridView* grid = r.window.Grid();
+        const auto press = [grid](std::initializer_list<QKeySequence> keys) {
+            for (const QKeySequence& k : keys) QTest::keySequence(grid, k);
+        };
+        grid->setFocus();
+        press({QKeySequence(Qt::CTRL | Qt::Key_P), QKeySequence(Qt::Key_F5)});
+        r.table.SetCellText(1, 1, QStringLiteral("AA"));  // as a record of the dump would
+        grid->setCurrentIndex(grid->IndexOfCell(1, 1));
+        QGuiApplication::clipboard()->setText(QStringLiteral("BB"));
+        press({QKeySequence(Qt::CTRL | Qt::Key_O), QKeySequence(Qt::CTRL | Qt::Key_S), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S),
+               QKeySequence::Paste, QKeySequence(Qt::Key_Delete), QKeySequence(Qt::CTRL | Qt::Key_Z), QKeySequence(Qt::Key_C),
+               QKeySequence::Copy, QKeySequence(Qt::CTRL | Qt::Key_End)});
+        QVERIFY(r.presenter->dialogs.isEmpty() && r.presenter->boxes.size() == 1);  // the read's confirmation only
+        QCOMPARE(QApplication::focusWidget(), grid);  // no cell editor opened
+        QCOMPARE(r.table.GetCellText(1, 1), QStringLiteral("AA"));
+        QCOMPARE(QGuiApplication::clipboard()->text(), QStringLiteral("AA"));
+        QVERIFY(grid->rowAt(0) > 0);  // scrolled to the end
+
+        r.sio.incoming = {QByteArray::fromHex("FD66666666AAABDDBF"), QByteArray::fromHex("FD66666666AAABDEBF")};
+        QTRY_VERIFY(r.W(Control::Button_OpenFile)->isEnabled() && r.W(Control::Button_SaveAs)->isEnabled());
+        QVERIFY(!grid->IsReadOnly() && grid->EditAction(QStringLiteral("paste"))->isEnabled());
     }
 
     void theRealWindowAfterStartup()

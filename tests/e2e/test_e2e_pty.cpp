@@ -85,7 +85,8 @@ private Q_SLOTS:
         const QStringList before = rig->ValueCells();
         QVERIFY(rig->Click(Control::Button_ReadModule));
         QVERIFY(!rig->ModuleButtonsEnabled());
-        QTRY_VERIFY_WITH_TIMEOUT(rig->Log().endsWith(QStringLiteral("模块无应答\r\n读取未完成，配置表已恢复为读取前的内容\r\n")), 15000);
+        const QString unanswered = QStringLiteral("模块无应答\r\n请检查 波特率: 是否与模块一致、端口是否选对、模块是否通电\r\n");
+        QTRY_VERIFY_WITH_TIMEOUT(rig->Log().endsWith(unanswered + QStringLiteral("读取未完成，配置表已恢复为读取前的内容\r\n")), 15000);
         QCOMPARE(rig->ValueCells(), before);
         QVERIFY(rig->program.link.Reading().End() == ReadEnd::NoAnswer);
         QVERIFY(rig->ModuleButtonsEnabled());

@@ -27,7 +27,8 @@ private Q_SLOTS:
         SetModuleBaudRate(rig.p);
         QVERIFY(SameSteps(rig.Steps(), {"box 修改波特率|确认修改模块波特率", kEnter, "pause 100",
                                         "write FD 66 66 66 DF 01 C2 00 BF", "log 设置信息已发出\r\n", "pause 150",
-                                        kExit, "pause 100"}));
+                                        kExit, "pause 100",
+                                        "log 模块波特率已设为 115200：下次操作前请关闭端口，在 波特率: 中选择 115200 后再打开\r\n"}));
         QCOMPARE(rig.ui.boxes.at(0).flags, MessageBoxFlags::OkCancel);
         QVERIFY(lockedDuringPauses);
         QVERIFY(!rig.ui.IsDisabled(Control::Button_SetBaudRate));
@@ -260,7 +261,8 @@ private Q_SLOTS:
         QCOMPARE(calls.last(), QStringLiteral("sio_close(3)"));
         QCOMPARE(calls.count(QStringLiteral("sio_close(3)")), 1);
         QCOMPARE(rig.port.writes.size(), qsizetype(pausesBeforeTheLoss));
-        QVERIFY(rig.ui.Log().endsWith(QStringLiteral("端口已断开: COM3\r\n端口已关闭\r\n")));
+        const QString lost = QStringLiteral("端口已断开: COM3\r\n端口已关闭\r\n");
+        QVERIFY(rig.ui.Log().endsWith(running == &WriteModule ? lost + QStringLiteral("写入未完成：已发送 36/96 个代码，端口已断开\r\n") : lost));
         QVERIFY(!rig.p.link.IsOpen());
         QVERIFY(!rig.p.link.OperationRunning());
         QVERIFY(rig.ModuleButtonsDisabled());

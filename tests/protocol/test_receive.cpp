@@ -1,6 +1,7 @@
 #include <QtTest>
 
 #include "app/ModuleHandlers.h"
+#include "app/Shell.h"
 #include "config/ConfigTable.h"
 #include "config/TableHistory.h"
 #include "core/ModuleEvents.h"
@@ -364,7 +365,7 @@ private Q_SLOTS:
         QTest::addColumn<bool>("portLost");
         QTest::addColumn<int>("end");
         QTest::addColumn<QString>("log");
-        const QString unanswered = QStringLiteral("模块无应答\r\n");
+        const QString unanswered = QStringLiteral("模块无应答\r\n请检查 波特率: 是否与模块一致、端口是否选对、模块是否通电\r\n");
         QTest::newRow("no answer") << Pieces{} << false << int(ReadEnd::NoAnswer) << unanswered;
         QTest::newRow("a dump end only") << Pieces{{30, kDumpEnd}} << false << int(ReadEnd::NoDump) << kEndLine;
         QTest::newRow("records without a dump start")
@@ -448,6 +449,27 @@ private Q_SLOTS:
         r.Play({{1, Record(2, 1, "33")}, {20, kDumpEnd}});
         QVERIFY(r.TableIsOld());
         QVERIFY(r.Log().endsWith(HexLine(Record(2, 1, "33")) + kEndLine));
+    }
+
+    // A file opened once a read went unanswered takes nothing of that read:
+    // neither its late records nor its giving back.
+    void aTableOpenedAfterAReadTakesNothingOfIt()
+    {
+        QTemporaryDir dir;
+        ConfigTable file;
+        InitTable(file);
+        file.SetCellText(5, 1, QStringLiteral("NEW"));
+        QVERIFY(file.SaveTable(dir.filePath(QStringLiteral("other.dat"))));
+        Rig r;
+        r.StartRead();
+        r.Play({{30, kDumpStart}, {30, Record(1, 1, "11")}});
+        r.ui.clock += 3400;
+        r.Tick();
+        r.ui.dialogAnswers = {dir.filePath(QStringLiteral("other.dat"))};
+        MakeWindowHandlers(r.p).openFileClicked();
+        r.Play({{1, Record(2, 1, "33")}, {20, kDumpEnd}});
+        r.p.link.Close();
+        QCOMPARE(r.Cells(), QStringList{"5,1=NEW"});
     }
 
     void silentModuleEndsTheReadWithinFourSeconds()

@@ -69,6 +69,7 @@ public:
     // --- UiServices ----------------------------------------------------------
     void SetDisabled(Control c, bool d) override { disabled[c] = d; }
     bool IsDisabled(Control c) const override { return disabled.value(c, false); }
+    void SetReadOnly(Control, bool) override {}  // seen through the window's own tests
     void SetCaption(Control c, const QString& t) override { captions[c] = t; }
     QString GetCaption(Control c) const override { return captions.value(c); }
     QString GetTitle() const override { return title; }
