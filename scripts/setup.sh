@@ -11,9 +11,11 @@ BUILD_DIR="${VELMORA_BUILD_DIR:-$VELMORA_ROOT/build}"
 # desktop-file-utils, appstream: the install test validates the desktop entry and metadata.
 # ccache: a build dir made afresh (a new clone, CI) compiles again only what changed.
 # qt6-tools-dev, qt6-l10n-tools: CMake's LinguistTools, lrelease and lupdate for the translations.
+# xvfb: a display the tests can take away, to see the window save the table when it goes.
 packages=(cmake g++ make ccache qt6-base-dev qt6-serialport-dev qt6-translations-l10n libgl-dev fonts-wqy-microhei
           qt6-tools-dev qt6-l10n-tools
-          desktop-file-utils appstream)
+          desktop-file-utils appstream
+          xvfb)
 
 # velmora_install_missing PACKAGE...: installs those not installed yet.
 velmora_install_missing() {
