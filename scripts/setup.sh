@@ -33,6 +33,10 @@ velmora_install_missing() {
 }
 velmora_install_missing "${packages[@]}"
 
+# ccache sees the paths inside this checkout relative to it, so a clone or a
+# worktree anywhere else finds what another one compiled.
+export CCACHE_BASEDIR="${CCACHE_BASEDIR:-$VELMORA_ROOT}"
+
 jobs="$(nproc 2>/dev/null || echo 2)"
 if [ ! -f "$BUILD_DIR/CMakeCache.txt" ]; then
   # CI builds with warnings as errors; ccache is used when the machine has it.
