@@ -21,12 +21,13 @@ private Q_SLOTS:
         QTest::addColumn<bool>("everyCell");
         QTest::addColumn<bool>("atLineRate");
         QTest::newRow("9600, bytes at the line's rate") << 9600 << QStringList{} << false << true;
-        QTest::newRow("115200, all 192 codes") << 115200 << QStringList{} << true << false;
+        QTest::newRow("115200, all 192 codes") << 115200 << QStringList{QStringLiteral("--pace"), QStringLiteral("10")} << true << false;
         QTest::newRow("9600, slow pacing") << 9600 << QStringList{QStringLiteral("--pace"), QStringLiteral("150")} << false << false;
         QTest::newRow("9600, every answer in two writes") << 9600 << QStringList{QStringLiteral("--pieces"), QStringLiteral("2")} << false << false;
         QTest::newRow("115200, answers in five pieces") << 115200 << QStringList{QStringLiteral("--pieces"), QStringLiteral("5")} << false << false;
         QTest::newRow("9600, pauses in the marker and the address")
-            << 9600 << QStringList{QStringLiteral("--pause-in"), QStringLiteral("marker,address,mid-address")} << false << false;
+            << 9600 << QStringList{QStringLiteral("--pause-in"), QStringLiteral("marker,address,mid-address"), QStringLiteral("--pause-for"), QStringLiteral("40")}
+            << false << false;
         // Records closer than the quiet time, down to none at all, still come apart.
         QTest::newRow("115200, 20 ms between records") << 115200 << QStringList{QStringLiteral("--pace"), QStringLiteral("20")} << false << false;
         for (int rate : {9600, 115200})
