@@ -13,9 +13,11 @@ BUILD_DIR="${VELMORA_BUILD_DIR:-$VELMORA_ROOT/build}"
 # shared-mime-info, libglib2.0-bin: it looks up the table files' type as a file manager does.
 # ccache: a build dir made afresh (a new clone, CI) compiles again only what changed.
 # qt6-tools-dev, qt6-l10n-tools: CMake's LinguistTools, lrelease and lupdate for the translations.
+# xvfb: a display the tests can take away, to see the window save the table when it goes.
 packages=(cmake g++ make ccache qt6-base-dev qt6-serialport-dev qt6-translations-l10n libgl-dev fonts-wqy-microhei
           fonts-noto-cjk qt6-tools-dev qt6-l10n-tools
-          desktop-file-utils appstream shared-mime-info libglib2.0-bin)
+          desktop-file-utils appstream shared-mime-info libglib2.0-bin
+          xvfb)
 
 # velmora_install_missing PACKAGE...: installs those not installed yet.
 velmora_install_missing() {
@@ -32,6 +34,10 @@ velmora_install_missing() {
   "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 }
 velmora_install_missing "${packages[@]}"
+
+# ccache sees the paths inside this checkout relative to it, so a clone or a
+# worktree anywhere else finds what another one compiled.
+export CCACHE_BASEDIR="${CCACHE_BASEDIR:-$VELMORA_ROOT}"
 
 jobs="$(nproc 2>/dev/null || echo 2)"
 if [ ! -f "$BUILD_DIR/CMakeCache.txt" ]; then

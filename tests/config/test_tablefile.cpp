@@ -86,7 +86,7 @@ private Q_SLOTS:
         expected.LayOut();
         QCOMPARE(saved.size(), 4972);
         QCOMPARE(saved, expected.Bytes());
-        QCOMPARE(saved, ReadAll(QStringLiteral(VELMORA_TABLE_TEST_DATA "/laid-out-table.dat")));
+        QCOMPARE(saved, ReadAll(qEnvironmentVariable("VELMORA_SOURCE_DIR") + QStringLiteral("/tests/config/data/laid-out-table.dat")));
 
         // Field by field where a mistake would hide in a long compare.
         QCOMPARE(saved.left(12), QByteArray("KTBF\x06\0\0\0\0\0\0\0", 12));

@@ -81,10 +81,12 @@ struct CliRig {
         return run;
     }
 
+    // Starts simulator `i`; it writes each answer whole, so that a busy
+    // machine cannot stall the line in the middle of a code.
     void StartSim(int i, const QStringList& extra = {})
     {
         const QStringList args{QStringLiteral("--link"), links[i], QStringLiteral("--memory"), memories[i],
-                               QStringLiteral("--pace"), QStringLiteral("50")};
+                               QStringLiteral("--pace"), QStringLiteral("50"), QStringLiteral("--no-wire-time")};
         QVERIFY(sims[i].Start(args + extra));
     }
 

@@ -81,13 +81,16 @@ public:
     }
 
     // Ends the simulator at once, as a crash or a pulled adapter would: its
-    // end of the line closes for good and its link is left dangling.
+    // end of the line closes for good, and its device goes with it. (Its
+    // link, left behind, would name whatever pseudo-terminal the system
+    // makes next under that number, another test's or anyone's.)
     void Kill()
     {
         if (!process_) return;
         process_->kill();
         process_->waitForFinished(5000);
         Collect();
+        if (!Path().isEmpty()) QFile::remove(Path());
     }
 
     QString Path() const { return lines.value(0); }

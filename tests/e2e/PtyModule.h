@@ -2,9 +2,9 @@
 // A module of our own on a pseudo-terminal, written apart from velmora-sim so
 // the program is also tried against a far end it was not built with. It
 // echoes the enter and exit frames and answers a read request with a dump of
-// CodeFor in the cells it holds, its bytes leaving at the line rate. It can pace
-// its records, send them back to back, hand every answer over in two pieces
-// (as a USB adapter does), or stay silent.
+// CodeFor in the cells it holds, each answer written whole, so that a busy
+// machine cannot stall one halfway. It can pace its records, send them back
+// to back, or stay silent.
 
 #include <QByteArray>
 #include <QFile>
@@ -15,6 +15,7 @@
 #include <fcntl.h>
 #include <mutex>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <thread>
 #include <unistd.h>
 
@@ -24,9 +25,8 @@
 class PtyModule {
 public:
     struct Manner {
-        int rate = 9600;         // bytes leave at this line rate
+        int rate = 9600;         // the rate the program opens the port at
         int paceMs = 20;         // quiet before each answer of a dump
-        int pieceGapMs = 0;      // > 0: every answer in two pieces this far apart
         bool silent = false;     // hears everything, answers nothing
         QList<Cell> cells = AllCells();  // the cells it holds CodeFor in
     };
@@ -37,7 +37,7 @@ public:
         master_ = OpenRawPty(device_);
         if (master_ < 0) return;
         // Held open so the line stays up while the program has its end closed.
-        slave_ = ::open(device_.toLocal8Bit().constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+        slave_ = ::open(device_.toLocal8Bit().constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
         QFile::remove(link_);
         if (!QFile::link(device_, link_)) return;
         thread_ = std::thread([this] { Run(); });
@@ -53,6 +53,13 @@ public:
     }
 
     bool Ready() const { return thread_.joinable(); }
+    // Everything the line held has been read and heard as frames. Once the
+    // program has closed its end, nothing more comes after that.
+    bool Drained() const
+    {
+        int waiting = 0;
+        return idle_ && ::ioctl(master_, FIONREAD, &waiting) == 0 && waiting == 0;
+    }
     // Every frame heard, as spaced hex, in order.
     QStringList Heard() const
     {
@@ -69,7 +76,9 @@ private:
         Clock::time_point lastByte = Clock::now();
         while (!stop_) {
             pollfd pfd{master_, POLLIN, 0};
-            if (::poll(&pfd, 1, 5) > 0 && (pfd.revents & POLLIN)) {
+            const bool readable = ::poll(&pfd, 1, 5) > 0 && (pfd.revents & POLLIN);
+            if (readable) {
+                idle_ = false;
                 char buffer[512];
                 const ssize_t n = ::read(master_, buffer, sizeof buffer);
                 if (n > 0) {
@@ -78,16 +87,20 @@ private:
                 }
             }
             // Control frames are known by their shape; records and learn
-            // reports end where the program went quiet.
+            // reports end where one begins, or where the program went quiet.
+            const QByteArray control = QByteArray::fromHex("FD666666");
             const bool quiet = Clock::now() - lastByte > std::chrono::milliseconds(20);
             while (!in.isEmpty()) {
                 QByteArray frame;
-                if (in.startsWith(QByteArray::fromHex("FD666666")) && in.size() >= 9) frame = in.left(9);
+                const qsizetype next = in.indexOf(control, 1);
+                if (in.startsWith(control) && in.size() >= 9) frame = in.left(9);
+                else if (!in.startsWith(control) && next > 0) frame = in.left(next);
                 else if (quiet) frame = in;
                 else break;
                 in.remove(0, frame.size());
                 OnFrame(frame);
             }
+            if (!readable && in.isEmpty()) idle_ = true;
         }
     }
 
@@ -119,27 +132,10 @@ private:
     void Answer(const QByteArray& bytes, int quietMs)
     {
         std::this_thread::sleep_for(std::chrono::milliseconds(quietMs));
-        if (manner_.pieceGapMs <= 0) return Send(bytes);
-        Send(bytes.left(bytes.size() / 2));
-        std::this_thread::sleep_for(std::chrono::milliseconds(manner_.pieceGapMs));
-        Send(bytes.mid(bytes.size() / 2));
-    }
-
-    // Writes each byte when its time on the wire has come: ten bits at the rate.
-    void Send(const QByteArray& bytes)
-    {
-        const auto byteTime = std::chrono::nanoseconds(10'000'000'000LL / manner_.rate);
-        const Clock::time_point start = Clock::now();
-        qsizetype written = 0;
-        while (written < bytes.size() && !stop_) {
-            const qsizetype due = qMin<qsizetype>(bytes.size(), (Clock::now() - start) / byteTime + 1);
-            if (due > written) {
-                const ssize_t n = ::write(master_, bytes.constData() + written, size_t(due - written));
-                if (n > 0) written += n;
-                else std::this_thread::sleep_for(std::chrono::milliseconds(1));  // full: the program reads later
-                continue;
-            }
-            std::this_thread::sleep_until(start + written * byteTime);
+        for (qsizetype written = 0; written < bytes.size() && !stop_;) {
+            const ssize_t n = ::write(master_, bytes.constData() + written, size_t(bytes.size() - written));
+            if (n > 0) written += n;
+            else std::this_thread::sleep_for(std::chrono::milliseconds(1));  // full: the program reads later
         }
     }
 
@@ -149,6 +145,7 @@ private:
     int master_ = -1;
     int slave_ = -1;
     std::atomic<bool> stop_{false};
+    std::atomic<bool> idle_{false};  // the last look found the line empty and nothing held
     mutable std::mutex mutex_;
     QStringList heard_;
     std::thread thread_;

@@ -40,7 +40,7 @@ private Q_SLOTS:
                                                             << none << 0 << "read 16 codes" << 3;
         for (const char* ms : {"0", "25", "50"})
             QTest::addRow("noise %s ms behind records", ms) << QStringList{"--noise-behind", ms, "--every", "3"} << none << 0 << "read 16 codes" << 3;
-        QTest::newRow("pauses in marker and address, once") << QStringList{"--pause-in", "marker,address"} << once << 0 << "read 16 codes" << 1;
+        QTest::newRow("pauses in marker and address, once") << QStringList{"--pause-in", "marker,address", "--pause-for", "40"} << once << 0 << "read 16 codes" << 1;
         QTest::newRow("a pause in a code, once") << QStringList{"--pause-in", "code", "--every", "3"} << once << 6 << "not clear for" << 1;
         QTest::newRow("the same stray bytes in every dump") << QStringList{"--noise-behind", "40", "--same-noise", "--every", "5"} << none << 6
                                                             << "not clear for 3 codes (开关01反馈 关, 开关17控制 关, 场景0 开); read again" << 3;

@@ -103,8 +103,10 @@ private Q_SLOTS:
         QCOMPARE(run.status, 4);
         QVERIFY2(run.err.contains(QStringLiteral("typo.dat: 开关03反馈 开: odd number of hex digits (\"12 3\"); nothing was sent")),
                  qPrintable(run.err));
-        QTest::qWait(200);
-        QCOMPARE(rig.sims[0].Count(QStringLiteral("recv")), received);
+        // A learn report behind it on the line: the first frame the module hears.
+        QCOMPARE(rig.Cli({"learn", rig.links[0], "5A"}).status, 0);
+        QTRY_COMPARE(rig.sims[0].Count(QStringLiteral("recv")), received + 1);
+        QVERIFY2(rig.sims[0].lines.last().startsWith(QStringLiteral("recv learn 5A ")), qPrintable(rig.sims[0].lines.last()));
     }
 
     void writeThenVerifyATable()
@@ -218,17 +220,20 @@ private Q_SLOTS:
     {
         // A module on the line already when the station starts is left alone;
         // then two good modules, one that never answers a read and one whose
-        // read-back is unclear are plugged in a second apart.
+        // read-back is unclear are plugged in together. Each is a link the
+        // test makes in the watched folder, made in one step.
         QVERIFY(WriteAll(rig.Path("some.csv"), CsvWith({{{1, 1}, "01"}, {{1, 2}, "02"}, {{65, 1}, "a1 b2"}, {{64, 2}, "ff"}})));
         const QString watch = rig.Path(QStringLiteral("watch"));
         QVERIFY(QDir().mkpath(watch));
         EchoModule there, noReads;
         QVERIFY(QFile::link(there.Path(), watch + QStringLiteral("/there")));
-        SimProcess good[2], unclear;
-        auto plugIn = [&](int i) {
-            const QString name = QStringLiteral("good%1").arg(i);
-            QVERIFY(good[i].Start({"--link", watch + '/' + name, "--memory", rig.Path(name + ".mem"), "--pace", "20"}));
+        SimProcess good[2], again, unclear;
+        auto startSim = [&](SimProcess& sim, const QString& line, const QString& memory, const QStringList& manners) {
+            QVERIFY(sim.Start(QStringList{"--link", rig.Path(line), "--memory", rig.Path(memory), "--pace", "20", "--no-wire-time"} + manners));
         };
+        auto plugIn = [&](const QString& line, const QString& name) { QVERIFY(QFile::link(rig.Path(line), watch + '/' + name)); };
+        for (int i : {0, 1}) startSim(good[i], QStringLiteral("good%1.tty").arg(i), QStringLiteral("good%1.mem").arg(i), {});
+        startSim(unclear, "unclear.tty", "unclear.mem", {"--noise-behind", "40", "--same-noise"});
         auto station = [&](int count, const std::function<void()>& plugging) {
             return rig.Cli({"provision", "some.csv", "--watch-dir", "watch", "--count", QString::number(count), "--report", "report.jsonl"},
                            [&](QProcess& p) {
@@ -239,14 +244,10 @@ private Q_SLOTS:
                            });
         };
         CliRun run = station(4, [&] {
-            plugIn(0);
-            QTest::qWait(1000);
-            plugIn(1);
-            QTest::qWait(1000);
+            plugIn("good0.tty", "good0");
+            plugIn("good1.tty", "good1");
             QVERIFY(QFile::link(noReads.Path(), watch + QStringLiteral("/noreads")));
-            QTest::qWait(1000);
-            QVERIFY(unclear.Start({"--link", watch + "/unclear", "--memory", rig.Path("unclear.mem"), "--pace", "20",
-                                   "--noise-behind", "40", "--same-noise"}));
+            plugIn("unclear.tty", "unclear");
         });
         QCOMPARE(run.status, 1);
         QStringList lines = QString::fromUtf8(run.out).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
@@ -277,13 +278,12 @@ private Q_SLOTS:
         QCOMPARE(reported, QStringList({"good0 provision ok 0, 0 differences", "good1 provision ok 0, 0 differences",
                                          "noreads provision failed 5, 0 differences", "unclear provision failed 6, 0 differences"}));
 
-        // good0 stays on the line, good1 is unplugged and plugged in again:
-        // only good1 is provisioned again.
-        QFile::remove(rig.Path("good1.mem"));
+        // good0 stays on the line, good1 is unplugged and another module is
+        // plugged in its place: only that one is provisioned.
+        startSim(again, "again.tty", "again.mem", {});
         run = station(1, [&] {
-            good[1].Stop();
-            QTest::qWait(300);
-            plugIn(1);
+            QVERIFY(QFile::remove(watch + QStringLiteral("/good1")));
+            plugIn("again.tty", "good1");
         });
         QCOMPARE(run.status, 0);
         QVERIFY2(run.out.startsWith("PASS good1 ("), run.out.constData());

@@ -173,6 +173,8 @@ private Q_SLOTS:
                                               << QStringList{"3,1=AA BB ", "3,2=CC "} << QString() << Cells{};
         QTest::newRow("pause in a code") << Pieces{{20, Record(3, 1, "AA")}, {40, Bytes("BB")}, {20, Record(3, 2, "CC")}}
                                          << QStringList{"3,1=AA ", "3,2=CC "} << HexLine(Bytes("BB")) << Cells{{3, 1}};
+        QTest::newRow("a pause of the quiet time in a code") << Pieces{{20, Record(3, 1, "AA")}, {kQuietMs, Bytes("BB")}, {20, Record(3, 2, "CC")}}
+                                                             << QStringList{"3,1=AA ", "3,2=CC "} << HexLine(Bytes("BB")) << Cells{{3, 1}};
         QTest::newRow("noise 35 ms behind a record") << Pieces{{20, Record(3, 1, "A01100")}, {35, Bytes("1A65345A")}, {15, Record(3, 2, "CC")}}
                                                      << QStringList{"3,1=A0 11 00 ", "3,2=CC "} << HexLine(Bytes("1A65345A")) << Cells{{3, 1}};
         QTest::newRow("a code ending like a marker") << Pieces{{20, Record(3, 1, "AAF4")}, {40, Record(3, 2, "CC")}}
@@ -245,6 +247,7 @@ private Q_SLOTS:
         const QByteArray record = Record(5, 1, "A1A2A3A4A5A6A7A8A9AA");
         QTest::newRow("two") << Pieces{{10, record.left(6)}, {10, record.mid(6)}};
         QTest::newRow("three, marker cut") << Pieces{{10, record.left(1)}, {16, record.mid(1, 4)}, {16, record.mid(5)}};
+        QTest::newRow("two, just under the quiet time apart") << Pieces{{10, record.left(7)}, {kQuietMs - 1, record.mid(7)}};
         Pieces single;
         for (char b : record) single << Piece{10, QByteArray(1, b)};
         QTest::newRow("one byte a tick") << single;

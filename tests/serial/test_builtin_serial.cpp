@@ -41,12 +41,12 @@ struct Pty {
         master = -1;
     }
     void Send(const QByteArray& bytes) const { QCOMPARE(::write(master, bytes.constData(), size_t(bytes.size())), bytes.size()); }
-    // What the program wrote, waiting up to two seconds for `count` bytes
+    // What the program wrote, waiting up to ten seconds for `count` bytes
     // without letting the program's event loop run.
     QByteArray Receive(int count) const
     {
         QByteArray got;
-        QDeadlineTimer deadline(2000);
+        QDeadlineTimer deadline(10000);
         while (got.size() < count && !deadline.hasExpired()) {
             pollfd pfd{master, POLLIN, 0};
             if (::poll(&pfd, 1, 20) <= 0) continue;
@@ -58,13 +58,13 @@ struct Pty {
     }
 };
 
-// Calls `probe` until it returns `want` or two seconds pass, sleeping instead
+// Calls `probe` until it returns `want` or ten seconds pass, sleeping instead
 // of delivering events: the provider must see the bytes on its own.
 template <typename F>
 int PollUntil(F probe, int want)
 {
     int last = probe();
-    for (QDeadlineTimer deadline(2000); last != want && !deadline.hasExpired(); last = probe()) QThread::msleep(5);
+    for (QDeadlineTimer deadline(10000); last != want && !deadline.hasExpired(); last = probe()) QThread::msleep(5);
     return last;
 }
 
@@ -206,14 +206,16 @@ private slots:
         Rig r;
         const int port = r.Open(a.slave, 0) + 1;
         QVERIFY(r.p.link.IsOpen());
+        int wakes = 0;
+        r.serial.SetActivityHandler([&] { ++wakes; });
         a.HangUp();
-        QTest::qWait(50);  // let the event loop meet the hang-up too
+        QTRY_VERIFY(wakes > 0);  // the event loop met the hang-up too
         QVERIFY(PollUntil([&] { return r.serial.sio_iqueue(port) < 0 ? 1 : 0; }, 1) == 1);
         char buf[4];
         QVERIFY(r.serial.sio_read(port, buf, 4) < 0);
         QVERIFY(r.serial.sio_write(port, "A", 1) < 0);
         QVERIFY(r.serial.sio_ioctl(port, 12, 3) < 0);
-        QTest::qWait(50);
+        QCoreApplication::processEvents();  // whatever those failures queued
 
         // The port button still closes it.
         TogglePort(r.p);
@@ -234,9 +236,14 @@ private slots:
 
         a.Send("AB");
         QTRY_VERIFY(wakes > 0);
-        QTest::qWait(60);
+        // The event loop finds the line quiet for longer than bytes of one
+        // run are apart (any longer is as good) before the next bytes come.
+        QEventLoop quiet;
+        QTimer::singleShot(5 * BuiltinSerialProvider::kJoinMs, &quiet, &QEventLoop::quit);
+        quiet.exec();
+        const int tookFirst = wakes;
         a.Send("CDEF");
-        QTest::qWait(30);
+        QTRY_VERIFY(wakes > tookFirst);
         QVector<ArrivedBytes> runs;
         QCOMPARE(r.serial.ReadArrivals(port, [&] { return r.ui.clock; }, runs), 6);
         QCOMPARE(runs.size(), 2);

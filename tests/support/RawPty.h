@@ -10,10 +10,11 @@
 #include <unistd.h>
 
 // Opens the master in raw mode (bytes pass as they are, both ways) and sets
-// `device` to the path the program opens; -1 when no pseudo-terminal could be made.
+// `device` to the path the program opens; -1 when no pseudo-terminal could be
+// made. Programs the test starts do not inherit it, so closing it hangs up.
 inline int OpenRawPty(QString& device, bool nonBlocking = true)
 {
-    const int master = posix_openpt(O_RDWR | O_NOCTTY | (nonBlocking ? O_NONBLOCK : 0));
+    const int master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC | (nonBlocking ? O_NONBLOCK : 0));
     if (master < 0) return -1;
     if (grantpt(master) != 0 || unlockpt(master) != 0) {
         ::close(master);

@@ -21,6 +21,8 @@ public:
 
     // Acts on one whole frame from the program.
     void OnFrame(const QByteArray& frame);
+    // Whether stray bytes are still to come (--stray-every: until the program's next frame).
+    bool Muttering() const { return stray_.isActive(); }
 
 private:
     void OnBytes(const QByteArray& bytes);
