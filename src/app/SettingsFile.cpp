@@ -9,6 +9,7 @@
 #include <dirent.h>
 #include <unistd.h>
 
+#include "config/FilePlace.h"
 #include "config/RegularFile.h"
 #include "core/UiServices.h"
 

@@ -3,6 +3,7 @@
 #include <new>
 
 
+#include "config/FilePlace.h"
 #include "config/RegularFile.h"
 #include "config/TableFile.h"
 #include "config/TableHistory.h"

@@ -466,3 +466,12 @@ bool SameFile(const QString& a, const QString& b)
     return ::stat(NativeFileName(a).constData(), &sa) == 0 && ::stat(NativeFileName(b).constData(), &sb) == 0
         && sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
 }
+
+bool WriteFileContent(const QString& path, const QByteArray& bytes, QString* why, int lockWaitMs)
+{
+    FilePlace place(path);
+    if (!place.Found()) return Fail(why, place.Why());
+    if (!place.Lock(lockWaitMs))
+        return Fail(why, QStringLiteral("another program kept it locked for %1 s while saving it").arg(lockWaitMs / 1000.0));
+    return place.Write(bytes, why);
+}

@@ -90,6 +90,19 @@ private:
     bool locked_ = false;
 };
 
+// How long a save waits for another process's save of the same folder.
+constexpr int kSaveLockWaitMs = 2000;
+
+// Puts `bytes` in the place of `path`, whole or not at all, as FilePlace
+// writes (links followed only as the sticky-folder rule allows; owner, mode
+// and hard links kept), under the folder's lock, waited for at most
+// `lockWaitMs`. A FIFO or a character device is written straight into and
+// stays what it was; a FIFO that nobody reads is a failed write, and so is a
+// reader that stops taking bytes for 10 s. Anything else there that is not a
+// regular file is refused. False, with the reason in English in `why`,
+// unless every byte got there.
+bool WriteFileContent(const QString& path, const QByteArray& bytes, QString* why = nullptr, int lockWaitMs = kSaveLockWaitMs);
+
 // Tells whether `a` and `b` name the same file (the same device and inode,
 // links followed). False when either is not there.
 bool SameFile(const QString& a, const QString& b);

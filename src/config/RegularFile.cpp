@@ -1,6 +1,5 @@
 #include "config/RegularFile.h"
 
-#include "config/FilePlace.h"
 #include "core/FileNames.h"
 
 #include <QFile>
@@ -108,15 +107,6 @@ bool ReadRegularFileInPieces(const QString& path, qint64 largest, const std::fun
         if (done > largest) return false;  // it grew while we read
         if (got == 0 || !take(piece, got)) return true;
     }
-}
-
-bool WriteFileContent(const QString& path, const QByteArray& bytes, QString* why, int lockWaitMs)
-{
-    FilePlace place(path);
-    if (!place.Found()) return Fail(why, place.Why());
-    if (!place.Lock(lockWaitMs))
-        return Fail(why, QStringLiteral("another program kept it locked for %1 s while saving it").arg(lockWaitMs / 1000.0));
-    return place.Write(bytes, why);
 }
 
 FileStamp StampOf(const QString& path)

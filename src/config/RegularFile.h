@@ -19,19 +19,6 @@ bool ReadRegularFile(const QString& path, qint64 largest, QByteArray* bytes);
 // false. False when the file is not a regular file, too large or a read fails.
 bool ReadRegularFileInPieces(const QString& path, qint64 largest, const std::function<bool(const char*, qint64)>& take);
 
-// How long a save waits for another process's save of the same folder.
-constexpr int kSaveLockWaitMs = 2000;
-
-// Puts `bytes` in the place of `path`, whole or not at all, as FilePlace
-// writes (links followed only as the sticky-folder rule allows; owner, mode
-// and hard links kept), under the folder's lock, waited for at most
-// `lockWaitMs`. A FIFO or a character device is written straight into and
-// stays what it was; a FIFO that nobody reads is a failed write, and so is a
-// reader that stops taking bytes for 10 s. Anything else there that is not a
-// regular file is refused. False, with the reason in English in `why`,
-// unless every byte got there.
-bool WriteFileContent(const QString& path, const QByteArray& bytes, QString* why = nullptr, int lockWaitMs = kSaveLockWaitMs);
-
 // Writes all of `bytes` to the open descriptor `fd`, going on after a partial
 // write or a signal, and on a descriptor that does not block, waiting for room
 // (at most `stalledMs` at a time; -1: as long as it takes). False, with the

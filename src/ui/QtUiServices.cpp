@@ -17,7 +17,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "config/RegularFile.h"
+#include "config/FilePlace.h"
 #include "core/FileNames.h"
 #include "core/Texts.h"
 #include "ui/Captions.h"

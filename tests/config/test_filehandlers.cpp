@@ -14,7 +14,7 @@
 #include "config/ConfigTable.h"
 #include "core/Program.h"
 #include "config/FileHandlers.h"
-#include "config/RegularFile.h"
+#include "config/FilePlace.h"
 #include "config/TableFile.h"
 #include "serial/SerialLibrary.h"
 #include "tests/support/FakeUiServices.h"

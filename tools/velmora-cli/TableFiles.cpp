@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include "config/ConfigTable.h"
+#include "config/FilePlace.h"
 #include "config/RegularFile.h"
 #include "config/TableFile.h"
 #include "core/FileNames.h"
