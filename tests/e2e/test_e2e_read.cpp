@@ -53,7 +53,8 @@ private Q_SLOTS:
     }
 
     // Stray bytes after a pause end the code before them: the read completes
-    // and one line says how many codes may be wrong.
+    // and one line says how many codes may be wrong, and that empty cells
+    // may have missed theirs.
     void doubtfulCodesAreSaid_data()
     {
         QTest::addColumn<QStringList>("manners");
@@ -69,7 +70,8 @@ private Q_SLOTS:
         QVERIFY(WriteMemory(m.memory, FewCells()));
         m.Connect(9600, manners);
         m.Read(60000);
-        QVERIFY2(m.rig->Log().endsWith(QStringLiteral("数据提取完成\r\n有 16 个代码可能有误，请重新读取\r\n")), qPrintable(m.rig->Log().right(400)));
+        QVERIFY2(m.rig->Log().contains(QRegularExpression(QStringLiteral("数据提取完成\r\n有 1[56] 个代码可能有误，空白的单元格也可能漏了代码，请重新读取\r\n$"))),
+                 qPrintable(m.rig->Log().right(400)));
         if (codesRight) m.ExpectTable(FewCells());
     }
 };
