@@ -43,6 +43,10 @@ private Q_SLOTS:
         QTest::newRow("noise right behind records") << QStringList{"--noise-behind", "0", "--every", "3"} << none << 0 << "read 16 codes" << 3;
         QTest::newRow("noise 50 ms behind records") << QStringList{"--noise-behind", "50", "--every", "3"} << none << 6
                                                     << "not clear for 176 codes" << 3;
+        // A record lost to a corrupted marker, or after the dump end: no empty cell is vouched for.
+        QTest::newRow("a corrupted marker in the same records of every dump")
+            << QStringList{"--pace", "50", "--corrupt-marker", "--every", "5", "--same-noise"} << none << 6 << "not clear for 182 codes" << 3;
+        QTest::newRow("a record late") << QStringList{"--late-record", "20"} << none << 6 << "not clear for 177 codes" << 3;
         QTest::newRow("pauses in marker and address, once") << QStringList{"--pause-in", "marker,address"} << once << 0 << "read 16 codes" << 1;
         QTest::newRow("a pause in a code, once") << QStringList{"--pause-in", "code", "--every", "3"} << once << 6 << "not clear for" << 1;
         QTest::newRow("the same stray bytes in every dump") << QStringList{"--noise-behind", "40", "--same-noise", "--every", "5"} << none << 6
@@ -98,6 +102,14 @@ private Q_SLOTS:
         QVERIFY2(run.status == status, qPrintable(run.err));
         QVERIFY2(run.err.contains(QStringLiteral(": wrote 16 codes; ")), qPrintable(run.err));
         QCOMPARE(run.out, differences.isEmpty() ? QByteArray() : rig.links[0].toUtf8() + differences);
+    }
+
+    // A line that only sends back what it is sent is no module.
+    void aClearOnALoopbackFails()
+    {
+        StartModule({"--loopback"});
+        const CliRun run = rig.Cli({"clear", rig.links[0]});
+        QVERIFY2(run.status == 5 && run.err.contains("the line sends back what it is sent (a loopback or wiring fault?)"), qPrintable(run.err));
     }
 
     // Codes a read cannot frame by itself (F4 F7 and an address inside) are
