@@ -451,5 +451,21 @@
         <source>模块操作进行中，未保存到 %1</source>
         <translation>A module operation is running; not saved to %1</translation>
     </message>
+    <message>
+        <source>有 %1 个代码可能有误，空白的单元格也可能漏了代码，请重新读取</source>
+        <translation>Codes that may be wrong: %1, and empty cells may have missed their codes; read the module again</translation>
+    </message>
+    <message>
+        <source>数据中有无法识别的字节，空白的单元格可能漏了代码，请重新读取</source>
+        <translation>The data held bytes that were no record: empty cells may have missed their codes; read the module again</translation>
+    </message>
+    <message>
+        <source>线路只把发出的数据原样送回，没有模块应答（环回或接线错误？）</source>
+        <translation>The line only sends back what is sent on it; no module answered (a loopback or a wiring fault?)</translation>
+    </message>
+    <message>
+        <source>读取模块时无法完整读回此代码（其中含 F4 F7 或模块应答的字节）</source>
+        <translation>A read of the module cannot bring this code back whole (it holds F4 F7 or the bytes of a module's answer)</translation>
+    </message>
 </context>
 </TS>

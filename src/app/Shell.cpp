@@ -9,6 +9,7 @@
 #include "config/FileHandlers.h"
 #include "core/Program.h"
 #include "core/Texts.h"
+#include "protocol/AnswerFraming.h"
 #include "protocol/ModuleLink.h"
 
 void OnMainWindowCreated(Program& p)
@@ -67,5 +68,6 @@ WindowHandlers MakeWindowHandlers(Program& p)
     h.clearDisplayClicked = [&p] { ClearDisplay(p); };
     h.portListAboutToDropDown = [&p] { RefreshPortList(p); };
     h.receiveTimerTick = [&p] { ReceiveTick(p); };
+    h.readCannotBringBack = [](const QByteArray& code) { return ReadCannotBringBack(code); };
     return h;
 }

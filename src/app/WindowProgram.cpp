@@ -132,7 +132,12 @@ void WindowNarration::Narrate(const ModuleEvent& e)
     case Kind::DumpStarted: Line(p, Texts::tr("开始从模块提取数据")); return;
     case Kind::DumpEnded:
         Line(p, Texts::tr("数据提取完成"));
-        if (!e.doubtful.isEmpty())
+        // Bytes that were no record came in the dump: a record may be missing too.
+        if (!e.whole && !e.doubtful.isEmpty())
+            Line(p, Texts::tr("有 %1 个代码可能有误，空白的单元格也可能漏了代码，请重新读取").arg(e.doubtful.size()));
+        else if (!e.whole)
+            Line(p, Texts::tr("数据中有无法识别的字节，空白的单元格可能漏了代码，请重新读取"));
+        else if (!e.doubtful.isEmpty())
             Line(p, Texts::tr("有 %1 个代码可能有误，请重新读取").arg(e.doubtful.size()));
         return;
     case Kind::Unrecognised: {
@@ -150,6 +155,7 @@ void WindowNarration::Narrate(const ModuleEvent& e)
         Line(p, Texts::tr("模块继续发送数据"));
         DisableModuleButtons(p);
         return;
+    case Kind::LineLooped: Line(p, Texts::tr("线路只把发出的数据原样送回，没有模块应答（环回或接线错误？）")); return;
     case Kind::CodeSent:
     case Kind::Record: return;
     }

@@ -47,11 +47,14 @@ struct ModuleEvent {
         DumpStarted,
         Record,           // cell, bytes: a record of the dump filled its value cell
         Unrecognised,     // bytes: belongs to no answer the program knows; shown as hex
-        DumpEnded,        // dumpStarted, doubtful: the codes of this dump that may be wrong
+        DumpEnded,        // dumpStarted, doubtful: the codes of this dump that may be wrong; whole: no bytes
+                          // but records and known answers came in it (else a record may be missing)
         // --- how a read ended when it did not complete ---
-        ReadUnanswered,   // no record or known answer for 3 s
+        ReadUnanswered,   // no dump start within 3 s of the request, or no record of a new cell for 3 s
         TableGivenBack,   // the table is back as it was before the read
         ReadResumed,      // the module went on after ReadUnanswered: the read's cells are back; the module is held again
+        // --- the line ---
+        LineLooped,       // the line only sent back what it was sent (its enter frame once, a frame no module echoes): no module
     };
 
     Kind kind;
@@ -64,6 +67,7 @@ struct ModuleEvent {
     CellPosition cell = {};
     QByteArray bytes = {};
     bool dumpStarted = false;
+    bool whole = true;
     QVector<CellPosition> doubtful = {};
     int position = 0;
     bool free = false;

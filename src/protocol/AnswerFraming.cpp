@@ -49,11 +49,9 @@ Start StartAt(const QByteArray& b, qsizetype at, bool dumping)
         return maybe ? Start::Maybe : Start::None;
     }
     if (!dumping || byte(0) != kMarker0) return Start::None;
-    // Any cell of the table's shape: a record naming a header or a title is
-    // still a record (shown, not stored), so it ends the code before it.
+    // Any row and column: a record naming no value cell is no code of the
+    // module's, so it ends the code before it (and is shown, not stored).
     if (n > 1 && byte(1) != kMarker1) return Start::None;
-    if (n > 2 && byte(2) > TableLayout::kLastValueRow) return Start::None;
-    if (n > 3 && byte(3) > TableLayout::kOffColumn) return Start::None;
     return n >= kAddressSize ? Start::Address : Start::Maybe;
 }
 
@@ -83,9 +81,19 @@ qsizetype FirstMaybe(const QByteArray& b, qsizetype from, qsizetype to, bool dum
 
 }  // namespace
 
-bool RecordAtFront(const HeldBytes& held)
+int RecordCellAtFront(const HeldBytes& held)
 {
-    return !held.bytes.isEmpty() && StartAt(held.bytes, 0, true) == Start::Address;
+    if (held.bytes.isEmpty() || StartAt(held.bytes, 0, true) != Start::Address) return -1;
+    const int row = quint8(held.bytes[2]), column = quint8(held.bytes[3]);
+    return TableLayout::IsValueCell(row, column) ? TableLayout::CellKey(row, column) : -1;
+}
+
+bool ReadCannotBringBack(QByteArrayView code)
+{
+    if (code.contains(QByteArrayView(FrameLayout::kAnswerMarker))) return true;
+    for (const FixedAnswer& f : FixedAnswers())
+        if (code.contains(QByteArrayView(f.bytes))) return true;
+    return false;
 }
 
 Answer Judge(const QByteArray& bytes, bool dumping, bool doubtful)
@@ -95,6 +103,7 @@ Answer Judge(const QByteArray& bytes, bool dumping, bool doubtful)
         for (const FixedAnswer& f : FixedAnswers())
             if (bytes == f.bytes) {
                 a.kind = f.kind;
+                a.bytes = bytes;
                 return a;
             }
     }
@@ -119,7 +128,34 @@ Answer Judge(const QByteArray& bytes, bool dumping, bool doubtful)
     return a;
 }
 
-Cut FrontAnswer(const HeldBytes& held, bool dumping, HeldEnd end)
+namespace {
+
+// The length of the record at the front when it is the one `expected` names
+// for its cell, whole and with an answer (or nothing yet) behind it: 0 while
+// it may still become that record, -1 when it is not that record.
+qsizetype ExpectedRecord(const QByteArray& b, qsizetype gapAt, HeldEnd end, const ExpectedCodes& expected)
+{
+    const auto code = expected.constFind(TableLayout::CellKey(quint8(b[2]), quint8(b[3])));
+    if (code == expected.cend()) return -1;
+    const qsizetype length = kAddressSize + code->size();
+    // A quiet gap inside it: bytes that came after it are not vouched for.
+    if (gapAt > kAddressSize && gapAt < length) return -1;
+    const QByteArrayView body = QByteArrayView(b).sliced(kAddressSize);
+    if (body.size() < code->size()) return end != HeldEnd::Gone && code->startsWith(body) ? 0 : -1;
+    if (!body.startsWith(*code)) return -1;
+    if (b.size() == length) return end == HeldEnd::Gone ? length : 0;
+    switch (StartAt(b, length, true)) {
+    case Start::Address:
+    case Start::Fixed: return length;
+    case Start::Maybe: return end == HeldEnd::Gone ? -1 : 0;
+    case Start::None: break;
+    }
+    return -1;  // the module's code runs on: not the one expected
+}
+
+}  // namespace
+
+Cut FrontAnswer(const HeldBytes& held, bool dumping, HeldEnd end, const ExpectedCodes& expected)
 {
     const QByteArray& b = held.bytes;
     Cut cut{.scannedTo = held.scannedTo};
@@ -135,16 +171,28 @@ Cut FrontAnswer(const HeldBytes& held, bool dumping, HeldEnd end)
     if (!dumping) {
         const qsizetype at = FirstCut(b, cut.scannedTo, b.size(), false);
         if (at > 0) return whole(at);
-        if (end != HeldEnd::Waiting || b.size() >= kMaxHeldOutsideDump) return whole(b.size());
-        return cut;
+        if (end == HeldEnd::Gone || b.size() >= kMaxHeldOutsideDump) return whole(b.size());
+        if (end == HeldEnd::Waiting || front == Start::Maybe) return cut;
+        // Quiet: whatever came is whole, but for an end that begins a fixed
+        // answer, which waits for its rest however long the gap.
+        const qsizetype maybe = FirstMaybe(b, 1, b.size() - 1, false);
+        return whole(maybe > 0 ? maybe : b.size());
+    }
+
+    if (front == Start::Address && !expected.isEmpty() && b.size() < kMaxHeldInDump) {
+        const qsizetype length = ExpectedRecord(b, held.gapAt, end, expected);
+        if (length > 0) return whole(length);
+        if (length == 0) return cut;
     }
 
     if (held.gapAt > 0 && held.gapAt < b.size()) {
         // What came after the gap must begin an answer, or finish one begun just before it.
         const qsizetype at = FirstCut(b, cut.scannedTo, held.gapAt + 1, true);
         if (at > 0) return whole(at);
-        if (front == Start::Address && held.gapAt < kAddressSize) {
-            cut.gapInsideAddress = true;  // the module paused inside the address
+        if (front == Start::Address && held.gapAt <= kAddressSize) {
+            // The module paused inside the address, or after it: after a
+            // whole address nothing but its code can follow.
+            cut.gapInsideAddress = true;
         } else if (end != HeldEnd::Gone && FirstMaybe(b, 0, held.gapAt, true) >= 0) {
             return cut;
         } else {
@@ -157,7 +205,12 @@ Cut FrontAnswer(const HeldBytes& held, bool dumping, HeldEnd end)
     const qsizetype at = FirstCut(b, cut.scannedTo, b.size(), true);
     if (at > 0) return whole(at);
     if (b.size() >= kMaxHeldInDump) return whole(b.size(), true);
-    if (end == HeldEnd::Gone) return whole(b.size());
+    if (end == HeldEnd::Gone) {
+        // Nothing more comes: an end that might have begun an address or a
+        // fixed answer may be no part of the code before it.
+        const qsizetype maybe = FirstMaybe(b, 1, b.size() - 1, true);
+        return maybe > 0 ? whole(maybe, true) : whole(b.size());
+    }
     if (end == HeldEnd::Quiet && front == Start::None) {
         // Stray bytes at the front are whole once the line is quiet, but for
         // an end that may still become an address or a dump end.

@@ -13,7 +13,12 @@ ModuleLink::ModuleLink(SerialLibrary& serial, ConfigTable& table, LinkPacing& pa
     : serial_(serial),
       pacing_(pacing),
       port_(serial, [this](const ModuleEvent& e) { OnPortEvent(e); }),
-      read_(table, pacing, [this](const ModuleEvent& e) { Report(e); }, [this] { return operationRunning_; })
+      read_(table, pacing,
+            [this](const ModuleEvent& e) {
+                HearForLoop(e);
+                Report(e);
+            },
+            [this] { return operationRunning_; })
 {
 }
 
@@ -56,6 +61,7 @@ void ModuleLink::OnPortEvent(const ModuleEvent& e)
         return;
     case Kind::PortLost: portLost_ = true; return;
     case Kind::PortClosed:
+        loop_.watching = false;
         serial_.SetActivityHandler({});
         // A closed port has nothing to receive: the timer rests until the next open.
         pacing_.SetReceiveInterval(0);
@@ -82,6 +88,9 @@ int ModuleLink::Send(const QString& hexText, CellPosition cell)
         // The window's box delivers messages; it may have gone meanwhile.
         if (pacing_.Ending()) return -1;
     }
+    // What a module does not echo is looked for coming back unchanged.
+    if (loop_.watching && bytes != FixedFrameBytes(EnterConfigFrame) && bytes != FixedFrameBytes(ExitConfigFrame))
+        loop_.unechoed << bytes;
     // A write that finds the device gone closes the port; the operation
     // stops at its next step, finding it closed.
     return port_.Write(bytes);
@@ -129,6 +138,9 @@ bool ModuleLink::Begin(const StopRequest& stop, OperationEnd& refused)
         return false;
     }
     read_.OperationBegins();
+    // A line still being judged for an earlier operation is judged no more:
+    // this one's frames and answers would mix with that one's.
+    loop_ = LoopWatch{};
     operationRunning_ = true;
     Report({.kind = Kind::OperationBegan});
     return true;
@@ -158,6 +170,7 @@ OperationEnd ModuleLink::RequestInConfigMode(BuildFrame buildFrame, ModuleReques
     OperationEnd refused;
     if (!Begin(stop, refused)) return refused;
     SendFrame(EnterConfigFrame);
+    WatchForLoop();
     Delay(FramePause::kEnter);
     if (Interrupted()) return End(OperationEnd::Interrupted);
     if (stop && stop()) return StopWithExitFrame();
@@ -186,11 +199,11 @@ OperationEnd ModuleLink::Clear(const StopRequest& stop)
     return RequestInConfigMode([] { return ClearRequestFrame; }, ModuleRequest::Clear, FramePause::kClear, stop);
 }
 
-OperationEnd ModuleLink::Read(const StopRequest& stop)
+OperationEnd ModuleLink::Read(const StopRequest& stop, const ExpectedCodes& expected)
 {
     OperationEnd refused;
     if (!Begin(stop, refused)) return refused;
-    read_.ReadBegins();
+    read_.ReadBegins(expected);
     SendFrame(EnterConfigFrame);
     Delay(FramePause::kEnter);
     if (Interrupted()) return End(OperationEnd::Interrupted);
@@ -215,7 +228,8 @@ OperationEnd ModuleLink::Read(const StopRequest& stop)
 
 bool ModuleLink::AwaitReadEnd(const StopRequest& stop)
 {
-    while (read_.Running() && !(stop && stop()) && !pacing_.Ending()) pacing_.Pump(20);
+    const auto waiting = [&] { return (read_.Running() || read_.Settling()) && !(stop && stop()) && !pacing_.Ending(); };
+    while (waiting()) pacing_.Pump(read_.Running() ? 20 : 5);
     if (!read_.Running()) return true;
     // The read request went out inside configuration mode and only a whole
     // dump takes the module out of it: the exit frame does, as after an
@@ -258,6 +272,38 @@ void ModuleLink::LetGoAtExit()
     read_.EndAtExit();
 }
 
+// --- a line that only sends back what it is sent -------------------------------------
+
+// The enter frame of a baud change, clear or upload just went out.
+void ModuleLink::WatchForLoop()
+{
+    loop_ = LoopWatch{.watching = true, .enterAt = pacing_.Now()};
+}
+
+// What came back, as the read judged it: the enter frame whole, or a frame
+// no module echoes, unchanged, as bytes that are no answer.
+void ModuleLink::HearForLoop(const ModuleEvent& e)
+{
+    if (!loop_.watching) return;
+    if (e.kind == Kind::EnterEcho) ++loop_.enterEchoes;
+    if (e.kind == Kind::Unrecognised && loop_.unechoed.contains(e.bytes)) loop_.unechoedCameBack = true;
+}
+
+void ModuleLink::JudgeLoop()
+{
+    if (!loop_.watching || pacing_.Now() - loop_.enterAt < quint32(kLoopCheckMs)) return;
+    loop_.watching = false;
+    loop_.unechoed.clear();
+    loop_.looped = loop_.enterEchoes == 1 && loop_.unechoedCameBack;
+    if (loop_.looped) Report({.kind = Kind::LineLooped});
+}
+
+bool ModuleLink::LineLoopedBack(const StopRequest& stop)
+{
+    while (loop_.watching && port_.IsOpen() && !(stop && stop()) && !pacing_.Ending()) pacing_.Pump(5);
+    return !loop_.watching && loop_.looped;
+}
+
 // --- receiving --------------------------------------------------------------------
 
 void ModuleLink::ReceiveTick()
@@ -273,11 +319,13 @@ void ModuleLink::ReceiveTick()
         return;
     }
     read_.Tick();
+    JudgeLoop();
     PaceTimer();
 }
 
 // Quick ticks while anything is under way, a slow look otherwise.
 void ModuleLink::PaceTimer()
 {
-    pacing_.SetReceiveInterval(read_.WantsQuickTicks() || operationRunning_ ? kReceiveTickMs : kIdleTickMs);
+    const bool busy = read_.WantsQuickTicks() || operationRunning_ || loop_.watching;
+    pacing_.SetReceiveInterval(busy ? kReceiveTickMs : kIdleTickMs);
 }

@@ -41,6 +41,7 @@ enum class OperationEnd {
     Stopped,      // stopped after the enter frame: cut short, the exit frame sent
     Interrupted,  // the port was lost, or the link is ending: nothing more was written
     ShortWrite,   // the learn report went out short
+    Looped,       // the upload: the line only sends back what it is sent (LineLooped); stopped, the exit frame sent
 };
 
 // What an upload asks as it goes, beside its stop request. Either may be left empty.
@@ -51,6 +52,11 @@ struct UploadGuard {
     // Asked after the pause of every frame before the exit frame.
     StopRequest stop;
 };
+
+// How long after an operation's enter frame the line is judged: by then a
+// module has echoed that frame, and a line that only sends back what it is
+// sent has sent back a frame no module echoes.
+constexpr int kLoopCheckMs = 1000;
 
 // The receive timer's interval while the port is open and the line busy.
 constexpr int kReceiveTickMs = 10;
@@ -102,14 +108,23 @@ public:
     OperationEnd SetModuleBaudRate(const std::function<quint32()>& rate, const StopRequest& stop = {});
     // Enter, read request (no pause, no exit frame: the module leaves
     // configuration mode after its dump); then every value cell is emptied and
-    // the read (Reading()) waits for the dump, holding the module until it ends.
-    OperationEnd Read(const StopRequest& stop = {});
-    // Delivers what is pending while the read runs. A stop request ends the
-    // wait, with the exit frame when the port is open (only a whole dump takes
-    // the module out of configuration mode); false then.
+    // the read (Reading()) waits for the dump, holding the module until it
+    // ends. Records bringing exactly the `expected` code of their cell are
+    // taken whole (ModuleRead::ReadBegins).
+    OperationEnd Read(const StopRequest& stop = {}, const ExpectedCodes& expected = {});
+    // Delivers what is pending while the read runs, and after a dump end for
+    // the settle time (ModuleRead::Settling), so the dump is whole as far as
+    // the line can tell. A stop request ends the wait; while the read still
+    // runs, with the exit frame when the port is open (only a whole dump
+    // takes the module out of configuration mode), and false.
     bool AwaitReadEnd(const StopRequest& stop);
     // Enter, clear request, exit; the table is not touched.
     OperationEnd Clear(const StopRequest& stop = {});
+    // After a baud change, clear or upload: waits until its line has been
+    // judged (kLoopCheckMs after its enter frame); true when the line only
+    // sent back what it was sent (LineLooped), so no module heard it. A stop
+    // request ends the wait: false then.
+    bool LineLoopedBack(const StopRequest& stop);
     // One learn frame (FD 49 52 and `data`), without configuration mode and
     // without a pause; LearnReportSent when every byte went out.
     OperationEnd LearnReport(const QByteArray& data, const StopRequest& stop = {});
@@ -148,6 +163,9 @@ private:
     template <typename BuildFrame>
     OperationEnd RequestInConfigMode(BuildFrame buildFrame, ModuleRequest request, int pause, const StopRequest& stop);
     void PaceTimer();
+    void WatchForLoop();
+    void HearForLoop(const ModuleEvent& event);
+    void JudgeLoop();
 
     SerialLibrary& serial_;
     LinkPacing& pacing_;
@@ -156,4 +174,18 @@ private:
     ModuleRead read_;
     bool operationRunning_ = false;  // a baud change, read request, clear or upload is sending
     bool portLost_ = false;          // the port closing now closes because its device went away
+
+    // Whether the line only sends back what it is sent, judged kLoopCheckMs
+    // after the enter frame of a baud change, clear or upload: a module
+    // echoes the enter frame (an adapter that hears its own sending brings
+    // it back twice), a loop brings it back once, and with it a frame no
+    // module echoes, unchanged.
+    struct LoopWatch {
+        bool watching = false;
+        quint32 enterAt = 0;
+        int enterEchoes = 0;
+        QVector<QByteArray> unechoed = {};  // frames sent since the enter frame that no module echoes
+        bool unechoedCameBack = false;
+        bool looped = false;  // the verdict on the latest operation watched
+    } loop_;
 };

@@ -3,6 +3,7 @@
 #include "config/ConfigTable.h"
 #include "config/TableHistory.h"
 #include "core/TableLayout.h"
+#include "protocol/Frames.h"
 #include "protocol/HexCodec.h"
 #include "protocol/LinkPacing.h"
 #include "serial/SerialLibrary.h"
@@ -53,7 +54,7 @@ ModuleRead::ModuleRead(ConfigTable& table, const LinkPacing& pacing, Reporter re
 bool ModuleRead::WantsQuickTicks() const
 {
     // Bytes held in a dump wait for the next answer, not for a tick.
-    return (!held_.bytes.isEmpty() && !dumping_) || Running();
+    return (!held_.bytes.isEmpty() && !dumping_) || Running() || settling_;
 }
 
 // --- what the link tells --------------------------------------------------------
@@ -62,12 +63,18 @@ void ModuleRead::PortOpened() { end_ = ReadEnd::None; }
 
 void ModuleRead::OperationBegins()
 {
+    settling_ = false;
     if (!kept_.mayResume) return;
     ForgetGivenBack();
     if (!Running()) dumping_ = false;
 }
 
-void ModuleRead::ReadBegins() { dump_ = Dump{}; }
+void ModuleRead::ReadBegins(const ExpectedCodes& expected)
+{
+    dump_ = Dump{};
+    lastRecord_ = -1;
+    expected_ = expected;
+}
 
 void ModuleRead::RequestGoesOut()
 {
@@ -90,19 +97,26 @@ void ModuleRead::LineGone() { JudgeWhole(HeldEnd::Gone); }
 
 void ModuleRead::Tick()
 {
-    if (!held_.bytes.isEmpty() && Span(held_.lastAt, pacing_.Now()) >= kQuietMs) {
+    const quint32 now = pacing_.Now();
+    if (!held_.bytes.isEmpty() && Span(held_.lastAt, now) >= kQuietMs) {
         JudgeWhole(HeldEnd::Quiet);
         // Seen quiet now, whatever the stamps of later bytes will say: on a
         // busy machine they can be stamped earlier than they came.
         NoteQuiet();
     }
-    if (Running() && Span(aliveAt_, pacing_.Now()) >= kNoAnswerMs) EndWithoutAnswer();
+    if (Running() && Span(aliveAt_, now) >= kNoAnswerMs) EndWithoutAnswer();
+    // The rest of a fixed answer (or the answer after a record, in a dump
+    // nobody waits for any more) is waited for no longer than a read waits.
+    if (!held_.bytes.isEmpty() && Span(held_.lastAt, now) >= kNoAnswerMs) JudgeWhole(HeldEnd::Gone);
+    if (settling_ && held_.bytes.isEmpty() && Span(dumpEndedAt_, now) >= kSettleMs) settling_ = false;
 }
 
 void ModuleRead::PortClosed(bool lost)
 {
     // Whatever the module had begun to say belongs to the connection just closed.
     held_ = HeldBytes{};
+    frontCell_ = -1;
+    settling_ = false;
     // A dump or an upload cut off by the close would otherwise leave the next
     // connection writing its answers into the table and the bar stuck part-way.
     if (dumping_ || sending_()) {
@@ -138,7 +152,7 @@ void ModuleRead::NoteQuiet()
 
 std::optional<Answer> ModuleRead::TakeAnswer(HeldEnd end)
 {
-    const Cut cut = FrontAnswer(held_, dumping_, end);
+    const Cut cut = FrontAnswer(held_, dumping_, end, expected_);
     held_.scannedTo = cut.scannedTo;
     if (cut.gapInsideAddress) held_.gapAt = -1;
     if (cut.length == 0) return std::nullopt;
@@ -151,14 +165,20 @@ std::optional<Answer> ModuleRead::TakeAnswer(HeldEnd end)
 }
 
 // Judges every held answer that `end` makes whole, following the dump as
-// the answers start and end it; a record whose address has come keeps the
-// read alive from then on, though it is judged only once the next answer begins.
+// the answers start and end it; a record of a new cell whose address has
+// come keeps the read alive from then on, though it is judged only once the
+// next answer begins.
 void ModuleRead::JudgeWhole(HeldEnd end)
 {
-    while (const std::optional<Answer> a = TakeAnswer(end)) Apply(*a);
-    if (!held_.frontNoted && dumping_ && RecordAtFront(held_)) {
+    while (const std::optional<Answer> a = TakeAnswer(end)) {
+        Apply(*a);
+        frontCell_ = -1;  // only the first answer taken can be the record noted at the front
+    }
+    if (held_.frontNoted || !dumping_) return;
+    if (const int key = RecordCellAtFront(held_); key >= 0) {
         held_.frontNoted = true;
-        KeepAlive();
+        if (!dump_.codes.contains(key)) KeepAlive();
+        frontCell_ = key;
     }
 }
 
@@ -184,33 +204,65 @@ void ModuleRead::Hold(const ArrivedBytes& run)
 
 void ModuleRead::Apply(const Answer& a)
 {
+    // After its first record a dump holds records and its end: anything else
+    // came in place of a record or inside one (an echo before the first
+    // record is an adapter hearing its own sending, or the module's echo after it).
+    const bool amongRecords = dumping_ && RecordsCame();
     switch (a.kind) {
     case Answer::Kind::EnterEcho:
-        KeepAlive();
-        Report({.kind = Kind::EnterEcho});
-        return;
     case Answer::Kind::ExitEcho:
-        KeepAlive();
-        Report({.kind = Kind::ExitEcho});
+        if (amongRecords) return ApplyStray(a.bytes);
+        Report({.kind = a.kind == Answer::Kind::EnterEcho ? Kind::EnterEcho : Kind::ExitEcho});
         return;
-    case Answer::Kind::DumpStart: ApplyDumpStart(); return;
+    case Answer::Kind::DumpStart:
+        if (amongRecords) return ApplyStray(a.bytes);
+        ApplyDumpStart(a);
+        return;
     case Answer::Kind::DumpEnd: ApplyDumpEnd(); return;
     case Answer::Kind::Record: ApplyRecord(a); return;
-    case Answer::Kind::Unrecognised:
-        dump_.strayBytes = true;
-        Report({.kind = Kind::Unrecognised, .bytes = a.bytes});
-        return;
+    case Answer::Kind::Unrecognised: ApplyStray(a.bytes); return;
     }
 }
 
-// A record or a known answer came: the read is alive.
+// Progress came (the dump start, a record of a new cell): the read is alive.
 void ModuleRead::KeepAlive()
 {
     if (Running()) aliveAt_ = pacing_.Now();
 }
 
-void ModuleRead::ApplyDumpStart()
+void ModuleRead::MarkDoubtful(int key)
 {
+    if (!dump_.doubtful.contains(key)) dump_.doubtful << key;
+}
+
+// Bytes that are no answer of the module's. In a dump they came in place of
+// a record (one may be lost: the dump can vouch for no empty cell) or inside
+// one (the code before them may be cut or be theirs in part); in the settle
+// time after its end, the dump did not end where it said.
+void ModuleRead::ApplyStray(const QByteArray& bytes)
+{
+    dump_.strayBytes = true;
+    if (dumping_) {
+        dump_.whole = false;
+        if (RecordsCame()) MarkDoubtful(lastRecord_);
+    } else if (settling_) {
+        dump_.whole = false;
+        const Answer late = Judge(bytes, true, true);
+        if (late.kind == Answer::Kind::Record) MarkDoubtful(CellKey(late.row, late.column));
+    }
+    Report({.kind = Kind::Unrecognised, .bytes = bytes});
+}
+
+void ModuleRead::ApplyDumpStart(const Answer& a)
+{
+    // One dump start again before any record (an adapter that hears its own
+    // sending brings the request back first) is no progress; nor does it
+    // take up a read given back.
+    const bool again = dumping_ && (Running() || kept_.mayResume);
+    if (again && !Running()) {
+        Report({.kind = Kind::Unrecognised, .bytes = a.bytes});
+        return;
+    }
     ResumeIfGivenBack();
     // A dump the module began by itself must end too, and gives the table
     // back like a read when it does not.
@@ -218,9 +270,11 @@ void ModuleRead::ApplyDumpStart()
         KeepTable();
         end_ = ReadEnd::Running;
     }
-    aliveAt_ = pacing_.Now();
+    if (!again) aliveAt_ = pacing_.Now();
     dumping_ = true;
+    settling_ = false;
     dump_ = Dump{.started = true};
+    lastRecord_ = -1;
     Report({.kind = Kind::DumpStarted});
     Report({.kind = Kind::Progress, .position = 1});
 }
@@ -228,11 +282,14 @@ void ModuleRead::ApplyDumpStart()
 void ModuleRead::ApplyDumpEnd()
 {
     ResumeIfGivenBack();
-    KeepAlive();
     ModuleEvent e{.kind = Kind::DumpEnded, .dumpStarted = dumping_};
     // Marks left from an earlier dump say nothing about a dump end that follows no start.
-    if (e.dumpStarted)
+    if (e.dumpStarted) {
         for (int key : dump_.doubtful) e.doubtful << CellOfKey(key);
+        e.whole = dump_.whole;
+        settling_ = true;
+        dumpEndedAt_ = pacing_.Now();
+    }
     dumping_ = false;
     Report(e);
     Report({.kind = Kind::Progress, .position = 0});
@@ -253,12 +310,21 @@ void ModuleRead::ApplyDumpEnd()
 
 void ModuleRead::ApplyRecord(const Answer& a)
 {
-    ResumeIfGivenBack();
     const int key = CellKey(a.row, a.column);
+    const bool again = dump_.codes.contains(key);
+    if (again && kept_.mayResume) {
+        // A read given back goes on only for news: a record repeated is shown, not placed.
+        Report({.kind = Kind::Unrecognised, .bytes = FrameLayout::kAnswerMarker + char(a.row) + char(a.column) + a.bytes});
+        return;
+    }
+    ResumeIfGivenBack();
+    // Counted once: when its address came, or now that it came whole in one go.
+    if (!again && key != frontCell_) KeepAlive();
     // Two records naming one cell: a code was cut where it held an address,
     // the same way in every dump, so agreement between dumps cannot catch it.
-    if ((a.doubtful || dump_.codes.contains(key)) && !dump_.doubtful.contains(key)) dump_.doubtful << key;
+    if (a.doubtful || again) MarkDoubtful(key);
     dump_.codes.insert(key, a.bytes);
+    lastRecord_ = key;
     const int position = RecordPosition(a.row);
     const QString code = BytesToHex(a.bytes);
     table_.SetCellText(a.row, a.column, code);
@@ -286,6 +352,9 @@ void ModuleRead::ResumeIfGivenBack()
 // resume the read.
 void ModuleRead::EndWithoutAnswer()
 {
+    // What is held is the module's last word: placed (the table is still the
+    // read's) or shown now, never later as if it had just come.
+    JudgeWhole(HeldEnd::Gone);
     Report({.kind = Kind::ReadUnanswered});
     end_ = ReadEnd::NoAnswer;
     Report({.kind = Kind::Progress, .position = 0});

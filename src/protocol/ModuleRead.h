@@ -27,7 +27,7 @@ enum class ReadEnd {
     None,        // no read since the port was opened
     Running,     // the read request went out (or the module began a dump); the dump has not ended yet
     Complete,    // the dump end arrived after a dump start
-    NoAnswer,    // no record or known answer for 3 s
+    NoAnswer,    // no dump start within 3 s of the request, or no record of a new cell for 3 s
     PortLost,    // the device went away during the read
     PortClosed,  // the port was closed (or the program ended) during the read
     NoDump,      // a dump end came with no dump start before it
@@ -39,6 +39,11 @@ enum class ReadEnd {
 struct Dump {
     bool started = false;     // the dump start came
     bool strayBytes = false;  // bytes that were no answer of the module came during the read
+    // Nothing but records of value cells and known answers came in it (bar
+    // an echo or a repeated dump start before its first record), nor in the
+    // settle time after its end: a cell no record named is empty in the
+    // module. Otherwise a record may have been lost to the bytes that came.
+    bool whole = true;
     QHash<int, QByteArray> codes = {};  // TableLayout::CellKey -> code; a cell no record named is empty
     QVector<int> doubtful = {};         // the same keys, in the order they became doubtful
 };
@@ -64,9 +69,16 @@ int RecordPosition(int row);
 // arrival late on a busy machine.
 constexpr int kQuietMs = 30;
 
-// A read gives up when no record or known answer came this long after the
-// request or the last of them; stray bytes do not keep it alive.
+// A read gives up when its dump has not started this long after the request,
+// or no record of a cell new to the dump has begun this long: progress keeps
+// a read alive, not any byte (stray bytes, echoes, repeated records do not).
+// Bytes that begin a fixed answer wait as long for the rest.
 constexpr int kNoAnswerMs = 3000;
+
+// After a dump end, a dump is taken for confirming only once the line has
+// had this long to show that it did not end there: a record or bytes that
+// are no known answer arriving meanwhile make the dump no whole one.
+constexpr int kSettleMs = 100;
 
 class ModuleRead {
 public:
@@ -82,6 +94,9 @@ public:
     const HeldBytes& Held() const { return held_; }
     // The dump of the latest read, as far as it came.
     const Dump& LastDump() const { return dump_; }
+    // The dump ended less than kSettleMs ago (or bytes that came since are
+    // not judged yet): what arrives may still show it did not end whole.
+    bool Settling() const { return settling_; }
     // True while bytes wait for the line to go quiet or a read runs: the
     // receive tick should look often.
     bool WantsQuickTicks() const;
@@ -92,8 +107,9 @@ public:
     // An operation begins (a read among them): a read given back after going
     // unanswered no longer resumes, and its dump is no longer listened to.
     void OperationBegins();
-    // A read begins: its dump is heard from nothing.
-    void ReadBegins();
+    // A read begins: its dump is heard from nothing; records of the cells in
+    // `expected` that bring exactly their code are taken whole.
+    void ReadBegins(const ExpectedCodes& expected = {});
     // The read request goes out now: the read runs, alive from now.
     void RequestGoesOut();
     // The request went out: the table is kept as it is, then every value cell emptied.
@@ -102,10 +118,11 @@ public:
     void Arrived(const QVector<ArrivedBytes>& runs);
     // Nothing more will come (the device went away): whatever is held is judged.
     void LineGone();
-    // The receive tick: judges what the quiet has made whole, and ends a read
-    // the module leaves unanswered (ReadUnanswered; the table given back,
-    // ReadEnd::NoAnswer; records that still come before the next operation
-    // or a close resume it).
+    // The receive tick: judges what the quiet has made whole (and what waited
+    // for the rest of a fixed answer past the deadline), and ends a read the
+    // module leaves without progress (what is held placed or shown at once,
+    // ReadUnanswered; the table given back, ReadEnd::NoAnswer; records of new
+    // cells that still come before the next operation or a close resume it).
     void Tick();
     // The port closed (`lost`: its device went away): what is held is
     // dropped, an unfinished dump and a running read end, and the table of
@@ -124,9 +141,12 @@ private:
     void Hold(const ArrivedBytes& run);
     void NoteQuiet();
     void Apply(const Answer& answer);
-    void ApplyDumpStart();
+    void ApplyDumpStart(const Answer& answer);
     void ApplyDumpEnd();
     void ApplyRecord(const Answer& answer);
+    void ApplyStray(const QByteArray& bytes);
+    bool RecordsCame() const { return lastRecord_ >= 0; }
+    void MarkDoubtful(int key);
     void KeepAlive();
     void ResumeIfGivenBack();
     void EndWithoutAnswer();
@@ -144,10 +164,15 @@ private:
 
     ReadEnd end_ = ReadEnd::None;
     bool dumping_ = false;
-    // Clock when the read request went out, or the last record or known
-    // answer came; the read gives up when nothing of the kind comes for 3 s.
+    // Clock when the read request went out, the dump started, or a record of
+    // a cell new to the dump began; the read gives up 3 s after the last.
     quint32 aliveAt_ = 0;
     HeldBytes held_;
     Dump dump_;
+    int lastRecord_ = -1;  // the key of the dump's latest record; -1 before its first
+    int frontCell_ = -1;   // the cell of the record whose address, held at the front, counted as progress
+    bool settling_ = false;
+    quint32 dumpEndedAt_ = 0;
+    ExpectedCodes expected_;
     KeptTable kept_;
 };

@@ -20,7 +20,9 @@ public:
 
     OperationEnd Run()
     {
-        if (!Step(EnterConfigFrame, FramePause::kEnter)) return Finish();
+        link_.SendFrame(EnterConfigFrame);
+        link_.WatchForLoop();
+        if (!PauseAndGoOn(FramePause::kEnter)) return Finish();
         if (guard_.mayBeginBlocks && !guard_.mayBeginBlocks()) {
             end_ = OperationEnd::Held;
             return Finish();
@@ -59,6 +61,11 @@ private:
         link_.Delay(pause);
         if (link_.Interrupted()) {
             end_ = OperationEnd::Interrupted;
+            return false;
+        }
+        // No module hears what we send: the upload ends as a stop would.
+        if (link_.loop_.looped) {
+            end_ = OperationEnd::Looped;
             return false;
         }
         if (guard_.stop && guard_.stop()) {

@@ -8,6 +8,7 @@
 #include <QGuiApplication>
 #include <QHash>
 #include <QHeaderView>
+#include <QIcon>
 #include <QLineEdit>
 #include <QMenu>
 #include <QPointer>
@@ -94,6 +95,7 @@ public:
         connect(&table_, &QAbstractItemModel::headerDataChanged, this, [this] { Reset(); });
         connect(&table_, &QAbstractItemModel::modelAboutToBeReset, this, [this] {
             longTextFault_.clear();
+            longTextRemark_.clear();
             beginResetModel();
         });
         connect(&table_, &QAbstractItemModel::modelReset, this, [this] { endResetModel(); });
@@ -106,6 +108,14 @@ public:
 
     // The tint for the palette the cells are drawn in.
     void SetTint(QColor tint) { tint_ = tint; }
+    // How a code that a read of the module cannot bring back whole is told,
+    // and the mark it gets.
+    void SetUnreadable(std::function<bool(const QByteArray&)> unreadable, const QIcon& mark)
+    {
+        unreadable_ = std::move(unreadable);
+        mark_ = mark;
+        longTextRemark_.clear();
+    }
 
     int RowOffset() const { return table_.FixedRowCount() > 0 ? 1 : 0; }
     int ColumnOffset() const { return table_.FixedColumnCount() > 0 ? 1 : 0; }
@@ -127,11 +137,15 @@ public:
     QVariant data(const QModelIndex& i, int role) const override
     {
         if (!i.isValid()) return {};
-        // A look only: the tint and its reason are nowhere in the table or its file.
-        if (role == Qt::BackgroundRole || role == Qt::ToolTipRole) {
-            const QString fault = Fault(i.row() + RowOffset(), i.column() + ColumnOffset());
-            if (fault.isEmpty()) return {};
-            return role == Qt::ToolTipRole ? QVariant(fault) : QVariant(tint_);
+        // A look only: the tint, the mark and their reasons are nowhere in the table or its file.
+        if (role == Qt::BackgroundRole || role == Qt::ToolTipRole || role == Qt::DecorationRole) {
+            const int row = i.row() + RowOffset(), column = i.column() + ColumnOffset();
+            const QString fault = role == Qt::DecorationRole ? QString() : Fault(row, column);
+            if (role == Qt::BackgroundRole) return fault.isEmpty() ? QVariant() : QVariant(tint_);
+            const QString remark = Remark(row, column);
+            if (role == Qt::DecorationRole) return remark.isEmpty() ? QVariant() : QVariant(mark_);
+            const QString tip = fault.isEmpty() || remark.isEmpty() ? fault + remark : fault + QLatin1Char('\n') + remark;
+            return tip.isEmpty() ? QVariant() : QVariant(tip);
         }
         const QVariant value = table_.data(SourceOf(i), role);
         return role == Qt::DisplayRole ? DrawnText(value) : value;
@@ -160,6 +174,7 @@ private:
     void Reset()
     {
         longTextFault_.clear();
+        longTextRemark_.clear();
         beginResetModel();
         endResetModel();
     }
@@ -175,9 +190,29 @@ private:
         return longTextFault_[{row, column}] = CodeFaultText(text);
     }
 
+    // Why a read of the module cannot bring the cell's code back whole; empty
+    // when it can (or the text is no code), remembered for long texts as the fault is.
+    QString Remark(int row, int column) const
+    {
+        if (!unreadable_) return {};
+        const QString text = table_.GetCellText(row, column);
+        if (text.size() > kLongestDrawnText) {
+            const auto known = longTextRemark_.constFind({row, column});
+            if (known != longTextRemark_.cend()) return *known;
+        }
+        const CodeCheck check = CheckCode(text);
+        const bool converts = check.fault == CodeFault::None || check.fault == CodeFault::SplitByte;
+        const QString remark = converts && unreadable_(QByteArray::fromHex(check.digits.toLatin1()))
+            ? Texts::tr("读取模块时无法完整读回此代码（其中含 F4 F7 或模块应答的字节）")
+            : QString();
+        if (text.size() > kLongestDrawnText) longTextRemark_[{row, column}] = remark;
+        return remark;
+    }
+
     void ForwardChange(const QModelIndex& from, const QModelIndex& to, const QList<int>& roles)
     {
         longTextFault_.clear();
+        longTextRemark_.clear();
         const int ro = RowOffset();
         const int co = ColumnOffset();
         if (ro && from.row() < ro) Q_EMIT headerDataChanged(Qt::Horizontal, 0, qMax(0, columnCount() - 1));
@@ -189,7 +224,10 @@ private:
 
     ConfigTable& table_;
     mutable QHash<QPair<int, int>, QString> longTextFault_;
+    mutable QHash<QPair<int, int>, QString> longTextRemark_;
     QColor tint_;
+    std::function<bool(const QByteArray&)> unreadable_;
+    QIcon mark_;
 };
 
 // A plain line editor that hands every keystroke to the table at once, so an
@@ -535,6 +573,11 @@ void ConfigGridView::MakeEditActions()
 }
 
 QAction* ConfigGridView::EditAction(const QString& name) const { return findChild<QAction*>(name); }
+
+void ConfigGridView::SetUnreadableCode(std::function<bool(const QByteArray&)> unreadable)
+{
+    cells_->SetUnreadable(std::move(unreadable), style()->standardIcon(QStyle::SP_MessageBoxWarning));
+}
 
 void ConfigGridView::SetShowNotice(std::function<void(const QString&)> showNotice)
 {

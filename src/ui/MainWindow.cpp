@@ -234,6 +234,7 @@ MainWindow::MainWindow(ConfigTable& table, WindowHandlers handlers, QWidget* par
         if (spec.kind == Kind::Grid) grid_ = static_cast<ConfigGridView*>(control);
     }
     scroller_->setWidget(client_);
+    grid_->SetUnreadableCode(handlers_.readCannotBringBack);
     NameForScreenReaders();
     BindEvents();
     ApplyPlacement();

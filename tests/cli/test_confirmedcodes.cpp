@@ -5,10 +5,12 @@
 #include "core/TableLayout.h"
 
 // "1,1=AA 2,2=BBCC !3,1=DD": the codes a dump brought, "!" where it marked
-// the code doubtful; a cell not named is empty.
-static Dump DumpOf(const QString& text)
+// the code doubtful; a cell not named is empty. "~" first: the dump was not
+// whole (bytes that were no record came in it).
+static Dump DumpOf(QString text)
 {
-    Dump dump{.started = true};
+    Dump dump{.started = true, .whole = !text.startsWith(u'~')};
+    text.remove(u'~');
     for (QString cell : text.split(u' ', Qt::SkipEmptyParts)) {
         const bool doubtful = cell.startsWith(u'!');
         const QStringList parts = cell.remove(u'!').split(QRegularExpression(QStringLiteral("[,=]")));
@@ -39,6 +41,10 @@ private Q_SLOTS:
         QTest::newRow("doubtful in every dump") << QStringList{"!1,1=AA", "!1,1=AA", "!1,1=AA"} << false << "?" << 1 << "6";
         QTest::newRow("once: one dump, nothing doubtful") << QStringList{"1,1=AA"} << true << "AA" << 0 << "0";
         QTest::newRow("once: a doubtful code") << QStringList{"!1,1=AA 2,1=BB"} << true << "?" << 1 << "6";
+        // A dump that was not whole vouches only for the codes it brought.
+        QTest::newRow("no whole dump confirms no empty cell") << QStringList{"~1,1=AA", "~1,1=AA", "~1,1=AA"} << false << "AA" << 191 << "6";
+        QTest::newRow("two whole dumps of three") << QStringList{"~1,1=AA", "1,1=AA", "1,1=AA"} << false << "AA" << 0 << "0";
+        QTest::newRow("once: not whole") << QStringList{"~1,1=AA 2,1=BB"} << true << "AA" << 190 << "6";
     }
     void dumpsConfirmCodesOrLeaveThemUnclear()
     {

@@ -182,6 +182,14 @@ private Q_SLOTS:
         QTest::newRow("only the dump end") << QStringList{"--dump-end-only"} << 1 << "30:end#dump-end";
         QTest::newRow("hang-up in the first dump") << QStringList{"--hang-up-after=1"} << 1 << "30:start 30:F4F70101112233 30:hang-up";
         QTest::newRow("echo again 20 ms later") << QStringList{"--echo-again=20"} << 0 << "0:enter 20:enter";
+        QTest::newRow("a corrupted marker, every second") << QStringList{"--corrupt-marker", "--every=2"} << 1
+            << "30:start 30:F4F70101112233 30:~5 30:~6 30:end#dump-end";
+        QTest::newRow("a foreign record behind every second") << QStringList{"--foreign-record", "--every=2"} << 1
+            << "30:start 30:F4F70101112233 30:~10 30:~6 30:end#dump-end";
+        QTest::newRow("the last record after the dump end") << QStringList{"--late-record=20"} << 1
+            << "30:start 30:F4F70101112233 30:F4F7020144 30:end#dump-end 20:F4F741025566";
+        QTest::newRow("records to come again") << QStringList{"--repeat-records"} << 1
+            << "30:start 30:F4F70101112233 30:F4F7020144 30:F4F741025566#dump-stopped";
     }
     void dumpsCarryTheirManners()
     {

@@ -107,6 +107,23 @@ private Q_SLOTS:
         QCOMPARE(rig.ui.GetText(Control::Edit_Learn), box);  // kept for the next report
     }
 
+    // An upload on a line that only sends back what it is sent stops 1 s after its enter frame, with
+    // the exit frame and one log line; with a module behind the line (its enter frame back twice) it goes on.
+    void aLineThatOnlySendsBackIsNoModule()
+    {
+        for (bool moduleBehind : {false, true}) {
+            OpenPortRig rig;
+            for (int row = 1; row <= 96; ++row) rig.table.SetCellText(row, 1, QStringLiteral("11"));
+            rig.port.sendsBack = true;
+            rig.port.echoesEnter = moduleBehind;
+            rig.ui.onDeliver = [&] { ReceiveTick(rig.p); };
+            WriteModule(rig.p);
+            QCOMPARE(rig.ui.Log().count(QStringLiteral("线路只把发出的数据原样送回，没有模块应答（环回或接线错误？）\r\n")), moduleBehind ? 0 : 1);
+            QCOMPARE(rig.port.WrittenHex().filter(QStringLiteral("F7 F4")).size() < 96, !moduleBehind);
+            QCOMPARE(rig.port.WrittenHex().last(), QStringLiteral("FD 66 66 66 66 AA AA BB BF"));
+        }
+    }
+
     void cancellingAConfirmationSendsNothing_data()
     {
         QTest::addColumn<Handler>("handler");

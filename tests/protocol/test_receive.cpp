@@ -6,6 +6,8 @@
 #include "config/TableHistory.h"
 #include "core/ModuleEvents.h"
 #include "core/Program.h"
+#include "core/TableLayout.h"
+#include "protocol/HexCodec.h"
 #include "protocol/ModuleLink.h"
 #include "tests/support/OpenPortRig.h"
 
@@ -47,9 +49,11 @@ struct Rig : OpenPortRig, ModuleObserver {
         p.link.Listen(this);
     }
     // What the module and the line did; what it does to the bar and the buttons is seen on them.
+    quint32 unansweredAt = 0;  // fake clock when a read first went unanswered
     void OnModuleEvent(const ModuleEvent& e) override
     {
         using Kind = ModuleEvent::Kind;
+        if (e.kind == Kind::ReadUnanswered && unansweredAt == 0) unansweredAt = ui.clock;
         for (Kind control : {Kind::Progress, Kind::OperationBegan, Kind::OperationEnded, Kind::ModuleFree})
             if (e.kind == control) return;
         events << e;
@@ -140,6 +144,10 @@ private Q_SLOTS:
             << kEnterLine + kStartLine + kEndLine;
         QTest::newRow("a dump end in two pieces") << Pieces{{1, kDumpStart + Record(1, 1, "AA") + kDumpEnd.left(4)}, {40, kDumpEnd.mid(4)}}
                                                   << kStartLine + kEndLine;
+        // Outside a dump, bytes that begin a fixed answer wait for the rest however long the gap.
+        QTest::newRow("stray bytes, then an echo split by 60 ms") << Pieces{{1, Bytes("0102") + kEnterEcho.left(3)}, {60, kEnterEcho.mid(3)}}
+                                                                 << HexLine(Bytes("0102")) + kEnterLine;
+        QTest::newRow("the start of an echo gone wrong") << Pieces{{1, kEnterEcho.left(6)}, {40, Bytes("01")}} << HexLine(kEnterEcho.left(6) + Bytes("01"));
     }
     void fixedAnswersAreWholeAtTheirNinthByte()
     {
@@ -156,46 +164,57 @@ private Q_SLOTS:
     }
 
     // In a dump a record runs to the next address or fixed answer, never to a
-    // quiet gap alone; bytes after a gap that begin neither are shown, and
-    // the code before them is doubtful, said at the dump end.
+    // quiet gap alone. After the first record, bytes that are no record of a
+    // value cell or known answer are shown, the code before them is doubtful
+    // and the dump is not whole (it vouches for no empty cell); the dump end says so.
     void dumpRecordsAreFramedByTheirStructure_data()
     {
         QTest::addColumn<Pieces>("pieces");  // after the dump start; the dump end follows 20 ms later
         QTest::addColumn<QStringList>("cells");
         QTest::addColumn<QString>("shown");
         QTest::addColumn<QVector<CellPosition>>("doubtful");
+        QTest::addColumn<bool>("whole");
         using Cells = QVector<CellPosition>;
-        QTest::newRow("back to back") << Pieces{{20, Record(1, 1, "11") + Record(1, 2, "22") + Record(0x41, 2, "33F4F7") + Record(0x60, 1, "44")}}
-                                      << QStringList{"1,1=11 ", "1,2=22 ", "65,2=33 F4 F7 ", "96,1=44 "} << QString() << Cells{};
+        QTest::newRow("back to back, F4 F7 in a code") << Pieces{{20, Record(1, 1, "11") + Record(1, 2, "22") + Record(0x41, 2, "33F4F7") + Record(0x60, 1, "44")}}
+                                      << QStringList{"1,1=11 ", "1,2=22 ", "65,2=33 ", "96,1=44 "} << HexLine(Bytes("F4F7")) << Cells{{65, 2}} << false;
         QTest::newRow("pause in the marker") << Pieces{{20, Bytes("F4")}, {40, Bytes("F70301AABB")}, {20, Record(3, 2, "CC")}}
-                                             << QStringList{"3,1=AA BB ", "3,2=CC "} << QString() << Cells{};
+                                             << QStringList{"3,1=AA BB ", "3,2=CC "} << QString() << Cells{} << true;
         QTest::newRow("pause in the address") << Pieces{{20, Bytes("F4F703")}, {40, Bytes("01AABB")}, {40, Bytes("F4F7")}, {40, Bytes("0302CC")}}
-                                              << QStringList{"3,1=AA BB ", "3,2=CC "} << QString() << Cells{};
+                                              << QStringList{"3,1=AA BB ", "3,2=CC "} << QString() << Cells{} << true;
+        QTest::newRow("pauses in the address, then in the code") << Pieces{{20, Bytes("F4")}, {100, Bytes("F7")}, {100, Bytes("0301AA")}, {100, Bytes("BB")}}
+                                                                 << QStringList{"3,1=AA "} << HexLine(Bytes("BB")) << Cells{{3, 1}} << false;
         QTest::newRow("pause in a code") << Pieces{{20, Record(3, 1, "AA")}, {40, Bytes("BB")}, {20, Record(3, 2, "CC")}}
-                                         << QStringList{"3,1=AA ", "3,2=CC "} << HexLine(Bytes("BB")) << Cells{{3, 1}};
+                                         << QStringList{"3,1=AA ", "3,2=CC "} << HexLine(Bytes("BB")) << Cells{{3, 1}} << false;
         QTest::newRow("a pause of the quiet time in a code") << Pieces{{20, Record(3, 1, "AA")}, {kQuietMs, Bytes("BB")}, {20, Record(3, 2, "CC")}}
-                                                             << QStringList{"3,1=AA ", "3,2=CC "} << HexLine(Bytes("BB")) << Cells{{3, 1}};
+                                                             << QStringList{"3,1=AA ", "3,2=CC "} << HexLine(Bytes("BB")) << Cells{{3, 1}} << false;
         QTest::newRow("noise 35 ms behind a record") << Pieces{{20, Record(3, 1, "A01100")}, {35, Bytes("1A65345A")}, {15, Record(3, 2, "CC")}}
-                                                     << QStringList{"3,1=A0 11 00 ", "3,2=CC "} << HexLine(Bytes("1A65345A")) << Cells{{3, 1}};
+                                                     << QStringList{"3,1=A0 11 00 ", "3,2=CC "} << HexLine(Bytes("1A65345A")) << Cells{{3, 1}} << false;
         QTest::newRow("a code ending like a marker") << Pieces{{20, Record(3, 1, "AAF4")}, {40, Record(3, 2, "CC")}}
-                                                     << QStringList{"3,1=AA F4 ", "3,2=CC "} << QString() << Cells{};
+                                                     << QStringList{"3,1=AA F4 ", "3,2=CC "} << QString() << Cells{} << true;
         QTest::newRow("a code ending like a dump end") << Pieces{{20, Record(3, 1, "AAFD6666")}, {40, Record(3, 2, "CC")}}
-                                                       << QStringList{"3,1=AA FD 66 66 ", "3,2=CC "} << QString() << Cells{};
+                                                       << QStringList{"3,1=AA FD 66 66 ", "3,2=CC "} << QString() << Cells{} << true;
         QTest::newRow("stray bytes before any record") << Pieces{{40, Bytes("0102")}, {40, Record(1, 1, "11")}}
-                                                       << QStringList{"1,1=11 "} << HexLine(Bytes("0102")) << Cells{};
+                                                       << QStringList{"1,1=11 "} << HexLine(Bytes("0102")) << Cells{} << false;
+        QTest::newRow("a corrupted marker") << Pieces{{40, Record(1, 1, "11")}, {40, Bytes("74F70102CC")}}
+                                            << QStringList{"1,1=11 "} << HexLine(Bytes("74F70102CC")) << Cells{{1, 1}} << false;
         QTest::newRow("a code holding an address") << Pieces{{20, Record(1, 1, "AAF4F70202BB")}, {20, Record(2, 2, "CC")}}
-                                                   << QStringList{"1,1=AA ", "2,2=CC "} << QString() << Cells{{2, 2}};
+                                                   << QStringList{"1,1=AA ", "2,2=CC "} << QString() << Cells{{2, 2}} << true;
         QTest::newRow("records of a header and a title") << Pieces{{20, Record(1, 1, "11") + Record(0, 1, "22") + Record(3, 0, "33")}}
-                                                         << QStringList{"1,1=11 "} << HexLine(Record(0, 1, "22")) + HexLine(Record(3, 0, "33")) << Cells{};
-        QTest::newRow("a record past the table") << Pieces{{40, Record(0x61, 1, "11")}, {20, Record(1, 1, "22")}}
-                                                 << QStringList{"1,1=22 "} << HexLine(Record(0x61, 1, "11")) << Cells{};
-        QTest::newRow("an address alone") << Pieces{{20, Bytes("F4F70302")}} << QStringList{} << HexLine(Bytes("F4F70302")) << Cells{};
-        QTest::newRow("a pause before a code") << Pieces{{20, Bytes("F4F70302")}, {40, Bytes("CC")}, {20, Record(3, 1, "DD")}}
-                                               << QStringList{"3,1=DD "} << HexLine(Bytes("CC")) << Cells{{3, 2}};
+                                                         << QStringList{"1,1=11 "} << HexLine(Record(0, 1, "22")) + HexLine(Record(3, 0, "33"))
+                                                         << Cells{{1, 1}} << false;
+        QTest::newRow("a record past the table right behind one") << Pieces{{40, Record(1, 1, "1122") + Record(0x61, 3, "99")}}
+                                                                  << QStringList{"1,1=11 22 "} << HexLine(Record(0x61, 3, "99")) << Cells{{1, 1}} << false;
+        QTest::newRow("an address alone") << Pieces{{20, Bytes("F4F70302")}} << QStringList{} << HexLine(Bytes("F4F70302")) << Cells{} << false;
+        QTest::newRow("a pause after the address") << Pieces{{20, Bytes("F4F70302")}, {40, Bytes("CC")}, {20, Record(3, 1, "DD")}}
+                                                   << QStringList{"3,1=DD ", "3,2=CC "} << QString() << Cells{} << true;
+        QTest::newRow("an echo and the dump start before any record") << Pieces{{20, kEnterEcho}, {20, kDumpStart}, {20, Record(1, 1, "11")}}
+                                                                      << QStringList{"1,1=11 "} << kEnterLine + kStartLine << Cells{} << true;
+        QTest::newRow("an echo among records") << Pieces{{20, Record(1, 1, "11") + kEnterEcho}} << QStringList{"1,1=11 "} << HexLine(kEnterEcho)
+                                               << Cells{{1, 1}} << false;
         QTest::newRow("a record longer than the limit")
             << Pieces{{20, Record(5, 1, "") + QByteArray(kMaxHeldInDump, '\x11')}, {40, Record(6, 1, "22")}}
             << QStringList{QStringLiteral("5,1=") + QStringLiteral("11 ").repeated(kMaxHeldInDump - 4), "6,1=22 "}
-            << HexLine(QByteArray(4, '\x11')) << Cells{{5, 1}};
+            << HexLine(QByteArray(4, '\x11')) << Cells{{5, 1}} << false;
     }
     void dumpRecordsAreFramedByTheirStructure()
     {
@@ -203,17 +222,52 @@ private Q_SLOTS:
         QFETCH(QStringList, cells);
         QFETCH(QString, shown);
         QFETCH(QVector<CellPosition>, doubtful);
+        QFETCH(bool, whole);
         Rig r;
         r.StartDump();
         r.Play(pieces + Pieces{{20, kDumpEnd}});
         QCOMPARE(r.Cells(), cells);
-        const QString warning = doubtful.isEmpty() ? QString() : QStringLiteral("有 %1 个代码可能有误，请重新读取\r\n").arg(doubtful.size());
+        const QString n = QString::number(doubtful.size());
+        const QString warning = !whole ? (doubtful.isEmpty() ? QStringLiteral("数据中有无法识别的字节，") : QStringLiteral("有 %1 个代码可能有误，").arg(n))
+                + QStringLiteral("空白的单元格%1可能漏了代码，请重新读取\r\n").arg(doubtful.isEmpty() ? "" : "也")
+            : doubtful.isEmpty() ? QString() : QStringLiteral("有 %1 个代码可能有误，请重新读取\r\n").arg(n);
         QCOMPARE(r.Log(), kStartLine + shown + kEndLine + warning);
         QCOMPARE(r.events.last().kind, ModuleEvent::Kind::DumpEnded);
         QCOMPARE(r.events.last().doubtful, doubtful);
         QCOMPARE(r.Read().LastDump().doubtful.size(), doubtful.size());  // the dump handed over for confirming
+        QCOMPARE(r.Read().LastDump().whole, whole);
         QVERIFY(r.Read().End() == ReadEnd::Complete);
         QVERIFY(r.Read().Held().bytes.isEmpty());
+    }
+
+    // A read told the codes it expects (ReadCannotBringBack) takes a record
+    // bringing exactly its cell's code whole; any other is framed as ever.
+    void expectedCodesComeBackWhole()
+    {
+        QVERIFY(ReadCannotBringBack(Bytes("11F4F7")) && !ReadCannotBringBack(kDumpStart.left(8) + Bytes("F4F6F7")));
+        const QByteArray address = Bytes("AAF4F70202BB"), end = Bytes("33") + kDumpEnd + kEnterEcho;
+        for (const auto& [sent, cells] : {std::pair{address, QStringList{"1,1=" + BytesToHex(address), "1,2=CC "}},
+                                          std::pair{address + Bytes("EE"), QStringList{"1,1=AA ", "1,2=CC ", "2,2=BB EE "}}}) {
+            Rig r;
+            EnableModuleButtons(r.p);
+            r.p.link.Read({}, ExpectedCodes{{TableLayout::CellKey(1, 1), address}, {TableLayout::CellKey(3, 1), end}});
+            r.Play({{20, kDumpStart}, {20, Record(1, 1, "") + sent.left(6)}, {10, sent.mid(6)}, {20, Record(1, 2, "CC") + Record(3, 1, "") + end}, {20, kDumpEnd}});
+            QCOMPARE(r.Cells(), cells + QStringList{"3,1=" + BytesToHex(end)});
+            QVERIFY(r.Read().End() == ReadEnd::Complete && r.Read().LastDump().whole);
+        }
+    }
+
+    // A record within the settle time after the dump end spoils the dump (its cell doubtful); the exit echo does not.
+    void bytesJustAfterTheDumpEndSpoilIt()
+    {
+        for (const QByteArray& late : {Record(2, 1, "22"), kExitEcho}) {
+            Rig r;
+            r.StartRead();
+            r.Play({{20, kDumpStart}, {20, Record(1, 1, "11")}, {20, kDumpEnd}, {20, late}});
+            while (r.Read().Settling()) r.Tick();
+            QCOMPARE(r.Read().LastDump().whole, late == kExitEcho);
+            QCOMPARE(r.Read().LastDump().doubtful, late == kExitEcho ? QVector<int>{} : QVector<int>{TableLayout::CellKey(2, 1)});
+        }
     }
 
     void recordsFillTheirCellAndMoveTheBar_data()
@@ -344,6 +398,11 @@ private Q_SLOTS:
         r.ui.clock += 1;
         ReceiveTick(r.p);
         QCOMPARE(r.Log(), HexLine(Bytes("010203")) + HexLine(Bytes("04")));
+        // Half a fixed answer waits for its rest no longer than a read waits: then it is shown.
+        r.Arrive(kEnterEcho.left(5));
+        const quint32 from = r.ui.clock;
+        while (!r.Read().Held().bytes.isEmpty()) r.Tick();
+        QVERIFY(r.ui.clock - from > quint32(kNoAnswerMs) - 100 && r.ui.clock - from < quint32(kNoAnswerMs) && r.Log().endsWith(HexLine(kEnterEcho.left(5))));
     }
 
     void noiseIsLoggedInLinesOfBoundedLength()
@@ -442,15 +501,17 @@ private Q_SLOTS:
         QVERIFY(r.Log().endsWith(QStringLiteral("模块继续发送数据\r\n") + kEndLine));
         QVERIFY(r.ButtonsEnabled());
 
-        // Given back again, and then another operation begins: late records are only shown.
+        // Given back again, and then another operation begins: late records
+        // are only shown. What was held was placed when the read gave up (a
+        // code whose end might begin an address doubtful), never shown later.
         r.StartRead();
-        r.Play({{30, kDumpStart}, {30, Record(1, 1, "11")}});
+        r.Play({{30, kDumpStart}, {30, Record(1, 1, "11F4")}});
         r.ui.clock += 3400;
         r.Tick();
-        QVERIFY(r.TableIsOld());
+        QVERIFY(r.TableIsOld() && r.Read().LastDump().doubtful == QVector<int>{TableLayout::CellKey(1, 1)});
         ClearModule(r.p);
         r.Play({{1, Record(2, 1, "33")}, {20, kDumpEnd}});
-        QVERIFY(r.TableIsOld());
+        QVERIFY(r.TableIsOld() && !r.Log().contains(QStringLiteral("F4 F7 01 01")));
         QVERIFY(r.Log().endsWith(HexLine(Record(2, 1, "33")) + kEndLine));
     }
 
@@ -475,6 +536,31 @@ private Q_SLOTS:
         QCOMPARE(r.Cells(), QStringList{"5,1=NEW"});
     }
 
+    // Progress keeps a read alive, not any byte: the dump start, then a record
+    // of a cell new to the dump, at most 3 s apart.
+    void aReadEndsWhenProgressStops_data()
+    {
+        QTest::addColumn<Pieces>("pieces");  // from the request on
+        QTest::addColumn<int>("endsAfter");  // ms after the request it ends unanswered; 0: it completes
+        const Pieces started{{30, kDumpStart}, {30, Record(1, 1, "11")}};
+        QTest::newRow("the enter echo every 2 s") << Pieces(4, Piece{2000, kEnterEcho}) << kNoAnswerMs;
+        QTest::newRow("one record again and again") << started + Pieces(12, Piece{500, Record(1, 1, "11")}) << 60 + kNoAnswerMs;
+        QTest::newRow("stray bytes every 500 ms") << started + Pieces(12, Piece{500, Bytes("0102")}) << 60 + kNoAnswerMs;
+        QTest::newRow("new records 2.9 s apart") << Pieces{{2900, kDumpStart}, {2900, Record(1, 1, "11")}, {2900, Record(1, 2, "22")}, {2900, kDumpEnd}} << 0;
+    }
+    void aReadEndsWhenProgressStops()
+    {
+        QFETCH(Pieces, pieces);
+        QFETCH(int, endsAfter);
+        Rig r;
+        r.StartRead();
+        const quint32 request = r.port.writes.last().at;
+        r.Play(pieces);
+        while (r.Read().End() == ReadEnd::Running) r.Tick();
+        QCOMPARE(int(r.Read().End()), int(endsAfter ? ReadEnd::NoAnswer : ReadEnd::Complete));
+        if (endsAfter) QVERIFY(r.unansweredAt - request >= quint32(endsAfter) && r.unansweredAt - request < quint32(endsAfter) + 50);
+    }
+
     void silentModuleEndsTheReadWithinFourSeconds()
     {
         Rig r;
@@ -497,7 +583,7 @@ private Q_SLOTS:
         Rig r;
         r.Tick();
         QCOMPARE(r.ui.GetInterval(Control::Timer_ReceiveData), kIdleTickMs);
-        r.port.ArriveAt(r.ui.clock, Bytes("FD66"));
+        r.port.ArriveAt(r.ui.clock, Bytes("0102"));
         r.Tick();
         QCOMPARE(r.ui.GetInterval(Control::Timer_ReceiveData), kReceiveTickMs);
         r.Quiet();

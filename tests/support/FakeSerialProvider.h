@@ -41,6 +41,8 @@ public:
     };
     bool notesArrivals = false;
     std::deque<Arrival> line;  // in time order; readable once the clock reaches `at`
+    // Every write comes back on the line (a loopback); with `echoesEnter`, a module behind it echoes the enter frame too.
+    bool sendsBack = false, echoesEnter = false;
     // Bytes arriving on the line at fake time `at`.
     void ArriveAt(quint32 at, const QByteArray& bytes)
     {
@@ -84,6 +86,8 @@ public:
         calls << QStringLiteral("sio_write(%1,%2)").arg(port).arg(len);
         if (deviceGone) return SioResult::DeviceGone;
         writes.push_back({port, bytes, ui_ ? ui_->clock : 0});
+        if (sendsBack) ArriveAt(writes.last().at, bytes);
+        if (echoesEnter && bytes == QByteArray::fromHex("FD66666666AAAAAABF")) ArriveAt(writes.last().at + 5, bytes);
         if (ui_) ui_->timeline << QStringLiteral("write ") + Spaced(bytes);
         if (writeResult != -2) return writeResult;
         return portIsOpen ? len : -1;

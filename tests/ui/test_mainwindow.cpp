@@ -743,6 +743,20 @@ private Q_SLOTS:
         QCOMPARE(r.table.GetCellText(5, 1), QStringLiteral("AB"));
         QVERIFY(!r.table.data(r.table.index(1, 2), Qt::BackgroundRole).isValid());
     }
+
+    // A code a read cannot bring back whole gets a mark of its own and a tip; the red tint stays the upload's.
+    void aCodeAReadCannotBringBackIsMarked()
+    {
+        Rig r;
+        InitTable(r.table);
+        r.window.Grid()->SetUnreadableCode([](const QByteArray& code) { return code.contains(QByteArray::fromHex("F4F7")); });
+        r.table.SetCellText(1, 1, QStringLiteral("AA F 4F7"));  // read as AA F4 F7, a blank inside a byte
+        r.table.SetCellText(1, 2, QStringLiteral("F7 F4"));
+        const auto data = [&](int column, int role) { return r.window.Grid()->model()->data(r.window.Grid()->IndexOfCell(1, column), role); };
+        QVERIFY(!data(1, Qt::DecorationRole).value<QIcon>().isNull() && data(1, Qt::BackgroundRole).isValid());
+        QCOMPARE(data(1, Qt::ToolTipRole).toString(), QStringLiteral("空格把字节拆开了，写入模块时发送 AA F4 F7\n读取模块时无法完整读回此代码（其中含 F4 F7 或模块应答的字节）"));
+        QVERIFY(!data(2, Qt::DecorationRole).isValid() && !data(2, Qt::ToolTipRole).isValid());
+    }
 };
 
 QTEST_MAIN(MainWindowTest)

@@ -33,17 +33,21 @@ const VerbInfo kVerbs[] = {
      "\n"
      "Every code is confirmed: the module is read twice (a third time only for\n"
      "codes still in doubt) and a code is taken when two reads give the same\n"
-     "bytes and neither found it doubtful (stray bytes on the line behind it,\n"
-     "or its cell named twice). Empty cells are confirmed the same way. When a\n"
-     "code stays unconfirmed, its row is named, nothing is written and the exit\n"
-     "status is 6. --once reads once and takes the dump when it holds no\n"
-     "doubtful code. The file is written only once every code is confirmed.\n"},
+     "bytes and neither found it doubtful (bytes that are no record on the line\n"
+     "behind it, or its cell named twice). Empty cells are confirmed the same\n"
+     "way, by reads in which nothing but records and known answers came (up to\n"
+     "100 ms after the dump's end). When a code stays unconfirmed, its row is\n"
+     "named, nothing is written and the exit status is 6. --once reads once and\n"
+     "takes the dump when it holds no doubtful code and no bytes that are no\n"
+     "record. The file is written only once every code is confirmed.\n"},
     {"write", Verb::Write, 2, false, true, true, "write    PORTS FILE [--verify [--once]] [--baud RATE]",
      "Writes FILE (a table file of any version the window reads, or CSV) into\n"
      "the module with the frames, order and pauses of the window's 写入模块.\n"
      "Every code is checked first; a bad one is named by its row title and\n"
      "column and nothing is sent. When the module does not echo the enter frame\n"
-     "within 1 s, only the exit frame follows (exit status 5). Ctrl+C stops after\n"
+     "within 1 s, only the exit frame follows (exit status 5); on a line that\n"
+     "only sends back what it is sent (a loopback), the upload stops 1 s after\n"
+     "its enter frame with the exit frame (exit status 5). Ctrl+C stops after\n"
      "the current frame and sends the exit frame (exit status 130). --verify then\n"
      "reads the module back as verify does and compares it with FILE: exit status\n"
      "0 when every code matches, 1 with the differences listed, 6 when the\n"
@@ -53,9 +57,13 @@ const VerbInfo kVerbs[] = {
      "with FILE (spacing and case do not matter). Prints one line per confirmed\n"
      "difference on standard output: port, row title, 开 or 关, the file's code\n"
      "and the module's code, tab-separated ((none) for an empty cell). Exit\n"
-     "status 0 when all match, 1 when not, 6 when a code stayed unconfirmed.\n"},
+     "status 0 when all match, 1 when not, 6 when a code stayed unconfirmed.\n"
+     "A code of FILE that a read cannot bring back whole (it holds F4 F7 or a\n"
+     "module answer's bytes) is named on standard error and looked for as it is.\n"},
     {"clear", Verb::Clear, 1, false, true, true, "clear    PORTS [--baud RATE]",
-     "Erases the module's codes as the window's 清空模块 does.\n"},
+     "Erases the module's codes as the window's 清空模块 does. A line that only\n"
+     "sends back what it is sent (a loopback) gives exit status 5, 1 s after the\n"
+     "enter frame.\n"},
     {"set-baud", Verb::SetBaud, 2, false, true, true, "set-baud PORTS NEWRATE [--baud RATE]",
      "Changes the module's own line rate to NEWRATE as the window's 设置波特率\n"
      "does; the port keeps --baud. Use --baud NEWRATE from then on.\n"},

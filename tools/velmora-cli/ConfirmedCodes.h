@@ -1,16 +1,23 @@
 #pragma once
 // A read the command line can trust: every one of the 192 code positions
 // (empty ones included) is taken only when two dumps give the same bytes for
-// it and neither marks it doubtful. A second dump is always read; a third,
-// at most, only for positions still unconfirmed. With --once one dump is
-// enough, as long as it marks nothing doubtful.
+// it and both vouch for it: neither marks it doubtful, and for an empty
+// position, each dump was whole (nothing came in it that could have been a
+// record lost). A second dump is always read; a third, at most, only for
+// positions still unconfirmed. With --once one dump is enough, as long as it
+// vouches for every position.
 
 #include <QByteArray>
 #include <QVector>
 #include <optional>
 
+#include "config/TableCsv.h"
 #include "core/ModuleEvents.h"
 #include "protocol/ModuleRead.h"
+
+// The codes of a table that a dump cannot frame by itself (ReadCannotBringBack),
+// by cell: what verify tells the read to expect.
+ExpectedCodes UnframableCodes(const TableCodes& codes);
 
 class ConfirmedCodes {
 public:

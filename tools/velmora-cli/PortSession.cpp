@@ -186,6 +186,7 @@ private:
     }
 
     static QString NoEnterEcho() { return QStringLiteral("the module did not echo the enter frame within 1 s"); }
+    static QString LineLooped() { return QStringLiteral("the line sends back what it is sent (a loopback or wiring fault?); no module answered"); }
 
     PortOutcome Write()
     {
@@ -204,7 +205,18 @@ private:
 
         PortOutcome outcome;
         const int sent = codesWritten_;
+        // A short upload ends before its line is judged.
+        const bool looped = end == OperationEnd::Looped || (end == OperationEnd::Done && link_.LineLoopedBack(Stop()));
+        if (looped) {
+            outcome.codes = 0;
+            outcome.status = ExitStatus::NoAnswer;
+            outcome.summary = LineLooped() + (end == OperationEnd::Looped
+                ? QStringLiteral("; stopped after %1 of %2 codes, the exit frame was sent").arg(sent).arg(total)
+                : QString());
+            return outcome;
+        }
         switch (end) {
+        case OperationEnd::Looped: break;
         case OperationEnd::Done:
             progress_.done = total;
             outcome.codes = total;
@@ -267,6 +279,12 @@ private:
         } else if (!AwaitEnterEcho(start)) {
             outcome.status = Interrupted() ? InterruptStatus() : ExitStatus::NoAnswer;
             outcome.summary = Interrupted() ? QStringLiteral("interrupted") : NoEnterEcho();
+        } else if (link_.LineLoopedBack(Stop())) {
+            outcome.status = ExitStatus::NoAnswer;
+            outcome.summary = LineLooped();
+        } else if (Interrupted()) {
+            outcome.status = InterruptStatus();
+            outcome.summary = QStringLiteral("interrupted");
         }
         return outcome;
     }
@@ -304,7 +322,7 @@ private:
         progress_.phase = PortProgress::Reading;
         progress_.done = 0;
         reading_ = true;
-        const OperationEnd sent = link_.Read(Stop());
+        const OperationEnd sent = link_.Read(Stop(), expected_);
         // A stop while the dump comes sends the exit frame: only a whole dump
         // takes the module out of configuration mode.
         const bool whole = sent == OperationEnd::Done && link_.AwaitReadEnd(Stop());
@@ -404,12 +422,17 @@ private:
     }
 
     // Reads the module back and compares it with the file; a difference
-    // counts only where the module's code is confirmed.
+    // counts only where the module's code is confirmed. The file's codes that
+    // a dump cannot frame by itself are looked for as they are, wherever
+    // their cells' records come in the dump.
     PortOutcome Verify()
     {
         PortOutcome outcome;
         ConfirmedCodes confirmed(job_.once);
-        if (!ReadConfirmed(confirmed, outcome)) return outcome;
+        expected_ = UnframableCodes(job_.file);
+        const bool read = ReadConfirmed(confirmed, outcome);
+        expected_.clear();
+        if (!read) return outcome;
         const QVector<CellPosition> unclear = confirmed.Unconfirmed();
         int compared = 0;
         for (int row = kFirstValueRow; row <= kLastValueRow; ++row) {
@@ -453,6 +476,7 @@ private:
     int enterEchoes_ = 0;
     int codesWritten_ = 0;
     bool reading_ = false;  // a dump is being read: its records and progress are shown
+    ExpectedCodes expected_;  // verify: the file's codes a dump cannot frame by itself
 };
 
 }  // namespace

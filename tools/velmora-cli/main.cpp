@@ -15,6 +15,7 @@
 #include <unistd.h>
 
 #include "CliCommand.h"
+#include "ConfirmedCodes.h"
 #include "Console.h"
 #include "PortResult.h"
 #include "PortSession.h"
@@ -96,6 +97,25 @@ int Export(const CliCommand& c)
     return ExitStatus::Done;
 }
 
+// Says which of the file's codes a read of the module cannot bring back
+// whole: a read (and a backup made by one) gets them cut where they hold a
+// record's marker or a module answer's bytes; verify compares them as they are.
+void WarnUnframable(const CliCommand& c, const TableCodes& codes)
+{
+    if (c.quiet) return;
+    const ExpectedCodes unframable = UnframableCodes(codes);
+    if (unframable.isEmpty()) return;
+    ConfigTable table;
+    InitTable(table);
+    for (int row = TableLayout::kFirstValueRow; row <= TableLayout::kLastValueRow; ++row)
+        for (int column : {TableLayout::kOnColumn, TableLayout::kOffColumn})
+            if (unframable.contains(TableLayout::CellKey(row, column)))
+                Err(QStringLiteral("warning: %1: %2 %3: a read of the module cannot bring this code back whole (it holds F4 F7 "
+                                   "or the bytes of a module's answer): read gets it cut, verify checks it as it is")
+                        .arg(c.file, Clipped(codes.title[row].isEmpty() ? table.GetCellText(row, 0) : codes.title[row]),
+                             table.GetCellText(0, column)));
+}
+
 int Import(const CliCommand& c)
 {
     if (const int status = OutputApartFromInput(c); status != ExitStatus::Done) return status;
@@ -105,6 +125,7 @@ int Import(const CliCommand& c)
         Err(error + QStringLiteral("; nothing was written"));
         return ExitStatus::BadFile;
     }
+    WarnUnframable(c, codes);
     // The window's fresh table, with the codes.
     ConfigTable table;
     InitTable(table);
@@ -165,6 +186,7 @@ int PrepareJob(const CliCommand& c, PortJob& base)
             return ExitStatus::BadFile;
         }
         if (writes && !CodesConvert(c, base.file)) return ExitStatus::BadFile;
+        WarnUnframable(c, base.file);
     }
     if (c.verb == Verb::Learn) {
         QString why;

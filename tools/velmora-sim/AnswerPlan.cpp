@@ -10,6 +10,8 @@ using Piece = SimLine::Piece;
 
 const QByteArray& kAnswerLead = FrameLayout::kAnswerMarker;
 constexpr quint32 kNoiseSeed = 20261207;
+// A record of no value cell: row 97, column 3.
+const QByteArray kForeignRecord = QByteArray::fromHex("F4F7610399");
 
 }  // namespace
 
@@ -62,6 +64,11 @@ QList<std::pair<qsizetype, int>> AnswerPlan::PausesIn(const QByteArray& record) 
     return pauses;
 }
 
+QByteArray AnswerPlan::Record(const StoredCode& c)
+{
+    return kAnswerLead + QByteArray(1, char(c.row)) + QByteArray(1, char(c.column)) + c.code;
+}
+
 QList<Piece> AnswerPlan::Echo(const QByteArray& frame)
 {
     QList<Piece> pieces;
@@ -88,13 +95,24 @@ QList<Piece> AnswerPlan::Dump(const QList<StoredCode>& codes)
     }
 
     QList<QByteArray> records;
-    for (const StoredCode& c : codes)
-        records << kAnswerLead + QByteArray(1, char(c.row)) + QByteArray(1, char(c.column)) + c.code;
+    for (qsizetype i = 0; i < codes.size(); ++i) {
+        QByteArray record = Record(codes.at(i));
+        if ((i + dump) % options_.every == 0) {
+            if (options_.corruptMarker) record[0] = char(dump % 2 ? 0x74 : 0xB4);
+            if (options_.foreignRecord) record += kForeignRecord;
+        }
+        records << record;
+    }
+    // The last record, held back until after the dump end.
+    QByteArray late;
+    if (options_.lateRecordMs >= 0 && !records.isEmpty()) late = records.takeLast();
     if (options_.backToBack) {
         QByteArray all = start;
         for (const QByteArray& r : records) all += r;
         all += end;
-        return {Piece{all, pace, QStringLiteral("dump-end"), false}};
+        QList<Piece> burst{Piece{all, pace, QStringLiteral("dump-end"), false}};
+        if (!late.isEmpty()) burst << Piece{late, options_.lateRecordMs, QString(), false};
+        return burst;
     }
 
     Add(pieces, start, pace);
@@ -113,7 +131,12 @@ QList<Piece> AnswerPlan::Dump(const QList<StoredCode>& codes)
         if (touched && options_.noiseBehindMs >= 0)
             pieces << Piece{Noise(options_.noiseBytes), options_.noiseBehindMs, QString(), false};
     }
+    if (options_.repeatRecords) {
+        pieces.last().note = QStringLiteral("dump-stopped");
+        return pieces;
+    }
     Add(pieces, end, pace);
     pieces.last().note = QStringLiteral("dump-end");
+    if (!late.isEmpty()) Add(pieces, late, options_.lateRecordMs);
     return pieces;
 }

@@ -20,10 +20,12 @@ public:
     QList<SimLine::Piece> Echo(const QByteArray& frame);
     // The answer to a read request: dump start, one record per code, dump
     // end. Its last piece carries the note "dump-end", or "dump-stopped" when
-    // the records stop early; or it is a hang-up.
+    // the records stop early (or are to come again); or it is a hang-up.
     QList<SimLine::Piece> Dump(const QList<StoredCode>& codes);
     // A burst of stray bytes for a line that keeps muttering.
     QByteArray Stray() { return Noise(options_.noiseBytes); }
+    // The record of one stored code, as a dump sends it.
+    static QByteArray Record(const StoredCode& code);
 
     // Noise never holds F4, F7 or FD, so it can neither begin an answer nor
     // make one together with the end of a code.

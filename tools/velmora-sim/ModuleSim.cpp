@@ -25,6 +25,11 @@ ModuleSim::ModuleSim(SimLine& line, ModuleMemory& memory, const SimOptions& opti
 {
     stray_.setInterval(qMax(1, options_.strayEveryMs));
     connect(&stray_, &QTimer::timeout, this, [this] { line_.Send({plan_.Stray(), 0, QStringLiteral("stray"), false}); });
+    again_.setInterval(qMax(1, options_.repeatEchoMs > 0 ? options_.repeatEchoMs : options_.paceMs));
+    connect(&again_, &QTimer::timeout, this, [this] {
+        if (repeated_.isEmpty()) return;
+        line_.Send({repeated_.at(nextRepeated_++ % repeated_.size()), 0, QStringLiteral("again"), false});
+    });
     quiet_.setSingleShot(true);
     quiet_.setTimerType(Qt::PreciseTimer);
     quiet_.setInterval(options_.quietGapMs);
@@ -37,6 +42,7 @@ ModuleSim::ModuleSim(SimLine& line, ModuleMemory& memory, const SimOptions& opti
         // Monotonic microseconds, the clock every process on the machine shares.
         Print(QStringLiteral("sent %1 t=%2").arg(note).arg(atUs));
         if (options_.strayEveryMs > 0 && note.startsWith(QStringLiteral("dump-"))) stray_.start();
+        if (options_.repeatRecords && note == QStringLiteral("dump-stopped")) again_.start();
     });
     connect(&line_, &SimLine::hungUp, this, [this] { Print(QStringLiteral("hung up")); });
     connect(&line_, &SimLine::lineBack, this, [this](const QString& path) {
@@ -54,6 +60,9 @@ void ModuleSim::Print(const QString& line)
 
 void ModuleSim::OnBytes(const QByteArray& bytes)
 {
+    // A line that sends back what it hears: with no module behind it, nothing else happens.
+    if (options_.loopback || options_.hearOwn) line_.Send({bytes, 0, QString(), false});
+    if (options_.loopback) return;
     for (const QByteArray& frame : reader_.Feed(bytes)) OnFrame(frame);
     if (reader_.HasPending()) quiet_.start();
     else quiet_.stop();
@@ -68,6 +77,7 @@ void ModuleSim::OnFrame(const QByteArray& frame)
 {
     const QString hex = Hex(frame);
     stray_.stop();  // a frame from the program quiets the line
+    again_.stop();
     if (++framesHeard_ == options_.hangUpAtFrame) {
         // Once: the frame goes down with the line, unanswered and not acted on.
         options_.hangUpAtFrame = -1;
@@ -92,7 +102,16 @@ void ModuleSim::OnFrame(const QByteArray& frame)
     } else if (frame == FixedFrameBytes(ReadRequestFrame)) {
         Print(QStringLiteral("recv read ") + hex + rate);
         const QList<StoredCode> codes = memory_.DumpOrder();
+        repeated_.clear();
+        nextRepeated_ = 0;
+        if (options_.repeatEchoMs > 0) {
+            Print(QStringLiteral("no dump: the enter echo every %1 ms").arg(options_.repeatEchoMs));
+            repeated_ << FixedFrameBytes(EnterConfigFrame);
+            again_.start();
+            return;
+        }
         Print(QStringLiteral("dump %1 records").arg(codes.size()));
+        for (const StoredCode& c : codes) repeated_ << AnswerPlan::Record(c);
         Send(plan_.Dump(codes));
     } else if (frame == FixedFrameBytes(ClearRequestFrame)) {
         Print(QStringLiteral("recv clear ") + hex + rate);

@@ -39,6 +39,9 @@ private:
     AnswerPlan plan_;
     QTimer quiet_;
     QTimer stray_;  // a line that keeps muttering after a dump's records
+    QTimer again_;  // a module that repeats itself: its enter echo, or its dump's records
+    QList<QByteArray> repeated_;  // what it repeats, in turn
+    qsizetype nextRepeated_ = 0;
     bool configMode_ = false;
     int block_ = 0;  // upload block between its begin and end frames
     int framesHeard_ = 0;

@@ -65,6 +65,19 @@ void AddSimOptions(QCommandLineParser& parser)
         {QStringLiteral("dump-end-only"), QStringLiteral("Answer a read with the dump end alone: no dump start, no records.")},
         {QStringLiteral("stray-every"), QStringLiteral("Once a dump's records stop, send stray bytes this often until the program's next frame."), ms},
         {QStringLiteral("echo-again"), QStringLiteral("Send every echo a second time, this long after the first."), ms},
+        {QStringLiteral("corrupt-marker"), QStringLiteral("The marker of records (those --every touches) arrives corrupted: F4 as 74, "
+                                                          "as B4 in every other dump (with --same-noise, as 74 in the same records of every dump).")},
+        {QStringLiteral("late-record"), QStringLiteral("The last record of every dump comes this long after the dump end."), ms},
+        {QStringLiteral("foreign-record"), QStringLiteral("Right behind records (those --every touches), a record of no value cell: "
+                                                          "F4 F7 61 03 99 (row 97, column 3).")},
+        {QStringLiteral("loopback"), QStringLiteral("No module: the line sends back every byte the program sends, unchanged "
+                                                    "(TX wired to RX).")},
+        {QStringLiteral("hear-own"), QStringLiteral("The line sends back every byte the program sends, as an adapter that hears "
+                                                    "its own sending, and the module answers behind it.")},
+        {QStringLiteral("repeat-echo"), QStringLiteral("Answer a read with no dump, but with the enter echo again this often, "
+                                                       "until the program's next frame."), ms},
+        {QStringLiteral("repeat-records"), QStringLiteral("A dump never ends: after its last record its records come again, "
+                                                          "one every --pace, until the program's next frame.")},
     });
 }
 
@@ -88,6 +101,13 @@ bool ReadSimOptions(const QCommandLineParser& parser, SimOptions* options, QStri
     o.dumpEndOnly = parser.isSet(QStringLiteral("dump-end-only"));
     o.strayEveryMs = IntOption(parser, QStringLiteral("stray-every"), o.strayEveryMs, &ok);
     o.echoAgainMs = IntOption(parser, QStringLiteral("echo-again"), o.echoAgainMs, &ok);
+    o.corruptMarker = parser.isSet(QStringLiteral("corrupt-marker"));
+    o.lateRecordMs = IntOption(parser, QStringLiteral("late-record"), o.lateRecordMs, &ok);
+    o.foreignRecord = parser.isSet(QStringLiteral("foreign-record"));
+    o.loopback = parser.isSet(QStringLiteral("loopback"));
+    o.hearOwn = parser.isSet(QStringLiteral("hear-own"));
+    o.repeatEchoMs = IntOption(parser, QStringLiteral("repeat-echo"), o.repeatEchoMs, &ok);
+    o.repeatRecords = parser.isSet(QStringLiteral("repeat-records"));
     if (!ok || o.every < 1 || o.noiseBytes < 1) {
         *error = QStringLiteral("numbers must be whole and not negative; --every and --noise-bytes at least 1");
         return false;

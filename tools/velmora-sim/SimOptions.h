@@ -30,6 +30,13 @@ struct SimOptions {
     bool dumpEndOnly = false;  // a read is answered by the dump end alone
     int strayEveryMs = 0;      // once a dump's records stop, stray bytes this often until the next frame
     int echoAgainMs = -1;      // every echo sent a second time, this long after the first
+    bool corruptMarker = false;  // touched records: their marker's F4 arrives as 74 (as B4 in every other dump)
+    int lateRecordMs = -1;       // the last record of every dump comes this long after the dump end
+    bool foreignRecord = false;  // right behind touched records, a record of no value cell (row 97, column 3)
+    bool loopback = false;       // no module: the line sends back every byte the program sends
+    bool hearOwn = false;        // the line sends back every byte the program sends, and the module answers too
+    int repeatEchoMs = 0;        // a read gets no dump, but the enter echo again this often until the next frame
+    bool repeatRecords = false;  // a dump never ends: its records again and again until the next frame
 };
 
 class QCommandLineParser;
