@@ -440,10 +440,6 @@
         <translation>Write not finished: %1 of %2 codes sent, stopped</translation>
     </message>
     <message>
-        <source>写入无效：线路把发出的数据原样送回，线路上没有模块</source>
-        <translation>Nothing written: the line sends back what is sent; there is no module on it</translation>
-    </message>
-    <message>
         <source>模块操作进行中，未打开 %1</source>
         <translation>A module operation is running; %1 not opened</translation>
     </message>

@@ -82,6 +82,7 @@ WriteOutcome OutcomeOf(OperationEnd end, const OperationWatch& watch, int codes,
         o.kind = Kind::CutOff;
         o.cut = windowClosed ? CutBy::WindowClosed : CutBy::PortLost;
         break;
+    case OperationEnd::Looped: o.kind = Kind::LoopedLine; break;
     case OperationEnd::NotStarted:
     case OperationEnd::Unsent:
     case OperationEnd::Held:

@@ -188,7 +188,7 @@ void TellWriteOutcome(Program& p, const WriteOutcome& o)
                     .arg(o.sent)
                     .arg(o.codes));
         break;
-    case Kind::LoopedLine: Line(p, Texts::tr("写入无效：线路把发出的数据原样送回，线路上没有模块")); break;
+    case Kind::LoopedLine: return;  // the link's own line said no module is there: one line is enough
     }
     HintIfNotTheModule(p);
 }
