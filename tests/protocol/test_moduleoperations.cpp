@@ -119,6 +119,7 @@ private Q_SLOTS:
             rig.ui.onDeliver = [&] { ReceiveTick(rig.p); };
             WriteModule(rig.p);
             QCOMPARE(rig.ui.Log().count(QStringLiteral("线路只把发出的数据原样送回，没有模块应答（环回或接线错误？）\r\n")), moduleBehind ? 0 : 1);
+            QCOMPARE(rig.ui.Log().contains(QStringLiteral("写入完成，共发送 96 个代码")), moduleBehind);
             QCOMPARE(rig.port.WrittenHex().filter(QStringLiteral("F7 F4")).size() < 96, !moduleBehind);
             QCOMPARE(rig.port.WrittenHex().last(), QStringLiteral("FD 66 66 66 66 AA AA BB BF"));
         }
