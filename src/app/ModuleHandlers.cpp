@@ -181,11 +181,3 @@ void WriteModule(Program& p)
 }
 
 void ReceiveTick(Program& p) { p.link.ReceiveTick(); }
-
-void ShowHexProblem(Program& p, const HexProblem& problem)
-{
-    const QString text = problem.kind == HexProblem::Kind::OddLength
-        ? Texts::tr("十六进制数据长度必须是偶数")
-        : Texts::tr("无效的十六进制字符: %1").arg(problem.character);
-    p.ui.ShowMessageBox(text, MessageBoxFlags::Ok, Texts::tr("错误"));
-}

@@ -4,7 +4,6 @@
 // user, and has the module link do the rest; each does nothing while another
 // module operation holds the line or once the window is being destroyed.
 
-struct HexProblem;
 struct Program;
 
 // After confirmation: enter, the module-baud box's chosen rate (read once
@@ -23,6 +22,3 @@ void LearnReport(Program& p);
 void WriteModule(Program& p);
 // The receive timer's tick.
 void ReceiveTick(Program& p);
-
-// The codec's error box (caption "错误") saying what is wrong with a hex text.
-void ShowHexProblem(Program& p, const HexProblem& problem);

@@ -1,6 +1,5 @@
 #include "app/WindowProgram.h"
 
-#include "app/ModuleHandlers.h"
 #include "core/Texts.h"
 #include "protocol/HexCodec.h"
 
@@ -197,4 +196,12 @@ void HintIfNotTheModule(Program& p)
 {
     // Stray bytes beside the module's own answers are noise on a line that works.
     if (p.state.line.strayBytes && !p.state.line.moduleHeard) HintToCheckTheLine(p);
+}
+
+void ShowHexProblem(Program& p, const HexProblem& problem)
+{
+    const QString text = problem.kind == HexProblem::Kind::OddLength
+        ? Texts::tr("十六进制数据长度必须是偶数")
+        : Texts::tr("无效的十六进制字符: %1").arg(problem.character);
+    p.ui.ShowMessageBox(text, MessageBoxFlags::Ok, Texts::tr("错误"));
 }

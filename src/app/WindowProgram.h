@@ -8,6 +8,8 @@
 #include "protocol/LinkPacing.h"
 #include "protocol/ModuleLink.h"
 
+struct HexProblem;
+
 // The link's clock, pauses and receive timer, on the interface services; the
 // link lets go once the window is being destroyed (AppState::shuttingDown).
 class WindowPacing : public LinkPacing {
@@ -63,6 +65,8 @@ void TellWriteOutcome(Program& p, const WriteOutcome& outcome);
 // line saying what to check (波特率:, the port, the module's power), once until
 // the next operation or the port's next open or close.
 void HintIfNotTheModule(Program& p);
+// The codec's error box (caption "错误") saying what is wrong with a hex text.
+void ShowHexProblem(Program& p, const HexProblem& problem);
 
 // Everything the window's handlers reach, wired together: `program` is the
 // context every handler takes.
