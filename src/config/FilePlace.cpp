@@ -301,14 +301,8 @@ bool FilePlace::Lock(int waitMs)
 FileStamp FilePlace::Stamp() const
 {
     struct stat st = {};
-    FileStamp stamp;
-    if (!Found() || ::fstatat(folder_, name_.constData(), &st, AT_SYMLINK_NOFOLLOW) != 0) return stamp;
-    stamp.exists = true;
-    stamp.device = quint64(st.st_dev);
-    stamp.inode = quint64(st.st_ino);
-    stamp.size = qint64(st.st_size);
-    stamp.modifiedNs = qint64(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
-    return stamp;
+    if (!Found() || ::fstatat(folder_, name_.constData(), &st, AT_SYMLINK_NOFOLLOW) != 0) return {};
+    return StampOf(st);
 }
 
 bool FilePlace::IsRegularFile() const

@@ -114,6 +114,12 @@ FileStamp StampOf(const QString& path)
     struct stat st = {};
     FileStamp stamp;
     if (::stat(NativeFileName(path).constData(), &st) != 0) return stamp;
+    return StampOf(st);
+}
+
+FileStamp StampOf(const struct stat& st)
+{
+    FileStamp stamp;
     stamp.exists = true;
     stamp.device = quint64(st.st_dev);
     stamp.inode = quint64(st.st_ino);

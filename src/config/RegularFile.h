@@ -29,3 +29,5 @@ bool WriteAllTo(int fd, QByteArrayView bytes, QString* why = nullptr, int stalle
 
 // How the file at `path` (a link followed) stands now; not there: all zero.
 FileStamp StampOf(const QString& path);
+// The stamp of a file as stat() found it.
+FileStamp StampOf(const struct stat& st);
