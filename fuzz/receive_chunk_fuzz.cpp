@@ -4,6 +4,7 @@
 // each a length byte and that many bytes (length 0 = a tick that reads nothing).
 
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 
 #include "app/ModuleHandlers.h"
@@ -19,9 +20,12 @@
 
 namespace {
 
-void Check(bool ok)
+// Aborts, naming the line of the promise that was broken.
+void Check(bool ok, int line = __builtin_LINE())
 {
-    if (!ok) std::abort();
+    if (ok) return;
+    std::fprintf(stderr, "receive_chunk_fuzz.cpp:%d: check failed\n", line);
+    std::abort();
 }
 
 // The bytes an answer stands for, rebuilt from what the program would show or store.
@@ -44,8 +48,13 @@ bool IsLogLine(const QString& line)
     static const QStringList words = {QStringLiteral("模块进入配置模式"), QStringLiteral("模块退出配置模式"),
                                       QStringLiteral("开始从模块提取数据"), QStringLiteral("数据提取完成"),
                                       QStringLiteral("读取未完成，配置表已恢复为读取前的内容"), QStringLiteral("模块无应答"),
-                                      QStringLiteral("模块继续发送数据")};
-    if (line.endsWith(QStringLiteral("个代码可能有误，请重新读取"))) return true;
+                                      QStringLiteral("模块继续发送数据"),
+                                      QStringLiteral("请检查 波特率: 是否与模块一致、端口是否选对、模块是否通电"),
+                                      QStringLiteral("数据中有无法识别的字节，空白的单元格可能漏了代码，请重新读取")};
+    // "有 N 个代码可能有误，…请重新读取", with or without the words on empty cells.
+    if (line.startsWith(QStringLiteral("有 ")) && line.contains(QStringLiteral(" 个代码可能有误，")) &&
+        line.endsWith(QStringLiteral("请重新读取")))
+        return true;
     if (words.contains(line)) return true;
     // Hex: "XX " repeated, at least once.
     if (line.isEmpty() || line.size() % 3 != 0) return false;
@@ -112,7 +121,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         ui.clock += 10;
         ReceiveTick(p);
     }
-    // In a dump a record waits for the next answer; outside one nothing is held once quiet.
+    // The start of a fixed answer waits for its rest as long as a read waits.
+    ui.clock += kNoAnswerMs;
+    ReceiveTick(p);
+    // In a dump a record waits for the next answer; outside one nothing is held by then.
     Check(p.link.Reading().Dumping() || p.link.Reading().Held().bytes.isEmpty());
     Check(table.GetCellText(0, 1) == QStringLiteral("开") && table.GetCellText(0, 2) == QStringLiteral("关"));
     Check(table.GetCellText(1, 0) == QStringLiteral("开关01控制") && table.GetCellText(96, 0) == QStringLiteral("场景31"));

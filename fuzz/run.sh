@@ -37,8 +37,8 @@ for target in "${targets[@]}"; do
     -artifact_prefix="$work/artifacts/" -print_final_stats=1 ${FUZZ_FLAGS:-} >"$log" 2>&1
   status=$?
   set -e
-  executed="$(grep -o 'stat::number_of_executed_units: *[0-9]*' "$log" | grep -o '[0-9]*$' | tail -1)"
-  seconds="$(grep -o 'Done [0-9]* runs in [0-9]* second' "$log" | grep -o 'in [0-9]*' | grep -o '[0-9]*' | tail -1)"
+  executed="$(grep -o 'stat::number_of_executed_units: *[0-9]*' "$log" | grep -o '[0-9]*$' | tail -1 || true)"
+  seconds="$(grep -o 'Done [0-9]* runs in [0-9]* second' "$log" | grep -o 'in [0-9]*' | grep -o '[0-9]*' | tail -1 || true)"
   problems="$(find "$work/artifacts" -type f \( -name 'crash-*' -o -name 'timeout-*' -o -name 'oom-*' -o -name 'leak-*' \) | wc -l)"
   echo "$target: ${executed:-?} inputs in ${seconds:-?} s, $problems crashes/hangs/ooms (exit $status); log: $log"
   [ "$status" -eq 0 ] && [ "$problems" -eq 0 ] || failed=1

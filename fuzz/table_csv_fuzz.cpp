@@ -14,7 +14,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     TableCodes codes;
     CsvProblem problem;
     if (!ReadTableCsv(text, codes, &problem)) {
-        if (problem.line < 0 || problem.line > text.count('\n') + 1 || problem.message.isEmpty()) __builtin_trap();
+        // A line ends at LF, CR LF or a lone CR.
+        if (problem.line < 0 || problem.line > text.count('\n') + text.count('\r') + 1 || problem.message.isEmpty()) __builtin_trap();
         return 0;
     }
     for (int row = 0; row < TableLayout::kRows; ++row) {
