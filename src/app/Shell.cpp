@@ -68,6 +68,6 @@ WindowHandlers MakeWindowHandlers(Program& p)
     h.clearDisplayClicked = [&p] { ClearDisplay(p); };
     h.portListAboutToDropDown = [&p] { RefreshPortList(p); };
     h.receiveTimerTick = [&p] { ReceiveTick(p); };
-    h.readCannotBringBack = [](const QByteArray& code) { return ReadCannotBringBack(code); };
+    h.readCannotBringBack = [](QStringView codeText) { return ReadCannotBringBack(codeText); };
     return h;
 }

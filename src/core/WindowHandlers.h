@@ -2,7 +2,7 @@
 // What the main window runs for each of its events. Plain callables, so the
 // window knows nothing of the program's logic; an empty one does nothing.
 
-#include <QByteArray>
+#include <QStringView>
 #include <functional>
 
 struct WindowHandlers {
@@ -20,7 +20,7 @@ struct WindowHandlers {
     std::function<void()> clearDisplayClicked;
     std::function<void()> portListAboutToDropDown;  // before the port box shows its list
     std::function<void()> receiveTimerTick;
-    // Asked, not run: whether a read of the module cannot bring a code back
-    // whole (the grid marks such codes).
-    std::function<bool(const QByteArray& code)> readCannotBringBack;
+    // Asked, not run: whether a read of the module cannot bring a cell's code
+    // back whole (given the text of a code that converts; the grid marks such codes).
+    std::function<bool(QStringView codeText)> readCannotBringBack;
 };

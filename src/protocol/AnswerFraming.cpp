@@ -96,6 +96,36 @@ bool ReadCannotBringBack(QByteArrayView code)
     return false;
 }
 
+bool ReadCannotBringBack(QStringView codeText)
+{
+    // Each piece begins with the last bytes of the one before, one short of
+    // the longest answer looked for, so nothing is missed where two meet.
+    constexpr qsizetype kCarried = FrameLayout::kFixedSize - 1;
+    constexpr qsizetype kPieceBytes = 4096;
+    const auto value = [](char16_t c) {
+        if (c >= u'0' && c <= u'9') return c - u'0';
+        if (c >= u'A' && c <= u'F') return c - u'A' + 10;
+        if (c >= u'a' && c <= u'f') return c - u'a' + 10;
+        return -1;  // a blank
+    };
+    QByteArray piece;
+    int high = -1;
+    for (const QChar c : codeText) {
+        const int v = value(c.unicode());
+        if (v < 0) continue;
+        if (high < 0) {
+            high = v;
+            continue;
+        }
+        piece += char(high << 4 | v);
+        high = -1;
+        if (piece.size() < kCarried + kPieceBytes) continue;
+        if (ReadCannotBringBack(QByteArrayView(piece))) return true;
+        piece.remove(0, piece.size() - kCarried);
+    }
+    return ReadCannotBringBack(QByteArrayView(piece));
+}
+
 Answer Judge(const QByteArray& bytes, bool dumping, bool doubtful)
 {
     Answer a;

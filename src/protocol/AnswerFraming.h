@@ -28,6 +28,7 @@
 
 #include <QByteArray>
 #include <QByteArrayView>
+#include <QStringView>
 #include <QHash>
 
 // Bytes of the module's answers received but not judged yet: an answer ends
@@ -73,6 +74,9 @@ using ExpectedCodes = QHash<int, QByteArray>;
 // F4 F7 (a record's marker) or the nine bytes of one of the module's fixed
 // answers, where a dump's record would be cut.
 bool ReadCannotBringBack(QByteArrayView code);
+// The same for a code as a cell holds it (hex digits and blanks; a text that
+// converts), read in pieces, so a code of millions of digits costs no copy.
+bool ReadCannotBringBack(QStringView codeText);
 
 // Where the answer at the front of what is held ends, judged as a dump
 // running (`dumping`) or not; `expected` as the read was told.

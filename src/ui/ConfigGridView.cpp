@@ -110,7 +110,7 @@ public:
     void SetTint(QColor tint) { tint_ = tint; }
     // How a code that a read of the module cannot bring back whole is told,
     // and the mark it gets.
-    void SetUnreadable(std::function<bool(const QByteArray&)> unreadable, const QIcon& mark)
+    void SetUnreadable(std::function<bool(QStringView)> unreadable, const QIcon& mark)
     {
         unreadable_ = std::move(unreadable);
         mark_ = mark;
@@ -200,9 +200,10 @@ private:
             const auto known = longTextRemark_.constFind({row, column});
             if (known != longTextRemark_.cend()) return *known;
         }
-        const CodeCheck check = CheckCode(text);
+        // The fault is judged on every digit; the digits themselves are not kept.
+        const CodeCheck check = CheckCodeBriefly(text);
         const bool converts = check.fault == CodeFault::None || check.fault == CodeFault::SplitByte;
-        const QString remark = converts && unreadable_(QByteArray::fromHex(check.digits.toLatin1()))
+        const QString remark = converts && unreadable_(text)
             ? Texts::tr("读取模块时无法完整读回此代码（其中含 F4 F7 或模块应答的字节）")
             : QString();
         if (text.size() > kLongestDrawnText) longTextRemark_[{row, column}] = remark;
@@ -226,7 +227,7 @@ private:
     mutable QHash<QPair<int, int>, QString> longTextFault_;
     mutable QHash<QPair<int, int>, QString> longTextRemark_;
     QColor tint_;
-    std::function<bool(const QByteArray&)> unreadable_;
+    std::function<bool(QStringView)> unreadable_;
     QIcon mark_;
 };
 
@@ -574,7 +575,7 @@ void ConfigGridView::MakeEditActions()
 
 QAction* ConfigGridView::EditAction(const QString& name) const { return findChild<QAction*>(name); }
 
-void ConfigGridView::SetUnreadableCode(std::function<bool(const QByteArray&)> unreadable)
+void ConfigGridView::SetUnreadableCode(std::function<bool(QStringView)> unreadable)
 {
     cells_->SetUnreadable(std::move(unreadable), style()->standardIcon(QStyle::SP_MessageBoxWarning));
 }

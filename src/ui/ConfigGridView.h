@@ -56,7 +56,7 @@ public:
     void SetShowNotice(std::function<void(const QString&)> showNotice);
     // Which codes a read of the module cannot bring back whole: they get a
     // mark of their own and a tool tip that says so. Without it, none does.
-    void SetUnreadableCode(std::function<bool(const QByteArray&)> unreadable);
+    void SetUnreadableCode(std::function<bool(QStringView codeText)> unreadable);
 
     // The selected block (or else the current cell) as tab-separated text.
     void CopySelection();

@@ -245,6 +245,14 @@ private Q_SLOTS:
     void expectedCodesComeBackWhole()
     {
         QVERIFY(ReadCannotBringBack(Bytes("11F4F7")) && !ReadCannotBringBack(kDumpStart.left(8) + Bytes("F4F6F7")));
+        // A cell's text, however long, wherever what a read cannot frame stands
+        // in it (read in pieces of about 4 KB: across one of their joins too).
+        const QString echo = QString::fromLatin1(kEnterEcho.toHex(' '));
+        for (int ones = 4080; ones <= 4120; ++ones) {
+            const QString lead = QStringLiteral("11 ").repeated(ones);
+            QVERIFY2(ReadCannotBringBack(QStringView(lead + echo)) && ReadCannotBringBack(QStringView(lead + "F 4F7")), qPrintable(QString::number(ones)));
+            QVERIFY(!ReadCannotBringBack(QStringView(lead + echo.left(24) + " F4 F6 F7")));
+        }
         const QByteArray address = Bytes("AAF4F70202BB"), end = Bytes("33") + kDumpEnd + kEnterEcho;
         for (const auto& [sent, cells] : {std::pair{address, QStringList{"1,1=" + BytesToHex(address), "1,2=CC "}},
                                           std::pair{address + Bytes("EE"), QStringList{"1,1=AA ", "1,2=CC ", "2,2=BB EE "}}}) {

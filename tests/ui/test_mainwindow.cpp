@@ -749,7 +749,7 @@ private Q_SLOTS:
     {
         Rig r;
         InitTable(r.table);
-        r.window.Grid()->SetUnreadableCode([](const QByteArray& code) { return code.contains(QByteArray::fromHex("F4F7")); });
+        r.window.Grid()->SetUnreadableCode([](QStringView text) { return QByteArray::fromHex(text.toLatin1()).contains(QByteArray::fromHex("F4F7")); });
         r.table.SetCellText(1, 1, QStringLiteral("AA F 4F7"));  // read as AA F4 F7, a blank inside a byte
         r.table.SetCellText(1, 2, QStringLiteral("F7 F4"));
         const auto data = [&](int column, int role) { return r.window.Grid()->model()->data(r.window.Grid()->IndexOfCell(1, column), role); };
