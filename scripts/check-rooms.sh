@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # Fails when a file includes a room its own room may not reach. The rooms
 # stand in one order, and includes run down it only:
-#   core <- serial, config <- protocol <- ui (config, core) <- app
-# tools/velmora-sim knows the frames only (protocol's codec); tools/velmora-cli
-# uses protocol, serial, config and core, never the window.
+#   core <- serial, config <- protocol <- session; ui (config, core); app <- session, ui
+# tools/velmora-sim knows the frames only (protocol's codec) and the table's
+# layout (core); tools/velmora-cli uses session and what it stands on, never the window.
 #   scripts/check-rooms.sh [repository root]
 set -euo pipefail
 root="${1:-$(cd "$(dirname "$0")/.." && pwd)}"
@@ -16,14 +16,15 @@ allowed() {
     config)       echo "core config" ;;
     protocol)     echo "core serial config protocol" ;;
     ui)           echo "core config ui" ;;
-    app)          echo "core serial config protocol ui app" ;;
+    session)      echo "core serial config protocol session" ;;
+    app)          echo "core serial config protocol session ui app" ;;
     velmora-sim)  echo "core protocol" ;;
-    velmora-cli)  echo "core serial config protocol" ;;
+    velmora-cli)  echo "core serial config protocol session" ;;
     *)            echo "" ;;
   esac
 }
 
-rooms=" core serial config protocol ui app "
+rooms=" core serial config protocol session ui app "
 bad=0
 while IFS= read -r file; do
   case "$file" in
@@ -43,7 +44,7 @@ while IFS= read -r file; do
 done < <(find src tools -type f \( -name '*.h' -o -name '*.cpp' \) | sort)
 
 if [ "$bad" -ne 0 ]; then
-  echo "Includes must run down the rooms: core <- serial, config <- protocol <- ui <- app." >&2
+  echo "Includes must run down the rooms: core <- serial, config <- protocol <- session <- app; ui <- app." >&2
   exit 1
 fi
 echo "rooms: every include runs down"

@@ -6,7 +6,7 @@
 #include <memory>
 #include <vector>
 
-#include "ConfirmedCodes.h"
+#include "session/ConfirmedCodes.h"
 #include "LoopPacing.h"
 #include "TableFiles.h"
 #include "config/ConfigTable.h"

@@ -15,7 +15,7 @@
 #include <unistd.h>
 
 #include "CliCommand.h"
-#include "ConfirmedCodes.h"
+#include "session/ConfirmedCodes.h"
 #include "Console.h"
 #include "PortResult.h"
 #include "PortSession.h"

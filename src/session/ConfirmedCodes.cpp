@@ -1,4 +1,4 @@
-#include "ConfirmedCodes.h"
+#include "session/ConfirmedCodes.h"
 
 #include "core/TableLayout.h"
 #include "protocol/HexCodec.h"

@@ -1,7 +1,7 @@
 // velmora-cli's confirm rules on the dumps the read of the module hands over.
 #include <QtTest>
 
-#include "ConfirmedCodes.h"
+#include "session/ConfirmedCodes.h"
 #include "core/TableLayout.h"
 
 // "1,1=AA 2,2=BBCC !3,1=DD": the codes a dump brought, "!" where it marked
