@@ -461,7 +461,23 @@
     </message>
     <message>
         <source>读取模块时无法完整读回此代码（其中含 F4 F7 或模块应答的字节）</source>
-        <translation>A read of the module cannot bring this code back whole (it holds F4 F7 or the bytes of a module's answer)</translation>
+        <translation>A read of the module cannot bring this code back whole (it holds F4 F7 or the bytes of a module&apos;s answer)</translation>
+    </message>
+    <message>
+        <source>可能有误的代码：%1</source>
+        <translation>Codes that may be wrong: %1</translation>
+    </message>
+    <message>
+        <source>、</source>
+        <translation>, </translation>
+    </message>
+    <message>
+        <source> 等，另有 %1 个</source>
+        <translation> and %1 more</translation>
+    </message>
+    <message>
+        <source>模块中可能只有部分代码，也可能仍在配置模式；端口恢复后请重新写入</source>
+        <translation>The module may hold part of the table and may still be in configuration mode; write again once the port is back</translation>
     </message>
 </context>
 </TS>

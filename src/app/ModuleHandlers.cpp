@@ -10,90 +10,9 @@
 #include "protocol/HexCodec.h"
 #include "protocol/ModuleLink.h"
 #include "protocol/Upload.h"
+#include "session/ModuleSession.h"
 
 namespace {
-
-// What the link tells while one operation of the window runs: the codes that
-// went out whole, whether its request went out, the module's echoes. Deaf
-// once another operation begins or the port closes after it.
-class OperationWatch : public ModuleObserver {
-public:
-    explicit OperationWatch(ModuleLink& link) : link_(link) { link_.Listen(this); }
-    ~OperationWatch() override { link_.StopListening(this); }
-    OperationWatch(const OperationWatch&) = delete;
-    OperationWatch& operator=(const OperationWatch&) = delete;
-
-    void OnModuleEvent(const ModuleEvent& e) override
-    {
-        using Kind = ModuleEvent::Kind;
-        if (over) return;
-        switch (e.kind) {
-        case Kind::CodeSent: ++codesSent; return;
-        case Kind::RequestSent: requestSent = true; return;
-        case Kind::EnterEcho: enterEcho = true; return;
-        case Kind::ExitEcho: exitEcho = true; return;
-        case Kind::OperationEnded: ended_ = true; return;
-        case Kind::OperationBegan: over = ended_; return;
-        case Kind::PortClosed: over = true; return;
-        default: return;
-        }
-    }
-
-    int codesSent = 0;
-    bool requestSent = false;
-    bool enterEcho = false;
-    bool exitEcho = false;
-    bool over = false;
-
-private:
-    ModuleLink& link_;
-    bool ended_ = false;
-};
-
-// On a busy machine the module's echo of the exit frame can come after the
-// frame's pause; a write the module answered waits for it this long more.
-constexpr int kLateExitEchoMs = 1000;
-
-void AwaitLateExitEcho(Program& p, const OperationWatch& watch)
-{
-    const quint32 start = p.ui.TickCount();
-    while (!watch.exitEcho && !watch.over && !p.state.shuttingDown && p.ui.TickCount() - start < kLateExitEchoMs)
-        p.link.Delay(20);
-}
-
-// The value cells holding a code, as the upload sends them.
-int CodesIn(const ConfigTable& table)
-{
-    using namespace TableLayout;
-    int codes = 0;
-    for (int row = kFirstValueRow; row <= kLastValueRow; ++row)
-        for (int column : {kOnColumn, kOffColumn}) codes += !RemoveBlanks(table.GetCellText(row, column)).isEmpty();
-    return codes;
-}
-
-WriteOutcome OutcomeOf(OperationEnd end, const OperationWatch& watch, int codes, bool windowClosed)
-{
-    using Kind = WriteOutcome::Kind;
-    using CutBy = WriteOutcome::CutBy;
-    WriteOutcome o{.sent = watch.codesSent, .codes = codes, .exitEcho = watch.exitEcho};
-    switch (end) {
-    case OperationEnd::Done: o.kind = watch.enterEcho || watch.exitEcho ? Kind::AllSent : Kind::NoEcho; break;
-    case OperationEnd::Interrupted:
-        o.kind = Kind::CutOff;
-        o.cut = windowClosed ? CutBy::WindowClosed : CutBy::PortLost;
-        break;
-    case OperationEnd::Looped: o.kind = Kind::LoopedLine; break;
-    case OperationEnd::NotStarted:
-    case OperationEnd::Unsent:
-    case OperationEnd::Held:
-    case OperationEnd::Stopped:
-    case OperationEnd::ShortWrite:
-        o.kind = Kind::CutOff;
-        o.cut = CutBy::Stopped;
-        break;
-    }
-    return o;
-}
 
 // The rate of the module-baud box's chosen list item (selected, or typed as
 // it reads); any other typed text is not the module's rate.
@@ -109,29 +28,22 @@ void SetModuleBaudRate(Program& p)
 {
     if (!p.link.MayStartOperation()) return;
     if (!Confirmed(p, Texts::tr("确认修改模块波特率"), Texts::tr("修改波特率"))) return;
-    quint32 rate = 0;
-    OperationWatch watch(p.link);
-    p.link.SetModuleBaudRate([&p, &rate] { return rate = SelectedModuleRate(p); });
-    HintIfNotTheModule(p);
-    // The module answers at its new rate from now on; our port keeps its own.
-    if (watch.requestSent && rate > 0 && !p.state.shuttingDown)
-        AppendLog(p, Texts::tr("模块波特率已设为 %1：下次操作前请关闭端口，在 波特率: 中选择 %1 后再打开").arg(rate)
-                         + QStringLiteral("\r\n"));
+    const ModuleOutcome o = p.session.SetModuleBaud([&p] { return SelectedModuleRate(p); });
+    TellShortOutcome(p, ModuleRequest::SetBaudRate, o);
 }
 
 void ReadModule(Program& p)
 {
     if (!p.link.MayStartOperation()) return;
     if (!Confirmed(p, Texts::tr("将从模块读取数据到配置软件，数据将被替换"), Texts::tr("读取模块"))) return;
-    p.link.Read();
+    p.session.StartRead();
 }
 
 void ClearModule(Program& p)
 {
     if (!p.link.MayStartOperation()) return;
     if (!Confirmed(p, Texts::tr("确认清空模块数据"), Texts::tr("清空模块"))) return;
-    p.link.Clear();
-    HintIfNotTheModule(p);
+    TellShortOutcome(p, ModuleRequest::Clear, p.session.Clear());
 }
 
 void LearnReport(Program& p)
@@ -149,7 +61,7 @@ void LearnReport(Program& p)
     HexProblem problem;
     const QByteArray bytes = HexToBytes(data, &problem);
     if (problem) return ShowHexProblem(p, problem);
-    p.link.LearnReport(bytes);
+    p.session.LearnReport(bytes);
 }
 
 void WriteModule(Program& p)
@@ -172,12 +84,10 @@ void WriteModule(Program& p)
 
     if (!Confirmed(p, Texts::tr("确认写入自定义数据"), Texts::tr("写入数据"))) return;
     // The grid takes no edit while the upload runs: the codes counted now are those it sends.
-    const int codes = CodesIn(p.table);
-    OperationWatch watch(p.link);
-    const OperationEnd end = p.link.Upload([&p](int row, int column) { return p.table.GetCellText(row, column); });
-    if (end == OperationEnd::NotStarted) return;
-    if (end == OperationEnd::Done && watch.enterEcho && !watch.exitEcho) AwaitLateExitEcho(p, watch);
-    TellWriteOutcome(p, OutcomeOf(end, watch, codes, p.state.shuttingDown));
+    // The window's upload does not wait for the module's answers.
+    const ModuleOutcome o = p.session.Write([&p](int row, int column) { return p.table.GetCellText(row, column); },
+                                            CodesIn(p.table), false);
+    TellWriteOutcome(p, o);
 }
 
 void ReceiveTick(Program& p) { p.link.ReceiveTick(); }

@@ -1,5 +1,6 @@
 #include "app/WindowProgram.h"
 
+#include "config/ConfigTable.h"
 #include "core/Texts.h"
 #include "protocol/HexCodec.h"
 
@@ -44,13 +45,32 @@ void HintToCheckTheLine(Program& p)
     Line(p, Texts::tr("请检查 波特率: 是否与模块一致、端口是否选对、模块是否通电"));
 }
 
+// The doubtful codes of a read, by name, and each marked in the table.
+void TellDoubtfulCells(Program& p, const QVector<CellPosition>& cells)
+{
+    if (cells.isEmpty()) return;
+    Line(p, Texts::tr("可能有误的代码：%1").arg(CellNames(p.table, cells)));
+}
+
 }  // namespace
 
+QString CellNames(const ConfigTable& table, const QVector<CellPosition>& cells)
+{
+    constexpr int kNamed = 12;
+    QStringList named;
+    for (const CellPosition& c : cells.mid(0, kNamed))
+        named << table.GetCellText(c.row, 0) + QLatin1Char(' ') + table.GetCellText(0, c.column);
+    QString words = named.join(Texts::tr("、"));
+    if (cells.size() > kNamed) words += Texts::tr(" 等，另有 %1 个").arg(cells.size() - kNamed);
+    return words;
+}
+
 WindowProgram::WindowProgram(UiServices& ui, SerialLibrary& serial, ConfigTable& table)
-    : pacing(ui), link(serial, table, pacing), program{AppState{}, ui, serial, table, link}, narration(program)
+    : pacing(ui), session(serial, table, pacing), program{AppState{}, ui, serial, table, session.Link(), session},
+      narration(program)
 {
     pacing.EndWhen(program.state.shuttingDown);
-    link.Listen(&narration);
+    session.Link().Listen(&narration);
 }
 
 void WindowNarration::OnModuleEvent(const ModuleEvent& e)
@@ -138,6 +158,7 @@ void WindowNarration::Narrate(const ModuleEvent& e)
             Line(p, Texts::tr("数据中有无法识别的字节，空白的单元格可能漏了代码，请重新读取"));
         else if (!e.doubtful.isEmpty())
             Line(p, Texts::tr("有 %1 个代码可能有误，请重新读取").arg(e.doubtful.size()));
+        TellDoubtfulCells(p, e.doubtful);
         return;
     case Kind::Unrecognised: {
         // As BytesToHex writes it: a space after every pair, the last one included.
@@ -154,40 +175,72 @@ void WindowNarration::Narrate(const ModuleEvent& e)
         Line(p, Texts::tr("模块继续发送数据"));
         DisableModuleButtons(p);
         return;
-    case Kind::LineLooped: Line(p, Texts::tr("线路只把发出的数据原样送回，没有模块应答（环回或接线错误？）")); return;
+    // Said with the operation's outcome, after the no-answer line.
+    case Kind::LineLooped:
     case Kind::CodeSent:
     case Kind::Record: return;
     }
 }
 
-void TellWriteOutcome(Program& p, const WriteOutcome& o)
+namespace {
+
+// The module did not answer an operation's enter frame: said after the
+// operation's own lines, with what was seen on the line.
+void TellNoAnswer(Program& p, const ModuleOutcome& o)
 {
-    using Kind = WriteOutcome::Kind;
-    using CutBy = WriteOutcome::CutBy;
-    if (o.kind == Kind::CutOff && o.cut == CutBy::WindowClosed) {
+    Line(p, Texts::tr("模块无应答"));
+    if (o.lineLooped)
+        Line(p, Texts::tr("线路只把发出的数据原样送回，没有模块应答（环回或接线错误？）"));
+    else
+        HintToCheckTheLine(p);
+}
+
+}  // namespace
+
+void TellShortOutcome(Program& p, ModuleRequest request, const ModuleOutcome& o)
+{
+    if (p.state.shuttingDown) return;
+    switch (o.kind) {
+    case OutcomeKind::NoAnswer:
+    case OutcomeKind::Looped: TellNoAnswer(p, o); return;
+    case OutcomeKind::Done:
+        // The module answers at its new rate from now on; our port keeps its own.
+        if (request == ModuleRequest::SetBaudRate && o.requestSent && o.rate > 0)
+            Line(p, Texts::tr("模块波特率已设为 %1：下次操作前请关闭端口，在 波特率: 中选择 %1 后再打开").arg(o.rate));
+        HintIfNotTheModule(p);
+        return;
+    default: HintIfNotTheModule(p); return;
+    }
+}
+
+void TellWriteOutcome(Program& p, const ModuleOutcome& o)
+{
+    if (o.kind == OutcomeKind::Ending) {
         // Nobody reads the log of a window that is going away.
         p.ui.ReportOnConsole(QStringLiteral("velmora: the window was closed while it wrote the module: "
                                             "%1 of %2 codes sent, the write is incomplete")
-                                 .arg(o.sent)
+                                 .arg(o.codesSent)
                                  .arg(o.codes));
         return;
     }
     switch (o.kind) {
-    case Kind::AllSent:
-        Line(p, o.exitEcho ? Texts::tr("写入完成，共发送 %1 个代码").arg(o.sent)
-                           : Texts::tr("已发送 %1 个代码，但未收到模块退出配置模式的应答").arg(o.sent));
+    case OutcomeKind::Done:
+        Line(p, o.exitEcho ? Texts::tr("写入完成，共发送 %1 个代码").arg(o.codesSent)
+                           : Texts::tr("已发送 %1 个代码，但未收到模块退出配置模式的应答").arg(o.codesSent));
         break;
-    case Kind::NoEcho:
-        Line(p, Texts::tr("已发送 %1 个代码，模块无应答（线路上没有模块？）").arg(o.sent));
+    case OutcomeKind::NoAnswer:
+        Line(p, Texts::tr("已发送 %1 个代码，模块无应答（线路上没有模块？）").arg(o.codesSent));
         HintToCheckTheLine(p);
         return;
-    case Kind::CutOff:
-        Line(p, (o.cut == CutBy::PortLost ? Texts::tr("写入未完成：已发送 %1/%2 个代码，端口已断开")
-                                          : Texts::tr("写入未完成：已发送 %1/%2 个代码，已停止"))
-                    .arg(o.sent)
-                    .arg(o.codes));
+    case OutcomeKind::Looped: TellNoAnswer(p, o); return;
+    case OutcomeKind::PortLost:
+        Line(p, Texts::tr("写入未完成：已发送 %1/%2 个代码，端口已断开").arg(o.codesSent).arg(o.codes));
+        Line(p, Texts::tr("模块中可能只有部分代码，也可能仍在配置模式；端口恢复后请重新写入"));
+        return;
+    case OutcomeKind::NotStarted: return;
+    default:
+        Line(p, Texts::tr("写入未完成：已发送 %1/%2 个代码，已停止").arg(o.codesSent).arg(o.codes));
         break;
-    case Kind::LoopedLine: return;  // the link's own line said no module is there: one line is enough
     }
     HintIfNotTheModule(p);
 }

@@ -7,6 +7,7 @@
 #include "core/Program.h"
 #include "protocol/LinkPacing.h"
 #include "protocol/ModuleLink.h"
+#include "session/ModuleSession.h"
 
 struct HexProblem;
 
@@ -43,28 +44,19 @@ private:
     Program& p_;
 };
 
-// How a write of the table into the module ended, as the window tells it in
-// one log line (standard error when the window was closed under it).
-struct WriteOutcome {
-    enum class Kind {
-        AllSent,     // every frame went out
-        NoEcho,      // every frame went out, and the module echoed none of them
-        CutOff,      // ended early: `cut` says why
-        LoopedLine,  // the line sends back what is sent: no module took the codes
-    };
-    enum class CutBy { PortLost, WindowClosed, Stopped };
-
-    Kind kind = Kind::AllSent;
-    CutBy cut = CutBy::Stopped;
-    int sent = 0;            // code records that went out whole
-    int codes = 0;           // the table's codes when the write began
-    bool exitEcho = false;   // the module echoed the exit frame
-};
-void TellWriteOutcome(Program& p, const WriteOutcome& outcome);
+// How a write of the table into the module went, in one log line (standard
+// error when the window was closed under it).
+void TellWriteOutcome(Program& p, const ModuleOutcome& outcome);
+// What a baud change or clear adds to the lines of its frames: that the
+// module did not answer, that the line sends back what it is sent, the
+// module's new rate.
+void TellShortOutcome(Program& p, ModuleRequest request, const ModuleOutcome& outcome);
 // After an operation that heard bytes but none of the module's answers: one
 // line saying what to check (波特率:, the port, the module's power), once until
 // the next operation or the port's next open or close.
 void HintIfNotTheModule(Program& p);
+// Cells by row title and column ("开关08控制 关"), up to twelve, then how many more.
+QString CellNames(const ConfigTable& table, const QVector<CellPosition>& cells);
 // The codec's error box (caption "错误") saying what is wrong with a hex text.
 void ShowHexProblem(Program& p, const HexProblem& problem);
 
@@ -74,7 +66,7 @@ struct WindowProgram {
     WindowProgram(UiServices& ui, SerialLibrary& serial, ConfigTable& table);
 
     WindowPacing pacing;
-    ModuleLink link;
+    ModuleSession session;
     Program program;
     WindowNarration narration;
 };

@@ -9,6 +9,7 @@
 
 class ConfigTable;
 class ModuleLink;
+class ModuleSession;
 class SerialLibrary;
 
 // The window's own state. The port and the read are the module link's.
@@ -52,6 +53,8 @@ struct Program {
     ConfigTable& table;
     // The one way to the module: the port, the operations, the read.
     ModuleLink& link;
+    // The operations on it, each saying how it went.
+    ModuleSession& session;
 };
 
 inline constexpr Control kModuleButtons[] = {

@@ -184,6 +184,9 @@ OperationEnd ModuleLink::RequestInConfigMode(BuildFrame buildFrame, ModuleReques
 
     SendFrame(ExitConfigFrame);
     Delay(FramePause::kExit);
+    if (Interrupted()) return End(OperationEnd::Interrupted);
+    // Held until the line is judged, so the operation's outcome is known when it ends.
+    JudgeLine(stop);
     return End(Interrupted() ? OperationEnd::Interrupted : OperationEnd::Done);
 }
 
@@ -293,15 +296,27 @@ void ModuleLink::JudgeLoop()
 {
     if (!loop_.watching || pacing_.Now() - loop_.enterAt < quint32(kLoopCheckMs)) return;
     loop_.watching = false;
+    loop_.judged = true;
     loop_.unechoed.clear();
     loop_.looped = loop_.enterEchoes == 1 && loop_.unechoedCameBack;
     if (loop_.looped) Report({.kind = Kind::LineLooped});
 }
 
-bool ModuleLink::LineLoopedBack(const StopRequest& stop)
+ModuleLink::LineVerdict ModuleLink::JudgeLine(const StopRequest& stop)
 {
-    while (loop_.watching && port_.IsOpen() && !(stop && stop()) && !pacing_.Ending()) pacing_.Pump(5);
-    return !loop_.watching && loop_.looped;
+    while (loop_.watching && port_.IsOpen() && !(stop && stop()) && !pacing_.Ending()) {
+        pacing_.Pump(5);
+        // The judgement is the receive tick's; whoever paces the link may not tick while we wait.
+        ReceiveTick();
+    }
+    return LineSoFar();
+}
+
+ModuleLink::LineVerdict ModuleLink::LineSoFar() const
+{
+    if (loop_.watching) return {};
+    // A loop's one copy of the enter frame is the line's, not the module's.
+    return {.judged = loop_.judged, .moduleEchoed = loop_.enterEchoes > (loop_.looped ? 1 : 0), .looped = loop_.looped};
 }
 
 // --- receiving --------------------------------------------------------------------

@@ -120,11 +120,18 @@ public:
     bool AwaitReadEnd(const StopRequest& stop);
     // Enter, clear request, exit; the table is not touched.
     OperationEnd Clear(const StopRequest& stop = {});
-    // After a baud change, clear or upload: waits until its line has been
-    // judged (kLoopCheckMs after its enter frame); true when the line only
-    // sent back what it was sent (LineLooped), so no module heard it. A stop
-    // request ends the wait: false then.
-    bool LineLoopedBack(const StopRequest& stop);
+    // How the line answered the latest baud change, clear or upload, judged
+    // kLoopCheckMs after its enter frame. Those operations end only once it
+    // is judged (or cut short), so whoever words them knows how they went.
+    struct LineVerdict {
+        bool judged = false;        // the judgement was reached (false: a stop request or the port's loss came first)
+        bool moduleEchoed = false;  // the enter frame came back more often than the line's own copies explain
+        bool looped = false;        // every byte sent came back, in order: the line sends back what it is sent
+    };
+    // Waits until the latest operation's line has been judged; a stop request ends the wait (judged false).
+    LineVerdict JudgeLine(const StopRequest& stop);
+    // The verdict so far without waiting.
+    LineVerdict LineSoFar() const;
     // One learn frame (FD 49 52 and `data`), without configuration mode and
     // without a pause; LearnReportSent when every byte went out.
     OperationEnd LearnReport(const QByteArray& data, const StopRequest& stop = {});
@@ -187,5 +194,6 @@ private:
         QVector<QByteArray> unechoed = {};  // frames sent since the enter frame that no module echoes
         bool unechoedCameBack = false;
         bool looped = false;  // the verdict on the latest operation watched
+        bool judged = false;  // that verdict was reached
     } loop_;
 };

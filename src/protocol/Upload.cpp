@@ -111,7 +111,13 @@ OperationEnd ModuleLink::Upload(const CellText& cell, const UploadGuard& guard)
 {
     OperationEnd refused;
     if (!Begin(guard.stop, refused)) return refused;
-    return End(TableUpload(*this, cell, guard).Run());
+    const OperationEnd end = TableUpload(*this, cell, guard).Run();
+    if (end == OperationEnd::Done) {
+        // A short upload is over before its line is judged.
+        JudgeLine(guard.stop);
+        if (Interrupted()) return End(OperationEnd::Interrupted);
+    }
+    return End(end);
 }
 
 bool FindBadCode(const ConfigTable& table, int& row, int& column, HexProblem* problem)

@@ -109,7 +109,7 @@ private Q_SLOTS:
     {
         StartModule({"--loopback"});
         const CliRun run = rig.Cli({"clear", rig.links[0]});
-        QVERIFY2(run.status == 5 && run.err.contains("the line sends back what it is sent (a loopback or wiring fault?)"), qPrintable(run.err));
+        QVERIFY2(run.status == 5 && run.err.contains("the module did not echo the enter frame within 1 s (the line sends back what it is sent: "), qPrintable(run.err));
     }
 
     // Codes a read cannot frame by itself (F4 F7 and an address inside) are

@@ -69,7 +69,7 @@ private Q_SLOTS:
         QVERIFY(WriteMemory(m.memory, cells));
         m.Connect(9600, manners);
         m.ReadOnce(60000);
-        QVERIFY2(m.rig->Log().contains(QRegularExpression(QStringLiteral("数据提取完成\r\n有 [23] 个代码可能有误，空白的单元格也可能漏了代码，请重新读取\r\n$"))),
+        QVERIFY2(m.rig->Log().contains(QRegularExpression(QStringLiteral("数据提取完成\r\n有 [23] 个代码可能有误，空白的单元格也可能漏了代码，请重新读取\r\n可能有误的代码：[^\r]+\r\n$"))),
                  qPrintable(m.rig->Log().right(400)));
         if (codesRight) m.ExpectTable(cells);
     }

@@ -93,7 +93,7 @@ private Q_SLOTS:
         ConfigTable table;
         WindowProgram window(ui, serial, table);
         ui.clock = start;
-        window.link.Delay(ms);
+        window.session.Link().Delay(ms);
         const quint32 passed = ui.clock - start;
         QVERIFY2(passed >= quint32(ms) && passed <= quint32(ms) + 7, qPrintable(QString::number(passed)));
         QVERIFY(ui.deliverCalls >= ms / 7);  // kept delivering messages throughout

@@ -20,6 +20,7 @@ private Q_SLOTS:
         OpenPortRig rig;
         rig.ui.SetSelection(Control::Combo_SetBaudRate, 4);
         rig.ui.combos[Control::Combo_SetBaudRate].editText = QStringLiteral("9600");  // typed text is not read
+        rig.port.echoesEnter = true;
         bool lockedDuringPauses = true;
         rig.ui.onDeliver = [&] {
             lockedDuringPauses &= rig.ModuleButtonsDisabled() && rig.ui.IsDisabled(Control::Button_TogglePort);
@@ -27,7 +28,7 @@ private Q_SLOTS:
         SetModuleBaudRate(rig.p);
         QVERIFY(SameSteps(rig.Steps(), {"box 修改波特率|确认修改模块波特率", kEnter, "pause 100",
                                         "write FD 66 66 66 DF 01 C2 00 BF", "log 设置信息已发出\r\n", "pause 150",
-                                        kExit, "pause 100",
+                                        kExit, "pause 100", "log 模块进入配置模式\r\n", "pause 640",
                                         "log 模块波特率已设为 115200：下次操作前请关闭端口，在 波特率: 中选择 115200 后再打开\r\n"}));
         QCOMPARE(rig.ui.boxes.at(0).flags, MessageBoxFlags::OkCancel);
         QVERIFY(lockedDuringPauses);
@@ -64,10 +65,11 @@ private Q_SLOTS:
     {
         OpenPortRig rig;
         rig.table.SetCellText(3, 1, QStringLiteral("AB"));
+        rig.port.echoesEnter = true;
         ClearModule(rig.p);
         QVERIFY(SameSteps(rig.Steps(), {"box 清空模块|确认清空模块数据", kEnter, "pause 100",
                                         "write FD 66 66 66 66 AA AB CC BF", "log 已发送清空指令\r\n", "pause 200",
-                                        kExit, "pause 100"}));
+                                        kExit, "pause 100", "log 模块进入配置模式\r\n", "pause 590"}));
         QCOMPARE(rig.table.GetCellText(3, 1), QStringLiteral("AB"));
     }
 
@@ -280,7 +282,8 @@ private Q_SLOTS:
         QCOMPARE(calls.count(QStringLiteral("sio_close(3)")), 1);
         QCOMPARE(rig.port.writes.size(), qsizetype(pausesBeforeTheLoss));
         const QString lost = QStringLiteral("端口已断开: COM3\r\n端口已关闭\r\n");
-        QVERIFY(rig.ui.Log().endsWith(running == &WriteModule ? lost + QStringLiteral("写入未完成：已发送 36/96 个代码，端口已断开\r\n") : lost));
+        QVERIFY(rig.ui.Log().endsWith(running == &WriteModule ? lost + QStringLiteral("写入未完成：已发送 36/96 个代码，端口已断开\r\n"
+                                                                                             "模块中可能只有部分代码，也可能仍在配置模式；端口恢复后请重新写入\r\n") : lost));
         QVERIFY(!rig.p.link.IsOpen());
         QVERIFY(!rig.p.link.OperationRunning());
         QVERIFY(rig.ModuleButtonsDisabled());

@@ -23,6 +23,14 @@ const QByteArray kDumpEnd = Bytes("FD66666666AAABDEBF");
 const QString kEnterLine = QStringLiteral("模块进入配置模式\r\n");
 const QString kStartLine = QStringLiteral("开始从模块提取数据\r\n");
 const QString kEndLine = QStringLiteral("数据提取完成\r\n");
+
+// The line naming a read's doubtful cells ("开关01控制 开、…"), or nothing.
+QString DoubtNames(const ConfigTable& table, const QVector<CellPosition>& cells)
+{
+    QStringList names;
+    for (const CellPosition& c : cells) names << table.GetCellText(c.row, 0) + QLatin1Char(' ') + table.GetCellText(0, c.column);
+    return cells.isEmpty() ? QString() : QStringLiteral("可能有误的代码：") + names.join(QStringLiteral("、")) + QStringLiteral("\r\n");
+}
 const QString kGivenBackLine = QStringLiteral("读取未完成，配置表已恢复为读取前的内容\r\n");
 
 // A record of the module's dump.
@@ -231,7 +239,7 @@ private Q_SLOTS:
         const QString warning = !whole ? (doubtful.isEmpty() ? QStringLiteral("数据中有无法识别的字节，") : QStringLiteral("有 %1 个代码可能有误，").arg(n))
                 + QStringLiteral("空白的单元格%1可能漏了代码，请重新读取\r\n").arg(doubtful.isEmpty() ? "" : "也")
             : doubtful.isEmpty() ? QString() : QStringLiteral("有 %1 个代码可能有误，请重新读取\r\n").arg(n);
-        QCOMPARE(r.Log(), kStartLine + shown + kEndLine + warning);
+        QCOMPARE(r.Log(), kStartLine + shown + kEndLine + warning + DoubtNames(r.p.table, doubtful));
         QCOMPARE(r.events.last().kind, ModuleEvent::Kind::DumpEnded);
         QCOMPARE(r.events.last().doubtful, doubtful);
         QCOMPARE(r.Read().LastDump().doubtful.size(), doubtful.size());  // the dump handed over for confirming

@@ -202,7 +202,10 @@ private Q_SLOTS:
         guard.mayBeginBlocks = [] { return true; };
         guard.stop = [] { return false; };
         QCOMPARE(rig.p.link.Upload(CellsOf(rig.table), guard), OperationEnd::Done);
-        QVERIFY(SameSteps(rig.Steps(), UploadSteps({{}, {"F7 F4 21 11 22"}, {}}).mid(1)));
+        // A short upload then waits for its line to be judged, a second after its enter frame.
+        QStringList steps = UploadSteps({{}, {"F7 F4 21 11 22"}, {}}).mid(1);
+        steps << QStringLiteral("pause 140");
+        QVERIFY(SameSteps(rig.Steps(), steps));
     }
 
     void aStopRequestEndsAfterTheCurrentFrameWithTheExitFrame()

@@ -12,6 +12,7 @@
 #include <QStringList>
 #include <QVector>
 #include <deque>
+#include <functional>
 
 #include "serial/SerialLibrary.h"
 #include "tests/support/FakeUiServices.h"
@@ -43,6 +44,8 @@ public:
     std::deque<Arrival> line;  // in time order; readable once the clock reaches `at`
     // Every write comes back on the line (a loopback); with `echoesEnter`, a module behind it echoes the enter frame too.
     bool sendsBack = false, echoesEnter = false;
+    // Runs after every write that went out, with its bytes: a module of the test's own answers here.
+    std::function<void(const QByteArray&)> onWrite;
     // Bytes arriving on the line at fake time `at`.
     void ArriveAt(quint32 at, const QByteArray& bytes)
     {
@@ -89,6 +92,7 @@ public:
         if (sendsBack) ArriveAt(writes.last().at, bytes);
         if (echoesEnter && bytes == QByteArray::fromHex("FD66666666AAAAAABF")) ArriveAt(writes.last().at + 5, bytes);
         if (ui_) ui_->timeline << QStringLiteral("write ") + Spaced(bytes);
+        if (onWrite) onWrite(bytes);
         if (writeResult != -2) return writeResult;
         return portIsOpen ? len : -1;
     }

@@ -15,15 +15,13 @@
 #include "core/TableLayout.h"
 #include "protocol/HexCodec.h"
 #include "protocol/ModuleLink.h"
+#include "session/ModuleSession.h"
 #include "serial/BuiltinProviders.h"
 #include "serial/SerialLibrary.h"
 
 namespace {
 
 using namespace TableLayout;
-
-// How long the module has to echo the enter frame.
-constexpr quint32 kEnterEchoMs = 1000;
 
 QString OpenFailureInWords(OpenRefusal refusal, int code)
 {
@@ -49,15 +47,6 @@ QString Comparable(const QString& text)
     return squeezed.toUpper();
 }
 
-int CodeCount(const ConfigTable& table)
-{
-    int n = 0;
-    for (int row = kFirstValueRow; row <= kLastValueRow; ++row)
-        for (int column : {kOnColumn, kOffColumn})
-            if (!Comparable(table.GetCellText(row, column)).isEmpty()) ++n;
-    return n;
-}
-
 // How a library function nobody offers ends the tool: one line, and the
 // process ends at once (other ports' threads may be in the middle of anything).
 [[noreturn]] void FatalReport(int code, const QString& message, const QString& where)
@@ -69,9 +58,9 @@ int CodeCount(const ConfigTable& table)
 }
 
 // Everything one port's run needs, created on the session's own thread: the
-// serial library with the target's device as port 1, the module link on a
-// table of its own, paced by the thread's event loop. It learns what the
-// module and the line did from the link's events.
+// serial library with the target's device as port 1, the module session on
+// a table of its own, paced by the thread's event loop. The session says how
+// each operation went; this only words it and shows progress.
 class Session : public ModuleObserver {
 public:
     Session(const PortJob& job, const std::atomic<int>& interrupt, PortProgress& progress)
@@ -80,11 +69,11 @@ public:
           progress_(progress),
           providers_(MakeBuiltinProvidersFor({PortEntry{job.target.device, QString()}})),
           serial_(FatalReport, ProviderList()),
-          pacing_([this] { link_.ReceiveTick(); }),
-          link_(serial_, table_, pacing_)
+          pacing_([this] { session_.Link().ReceiveTick(); }),
+          session_(serial_, table_, pacing_)
     {
         InitTable(table_);
-        link_.Listen(this);
+        session_.Link().Listen(this);
     }
 
     void OnModuleEvent(const ModuleEvent& e) override
@@ -92,11 +81,9 @@ public:
         using Kind = ModuleEvent::Kind;
         switch (e.kind) {
         case Kind::OpenRefused: openRefused_ = e; break;
-        case Kind::PortLost: portLost_ = true; break;
-        case Kind::EnterEcho: ++enterEchoes_; break;
         case Kind::CodeSent: progress_.done = ++codesWritten_; break;
         case Kind::Record:
-            if (reading_) progress_.done = int(link_.Reading().LastDump().codes.size());
+            if (reading_) progress_.done = int(session_.Link().Reading().LastDump().codes.size());
             break;
         // Where the window's bar would stand: how far the dump has come through the table.
         case Kind::Progress:
@@ -114,7 +101,7 @@ public:
         PortOutcome outcome;
         if (Open(outcome)) {
             outcome = RunCommand();
-            link_.Close();
+            session_.Link().Close();
         }
         progress_.phase = PortProgress::Finished;
         outcome.seconds = double(clock.nsecsElapsed()) / 1e9;
@@ -147,7 +134,7 @@ private:
                                           : QStringLiteral("no such port (the list has COM1 to COM%1; see velmora-cli ports)").arg(listed);
             return false;
         }
-        if (link_.Open(kTargetPort, job_.baud, job_.target.device) == SioResult::Ok) return true;
+        if (session_.Link().Open(kTargetPort, job_.baud, job_.target.device) == SioResult::Ok) return true;
 
         outcome.status = ExitStatus::PortFailed;
         outcome.summary = QStringLiteral("could not open %1: %2")
@@ -177,47 +164,61 @@ private:
         return outcome;
     }
 
-    // Waits until the module has echoed the enter frame, at most until
-    // kEnterEchoMs after `since`; false when it has not (or on an interrupt).
-    bool AwaitEnterEcho(quint32 since)
+    // What to check when the module gave no answer the tool could use.
+    static QString CheckTheLine() { return QStringLiteral("; check --baud (the module's rate), the port and the module's power"); }
+
+    // The module did not answer: what was seen, beginning with the module.
+    static QString NoEcho(const ModuleOutcome& o)
     {
-        while (enterEchoes_ == 0 && !Interrupted() && pacing_.Now() - since < kEnterEchoMs) pacing_.Pump(5);
-        return enterEchoes_ > 0 && !Interrupted();
+        QString words = QStringLiteral("the module did not echo the enter frame within 1 s");
+        if (o.lineLooped) words += QStringLiteral(" (the line sends back what it is sent: an adapter that hears its own sending, a loopback or a wiring fault)");
+        return words;
     }
 
-    static QString NoEnterEcho() { return QStringLiteral("the module did not echo the enter frame within 1 s"); }
-    static QString LineLooped() { return QStringLiteral("the line sends back what it is sent (a loopback or wiring fault?); no module answered"); }
+    // An outcome every operation words alike; false when the operation's own words are needed.
+    bool Common(const ModuleOutcome& o, PortOutcome& outcome) const
+    {
+        switch (o.kind) {
+        case OutcomeKind::Unsent: outcome = NothingSent(); return true;
+        case OutcomeKind::Stopped:
+            outcome.status = InterruptStatus();
+            outcome.summary = QStringLiteral("interrupted");
+            return true;
+        case OutcomeKind::PortLost:
+        case OutcomeKind::Ending:
+            outcome.status = ExitStatus::PortFailed;
+            outcome.summary = QStringLiteral("the port was lost");
+            return true;
+        case OutcomeKind::NoAnswer:
+        case OutcomeKind::Looped:
+            outcome.status = ExitStatus::NoAnswer;
+            outcome.summary = NoEcho(o) + (o.kind == OutcomeKind::NoAnswer ? CheckTheLine() : QString());
+            return true;
+        case OutcomeKind::NotStarted:
+        case OutcomeKind::ShortWrite:
+        case OutcomeKind::Unclear:
+            outcome.status = ExitStatus::PortFailed;
+            outcome.summary = QStringLiteral("the operation did not start; nothing was sent");
+            return true;
+        case OutcomeKind::Done: break;
+        }
+        return false;
+    }
 
     PortOutcome Write()
     {
         PutCodes(job_.file, table_);
-        const int total = CodeCount(table_);
+        const int total = CodesIn(table_);
         progress_.total = total;
         progress_.phase = PortProgress::Writing;
         codesWritten_ = 0;
-
-        UploadGuard guard;
-        const quint32 start = pacing_.Now();
-        enterEchoes_ = 0;
-        guard.mayBeginBlocks = [&] { return AwaitEnterEcho(start); };
-        guard.stop = Stop();
-        const OperationEnd end = link_.Upload([this](int row, int column) { return table_.GetCellText(row, column); }, guard);
-
+        const ModuleOutcome o = session_.Write([this](int row, int column) { return table_.GetCellText(row, column); },
+                                               total, true, Stop());
+        const int sent = o.codesSent;
         PortOutcome outcome;
-        const int sent = codesWritten_;
-        // A short upload ends before its line is judged.
-        const bool looped = end == OperationEnd::Looped || (end == OperationEnd::Done && link_.LineLoopedBack(Stop()));
-        if (looped) {
-            outcome.codes = 0;
-            outcome.status = ExitStatus::NoAnswer;
-            outcome.summary = LineLooped() + (end == OperationEnd::Looped
-                ? QStringLiteral("; stopped after %1 of %2 codes, the exit frame was sent").arg(sent).arg(total)
-                : QString());
-            return outcome;
-        }
-        switch (end) {
-        case OperationEnd::Looped: break;
-        case OperationEnd::Done:
+        outcome.codes = sent;
+        switch (o.kind) {
+        case OutcomeKind::Done:
             progress_.done = total;
             outcome.codes = total;
             outcome.summary = QStringLiteral("wrote %1 codes").arg(total);
@@ -228,64 +229,50 @@ private:
                 check.summary = outcome.summary + QStringLiteral("; ") + check.summary;
                 return check;
             }
-            break;
-        case OperationEnd::Held:
-            outcome.status = Interrupted() ? InterruptStatus() : ExitStatus::NoAnswer;
-            outcome.summary = (Interrupted() ? QStringLiteral("interrupted") : NoEnterEcho())
-                + QStringLiteral("; only the exit frame followed, no code was sent");
-            break;
-        case OperationEnd::Stopped:
-            outcome.codes = sent;
+            return outcome;
+        case OutcomeKind::Looped:
+        case OutcomeKind::NoAnswer:
+            outcome.codes = 0;
+            outcome.status = ExitStatus::NoAnswer;
+            outcome.summary = NoEcho(o)
+                + (o.blocksHeld ? QStringLiteral("; only the exit frame followed, no code was sent")
+                   : sent < total ? QStringLiteral("; stopped after %1 of %2 codes, the exit frame was sent").arg(sent).arg(total)
+                                  : QString())
+                + (o.kind == OutcomeKind::NoAnswer ? CheckTheLine() : QString());
+            return outcome;
+        case OutcomeKind::Stopped:
             outcome.status = InterruptStatus();
-            outcome.summary = QStringLiteral("interrupted after %1 of %2 codes; the exit frame was sent").arg(sent).arg(total);
-            break;
-        case OperationEnd::Interrupted:
-            outcome.codes = sent;
+            outcome.summary = o.blocksHeld ? QStringLiteral("interrupted; only the exit frame followed, no code was sent")
+                                           : QStringLiteral("interrupted after %1 of %2 codes; the exit frame was sent").arg(sent).arg(total);
+            return outcome;
+        case OutcomeKind::PortLost:
+        case OutcomeKind::Ending:
             outcome.status = ExitStatus::PortFailed;
-            outcome.summary = QStringLiteral("the port was lost after %1 of %2 codes").arg(sent).arg(total);
-            break;
-        case OperationEnd::Unsent: return NothingSent();
-        case OperationEnd::NotStarted:
-        case OperationEnd::ShortWrite:
+            outcome.summary = QStringLiteral("the port was lost after %1 of %2 codes; the module may hold part of the table "
+                                             "and may still be in configuration mode: write again once it is back")
+                                  .arg(sent)
+                                  .arg(total);
+            return outcome;
+        case OutcomeKind::Unsent: return NothingSent();
+        default:
             // Nothing else holds this link; the codes were checked before the port was opened.
             outcome.status = ExitStatus::PortFailed;
             outcome.summary = QStringLiteral("the upload did not start; nothing was sent");
-            break;
+            return outcome;
         }
-        return outcome;
     }
 
-    // Clear and set-baud as the window's buttons send them, then the enter echo looked for.
+    // Clear and set-baud as the window's buttons send them; the session judges the line.
     PortOutcome ShortOperation()
     {
         progress_.phase = PortProgress::Sending;
-        enterEchoes_ = 0;
-        const quint32 start = pacing_.Now();
+        const bool clear = job_.verb == Verb::Clear;
+        const auto rate = quint32(job_.newRate);
+        const ModuleOutcome o = clear ? session_.Clear(Stop()) : session_.SetModuleBaud([rate] { return rate; }, Stop());
         PortOutcome outcome;
-        OperationEnd end;
-        if (job_.verb == Verb::Clear) {
-            end = link_.Clear(Stop());
-            outcome.summary = QStringLiteral("cleared");
-        } else {
-            const auto rate = quint32(job_.newRate);
-            end = link_.SetModuleBaudRate([rate] { return rate; }, Stop());
-            outcome.summary = QStringLiteral("module rate set to %1 (use --baud %1 from now on)").arg(job_.newRate);
-        }
-        if (end == OperationEnd::Unsent) return NothingSent();
-        if (!link_.IsOpen()) {
-            // Its device went away; the operation stopped sending.
-            outcome.status = ExitStatus::PortFailed;
-            outcome.summary = QStringLiteral("the port was lost");
-        } else if (!AwaitEnterEcho(start)) {
-            outcome.status = Interrupted() ? InterruptStatus() : ExitStatus::NoAnswer;
-            outcome.summary = Interrupted() ? QStringLiteral("interrupted") : NoEnterEcho();
-        } else if (link_.LineLoopedBack(Stop())) {
-            outcome.status = ExitStatus::NoAnswer;
-            outcome.summary = LineLooped();
-        } else if (Interrupted()) {
-            outcome.status = InterruptStatus();
-            outcome.summary = QStringLiteral("interrupted");
-        }
+        if (Common(o, outcome)) return outcome;
+        outcome.summary = clear ? QStringLiteral("cleared")
+                                : QStringLiteral("module rate set to %1 (use --baud %1 from now on)").arg(job_.newRate);
         return outcome;
     }
 
@@ -293,13 +280,13 @@ private:
     {
         progress_.phase = PortProgress::Sending;
         // Checked before the port was opened.
-        const OperationEnd end = link_.LearnReport(HexToBytes(RemoveBlanks(job_.hex)), Stop());
+        const ModuleOutcome o = session_.LearnReport(HexToBytes(RemoveBlanks(job_.hex)), Stop());
         PortOutcome outcome;
-        if (end == OperationEnd::Done) {
+        if (o.kind == OutcomeKind::Done) {
             outcome.summary = QStringLiteral("learn report sent");
-        } else if (end == OperationEnd::Unsent) {
+        } else if (o.kind == OutcomeKind::Unsent) {
             return NothingSent();
-        } else if (portLost_) {
+        } else if (o.kind == OutcomeKind::PortLost) {
             outcome.status = ExitStatus::PortFailed;
             outcome.summary = QStringLiteral("the port was lost");
         } else {
@@ -309,101 +296,88 @@ private:
         return outcome;
     }
 
-    // One dump, read as the window reads it; false, with the outcome, when it did not end as a dump.
-    bool ReadDump(PortOutcome& outcome)
+    // How a dump that did not end as one is said; the status with it.
+    void ReadFailed(const ReadOutcome& r, PortOutcome& outcome) const
     {
         const QString nothing = job_.verb == Verb::Read ? QStringLiteral("; nothing was written") : QString();
-        // Before a dump (the first, or one more to confirm codes) nothing of it has gone out yet.
-        if (Interrupted()) {
+        switch (r.kind) {
+        case OutcomeKind::Unsent:
+        case OutcomeKind::Stopped:
             outcome.status = InterruptStatus();
-            outcome.summary = QStringLiteral("interrupted") + nothing;
-            return false;
-        }
-        progress_.phase = PortProgress::Reading;
-        progress_.done = 0;
-        reading_ = true;
-        const OperationEnd sent = link_.Read(Stop(), expected_);
-        // A stop while the dump comes sends the exit frame: only a whole dump
-        // takes the module out of configuration mode.
-        const bool whole = sent == OperationEnd::Done && link_.AwaitReadEnd(Stop());
-        reading_ = false;
-
-        if (Interrupted()) {
-            outcome.status = InterruptStatus();
-            outcome.summary = QStringLiteral("interrupted") + nothing;
-            const bool exitSent = sent == OperationEnd::Stopped || (sent == OperationEnd::Done && !whole && link_.IsOpen());
-            if (exitSent) outcome.summary += QStringLiteral("; the exit frame was sent");
-            return false;
-        }
-        // A line lost at any frame of the read, the first included.
-        if (portLost_ || !link_.IsOpen()) {
+            outcome.summary = QStringLiteral("interrupted") + nothing
+                + (r.exitSent ? QStringLiteral("; the exit frame was sent") : QString());
+            return;
+        case OutcomeKind::PortLost:
+        case OutcomeKind::Ending:
+        case OutcomeKind::NotStarted:
             outcome.status = ExitStatus::PortFailed;
             outcome.summary = QStringLiteral("the port was lost during the read") + nothing;
-            return false;
-        }
-        const ReadEnd end = link_.Reading().End();
-        const Dump& dump = link_.Reading().LastDump();
-        if (end == ReadEnd::Complete) return true;
-        if (end == ReadEnd::NoDump && dump.strayBytes) {
-            // Something came, but no dump: the module's answers were not clear.
+            return;
+        case OutcomeKind::Unclear:
             outcome.status = ExitStatus::Unclear;
-            outcome.summary = QStringLiteral("the module's answers were not clear: a dump end came with no dump start") + nothing;
-            return false;
+            outcome.summary = QStringLiteral("the module's answers were not clear: a dump end came with no dump start") + nothing
+                + CheckTheLine();
+            return;
+        default:
+            outcome.status = ExitStatus::NoAnswer;
+            outcome.summary = (r.dumpStarted ? QStringLiteral("the module stopped answering during the read")
+                               : r.dumpEndAlone
+                                   ? QStringLiteral("the module answered the read with a dump end alone")
+                                   : QStringLiteral("the module did not answer the read request"))
+                + nothing + CheckTheLine();
+            return;
         }
-        outcome.status = ExitStatus::NoAnswer;
-        outcome.summary = (dump.started ? QStringLiteral("the module stopped answering during the read")
-                           : end == ReadEnd::NoDump
-                               ? QStringLiteral("the module answered the read with a dump end alone")
-                               : QStringLiteral("the module did not answer the read request"))
-            + nothing;
-        return false;
     }
 
     // Dumps until every code is confirmed or no further dump may settle it;
     // false, with the outcome, when a dump failed.
-    bool ReadConfirmed(ConfirmedCodes& confirmed, PortOutcome& outcome)
+    bool ReadConfirmed(ConfirmedCodes& confirmed, ReadOutcome& read, PortOutcome& outcome)
     {
-        while (confirmed.WantsAnotherDump()) {
-            if (!ReadDump(outcome)) return false;
-            confirmed.Add(link_.Reading().LastDump());
+        read = session_.ReadConfirmed(confirmed, Stop(), expected_, [this] {
+            progress_.phase = PortProgress::Reading;
+            progress_.done = 0;
+        });
+        reading_ = false;
+        if (read.kind != OutcomeKind::Done && read.kind != OutcomeKind::Unclear) {
+            ReadFailed(read, outcome);
+            return false;
         }
-        // The table holds what was confirmed, as the window shows codes it read.
-        for (int row = kFirstValueRow; row <= kLastValueRow; ++row)
-            for (int column : {kOnColumn, kOffColumn}) {
-                const QByteArray code = confirmed.Code(row, column);
-                table_.SetCellText(row, column, code.isEmpty() ? QString() : BytesToHex(code));
-            }
-        progress_.done = CodeCount(table_);
+        progress_.done = read.codes;
         return true;
     }
 
     // "the module's answers were not clear for N codes: title 开, …".
-    QString NotClear(const QVector<CellPosition>& cells) const
+    QString NotClear(const ReadOutcome& read) const
     {
+        const QVector<CellPosition>& cells = read.unconfirmed;
         constexpr int kNamed = 12;
         QStringList named;
         for (const CellPosition& c : cells.mid(0, kNamed))
             named << table_.GetCellText(c.row, 0) + QLatin1Char(' ') + table_.GetCellText(0, c.column);
         if (cells.size() > kNamed) named << QStringLiteral("and %1 more").arg(cells.size() - kNamed);
         return QStringLiteral("the module's answers were not clear for %1 code%2 (%3); read again")
-            .arg(cells.size())
-            .arg(cells.size() == 1 ? QString() : QStringLiteral("s"))
-            .arg(named.join(QStringLiteral(", ")));
+                   .arg(cells.size())
+                   .arg(cells.size() == 1 ? QString() : QStringLiteral("s"))
+                   .arg(named.join(QStringLiteral(", ")))
+            + (read.noisyLine ? QStringLiteral(" (the line is noisy: bytes that were no answer came in the dumps)") : QString())
+            + CheckTheLine();
     }
 
     PortOutcome Read()
     {
         PortOutcome outcome;
         ConfirmedCodes confirmed(job_.once);
-        if (!ReadConfirmed(confirmed, outcome)) return outcome;
-        if (const QVector<CellPosition> unclear = confirmed.Unconfirmed(); !unclear.isEmpty()) {
+        ReadOutcome read;
+        reading_ = true;
+        if (!ReadConfirmed(confirmed, read, outcome)) return outcome;
+        if (read.kind == OutcomeKind::Unclear) {
             outcome.status = ExitStatus::Unclear;
-            outcome.summary = NotClear(unclear) + QStringLiteral("; nothing was written");
+            outcome.summary = NotClear(read) + QStringLiteral("; nothing was written");
             return outcome;
         }
-        const int codes = CodeCount(table_);
+        const int codes = read.codes;
         outcome.codes = codes;
-        const QString how = confirmed.Dumps() > 1 ? QStringLiteral(", each confirmed by two dumps") : QString();
+        const QString how = read.dumps > 1 ? QStringLiteral(", each confirmed by two dumps") : QString();
         if (job_.output.isEmpty()) {
             outcome.standardOutput = WriteTableCsv(CodesOf(table_));
             outcome.summary = QStringLiteral("read %1 codes").arg(codes) + how;
@@ -430,10 +404,12 @@ private:
         PortOutcome outcome;
         ConfirmedCodes confirmed(job_.once);
         expected_ = UnframableCodes(job_.file);
-        const bool read = ReadConfirmed(confirmed, outcome);
+        ReadOutcome read;
+        reading_ = true;
+        const bool done = ReadConfirmed(confirmed, read, outcome);
         expected_.clear();
-        if (!read) return outcome;
-        const QVector<CellPosition> unclear = confirmed.Unconfirmed();
+        if (!done) return outcome;
+        const QVector<CellPosition>& unclear = read.unconfirmed;
         int compared = 0;
         for (int row = kFirstValueRow; row <= kLastValueRow; ++row) {
             const QString title = job_.file.title[row].isEmpty() ? table_.GetCellText(row, 0) : job_.file.title[row];
@@ -450,7 +426,7 @@ private:
         const QString differ = QStringLiteral("%1 of %2 codes differ").arg(outcome.differences.size()).arg(compared);
         if (!unclear.isEmpty()) {
             outcome.status = ExitStatus::Unclear;
-            outcome.summary = NotClear(unclear) + (outcome.differences.isEmpty() ? QString() : QStringLiteral("; ") + differ);
+            outcome.summary = NotClear(read) + (outcome.differences.isEmpty() ? QString() : QStringLiteral("; ") + differ);
         } else if (outcome.differences.isEmpty()) {
             outcome.summary = QStringLiteral("the module holds every code of the file (%1 codes)").arg(compared);
         } else {
@@ -470,10 +446,8 @@ private:
     SerialLibrary serial_;
     ConfigTable table_;
     LoopPacing pacing_;
-    ModuleLink link_;
+    ModuleSession session_;
     ModuleEvent openRefused_{.kind = ModuleEvent::Kind::OpenRefused, .result = SioResult::OtherFailure};
-    bool portLost_ = false;
-    int enterEchoes_ = 0;
     int codesWritten_ = 0;
     bool reading_ = false;  // a dump is being read: its records and progress are shown
     ExpectedCodes expected_;  // verify: the file's codes a dump cannot frame by itself
