@@ -292,6 +292,43 @@ private Q_SLOTS:
         QCOMPARE(rig.table.GetCellText(96, 1), QStringLiteral("0A"));
         QVERIFY(rig.p.link.Reading().End() != ReadEnd::Running);
     }
+
+    // The window's lines for each outcome of a clear, a baud change and a write.
+    void outcomesAreWordedOnce()
+    {
+        using K = OutcomeKind;
+        const QString noAnswer = QStringLiteral("模块无应答\r\n");
+        const QString hint = QStringLiteral("请检查 波特率: 是否与模块一致、端口是否选对、模块是否通电\r\n");
+        const QString looped = QStringLiteral("线路只把发出的数据原样送回，没有模块应答（环回或接线错误？）\r\n");
+        const struct {
+            const char* name;
+            int operation;  // 0 clear, 1 baud, 2 write
+            ModuleOutcome o;
+            QString log;
+        } cases[] = {
+            {"clear done", 0, {.kind = K::Done, .moduleEchoed = true, .requestSent = true}, QString()},
+            {"clear unanswered", 0, {.kind = K::NoAnswer, .requestSent = true}, noAnswer + hint},
+            {"clear looped", 0, {.kind = K::Looped, .lineLooped = true, .requestSent = true}, noAnswer + looped},
+            {"baud done", 1, {.kind = K::Done, .moduleEchoed = true, .requestSent = true, .rate = 19200},
+             QStringLiteral("模块波特率已设为 19200：下次操作前请关闭端口，在 波特率: 中选择 19200 后再打开\r\n")},
+            {"baud unanswered", 1, {.kind = K::NoAnswer, .requestSent = true, .rate = 19200}, noAnswer + hint},
+            {"baud looped", 1, {.kind = K::Looped, .lineLooped = true, .requestSent = true, .rate = 19200}, noAnswer + looped},
+            {"baud port lost", 1, {.kind = K::PortLost, .rate = 19200}, QString()},
+            {"write done", 2, {.kind = K::Done, .exitEcho = true, .codesSent = 4, .codes = 4}, QStringLiteral("写入完成，共发送 4 个代码\r\n")},
+            {"write unanswered", 2, {.kind = K::NoAnswer, .codesSent = 4, .codes = 4},
+             QStringLiteral("已发送 4 个代码，模块无应答（线路上没有模块？）\r\n") + hint},
+            {"write looped", 2, {.kind = K::Looped, .lineLooped = true, .codesSent = 1, .codes = 4}, noAnswer + looped},
+            {"write stopped", 2, {.kind = K::Stopped, .codesSent = 1, .codes = 4}, QStringLiteral("写入未完成：已发送 1/4 个代码，已停止\r\n")},
+        };
+        for (const auto& c : cases) {
+            OpenPortRig rig;
+            if (c.operation == 2)
+                TellWriteOutcome(rig.p, c.o);
+            else
+                TellShortOutcome(rig.p, c.operation == 0 ? ModuleRequest::Clear : ModuleRequest::SetBaudRate, c.o);
+            QVERIFY2(rig.ui.Log() == c.log, c.name);
+        }
+    }
 };
 
 QTEST_GUILESS_MAIN(ModuleOperationsTest)

@@ -8,6 +8,7 @@
 
 #include "session/ConfirmedCodes.h"
 #include "LoopPacing.h"
+#include "OutcomeWords.h"
 #include "TableFiles.h"
 #include "config/ConfigTable.h"
 #include "config/TableFile.h"
@@ -155,56 +156,6 @@ private:
         }
     }
 
-    // Said when Ctrl+C came before the operation's first frame.
-    PortOutcome NothingSent() const
-    {
-        PortOutcome outcome;
-        outcome.status = InterruptStatus();
-        outcome.summary = QStringLiteral("interrupted; nothing was sent");
-        return outcome;
-    }
-
-    // What to check when the module gave no answer the tool could use.
-    static QString CheckTheLine() { return QStringLiteral("; check --baud (the module's rate), the port and the module's power"); }
-
-    // The module did not answer: what was seen, beginning with the module.
-    static QString NoEcho(const ModuleOutcome& o)
-    {
-        QString words = QStringLiteral("the module did not echo the enter frame within 1 s");
-        if (o.lineLooped) words += QStringLiteral(" (the line sends back what it is sent: an adapter that hears its own sending, a loopback or a wiring fault)");
-        return words;
-    }
-
-    // An outcome every operation words alike; false when the operation's own words are needed.
-    bool Common(const ModuleOutcome& o, PortOutcome& outcome) const
-    {
-        switch (o.kind) {
-        case OutcomeKind::Unsent: outcome = NothingSent(); return true;
-        case OutcomeKind::Stopped:
-            outcome.status = InterruptStatus();
-            outcome.summary = QStringLiteral("interrupted");
-            return true;
-        case OutcomeKind::PortLost:
-        case OutcomeKind::Ending:
-            outcome.status = ExitStatus::PortFailed;
-            outcome.summary = QStringLiteral("the port was lost");
-            return true;
-        case OutcomeKind::NoAnswer:
-        case OutcomeKind::Looped:
-            outcome.status = ExitStatus::NoAnswer;
-            outcome.summary = NoEcho(o) + (o.kind == OutcomeKind::NoAnswer ? CheckTheLine() : QString());
-            return true;
-        case OutcomeKind::NotStarted:
-        case OutcomeKind::ShortWrite:
-        case OutcomeKind::Unclear:
-            outcome.status = ExitStatus::PortFailed;
-            outcome.summary = QStringLiteral("the operation did not start; nothing was sent");
-            return true;
-        case OutcomeKind::Done: break;
-        }
-        return false;
-    }
-
     PortOutcome Write()
     {
         PutCodes(job_.file, table_);
@@ -214,65 +165,26 @@ private:
         codesWritten_ = 0;
         const ModuleOutcome o = session_.Write([this](int row, int column) { return table_.GetCellText(row, column); },
                                                total, true, Stop());
-        const int sent = o.codesSent;
         PortOutcome outcome;
-        outcome.codes = sent;
-        switch (o.kind) {
-        case OutcomeKind::Done:
-            progress_.done = total;
-            outcome.codes = total;
-            outcome.summary = QStringLiteral("wrote %1 codes").arg(total);
-            if (job_.verifyAfterWrite) {
-                // Read back as verify reads: what the module now holds, confirmed, against the file.
-                PortOutcome check = Verify();
-                check.codes = total;
-                check.summary = outcome.summary + QStringLiteral("; ") + check.summary;
-                return check;
-            }
-            return outcome;
-        case OutcomeKind::Looped:
-        case OutcomeKind::NoAnswer:
-            outcome.codes = 0;
-            outcome.status = ExitStatus::NoAnswer;
-            outcome.summary = NoEcho(o)
-                + (o.blocksHeld ? QStringLiteral("; only the exit frame followed, no code was sent")
-                   : sent < total ? QStringLiteral("; stopped after %1 of %2 codes, the exit frame was sent").arg(sent).arg(total)
-                                  : QString())
-                + (o.kind == OutcomeKind::NoAnswer ? CheckTheLine() : QString());
-            return outcome;
-        case OutcomeKind::Stopped:
-            outcome.status = InterruptStatus();
-            outcome.summary = o.blocksHeld ? QStringLiteral("interrupted; only the exit frame followed, no code was sent")
-                                           : QStringLiteral("interrupted after %1 of %2 codes; the exit frame was sent").arg(sent).arg(total);
-            return outcome;
-        case OutcomeKind::PortLost:
-        case OutcomeKind::Ending:
-            outcome.status = ExitStatus::PortFailed;
-            outcome.summary = QStringLiteral("the port was lost after %1 of %2 codes; the module may hold part of the table "
-                                             "and may still be in configuration mode: write again once it is back")
-                                  .arg(sent)
-                                  .arg(total);
-            return outcome;
-        case OutcomeKind::Unsent: return NothingSent();
-        default:
-            // Nothing else holds this link; the codes were checked before the port was opened.
-            outcome.status = ExitStatus::PortFailed;
-            outcome.summary = QStringLiteral("the upload did not start; nothing was sent");
-            return outcome;
-        }
+        if (!WordWrite(o, InterruptStatus(), outcome)) return outcome;
+        progress_.done = total;
+        if (!job_.verifyAfterWrite) return outcome;
+        // Read back as verify reads: what the module now holds, confirmed, against the file.
+        PortOutcome check = Verify();
+        check.codes = total;
+        check.summary = outcome.summary + QStringLiteral("; ") + check.summary;
+        return check;
     }
 
     // Clear and set-baud as the window's buttons send them; the session judges the line.
     PortOutcome ShortOperation()
     {
         progress_.phase = PortProgress::Sending;
-        const bool clear = job_.verb == Verb::Clear;
         const auto rate = quint32(job_.newRate);
-        const ModuleOutcome o = clear ? session_.Clear(Stop()) : session_.SetModuleBaud([rate] { return rate; }, Stop());
+        const ModuleOutcome o = job_.verb == Verb::Clear ? session_.Clear(Stop())
+                                                         : session_.SetModuleBaud([rate] { return rate; }, Stop());
         PortOutcome outcome;
-        if (Common(o, outcome)) return outcome;
-        outcome.summary = clear ? QStringLiteral("cleared")
-                                : QStringLiteral("module rate set to %1 (use --baud %1 from now on)").arg(job_.newRate);
+        WordShort(job_.verb, job_.newRate, o, InterruptStatus(), outcome);
         return outcome;
     }
 
@@ -280,53 +192,9 @@ private:
     {
         progress_.phase = PortProgress::Sending;
         // Checked before the port was opened.
-        const ModuleOutcome o = session_.LearnReport(HexToBytes(RemoveBlanks(job_.hex)), Stop());
         PortOutcome outcome;
-        if (o.kind == OutcomeKind::Done) {
-            outcome.summary = QStringLiteral("learn report sent");
-        } else if (o.kind == OutcomeKind::Unsent) {
-            return NothingSent();
-        } else if (o.kind == OutcomeKind::PortLost) {
-            outcome.status = ExitStatus::PortFailed;
-            outcome.summary = QStringLiteral("the port was lost");
-        } else {
-            outcome.status = ExitStatus::PortFailed;
-            outcome.summary = QStringLiteral("the learn report could not be written whole");
-        }
+        WordLearn(session_.LearnReport(HexToBytes(RemoveBlanks(job_.hex)), Stop()), InterruptStatus(), outcome);
         return outcome;
-    }
-
-    // How a dump that did not end as one is said; the status with it.
-    void ReadFailed(const ReadOutcome& r, PortOutcome& outcome) const
-    {
-        const QString nothing = job_.verb == Verb::Read ? QStringLiteral("; nothing was written") : QString();
-        switch (r.kind) {
-        case OutcomeKind::Unsent:
-        case OutcomeKind::Stopped:
-            outcome.status = InterruptStatus();
-            outcome.summary = QStringLiteral("interrupted") + nothing
-                + (r.exitSent ? QStringLiteral("; the exit frame was sent") : QString());
-            return;
-        case OutcomeKind::PortLost:
-        case OutcomeKind::Ending:
-        case OutcomeKind::NotStarted:
-            outcome.status = ExitStatus::PortFailed;
-            outcome.summary = QStringLiteral("the port was lost during the read") + nothing;
-            return;
-        case OutcomeKind::Unclear:
-            outcome.status = ExitStatus::Unclear;
-            outcome.summary = QStringLiteral("the module's answers were not clear: a dump end came with no dump start") + nothing
-                + CheckTheLine();
-            return;
-        default:
-            outcome.status = ExitStatus::NoAnswer;
-            outcome.summary = (r.dumpStarted ? QStringLiteral("the module stopped answering during the read")
-                               : r.dumpEndAlone
-                                   ? QStringLiteral("the module answered the read with a dump end alone")
-                                   : QStringLiteral("the module did not answer the read request"))
-                + nothing + CheckTheLine();
-            return;
-        }
     }
 
     // Dumps until every code is confirmed or no further dump may settle it;
@@ -339,28 +207,19 @@ private:
         });
         reading_ = false;
         if (read.kind != OutcomeKind::Done && read.kind != OutcomeKind::Unclear) {
-            ReadFailed(read, outcome);
+            WordReadFailure(read, job_.verb == Verb::Read, InterruptStatus(), outcome);
             return false;
         }
         progress_.done = read.codes;
         return true;
     }
 
-    // "the module's answers were not clear for N codes: title 开, …".
+    // The module's answers were not clear for some codes, each named by its row's title and column.
     QString NotClear(const ReadOutcome& read) const
     {
-        const QVector<CellPosition>& cells = read.unconfirmed;
-        constexpr int kNamed = 12;
-        QStringList named;
-        for (const CellPosition& c : cells.mid(0, kNamed))
-            named << table_.GetCellText(c.row, 0) + QLatin1Char(' ') + table_.GetCellText(0, c.column);
-        if (cells.size() > kNamed) named << QStringLiteral("and %1 more").arg(cells.size() - kNamed);
-        return QStringLiteral("the module's answers were not clear for %1 code%2 (%3); read again")
-                   .arg(cells.size())
-                   .arg(cells.size() == 1 ? QString() : QStringLiteral("s"))
-                   .arg(named.join(QStringLiteral(", ")))
-            + (read.noisyLine ? QStringLiteral(" (the line is noisy: bytes that were no answer came in the dumps)") : QString())
-            + CheckTheLine();
+        return WordUnclear(read, [this](const CellPosition& c) {
+            return table_.GetCellText(c.row, 0) + QLatin1Char(' ') + table_.GetCellText(0, c.column);
+        });
     }
 
     PortOutcome Read()
