@@ -162,10 +162,6 @@ private:
     std::function<void()> beforeFatal_;
 };
 
-// The five rates offered for the port and for the module, in the order the
-// window's lists show them (the first is where they start).
-inline constexpr int kOfferedRates[] = {9600, 19200, 38400, 57600, 115200};
-
 // The library's code for a baud rate; 0 for a rate it does not know.
 int BaudCode(int rate);
 // The rate of a library baud code (the table above read backwards); 0 for an unknown code.
