@@ -13,8 +13,8 @@ struct MemoryCell {
     int column = 0;  // 1 "开", 2 "关"
 };
 
-// Where an uploaded record lands: block 1 slot k → row 2k−1, block 2 → 64+k,
-// block 3 → 2k; slot k is the "开" column and k+32 the "关" column.
+// Where an uploaded record lands: the row the table's layout gives the
+// block's slot; slot k is the "开" column and k+32 the "关" column.
 MemoryCell SlotCell(int block, int slot);
 
 struct StoredCode {
