@@ -148,9 +148,6 @@ public:
     // "device (product)" from the same provider; empty when unknown.
     QString PortSummary(int comNumber) const;
 
-    // How many times a row has been bound (0 or 1); for tests.
-    int BindCount(LibraryRow row) const;
-
 private:
     LibraryProvider* Bind(LibraryRow row);
     // The provider that enumerated the port list; none before the first enumeration.
@@ -158,7 +155,6 @@ private:
     FatalReport fatal_;
     QVector<LibraryProvider*> providers_;
     QVector<LibraryProvider*> bound_;
-    QVector<int> bindCount_;
     std::function<void()> beforeFatal_;
 };
 

@@ -54,7 +54,6 @@ public:
     void SetFirstShown(std::function<void()> callback);
     // While blocked no handler runs (a fatal report is showing, or the window closed).
     void SetHandlersBlocked(bool blocked) { blocked_ = blocked; }
-    bool HandlersBlocked() const { return blocked_; }
     bool DestroyedHandlerRan() const { return closed_; }
 
     // The widget of a control; nullptr for the timer, the file dialog and the window.
@@ -68,7 +67,6 @@ public:
     // The area the controls are laid out in; as large as the window's client
     // area, and never smaller than the layout's least size, below which it scrolls.
     QWidget* ClientArea() const { return client_; }
-    const WindowLayout& Layout() const { return layout_; }
 
     // Where the window goes on a screen, as its outer rectangle: its natural
     // outer size, centred on the whole screen, then moved inside the available

@@ -35,7 +35,6 @@ public:
     void Store(MemoryCell cell, const QByteArray& code);
     void Erase();
     int Count() const { return int(codes_.size()); }
-    QByteArray Code(int row, int column) const { return codes_.value({row, column}); }
 
     // The codes in the order the module dumps them: switch control rows,
     // switch feedback rows, then scenes; "开" before "关".
