@@ -146,7 +146,8 @@ const char kExitText[] =
 QString RateList(bool markDefault = false)
 {
     QStringList rates;
-    for (int r : kOfferedRates) rates << QString::number(r) + (markDefault && r == kDefaultRate ? QStringLiteral(" (default)") : QString());
+    for (int r : kOfferedRates)
+        rates << QString::number(r) + (markDefault && r == kDefaultRate ? QStringLiteral(" (default)") : QString());
     return rates.join(QStringLiteral(", "));
 }
 
