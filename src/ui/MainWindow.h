@@ -67,6 +67,7 @@ public:
     // The area the controls are laid out in; as large as the window's client
     // area, and never smaller than the layout's least size, below which it scrolls.
     QWidget* ClientArea() const { return client_; }
+    const WindowLayout& Layout() const { return layout_; }
 
     // Where the window goes on a screen, as its outer rectangle: its natural
     // outer size, centred on the whole screen, then moved inside the available
