@@ -7,6 +7,7 @@
 #include "app/PortHandlers.h"
 #include "app/WindowProgram.h"
 #include "config/ConfigTable.h"
+#include "core/PortChoice.h"
 #include "core/Program.h"
 #include "serial/PortConnection.h"
 #include "serial/SerialLibrary.h"
@@ -357,6 +358,19 @@ private slots:
         lib.sio_read(1, buf, 4);
         QCOMPARE(first.asked, QStringList({QStringLiteral("sio_iqueue"), QStringLiteral("sio_read")}));
         QCOMPARE(second.asked, QStringList{QStringLiteral("sio_read")});
+    }
+
+    void comNamesReadAsTheWindowAndTheCommandLineTakeThem()
+    {
+        QCOMPARE(ComName(12), QStringLiteral("COM12"));
+        // A port item or the registry's data: the digits after "COM", in any case.
+        const std::pair<const char*, std::optional<int>> listed[] = {
+            {"COM12", 12}, {"com7", 7}, {"COM3x", 3}, {"COM", 0}, {"COMx", 0}, {"LPT1", std::nullopt}, {"", std::nullopt}};
+        for (const auto& [name, n] : listed) QCOMPARE(ComNumber(QString::fromLatin1(name)), n);
+        // A command line's port: the whole name, or it is a device's path.
+        const std::pair<const char*, int> typed[] = {
+            {"COM12", 12}, {"com05", 5}, {"COM3x", 0}, {"COM0", 0}, {"COM", 0}, {"COM 3", 0}, {"/dev/COM3", 0}};
+        for (const auto& [name, n] : typed) QCOMPARE(ExactComNumber(QString::fromLatin1(name)), n);
     }
 
     void baudCodes()
