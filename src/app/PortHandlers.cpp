@@ -1,6 +1,7 @@
 #include "app/PortHandlers.h"
 
 #include "core/LeadingNumber.h"
+#include "core/PortChoice.h"
 #include "core/Program.h"
 #include "core/Texts.h"
 #include "protocol/ModuleLink.h"
@@ -39,7 +40,7 @@ void OpenChosenPort(Program& p)
         }
     }
     const QString portText = p.ui.ComboItemText(Control::Combo_Port, portItem);
-    const int port = portText.size() > 3 ? LeadingNumber(QStringView(portText).mid(3)) : 0;
+    const int port = ComNumber(portText).value_or(0);
     p.link.Open(port, rate, portText);
 }
 
@@ -52,7 +53,7 @@ void RefreshPortList(Program& p)
     QVector<int> ports;
     if (EnumerateComPorts(p.serial, ports) == 1) {
         for (int n : ports) {
-            const QString name = QStringLiteral("COM") + QString::number(n);
+            const QString name = ComName(n);
             const int index = p.ui.ComboAddItem(Control::Combo_Port, name, n, p.serial.DescribePort(n));
             // The open list tells the ports apart by their devices; the item stays "COM"+N.
             const QString summary = p.serial.PortSummary(n);
@@ -81,8 +82,7 @@ int ChosenItem(Program& p, Control box)
     for (int i = 0; i < p.ui.ComboCount(box); ++i) {
         const QString item = p.ui.ComboItemText(box, i);
         if (item.compare(typed, Qt::CaseInsensitive) == 0) return i;
-        if (box == Control::Combo_Port && item.size() > 3
-            && p.serial.PortDevice(LeadingNumber(QStringView(item).mid(3))) == typed)
+        if (box == Control::Combo_Port && p.serial.PortDevice(ComNumber(item).value_or(0)) == typed)
             return i;
     }
     return -1;

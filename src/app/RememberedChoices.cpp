@@ -5,7 +5,7 @@
 
 #include "app/PortHandlers.h"
 #include "app/SettingsFile.h"
-#include "core/LeadingNumber.h"
+#include "core/PortChoice.h"
 #include "core/Program.h"
 #include "protocol/ModuleLink.h"
 #include "serial/SerialLibrary.h"
@@ -21,8 +21,8 @@ const QString kLogTimestampsKey = QStringLiteral("log/timestamps");
 QString DeviceOfItem(Program& p, int index)
 {
     const QString text = p.ui.ComboItemText(Control::Combo_Port, index);
-    if (text.size() <= 3) return QString();
-    return p.serial.PortDevice(LeadingNumber(QStringView(text).mid(3)));
+    const int n = ComNumber(text).value_or(0);
+    return n > 0 ? p.serial.PortDevice(n) : QString();
 }
 
 void SelectText(Program& p, Control box, const QString& text)

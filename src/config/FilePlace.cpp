@@ -280,8 +280,6 @@ bool FilePlace::Resolve(const QByteArray& path)
     return fail(ErrnoText(EISDIR));  // "name/", ".": a folder by its very name
 }
 
-QString FilePlace::Path() const { return FileNameFromNative(Joined(folderPath_, name_)); }
-
 bool FilePlace::Lock(int waitMs)
 {
     if (!Found()) return false;

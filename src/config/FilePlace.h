@@ -39,8 +39,6 @@ public:
     // followed; Why() says why in English.
     bool Found() const { return folder_ >= 0; }
     const QString& Why() const { return why_; }
-    // The path of the file that is written, links resolved.
-    QString Path() const;
     // The folder, open, and the file's name in it, for an openat() with
     // O_NOFOLLOW of a file that is not written whole (an appended report).
     int Folder() const { return folder_; }

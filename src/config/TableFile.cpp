@@ -603,7 +603,6 @@ qsizetype TableFileFormat::PropertiesSizeOf(int version)
     }
 }
 
-quint32 TableContent::GridColour() const { return ReadWord(properties.constData() + kGridColour); }
 quint32 TableContent::DefaultBackground() const { return ReadWord(properties.constData() + kBackgroundColour); }
 quint32 TableContent::DefaultTextColour() const { return ReadWord(properties.constData() + kTextColour); }
 
@@ -621,14 +620,6 @@ TableContent NewTableContent(int rows, int columns)
         for (int c = 0; c < t.columns; ++c)
             if (t.IsFixed(r, c)) t.cells[{r, c}].state = FixedCellState;
     return t;
-}
-
-QByteArray EncodeCellText(const QString& text)
-{
-    // Codes are ASCII, which GB18030 keeps as it is: no converter needed.
-    if (IsAscii(text)) return text.toLatin1();
-    QStringEncoder encoder("GB18030");
-    return encoder.encode(text);
 }
 
 QString DecodeCellText(QByteArrayView bytes)

@@ -124,7 +124,6 @@ struct TableContent {
     QVector<QByteArray> rangeB;
 
     bool IsFixed(int row, int column) const { return row < fixedRows || column < fixedColumns; }
-    quint32 GridColour() const;
     quint32 DefaultBackground() const;
     quint32 DefaultTextColour() const;
 };
@@ -133,8 +132,7 @@ struct TableContent {
 // creates it before laying it out.
 TableContent NewTableContent(int rows, int columns);
 
-// The bytes of a cell text as the file stores them (GB18030, no zero byte).
-QByteArray EncodeCellText(const QString& text);
+// A cell text from the bytes the file stores (GB18030, no zero byte).
 QString DecodeCellText(QByteArrayView bytes);
 
 enum class TableFileProblem {

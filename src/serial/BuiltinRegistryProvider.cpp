@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "core/PortChoice.h"
+
 namespace {
 
 const char kSerialCommKey[] = "HARDWARE\\DEVICEMAP\\SERIALCOMM";
@@ -49,7 +51,7 @@ int BuiltinRegistryProvider::RegEnumValueA(quint32 key, int index, char* name, q
     if (index < 0 || index >= it->size()) return RegResult::NoMoreItems;
 
     const QByteArray valueName = it->at(index).device.toLocal8Bit();
-    const QByteArray valueData = "COM" + QByteArray::number(index + 1);
+    const QByteArray valueData = ComName(index + 1).toLatin1();
     const quint32 dataNeeded = quint32(valueData.size()) + 1;
 
     // The name length counts characters without the zero on return, with it on entry.

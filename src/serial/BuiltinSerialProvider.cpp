@@ -8,6 +8,8 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+#include "core/PortChoice.h"
+
 namespace {
 
 qint64 NowNs()
@@ -183,7 +185,7 @@ int BuiltinSerialProvider::sio_open(int port)
 
     auto sp = std::make_unique<QSerialPort>();
     sp->setPortName(entry->device);
-    sp->setBaudRate(9600);
+    sp->setBaudRate(kDefaultRate);
     sp->setDataBits(QSerialPort::Data8);
     sp->setParity(QSerialPort::NoParity);
     sp->setStopBits(QSerialPort::OneStop);

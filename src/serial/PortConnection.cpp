@@ -1,6 +1,6 @@
 #include "serial/PortConnection.h"
 
-#include "core/LeadingNumber.h"
+#include "core/PortChoice.h"
 
 namespace {
 
@@ -75,8 +75,8 @@ int EnumerateComPorts(SerialLibrary& serial, QVector<int>& list)
         if (serial.RegEnumValueA(key, index, name, &nameLen, 0, &type, data, &dataLen) != 0) break;
 
         // Only the data counts ("COM3"); the value's name is the device and is ignored here.
-        const QString text = QString::fromLatin1(reinterpret_cast<const char*>(data)).toUpper();
-        if (text.startsWith(QLatin1String("COM"))) list.push_back(LeadingNumber(QStringView(text).mid(3)));
+        const QString text = QString::fromLatin1(reinterpret_cast<const char*>(data));
+        if (const std::optional<int> n = ComNumber(text)) list.push_back(*n);
     }
     serial.RegCloseKey(key);
     return 1;

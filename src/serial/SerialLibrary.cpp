@@ -33,7 +33,7 @@ const char* const kSystemLibraries[] = {"Kernel32.dll", "Gdi32.dll", "User32.dll
 }  // namespace
 
 SerialLibrary::SerialLibrary(FatalReport fatal, QVector<LibraryProvider*> providers)
-    : fatal_(std::move(fatal)), providers_(std::move(providers)), bound_(kRowCount, nullptr), bindCount_(kRowCount, 0)
+    : fatal_(std::move(fatal)), providers_(std::move(providers)), bound_(kRowCount, nullptr)
 {
 }
 
@@ -44,12 +44,6 @@ SerialLibrary::SerialLibrary(UiServices& ui, QVector<LibraryProvider*> providers
 }
 
 void SerialLibrary::SetBeforeFatal(std::function<void()> hook) { beforeFatal_ = std::move(hook); }
-
-int SerialLibrary::BindCount(LibraryRow row) const
-{
-    const int index = int(row);
-    return (index >= 0 && index < kRowCount) ? bindCount_.at(index) : 0;
-}
 
 QString SerialLibrary::DescribePort(int comNumber) const
 {
@@ -106,7 +100,6 @@ LibraryProvider* SerialLibrary::Bind(LibraryRow row)
         return nullptr;  // only reached when the report returns (it does not in the program)
     }
     bound_[index] = found;
-    ++bindCount_[index];
     return found;
 }
 

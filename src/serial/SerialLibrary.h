@@ -148,9 +148,6 @@ public:
     // "device (product)" from the same provider; empty when unknown.
     QString PortSummary(int comNumber) const;
 
-    // How many times a row has been bound (0 or 1); for tests.
-    int BindCount(LibraryRow row) const;
-
 private:
     LibraryProvider* Bind(LibraryRow row);
     // The provider that enumerated the port list; none before the first enumeration.
@@ -158,13 +155,8 @@ private:
     FatalReport fatal_;
     QVector<LibraryProvider*> providers_;
     QVector<LibraryProvider*> bound_;
-    QVector<int> bindCount_;
     std::function<void()> beforeFatal_;
 };
-
-// The five rates offered for the port and for the module, in the order the
-// window's lists show them (the first is where they start).
-inline constexpr int kOfferedRates[] = {9600, 19200, 38400, 57600, 115200};
 
 // The library's code for a baud rate; 0 for a rate it does not know.
 int BaudCode(int rate);

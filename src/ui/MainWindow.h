@@ -54,7 +54,6 @@ public:
     void SetFirstShown(std::function<void()> callback);
     // While blocked no handler runs (a fatal report is showing, or the window closed).
     void SetHandlersBlocked(bool blocked) { blocked_ = blocked; }
-    bool HandlersBlocked() const { return blocked_; }
     bool DestroyedHandlerRan() const { return closed_; }
 
     // The widget of a control; nullptr for the timer, the file dialog and the window.

@@ -119,7 +119,6 @@ void QtUiServices::Attach(MainWindow* window)
     window->Grid()->SetShowNotice([this](const QString& text) { ShowMessageBox(text, MessageBoxFlags::Ok); });
 }
 
-MainWindow* QtUiServices::Window() const { return window_; }
 
 void QtUiServices::SetProcessExit(std::function<void(int)> exitProcess) { exitProcess_ = std::move(exitProcess); }
 

@@ -28,7 +28,6 @@ public:
 
     // The window whose controls the operations reach; none before it exists.
     void Attach(MainWindow* window);
-    MainWindow* Window() const;
     // "保存日志…" of the log box's menu: asks where (a save dialog starting in
     // the user's documents folder) and writes the log there as UTF-8 text; a
     // failed write is told in a notice.

@@ -15,7 +15,6 @@ public:
     // invalid `frame` leaves every frame to the base.
     ThemedStyle(QStyle* base, QColor frame, QColor disabledFrame);
 
-    QColor FrameColour() const { return frame_; }
     // Changes the colours; the controls show them when next drawn. Nothing
     // else about the controls depends on them, so none needs polishing again.
     void SetColours(QColor frame, QColor disabledFrame);

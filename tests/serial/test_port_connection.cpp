@@ -7,6 +7,7 @@
 #include "app/PortHandlers.h"
 #include "app/WindowProgram.h"
 #include "config/ConfigTable.h"
+#include "core/PortChoice.h"
 #include "core/Program.h"
 #include "serial/PortConnection.h"
 #include "serial/SerialLibrary.h"
@@ -342,12 +343,11 @@ private slots:
         first.missing = {QStringLiteral("sio_read")};
         first.incoming.push_back("AB");
         SerialLibrary lib(ui, {&first, &second});
-        for (int i = 0; i < 10; ++i) QCOMPARE(lib.BindCount(LibraryRow(i)), 0);
+        QVERIFY(first.asked.isEmpty());
 
         QCOMPARE(lib.sio_iqueue(1), 2);
         QCOMPARE(lib.sio_iqueue(1), 2);
-        QCOMPARE(lib.BindCount(LibraryRow::InputQueue), 1);
-        QCOMPARE(lib.BindCount(LibraryRow::Read), 0);  // sio_read not bound yet
+        QCOMPARE(first.asked, QStringList{QStringLiteral("sio_iqueue")});  // sio_read not bound yet
 
         // sio_read comes from the provider that has it, not from the one bound for sio_iqueue.
         second.incoming.push_back("Z");
@@ -356,7 +356,21 @@ private slots:
         QCOMPARE(lib.sio_read(1, buf, 4), 1);
         QCOMPARE(buf[0], 'Z');
         lib.sio_read(1, buf, 4);
-        QCOMPARE(lib.BindCount(LibraryRow::Read), 1);
+        QCOMPARE(first.asked, QStringList({QStringLiteral("sio_iqueue"), QStringLiteral("sio_read")}));
+        QCOMPARE(second.asked, QStringList{QStringLiteral("sio_read")});
+    }
+
+    void comNamesReadAsTheWindowAndTheCommandLineTakeThem()
+    {
+        QCOMPARE(ComName(12), QStringLiteral("COM12"));
+        // A port item or the registry's data: the digits after "COM", in any case.
+        const std::pair<const char*, std::optional<int>> listed[] = {
+            {"COM12", 12}, {"com7", 7}, {"COM3x", 3}, {"COM", 0}, {"COMx", 0}, {"LPT1", std::nullopt}, {"", std::nullopt}};
+        for (const auto& [name, n] : listed) QCOMPARE(ComNumber(QString::fromLatin1(name)), n);
+        // A command line's port: the whole name, or it is a device's path.
+        const std::pair<const char*, int> typed[] = {
+            {"COM12", 12}, {"com05", 5}, {"COM3x", 0}, {"COM0", 0}, {"COM", 0}, {"COM 3", 0}, {"/dev/COM3", 0}};
+        for (const auto& [name, n] : typed) QCOMPARE(ExactComNumber(QString::fromLatin1(name)), n);
     }
 
     void baudCodes()

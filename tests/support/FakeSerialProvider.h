@@ -28,6 +28,7 @@ public:
     explicit FakeSerialProvider(FakeUiServices* ui = nullptr) : ui_(ui) {}
 
     QSet<QString> missing;          // function names this provider does not offer
+    mutable QStringList asked;      // every function the library asked this provider for
     QStringList calls;              // "sio_open(3)", "sio_ioctl(3,16,3)", …
     QVector<Write> writes;
     int openResult = 0;             // what sio_open answers
@@ -55,6 +56,7 @@ public:
 
     bool Offers(const QString& libraryFile, const QString& function) const override
     {
+        asked << function;
         return libraryFile == QStringLiteral("\\DLL\\PCOMM.DLL") && function.startsWith(QStringLiteral("sio_"))
             && !missing.contains(function);
     }

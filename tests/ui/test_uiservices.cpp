@@ -30,10 +30,11 @@ struct FatalEnd {
 // A window with the services attached; boxes and dialogs answer from a script.
 struct Rig {
     ConfigTable table;
-    int ticks = 0;
+    int ticks = 0, clicks = 0;
     MainWindow window{table, [this] {
                           WindowHandlers h;
                           h.receiveTimerTick = [this] { ++ticks; };
+                          h.clearDisplayClicked = [this] { ++clicks; };
                           return h;
                       }()};
     ScriptedPresenter* presenter = new ScriptedPresenter;
@@ -363,7 +364,6 @@ private Q_SLOTS:
         QCOMPARE(FatalReportText(1, QString(), QStringLiteral("x")), QStringLiteral("运行时出错!\r\n\r\n错误代码：1\r\nx\r\n"));
 
         Rig r;
-        int clicks = 0;
         r.ui.SetInterval(Control::Timer_ReceiveData, 10);
         r.ui.SetProcessExit([](int code) { throw FatalEnd{code}; });
         // While the report shows, neither ticks nor clicks reach the program.
@@ -382,12 +382,12 @@ private Q_SLOTS:
         QCOMPARE(r.presenter->boxes[0].buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
         QVERIFY(r.presenter->boxes[0].text.startsWith(QStringLiteral("运行时出错!\n\n错误信息：无法找到")));
         QVERIFY(!r.window.ReceiveTimer()->isActive());
-        QVERIFY(r.window.HandlersBlocked());
+        r.W<QPushButton>(Control::Button_ClearDisplay)->click();
+        QCOMPARE(r.clicks, 0);
         // A tick already queued is delivered now, and none comes later: the timer is stopped.
         const int ticksBefore = r.ticks;
         QCoreApplication::processEvents();
         QCOMPARE(r.ticks, ticksBefore);
-        Q_UNUSED(clicks);
     }
 
     void themeDrawsFramesInTheSchemeColour()
@@ -416,7 +416,6 @@ private Q_SLOTS:
         QVERIFY(!qobject_cast<ThemedStyle*>(qApp->style()));
         QVERIFY(enabled->grab().toImage().pixelColor(0, on.height() / 2) != QColor(164, 185, 127));
         QCOMPARE(r.ui.ApplyTheme(1), 1);
-        QCOMPARE(qobject_cast<ThemedStyle*>(qApp->style())->FrameColour(), QColor(123, 158, 189));
         QCOMPARE(enabled->grab().toImage().pixelColor(0, on.height() / 2), QColor(123, 158, 189));
     }
 

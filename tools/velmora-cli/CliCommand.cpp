@@ -4,7 +4,7 @@
 #include <QSet>
 #include <algorithm>
 
-#include "serial/SerialLibrary.h"
+#include "core/PortChoice.h"
 
 namespace {
 
@@ -117,7 +117,7 @@ const VerbInfo* FindVerb(const QString& name)
 const char kOptions[] =
     "Options:\n"
     "  -o, --output FILE  where the result goes; with several ports a pattern with {port}\n"
-    "  -b, --baud RATE    the port's rate: 9600 (default), 19200, 38400, 57600, 115200\n"
+    "  -b, --baud RATE    the port's rate: %1\n"
     "  -q, --quiet        nothing on standard error unless something failed\n"
     "      --once         read, verify, write --verify, provision: one read of the\n"
     "                     module, taken only when it holds no doubtful code\n"
@@ -142,12 +142,23 @@ const char kExitText[] =
     "interrupted (Ctrl+C: the current frame is finished and the exit frame sent).\n"
     "With several ports, the highest of them.\n";
 
+// The offered rates joined by commas; `markDefault` marks the one a port opens at.
+QString RateList(bool markDefault = false)
+{
+    QStringList rates;
+    for (int r : kOfferedRates)
+        rates << QString::number(r) + (markDefault && r == kDefaultRate ? QStringLiteral(" (default)") : QString());
+    return rates.join(QStringLiteral(", "));
+}
+
+QString Options() { return QString::fromUtf8(kOptions).arg(RateList(true)); }
+
 QString CommandHelp(const VerbInfo& v)
 {
     QString text = QStringLiteral("Usage: velmora-cli ") + QString::fromUtf8(v.synopsis) + QStringLiteral("\n\n")
         + QString::fromUtf8(v.help);
     if (v.takesPorts) text += QLatin1Char('\n') + QString::fromUtf8(kPortsText);
-    return text + QLatin1Char('\n') + QString::fromUtf8(kOptions) + QLatin1Char('\n') + QString::fromUtf8(kExitText);
+    return text + QLatin1Char('\n') + Options() + QLatin1Char('\n') + QString::fromUtf8(kExitText);
 }
 
 ParsedArguments UsageError(const QString& message, const VerbInfo* v = nullptr)
@@ -164,13 +175,6 @@ bool ParseRate(const QString& text, int& rate)
     bool ok = false;
     rate = text.toInt(&ok);
     return ok && std::find(std::begin(kOfferedRates), std::end(kOfferedRates), rate) != std::end(kOfferedRates);
-}
-
-QString RateList()
-{
-    QStringList rates;
-    for (int r : kOfferedRates) rates << QString::number(r);
-    return rates.join(QStringLiteral(", "));
 }
 
 }  // namespace
@@ -196,7 +200,7 @@ QString UsageText()
         "serial ports, several at once, with the frames and pauses of the window.\n\n"
         "Commands:\n");
     for (const VerbInfo& v : kVerbs) text += QStringLiteral("  velmora-cli ") + QString::fromUtf8(v.synopsis) + QLatin1Char('\n');
-    return text + QLatin1Char('\n') + QString::fromUtf8(kPortsText) + QLatin1Char('\n') + QString::fromUtf8(kOptions)
+    return text + QLatin1Char('\n') + QString::fromUtf8(kPortsText) + QLatin1Char('\n') + Options()
         + QLatin1Char('\n') + QString::fromUtf8(kExitText);
 }
 

@@ -4,6 +4,8 @@
 #include <QString>
 #include <QStringList>
 
+#include "core/PortChoice.h"
+
 enum class Verb { Ports, Read, Write, Verify, Clear, SetBaud, Learn, Export, Import, Provision };
 
 // The command's name as it is typed: "read", "set-baud", …
@@ -14,7 +16,7 @@ struct CliCommand {
     QStringList ports;  // PORTS as given, split at the commas
     QString file;       // write/verify/provision: the table; export: TABLE.dat; import: FILE.csv
     QString output;     // -o; empty: standard output (read, export)
-    int baud = 9600;    // the port's rate
+    int baud = kDefaultRate;  // the port's rate
     int newRate = 0;    // set-baud
     QString hex;        // learn
     bool quiet = false;  // nothing on standard error unless something failed

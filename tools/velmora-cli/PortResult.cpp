@@ -1,6 +1,7 @@
 #include "PortResult.h"
 
 #include "PortSession.h"
+#include "core/PortChoice.h"
 #include "core/TableLayout.h"
 
 namespace {
@@ -33,7 +34,7 @@ QByteArray TextOrNull(const QString& text) { return text.isEmpty() ? QByteArray(
 
 QString PortName(const PortTarget& t)
 {
-    return ComNumber(t.name) && !t.device.isEmpty() ? QStringLiteral("%1 (%2)").arg(t.name, t.device) : t.name;
+    return ExactComNumber(t.name) && !t.device.isEmpty() ? QStringLiteral("%1 (%2)").arg(t.name, t.device) : t.name;
 }
 
 QString DifferenceText(const CodeDifference& d)

@@ -14,6 +14,7 @@
 #include "CliCommand.h"
 #include "PortTargets.h"
 #include "config/TableCsv.h"
+#include "core/PortChoice.h"
 
 // Exit statuses of the command line tool.
 namespace ExitStatus {
@@ -31,7 +32,7 @@ struct PortJob {
     Verb verb = Verb::Read;
     PortTarget target;
     QVector<PortEntry> portList;  // the window's list: what a COM<n> beyond it is told, the device's serial number
-    int baud = 9600;
+    int baud = kDefaultRate;
     int newRate = 0;
     QString hex;
     TableCodes file;  // write, verify

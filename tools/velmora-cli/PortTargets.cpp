@@ -3,6 +3,8 @@
 #include <QFileInfo>
 #include <QSet>
 
+#include "core/PortChoice.h"
+
 namespace {
 
 // Two spellings of one device (a link and its target, ./x and x) compare equal.
@@ -14,14 +16,6 @@ QString SameDeviceKey(const QString& path)
 }
 
 }  // namespace
-
-int ComNumber(const QString& name)
-{
-    if (name.size() < 4 || !name.startsWith(QLatin1String("COM"), Qt::CaseInsensitive)) return 0;
-    bool ok = false;
-    const int n = name.mid(3).toInt(&ok);
-    return ok && n > 0 && name.at(3).isDigit() ? n : 0;
-}
 
 int IndexOfDevice(const QVector<PortEntry>& list, const QString& device)
 {
@@ -38,8 +32,8 @@ bool ResolvePorts(const QStringList& names, const QVector<PortEntry>& list, QVec
     for (const QString& name : names) {
         PortTarget t;
         t.name = name;
-        if (const int n = ComNumber(name)) {
-            t.label = QStringLiteral("COM%1").arg(n);
+        if (const int n = ExactComNumber(name)) {
+            t.label = ComName(n);
             if (n <= list.size()) t.device = list.at(n - 1).device;
         } else {
             // The serial layer takes a name without a folder to be one in

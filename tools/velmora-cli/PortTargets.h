@@ -13,9 +13,6 @@ struct PortTarget {
     QString label;   // what {port} stands for in an output pattern: COM<n>, or the device's file name
 };
 
-// n of "COM<n>" (any case), 0 when the name is not of that form.
-int ComNumber(const QString& name);
-
 // Resolves every name against `list` (the window's port list). False, with
 // the reason, when two names mean the same device.
 bool ResolvePorts(const QStringList& names, const QVector<PortEntry>& list, QVector<PortTarget>& out, QString* error);

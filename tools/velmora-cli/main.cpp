@@ -27,6 +27,7 @@
 #include "config/FilePlace.h"
 #include "config/TableFile.h"
 #include "core/FileNames.h"
+#include "core/PortChoice.h"
 #include "core/TableLayout.h"
 #include "core/TerminationSignals.h"
 #include "protocol/Frames.h"
@@ -48,7 +49,7 @@ int ListPorts()
     const QVector<PortEntry> ports = DiscoverSerialDevices();
     QByteArray out;
     for (int i = 0; i < ports.size(); ++i)
-        out += QStringLiteral("COM%1\t%2\t%3\n").arg(i + 1).arg(ports.at(i).device, ports.at(i).description).toUtf8();
+        out += (ComName(i + 1) + QStringLiteral("\t%1\t%2\n")).arg(ports.at(i).device, ports.at(i).description).toUtf8();
     return Out(out) ? ExitStatus::Done : ExitStatus::BadFile;
 }
 

@@ -2,6 +2,7 @@
 
 #include <QMap>
 
+#include "core/TableLayout.h"
 #include "protocol/Frames.h"
 
 namespace {
@@ -10,14 +11,20 @@ using Piece = SimLine::Piece;
 
 const QByteArray& kAnswerLead = FrameLayout::kAnswerMarker;
 constexpr quint32 kNoiseSeed = 20261207;
-// A record of no value cell: row 97, column 3.
-const QByteArray kForeignRecord = QByteArray::fromHex("F4F7610399");
+// A record of no value cell: the row and the column just past the table.
+const QByteArray kForeignRecord =
+    kAnswerLead + char(TableLayout::kRows) + char(TableLayout::kColumns) + char(0x99);
 
 }  // namespace
 
 AnswerPlan::AnswerPlan(const SimOptions& options) : options_(options), random_(kNoiseSeed)
 {
     options_.every = qMax(1, options_.every);
+}
+
+bool AnswerPlan::IsNoiseByte(quint8 b)
+{
+    return b != FrameLayout::kStartByte && !kAnswerLead.contains(char(b));
 }
 
 QByteArray AnswerPlan::Noise(int count)
@@ -57,10 +64,12 @@ QList<std::pair<qsizetype, int>> AnswerPlan::PausesIn(const QByteArray& record) 
 {
     QList<std::pair<qsizetype, int>> pauses;
     const unsigned places = options_.pausePlaces;
+    const qsizetype marker = kAnswerLead.size();
+    const qsizetype address = FrameLayout::kAnswerAddressSize;  // marker, row, column
     if (places & PauseInMarker) pauses.append({1, options_.pauseMs});
-    if (places & PauseInAddress) pauses.append({2, options_.pauseMs});
-    if (places & PauseInMidAddress) pauses.append({3, options_.pauseMs});
-    if (places & PauseInCode) pauses.append({4 + (record.size() - 4) / 2, options_.pauseMs});
+    if (places & PauseInAddress) pauses.append({marker, options_.pauseMs});
+    if (places & PauseInMidAddress) pauses.append({marker + 1, options_.pauseMs});
+    if (places & PauseInCode) pauses.append({address + (record.size() - address) / 2, options_.pauseMs});
     return pauses;
 }
 
@@ -98,7 +107,8 @@ QList<Piece> AnswerPlan::Dump(const QList<StoredCode>& codes)
     for (qsizetype i = 0; i < codes.size(); ++i) {
         QByteArray record = Record(codes.at(i));
         if ((i + dump) % options_.every == 0) {
-            if (options_.corruptMarker) record[0] = char(dump % 2 ? 0x74 : 0xB4);
+            // One bit of the marker's first byte wrong (F4 → 74 or B4).
+            if (options_.corruptMarker) record[0] = char(record[0] ^ (dump % 2 ? 0x80 : 0x40));
             if (options_.foreignRecord) record += kForeignRecord;
         }
         records << record;

@@ -27,9 +27,10 @@ public:
     // The record of one stored code, as a dump sends it.
     static QByteArray Record(const StoredCode& code);
 
-    // Noise never holds F4, F7 or FD, so it can neither begin an answer nor
-    // make one together with the end of a code.
-    static bool IsNoiseByte(quint8 b) { return b != 0xF4 && b != 0xF7 && b != 0xFD; }
+    // Noise never holds a frame's start byte or a byte of the answer marker
+    // (FD, F4, F7), so it can neither begin an answer nor make one together
+    // with the end of a code.
+    static bool IsNoiseByte(quint8 b);
 
 private:
     // Appends `bytes` as pieces: the first after `gapMs`, then split where

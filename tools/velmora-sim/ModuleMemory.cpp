@@ -4,17 +4,16 @@
 #include <QSaveFile>
 #include <QTextStream>
 
+#include "core/TableLayout.h"
+#include "protocol/Frames.h"
+
+using namespace TableLayout;
+
 MemoryCell SlotCell(int block, int slot)
 {
-    if (slot < 1 || slot > 64) return {};
-    const int k = slot <= 32 ? slot : slot - 32;
-    const int column = slot <= 32 ? 1 : 2;
-    switch (block) {
-    case 1: return {2 * k - 1, column};
-    case 2: return {64 + k, column};
-    case 3: return {2 * k, column};
-    }
-    return {};
+    if (block < 1 || block > kBlocks || slot < FrameLayout::kFirstSlot || slot > FrameLayout::kLastSlot) return {};
+    const bool on = slot <= kSlotsPerBlock;
+    return {BlockRow(block, on ? slot : slot - kSlotsPerBlock), on ? kOnColumn : kOffColumn};
 }
 
 bool ModuleMemory::Load(const QString& file, QString* error)
@@ -37,7 +36,7 @@ bool ModuleMemory::Load(const QString& file, QString* error)
         const int row = parts.value(0).toInt(&rowOk);
         const int column = parts.value(1).toInt(&columnOk);
         const QByteArray code = QByteArray::fromHex(parts.mid(2).join(QString()).toLatin1());
-        if (!rowOk || !columnOk || row < 1 || row > 96 || column < 1 || column > 2 || code.isEmpty()) {
+        if (!rowOk || !columnOk || !IsValueCell(row, column) || code.isEmpty()) {
             *error = QStringLiteral("%1:%2: expected \"row column code\"").arg(file).arg(lineNumber);
             return false;
         }
@@ -77,12 +76,12 @@ void ModuleMemory::Erase() { codes_.clear(); }
 QList<StoredCode> ModuleMemory::DumpOrder() const
 {
     QList<int> rows;
-    for (int r = 1; r <= 63; r += 2) rows << r;
-    for (int r = 2; r <= 64; r += 2) rows << r;
-    for (int r = 65; r <= 96; ++r) rows << r;
+    for (int k = 1; k <= kSwitches; ++k) rows << SwitchControlRow(k);
+    for (int k = 1; k <= kSwitches; ++k) rows << SwitchFeedbackRow(k);
+    for (int s = 0; s < kScenes; ++s) rows << SceneRow(s);
     QList<StoredCode> out;
     for (int r : rows)
-        for (int c = 1; c <= 2; ++c) {
+        for (int c = kOnColumn; c <= kOffColumn; ++c) {
             const auto it = codes_.constFind({r, c});
             if (it != codes_.cend()) out.append({r, c, it.value()});
         }

@@ -13,8 +13,8 @@ struct MemoryCell {
     int column = 0;  // 1 "开", 2 "关"
 };
 
-// Where an uploaded record lands: block 1 slot k → row 2k−1, block 2 → 64+k,
-// block 3 → 2k; slot k is the "开" column and k+32 the "关" column.
+// Where an uploaded record lands: the row the table's layout gives the
+// block's slot; slot k is the "开" column and k+32 the "关" column.
 MemoryCell SlotCell(int block, int slot);
 
 struct StoredCode {
@@ -35,7 +35,6 @@ public:
     void Store(MemoryCell cell, const QByteArray& code);
     void Erase();
     int Count() const { return int(codes_.size()); }
-    QByteArray Code(int row, int column) const { return codes_.value({row, column}); }
 
     // The codes in the order the module dumps them: switch control rows,
     // switch feedback rows, then scenes; "开" before "关".
