@@ -10,7 +10,7 @@
 #include "app/ModuleHandlers.h"
 #include "app/WindowProgram.h"
 #include "config/ConfigTable.h"
-#include "core/Program.h"
+#include "app/Program.h"
 #include "protocol/AnswerFraming.h"
 #include "protocol/Frames.h"
 #include "protocol/ModuleLink.h"
@@ -98,7 +98,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     // nothing held once quiet, and log only whole lines the program knows.
     FakeUiServices ui;
     FakeSerialProvider serial(&ui);
-    SerialLibrary library(ui, {&serial});
+    SerialLibrary library(FatalReportTo(ui), {&serial});
     ConfigTable table;
     InitTable(table);
     WindowProgram window(ui, library, table);

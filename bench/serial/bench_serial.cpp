@@ -14,7 +14,7 @@
 #include "app/PortHandlers.h"
 #include "app/WindowProgram.h"
 #include "config/ConfigTable.h"
-#include "core/Program.h"
+#include "app/Program.h"
 #include "serial/BuiltinProviders.h"
 #include "serial/PortConnection.h"
 #include "serial/SerialLibrary.h"
@@ -50,7 +50,7 @@ int main(int argc, char** argv)
     auto owned = MakeBuiltinProviders();
     QVector<LibraryProvider*> providers;
     for (auto& p : owned) providers << p.get();
-    SerialLibrary serial(ui, providers);
+    SerialLibrary serial(FatalReportTo(ui), providers);
     ConfigTable table;
     WindowProgram windowProgram(ui, serial, table);
     Program& p = windowProgram.program;

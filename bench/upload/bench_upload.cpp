@@ -24,7 +24,7 @@
 #include "app/PortHandlers.h"
 #include "app/WindowProgram.h"
 #include "config/ConfigTable.h"
-#include "core/Program.h"
+#include "app/Program.h"
 #include "protocol/Frames.h"
 #include "protocol/HexCodec.h"
 #include "serial/BuiltinProviders.h"
@@ -159,7 +159,7 @@ int main(int argc, char** argv)
     TimedWrites timed(*builtin.at(0));
     QVector<LibraryProvider*> providers{&timed};
     for (auto& p : builtin) providers << p.get();
-    SerialLibrary serial(ui, providers);
+    SerialLibrary serial(FatalReportTo(ui), providers);
     ConfigTable table;
     WindowProgram windowProgram(ui, serial, table);
     Program& p = windowProgram.program;

@@ -4,7 +4,7 @@
 #include "app/WindowProgram.h"
 #include "config/ConfigTable.h"
 #include "core/LeadingNumber.h"
-#include "core/Program.h"
+#include "app/Program.h"
 #include "core/TableLayout.h"
 #include "core/Texts.h"
 #include "protocol/HexCodec.h"

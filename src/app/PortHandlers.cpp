@@ -2,7 +2,7 @@
 
 #include "core/LeadingNumber.h"
 #include "core/PortChoice.h"
-#include "core/Program.h"
+#include "app/Program.h"
 #include "core/Texts.h"
 #include "protocol/ModuleLink.h"
 #include "serial/PortConnection.h"

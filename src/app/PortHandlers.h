@@ -2,7 +2,7 @@
 // The port box, the two baud lists and the port button: what the user
 // chooses, read from the window and handed to the module link as values.
 
-#include "core/UiServices.h"
+#include "ui/UiServices.h"
 
 struct Program;
 

@@ -6,7 +6,7 @@
 #include "app/PortHandlers.h"
 #include "app/SettingsFile.h"
 #include "core/PortChoice.h"
-#include "core/Program.h"
+#include "app/Program.h"
 #include "protocol/ModuleLink.h"
 #include "serial/SerialLibrary.h"
 

@@ -11,7 +11,7 @@
 
 #include "config/FilePlace.h"
 #include "config/RegularFile.h"
-#include "core/UiServices.h"
+#include "ui/UiServices.h"
 
 namespace {
 // A settings file holds a few lines; anything larger is not ours to rewrite.

@@ -3,7 +3,7 @@
 // it closes, the clear-log button, and the binding of every window event to
 // the handler that owns it.
 
-#include "core/WindowHandlers.h"
+#include "ui/WindowHandlers.h"
 
 struct Program;
 

@@ -4,7 +4,7 @@
 // window's words and controls for what the link tells (heard first).
 
 #include "core/ModuleEvents.h"
-#include "core/Program.h"
+#include "app/Program.h"
 #include "protocol/LinkPacing.h"
 #include "protocol/ModuleLink.h"
 #include "session/ModuleSession.h"

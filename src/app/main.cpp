@@ -14,7 +14,7 @@
 #include "app/WindowProgram.h"
 #include "config/ConfigTable.h"
 #include "core/ExitHook.h"
-#include "core/Program.h"
+#include "app/Program.h"
 #include "core/TerminationSignals.h"
 #include "core/Texts.h"
 #include "serial/BuiltinProviders.h"
@@ -48,7 +48,7 @@ int main(int argc, char** argv)
     std::vector<std::unique_ptr<LibraryProvider>> providers = MakeBuiltinProviders();
     QVector<LibraryProvider*> providerList;
     for (const auto& provider : providers) providerList << provider.get();
-    SerialLibrary serial(desktop.Ui(), providerList);
+    SerialLibrary serial(FatalReportTo(desktop.Ui()), providerList);
     ConfigTable table;
     WindowProgram window(desktop.Ui(), serial, table);
     Program& program = window.program;

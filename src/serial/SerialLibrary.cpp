@@ -1,7 +1,6 @@
 #include "serial/SerialLibrary.h"
 
 #include "core/Texts.h"
-#include "core/UiServices.h"
 
 namespace {
 
@@ -37,11 +36,6 @@ SerialLibrary::SerialLibrary(FatalReport fatal, QVector<LibraryProvider*> provid
 {
 }
 
-SerialLibrary::SerialLibrary(UiServices& ui, QVector<LibraryProvider*> providers)
-    : SerialLibrary([&ui](int code, const QString& message, const QString& where) { ui.FatalReport(code, message, where); },
-                    std::move(providers))
-{
-}
 
 void SerialLibrary::SetBeforeFatal(std::function<void()> hook) { beforeFatal_ = std::move(hook); }
 

@@ -9,7 +9,6 @@
 #include <QVector>
 #include <functional>
 
-class UiServices;
 
 // Registry handle and root values as the program passes them.
 constexpr quint32 kHkeyLocalMachine = 0x80000002u;
@@ -112,8 +111,6 @@ public:
     using FatalReport = std::function<void(int code, const QString& message, const QString& where)>;
     // Providers are searched in the order given; they must outlive the table.
     SerialLibrary(FatalReport fatal, QVector<LibraryProvider*> providers);
-    // The window's: its fatal report box.
-    SerialLibrary(UiServices& ui, QVector<LibraryProvider*> providers);
 
     // Runs just before a fatal report ends the process (the shell saves the table).
     void SetBeforeFatal(std::function<void()> hook);

@@ -7,8 +7,8 @@
 #include <memory>
 
 #include "core/Texts.h"
-#include "core/UiServices.h"
-#include "core/WindowHandlers.h"
+#include "ui/UiServices.h"
+#include "ui/WindowHandlers.h"
 
 class ConfigTable;
 

@@ -12,8 +12,8 @@
 #include <QWidget>
 #include <array>
 
-#include "core/UiServices.h"
-#include "core/WindowHandlers.h"
+#include "ui/UiServices.h"
+#include "ui/WindowHandlers.h"
 #include "ui/WindowLayout.h"
 
 class ConfigTable;

@@ -8,7 +8,7 @@
 
 #include "ui/BoxPresenter.h"
 #include "core/TickClock.h"
-#include "core/UiServices.h"
+#include "ui/UiServices.h"
 
 class ListComboBox;
 class MainWindow;

@@ -5,7 +5,7 @@
 #include <QPushButton>
 #include <QStyleOption>
 
-#include "core/UiServices.h"
+#include "ui/UiServices.h"
 
 QColor ThemeFrameColour(int variant)
 {

@@ -13,7 +13,7 @@
 #include <QSize>
 #include <array>
 
-#include "core/UiServices.h"
+#include "ui/UiServices.h"
 
 // One rectangle or size per control, indexed by Control.
 using ControlRects = std::array<QRect, size_t(Control::MainWindow)>;

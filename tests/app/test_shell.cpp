@@ -12,9 +12,9 @@
 #include "app/ModuleHandlers.h"
 #include "app/Shell.h"
 #include "app/WindowProgram.h"
-#include "core/Program.h"
+#include "app/Program.h"
 #include "config/ConfigTable.h"
-#include "config/FileHandlers.h"
+#include "app/FileHandlers.h"
 #include "serial/SerialLibrary.h"
 #include "tests/support/FakeRegistryProvider.h"
 #include "tests/support/FakeSerialProvider.h"
@@ -39,7 +39,7 @@ struct FakeRig {
     FakeUiServices ui;
     FakeSerialProvider sio{&ui};
     FakeRegistryProvider registry;
-    SerialLibrary serial{ui, {&sio, &registry}};
+    SerialLibrary serial{FatalReportTo(ui), {&sio, &registry}};
     ConfigTable table;
     WindowProgram window{ui, serial, table};
     Program& p = window.program;
@@ -60,7 +60,7 @@ struct WindowRig {
     FakeRegistryProvider registry;
     ScriptedPresenter* presenter = new ScriptedPresenter;
     QtUiServices ui{std::unique_ptr<BoxPresenter>(presenter)};
-    SerialLibrary serial{ui, {&sio, &registry}};
+    SerialLibrary serial{FatalReportTo(ui), {&sio, &registry}};
     ConfigTable table;
     WindowProgram program{ui, serial, table};
     Program& p = program.program;

@@ -8,8 +8,8 @@
 
 #include "app/WindowProgram.h"
 #include "config/ConfigTable.h"
-#include "config/FileHandlers.h"
-#include "core/Program.h"
+#include "app/FileHandlers.h"
+#include "app/Program.h"
 #include "core/TerminationSignals.h"
 #include "serial/SerialLibrary.h"
 #include "tests/support/FakeUiServices.h"
@@ -19,7 +19,7 @@ int main(int argc, char** argv)
     QCoreApplication app(argc, argv);
     if (argc != 3) return 2;
     FakeUiServices ui;
-    SerialLibrary serial{ui, {}};
+    SerialLibrary serial{FatalReportTo(ui), {}};
     ConfigTable table;
     InitTable(table);
     WindowProgram window{ui, serial, table};

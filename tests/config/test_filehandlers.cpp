@@ -12,8 +12,8 @@
 
 #include "app/WindowProgram.h"
 #include "config/ConfigTable.h"
-#include "core/Program.h"
-#include "config/FileHandlers.h"
+#include "app/Program.h"
+#include "app/FileHandlers.h"
 #include "config/FilePlace.h"
 #include "config/TableFile.h"
 #include "serial/SerialLibrary.h"
@@ -29,7 +29,7 @@ const QString kSaveFailed = QStringLiteral("保存失败，请检查路径或文
 // One program context with the recording fakes and a laid-out table.
 struct Rig {
     FakeUiServices ui;
-    SerialLibrary serial{ui, {}};
+    SerialLibrary serial{FatalReportTo(ui), {}};
     ConfigTable table;
     WindowProgram window{ui, serial, table};
     Program& p = window.program;

@@ -21,7 +21,7 @@
 #include "app/Shell.h"
 #include "app/WindowProgram.h"
 #include "config/ConfigTable.h"
-#include "core/Program.h"
+#include "app/Program.h"
 #include "protocol/ModuleLink.h"
 #include "serial/BuiltinProviders.h"
 #include "serial/SerialLibrary.h"
@@ -203,7 +203,7 @@ public:
         : boxes(new OkBoxes),
           ui(std::unique_ptr<BoxPresenter>(boxes)),
           providers(MakeBuiltinProviders()),
-          serial(ui, ProviderList(providers)),
+          serial(FatalReportTo(ui), ProviderList(providers)),
           windowProgram(ui, serial, table),
           program(windowProgram.program)
     {

@@ -89,7 +89,7 @@ private Q_SLOTS:
         QFETCH(int, ms);
         EarlyWakingUi ui;
         FakeSerialProvider port(&ui);
-        SerialLibrary serial(ui, {&port});
+        SerialLibrary serial(FatalReportTo(ui), {&port});
         ConfigTable table;
         WindowProgram window(ui, serial, table);
         ui.clock = start;

@@ -5,7 +5,7 @@
 #include "config/ConfigTable.h"
 #include "config/TableHistory.h"
 #include "core/ModuleEvents.h"
-#include "core/Program.h"
+#include "app/Program.h"
 #include "core/TableLayout.h"
 #include "protocol/HexCodec.h"
 #include "protocol/ModuleLink.h"

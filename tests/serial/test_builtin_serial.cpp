@@ -14,7 +14,7 @@
 #include "app/PortHandlers.h"
 #include "app/WindowProgram.h"
 #include "config/ConfigTable.h"
-#include "core/Program.h"
+#include "app/Program.h"
 #include "serial/BuiltinProviders.h"
 #include "serial/BuiltinRegistryProvider.h"
 #include "serial/BuiltinSerialProvider.h"
@@ -71,7 +71,7 @@ int PollUntil(F probe, int want)
 struct Rig {
     FakeUiServices ui;
     std::vector<std::unique_ptr<LibraryProvider>> owned = MakeBuiltinProviders();
-    SerialLibrary serial{ui, [this] {
+    SerialLibrary serial{FatalReportTo(ui), [this] {
                              QVector<LibraryProvider*> v;
                              for (auto& provider : owned) v << provider.get();
                              return v;

@@ -8,7 +8,7 @@
 #include "app/WindowProgram.h"
 #include "config/ConfigTable.h"
 #include "core/PortChoice.h"
-#include "core/Program.h"
+#include "app/Program.h"
 #include "serial/PortConnection.h"
 #include "serial/SerialLibrary.h"
 #include "tests/support/FakeRegistryProvider.h"
@@ -22,7 +22,7 @@ struct Rig {
     FakeUiServices ui;
     FakeSerialProvider sio{&ui};
     FakeRegistryProvider registry;
-    SerialLibrary serial{ui, {&sio, &registry}};
+    SerialLibrary serial{FatalReportTo(ui), {&sio, &registry}};
     ConfigTable table;
     WindowProgram window{ui, serial, table};
     Program& p = window.program;
@@ -326,7 +326,7 @@ private slots:
         // A row with no library file names only the function.
         FakeUiServices ui;
         FakeSerialProvider sio(&ui);
-        SerialLibrary bare(ui, {&sio});
+        SerialLibrary bare(FatalReportTo(ui), {&sio});
         quint32 key = 0;
         try {
             bare.RegOpenKeyA(kHkeyLocalMachine, "HARDWARE\\DEVICEMAP\\SERIALCOMM", &key);
@@ -342,7 +342,7 @@ private slots:
         FakeSerialProvider first(&ui), second(&ui);
         first.missing = {QStringLiteral("sio_read")};
         first.incoming.push_back("AB");
-        SerialLibrary lib(ui, {&first, &second});
+        SerialLibrary lib(FatalReportTo(ui), {&first, &second});
         QVERIFY(first.asked.isEmpty());
 
         QCOMPARE(lib.sio_iqueue(1), 2);

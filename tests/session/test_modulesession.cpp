@@ -24,7 +24,7 @@ const QByteArray kDump = kReadRequest + Bytes("F4F7010111") + Bytes("F4F7600222"
 struct SessionRig {
     FakeUiServices ui;
     FakeSerialProvider port{&ui};
-    SerialLibrary serial{ui, {&port}};
+    SerialLibrary serial{FatalReportTo(ui), {&port}};
     ConfigTable table;
     FakeClockPacing pacing{ui};
     ModuleSession session{serial, table, pacing};

@@ -11,7 +11,7 @@
 #include <functional>
 #include <stdexcept>
 
-#include "core/UiServices.h"
+#include "ui/UiServices.h"
 
 // Thrown by the fake's FatalReport so a test can see where the program would have ended.
 struct FatalExit : std::runtime_error {

@@ -8,7 +8,7 @@
 
 #include "app/WindowProgram.h"
 #include "config/ConfigTable.h"
-#include "core/Program.h"
+#include "app/Program.h"
 #include "protocol/ModuleLink.h"
 #include "serial/SerialLibrary.h"
 #include "tests/support/FakeSerialProvider.h"
@@ -17,7 +17,7 @@
 struct OpenPortRig {
     FakeUiServices ui;
     FakeSerialProvider port{&ui};
-    SerialLibrary serial{ui, {&port}};
+    SerialLibrary serial{FatalReportTo(ui), {&port}};
     ConfigTable table;
     WindowProgram window{ui, serial, table};
     Program& p = window.program;

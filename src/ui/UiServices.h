@@ -1,5 +1,5 @@
 #pragma once
-// The operations through which the logic rooms reach the window: controls,
+// The operations through which the window's handlers reach the window: controls,
 // message boxes, the file dialog, the fatal report and the message pump that
 // pauses use. The Qt implementation lives in QtUiServices; tests use a
 // recording fake. Nothing here includes a widget header.
@@ -8,6 +8,7 @@
 #include <QString>
 #include <QStringList>
 #include <cstdio>
+#include <functional>
 
 // Every control of the main window, in creation order, plus the window itself.
 enum class Control {
@@ -187,4 +188,10 @@ inline const char* ControlIdentifier(Control c)
     case Control::MainWindow: return "MainWindow";
     }
     return "";
+}
+
+// The serial library's fatal report, as the services show it.
+inline std::function<void(int, const QString&, const QString&)> FatalReportTo(UiServices& ui)
+{
+    return [&ui](int code, const QString& message, const QString& where) { ui.FatalReport(code, message, where); };
 }

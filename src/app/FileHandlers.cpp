@@ -1,4 +1,4 @@
-#include "config/FileHandlers.h"
+#include "app/FileHandlers.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -14,7 +14,7 @@
 #include "config/RegularFile.h"
 #include "config/TableFile.h"
 #include "core/FileNames.h"
-#include "core/Program.h"
+#include "app/Program.h"
 #include "core/Texts.h"
 
 namespace {

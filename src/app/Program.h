@@ -1,11 +1,11 @@
 #pragma once
-// The program-wide state and the one context handed to every handler.
+// The window's state and the context its handlers share.
 
 #include <QString>
 
 #include "core/FileStamp.h"
 #include "core/Texts.h"
-#include "core/UiServices.h"
+#include "ui/UiServices.h"
 
 class ConfigTable;
 class ModuleLink;
