@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "session/ConfirmedCodes.h"
+#include "session/TableCompare.h"
 #include "LoopPacing.h"
 #include "TableFiles.h"
 #include "config/ConfigTable.h"
@@ -38,23 +39,12 @@ QString OpenFailureInWords(OpenRefusal refusal, int code)
     return QStringLiteral("the system refused to open it (code %1)").arg(code);
 }
 
-// A cell's code for comparing: the canonical form, or for text that is no
-// code, the text without blanks in upper case.
-QString Comparable(const QString& text)
-{
-    QString code;
-    if (CanonicalCode(text, &code)) return code;
-    QString squeezed = text;
-    squeezed.remove(QLatin1Char(' ')).remove(QChar(0x3000));
-    return squeezed.toUpper();
-}
-
 int CodeCount(const ConfigTable& table)
 {
     int n = 0;
     for (int row = kFirstValueRow; row <= kLastValueRow; ++row)
         for (int column : {kOnColumn, kOffColumn})
-            if (!Comparable(table.GetCellText(row, column)).isEmpty()) ++n;
+            if (!ComparableCode(table.GetCellText(row, column)).isEmpty()) ++n;
     return n;
 }
 
@@ -433,18 +423,12 @@ private:
         const bool read = ReadConfirmed(confirmed, outcome);
         expected_.clear();
         if (!read) return outcome;
-        const QVector<CellPosition> unclear = confirmed.Unconfirmed();
-        int compared = 0;
-        for (int row = kFirstValueRow; row <= kLastValueRow; ++row) {
-            const QString title = job_.file.title[row].isEmpty() ? table_.GetCellText(row, 0) : job_.file.title[row];
-            for (int column : {kOnColumn, kOffColumn}) {
-                if (unclear.contains(CellPosition{row, column})) continue;
-                const QString inFile = Comparable(job_.file.code[row][column]);
-                const QString inModule = Comparable(table_.GetCellText(row, column));
-                if (!inFile.isEmpty() || !inModule.isEmpty()) ++compared;
-                if (inFile == inModule) continue;
-                outcome.differences.push_back({row, title, column, inFile, inModule});
-            }
+        const TableComparison comparison = CompareTable(job_.file, confirmed);
+        const QVector<CellPosition>& unclear = comparison.unconfirmed;
+        const int compared = comparison.compared;
+        for (const CellDifference& d : comparison.differences) {
+            const QString title = job_.file.title[d.row].isEmpty() ? table_.GetCellText(d.row, 0) : job_.file.title[d.row];
+            outcome.differences.push_back({d.row, title, d.column, d.inTable, d.inModule});
         }
         outcome.codes = compared;
         const QString differ = QStringLiteral("%1 of %2 codes differ").arg(outcome.differences.size()).arg(compared);
