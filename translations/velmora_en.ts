@@ -463,5 +463,49 @@
         <source>读取模块时无法完整读回此代码（其中含 F4 F7 或模块应答的字节）</source>
         <translation>A read of the module cannot bring this code back whole (it holds F4 F7 or the bytes of a module's answer)</translation>
     </message>
+    <message>
+        <source> …另有 %1 个</source>
+        <translation> … and %1 more</translation>
+    </message>
+    <message>
+        <source>模块中为空</source>
+        <translation>Empty in the module</translation>
+    </message>
+    <message>
+        <source>模块中为 %1</source>
+        <translation>In the module: %1</translation>
+    </message>
+    <message>
+        <source>表中不是代码</source>
+        <translation>Not a code in the table</translation>
+    </message>
+    <message>
+        <source>模块的应答不清楚，无法确认此代码</source>
+        <translation>The module's answers were not clear: this code could not be confirmed</translation>
+    </message>
+    <message>
+        <source>模块与配置表一致（共 %1 个代码）</source>
+        <translation>The module matches the table (codes: %1)</translation>
+    </message>
+    <message>
+        <source>有 %1 个代码与模块不同：%2</source>
+        <translation>Codes that differ from the module (%1): %2</translation>
+    </message>
+    <message>
+        <source>有 %1 个代码无法确认</source>
+        <translation>Codes that could not be confirmed: %1</translation>
+    </message>
+    <message>
+        <source>按 F7 与模块比较</source>
+        <translation>Press F7 to compare the module with the table</translation>
+    </message>
+    <message>
+        <source>用模块中的代码</source>
+        <translation>Use the module's code</translation>
+    </message>
+    <message>
+        <source>与模块比较</source>
+        <translation>Compare with module</translation>
+    </message>
 </context>
 </TS>
