@@ -66,7 +66,8 @@ void TellComparison(Program& p, const TableComparison& result, const ConfirmedCo
 
 void CompareWithModule(Program& p)
 {
-    if (p.state.comparing || !p.link.MayStartOperation() || p.ui.IsDisabled(Control::Button_ReadModule)) return;
+    if (p.state.comparing || p.link.UnderWay() || !p.link.MayStartOperation() || p.ui.IsDisabled(Control::Button_ReadModule))
+        return;
     // Held from here: an open editor ends with what it holds, and nothing
     // edits, opens or saves the table until the comparison has told.
     p.state.comparing = true;
