@@ -481,7 +481,7 @@
     </message>
     <message>
         <source>模块的应答不清楚，无法确认此代码</source>
-        <translation>The module's answers were not clear: this code could not be confirmed</translation>
+        <translation>The module&apos;s answers were not clear: this code could not be confirmed</translation>
     </message>
     <message>
         <source>模块与配置表一致（共 %1 个代码）</source>
@@ -501,11 +501,15 @@
     </message>
     <message>
         <source>用模块中的代码</source>
-        <translation>Use the module's code</translation>
+        <translation>Use the module&apos;s code</translation>
     </message>
     <message>
         <source>与模块比较</source>
         <translation>Compare with module</translation>
+    </message>
+    <message>
+        <source>、</source>
+        <translation>, </translation>
     </message>
 </context>
 </TS>

@@ -21,7 +21,7 @@ QString CellNames(const ConfigTable& table, const QVector<CellPosition>& cells)
     QStringList names;
     for (const CellPosition& c : cells.mid(0, kNamed))
         names << table.GetCellText(c.row, 0) + QLatin1Char(' ') + table.GetCellText(0, c.column);
-    QString text = names.join(QStringLiteral("、"));
+    QString text = names.join(Texts::tr("、"));
     if (cells.size() > kNamed) text += Texts::tr(" …另有 %1 个").arg(cells.size() - kNamed);
     return text;
 }

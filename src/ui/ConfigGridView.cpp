@@ -81,7 +81,7 @@ void DrawMark(QPainter* painter, const QRect& cell, CellMarkKind kind, const QPa
     painter->setBrush(Qt::NoBrush);
     painter->drawRect(cell.adjusted(1, 1, -1, -1));
     if (kind == CellMarkKind::Differs) {
-        const int side = qMin(8, cell.height() / 2);
+        const int side = qMin(11, cell.height() / 2);
         const QPoint corner = cell.topRight();
         const QPoint triangle[] = {corner, corner - QPoint(side, 0), corner + QPoint(0, side)};
         painter->setPen(Qt::NoPen);
