@@ -129,6 +129,14 @@ private Q_SLOTS:
         compare();
         QVERIFY2(rig.Log().endsWith(QStringLiteral("模块与配置表一致（共 3 个代码）\r\n")), qPrintable(rig.Log().right(300)));
         QVERIFY(!rig.table.HasCellMarks());
+
+        // No module on the line: what a read says, nothing given back, no mark.
+        m.Connect(115200, {QStringLiteral("--loopback")});
+        rig.table.SetCellText(1, 2, QStringLiteral("00"));
+        compare();
+        QVERIFY2(rig.Log().endsWith(QStringLiteral("模块无应答\r\n请检查 波特率: 是否与模块一致、端口是否选对、模块是否通电\r\n")),
+                 qPrintable(rig.Log().right(300)));
+        QVERIFY(!rig.table.HasCellMarks() && rig.ModuleButtonsEnabled() && !rig.program.state.tableHeld);
     }
 };
 
