@@ -472,12 +472,52 @@
         <translation>, </translation>
     </message>
     <message>
-        <source> 等，另有 %1 个</source>
-        <translation> and %1 more</translation>
-    </message>
-    <message>
         <source>模块中可能只有部分代码，也可能仍在配置模式；端口恢复后请重新写入</source>
         <translation>The module may hold part of the table and may still be in configuration mode; write again once the port is back</translation>
+    </message>
+    <message>
+        <source> …另有 %1 个</source>
+        <translation> … and %1 more</translation>
+    </message>
+    <message>
+        <source>模块中为空</source>
+        <translation>Empty in the module</translation>
+    </message>
+    <message>
+        <source>模块中为 %1</source>
+        <translation>In the module: %1</translation>
+    </message>
+    <message>
+        <source>表中不是代码</source>
+        <translation>Not a code in the table</translation>
+    </message>
+    <message>
+        <source>模块的应答不清楚，无法确认此代码</source>
+        <translation>The module&apos;s answers were not clear: this code could not be confirmed</translation>
+    </message>
+    <message>
+        <source>模块与配置表一致（共 %1 个代码）</source>
+        <translation>The module matches the table (codes: %1)</translation>
+    </message>
+    <message>
+        <source>有 %1 个代码与模块不同：%2</source>
+        <translation>Codes that differ from the module (%1): %2</translation>
+    </message>
+    <message>
+        <source>有 %1 个代码无法确认</source>
+        <translation>Codes that could not be confirmed: %1</translation>
+    </message>
+    <message>
+        <source>按 F7 与模块比较</source>
+        <translation>Press F7 to compare the module with the table</translation>
+    </message>
+    <message>
+        <source>用模块中的代码</source>
+        <translation>Use the module&apos;s code</translation>
+    </message>
+    <message>
+        <source>与模块比较</source>
+        <translation>Compare with module</translation>
     </message>
 </context>
 </TS>

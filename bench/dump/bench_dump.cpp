@@ -7,8 +7,9 @@
 //            behind them: codes wrong after one read in the window and those
 //            of them it did not call doubtful; velmora-cli read's exit status
 //            and the codes wrong in what it printed;
-//   cli:     how long a velmora-cli read takes, confirmed and of one dump (--once).
-//   bench_dump [rounds] [pace|manners|cli]... ["manners row name"]...
+//   cli:     how long a velmora-cli read takes, confirmed and of one dump (--once);
+//   compare: how long the window's F7 takes against one 读取模块.
+//   bench_dump [rounds] [pace|manners|cli|compare]... ["manners row name"]...
 //   (all tables when none is named, all their rows when none is; QT_QPA_PLATFORM=offscreen is set if unset)
 
 #include <QApplication>
@@ -19,6 +20,7 @@
 #include <cstdio>
 
 #include "ProgramRig.h"
+#include "ui/MainWindow.h"
 #include "config/TableCsv.h"
 #include "core/ModuleEvents.h"
 
@@ -320,6 +322,43 @@ void CliTable(SimProcess& sim, const QString& link, const QString& memory, int r
     PrintLoad();
 }
 
+// The window's comparison (F7: confirmed dumps, as velmora-cli verify reads)
+// against one read of 读取模块, on the table that read brought.
+void CompareTable(ProgramRig& rig, SimProcess& sim, const QString& link, const QString& memory, int rounds)
+{
+    std::printf("\ncompare: F7 against one 读取模块 of 192 codes, answers 30 ms apart; median of %d rounds\n\n", rounds);
+    PrintLoad();
+    std::printf("%8s  %9s  %9s  %6s  %s\n", "baud", "read", "compare", "ratio", "the log's last line");
+    for (int rate : {9600, 115200}) {
+        QList<double> reads, compares;
+        QString said;
+        for (int r = 0; r < rounds; ++r) {
+            if (rig.program.link.IsOpen()) rig.Click(Control::Button_TogglePort);
+            if (!sim.Start(SimArgs(link, memory, rate, {QStringLiteral("--pace"), QStringLiteral("30")})) || !rig.SelectPort(link)
+                || !rig.SelectRate(Control::Combo_BaudRate, rate) || !rig.Click(Control::Button_TogglePort))
+                continue;
+            rig.EmptyTable();
+            QElapsedTimer clock;
+            clock.start();
+            rig.Click(Control::Button_ReadModule);
+            RunUntil([&] { return !rig.program.link.Reading().Running(); }, 120000);
+            reads << double(clock.elapsed());
+            RunUntil([] { return false; }, 300);
+            clock.restart();
+            rig.window->CompareAction()->trigger();
+            compares << double(clock.elapsed());
+            said = rig.Log().split(QStringLiteral("\r\n"), Qt::SkipEmptyParts).constLast();
+        }
+        std::sort(reads.begin(), reads.end());
+        std::sort(compares.begin(), compares.end());
+        const double read = reads.isEmpty() ? 0 : reads.at(reads.size() / 2) / 1000;
+        const double compare = compares.isEmpty() ? 0 : compares.at(compares.size() / 2) / 1000;
+        std::printf("%8d  %7.2f s  %7.2f s  %5.2fx  %s\n", rate, read, compare, read > 0 ? compare / read : 0, qPrintable(said));
+        std::fflush(stdout);
+    }
+    PrintLoad();
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -329,13 +368,13 @@ int main(int argc, char** argv)
     QApplication app(argc, argv);
     int rounds = 1;
     QStringList tables, only;
-    const QStringList names{QStringLiteral("pace"), QStringLiteral("manners"), QStringLiteral("cli")};
+    const QStringList names{QStringLiteral("pace"), QStringLiteral("manners"), QStringLiteral("cli"), QStringLiteral("compare")};
     for (const QString& arg : app.arguments().mid(1)) {
         if (arg.toInt() > 0) rounds = arg.toInt();
         else if (names.contains(arg)) tables << arg;
         else only << arg;  // a row of the manners table by its name
     }
-    if (tables.isEmpty()) tables = QStringList{QStringLiteral("pace"), QStringLiteral("manners"), QStringLiteral("cli")};
+    if (tables.isEmpty()) tables = names;
 
     QTemporaryDir dir;
     const QString link = dir.filePath(QStringLiteral("module.tty"));
@@ -351,6 +390,7 @@ int main(int argc, char** argv)
     if (tables.contains(QStringLiteral("pace"))) PaceTable(rig, sim, link, memory, rounds);
     if (tables.contains(QStringLiteral("manners"))) MannersTable(rig, sim, link, memory, only);
     if (tables.contains(QStringLiteral("cli"))) CliTable(sim, link, memory, rounds);
+    if (tables.contains(QStringLiteral("compare"))) CompareTable(rig, sim, link, memory, rounds);
     sim.Stop();
     return 0;
 }

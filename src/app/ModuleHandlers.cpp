@@ -36,6 +36,7 @@ void ReadModule(Program& p)
 {
     if (!p.link.MayStartOperation()) return;
     if (!Confirmed(p, Texts::tr("将从模块读取数据到配置软件，数据将被替换"), Texts::tr("读取模块"))) return;
+    p.table.ClearCellMarks();  // what a comparison found holds no longer
     p.session.StartRead();
 }
 
@@ -43,6 +44,7 @@ void ClearModule(Program& p)
 {
     if (!p.link.MayStartOperation()) return;
     if (!Confirmed(p, Texts::tr("确认清空模块数据"), Texts::tr("清空模块"))) return;
+    p.table.ClearCellMarks();
     TellShortOutcome(p, ModuleRequest::Clear, p.session.Clear());
 }
 
@@ -83,6 +85,7 @@ void WriteModule(Program& p)
     }
 
     if (!Confirmed(p, Texts::tr("确认写入自定义数据"), Texts::tr("写入数据"))) return;
+    p.table.ClearCellMarks();
     // The grid takes no edit while the upload runs: the codes counted now are those it sends.
     // The window's upload does not wait for the module's answers.
     const ModuleOutcome o = p.session.Write([&p](int row, int column) { return p.table.GetCellText(row, column); },

@@ -44,6 +44,12 @@ struct AppState {
         bool strayBytes = false;
         bool hintGiven = false;
     } line;
+    // The module is being compared with the table (F7): from its first dump
+    // to its last the table stays held and the module buttons grey, and the
+    // dumps' own doubts and give-backs are not told; the comparison tells.
+    bool comparing = false;
+    // The log has said once how to compare after a write.
+    bool compareHintGiven = false;
 };
 
 struct Program {

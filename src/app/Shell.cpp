@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 
+#include "app/CompareHandlers.h"
 #include "app/ModuleHandlers.h"
 #include "app/PortHandlers.h"
 #include "app/RememberedChoices.h"
@@ -58,6 +59,7 @@ WindowHandlers MakeWindowHandlers(Program& p)
     h.clearModuleClicked = [&p] { ClearModule(p); };
     h.readModuleClicked = [&p] { ReadModule(p); };
     h.writeModuleClicked = [&p] { WriteModule(p); };
+    h.compareRequested = [&p] { CompareWithModule(p); };
     // A read given back before takes nothing more into a table opened since.
     h.openFileClicked = [&p] {
         if (OpenFile(p)) p.link.TableReplaced();

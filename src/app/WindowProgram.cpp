@@ -1,5 +1,7 @@
 #include "app/WindowProgram.h"
 
+#include <utility>
+
 #include "config/ConfigTable.h"
 #include "core/Texts.h"
 #include "protocol/HexCodec.h"
@@ -61,7 +63,7 @@ QString CellNames(const ConfigTable& table, const QVector<CellPosition>& cells)
     for (const CellPosition& c : cells.mid(0, kNamed))
         named << table.GetCellText(c.row, 0) + QLatin1Char(' ') + table.GetCellText(0, c.column);
     QString words = named.join(Texts::tr("、"));
-    if (cells.size() > kNamed) words += Texts::tr(" 等，另有 %1 个").arg(cells.size() - kNamed);
+    if (cells.size() > kNamed) words += Texts::tr(" …另有 %1 个").arg(cells.size() - kNamed);
     return words;
 }
 
@@ -89,19 +91,16 @@ void WindowNarration::OnModuleEvent(const ModuleEvent& e)
     default: break;
     }
     Narrate(e);
-    FollowOperation();
+    FollowOperation(p_);
 }
 
-// The one place the window follows whether an operation runs (the link
-// decides it): while one does, nothing replaces, saves or edits the table
-// under it; all comes back when it ends.
-void WindowNarration::FollowOperation()
+void FollowOperation(Program& p)
 {
-    const bool held = p_.link.UnderWay();
-    if (held == p_.state.tableHeld) return;
-    p_.state.tableHeld = held;
-    for (Control c : kFileButtons) p_.ui.SetDisabled(c, held);
-    p_.ui.SetReadOnly(Control::ConfigGrid, held);
+    const bool held = p.link.UnderWay() || p.state.comparing;
+    if (held == p.state.tableHeld) return;
+    p.state.tableHeld = held;
+    for (Control c : kFileButtons) p.ui.SetDisabled(c, held);
+    p.ui.SetReadOnly(Control::ConfigGrid, held);
 }
 
 void WindowNarration::Narrate(const ModuleEvent& e)
@@ -123,6 +122,7 @@ void WindowNarration::Narrate(const ModuleEvent& e)
         p.ui.SetCaption(Control::Button_TogglePort, Texts::tr("开启"));
         Line(p, Texts::tr("端口已关闭"));
         DisableModuleButtons(p);
+        p.table.ClearCellMarks();
         return;
     case Kind::PortLost: Line(p, Texts::tr("端口已断开: COM%1").arg(e.port)); return;
     case Kind::RequestSent: Line(p, RequestInWords(e.request)); return;
@@ -144,13 +144,16 @@ void WindowNarration::Narrate(const ModuleEvent& e)
             DisableModuleButtons(p);
         p.ui.SetDisabled(Control::Button_TogglePort, false);
         return;
-    case Kind::ModuleFree: EnableModuleButtons(p); return;
+    case Kind::ModuleFree:
+        if (!p.state.comparing) EnableModuleButtons(p);
+        return;
     case Kind::Progress: p.ui.SetPosition(Control::ProgressBar1, e.position); return;
     case Kind::EnterEcho: Line(p, Texts::tr("模块进入配置模式")); return;
     case Kind::ExitEcho: Line(p, Texts::tr("模块退出配置模式")); return;
     case Kind::DumpStarted: Line(p, Texts::tr("开始从模块提取数据")); return;
     case Kind::DumpEnded:
         Line(p, Texts::tr("数据提取完成"));
+        if (p.state.comparing) return;
         // Bytes that were no record came in the dump: a record may be missing too.
         if (!e.whole && !e.doubtful.isEmpty())
             Line(p, Texts::tr("有 %1 个代码可能有误，空白的单元格也可能漏了代码，请重新读取").arg(e.doubtful.size()));
@@ -170,7 +173,9 @@ void WindowNarration::Narrate(const ModuleEvent& e)
         Line(p, Texts::tr("模块无应答"));
         HintToCheckTheLine(p);
         return;
-    case Kind::TableGivenBack: Line(p, Texts::tr("读取未完成，配置表已恢复为读取前的内容")); return;
+    case Kind::TableGivenBack:
+        if (!p.state.comparing) Line(p, Texts::tr("读取未完成，配置表已恢复为读取前的内容"));
+        return;
     case Kind::ReadResumed:
         Line(p, Texts::tr("模块继续发送数据"));
         DisableModuleButtons(p);
@@ -227,6 +232,7 @@ void TellWriteOutcome(Program& p, const ModuleOutcome& o)
     case OutcomeKind::Done:
         Line(p, o.exitEcho ? Texts::tr("写入完成，共发送 %1 个代码").arg(o.codesSent)
                            : Texts::tr("已发送 %1 个代码，但未收到模块退出配置模式的应答").arg(o.codesSent));
+        if (o.exitEcho && !std::exchange(p.state.compareHintGiven, true)) Line(p, Texts::tr("按 F7 与模块比较"));
         break;
     case OutcomeKind::NoAnswer:
         Line(p, Texts::tr("已发送 %1 个代码，模块无应答（线路上没有模块？）").arg(o.codesSent));

@@ -39,7 +39,6 @@ public:
 
 private:
     void Narrate(const ModuleEvent& event);
-    void FollowOperation();
 
     Program& p_;
 };
@@ -51,6 +50,10 @@ void TellWriteOutcome(Program& p, const ModuleOutcome& outcome);
 // module did not answer, that the line sends back what it is sent, the
 // module's new rate.
 void TellShortOutcome(Program& p, ModuleRequest request, const ModuleOutcome& outcome);
+// The one place the window follows whether an operation runs (the link
+// decides it, or a comparison holds it): while one does, nothing replaces,
+// saves or edits the table under it; all comes back when it ends.
+void FollowOperation(Program& p);
 // After an operation that heard bytes but none of the module's answers: one
 // line saying what to check (波特率:, the port, the module's power), once until
 // the next operation or the port's next open or close.

@@ -1,7 +1,8 @@
 #include "config/ConfigTable.h"
 
+#include <QHash>
+#include <QRect>
 #include <new>
-
 
 #include "config/FilePlace.h"
 #include "config/RegularFile.h"
@@ -36,11 +37,14 @@ struct ConfigTable::Data {
 
     TableContent t = NewTableContent(TableLayout::kRows, TableLayout::kColumns);
     TableHistory history;
+    QHash<QPair<int, int>, CellMark> marks;
 
-    // Every text change passes here, so the history misses none of a value cell.
+    // Every text change passes here, so the history misses none of a value
+    // cell, and no mark outlives the text it was about.
     void SetText(int r, int c, TableCell& cell, const QString& text)
     {
         if (!t.IsFixed(r, c)) history.Note(r, c, cell.text, text);
+        marks.remove({r, c});
         cell.text = text;
         cell.textBytes.clear();
     }
@@ -114,6 +118,11 @@ bool ConfigTable::ClearRange(int firstRow, int firstColumn, int lastRow, int las
     // Only cells that hold something are stored, so a huge rectangle costs no more than the texts in it.
     auto& cells = d->t.cells;
     d->history.BeginStep();  // one clear, one step
+    // An empty cell has no text to clear, but a mark it may have.
+    d->marks.removeIf([&](const auto& mark) {
+        const auto [r, c] = mark.key();
+        return r >= firstRow && r <= lastRow && c >= firstColumn && c <= lastColumn;
+    });
     for (auto it = cells.lower_bound({firstRow, firstColumn}); it != cells.end() && it->first.first <= lastRow; ++it) {
         const int c = it->first.second;
         if (c >= firstColumn && c <= lastColumn) d->SetText(it->first.first, c, it->second, QString());
@@ -149,6 +158,32 @@ bool ConfigTable::SetRangeAlignment(int firstRow, int firstColumn, int lastRow, 
         }
     Q_EMIT dataChanged(index(firstRow, firstColumn), index(lastRow, lastColumn), {Qt::TextAlignmentRole});
     return true;
+}
+
+void ConfigTable::SetCellMark(int row, int column, const CellMark& mark)
+{
+    if (!d->Valid(row, column) || d->t.IsFixed(row, column)) return;
+    if (mark.kind == CellMarkKind::None)
+        d->marks.remove({row, column});
+    else
+        d->marks.insert({row, column}, mark);
+    const QModelIndex i = index(row, column);
+    Q_EMIT dataChanged(i, i, {Qt::DecorationRole, Qt::ToolTipRole});
+}
+
+CellMark ConfigTable::GetCellMark(int row, int column) const { return d->marks.value({row, column}); }
+
+bool ConfigTable::HasCellMarks() const { return !d->marks.isEmpty(); }
+
+void ConfigTable::ClearCellMarks()
+{
+    if (d->marks.isEmpty()) return;
+    QRect cells;
+    for (auto it = d->marks.cbegin(); it != d->marks.cend(); ++it)
+        cells |= QRect(it.key().second, it.key().first, 1, 1);
+    d->marks.clear();
+    Q_EMIT dataChanged(index(cells.top(), cells.left()), index(cells.bottom(), cells.right()),
+                       {Qt::DecorationRole, Qt::ToolTipRole});
 }
 
 bool ConfigTable::ReadyToSave()
@@ -198,6 +233,7 @@ bool ConfigTable::LoadTableBytes(const QByteArray& bytes, bool* writesBackWhole,
     beginResetModel();
     d->t = std::move(loaded);
     d->history.Clear();
+    d->marks.clear();
     endResetModel();
     return true;
 }

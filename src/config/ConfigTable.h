@@ -13,6 +13,15 @@ struct TableContent;
 class TableHistory;
 enum class TableFileProblem;
 
+// A mark on a value cell that only the window shows and no file keeps: a code
+// the module's answers left in doubt, or a code the module holds otherwise.
+enum class CellMarkKind { None, Doubtful, Differs };
+struct CellMark {
+    CellMarkKind kind = CellMarkKind::None;
+    QString note;        // the tool tip: why doubtful; what the module holds
+    QString moduleCode;  // Differs: the module's code as the table writes it; empty when it holds none
+};
+
 class ConfigTable : public QAbstractTableModel {
     Q_OBJECT
 public:
@@ -45,6 +54,12 @@ public:
     bool SetColumnWidth(int column, int width);
     bool SetRowHeight(int row, int height);
     bool SetRangeAlignment(int firstRow, int firstColumn, int lastRow, int lastColumn, int alignment);
+    // Marks of cells: a change of the cell's text removes its mark (an edit,
+    // a paste, a clear, an undo), a load removes them all.
+    void SetCellMark(int row, int column, const CellMark& mark);
+    CellMark GetCellMark(int row, int column) const;
+    bool HasCellMarks() const;
+    void ClearCellMarks();
     // Ends editing, then replaces the file atomically: on failure the previous
     // file stays whole and false is given. A FIFO or a character device in its
     // place is written into instead, anything else that is not a regular file

@@ -156,6 +156,10 @@ public:
     // Another table took the place of the one a read started on (a file was
     // opened while no read runs): see ModuleRead::TableReplaced.
     void TableReplaced() { read_.TableReplaced(); }
+    // The reads from now on fill `table` instead (nullptr: the link's own
+    // table again): a comparison reads the module into a table of its own.
+    // Only while no read runs.
+    void ReadInto(ConfigTable* table) { read_.ReadInto(table); }
 
 private:
     friend class TableUpload;

@@ -85,7 +85,7 @@ void ModuleRead::RequestGoesOut()
 void ModuleRead::RequestSent()
 {
     KeepTable();
-    table_.ClearRange(kFirstValueRow, kOnColumn, kLastValueRow, kOffColumn);
+    Table().ClearRange(kFirstValueRow, kOnColumn, kLastValueRow, kOffColumn);
 }
 
 void ModuleRead::Arrived(const QVector<ArrivedBytes>& runs)
@@ -133,6 +133,13 @@ void ModuleRead::EndAtExit()
 {
     if (Running()) end_ = ReadEnd::PortClosed;
     GiveBackUnfinished();
+}
+
+void ModuleRead::ReadInto(ConfigTable* table)
+{
+    if (Running()) return;
+    into_ = table;
+    TableReplaced();
 }
 
 void ModuleRead::TableReplaced()
@@ -327,7 +334,7 @@ void ModuleRead::ApplyRecord(const Answer& a)
     lastRecord_ = key;
     const int position = RecordPosition(a.row);
     const QString code = BytesToHex(a.bytes);
-    table_.SetCellText(a.row, a.column, code);
+    Table().SetCellText(a.row, a.column, code);
     Report({.kind = Kind::Progress, .position = position});
     Report({.kind = Kind::Record, .cell = {a.row, a.column}, .bytes = a.bytes});
 }
@@ -338,9 +345,9 @@ void ModuleRead::ResumeIfGivenBack()
 {
     if (!kept_.mayResume) return;
     // Edits made to the given-back table are what a later give-back returns.
-    kept_.cells = ValueCells(table_);
+    kept_.cells = ValueCells(Table());
     GatherIntoOneStep();
-    PutValueCells(table_, kept_.unfinished);
+    PutValueCells(Table(), kept_.unfinished);
     ForgetGivenBack();
     Report({.kind = Kind::ReadResumed});
     end_ = ReadEnd::Running;
@@ -368,7 +375,7 @@ void ModuleRead::EndWithoutAnswer()
 // itself fills them).
 void ModuleRead::KeepTable()
 {
-    kept_.cells = ValueCells(table_);
+    kept_.cells = ValueCells(Table());
     GatherIntoOneStep();
     ForgetGivenBack();
 }
@@ -377,7 +384,7 @@ void ModuleRead::KeepTable()
 // step; so is its giving back, which then leaves no step at all.
 void ModuleRead::GatherIntoOneStep()
 {
-    table_.History().BeginRead([this] { return kept_.tableIsRead; });
+    Table().History().BeginRead([this] { return kept_.tableIsRead; });
     kept_.tableIsRead = true;
 }
 
@@ -397,8 +404,8 @@ void ModuleRead::GiveBackUnfinished()
 {
     if (!kept_.tableIsRead) return;
     kept_.mayResume = end_ == ReadEnd::NoAnswer;
-    if (kept_.mayResume) kept_.unfinished = ValueCells(table_);
-    PutValueCells(table_, kept_.cells);
+    if (kept_.mayResume) kept_.unfinished = ValueCells(Table());
+    PutValueCells(Table(), kept_.cells);
     kept_.tableIsRead = false;  // only now: the cells given back belong to the read's undo step
     Report({.kind = Kind::TableGivenBack});
 }

@@ -134,8 +134,12 @@ public:
     // given back no longer resumes, and a dump no read waits for is no longer
     // heard, so nothing of it goes into the new table. Only while no read runs.
     void TableReplaced();
+    // The reads from now on write into `table` (nullptr: the table the read
+    // was made with), as after TableReplaced. Only while no read runs.
+    void ReadInto(ConfigTable* table);
 
 private:
+    ConfigTable& Table() const { return into_ ? *into_ : table_; }
     std::optional<Answer> TakeAnswer(HeldEnd end);
     void JudgeWhole(HeldEnd end);
     void Hold(const ArrivedBytes& run);
@@ -158,6 +162,7 @@ private:
     void Report(const ModuleEvent& event) { report_(event); }
 
     ConfigTable& table_;
+    ConfigTable* into_ = nullptr;
     const LinkPacing& pacing_;
     Reporter report_;
     std::function<bool()> sending_;

@@ -17,7 +17,7 @@ int CodesIn(const ConfigTable& table)
 }
 
 ModuleSession::ModuleSession(SerialLibrary& serial, ConfigTable& table, LinkPacing& pacing)
-    : table_(table), pacing_(pacing), link_(serial, table, pacing)
+    : pacing_(pacing), link_(serial, table, pacing)
 {
     // Heard before anyone who words the events, so a front end told of an
     // event finds the session knowing it already.
@@ -201,14 +201,9 @@ ReadOutcome ModuleSession::ReadConfirmed(ConfirmedCodes& confirmed, const StopRe
         noisy = noisy || last.strayBytes || !last.whole;
         confirmed.Add(last);
     }
-    // The table holds what was confirmed, as the window shows codes it read.
+    ReadOutcome o{.dumps = confirmed.Dumps(), .unconfirmed = confirmed.Unconfirmed(), .noisyLine = noisy};
     for (int row = kFirstValueRow; row <= kLastValueRow; ++row)
-        for (int column : {kOnColumn, kOffColumn}) {
-            const QByteArray code = confirmed.Code(row, column);
-            table_.SetCellText(row, column, code.isEmpty() ? QString() : BytesToHex(code));
-        }
-    ReadOutcome o{.codes = CodesIn(table_), .dumps = confirmed.Dumps(), .unconfirmed = confirmed.Unconfirmed(),
-                  .noisyLine = noisy};
+        for (int column : {kOnColumn, kOffColumn}) o.codes += !confirmed.Code(row, column).isEmpty();
     for (const CellPosition& cell : o.unconfirmed) o.doubtful << DoubtfulCode{cell, DoubtReason::Unconfirmed};
     o.kind = o.unconfirmed.isEmpty() ? OutcomeKind::Done : OutcomeKind::Unclear;
     return o;

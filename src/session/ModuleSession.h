@@ -57,10 +57,10 @@ public:
     // ends otherwise). Records bringing exactly the `expected` code of their
     // cell are taken whole.
     ReadOutcome ReadDump(const StopRequest& stop, const ExpectedCodes& expected = {});
-    // Dumps until `confirmed` settles every code or no further dump may; the
-    // table then holds the confirmed codes. Done only when every code is
-    // confirmed; Unclear, with the cells, otherwise. `dumpBegins` runs before
-    // each dump.
+    // Dumps until `confirmed` settles every code or no further dump may.
+    // Done only when every code is confirmed; Unclear, with the cells,
+    // otherwise; how the dump ended when one did not end whole. `dumpBegins`
+    // runs before each dump.
     ReadOutcome ReadConfirmed(ConfirmedCodes& confirmed, const StopRequest& stop, const ExpectedCodes& expected = {},
                               const std::function<void()>& dumpBegins = {});
 
@@ -71,7 +71,6 @@ private:
     void AwaitLateExitEcho(const StopRequest& stop);
     bool AwaitEnterEcho(const StopRequest& stop);
 
-    ConfigTable& table_;
     LinkPacing& pacing_;
     ModuleLink link_;
 

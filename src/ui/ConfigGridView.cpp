@@ -9,8 +9,10 @@
 #include <QHash>
 #include <QHeaderView>
 #include <QIcon>
+#include <QKeyEvent>
 #include <QLineEdit>
 #include <QMenu>
+#include <QPainter>
 #include <QPointer>
 #include <QStyle>
 #include <QStyledItemDelegate>
@@ -53,6 +55,40 @@ QString CodeFaultText(const QString& text)
     case CodeFault::SplitByte: return Texts::tr("空格把字节拆开了，写入模块时发送 %1").arg(ShownBytes(check.digits));
     }
     return QString();
+}
+
+// The cell's mark (CellMarkKind) as the grid's model serves it.
+constexpr int kMarkRole = Qt::UserRole + 1;
+
+// The colour of a cell mark: strong enough to be seen on the base and under
+// the selection, in a light or a dark scheme; the two kinds are told apart
+// by their shape too (a solid frame with a corner, a dashed frame).
+QColor MarkColour(CellMarkKind kind, const QPalette& palette)
+{
+    const bool light = palette.color(QPalette::Base).lightness() >= 128;
+    if (kind == CellMarkKind::Differs) return light ? QColor(196, 86, 0) : QColor(255, 168, 64);
+    return light ? QColor(40, 90, 210) : QColor(125, 175, 255);
+}
+
+void DrawMark(QPainter* painter, const QRect& cell, CellMarkKind kind, const QPalette& palette)
+{
+    const QColor colour = MarkColour(kind, palette);
+    painter->save();
+    painter->setRenderHint(QPainter::Antialiasing, false);
+    QPen pen(colour, 2, kind == CellMarkKind::Differs ? Qt::SolidLine : Qt::DashLine);
+    pen.setJoinStyle(Qt::MiterJoin);
+    painter->setPen(pen);
+    painter->setBrush(Qt::NoBrush);
+    painter->drawRect(cell.adjusted(1, 1, -1, -1));
+    if (kind == CellMarkKind::Differs) {
+        const int side = qMin(11, cell.height() / 2);
+        const QPoint corner = cell.topRight();
+        const QPoint triangle[] = {corner, corner - QPoint(side, 0), corner + QPoint(0, side)};
+        painter->setPen(Qt::NoPen);
+        painter->setBrush(colour);
+        painter->drawPolygon(triangle, 3);
+    }
+    painter->restore();
 }
 
 // No cell or heading is drawn wider than ConfigGridView::kLargestDrawnSize
@@ -137,15 +173,17 @@ public:
     QVariant data(const QModelIndex& i, int role) const override
     {
         if (!i.isValid()) return {};
-        // A look only: the tint, the mark and their reasons are nowhere in the table or its file.
+        const int row = i.row() + RowOffset(), column = i.column() + ColumnOffset();
+        if (role == kMarkRole) return int(table_.GetCellMark(row, column).kind);
+        // A look only: the tint, the marks and their reasons are nowhere in the table or its file.
         if (role == Qt::BackgroundRole || role == Qt::ToolTipRole || role == Qt::DecorationRole) {
-            const int row = i.row() + RowOffset(), column = i.column() + ColumnOffset();
             const QString fault = role == Qt::DecorationRole ? QString() : Fault(row, column);
             if (role == Qt::BackgroundRole) return fault.isEmpty() ? QVariant() : QVariant(tint_);
             const QString remark = Remark(row, column);
             if (role == Qt::DecorationRole) return remark.isEmpty() ? QVariant() : QVariant(mark_);
-            const QString tip = fault.isEmpty() || remark.isEmpty() ? fault + remark : fault + QLatin1Char('\n') + remark;
-            return tip.isEmpty() ? QVariant() : QVariant(tip);
+            QStringList tips{fault, remark, table_.GetCellMark(row, column).note};
+            tips.removeAll(QString());
+            return tips.isEmpty() ? QVariant() : QVariant(tips.join(QLatin1Char('\n')));
         }
         const QVariant value = table_.data(SourceOf(i), role);
         return role == Qt::DisplayRole ? DrawnText(value) : value;
@@ -266,6 +304,13 @@ public:
         self->typingIn_ = editor;
         self->open_ = editor;
         return editor;
+    }
+
+    void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override
+    {
+        QStyledItemDelegate::paint(painter, option, index);
+        const auto kind = CellMarkKind(index.data(kMarkRole).toInt());
+        if (kind != CellMarkKind::None) DrawMark(painter, option.rect, kind, option.palette);
     }
 
     void setEditorData(QWidget* editor, const QModelIndex& index) const override
@@ -580,6 +625,8 @@ void ConfigGridView::SetUnreadableCode(std::function<bool(QStringView)> unreadab
     cells_->SetUnreadable(std::move(unreadable), style()->standardIcon(QStyle::SP_MessageBoxWarning));
 }
 
+void ConfigGridView::SetCompareAction(QAction* compare) { compare_ = compare; }
+
 void ConfigGridView::SetShowNotice(std::function<void(const QString&)> showNotice)
 {
     showNotice_ = std::move(showNotice);
@@ -652,6 +699,61 @@ void ConfigGridView::RedoStep()
     table_.History().Redo();
 }
 
+QVector<QPoint> ConfigGridView::DifferingCells() const
+{
+    QVector<QPoint> cells;
+    const auto differs = [this](QPoint cell) {
+        return table_.GetCellMark(cell.y(), cell.x()).kind == CellMarkKind::Differs;
+    };
+    if (currentIndex().isValid() && differs(CellOfIndex(currentIndex()))) cells << CellOfIndex(currentIndex());
+    if (cells.isEmpty() || !selectionModel()) return cells;
+    for (const QModelIndex& i : selectionModel()->selectedIndexes())
+        if (const QPoint cell = CellOfIndex(i); differs(cell) && !cells.contains(cell)) cells << cell;
+    return cells;
+}
+
+void ConfigGridView::UseModuleCodes()
+{
+    if (readOnly_) return;
+    delegate_->CloseOpenEditor();
+    const QVector<QPoint> cells = DifferingCells();
+    QStringList codes;
+    for (const QPoint& cell : cells) codes << table_.GetCellMark(cell.y(), cell.x()).moduleCode;
+    table_.History().BeginStep();
+    for (qsizetype i = 0; i < cells.size(); ++i) table_.SetCellText(cells[i].y(), cells[i].x(), codes[i]);
+    table_.History().EndStep();
+}
+
+void ConfigGridView::keyPressEvent(QKeyEvent* event)
+{
+    // An open editor takes Esc itself; here it is the marks' turn.
+    if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier && state() != EditingState
+        && table_.HasCellMarks()) {
+        table_.ClearCellMarks();
+        event->accept();
+        return;
+    }
+    QTableView::keyPressEvent(event);
+}
+
+void ConfigGridView::AddModuleEntries(QMenu* menu)
+{
+    menu->addSeparator();
+    if (compare_) {
+        QAction* entry = menu->addAction(compare_->text(), compare_.data(), &QAction::trigger);
+        entry->setObjectName(QStringLiteral("compare"));
+        entry->setShortcut(compare_->shortcut());
+        entry->setShortcutContext(Qt::WidgetShortcut);
+        entry->setEnabled(compare_->isEnabled());
+    }
+    if (!DifferingCells().isEmpty()) {
+        QAction* entry = menu->addAction(Texts::tr("用模块中的代码"), this, &ConfigGridView::UseModuleCodes);
+        entry->setObjectName(QStringLiteral("useModuleCode"));
+        entry->setEnabled(!readOnly_);
+    }
+    if (compare_ || !DifferingCells().isEmpty()) menu->addSeparator();
+}
+
 QMenu* ConfigGridView::MakeContextMenu()
 {
     // The editor's own step ends here, so what was just typed can be undone.
@@ -671,7 +773,7 @@ QMenu* ConfigGridView::MakeContextMenu()
         entry->setShortcuts(source->shortcuts());
         entry->setShortcutContext(Qt::WidgetShortcut);
         entry->setEnabled(enabled && source->isEnabled());
-        if (QLatin1String(name) == QLatin1String("clear")) menu->addSeparator();
+        if (QLatin1String(name) == QLatin1String("clear")) AddModuleEntries(menu);
     }
     return menu;
 }

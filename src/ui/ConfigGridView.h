@@ -7,7 +7,11 @@
 // A block of value cells is selected, copied, pasted, cleared, and every
 // change undone and redone, with the usual keys (Ctrl+C, Ctrl+V, Delete,
 // Ctrl+Z, Ctrl+Shift+Z or Ctrl+Y) and from the context menu.
+//
+// The table's cell marks are drawn each in its own way, their notes as tool
+// tips; Esc, while no cell is being edited, takes them all away.
 
+#include <QPointer>
 #include <QTableView>
 #include <QVector>
 #include <functional>
@@ -58,6 +62,10 @@ public:
     // mark of their own and a tool tip that says so. Without it, none does.
     void SetUnreadableCode(std::function<bool(QStringView codeText)> unreadable);
 
+    // The window's comparison with the module, offered in the context menu
+    // (greyed while the action is); without it, the menu has no such entry.
+    void SetCompareAction(QAction* compare);
+
     // The selected block (or else the current cell) as tab-separated text.
     void CopySelection();
     // The clipboard's tab-separated text into the cells from the current cell
@@ -67,8 +75,12 @@ public:
     void ClearSelectedCells();
     void UndoStep();
     void RedoStep();
+    // The module's code (or nothing) into the current cell and every selected
+    // cell marked as differing from the module, as one undo step.
+    void UseModuleCodes();
 
 protected:
+    void keyPressEvent(QKeyEvent* event) override;
     void changeEvent(QEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
@@ -76,6 +88,10 @@ protected:
 private:
     // The table's cells of the selection (or else the current cell); false when there are none.
     bool SelectedBlock(QRect* cells) const;
+    // The current cell and the selected cells that are marked as differing from the module.
+    QVector<QPoint> DifferingCells() const;
+    // The entries of the comparison with the module, after the clear entry.
+    void AddModuleEntries(QMenu* menu);
     void MakeEditActions();
     // The fixed header row's height and title column's width, and which of them shows.
     void ApplyHeaderBreadths();
@@ -101,4 +117,5 @@ private:
     bool fillWidth_ = false;
     bool readOnly_ = false;
     std::function<void(const QString&)> showNotice_;
+    QPointer<QAction> compare_;
 };

@@ -1,5 +1,6 @@
 #include "ui/MainWindow.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QGroupBox>
@@ -276,6 +277,16 @@ void MainWindow::BindEvents()
         });
         button->setToolTip(sequence.toString(QKeySequence::NativeText));
     }
+    // F7 has no button of its own: it compares exactly while 读取模块 may run.
+    compare_ = new QAction(Texts::tr("与模块比较"), this);
+    compare_->setShortcut(QKeySequence(Qt::Key_F7));
+    compare_->setShortcutContext(Qt::WindowShortcut);
+    compare_->setEnabled(Widget(Control::Button_ReadModule)->isEnabled());
+    addAction(compare_);
+    connect(compare_, &QAction::triggered, this, [this] {
+        if (Widget(Control::Button_ReadModule)->isEnabled()) Run(handlers_.compareRequested);
+    });
+    grid_->SetCompareAction(compare_);
     for (size_t i = 1; i < std::size(kTabOrder); ++i) setTabOrder(Widget(kTabOrder[i - 1]), Widget(kTabOrder[i]));
     // The window opens with the keyboard where the tab order starts.
     Widget(kTabOrder[0])->setFocus();
@@ -337,6 +348,8 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* e)
             return true;
         }
     }
+    if (e->type() == QEvent::EnabledChange && watched == Widget(Control::Button_ReadModule))
+        compare_->setEnabled(Widget(Control::Button_ReadModule)->isEnabled());
     if (watched != client_) return QWidget::eventFilter(watched, e);
     switch (e->type()) {
     case QEvent::Paint:

@@ -19,6 +19,7 @@
 class ConfigTable;
 class ConfigGridView;
 class ListComboBox;
+class QAction;
 class LogBox;
 class QScrollArea;
 class QTimer;
@@ -63,6 +64,8 @@ public:
     QTimer* ReceiveTimer() const { return timer_; }
     CommonFileDialog* FileDialog() const { return dialog_; }
     ConfigGridView* Grid() const { return grid_; }
+    // F7, the comparison with the module: enabled exactly while 读取模块 is.
+    QAction* CompareAction() const { return compare_; }
     LogBox* Log() const;
     // The area the controls are laid out in; as large as the window's client
     // area, and never smaller than the layout's least size, below which it scrolls.
@@ -108,6 +111,7 @@ private:
     QTimer* timer_ = nullptr;
     CommonFileDialog* dialog_ = nullptr;
     ConfigGridView* grid_ = nullptr;
+    QAction* compare_ = nullptr;
     std::function<void()> firstShown_;
     bool shown_ = false;
     bool blocked_ = false;

@@ -13,6 +13,7 @@ struct WindowHandlers {
     std::function<void()> clearModuleClicked;
     std::function<void()> readModuleClicked;
     std::function<void()> writeModuleClicked;
+    std::function<void()> compareRequested;  // F7, or the grid's menu: only while 读取模块 is enabled
     std::function<void()> openFileClicked;
     std::function<void()> saveFileClicked;
     std::function<void()> saveAsClicked;

@@ -1,7 +1,10 @@
 // The window reads the module simulator at every manner a module or an
 // adapter may have: rates, pacing, answers in pieces, noise.
 
+#include <QMenu>
+
 #include "WindowOnSim.h"
+#include "ui/ConfigGridView.h"
 
 class ReadTest : public QObject {
     Q_OBJECT
@@ -72,6 +75,68 @@ private Q_SLOTS:
         QVERIFY2(m.rig->Log().contains(QRegularExpression(QStringLiteral("数据提取完成\r\n有 [23] 个代码可能有误，空白的单元格也可能漏了代码，请重新读取\r\n可能有误的代码：[^\r]+\r\n$"))),
                  qPrintable(m.rig->Log().right(400)));
         if (codesRight) m.ExpectTable(cells);
+    }
+
+    // F7 through the grid's menu: the table stays as it was, the log says
+    // what differs, the marks show it; the module's codes go in as one step.
+    void compareMarksWhatDiffers()
+    {
+        const QList<Cell> cells{{1, 1}, {1, 2}, {65, 1}};
+        QVERIFY(WriteMemory(m.memory, cells));
+        m.Connect(115200, {QStringLiteral("--pace"), QStringLiteral("10")});
+        ProgramRig& rig = *m.rig;
+        ConfigGridView& grid = *rig.window->Grid();
+        const auto menuEntry = [&](const char* name) { return std::unique_ptr<QMenu>(grid.MakeContextMenu())->findChild<QAction*>(QLatin1String(name)) != nullptr; };
+        const auto compare = [&] { std::unique_ptr<QMenu>(grid.MakeContextMenu())->findChild<QAction*>(QStringLiteral("compare"))->trigger(); };
+        rig.EmptyTable();
+        rig.FillTable({{1, 1}});
+        rig.table.SetCellText(1, 2, QStringLiteral("00"));
+        rig.table.SetCellText(2, 1, QStringLiteral("AB"));
+        rig.table.SetCellText(3, 1, QStringLiteral("XYZ"));
+        const QStringList before = rig.ValueCells();
+        compare();
+        QCOMPARE(rig.ValueCells(), before);
+        QVERIFY2(rig.Log().endsWith(QStringLiteral("有 4 个代码与模块不同：开关01控制 关、开关01反馈 开、开关02控制 开、场景0 开\r\n")), qPrintable(rig.Log().right(300)));
+        QVERIFY(rig.ModuleButtonsEnabled() && !rig.program.state.tableHeld);
+        QCOMPARE(rig.table.GetCellMark(1, 1).kind, CellMarkKind::None);
+        QCOMPARE(rig.table.GetCellMark(1, 2).moduleCode, CellTextFor(1, 2));
+        QCOMPARE(rig.table.GetCellMark(2, 1).note, QStringLiteral("模块中为空"));
+        QVERIFY(rig.table.GetCellMark(3, 1).note.startsWith(QStringLiteral("表中不是代码")));
+        QCOMPARE(rig.table.GetCellMark(65, 1).kind, CellMarkKind::Differs);
+
+        // The module's codes into two marked cells, undone together.
+        grid.setCurrentIndex(grid.IndexOfCell(1, 2));
+        grid.selectionModel()->select(QItemSelection(grid.IndexOfCell(1, 1), grid.IndexOfCell(2, 2)), QItemSelectionModel::ClearAndSelect);
+        QVERIFY(menuEntry("useModuleCode"));
+        grid.UseModuleCodes();
+        QCOMPARE(rig.table.GetCellText(1, 2), CellTextFor(1, 2));
+        QCOMPARE(rig.table.GetCellText(2, 1), QString());
+        QCOMPARE(rig.table.GetCellMark(2, 1).kind, CellMarkKind::None);
+        grid.UndoStep();
+        QCOMPARE(rig.ValueCells(), before);
+        QVERIFY(!menuEntry("useModuleCode"));
+        QTest::keyClick(&grid, Qt::Key_Escape);
+        QVERIFY(!rig.table.HasCellMarks());
+
+        // After a write the log tells of F7, once; the module then holds the table.
+        rig.EmptyTable();
+        rig.FillTable(cells);
+        for (int write = 0; write < 2; ++write) {
+            QVERIFY(rig.Click(Control::Button_WriteModule));
+            QVERIFY(RunUntil([&] { return rig.LogCount(QStringLiteral("写入完成")) > write; }, 20000));
+        }
+        QCOMPARE(rig.LogCount(QStringLiteral("写入完成，共发送 3 个代码\r\n按 F7 与模块比较\r\n")), 1);
+        compare();
+        QVERIFY2(rig.Log().endsWith(QStringLiteral("模块与配置表一致（共 3 个代码）\r\n")), qPrintable(rig.Log().right(300)));
+        QVERIFY(!rig.table.HasCellMarks());
+
+        // No module on the line: what a read says, nothing given back, no mark.
+        m.Connect(115200, {QStringLiteral("--loopback")});
+        rig.table.SetCellText(1, 2, QStringLiteral("00"));
+        compare();
+        QVERIFY2(rig.Log().endsWith(QStringLiteral("模块无应答\r\n请检查 波特率: 是否与模块一致、端口是否选对、模块是否通电\r\n")),
+                 qPrintable(rig.Log().right(300)));
+        QVERIFY(!rig.table.HasCellMarks() && rig.ModuleButtonsEnabled() && !rig.program.state.tableHeld);
     }
 };
 

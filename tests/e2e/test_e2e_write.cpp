@@ -24,7 +24,7 @@ private Q_SLOTS:
         QCOMPARE(m.sim.Count(QStringLiteral("recv record ignored")), 0);
         QTRY_VERIFY_WITH_TIMEOUT(m.rig->Log().contains(QStringLiteral("模块退出配置模式\r\n")), 5000);
         QVERIFY(m.rig->Log().contains(QStringLiteral("模块进入配置模式\r\n")));
-        QVERIFY(m.rig->Log().endsWith(QStringLiteral("模块退出配置模式\r\n写入完成，共发送 192 个代码\r\n")));
+        QVERIFY(m.rig->Log().endsWith(QStringLiteral("模块退出配置模式\r\n写入完成，共发送 192 个代码\r\n按 F7 与模块比较\r\n")));
 
         // The module's memory, as it keeps it, holds every cell's code.
         const QString stored = QString::fromLatin1(ReadAll(m.memory));

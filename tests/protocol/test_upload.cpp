@@ -146,7 +146,7 @@ private Q_SLOTS:
         QTest::addColumn<QStringList>("answers");
         QTest::addColumn<QString>("tail");
         QTest::newRow("a late exit echo, stray bytes") << QStringList{"enter", "stray", "late exit"}
-                                                       << QStringLiteral("模块退出配置模式\r\n写入完成，共发送 1 个代码\r\n");
+                                                       << QStringLiteral("模块退出配置模式\r\n写入完成，共发送 1 个代码\r\n按 F7 与模块比较\r\n");
         QTest::newRow("no exit echo") << QStringList{"enter"} << QStringLiteral("已发送 1 个代码，但未收到模块退出配置模式的应答\r\n");
         QTest::newRow("no echo, stray bytes") << QStringList{"stray"} << QStringLiteral("01 02 \r\n已发送 1 个代码，模块无应答（线路上没有模块？）"
                                                                          "\r\n请检查 波特率: 是否与模块一致、端口是否选对、模块是否通电\r\n");

@@ -2,6 +2,7 @@
 #include <QtTest>
 
 #include "session/ConfirmedCodes.h"
+#include "session/TableCompare.h"
 #include "core/TableLayout.h"
 
 // "1,1=AA 2,2=BBCC !3,1=DD": the codes a dump brought, "!" where it marked
@@ -63,6 +64,46 @@ private Q_SLOTS:
         QCOMPARE(cells.contains(CellPosition{1, 1}), cell11 == QLatin1String("?"));
         if (cell11 != QLatin1String("?")) QCOMPARE(confirmed.Code(1, 1), QByteArray::fromHex(cell11.toLatin1()));
         QCOMPARE(confirmed.WantsAnotherDump() ? QStringLiteral("another dump") : cells.isEmpty() ? "0" : "6", status);
+    }
+
+    // One dump read with --once against row 1 "开" of a table (row 2 "关" holds BB in both).
+    void tableCellsAgainstTheModule_data()
+    {
+        QTest::addColumn<QString>("inTable");
+        QTest::addColumn<QString>("dump");
+        QTest::addColumn<QString>("verdict");  // "same", "unconfirmed", or "differs: <module's code>" ("*" first: no code in the table)
+        QTest::addColumn<int>("compared");
+        QTest::newRow("the same code, written otherwise") << "aa  bb" << "1,1=AABB" << "same" << 2;
+        QTest::newRow("another code") << "AA" << "1,1=AB" << "differs: AB" << 2;
+        QTest::newRow("a code where the table is empty") << "" << "1,1=AA" << "differs: AA" << 2;
+        QTest::newRow("empty where the table holds a code") << "AA" << "" << "differs: " << 2;
+        QTest::newRow("both empty") << "" << "" << "same" << 1;
+        QTest::newRow("no code in the table") << "XY" << "1,1=AA" << "*differs: AA" << 2;
+        QTest::newRow("no code, and the module empty") << "XY" << "" << "*differs: " << 2;
+        // verify's rule: what the upload would send of it is the module's code.
+        QTest::newRow("a blank inside a byte") << "A A" << "1,1=AA" << "same" << 2;
+        QTest::newRow("a doubtful code is never different") << "AA" << "!1,1=AB" << "unconfirmed" << 1;
+    }
+    void tableCellsAgainstTheModule()
+    {
+        QFETCH(QString, inTable);
+        QFETCH(QString, dump);
+        QFETCH(QString, verdict);
+        QFETCH(int, compared);
+        TableCodes table;
+        table.code[1][1] = inTable;
+        table.code[2][2] = QStringLiteral("BB");
+        ConfirmedCodes module(true);
+        module.Add(DumpOf(dump + QStringLiteral(" 2,2=BB")));
+        const TableComparison result = CompareTable(table, module);
+        QCOMPARE(result.compared, compared);
+        QString got = result.unconfirmed.contains(CellPosition{1, 1}) ? QStringLiteral("unconfirmed") : QStringLiteral("same");
+        for (const CellDifference& d : result.differences) {
+            QVERIFY(d.row == 1 && d.column == 1);
+            QCOMPARE(d.inTable, ComparableCode(inTable));
+            got = (d.notACode ? QStringLiteral("*") : QString()) + QStringLiteral("differs: ") + d.inModule;
+        }
+        QCOMPARE(got, verdict);
     }
 };
 

@@ -133,18 +133,17 @@ private slots:
         QVERIFY(o.lineLooped && !o.moduleEchoed);
     }
 
-    void aConfirmedReadFillsTheTableWithTheConfirmedCodes()
+    void aConfirmedReadConfirmsEveryCodeWithTwoDumps()
     {
         SessionRig rig(Manner::Module);
-        rig.table.SetCellText(5, 1, QStringLiteral("99"));
         ConfirmedCodes confirmed(false);
         const ReadOutcome read = rig.session.ReadConfirmed(confirmed, {});
         QCOMPARE(read.kind, OutcomeKind::Done);
         QCOMPARE(read.dumps, 2);
         QCOMPARE(read.codes, 2);
-        QCOMPARE(rig.table.GetCellText(1, 1), QStringLiteral("11 "));
-        QCOMPARE(rig.table.GetCellText(96, 2), QStringLiteral("22 "));
-        QVERIFY(rig.table.GetCellText(5, 1).isEmpty());
+        QCOMPARE(confirmed.Code(1, 1), QByteArray("\x11"));
+        QCOMPARE(confirmed.Code(96, 2), QByteArray("\x22"));
+        QVERIFY(confirmed.Unconfirmed().isEmpty());
     }
 };
 

@@ -602,7 +602,7 @@ private Q_SLOTS:
         QStringList entries;
         for (QAction* a : menu->actions())
             if (!a->isSeparator()) entries << a->text() + (a->isEnabled() ? QString() : QStringLiteral("(grey)"));
-        QCOMPARE(entries, QStringList({"复制", "粘贴", "清除", "撤销", "重做"}));
+        QCOMPARE(entries, QStringList({"复制", "粘贴", "清除", "与模块比较", "撤销", "重做"}));
         r.table.History().Redo();
         menu.reset(grid->MakeContextMenu());
         QVERIFY(!menu->findChild<QAction*>(QStringLiteral("redo"))->isEnabled());

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "session/ConfirmedCodes.h"
+#include "session/TableCompare.h"
 #include "LoopPacing.h"
 #include "OutcomeWords.h"
 #include "TableFiles.h"
@@ -35,17 +36,6 @@ QString OpenFailureInWords(OpenRefusal refusal, int code)
     case OpenRefusal::Unknown: break;
     }
     return QStringLiteral("the system refused to open it (code %1)").arg(code);
-}
-
-// A cell's code for comparing: the canonical form, or for text that is no
-// code, the text without blanks in upper case.
-QString Comparable(const QString& text)
-{
-    QString code;
-    if (CanonicalCode(text, &code)) return code;
-    QString squeezed = text;
-    squeezed.remove(QLatin1Char(' ')).remove(QChar(0x3000));
-    return squeezed.toUpper();
 }
 
 // How a library function nobody offers ends the tool: one line, and the
@@ -210,6 +200,12 @@ private:
             WordReadFailure(read, job_.verb == Verb::Read, InterruptStatus(), outcome);
             return false;
         }
+        // The table holds what was confirmed, as the window shows codes it read.
+        for (int row = kFirstValueRow; row <= kLastValueRow; ++row)
+            for (int column : {kOnColumn, kOffColumn}) {
+                const QByteArray code = confirmed.Code(row, column);
+                table_.SetCellText(row, column, code.isEmpty() ? QString() : BytesToHex(code));
+            }
         progress_.done = read.codes;
         return true;
     }
@@ -268,18 +264,12 @@ private:
         const bool done = ReadConfirmed(confirmed, read, outcome);
         expected_.clear();
         if (!done) return outcome;
-        const QVector<CellPosition>& unclear = read.unconfirmed;
-        int compared = 0;
-        for (int row = kFirstValueRow; row <= kLastValueRow; ++row) {
-            const QString title = job_.file.title[row].isEmpty() ? table_.GetCellText(row, 0) : job_.file.title[row];
-            for (int column : {kOnColumn, kOffColumn}) {
-                if (unclear.contains(CellPosition{row, column})) continue;
-                const QString inFile = Comparable(job_.file.code[row][column]);
-                const QString inModule = Comparable(table_.GetCellText(row, column));
-                if (!inFile.isEmpty() || !inModule.isEmpty()) ++compared;
-                if (inFile == inModule) continue;
-                outcome.differences.push_back({row, title, column, inFile, inModule});
-            }
+        const TableComparison comparison = CompareTable(job_.file, confirmed);
+        const QVector<CellPosition>& unclear = comparison.unconfirmed;
+        const int compared = comparison.compared;
+        for (const CellDifference& d : comparison.differences) {
+            const QString title = job_.file.title[d.row].isEmpty() ? table_.GetCellText(d.row, 0) : job_.file.title[d.row];
+            outcome.differences.push_back({d.row, title, d.column, d.inTable, d.inModule});
         }
         outcome.codes = compared;
         const QString differ = QStringLiteral("%1 of %2 codes differ").arg(outcome.differences.size()).arg(compared);

@@ -1,0 +1,70 @@
+#include "app/CompareHandlers.h"
+
+#include "app/WindowProgram.h"
+#include "config/ConfigTable.h"
+#include "config/TableCsv.h"
+#include "app/Program.h"
+#include "core/Texts.h"
+#include "protocol/HexCodec.h"
+#include "protocol/ModuleLink.h"
+#include "session/ConfirmedCodes.h"
+#include "session/ModuleSession.h"
+#include "session/TableCompare.h"
+
+namespace {
+
+void Line(Program& p, const QString& text) { AppendLog(p, text + QStringLiteral("\r\n")); }
+
+void TellComparison(Program& p, const TableComparison& result, const ConfirmedCodes& module)
+{
+    QVector<CellPosition> differing;
+    for (const CellDifference& d : result.differences) {
+        differing << CellPosition{d.row, d.column};
+        QString note = d.inModule.isEmpty() ? Texts::tr("模块中为空") : Texts::tr("模块中为 %1").arg(d.inModule);
+        if (d.notACode) note = Texts::tr("表中不是代码") + QLatin1Char('\n') + note;
+        // As a read writes the code it brought.
+        const QByteArray code = module.Code(d.row, d.column);
+        p.table.SetCellMark(d.row, d.column,
+                            {CellMarkKind::Differs, note, code.isEmpty() ? QString() : BytesToHex(code)});
+    }
+    for (const CellPosition& c : result.unconfirmed)
+        p.table.SetCellMark(c.row, c.column, {CellMarkKind::Doubtful, Texts::tr("模块的应答不清楚，无法确认此代码"), QString()});
+
+    if (differing.isEmpty() && result.unconfirmed.isEmpty())
+        Line(p, Texts::tr("模块与配置表一致（共 %1 个代码）").arg(result.compared));
+    if (!differing.isEmpty())
+        Line(p, Texts::tr("有 %1 个代码与模块不同：%2").arg(differing.size()).arg(CellNames(p.table, differing)));
+    if (!result.unconfirmed.isEmpty()) Line(p, Texts::tr("有 %1 个代码无法确认").arg(result.unconfirmed.size()));
+}
+
+}  // namespace
+
+void CompareWithModule(Program& p)
+{
+    if (p.state.comparing || p.link.UnderWay() || !p.link.MayStartOperation() || p.ui.IsDisabled(Control::Button_ReadModule))
+        return;
+    // Held from here: an open editor ends with what it holds, and nothing
+    // edits, opens or saves the table until the comparison has told.
+    p.state.comparing = true;
+    FollowOperation(p);
+    p.table.ClearCellMarks();
+    const TableCodes codes = CodesOf(p.table);
+
+    // The link's reads go into this table meanwhile: whatever the module
+    // sends, the window's table never holds it, not even for a moment.
+    ConfigTable dumps;
+    p.link.ReadInto(&dumps);
+    ConfirmedCodes confirmed(false);
+    const ReadOutcome r = p.session.ReadConfirmed(confirmed, {}, UnframableCodes(codes));
+    p.link.ReadInto(nullptr);
+    // Every dump whole; some codes may still be unconfirmed, which the comparison says apart.
+    const bool read = r.kind == OutcomeKind::Done || (r.kind == OutcomeKind::Unclear && !r.unconfirmed.isEmpty());
+
+    p.state.comparing = false;
+    if (p.state.shuttingDown) return;
+    FollowOperation(p);
+    if (p.link.IsOpen() && p.link.MayStartOperation()) EnableModuleButtons(p);
+    if (read) return TellComparison(p, CompareTable(codes, confirmed), confirmed);
+    // A dump end that followed no dump start: nothing the module holds came.
+    if (r.dumpEndAlone || r.kind == OutcomeKind::Unclear) Line(p, Texts::tr("模块无应答"));
+}
