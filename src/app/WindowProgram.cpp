@@ -1,5 +1,6 @@
 #include "app/WindowProgram.h"
 
+#include "config/FileHandlers.h"
 #include "core/Texts.h"
 #include "protocol/HexCodec.h"
 
@@ -138,6 +139,7 @@ void WindowNarration::Narrate(const ModuleEvent& e)
             Line(p, Texts::tr("数据中有无法识别的字节，空白的单元格可能漏了代码，请重新读取"));
         else if (!e.doubtful.isEmpty())
             Line(p, Texts::tr("有 %1 个代码可能有误，请重新读取").arg(e.doubtful.size()));
+        NoteTableReplacedByRead(p);  // the table is the module's now
         return;
     case Kind::Unrecognised: {
         // As BytesToHex writes it: a space after every pair, the last one included.
