@@ -52,28 +52,36 @@ QList<QByteArray> SplitNames(const QByteArray& list)
     return names;
 }
 
-// The extended attributes of the file behind `fd`, an O_PATH descriptor too
-// (read through its /proc name, which leads to the file itself). False when
+// The extended attributes of the file behind `fd`; an O_PATH descriptor's
+// are read through its /proc name, which leads to the file itself. False when
 // they cannot be read; a file system without them has none.
 bool ReadAttributes(int fd, Attributes* out)
 {
     const QByteArray path = "/proc/self/fd/" + QByteArray::number(fd);
+    // An O_PATH descriptor takes no calls on itself: EBADF.
+    const bool byPath = ::flistxattr(fd, nullptr, 0) < 0 && errno == EBADF;
+    const auto list = [&](char* into, size_t size) {
+        return byPath ? ::listxattr(path.constData(), into, size) : ::flistxattr(fd, into, size);
+    };
+    const auto get = [&](const char* name, char* into, size_t size) {
+        return byPath ? ::getxattr(path.constData(), name, into, size) : ::fgetxattr(fd, name, into, size);
+    };
     for (int attempt = 0; attempt < 3; ++attempt) {
         out->clear();
-        const ssize_t size = ::listxattr(path.constData(), nullptr, 0);
+        const ssize_t size = list(nullptr, 0);
         if (size < 0) return errno == ENOTSUP;
-        QByteArray list(size, Qt::Uninitialized);
-        const ssize_t got = ::listxattr(path.constData(), list.data(), size_t(list.size()));
+        QByteArray names(size, Qt::Uninitialized);
+        const ssize_t got = list(names.data(), size_t(names.size()));
         if (got < 0 && errno == ERANGE) continue;  // it grew meanwhile
         if (got < 0) return false;
-        list.truncate(got);
+        names.truncate(got);
         bool whole = true;
-        for (const QByteArray& name : SplitNames(list)) {
-            const ssize_t n = ::getxattr(path.constData(), name.constData(), nullptr, 0);
+        for (const QByteArray& name : SplitNames(names)) {
+            const ssize_t n = get(name.constData(), nullptr, 0);
             if (n < 0 && errno == ENODATA) continue;
             if (n < 0) return false;
             QByteArray value(n, Qt::Uninitialized);
-            const ssize_t v = ::getxattr(path.constData(), name.constData(), value.data(), size_t(value.size()));
+            const ssize_t v = get(name.constData(), value.data(), size_t(value.size()));
             if (v < 0 && errno == ERANGE) {
                 whole = false;
                 break;
@@ -433,13 +441,14 @@ bool FilePlace::Lock(int waitMs, QString* why)
     }
 }
 
-QList<QByteArray> FilePlace::Names(const std::function<bool(const QByteArray&)>& ofTheKind) const
+QList<QByteArray> FilePlace::Names(const std::function<bool(const QByteArray&)>& ofTheKind, bool* listed) const
 {
     QList<QByteArray> names;
-    const int listed = ::openat(folder_, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    DIR* dir = listed >= 0 ? ::fdopendir(listed) : nullptr;
+    const int fd = ::openat(folder_, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    DIR* dir = fd >= 0 ? ::fdopendir(fd) : nullptr;
+    if (listed) *listed = dir != nullptr;
     if (!dir) {
-        if (listed >= 0) ::close(listed);
+        if (fd >= 0) ::close(fd);
         return names;
     }
     while (const dirent* entry = ::readdir(dir)) {
@@ -555,7 +564,9 @@ bool FilePlace::WriteThroughTemporary(const FileContent& content, QString* why)
     const bool replacing = ::fstatat(folder_, name_.constData(), &old, AT_SYMLINK_NOFOLLOW) == 0;
     Attributes attributes;
     if (replacing) {
-        Fd original(::openat(folder_, name_.constData(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
+        // Read if we may (its attributes then need no /proc), else only found.
+        Fd original(::openat(folder_, name_.constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_NOFOLLOW | O_CLOEXEC));
+        if (original.Get() < 0) original.Reset(::openat(folder_, name_.constData(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
         struct stat now = {};
         if (original.Get() < 0 || ::fstat(original.Get(), &now) != 0 || now.st_ino != old.st_ino || now.st_dev != old.st_dev)
             return Fail(why, QStringLiteral("it changed while it was opened"));
@@ -676,8 +687,9 @@ bool FilePlace::BackUpAs(QByteArray* backup, bool* made, QString* why, const std
     const auto fromSource = [&source](qint64 at, char* into, qint64 n) { return ReadAt(source.Get(), into, n, at); };
     // A copy that holds the same bytes will do, when it is ours (or the
     // file's owner's): another user's copy may be gone or changed tomorrow.
-    QList<QByteArray> candidates = Names(ofTheKind);
-    if (candidates.isEmpty())
+    bool listed = false;
+    QList<QByteArray> candidates = Names(ofTheKind, &listed);
+    if (!listed)  // a folder we may only pass through: the names this copy would take
         for (int n = 1; n <= kMostNames; ++n) candidates << nameFor(n);
     for (const QByteArray& name : candidates) {
         struct stat copy = {};

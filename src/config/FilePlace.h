@@ -139,7 +139,7 @@ private:
     bool WriteThroughTemporary(const FileContent& content, QString* why);
     void FlushFolder();
     void RemoveStaleTemporaries();
-    QList<QByteArray> Names(const std::function<bool(const QByteArray&)>& ofTheKind) const;
+    QList<QByteArray> Names(const std::function<bool(const QByteArray&)>& ofTheKind, bool* listed = nullptr) const;
 
     int folder_ = -1;
     QByteArray folderPath_;  // for messages

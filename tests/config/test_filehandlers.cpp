@@ -571,6 +571,14 @@ private Q_SLOTS:
         QVERIFY(!QFile::exists(folder + "/.data.dat.k1llz.tmp"));
     }
 
+    void aTableFileThatIsAFolderIsSaidAtStart()
+    {
+        QVERIFY(QDir().mkpath(Path("dirstart/data.dat")));
+        Rig rig{QString()};
+        LoadStartTable(rig.p, Path("dirstart"));
+        QVERIFY2(rig.ui.Log().contains(QStringLiteral("%1 是文件夹，不能保存到那里").arg(Path("dirstart/data.dat"))), qPrintable(rig.ui.Log()));
+    }
+
     // A damaged table file whose copy loads names the copy, which opens.
     void aDamagedFileNamesItsCopyThatLoads()
     {
