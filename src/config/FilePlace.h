@@ -71,10 +71,6 @@ public:
     const QString& Why() const { return why_; }
     // The path of the file that is written, links resolved.
     QString Path() const;
-    // The folder, open, and the file's name in it, for an openat() with
-    // O_NOFOLLOW of a file that is not written whole (an appended report).
-    int Folder() const { return folder_; }
-    const QByteArray& Name() const { return name_; }
 
     // True when the place was refused for an object another user put in a shared folder.
     bool Planted() const { return planted_; }
