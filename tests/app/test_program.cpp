@@ -16,25 +16,21 @@
 
 namespace {
 
-// Destroys every shown top-level window of `display`, as another X client
-// may; gives how many (-1: no connection).
+// Destroys every shown top-level window of `display`, as another X client may; gives how many.
 int DestroyShownWindows(const QByteArray& display)
 {
     xcb_connection_t* c = xcb_connect(display.constData(), nullptr);
-    int destroyed = -1;
-    if (!xcb_connection_has_error(c)) {
-        destroyed = 0;
-        const xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(c)).data;
-        xcb_query_tree_reply_t* tree = xcb_query_tree_reply(c, xcb_query_tree(c, screen->root), nullptr);
-        for (int i = 0; tree && i < xcb_query_tree_children_length(tree); ++i) {
-            const xcb_window_t w = xcb_query_tree_children(tree)[i];
-            xcb_get_window_attributes_reply_t* a = xcb_get_window_attributes_reply(c, xcb_get_window_attributes(c, w), nullptr);
-            if (a && a->map_state == XCB_MAP_STATE_VIEWABLE && ++destroyed) xcb_destroy_window(c, w);
-            std::free(a);
-        }
-        std::free(tree);
-        xcb_flush(c);
+    const xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(c)).data;
+    xcb_query_tree_reply_t* tree = xcb_query_tree_reply(c, xcb_query_tree(c, screen->root), nullptr);
+    int destroyed = 0;
+    for (int i = 0; tree && i < xcb_query_tree_children_length(tree); ++i) {
+        const xcb_window_t w = xcb_query_tree_children(tree)[i];
+        xcb_get_window_attributes_reply_t* a = xcb_get_window_attributes_reply(c, xcb_get_window_attributes(c, w), nullptr);
+        if (a && a->map_state == XCB_MAP_STATE_VIEWABLE && ++destroyed) xcb_destroy_window(c, w);
+        std::free(a);
     }
+    std::free(tree);
+    xcb_flush(c);
     xcb_disconnect(c);
     return destroyed;
 }

@@ -267,29 +267,22 @@ private Q_SLOTS:
         QVERIFY(WriteAll(input, table));
         QStringList args = {"export", "T.dat", "-o", rig.Path("alias.dat")};
         QFile::remove(args.last());
-        std::function<void(QProcess&)> setUp;
         if (alias == "hard link") QCOMPARE(::link(QFile::encodeName(input).constData(), QFile::encodeName(args.last()).constData()), 0);
         if (alias == "link") QVERIFY(QFile::link(input, args.last()));
-        if (alias == "/proc/self/fd") {
-            args.last() = "/proc/self/fd/0";
-            setUp = [&input](QProcess& p) { p.setStandardInputFile(input); };
-        }
-        if (alias == "standard output") {
-            args = QStringList{"export", "T.dat"};
-            setUp = [&input](QProcess& p) { p.setStandardOutputFile(input, QIODevice::Append); };
-        }
+        if (alias == "/proc/self/fd") args.last() = "/proc/self/fd/0";  // standard input is the input
+        if (alias == "standard output") args = QStringList{"export", "T.dat"};
+        const auto setUp = [&](QProcess& p) {
+            if (alias == "/proc/self/fd") p.setStandardInputFile(input);
+            if (alias == "standard output") p.setStandardOutputFile(input, QIODevice::Append);
+        };
         CliRun run;
         if (alias == "long name") {
             // Folders whose path is over 4096 characters, reached piece by piece; the input's bytes are checked there.
             QProcess sh;
-            sh.setWorkingDirectory(rig.dir.path());
-            sh.start("bash", {"-c", "d=$(printf 'd%.0s' {1..200}); for i in {1..22}; do mkdir $d && cd $d || exit 9; done; cp \"$0\" T.dat; "
-                                    "\"$1\" export T.dat -o \"$PWD/T.dat\"; s=$?; cmp -s T.dat \"$0\"; c=$?; cd \"$2\" && rm -rf $d; "
-                                    "[ $c = 0 ] || exit 99; exit $s",
+            sh.start("bash", {"-c", "cd \"$2\"; d=$(printf 'd%.0s' {1..200}); for i in {1..22}; do mkdir $d && cd $d || exit 9; done; cp \"$0\" T.dat; "
+                                    "\"$1\" export T.dat -o \"$PWD/T.dat\"; s=$?; cmp -s T.dat \"$0\" || s=99; cd \"$2\" && rm -rf $d; exit $s",
                               input, CliRig::Program(), rig.dir.path()});
-            QVERIFY(sh.waitForFinished(60000));
-            run.status = sh.exitCode();
-            run.err = QString::fromUtf8(sh.readAllStandardError());
+            run = {sh.waitForFinished(60000) ? sh.exitCode() : -1, {}, QString::fromUtf8(sh.readAllStandardError())};
         } else {
             run = rig.Cli(args, {}, setUp);
         }
@@ -302,11 +295,10 @@ private Q_SLOTS:
     void backupKeepsWhatTheOutputHeld()
     {
         QVERIFY(WriteAll(rig.Path("few.dat"), TableFileWith(CodesIn(FewCells()))));
-        for (bool backup : {false, true}) {
+        for (const QString backup : {"", "--backup"}) {
             QVERIFY(WriteAll(rig.Path("out.csv"), "before"));
-            QFile::remove(rig.Path("out.csv.bak"));
-            QCOMPARE(rig.Cli(QStringList{"export", "few.dat", "-o", "out.csv"} + (backup ? QStringList{"--backup"} : QStringList())).status, 0);
-            QCOMPARE(ReadAll(rig.Path("out.csv.bak")), backup ? QByteArray("before") : QByteArray());
+            QCOMPARE(rig.Cli(QStringList{"export", "few.dat", "-o", "out.csv"} + QStringList(backup).filter("-")).status, 0);
+            QCOMPARE(ReadAll(rig.Path("out.csv.bak")), backup.isEmpty() ? QByteArray() : QByteArray("before"));
             QCOMPARE(ReadAll(rig.Path("out.csv")), rig.Cli({"export", "few.dat"}).out);
         }
         QCOMPARE(rig.Cli({"export", "few.dat", "--backup"}).status, 2);
