@@ -14,10 +14,11 @@ BUILD_DIR="${VELMORA_BUILD_DIR:-$VELMORA_ROOT/build}"
 # ccache: a build dir made afresh (a new clone, CI) compiles again only what changed.
 # qt6-tools-dev, qt6-l10n-tools: CMake's LinguistTools, lrelease and lupdate for the translations.
 # xvfb: a display the tests can take away, to see the window save the table when it goes.
+# libxcb1-dev: a test destroys the window from another X client; acl: tests give files ACLs (setfacl, getfacl).
 packages=(cmake g++ make ccache qt6-base-dev qt6-serialport-dev qt6-translations-l10n libgl-dev fonts-wqy-microhei
           fonts-noto-cjk qt6-tools-dev qt6-l10n-tools
           desktop-file-utils appstream shared-mime-info libglib2.0-bin
-          xvfb)
+          xvfb libxcb1-dev acl)
 
 # velmora_install_missing PACKAGE...: installs those not installed yet.
 velmora_install_missing() {

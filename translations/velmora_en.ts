@@ -519,5 +519,33 @@
         <source>与模块比较</source>
         <translation>Compare with module</translation>
     </message>
+    <message>
+        <source>；上次保存前的副本：%1，可用 打开文件 打开</source>
+        <translation>; the copy from before the last save is %1, which Open file opens</translation>
+    </message>
+    <message>
+        <source>无法载入 %1</source>
+        <translation>Could not load %1</translation>
+    </message>
+    <message>
+        <source>%1 所在的文件夹不能加锁，保存时未加锁</source>
+        <translation>The folder of %1 cannot be locked; saved without the lock</translation>
+    </message>
+    <message>
+        <source>%1 所在的文件夹无法刷新到磁盘，断电时刚保存的内容可能丢失</source>
+        <translation>The folder of %1 could not be flushed to disk; a power cut may lose what was just saved</translation>
+    </message>
+    <message>
+        <source>%1 是其他用户放在共享文件夹中的，不会写入；退出时配置将另存到别处</source>
+        <translation>%1 was put in a shared folder by another user and is not written; at exit the table goes elsewhere</translation>
+    </message>
+    <message>
+        <source>%1 是文件夹，不能保存到那里；退出时配置将另存到别处</source>
+        <translation>%1 is a folder and cannot be saved to; at exit the table goes elsewhere</translation>
+    </message>
+    <message>
+        <source>保存时 %1 的原内容将另存为 .bak</source>
+        <translation>When saved, what %1 holds now will be kept as a .bak</translation>
+    </message>
 </context>
 </TS>

@@ -3,6 +3,7 @@
 #include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QStandardPaths>
 #include <algorithm>
 #include <cstdlib>
@@ -19,6 +20,13 @@
 
 namespace {
 const QString kTableFileName = QStringLiteral("data.dat");
+
+// "X.dat.bak", "X.dat.bakN", "X.dat.YYYYMMDD-HHMMSS[-N].bak": the copies a save keeps.
+bool IsTableCopyName(const QString& path)
+{
+    static const QRegularExpression kCopy(QStringLiteral("\\.dat\\.(bak[0-9]*|[0-9]{8}-[0-9]{6}(-[0-9]+)?\\.bak)$"));
+    return kCopy.match(path).hasMatch();
+}
 
 QString SaveFailedText() { return Texts::tr("保存失败，请检查路径或文件是否被占用。"); }
 
@@ -44,28 +52,21 @@ bool IsRescueName(const QByteArray& stem, const QByteArray& name)
     return !middle.isEmpty() && std::all_of(middle.begin(), middle.end(), [](char c) { return c == '-' || (c >= '0' && c <= '9'); });
 }
 
-// A folder of our own in the temporary folder, which nobody else may enter
-// (mode 0700), for a rescue that the user's data folder cannot take.
-QString PrivateFolder()
-{
-    QByteArray pattern = NativeFileName(QDir::tempPath()) + "/velmora-XXXXXX";
-    return ::mkdtemp(pattern.data()) ? FileNameFromNative(pattern) : QString();
-}
-
 // Puts the table of `path` into a new file of the user's data folder, or
-// else of a private folder; one that holds the same table already will do.
+// else of a private folder (mode 0700); one that holds the same table already
+// will do. The new file is no more open than the file at `path`.
 QString Rescue(const QString& path, const QByteArray& bytes, QString* why)
 {
     const QByteArray stem = RescueStem(path);
     const QString when = QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss"));
     for (int attempt = 0; attempt < 2; ++attempt) {
-        const QString folder = attempt == 0 ? UserDataFolder() : PrivateFolder();
+        const QString folder = attempt == 0 ? UserDataFolder() : MakePrivateFolder();
         if (folder.isEmpty() || !QDir().mkpath(folder)) continue;
         FilePlace place(QDir(folder).filePath(FileNameFromNative(RescueName(stem, when, 1))));
         QString created;
         if (place.CreateUnique(
                 bytes, [&](int n) { return RescueName(stem, when, n); },
-                [&stem](const QByteArray& name) { return IsRescueName(stem, name); }, &created, why))
+                [&stem](const QByteArray& name) { return IsRescueName(stem, name); }, &created, why, CopyModeFor(path)))
             return created;
     }
     return QString();
@@ -119,6 +120,17 @@ QString WhyNotLoaded(const QString& path, TableFileProblem problem)
     return QString();
 }
 
+// The newest copy of `path` kept before a save (a .bak) that loads, when
+// `path` is there; empty when there is none.
+QString LoadableCopy(const QString& path)
+{
+    if (!QFileInfo::exists(path)) return QString();
+    return FilePlace(path).NewestCopy([](const QString& copy) {
+        ConfigTable table;
+        return table.LoadTable(copy, nullptr, nullptr);
+    });
+}
+
 // Which failed loads the log tells of: every one of a file being opened
 // (打开文件, a file named at start), or only those the user can act on.
 enum class Told { Always, WhenActionable };
@@ -131,11 +143,15 @@ bool LoadSaying(Program& p, const QString& path, bool* whole, Told told)
     TableFileProblem problem = TableFileProblem::NotATable;
     if (IsFaithfulFileName(path) && p.table.LoadTable(path, whole, &problem)) return true;
     const QString why = WhyNotLoaded(path, problem);
+    // A file an interrupted write left damaged: its whole copy is named.
+    const QString copy = why.isEmpty() ? LoadableCopy(path) : QString();
+    const QString copyNamed = copy.isEmpty() ? QString() : Texts::tr("；上次保存前的副本：%1，可用 打开文件 打开").arg(copy);
     if (told == Told::Always)
         AppendLog(p, (why.isEmpty() ? Texts::tr("无法载入 %1，未打开").arg(path) : Texts::tr("无法载入 %1：%2，未打开").arg(path, why))
+                         + copyNamed + QStringLiteral("\r\n"));
+    else if (!why.isEmpty() || !copy.isEmpty())
+        AppendLog(p, (why.isEmpty() ? Texts::tr("无法载入 %1").arg(path) : Texts::tr("无法载入 %1：%2").arg(path, why)) + copyNamed
                          + QStringLiteral("\r\n"));
-    else if (!why.isEmpty())
-        AppendLog(p, Texts::tr("无法载入 %1：%2").arg(path, why) + QStringLiteral("\r\n"));
     return false;
 }
 
@@ -145,6 +161,7 @@ bool LoadInto(Program& p, const QString& path)
     // Taken before the read: a change that comes while we read is then seen
     // as one, and kept, rather than missed.
     p.state.currentFileStamp = StampOf(path);
+    p.state.keepFileBeforeSave = false;
     const bool loaded = LoadSaying(p, path, &whole, Told::WhenActionable);
     RememberLoadResult(p, loaded, whole);
     p.state.currentTableDigest = TableFileDigest(p.table.Content());
@@ -161,12 +178,32 @@ bool OpenTableFile(Program& p, const QString& path)
     if (!LoadSaying(p, path, &whole, Told::Always)) return false;
     p.state.currentFilePath = path;
     p.state.currentFileStamp = stamp;
+    p.state.keepFileBeforeSave = false;
     RememberLoadResult(p, true, whole);
     p.state.currentTableDigest = TableFileDigest(p.table.Content());
     return true;
 }
 
 enum class Saved { Yes, LeftNewer, No };
+
+// What a save had to do without, said once in the log (and on standard
+// error when the window is going away).
+void SayWriteNotes(Program& p, const FileWriteNotes& notes)
+{
+    const auto say = [&p](bool& said, const QString& line, const QString& console) {
+        if (said) return;
+        said = true;
+        AppendLog(p, line + QStringLiteral("\r\n"));
+        if (p.state.shuttingDown) p.ui.ReportOnConsole(console);
+    };
+    const QString& path = p.state.currentFilePath;
+    if (notes.unlocked)
+        say(p.state.saidSavedUnlocked, Texts::tr("%1 所在的文件夹不能加锁，保存时未加锁").arg(path),
+            QStringLiteral("velmora: the folder of %1 takes no lock; saved without it").arg(Printable(path)));
+    if (notes.notDurable)
+        say(p.state.saidNotDurable, Texts::tr("%1 所在的文件夹无法刷新到磁盘，断电时刚保存的内容可能丢失").arg(path),
+            QStringLiteral("velmora: the folder of %1 could not be flushed; the save may not survive a power cut").arg(Printable(path)));
+}
 
 // The save of the current file, decided and done under the lock of its
 // folder, so two windows (or a window and velmora-cli) never save it at the
@@ -194,10 +231,7 @@ Saved SaveUnderLock(Program& p, bool atExit, QString* why)
         *why = place.Why();
         return Saved::No;
     }
-    if (!place.Lock(kSaveLockWaitMs)) {
-        *why = QStringLiteral("another program kept it locked for %1 s while saving it").arg(kSaveLockWaitMs / 1000.0);
-        return Saved::No;
-    }
+    if (!place.Lock(kSaveLockWaitMs, why)) return Saved::No;
     // Someone saved the file since we last read or wrote it: another window,
     // another program. Their table is kept before ours replaces it.
     const FileStamp onDisk = place.Stamp();
@@ -212,10 +246,13 @@ Saved SaveUnderLock(Program& p, bool atExit, QString* why)
     }
     // Only a regular file holds anything to keep: a FIFO or a device is
     // written into and stays what it was, a folder is not written at all.
-    if ((p.state.backUpCurrentFile || changed) && place.IsRegularFile()) {
+    // A table a read brought in replaces what the file held: that is kept
+    // too, as one of the rotating copies, unless a copy above keeps it.
+    const bool mustKeep = p.state.backUpCurrentFile || changed;
+    if ((mustKeep || p.state.keepFileBeforeSave) && place.IsRegularFile()) {
         QString backup, reason;
         bool made = false;
-        if (!place.BackUp(&backup, &made, &reason)) {
+        if (!(mustKeep ? place.BackUp(&backup, &made, &reason) : place.KeepPrevious(&backup, &made, &reason))) {
             *why = QStringLiteral("no copy of what it holds could be kept first: ") + reason;
             return Saved::No;
         }
@@ -225,12 +262,16 @@ Saved SaveUnderLock(Program& p, bool atExit, QString* why)
         if (p.state.shuttingDown)
             p.ui.ReportOnConsole(QStringLiteral("velmora: %1 %2; kept it as %3 before saving")
                                      .arg(Printable(path),
-                                          changed ? QStringLiteral("was changed by another program")
-                                                  : QStringLiteral("held more than the table keeps"),
+                                          changed                       ? QStringLiteral("was changed by another program")
+                                          : p.state.backUpCurrentFile ? QStringLiteral("held more than the table keeps")
+                                                                      : QStringLiteral("held the table a read replaced"),
                                           Printable(backup)));
     }
     p.state.backUpCurrentFile = false;
-    if (!place.Write(content, why)) return Saved::No;
+    const bool written = place.Write(content, why);
+    SayWriteNotes(p, place.Notes());
+    if (!written) return Saved::No;
+    p.state.keepFileBeforeSave = false;
     p.state.currentFileStamp = place.Stamp();
     p.state.currentTableDigest = digest;
     return Saved::Yes;
@@ -271,7 +312,10 @@ QString UserDataFolder() { return QStandardPaths::writableLocation(QStandardPath
 
 void LoadStartTable(Program& p, const QString& programFolder)
 {
-    if (!p.state.startFile.isEmpty() && OpenTableFile(p, QFileInfo(p.state.startFile).absoluteFilePath())) return;
+    if (!p.state.startFile.isEmpty() && OpenTableFile(p, QFileInfo(p.state.startFile).absoluteFilePath())) {
+        SayIfUnsaveable(p);
+        return;
+    }
     const StartFiles files = ChooseStartFiles(programFolder, UserDataFolder());
     p.state.currentFilePath = files.keep;
     if (files.load == files.keep) {
@@ -286,6 +330,25 @@ void LoadStartTable(Program& p, const QString& programFolder)
     }
     if (files.keep != QDir(programFolder).filePath(kTableFileName))
         AppendLog(p, Texts::tr("配置保存在 %1").arg(files.keep) + QStringLiteral("\r\n"));
+    SayIfUnsaveable(p);
+}
+
+void SayIfUnsaveable(Program& p)
+{
+    const QString& path = p.state.currentFilePath;
+    const FilePlace place(path);
+    if (place.Planted())
+        AppendLog(p, Texts::tr("%1 是其他用户放在共享文件夹中的，不会写入；退出时配置将另存到别处").arg(path) + QStringLiteral("\r\n"));
+    else if (QFileInfo(path).isDir())
+        AppendLog(p, Texts::tr("%1 是文件夹，不能保存到那里；退出时配置将另存到别处").arg(path) + QStringLiteral("\r\n"));
+}
+
+void NoteTableReplacedByRead(Program& p)
+{
+    const QString& path = p.state.currentFilePath;
+    if (p.state.keepFileBeforeSave || !FilePlace(path).IsRegularFile()) return;
+    p.state.keepFileBeforeSave = true;
+    AppendLog(p, Texts::tr("保存时 %1 的原内容将另存为 .bak").arg(path) + QStringLiteral("\r\n"));
 }
 
 bool LoadCurrentTable(Program& p) { return LoadInto(p, p.state.currentFilePath); }
@@ -341,8 +404,9 @@ bool OpenFile(Program& p)
     p.ui.SetDefaultExtension(QStringLiteral(".dat"));
     if (p.ui.ShowFileDialog() != 1) return false;
     const QString path = p.ui.GetFileName();
-    // Exact comparison: "CONFIG.DAT" is not taken.
-    if (!path.endsWith(QStringLiteral(".dat"), Qt::CaseSensitive)) return false;
+    // Exact comparison: "CONFIG.DAT" is not taken. A copy kept before a save
+    // (data.dat.bak) is taken, as the log offers it when data.dat is damaged.
+    if (!path.endsWith(QStringLiteral(".dat"), Qt::CaseSensitive) && !IsTableCopyName(path)) return false;
     // The dialog delivered messages: the module may have begun a dump meanwhile.
     if (p.state.tableHeld) {
         AppendLog(p, Texts::tr("模块操作进行中，未打开 %1").arg(path) + QStringLiteral("\r\n"));
@@ -380,6 +444,7 @@ void SaveAs(Program& p)
     // replaced; the current file itself still gets its copy first.
     if (path != p.state.currentFilePath) {
         p.state.backUpCurrentFile = false;
+        p.state.keepFileBeforeSave = false;
         p.state.currentFileStamp = StampOf(path);
     }
     p.state.currentFilePath = path;

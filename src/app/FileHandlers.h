@@ -33,6 +33,13 @@ void LoadStartTable(Program& p, const QString& programFolder);
 // so no save destroys it. One refused for its name (bytes that are not
 // UTF-8), its size or the memory it would take is said in the log, and why.
 bool LoadCurrentTable(Program& p);
+// Says in the log when the current file will never take a save (a folder, or
+// another user's file in a shared folder): the exit save will rescue the table.
+void SayIfUnsaveable(Program& p);
+// After a read replaced the table: the current file's content is kept as a
+// rotating .bak (FilePlace::KeepPrevious) before the next save over it, and
+// the log says so now.
+void NoteTableReplacedByRead(Program& p);
 // Saves to the current file. Before the first save over a file remembered by
 // LoadCurrentTable, that file is copied to the same name + ".bak" (or ".bak2",
 // ".bak3", … when that name is taken); if the copy fails nothing is written
@@ -47,7 +54,7 @@ bool SaveAtExit(Program& p);
 // Title := "Velmora-自定义设备版   " + current file path.
 void ShowCurrentFileInTitle(Program& p);
 
-// "打开文件": a chosen ".dat" that loads becomes the current file and titles
+// "打开文件": a chosen ".dat" (or a .bak copy of one) that loads becomes the current file and titles
 // the window; one that does not is said in the log (with why, when it is its
 // name, its size or the memory it would take) and changes nothing. True when
 // the table was replaced.

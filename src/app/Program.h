@@ -23,6 +23,13 @@ struct AppState {
     // not load, or it loaded with parts the table does not keep); it is kept
     // as ".bak" before the first save over it.
     bool backUpCurrentFile = false;
+    // A read replaced the table since the current file was last loaded or
+    // saved: its content is kept as a rotating ".bak" before the first save over it.
+    bool keepFileBeforeSave = false;
+    // Said once in the log: saves go on without the folder's lock; a save
+    // could not be made durable.
+    bool saidSavedUnlocked = false;
+    bool saidNotDurable = false;
     // The current file as it stood when it was last loaded or saved; found
     // otherwise by a save (another window's or program's save came between),
     // it is kept as ".bak" before it is saved over.

@@ -4,13 +4,14 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QSettings>
-#include <cstdlib>
+#include <utility>
 #include <cstring>
 #include <dirent.h>
 #include <unistd.h>
 
 #include "config/FilePlace.h"
 #include "config/RegularFile.h"
+#include "core/FileNames.h"
 #include "ui/UiServices.h"
 
 namespace {
@@ -26,10 +27,8 @@ QByteArray ReadCopy(const QString& path)
 
 bool SettingsFile::CopyFolder::Make()
 {
-    QByteArray pattern = QFile::encodeName(QDir::tempPath()) + "/velmora-XXXXXX";
-    if (!mkdtemp(pattern.data())) return false;
-    path_ = pattern;
-    return true;
+    path_ = NativeFileName(MakePrivateFolder());
+    return !path_.isEmpty();
 }
 
 SettingsFile::CopyFolder::~CopyFolder()
@@ -47,7 +46,7 @@ SettingsFile::CopyFolder::~CopyFolder()
 
 QString SettingsFile::CopyFolder::FilePath(const QString& name) const
 {
-    return QFile::decodeName(path_) + QLatin1Char('/') + name;
+    return FileNameFromNative(path_) + QLatin1Char('/') + name;
 }
 
 SettingsFile::SettingsFile(const QString& path, UiServices& ui) : path_(path), ui_(ui)
@@ -103,6 +102,8 @@ bool SettingsFile::Refuse(const QString& why)
 
 bool SettingsFile::Unwritten()
 {
+    // Kept at every change of port or rate: said the first time only.
+    if (std::exchange(saidUnwritten_, true)) return false;
     ui_.ReportOnConsole(QStringLiteral("velmora: %1 cannot be written; the chosen port, rates and language are not kept").arg(path_));
     return false;
 }

@@ -27,7 +27,7 @@ public:
     QSettings& Settings() { return *settings_; }
     // Puts the settings in the file's place, whole or not at all, when they
     // changed. False when they could not be kept, said in one line on
-    // standard error.
+    // standard error the first time.
     bool Keep();
 
 private:
@@ -35,7 +35,7 @@ private:
     bool Unwritten();
 
     // The private folder of the copy, removed with what is in it. Made with
-    // mkdtemp and emptied with unlink: QTemporaryDir's random names and
+    // MakePrivateFolder and emptied with unlink: QTemporaryDir's random names and
     // recursive removal cost more than all the rest of reading the settings,
     // which start-up waits for.
     class CopyFolder {
@@ -56,4 +56,5 @@ private:
     QByteArray read_;
     CopyFolder copyFolder_;
     std::unique_ptr<QSettings> settings_;
+    bool saidUnwritten_ = false;
 };

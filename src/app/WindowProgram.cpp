@@ -2,6 +2,7 @@
 
 #include <utility>
 
+#include "app/FileHandlers.h"
 #include "config/ConfigTable.h"
 #include "core/Texts.h"
 #include "protocol/HexCodec.h"
@@ -162,6 +163,7 @@ void WindowNarration::Narrate(const ModuleEvent& e)
         else if (!e.doubtful.isEmpty())
             Line(p, Texts::tr("有 %1 个代码可能有误，请重新读取").arg(e.doubtful.size()));
         TellDoubtfulCells(p, e.doubtful);
+        NoteTableReplacedByRead(p);  // the table is the module's now
         return;
     case Kind::Unrecognised: {
         // As BytesToHex writes it: a space after every pair, the last one included.

@@ -1,5 +1,6 @@
 // Velmora: start-up, the message loop, and the program's end.
 
+#include <QCoreApplication>
 #include <QElapsedTimer>
 #include <csignal>
 #include <cstdio>
@@ -89,6 +90,14 @@ int main(int argc, char** argv)
         if (program.state.shuttingDown) return;
         desktop.DisplayLost();
         OnMainWindowDestroyed(program);
+    });
+    // Another program of the display destroyed the window: the display is
+    // lost to it all the same, and the table saved as then.
+    desktop.WhenMainWindowDestroyedElsewhere([&] {
+        if (program.state.shuttingDown) return;
+        desktop.DisplayLost();
+        OnMainWindowDestroyed(program);
+        QCoreApplication::exit(0);
     });
     desktop.Exec();
     return 0;

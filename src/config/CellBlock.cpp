@@ -3,6 +3,7 @@
 #include "config/CodeCheck.h"
 #include "config/ConfigTable.h"
 #include "config/TableFile.h"
+#include "config/TableCsv.h"
 #include "config/TableHistory.h"
 
 namespace {
@@ -29,6 +30,8 @@ QString BlockAsText(const ConfigTable& table, int firstRow, int firstColumn, int
             qsizetype end = text.size();
             while (end > 0 && IsCodeBlank(text.at(end - 1).unicode())) --end;
             text.truncate(end);
+            // Pasted into a spreadsheet, it must stay text, not run as a formula.
+            if (FormulaLike(text)) text.prepend(QLatin1Char('\''));
             cells << Quoted(text);
         }
         lines << cells.join(QLatin1Char('\t'));

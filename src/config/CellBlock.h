@@ -10,7 +10,8 @@
 class ConfigTable;
 
 // The cells from (firstRow, firstColumn) to (lastRow, lastColumn), each
-// without its trailing blanks, so a code reads as it was typed.
+// without its trailing blanks, so a code reads as it was typed; a text that
+// a spreadsheet would run as a formula (FormulaLike) with an apostrophe in front.
 QString BlockAsText(const ConfigTable& table, int firstRow, int firstColumn, int lastRow, int lastColumn);
 
 // The rows of cells of such a text. A line break at the very end ends the

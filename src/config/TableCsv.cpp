@@ -22,6 +22,7 @@ void AppendField(QByteArray& out, QStringView text)
     const bool quoted = std::any_of(text.begin(), text.end(),
                                     [](QChar c) { return c == u',' || c == u'"' || c == u'\n' || c == u'\r'; });
     if (quoted) out += '"';
+    if (FormulaLike(text)) out += '\'';
     constexpr qsizetype kPiece = 1 << 16;
     for (qsizetype from = 0; from < text.size();) {
         qsizetype size = qMin(kPiece, text.size() - from);
@@ -229,6 +230,11 @@ bool CanonicalCode(const QString& text, QString* code, QString* reason)
     const CodeCheck check = CheckCodeBriefly(text);
     if (reason) *reason = FaultReason(check.fault, check.bad, check.digits);
     return false;
+}
+
+bool FormulaLike(QStringView text)
+{
+    return !text.isEmpty() && QStringView(u"=+-@\t\r").contains(text.front());
 }
 
 QByteArray WriteTableCsv(const TableCodes& codes, CellList* notCodes)

@@ -38,9 +38,14 @@ bool CanonicalCode(const QString& text, QString* code, QString* reason = nullptr
 // (row, column) of cells, in table order.
 using CellList = QVector<QPair<int, int>>;
 
+// True for a text a spreadsheet would run as a formula: one that begins with
+// =, +, -, @, a tab or a CR. No code begins so.
+bool FormulaLike(QStringView text);
+
 // The CSV of the titles and codes. A value cell whose text is not a code is
 // written as it stands, so that nothing is lost (reading the CSV back rejects
-// it), and is listed in *notCodes.
+// it), and is listed in *notCodes; a title or such a cell that is FormulaLike
+// gets an apostrophe in front, so a spreadsheet takes it as text.
 QByteArray WriteTableCsv(const TableCodes& codes, CellList* notCodes = nullptr);
 
 struct CsvProblem {

@@ -1,11 +1,13 @@
 #include "ui/Desktop.h"
 
+#include <QAbstractNativeEventFilter>
 #include <QApplication>
 #include <QScreen>
 #include <QSessionManager>
 #include <QStyleFactory>
 #include <QTimer>
 #include <QWindow>
+#include <cstdint>
 
 #include "config/ConfigTable.h"
 #include "ui/ConfigGridView.h"
@@ -35,6 +37,32 @@ private:
     std::function<void()> translate_;
 };
 
+// Watches the X server's events for the destruction of one window. The two
+// layouts are X11's own (xcb_generic_event_t, xcb_destroy_notify_event_t).
+class DestroyWatch : public QAbstractNativeEventFilter {
+public:
+    DestroyWatch(std::uint32_t window, std::function<void()> then) : window_(window), then_(std::move(then)) {}
+    bool nativeEventFilter(const QByteArray& eventType, void* message, qintptr*) override
+    {
+        struct DestroyNotify {
+            std::uint8_t responseType, pad;
+            std::uint16_t sequence;
+            std::uint32_t event, window;
+        };
+        constexpr std::uint8_t kDestroyNotify = 17;
+        if (!then_ || eventType != "xcb_generic_event_t") return false;
+        const auto* e = static_cast<const DestroyNotify*>(message);
+        if ((e->responseType & 0x7F) != kDestroyNotify || e->window != window_) return false;
+        // After the event: the handler saves, and must not run inside Qt's event dispatch of the X connection.
+        QTimer::singleShot(0, qApp, std::exchange(then_, {}));
+        return true;
+    }
+
+private:
+    std::uint32_t window_;
+    std::function<void()> then_;
+};
+
 }  // namespace
 
 struct Desktop::Impl {
@@ -51,6 +79,7 @@ struct Desktop::Impl {
     }
 
     QApplication app;
+    std::unique_ptr<DestroyWatch> destroyWatch;
     Translations translations;
     QtUiServices services;
     std::unique_ptr<MainWindow> window;
@@ -157,6 +186,14 @@ void Desktop::DisplayLost()
     d->window->SetHandlersBlocked(true);
     // The grid would redraw and close its editor on the table's signals.
     d->window->Grid()->Table().blockSignals(true);
+}
+
+void Desktop::WhenMainWindowDestroyedElsewhere(std::function<void()> then)
+{
+    if (!d->window || QGuiApplication::platformName() != QLatin1String("xcb")) return;
+    if (d->destroyWatch) d->app.removeNativeEventFilter(d->destroyWatch.get());
+    d->destroyWatch = std::make_unique<DestroyWatch>(std::uint32_t(d->window->winId()), std::move(then));
+    d->app.installNativeEventFilter(d->destroyWatch.get());
 }
 
 int Desktop::Exec()

@@ -40,6 +40,9 @@ public:
     // The display went away under the program: from now on nothing may touch
     // the window system, and no box shows.
     void DisplayLost();
+    // `then` runs once when another program of the display destroys the main
+    // window (an X client's XDestroyWindow), which Qt itself does not follow.
+    void WhenMainWindowDestroyedElsewhere(std::function<void()> then);
     // Runs until the main window has closed, then lets the window go.
     int Exec();
 

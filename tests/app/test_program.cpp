@@ -7,6 +7,7 @@
 #include <csignal>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <xcb/xcb.h>
 
 #include "config/ConfigTable.h"
 #include "tests/support/FileBytes.h"
@@ -14,6 +15,25 @@
 #include "tests/support/SpecialFiles.h"
 
 namespace {
+
+// Destroys every shown top-level window of `display`, as another X client may; gives how many.
+int DestroyShownWindows(const QByteArray& display)
+{
+    xcb_connection_t* c = xcb_connect(display.constData(), nullptr);
+    const xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(c)).data;
+    xcb_query_tree_reply_t* tree = xcb_query_tree_reply(c, xcb_query_tree(c, screen->root), nullptr);
+    int destroyed = 0;
+    for (int i = 0; tree && i < xcb_query_tree_children_length(tree); ++i) {
+        const xcb_window_t w = xcb_query_tree_children(tree)[i];
+        xcb_get_window_attributes_reply_t* a = xcb_get_window_attributes_reply(c, xcb_get_window_attributes(c, w), nullptr);
+        if (a && a->map_state == XCB_MAP_STATE_VIEWABLE && ++destroyed) xcb_destroy_window(c, w);
+        std::free(a);
+    }
+    std::free(tree);
+    xcb_flush(c);
+    xcb_disconnect(c);
+    return destroyed;
+}
 
 // A table of the program's own making with codes in it, a little over 13 KB.
 QByteArray TableWithCodes()
@@ -151,8 +171,15 @@ private Q_SLOTS:
             QFile::encodeName(velmora.DataFile()) + " was changed by another program, and this window's table is the one it loaded"));
     }
 
+    void theDisplayGoingAwaySavesTheTableFirst_data()
+    {
+        QTest::addColumn<bool>("windowDestroyed");
+        QTest::newRow("display ends") << false;
+        QTest::newRow("another client destroys the window") << true;
+    }
     void theDisplayGoingAwaySavesTheTableFirst()
     {
+        QFETCH(bool, windowDestroyed);
         // The set-up (scripts/setup.sh) installs it.
         const QString xvfb = QStandardPaths::findExecutable(QStringLiteral("Xvfb"));
         QVERIFY2(!xvfb.isEmpty(), "no Xvfb to play the display: run scripts/setup.sh");
@@ -171,9 +198,11 @@ private Q_SLOTS:
         QVERIFY(WriteAll(velmora.DataFile(), table_));
         QVERIFY(velmora.Start());
         QVERIFY(QFile::remove(velmora.DataFile()));
+        if (windowDestroyed) QVERIFY(DestroyShownWindows(":" + number.toLatin1()) > 0);  // as xdotool windowclose
+        else display.terminate();
+        QVERIFY(velmora.process.waitForFinished(30000));
         display.terminate();
         QVERIFY(display.waitForFinished(10000));
-        QVERIFY(velmora.process.waitForFinished(30000));
         QCOMPARE(velmora.process.exitStatus(), QProcess::NormalExit);
         QCOMPARE(ReadAll(velmora.DataFile()), table_);
     }

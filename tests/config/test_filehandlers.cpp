@@ -8,6 +8,7 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include "app/WindowProgram.h"
@@ -63,6 +64,16 @@ void WriteTableWithCode(const QString& path, const QString& code)
     InitTable(other);
     other.SetCellText(2, 2, code);
     QVERIFY(other.SaveTable(path));
+}
+// A file's extended attributes (its ACL among them), names and values.
+QMap<QByteArray, QByteArray> AttributesOf(const QString& path)
+{
+    QMap<QByteArray, QByteArray> out;
+    QByteArray names(4096, 0), value(4096, 0);
+    names.truncate(qMax<ssize_t>(::llistxattr(QFile::encodeName(path).constData(), names.data(), 4096), 0));
+    for (const QByteArray& name : names.split('\0'))
+        if (const ssize_t v = ::lgetxattr(QFile::encodeName(path).constData(), name.constData(), value.data(), 4096); v >= 0) out[name] = value.left(v);
+    return out;
 }
 }  // namespace
 
@@ -401,6 +412,163 @@ private Q_SLOTS:
         ::close(held);
         QCOMPARE(RescuedFiles().size(), 1);
         QVERIFY(rig.ui.consoleLines.value(0).contains("(another program kept it locked for 2 s while saving it)"));
+    }
+
+    // Metadata kinds x writers: every writer keeps the ACL and the user's
+    // attributes, and nothing it makes is more open than the file.
+    void aReplaceKeepsAclAndAttributes_data()
+    {
+        QTest::addColumn<QString>("metadata");
+        QTest::addColumn<QString>("writer");
+        for (const char* metadata : {"acl", "attribute"})
+            for (const char* writer : {"write", "window", "copy", "in place", "rescue"}) QTest::addRow("%s, %s", metadata, writer) << metadata << writer;
+    }
+    void aReplaceKeepsAclAndAttributes()
+    {
+        QFETCH(QString, metadata);
+        QFETCH(QString, writer);
+        const QString folder = Path("meta-" + metadata + "-" + writer), path = folder + "/data.dat";
+        QVERIFY(QDir().mkpath(folder));
+        WriteTableWithCode(path, QStringLiteral("11"));
+        QCOMPARE(::chmod(QFile::encodeName(path).constData(), 0640), 0);
+        if (metadata == "acl" && QProcess::execute("setfacl", {"-m", "u:65534:rw-", path}) != 0) QSKIP("no setfacl, or no ACLs here");
+        if (metadata == "attribute" && ::setxattr(QFile::encodeName(path).constData(), "user.kept", "yes", 3, 0) != 0) QSKIP("no user attributes");
+        if (writer == "in place") QCOMPARE(::link(QFile::encodeName(path).constData(), QFile::encodeName(folder + "/second").constData()), 0);
+        const QMap<QByteArray, QByteArray> before = AttributesOf(path);
+        const mode_t mode = StatOf(path).st_mode;
+        QString written = path, why;
+        if (writer == "write" || writer == "in place") QVERIFY(WriteFileContent(path, "new", &why));
+        if (bool made = false; writer == "copy") QVERIFY(FilePlace(path).BackUp(&written, &made, &why) && made);
+        Rig rig(path);
+        const int held = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY);
+        if (writer == "rescue") QCOMPARE(::flock(held, LOCK_EX), 0);  // the exit save goes elsewhere
+        if (writer == "window" || writer == "rescue") QVERIFY(LoadCurrentTable(rig.p) && SaveAtExit(rig.p));
+        ::close(held);
+        if (writer == "rescue") {  // no more open than the file: with an ACL, only its owner's
+            QCOMPARE(StatOf(RescuedFiles().value(0)).st_mode & 077 & ~(metadata == "acl" ? 0 : mode), 0u);
+            return;
+        }
+        QCOMPARE(AttributesOf(written), before);
+        QCOMPARE(StatOf(written).st_mode, mode);
+        QCOMPARE(QDir(folder).entryList(QDir::Files | QDir::Hidden).size(), writer == "write" || writer == "window" ? 1 : 2);
+    }
+
+    // Planted kinds x outputs: in a sticky folder everyone may write, what
+    // another user put there is never written, with the words of a planted
+    // link; a window says so at start, and its exit save rescues the table.
+    void plantedObjectsInASharedFolderAreNeverWritten_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<QString>("output");
+        for (const char* kind : {"file", "FIFO", "hard link", "link", "mine"})
+            for (const char* output : {"write", "window", "report"}) QTest::addRow("%s, %s", kind, output) << kind << output;
+    }
+    void plantedObjectsInASharedFolderAreNeverWritten()
+    {
+        QFETCH(QString, kind);
+        QFETCH(QString, output);
+        if (::geteuid() != 0) QSKIP("files of another owner need root to make");
+        const QString folder = Path("planted-" + kind + "-" + output), target = folder + "/out.dat", victim = folder + "-victim";
+        const QByteArray native = QFile::encodeName(target);
+        QVERIFY(QDir().mkpath(folder) && WriteAll(victim, "theirs") && ::chmod(QFile::encodeName(folder).constData(), 01777) == 0);
+        if (kind == "file" || kind == "mine") QVERIFY(WriteAll(target, "theirs"));
+        if (kind == "FIFO") QCOMPARE(::mkfifo(native.constData(), 0666), 0);
+        if (kind == "hard link") QCOMPARE(::link(QFile::encodeName(victim).constData(), native.constData()), 0);
+        if (kind == "link") QVERIFY(QFile::link(victim, target));
+        if (kind != "mine") QCOMPARE(::lchown(native.constData(), 65534, 65534), 0);
+        const bool planted = kind != "mine";
+        bool written = false;
+        QString why;
+        Rig rig(target);
+        if (output == "write") written = WriteFileContent(target, "ours", &why);
+        if (const int fd = output == "report" ? FilePlace(target).OpenForAppend(0644, &why) : -1; fd >= 0)
+            written = ::write(fd, "ours", 4) == 4 && ::close(fd) == 0;
+        if (output == "window") {
+            SayIfUnsaveable(rig.p);
+            QVERIFY(SaveAtExit(rig.p));
+            written = RescuedFiles().isEmpty();
+            why = rig.ui.consoleLines.value(0);
+            QCOMPARE(rig.ui.Log().contains("是其他用户放在共享文件夹中的，不会写入"), planted);
+        }
+        QCOMPARE(written, !planted);
+        if (planted) QVERIFY2(why.contains("that another user (uid 65534) put in the shared folder"), qPrintable(why));
+        QCOMPARE(ReadAll(victim), QByteArray("theirs"));
+        if (kind == "file") QCOMPARE(ReadAll(target), QByteArray("theirs"));
+    }
+
+    // Through the place's own seam: a file is flushed before it is renamed
+    // into place, the folder after; an in-place write has its whole copy
+    // first, and another user's copy with the same bytes is not it.
+    void savesFlushInOrderAndTakeNoOtherUsersCopy()
+    {
+        const QString folder = Path("steps"), path = folder + "/F.dat";
+        QVERIFY(QDir().mkpath(folder) && WriteAll(path, "old") && WriteAll(path + ".bak", "old"));
+        QCOMPARE(::chmod(QFile::encodeName(folder).constData(), 01777), 0);
+        if (::geteuid() == 0) QCOMPARE(::chown(QFile::encodeName(path + ".bak").constData(), 65534, 65534), 0);
+        QStringList steps;  // temporaries named "temp"
+        WatchFileSteps([&steps](const char* step, const QByteArray& name) {
+            steps << step + (' ' + (name.endsWith(".tmp") ? QStringLiteral("temp") : QFileInfo(QFile::decodeName(name)).fileName()));
+        });
+        QVERIFY(WriteFileContent(folder + "/new.dat", "new"));
+        QCOMPARE(steps, (QStringList{"sync temp", "rename new.dat", "sync-folder steps"}));
+        steps.clear();
+        QCOMPARE(::link(QFile::encodeName(path).constData(), QFile::encodeName(folder + "/second").constData()), 0);
+        QVERIFY(WriteFileContent(path, "new"));
+        WatchFileSteps({});
+        if (::geteuid() == 0)
+            QCOMPARE(steps, (QStringList{"sync temp", "rename F.dat.bak2", "sync-folder steps", "write-in-place F.dat", "sync F.dat"}));
+        QCOMPARE(ReadAll(path + ".bak"), QByteArray("old"));
+        QVERIFY(!QFile::exists(path + ".bak2"));
+    }
+
+    // A table a read replaced: its file's content is kept before the save
+    // over it, said when the read completes; such copies rotate (three),
+    // other copies stay, and temporaries a killed save left go.
+    void whatAReadReplacedIsKeptAndCopiesRotate()
+    {
+        const QString folder = Path("rotate"), path = folder + "/data.dat";
+        QVERIFY(QDir().mkpath(folder) && WriteAll(path + ".bak", "an older copy") && WriteAll(folder + "/.data.dat.k1llz.tmp", "x"));
+        WriteTableWithCode(path, QStringLiteral("01"));
+        Rig rig(path);
+        QVERIFY(LoadCurrentTable(rig.p));
+        for (int save = 1; save <= 4; ++save) {
+            NoteTableReplacedByRead(rig.p);
+            rig.table.SetCellText(2, 2, QStringLiteral("0%1").arg(save + 1));
+            QVERIFY(SaveCurrentTable(rig.p));
+        }
+        QVERIFY(SaveCurrentTable(rig.p));  // no read since: nothing more kept
+        QCOMPARE(rig.ui.Log().count(QStringLiteral("保存时 %1 的原内容将另存为 .bak\r\n").arg(path)), 4);
+        const QStringList kept = QDir(folder).entryList({"data.dat.*-*.bak"}, QDir::Files, QDir::Name);
+        QCOMPARE(kept.size(), 3);
+        for (ConfigTable copy; const QString& name : kept)
+            QVERIFY(copy.LoadTable(folder + "/" + name) && copy.GetCellText(2, 2) == QStringLiteral("0%1").arg(kept.indexOf(name) + 2));
+        QCOMPARE(ReadAll(path + ".bak"), QByteArray("an older copy"));
+        QVERIFY(!QFile::exists(folder + "/.data.dat.k1llz.tmp"));
+    }
+
+    void aTableFileThatIsAFolderIsSaidAtStart()
+    {
+        Rig rig{QString()};
+        QVERIFY(QDir().mkpath(Path("dirstart/data.dat")));
+        LoadStartTable(rig.p, Path("dirstart"));
+        QVERIFY(rig.ui.Log().contains(QStringLiteral("%1 是文件夹，不能保存到那里").arg(Path("dirstart/data.dat"))));
+    }
+
+    // A damaged table file whose copy loads names the copy, which opens.
+    void aDamagedFileNamesItsCopyThatLoads()
+    {
+        const QString folder = Path("damaged"), path = folder + "/data.dat";
+        QVERIFY(QDir().mkpath(folder) && WriteAll(path, kNotATable));
+        WriteTableWithCode(path + ".bak", QStringLiteral("11"));
+        const QString named = QStringLiteral("；上次保存前的副本：%1.bak，可用 打开文件 打开\r\n").arg(path);
+        Rig rig(Path("damaged/other.dat"));
+        rig.ui.dialogAnswers = {path, path + ".bak"};
+        QVERIFY(!OpenFile(rig.p) && OpenFile(rig.p));
+        QCOMPARE(rig.ui.Log(), QStringLiteral("无法载入 %1，未打开").arg(path) + named);
+        QCOMPARE(rig.table.GetCellText(2, 2), QStringLiteral("11"));
+        Rig started(path);
+        QVERIFY(!LoadCurrentTable(started.p));
+        QCOMPARE(started.ui.Log(), QStringLiteral("无法载入 %1").arg(path) + named);
     }
 
     // A name Qt could not read (bytes that are not UTF-8) would be saved as another file.

@@ -3,6 +3,7 @@
 
 #include <QtTest>
 
+#include "config/CellBlock.h"
 #include "config/ConfigTable.h"
 #include "config/TableCsv.h"
 
@@ -171,6 +172,22 @@ private Q_SLOTS:
         TableCodes read;
         QVERIFY(!ReadTableCsv(csv, read, &problem));
         QCOMPARE(problem.line, 3);
+    }
+
+    // A title or a cell that a spreadsheet would run as a formula goes as
+    // text, in the CSV and in the grid's copy alike; a code never changes.
+    void formulaLikeTextsGoAsText()
+    {
+        ConfigTable table;
+        InitTable(table);
+        const QStringList texts = {"=cmd|' /C calc'!A0", "+1", "-2", "@x", "\tA", "\rB", "AB 0F", "a=b"};
+        for (int i = 0; i < texts.size(); ++i) table.SetCellText(1 + i, 1, texts[i]);
+        table.SetCellText(1, 0, QStringLiteral("=title"));
+        const QList<QByteArray> lines = Lines(WriteTableCsv(CodesOf(table)));
+        const QList<QByteArray> written = {"1,'=title,'=cmd|' /C calc'!A0,", "2,开关01反馈,'+1,", "3,开关02控制,'-2,", "4,开关02反馈,'@x,",
+                                           "5,开关03控制,'\tA,", "6,开关03反馈,\"'\rB\",", "7,开关04控制,AB 0F,", "8,开关04反馈,a=b,"};
+        for (int i = 0; i < written.size(); ++i) QCOMPARE(lines.at(i + 1), written[i]);
+        QCOMPARE(BlockAsText(table, 1, 0, 4, 1), QStringLiteral("'=title\t'=cmd|' /C calc'!A0\n开关01反馈\t'+1\n开关02控制\t'-2\n开关02反馈\t'@x"));
     }
 };
 

@@ -252,6 +252,58 @@ private Q_SLOTS:
         QCOMPARE(ReadAll(rig.Path("victim.dat")), QByteArray("theirs"));
     }
 
+    // Same-file aliases: however the output names the input, even as
+    // standard output open on it, nothing is written (exit 2).
+    void anOutputIsNeverItsInputUnderAnyName_data()
+    {
+        QTest::addColumn<QString>("alias");
+        for (const char* alias : {"hard link", "link", "/proc/self/fd", "long name", "standard output"}) QTest::newRow(alias) << alias;
+    }
+    void anOutputIsNeverItsInputUnderAnyName()
+    {
+        QFETCH(QString, alias);
+        const QByteArray table = TableFileWith(CodesIn(FewCells()));
+        const QString input = rig.Path("T.dat");
+        QVERIFY(WriteAll(input, table));
+        QStringList args = {"export", "T.dat", "-o", rig.Path("alias.dat")};
+        QFile::remove(args.last());
+        if (alias == "hard link") QCOMPARE(::link(QFile::encodeName(input).constData(), QFile::encodeName(args.last()).constData()), 0);
+        if (alias == "link") QVERIFY(QFile::link(input, args.last()));
+        if (alias == "/proc/self/fd") args.last() = "/proc/self/fd/0";  // standard input is the input
+        if (alias == "standard output") args = QStringList{"export", "T.dat"};
+        const auto setUp = [&](QProcess& p) {
+            if (alias == "/proc/self/fd") p.setStandardInputFile(input);
+            if (alias == "standard output") p.setStandardOutputFile(input, QIODevice::Append);
+        };
+        CliRun run;
+        if (alias == "long name") {
+            // Folders whose path is over 4096 characters, reached piece by piece; the input's bytes are checked there.
+            QProcess sh;
+            sh.start("bash", {"-c", "cd \"$2\"; d=$(printf 'd%.0s' {1..200}); for i in {1..22}; do mkdir $d && cd $d || exit 9; done; cp \"$0\" T.dat; "
+                                    "\"$1\" export T.dat -o \"$PWD/T.dat\"; s=$?; cmp -s T.dat \"$0\" || s=99; cd \"$2\" && rm -rf $d; exit $s",
+                              input, CliRig::Program(), rig.dir.path()});
+            run = {sh.waitForFinished(60000) ? sh.exitCode() : -1, {}, QString::fromUtf8(sh.readAllStandardError())};
+        } else {
+            run = rig.Cli(args, {}, setUp);
+        }
+        QCOMPARE(run.status, 2);
+        QVERIFY2(run.err.contains("is the input file") && run.err.contains("itself; nothing was written"), qPrintable(run.err));
+        QCOMPARE(ReadAll(input), table);
+    }
+
+    // -o replaces an output; with --backup its previous content is kept first.
+    void backupKeepsWhatTheOutputHeld()
+    {
+        QVERIFY(WriteAll(rig.Path("few.dat"), TableFileWith(CodesIn(FewCells()))));
+        for (const QString backup : {"", "--backup"}) {
+            QVERIFY(WriteAll(rig.Path("out.csv"), "before"));
+            QCOMPARE(rig.Cli(QStringList{"export", "few.dat", "-o", "out.csv"} + QStringList(backup).filter("-")).status, 0);
+            QCOMPARE(ReadAll(rig.Path("out.csv.bak")), backup.isEmpty() ? QByteArray() : QByteArray("before"));
+            QCOMPARE(ReadAll(rig.Path("out.csv")), rig.Cli({"export", "few.dat"}).out);
+        }
+        QCOMPARE(rig.Cli({"export", "few.dat", "--backup"}).status, 2);
+    }
+
     // A name is bytes: one that is not UTF-8 is used as given and shown
     // escaped, as are control characters a message quotes; a CR alone ends a line.
     void namesAreUsedAsGivenAndMessagesEscaped()

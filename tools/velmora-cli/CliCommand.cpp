@@ -117,6 +117,8 @@ const VerbInfo* FindVerb(const QString& name)
 const char kOptions[] =
     "Options:\n"
     "  -o, --output FILE  where the result goes; with several ports a pattern with {port}\n"
+    "      --backup       with -o: an existing output keeps its previous content as\n"
+    "                     FILE.bak (FILE.bak2, … when taken); without it -o replaces it\n"
     "  -b, --baud RATE    the port's rate: %1\n"
     "  -q, --quiet        nothing on standard error unless something failed\n"
     "      --once         read, verify, write --verify, provision: one read of the\n"
@@ -259,6 +261,11 @@ ParsedArguments ParseArguments(const QStringList& arguments)
             c.verifyAfterWrite = true;
             continue;
         }
+        if (arg == QLatin1String("--backup")) {
+            if (!v->takesOutput) return usage(QStringLiteral("%1 does not write a file; --backup does not apply").arg(verb));
+            c.backup = true;
+            continue;
+        }
         if (arg == QLatin1String("--json")) {
             if (!v->usesPorts) return usage(QStringLiteral("%1 talks to no module; --json does not apply").arg(verb));
             c.json = true;
@@ -348,6 +355,7 @@ ParsedArguments ParseArguments(const QStringList& arguments)
         break;
     }
     if (v->verb == Verb::Import && c.output.isEmpty()) return usage(QStringLiteral("import: -o TABLE.dat is required"));
+    if (c.backup && c.output.isEmpty()) return usage(QStringLiteral("--backup keeps a file that -o replaces; name one with -o"));
     if (v->verb == Verb::Write && c.once && !c.verifyAfterWrite)
         return usage(QStringLiteral("write reads nothing back without --verify; --once does not apply"));
     // Standard output carries the JSON lines; a CSV there would break them.

@@ -16,6 +16,7 @@ struct CliCommand {
     QStringList ports;  // PORTS as given, split at the commas
     QString file;       // write/verify/provision: the table; export: TABLE.dat; import: FILE.csv
     QString output;     // -o; empty: standard output (read, export)
+    bool backup = false;  // --backup: an existing output keeps its previous content as .bak
     int baud = kDefaultRate;  // the port's rate
     int newRate = 0;    // set-baud
     QString hex;        // learn

@@ -241,7 +241,7 @@ private:
         // A table file is exactly what the window saves: the read went into a fresh, laid-out table.
         const QByteArray bytes = IsTableFileName(job_.output) ? WriteTableFile(table_.Content()) : WriteTableCsv(CodesOf(table_));
         QString error;
-        if (!WriteOutput(job_.output, bytes, &error)) {
+        if (!WriteOutput(job_.output, bytes, &error, job_.backup)) {
             outcome.status = ExitStatus::BadFile;
             outcome.summary = QStringLiteral("read %1 codes but %2").arg(codes).arg(error);
             return outcome;

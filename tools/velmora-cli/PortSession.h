@@ -37,6 +37,7 @@ struct PortJob {
     QString hex;
     TableCodes file;  // write, verify
     QString output;   // read: the file to write; empty: CSV into PortOutcome::standardOutput
+    bool backup = false;  // --backup: an output there keeps its previous content as .bak
     bool once = false;              // read, verify: one dump is enough when it marks no code doubtful
     bool verifyAfterWrite = false;  // write: read back and compare, as verify does
 };

@@ -6,7 +6,9 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/stat.h>
+#include <cstdio>
 #include <new>
+#include <utility>
 #include <unistd.h>
 
 #include "config/ConfigTable.h"
@@ -152,11 +154,20 @@ void HoldStandardStreams()
     }
 }
 
-bool WriteOutput(const QString& path, const QByteArray& bytes, QString* error)
+bool WriteOutput(const QString& path, const QByteArray& bytes, QString* error, bool backup)
 {
     if (!path.isEmpty()) {
         QString why;
-        if (WriteFileContent(path, bytes, &why)) return true;
+        FileWriteNotes notes;
+        const bool written = WriteFileContent(path, bytes, &why, kSaveLockWaitMs, backup, &notes);
+        // Said once for the whole run, however many files it writes.
+        static bool saidUnlocked = false, saidNotDurable = false;
+        if (notes.unlocked && !std::exchange(saidUnlocked, true))
+            std::fprintf(stderr, "velmora-cli: the folder of %s takes no lock; written without it\n", Printable(path).toUtf8().constData());
+        if (notes.notDurable && !std::exchange(saidNotDurable, true))
+            std::fprintf(stderr, "velmora-cli: the folder of %s could not be flushed; the file may not survive a power cut\n",
+                         Printable(path).toUtf8().constData());
+        if (written) return true;
         return Refuse(path, QStringLiteral("cannot write: ") + why, error);
     }
     // Someone may have left our standard output non-blocking: it waits as a blocking one would.

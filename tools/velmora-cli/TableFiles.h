@@ -37,8 +37,10 @@ void HoldStandardStreams();
 // was; anything else that is not a regular file is refused. Standard output
 // is written without a buffer, so a full disk, a closed pipe or a closed
 // descriptor shows here. False, with "PATH: cannot write: why" or "standard
-// output: why", unless every byte got there.
-bool WriteOutput(const QString& path, const QByteArray& bytes, QString* error);
+// output: why", unless every byte got there. With `backup`, an existing file
+// keeps its previous content as .bak first. What the write did without (the
+// folder's lock, a flush of the folder) is said once on standard error.
+bool WriteOutput(const QString& path, const QByteArray& bytes, QString* error, bool backup = false);
 
 // Closes standard output at the end of the program; false with
 // "standard output: why" when the close reports an error.

@@ -54,10 +54,18 @@ int ListPorts()
 }
 
 // An output that is the input itself would be destroyed by the writing: refused
-// before anything is read. Gives the exit status, ExitStatus::Done when apart.
+// before anything is read. The files are compared as they open: the input as
+// it is read, the output through the walk that writes it, standard output as
+// it stands open. Gives the exit status, ExitStatus::Done when apart.
 int OutputApartFromInput(const CliCommand& c)
 {
-    if (c.output.isEmpty() || !SameFile(c.file, c.output)) return ExitStatus::Done;
+    const FileIdentity input = IdentityOf(c.file);
+    if (c.output.isEmpty()) {
+        if (!(IdentityOfDescriptor(STDOUT_FILENO) == input)) return ExitStatus::Done;
+        return UsageError(QStringLiteral("standard output is the input file %1 itself; nothing was written").arg(c.file),
+                          VerbName(c.verb));
+    }
+    if (!(FilePlace(c.output).Identity() == input)) return ExitStatus::Done;
     return UsageError(QStringLiteral("%1 is the input file itself; nothing was written").arg(c.output), VerbName(c.verb));
 }
 
@@ -91,7 +99,7 @@ int Export(const CliCommand& c)
             Err(QStringLiteral("warning: %1: %2 %3 is not a code; written as it stands: \"%4\"")
                     .arg(c.file, Clipped(codes.title[row]), Clipped(heading[column]), Clipped(codes.code[row][column])));
     if (c.output.isEmpty()) return Out(csv) ? ExitStatus::Done : ExitStatus::BadFile;
-    if (!WriteOutput(c.output, csv, &error)) {
+    if (!WriteOutput(c.output, csv, &error, c.backup)) {
         Err(error);
         return ExitStatus::BadFile;
     }
@@ -131,7 +139,7 @@ int Import(const CliCommand& c)
     ConfigTable table;
     InitTable(table);
     PutCodes(codes, table);
-    if (!WriteOutput(c.output, WriteTableFile(table.Content()), &error)) {
+    if (!WriteOutput(c.output, WriteTableFile(table.Content()), &error, c.backup)) {
         Err(error);
         return ExitStatus::BadFile;
     }
@@ -179,6 +187,7 @@ int PrepareJob(const CliCommand& c, PortJob& base)
     base.hex = c.hex;
     base.once = c.once;
     base.verifyAfterWrite = c.verifyAfterWrite;
+    base.backup = c.backup;
     const bool writes = c.verb == Verb::Write || c.verb == Verb::Provision;
     if (writes || c.verb == Verb::Verify) {
         QString error;
