@@ -48,11 +48,43 @@ void HintToCheckTheLine(Program& p)
     Line(p, Texts::tr("请检查 波特率: 是否与模块一致、端口是否选对、模块是否通电"));
 }
 
-// The doubtful codes of a read, by name, and each marked in the table.
-void TellDoubtfulCells(Program& p, const QVector<CellPosition>& cells)
+QString DoubtInWords(DoubtReason why)
+{
+    switch (why) {
+    case DoubtReason::AfterEnd: return Texts::tr("数据结束后又收到了字节，此代码可能不完整");
+    case DoubtReason::Unconfirmed: return Texts::tr("模块的应答不清楚，无法确认此代码");
+    case DoubtReason::StrayBytes: break;
+    }
+    return Texts::tr("此代码旁收到了无法识别的字节，代码可能有误");
+}
+
+// The doubtful codes of a read, by name; each marked in the table when the
+// read filled it.
+void TellDoubtfulCells(Program& p, const QVector<CellPosition>& cells, bool readFilledTable)
 {
     if (cells.isEmpty()) return;
     Line(p, Texts::tr("可能有误的代码：%1").arg(CellNames(p.table, cells)));
+    if (!readFilledTable) return;
+    const ReadOutcome read = p.session.LatestRead();
+    for (const DoubtfulCode& d : read.doubtful)
+        if (cells.contains(d.cell)) p.table.SetCellMark(d.cell.row, d.cell.column, {CellMarkKind::Doubtful, DoubtInWords(d.why), QString()});
+}
+
+void TellDumpEnded(Program& p, const ModuleEvent& e)
+{
+    Line(p, Texts::tr("数据提取完成"));
+    if (p.state.comparing) return;
+    // Bytes that were no record came in the dump: a record may be missing too.
+    if (!e.whole && !e.doubtful.isEmpty())
+        Line(p, Texts::tr("有 %1 个代码可能有误，空白的单元格也可能漏了代码，请重新读取").arg(e.doubtful.size()));
+    else if (!e.whole)
+        Line(p, Texts::tr("数据中有无法识别的字节，空白的单元格可能漏了代码，请重新读取"));
+    else if (!e.doubtful.isEmpty())
+        Line(p, Texts::tr("有 %1 个代码可能有误，请重新读取").arg(e.doubtful.size()));
+    // A whole dump filled the table: it is the module's now.
+    const bool readFilledTable = e.dumpStarted;
+    TellDoubtfulCells(p, e.doubtful, readFilledTable);
+    if (readFilledTable) NoteTableReplacedByRead(p);
 }
 
 }  // namespace
@@ -152,19 +184,7 @@ void WindowNarration::Narrate(const ModuleEvent& e)
     case Kind::EnterEcho: Line(p, Texts::tr("模块进入配置模式")); return;
     case Kind::ExitEcho: Line(p, Texts::tr("模块退出配置模式")); return;
     case Kind::DumpStarted: Line(p, Texts::tr("开始从模块提取数据")); return;
-    case Kind::DumpEnded:
-        Line(p, Texts::tr("数据提取完成"));
-        if (p.state.comparing) return;
-        // Bytes that were no record came in the dump: a record may be missing too.
-        if (!e.whole && !e.doubtful.isEmpty())
-            Line(p, Texts::tr("有 %1 个代码可能有误，空白的单元格也可能漏了代码，请重新读取").arg(e.doubtful.size()));
-        else if (!e.whole)
-            Line(p, Texts::tr("数据中有无法识别的字节，空白的单元格可能漏了代码，请重新读取"));
-        else if (!e.doubtful.isEmpty())
-            Line(p, Texts::tr("有 %1 个代码可能有误，请重新读取").arg(e.doubtful.size()));
-        TellDoubtfulCells(p, e.doubtful);
-        NoteTableReplacedByRead(p);  // the table is the module's now
-        return;
+    case Kind::DumpEnded: TellDumpEnded(p, e); return;
     case Kind::Unrecognised: {
         // As BytesToHex writes it: a space after every pair, the last one included.
         AppendLog(p, BytesToHex(e.bytes) + kLineEnd);

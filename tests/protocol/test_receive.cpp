@@ -240,6 +240,7 @@ private Q_SLOTS:
                 + QStringLiteral("空白的单元格%1可能漏了代码，请重新读取\r\n").arg(doubtful.isEmpty() ? "" : "也")
             : doubtful.isEmpty() ? QString() : QStringLiteral("有 %1 个代码可能有误，请重新读取\r\n").arg(n);
         QCOMPARE(r.Log(), kStartLine + shown + kEndLine + warning + DoubtNames(r.p.table, doubtful));
+        for (const CellPosition& c : doubtful) QCOMPARE(r.p.table.GetCellMark(c.row, c.column).kind, CellMarkKind::Doubtful);
         QCOMPARE(r.events.last().kind, ModuleEvent::Kind::DumpEnded);
         QCOMPARE(r.events.last().doubtful, doubtful);
         QCOMPARE(r.Read().LastDump().doubtful.size(), doubtful.size());  // the dump handed over for confirming
