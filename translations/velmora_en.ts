@@ -463,5 +463,17 @@
         <source>读取模块时无法完整读回此代码（其中含 F4 F7 或模块应答的字节）</source>
         <translation>A read of the module cannot bring this code back whole (it holds F4 F7 or the bytes of a module's answer)</translation>
     </message>
+    <message>
+        <source>扩展名须为小写的 .dat</source>
+        <translation>the extension must be a lower-case .dat</translation>
+    </message>
+    <message>
+        <source>不是 .dat 文件</source>
+        <translation>not a .dat file</translation>
+    </message>
+    <message>
+        <source>（CSV 可用 velmora-cli import 转为表格文件）</source>
+        <translation> (velmora-cli import turns a CSV into a table file)</translation>
+    </message>
 </context>
 </TS>
