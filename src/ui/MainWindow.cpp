@@ -17,6 +17,7 @@
 #include <QTimer>
 #include <QVBoxLayout>
 #include <QWindow>
+#include <utility>
 
 #include "core/Texts.h"
 #include "ui/BlockProgressBar.h"
@@ -261,8 +262,12 @@ void MainWindow::NameForScreenReaders()
 void MainWindow::BindEvents()
 {
     for (const auto& [control, member] : kClicks) {
-        connect(static_cast<QPushButton*>(Widget(control)), &QPushButton::clicked, this,
-                [this, member = member] { Run(handlers_.*member); });
+        auto* button = static_cast<QPushButton*>(Widget(control));
+        connect(button, &QPushButton::clicked, this, [this, button, member = member] {
+            QWidget* outer = std::exchange(clicking_, button);
+            Run(handlers_.*member);
+            clicking_ = outer;
+        });
     }
     Combo(Control::Combo_Port)->SetAboutToDropDown([this] { Run(handlers_.portListAboutToDropDown); });
     connect(timer_, &QTimer::timeout, this, [this] { Run(handlers_.receiveTimerTick); });

@@ -56,6 +56,8 @@ public:
     void SetHandlersBlocked(bool blocked) { blocked_ = blocked; }
     bool HandlersBlocked() const { return blocked_; }
     bool DestroyedHandlerRan() const { return closed_; }
+    // The button whose click handler runs now (by mouse, key or shortcut); nullptr outside one.
+    QWidget* ButtonBeingClicked() const { return clicking_; }
 
     // The widget of a control; nullptr for the timer, the file dialog and the window.
     QWidget* Widget(Control c) const;
@@ -113,6 +115,7 @@ private:
     bool shown_ = false;
     bool blocked_ = false;
     bool closed_ = false;
+    QWidget* clicking_ = nullptr;
     QMargins appliedFrame_;
     QSize placedSize_;  // the size ApplyPlacement gave the window
     QSize designedClient_;  // the client area at the designed outer size
