@@ -506,6 +506,7 @@ void MainWindow::ApplyLayout()
     const ControlRects rects = layout_.Place(client_->size());
     for (size_t i = 0; i < rects.size(); ++i)
         if (QWidget* w = widgets_[i]) w->setGeometry(rects[i]);
-    // Beyond its natural width the window's extra room goes to the value columns.
-    grid_->SetFillWidth(client_->width() > layout_.Natural().width());
+    // Beyond its designed width (where longer captions or a larger font
+    // widen the window too) the extra room goes to the value columns.
+    grid_->SetFillWidth(client_->width() > designedClient_.width());
 }
