@@ -2,15 +2,18 @@
 // the remembered choice, and what the window and Qt's own boxes then say.
 
 #include <QtTest>
+#include <QFileDialog>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QSettings>
+#include <QTreeView>
 
 #include "app/LanguageChoice.h"
 #include "app/SettingsFile.h"
 #include "config/ConfigTable.h"
 #include "ui/MainWindow.h"
 #include "tests/support/FakeUiServices.h"
+#include "ui/BoxPresenter.h"
 #include "ui/Translations.h"
 
 class LanguageTest : public QObject {
@@ -76,6 +79,27 @@ private Q_SLOTS:
         // The file dialog's dates and file types go by the default locale.
         QCOMPARE(QLocale().language(), readButton == QLatin1String("Read module") ? QLocale::English : QLocale::Chinese);
         QCOMPARE(QSettings(settingsFile, QSettings::IniFormat).value("window/language").toString(), rememberedAfter);
+
+        // Qt's own file dialog: a folder's type and its date in the window's language as well.
+        QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("sub")));
+        QStringList shown;
+        QTimer poll;
+        connect(&poll, &QTimer::timeout, &poll, [&] {
+            auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+            auto* view = dialog ? dialog->findChild<QTreeView*>() : nullptr;
+            const QModelIndex sub = view ? view->model()->index(0, 0, view->rootIndex()) : QModelIndex();
+            if (!sub.isValid()) return;
+            for (int column : {2, 3}) shown << sub.siblingAtColumn(column).data().toString();
+            dialog->reject();
+        });
+        poll.start(20);
+        QString chosen;
+        FileDialogRequest request;
+        request.initialName = dir.filePath(QStringLiteral("x.dat"));
+        QVERIFY(!DialogBoxPresenter().ShowFileDialog(request, &chosen));
+        const QDateTime modified = QFileInfo(dir.filePath(QStringLiteral("sub"))).lastModified();
+        QCOMPARE(shown, (QStringList{readButton == QLatin1String("Read module") ? "Folder" : "文件夹",
+                                     QLocale().toString(modified, QLocale::ShortFormat)}));
     }
 };
 
