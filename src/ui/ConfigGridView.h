@@ -8,6 +8,8 @@
 // change undone and redone, with the usual keys (Ctrl+C, Ctrl+V, Delete,
 // Ctrl+Z, Ctrl+Shift+Z or Ctrl+Y) and from the context menu.
 
+#include <QFont>
+#include <QHash>
 #include <QTableView>
 #include <QVector>
 #include <functional>
@@ -94,6 +96,11 @@ private:
     int LeastTitleWidth() const;
     // Room the titles of rows [fromRow, toRow) ask for in the header's font.
     int TitleWidth(int fromRow, int toRow) const;
+    // Each title's advance, measured once for the header's font: laying the
+    // table out measures every title several times, and where the font has no
+    // Chinese of its own (English), each measure goes through the fallback fonts.
+    mutable QHash<QString, int> titleAdvances_;
+    mutable QFont titleFont_;
 
     ConfigTable& table_;
     GridCells* cells_;
