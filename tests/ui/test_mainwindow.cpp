@@ -120,7 +120,7 @@ private Q_SLOTS:
         QFETCH(QString, family);
         const QFont before = QApplication::font();
         const auto restore = qScopeGuard([before] { QApplication::setFont(before); });
-        // scripts/setup.sh installs both CJK fonts.
+        // ./test installs both CJK fonts (scripts/setup.sh lists them).
         QVERIFY2(family.isEmpty() || QFontDatabase::families().contains(family), qPrintable(family));
         QFont font = before;
         if (!family.isEmpty()) font.setFamilies({family});

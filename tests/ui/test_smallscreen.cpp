@@ -151,7 +151,7 @@ private Q_SLOTS:
         const auto restore = qScopeGuard([before] { QApplication::setFont(before); });
         QFont font = before;
         font.setPointSizeF(points);
-        // scripts/setup.sh installs both CJK fonts.
+        // ./test installs both CJK fonts (scripts/setup.sh lists them).
         QVERIFY2(family.isEmpty() || QFontDatabase::families().contains(family), qPrintable(family));
         if (!family.isEmpty()) font.setFamilies({family});
         QApplication::setFont(font);
