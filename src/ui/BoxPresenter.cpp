@@ -45,24 +45,30 @@ QMessageBox::StandardButton DialogBoxPresenter::ShowMessage(const MessageBoxRequ
     return (request.buttons & QMessageBox::Cancel) ? QMessageBox::Cancel : QMessageBox::NoButton;
 }
 
-bool DialogBoxPresenter::ShowFileDialog(const FileDialogRequest& request, QString* chosen)
+std::unique_ptr<QFileDialog> MakeFileDialog(const FileDialogRequest& request)
 {
-    QFileDialog dialog;
-    dialog.setWindowModality(Qt::ApplicationModal);
-    dialog.setAcceptMode(request.save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
-    dialog.setFileMode(request.save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
-    dialog.setOption(QFileDialog::DontConfirmOverwrite, false);
-    dialog.setProxyModel(new FileDialogWords(&dialog));
+    auto dialog = std::make_unique<QFileDialog>();
+    dialog->setWindowModality(Qt::ApplicationModal);
+    dialog->setAcceptMode(request.save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
+    dialog->setFileMode(request.save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
+    dialog->setOption(QFileDialog::DontConfirmOverwrite, false);
+    dialog->setProxyModel(new FileDialogWords(dialog.get()));
     // A desktop's own dialog speaks the desktop's language; where the window
     // speaks another, Qt's dialog keeps to the window's.
-    if (QLocale().language() != QLocale::system().language()) dialog.setOption(QFileDialog::DontUseNativeDialog);
+    if (QLocale().language() != QLocale::system().language()) dialog->setOption(QFileDialog::DontUseNativeDialog);
     QString suffix = request.defaultExtension;
     if (suffix.startsWith(QLatin1Char('.'))) suffix.remove(0, 1);
-    dialog.setDefaultSuffix(suffix);
-    if (!request.nameFilter.isEmpty()) dialog.setNameFilter(request.nameFilter);
-    if (!request.initialName.isEmpty()) dialog.selectFile(request.initialName);
-    if (dialog.exec() != QDialog::Accepted) return false;
-    const QStringList files = dialog.selectedFiles();
+    dialog->setDefaultSuffix(suffix);
+    if (!request.nameFilter.isEmpty()) dialog->setNameFilter(request.nameFilter);
+    if (!request.initialName.isEmpty()) dialog->selectFile(request.initialName);
+    return dialog;
+}
+
+bool DialogBoxPresenter::ShowFileDialog(const FileDialogRequest& request, QString* chosen)
+{
+    const std::unique_ptr<QFileDialog> dialog = MakeFileDialog(request);
+    if (dialog->exec() != QDialog::Accepted) return false;
+    const QStringList files = dialog->selectedFiles();
     if (files.isEmpty()) return false;
     *chosen = files.first();
     return true;

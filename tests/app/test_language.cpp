@@ -6,7 +6,6 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QSettings>
-#include <QTreeView>
 
 #include "app/LanguageChoice.h"
 #include "app/SettingsFile.h"
@@ -79,27 +78,17 @@ private Q_SLOTS:
         // The file dialog's dates and file types go by the default locale.
         QCOMPARE(QLocale().language(), readButton == QLatin1String("Read module") ? QLocale::English : QLocale::Chinese);
         QCOMPARE(QSettings(settingsFile, QSettings::IniFormat).value("window/language").toString(), rememberedAfter);
-
-        // Qt's own file dialog: a folder's type and its date in the window's language as well.
+        // Qt's own file dialog: a folder's type and date in the window's language as well.
         QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("sub")));
-        QStringList shown;
-        QTimer poll;
-        connect(&poll, &QTimer::timeout, &poll, [&] {
-            auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
-            auto* view = dialog ? dialog->findChild<QTreeView*>() : nullptr;
-            const QModelIndex sub = view ? view->model()->index(0, 0, view->rootIndex()) : QModelIndex();
-            if (!sub.isValid()) return;
-            for (int column : {2, 3}) shown << sub.siblingAtColumn(column).data().toString();
-            dialog->reject();
-        });
-        poll.start(20);
-        QString chosen;
         FileDialogRequest request;
         request.initialName = dir.filePath(QStringLiteral("x.dat"));
-        QVERIFY(!DialogBoxPresenter().ShowFileDialog(request, &chosen));
+        const std::unique_ptr<QFileDialog> dialog = MakeFileDialog(request);
+        const auto* view = dialog->findChild<QAbstractItemView*>(QStringLiteral("treeView"));
+        QTRY_VERIFY(view->model()->index(0, 2, view->rootIndex()).isValid());
+        const QModelIndex sub = view->model()->index(0, 2, view->rootIndex());
+        QCOMPARE(sub.data().toString(), readButton == "Read module" ? "Folder" : "文件夹");
         const QDateTime modified = QFileInfo(dir.filePath(QStringLiteral("sub"))).lastModified();
-        QCOMPARE(shown, (QStringList{readButton == QLatin1String("Read module") ? "Folder" : "文件夹",
-                                     QLocale().toString(modified, QLocale::ShortFormat)}));
+        QCOMPARE(sub.siblingAtColumn(3).data().toString(), QLocale().toString(modified, QLocale::ShortFormat));
     }
 };
 

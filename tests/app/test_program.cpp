@@ -153,9 +153,9 @@ private Q_SLOTS:
 
     void theDisplayGoingAwaySavesTheTableFirst()
     {
-        // ./test installs it (scripts/setup.sh lists it).
+        // The set-up (scripts/setup.sh) installs it.
         const QString xvfb = QStandardPaths::findExecutable(QStringLiteral("Xvfb"));
-        QVERIFY2(!xvfb.isEmpty(), "no Xvfb to play the display: run ./test, which installs it");
+        QVERIFY2(!xvfb.isEmpty(), "no Xvfb to play the display: run scripts/setup.sh");
         QProcess display;
         display.start(xvfb, {QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-nolisten"),
                              QStringLiteral("tcp"), QStringLiteral("-screen"), QStringLiteral("0"),

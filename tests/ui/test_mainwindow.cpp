@@ -120,7 +120,7 @@ private Q_SLOTS:
         QFETCH(QString, family);
         const QFont before = QApplication::font();
         const auto restore = qScopeGuard([before] { QApplication::setFont(before); });
-        // ./test installs both CJK fonts (scripts/setup.sh lists them).
+        // scripts/setup.sh installs both CJK fonts.
         QVERIFY2(family.isEmpty() || QFontDatabase::families().contains(family), qPrintable(family));
         QFont font = before;
         if (!family.isEmpty()) font.setFamilies({family});

@@ -119,7 +119,7 @@ private Q_SLOTS:
         QTest::addColumn<qreal>("points");
         QTest::addColumn<QString>("family");  // the CJK font the desktop gives; empty: the default one
         QTest::addColumn<bool>("english");
-        QTest::addColumn<QSize>("client");  // empty: the least size; (1, 1): below it; (2, 2): the natural size
+        QTest::addColumn<QSize>("client");  // empty: the least size; (1, 1): below it
         QTest::addColumn<bool>("scrolls");
         const QSize least;
         QTest::newRow("9pt 1920x1080, maximised") << 9.0 << QString() << false << QSize(1920, 1050) << false;
@@ -151,7 +151,7 @@ private Q_SLOTS:
         const auto restore = qScopeGuard([before] { QApplication::setFont(before); });
         QFont font = before;
         font.setPointSizeF(points);
-        // ./test installs both CJK fonts (scripts/setup.sh lists them).
+        // scripts/setup.sh installs both CJK fonts.
         QVERIFY2(family.isEmpty() || QFontDatabase::families().contains(family), qPrintable(family));
         if (!family.isEmpty()) font.setFamilies({family});
         QApplication::setFont(font);
@@ -188,9 +188,8 @@ private Q_SLOTS:
         QCOMPARE(bar->width(), window.ClientArea()->width() + frame.width());
         if (!scrolls) QVERIFY(area->viewport()->rect().contains(bar->geometry().adjusted(0, 0, -frame.width(), 0)));
         QCOMPARE(grid->width(), bar->width() - 5);
-        // Wider than designed (English captions, a larger font, or a larger
-        // window), the two value columns share the room up to the scroll bar;
-        // otherwise, and in the table, they are as designed.
+        // Wider than designed, the two value columns share the room up to the
+        // scroll bar; otherwise, and in the table, they are as designed.
         const bool wider = grid->width() > 735;
         QCOMPARE(grid->columnWidth(0) + grid->columnWidth(1), wider ? grid->viewport()->width() : 630);
         QVERIFY(qAbs(grid->columnWidth(0) - grid->columnWidth(1)) <= 1);
