@@ -201,8 +201,11 @@ void QtUiServices::GiveFocusBack(bool settled)
     QWidget* back = usable(focusBefore_)                 ? focusBefore_.data()
                   : settled && usable(focusOwnButton_) ? focusOwnButton_.data()
                                                          : nullptr;
-    // Neither is there yet: wait for the next change.
-    if (!back) return;
+    // Neither is there yet: wait for the next change (with nothing to wait for, let go).
+    if (!back) {
+        holdingFocus_ = focusBefore_ || focusOwnButton_;
+        return;
+    }
     holdingFocus_ = false;
     // Where the user put it meanwhile, it stays.
     QWidget* now = window_->focusWidget();
