@@ -22,8 +22,10 @@ packages=(cmake g++ make ccache qt6-base-dev qt6-serialport-dev qt6-translations
 # shared-mime-info, libglib2.0-bin: it looks up the table files' type as a file manager does;
 # acl: the file-safety tests give files access lists;
 # xvfb, openbox: a display the tests can take away, and a desktop with a window
-# manager where the keyboard focus moves as it does for a user.
-test_packages=(fonts-noto-cjk desktop-file-utils appstream shared-mime-info libglib2.0-bin acl xvfb openbox)
+# manager where the keyboard focus moves as it does for a user (xauth for
+# xvfb-run, x11-utils for xprop, which sees the window manager up).
+test_packages=(fonts-noto-cjk desktop-file-utils appstream shared-mime-info libglib2.0-bin acl
+               xvfb xauth openbox x11-utils)
 
 # velmora_install_missing PACKAGE...: installs those not installed yet.
 velmora_install_missing() {
