@@ -1,24 +1,33 @@
 #!/usr/bin/env bash
 # Installs what the build needs from Debian's packages (only what is missing)
 # and configures build/. Sourced by ./run, ./test and scripts/package.sh, which
-# then build what they need with velmora_build or velmora_build_quietly.
+# then build what they need with velmora_build or velmora_build_quietly; ./test
+# sets VELMORA_WITH_TESTS=1 to have what only the tests need installed too.
 set -euo pipefail
 
 VELMORA_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 BUILD_DIR="${VELMORA_BUILD_DIR:-$VELMORA_ROOT/build}"
 
+# What building and running the programs needs (./run installs only this):
 # fonts-wqy-microhei: without a CJK font every Chinese caption shows as empty boxes;
-# fonts-noto-cjk: the window's layout checks run with both CJK fonts Debian offers.
-# desktop-file-utils, appstream: the install test validates the desktop entry and metadata;
-# shared-mime-info, libglib2.0-bin: it looks up the table files' type as a file manager does.
-# ccache: a build dir made afresh (a new clone, CI) compiles again only what changed.
+# qt6-translations-l10n: Qt's own Chinese catalogue, compiled into the window;
+# ccache: a build dir made afresh (a new clone, CI) compiles again only what changed;
 # qt6-tools-dev, qt6-l10n-tools: CMake's LinguistTools, lrelease and lupdate for the translations.
-# xvfb: a display the tests can take away, to see the window save the table when it goes.
-# libxcb1-dev: a test destroys the window from another X client; acl: tests give files ACLs (setfacl, getfacl).
 packages=(cmake g++ make ccache qt6-base-dev qt6-serialport-dev qt6-translations-l10n libgl-dev fonts-wqy-microhei
-          fonts-noto-cjk qt6-tools-dev qt6-l10n-tools
-          desktop-file-utils appstream shared-mime-info libglib2.0-bin
-          xvfb libxcb1-dev acl)
+          qt6-tools-dev qt6-l10n-tools)
+
+# What only the tests need (./test installs these as well):
+# fonts-noto-cjk: the window's layout checks run with both CJK fonts Debian offers;
+# desktop-file-utils, appstream: the install test validates the desktop entry and metadata;
+# shared-mime-info, libglib2.0-bin: it looks up the table files' type as a file manager does;
+# acl: the file-safety tests give files access lists;
+# xvfb, openbox: a display the tests can take away, and a desktop with a window
+# manager where the keyboard focus moves as it does for a user (xauth for
+# xvfb-run, x11-utils for xprop, which sees the window manager up).
+test_packages=(fonts-noto-cjk desktop-file-utils appstream shared-mime-info libglib2.0-bin acl
+               xvfb xauth openbox x11-utils)
+# libxcb1-dev: a test destroys the window from another X client.
+test_packages+=(libxcb1-dev)
 
 # velmora_install_missing PACKAGE...: installs those not installed yet.
 velmora_install_missing() {
@@ -34,7 +43,11 @@ velmora_install_missing() {
   "${sudo_cmd[@]}" apt-get update -qq
   "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 }
-velmora_install_missing "${packages[@]}"
+if [ "${VELMORA_WITH_TESTS:-}" = 1 ]; then
+  velmora_install_missing "${packages[@]}" "${test_packages[@]}"
+else
+  velmora_install_missing "${packages[@]}"
+fi
 
 # ccache sees the paths inside this checkout relative to it, so a clone or a
 # worktree anywhere else finds what another one compiled.

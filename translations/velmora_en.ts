@@ -555,5 +555,17 @@
         <source>此代码旁收到了无法识别的字节，代码可能有误</source>
         <translation>Bytes that were no answer came beside this code: it may be wrong</translation>
     </message>
+    <message>
+        <source>扩展名须为小写的 .dat</source>
+        <translation>the extension must be a lower-case .dat</translation>
+    </message>
+    <message>
+        <source>不是 .dat 文件</source>
+        <translation>not a .dat file</translation>
+    </message>
+    <message>
+        <source>（CSV 可用 velmora-cli import 转为表格文件）</source>
+        <translation> (velmora-cli import turns a CSV into a table file)</translation>
+    </message>
 </context>
 </TS>

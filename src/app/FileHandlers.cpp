@@ -404,9 +404,18 @@ bool OpenFile(Program& p)
     p.ui.SetDefaultExtension(QStringLiteral(".dat"));
     if (p.ui.ShowFileDialog() != 1) return false;
     const QString path = p.ui.GetFileName();
-    // Exact comparison: "CONFIG.DAT" is not taken. A copy kept before a save
-    // (data.dat.bak) is taken, as the log offers it when data.dat is damaged.
-    if (!path.endsWith(QStringLiteral(".dat"), Qt::CaseSensitive) && !IsTableCopyName(path)) return false;
+    // Exact comparison: "CONFIG.DAT" is not taken, but said, as any refused
+    // file is. A copy kept before a save (data.dat.bak) is taken, as the log
+    // offers it when data.dat is damaged.
+    if (!path.endsWith(QStringLiteral(".dat"), Qt::CaseSensitive) && !IsTableCopyName(path)) {
+        const bool upper = path.endsWith(QStringLiteral(".dat"), Qt::CaseInsensitive);
+        QString line = Texts::tr("无法载入 %1：%2，未打开")
+                           .arg(path, upper ? Texts::tr("扩展名须为小写的 .dat") : Texts::tr("不是 .dat 文件"));
+        if (path.endsWith(QStringLiteral(".csv"), Qt::CaseInsensitive))
+            line += Texts::tr("（CSV 可用 velmora-cli import 转为表格文件）");
+        AppendLog(p, line + QStringLiteral("\r\n"));
+        return false;
+    }
     // The dialog delivered messages: the module may have begun a dump meanwhile.
     if (p.state.tableHeld) {
         AppendLog(p, Texts::tr("模块操作进行中，未打开 %1").arg(path) + QStringLiteral("\r\n"));

@@ -5,6 +5,9 @@
 
 #include <QMessageBox>
 #include <QString>
+#include <memory>
+
+class QFileDialog;
 
 struct MessageBoxRequest {
     QString text;     // line breaks as "\n"
@@ -29,6 +32,9 @@ public:
     // Shows the dialog modal; true with the chosen full path, false when cancelled.
     virtual bool ShowFileDialog(const FileDialogRequest& request, QString* chosen) = 0;
 };
+
+// The file dialog a request asks for, set up but not shown.
+std::unique_ptr<QFileDialog> MakeFileDialog(const FileDialogRequest& request);
 
 // Shows the real Qt widgets.
 class DialogBoxPresenter : public BoxPresenter {

@@ -508,9 +508,17 @@ int ConfigGridView::LeastTitleWidth() const
 int ConfigGridView::TitleWidth(int fromRow, int toRow) const
 {
     const QFontMetrics fm = verticalHeader()->fontMetrics();
+    if (verticalHeader()->font() != titleFont_ || titleAdvances_.size() > 4096) {
+        titleAdvances_.clear();
+        titleFont_ = verticalHeader()->font();
+    }
     int widest = 0;
-    for (int row = qMax(fromRow, cells_->RowOffset()); row < qMin(toRow, table_.RowCount()); ++row)
-        widest = qMax(widest, fm.horizontalAdvance(table_.GetCellText(row, 0)));
+    for (int row = qMax(fromRow, cells_->RowOffset()); row < qMin(toRow, table_.RowCount()); ++row) {
+        const QString title = table_.GetCellText(row, 0);
+        auto known = titleAdvances_.constFind(title);
+        if (known == titleAdvances_.constEnd()) known = titleAdvances_.insert(title, fm.horizontalAdvance(title));
+        widest = qMax(widest, *known);
+    }
     return widest + 2 * style()->pixelMetric(QStyle::PM_HeaderMargin, nullptr, verticalHeader()) + 4;
 }
 

@@ -11,6 +11,8 @@
 // The table's cell marks are drawn each in its own way, their notes as tool
 // tips; Esc, while no cell is being edited, takes them all away.
 
+#include <QFont>
+#include <QHash>
 #include <QPointer>
 #include <QTableView>
 #include <QVector>
@@ -110,6 +112,11 @@ private:
     int LeastTitleWidth() const;
     // Room the titles of rows [fromRow, toRow) ask for in the header's font.
     int TitleWidth(int fromRow, int toRow) const;
+    // Each title's advance, measured once for the header's font: laying the
+    // table out measures every title several times, and where the font has no
+    // Chinese of its own (English), each measure goes through the fallback fonts.
+    mutable QHash<QString, int> titleAdvances_;
+    mutable QFont titleFont_;
 
     ConfigTable& table_;
     GridCells* cells_;

@@ -18,6 +18,7 @@
 #include <QTimer>
 #include <QVBoxLayout>
 #include <QWindow>
+#include <utility>
 
 #include "core/Texts.h"
 #include "ui/BlockProgressBar.h"
@@ -262,8 +263,12 @@ void MainWindow::NameForScreenReaders()
 void MainWindow::BindEvents()
 {
     for (const auto& [control, member] : kClicks) {
-        connect(static_cast<QPushButton*>(Widget(control)), &QPushButton::clicked, this,
-                [this, member = member] { Run(handlers_.*member); });
+        auto* button = static_cast<QPushButton*>(Widget(control));
+        connect(button, &QPushButton::clicked, this, [this, button, member = member] {
+            QWidget* outer = std::exchange(clicking_, button);
+            Run(handlers_.*member);
+            clicking_ = outer;
+        });
     }
     Combo(Control::Combo_Port)->SetAboutToDropDown([this] { Run(handlers_.portListAboutToDropDown); });
     connect(timer_, &QTimer::timeout, this, [this] { Run(handlers_.receiveTimerTick); });
@@ -514,6 +519,7 @@ void MainWindow::ApplyLayout()
     const ControlRects rects = layout_.Place(client_->size());
     for (size_t i = 0; i < rects.size(); ++i)
         if (QWidget* w = widgets_[i]) w->setGeometry(rects[i]);
-    // Beyond its natural width the window's extra room goes to the value columns.
-    grid_->SetFillWidth(client_->width() > layout_.Natural().width());
+    // Beyond its designed width (where longer captions or a larger font
+    // widen the window too) the extra room goes to the value columns.
+    grid_->SetFillWidth(client_->width() > designedClient_.width());
 }

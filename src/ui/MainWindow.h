@@ -56,6 +56,8 @@ public:
     // While blocked no handler runs (a fatal report is showing, or the window closed).
     void SetHandlersBlocked(bool blocked) { blocked_ = blocked; }
     bool DestroyedHandlerRan() const { return closed_; }
+    // The button whose click handler runs now (by mouse, key or shortcut); nullptr outside one.
+    QWidget* ButtonBeingClicked() const { return clicking_; }
 
     // The widget of a control; nullptr for the timer, the file dialog and the window.
     QWidget* Widget(Control c) const;
@@ -116,6 +118,7 @@ private:
     bool shown_ = false;
     bool blocked_ = false;
     bool closed_ = false;
+    QWidget* clicking_ = nullptr;
     QMargins appliedFrame_;
     QSize placedSize_;  // the size ApplyPlacement gave the window
     QSize designedClient_;  // the client area at the designed outer size

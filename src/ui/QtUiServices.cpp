@@ -159,31 +159,56 @@ void QtUiServices::SetDisabled(Control c, bool disabled)
     if (!w) return;
     if (!disabled) {
         w->setEnabled(true);
-        GiveFocusBack();
+        GiveFocusBack(false);
+        FocusSettleLater();
         return;
     }
     // The first of them to go grey starts an operation (or closes the port):
-    // the focus is to come back where it is now.
+    // the focus is to come back where the window has it now. That is the
+    // window's own focus, not the application's: the operation's confirmation
+    // box may still hold that.
     if (GreyedByOperations(c) && !holdingFocus_) {
         holdingFocus_ = true;
-        focusBefore_ = QApplication::focusWidget();
+        focusBefore_ = window_->focusWidget();
+        focusOwnButton_ = window_->ButtonBeingClicked();
         focusMovedTo_ = nullptr;
     }
-    const bool hadFocus = w->hasFocus();
+    const bool hadFocus = window_->focusWidget() == w;
     w->setEnabled(false);
     // Qt hands the focus on to the next control; note where, so that it is
     // known whether the user has moved it since.
-    if (hadFocus) focusMovedTo_ = QApplication::focusWidget();
+    if (hadFocus) focusMovedTo_ = window_->focusWidget();
+    FocusSettleLater();
 }
 
-void QtUiServices::GiveFocusBack()
+void QtUiServices::FocusSettleLater()
 {
-    if (!holdingFocus_ || (focusBefore_ && !focusBefore_->isEnabled())) return;
+    if (!holdingFocus_ || focusSettlePending_ || !window_) return;
+    // An operation greys and enables its controls one at a time; they are
+    // judged once the program is back to waiting for events.
+    focusSettlePending_ = true;
+    QTimer::singleShot(0, window_.data(), [this] {
+        focusSettlePending_ = false;
+        GiveFocusBack(true);
+    });
+}
+
+void QtUiServices::GiveFocusBack(bool settled)
+{
+    if (!holdingFocus_ || !window_) return;
+    const auto usable = [](QWidget* w) { return w && w->isEnabled() && w->isVisible(); };
+    QWidget* back = usable(focusBefore_)                 ? focusBefore_.data()
+                  : settled && usable(focusOwnButton_) ? focusOwnButton_.data()
+                                                         : nullptr;
+    // Neither is there yet: wait for the next change (with nothing to wait for, let go).
+    if (!back) {
+        holdingFocus_ = focusBefore_ || focusOwnButton_;
+        return;
+    }
     holdingFocus_ = false;
     // Where the user put it meanwhile, it stays.
-    QWidget* now = QApplication::focusWidget();
-    if (focusBefore_ && focusBefore_->isVisible() && (now == focusMovedTo_ || !now))
-        focusBefore_->setFocus(Qt::OtherFocusReason);
+    QWidget* now = window_->focusWidget();
+    if (!now || now == focusMovedTo_ || !now->isEnabled()) back->setFocus(Qt::OtherFocusReason);
 }
 
 void QtUiServices::SetReadOnly(Control c, bool readOnly)

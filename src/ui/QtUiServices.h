@@ -84,14 +84,19 @@ private:
 
     std::unique_ptr<BoxPresenter> presenter_;
     QPointer<MainWindow> window_;
-    // After an operation the keyboard focus goes back to the control that
-    // had it when the module buttons went grey, once that control is enabled
-    // again, unless the user has moved it since (from where Qt put it when a
-    // grey control had it).
-    void GiveFocusBack();
+    // After an operation the keyboard focus goes back to the control of the
+    // window that had it when the operation began (before its confirmation
+    // box), or, where that control is grey by then, to the button that began
+    // the operation; unless the user has moved it since (from where Qt put it
+    // when a grey control had it). The control comes back as soon as it is
+    // enabled; the button only once the controls have settled.
+    void FocusSettleLater();
+    void GiveFocusBack(bool settled);
     QPointer<QWidget> focusBefore_;
+    QPointer<QWidget> focusOwnButton_;
     QPointer<QWidget> focusMovedTo_;
     bool holdingFocus_ = false;
+    bool focusSettlePending_ = false;
     std::function<void(int)> exitProcess_;
     TickClock ticks_;
     int interval_ = 0;

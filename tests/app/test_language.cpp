@@ -2,6 +2,7 @@
 // the remembered choice, and what the window and Qt's own boxes then say.
 
 #include <QtTest>
+#include <QFileDialog>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QSettings>
@@ -11,6 +12,7 @@
 #include "config/ConfigTable.h"
 #include "ui/MainWindow.h"
 #include "tests/support/FakeUiServices.h"
+#include "ui/BoxPresenter.h"
 #include "ui/Translations.h"
 
 class LanguageTest : public QObject {
@@ -76,6 +78,17 @@ private Q_SLOTS:
         // The file dialog's dates and file types go by the default locale.
         QCOMPARE(QLocale().language(), readButton == QLatin1String("Read module") ? QLocale::English : QLocale::Chinese);
         QCOMPARE(QSettings(settingsFile, QSettings::IniFormat).value("window/language").toString(), rememberedAfter);
+        // Qt's own file dialog: a folder's type and date in the window's language as well.
+        QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("sub")));
+        FileDialogRequest request;
+        request.initialName = dir.filePath(QStringLiteral("x.dat"));
+        const std::unique_ptr<QFileDialog> dialog = MakeFileDialog(request);
+        const auto* view = dialog->findChild<QAbstractItemView*>(QStringLiteral("treeView"));
+        QTRY_VERIFY(view->model()->index(0, 2, view->rootIndex()).isValid());
+        const QModelIndex sub = view->model()->index(0, 2, view->rootIndex());
+        QCOMPARE(sub.data().toString(), readButton == "Read module" ? "Folder" : "文件夹");
+        const QDateTime modified = QFileInfo(dir.filePath(QStringLiteral("sub"))).lastModified();
+        QCOMPARE(sub.siblingAtColumn(3).data().toString(), QLocale().toString(modified, QLocale::ShortFormat));
     }
 };
 

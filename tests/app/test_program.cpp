@@ -182,7 +182,7 @@ private Q_SLOTS:
         QFETCH(bool, windowDestroyed);
         // The set-up (scripts/setup.sh) installs it.
         const QString xvfb = QStandardPaths::findExecutable(QStringLiteral("Xvfb"));
-        QVERIFY2(!xvfb.isEmpty(), "no Xvfb to play the display: run scripts/setup.sh");
+        QVERIFY2(!xvfb.isEmpty(), "no Xvfb to play the display: ./test installs it");
         QProcess display;
         display.start(xvfb, {QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-nolisten"),
                              QStringLiteral("tcp"), QStringLiteral("-screen"), QStringLiteral("0"),

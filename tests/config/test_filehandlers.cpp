@@ -93,16 +93,19 @@ private Q_SLOTS:
         WriteTableWithCode(Path("config.dat"), QStringLiteral("22 33"));
         Rig rig(Path("data.dat"));
         rig.ui.title = QStringLiteral("before");
-        rig.ui.dialogAnswers = {QString(), Path("CONFIG.DAT"), Path("config.dat")};
+        rig.ui.dialogAnswers = {QString(), Path("CONFIG.DAT"), Path("t1.csv"), Path("config.dat")};
 
         OpenFile(rig.p);  // cancelled
-        OpenFile(rig.p);  // upper-case extension: nothing happens
+        OpenFile(rig.p);  // upper-case extension, and a CSV: not opened, and said why
+        OpenFile(rig.p);
+        QCOMPARE(rig.ui.Log(), QStringLiteral("无法载入 %1：扩展名须为小写的 .dat，未打开\r\n无法载入 %2：不是 .dat 文件，未打开"
+                                              "（CSV 可用 velmora-cli import 转为表格文件）\r\n").arg(Path("CONFIG.DAT"), Path("t1.csv")));
         QCOMPARE(rig.p.state.currentFilePath, Path("data.dat"));
         QCOMPARE(rig.ui.title, QStringLiteral("before"));
         QVERIFY(rig.table.GetCellText(2, 2).isEmpty());
 
         OpenFile(rig.p);
-        QCOMPARE(rig.ui.dialogKindsShown, (QVector<int>{0, 0, 0}));
+        QCOMPARE(rig.ui.dialogKindsShown, (QVector<int>{0, 0, 0, 0}));
         QCOMPARE(rig.ui.defaultExtension, QStringLiteral(".dat"));
         QCOMPARE(rig.p.state.currentFilePath, Path("config.dat"));
         QCOMPARE(rig.ui.title, QStringLiteral("Velmora-自定义设备版   ") + Path("config.dat"));

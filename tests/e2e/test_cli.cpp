@@ -87,6 +87,9 @@ private Q_SLOTS:
         QCOMPARE(run.status, 0);
         QVERIFY(run.out.startsWith("Usage: velmora-cli write    PORTS FILE"));
         QVERIFY(QString::fromUtf8(run.out).contains(QStringLiteral("写入模块")));
+        QVERIFY(!run.out.contains("--output") && run.out.contains("--verify"));  // its own options only
+        run = rig.Cli({QStringLiteral("export"), QStringLiteral("--help")});
+        QVERIFY(run.out.contains("--output") && !run.out.contains("--baud") && !run.out.contains("--json"));
         run = rig.Cli({QStringLiteral("--version")});
         QCOMPARE(run.out, QByteArray("velmora-cli " VELMORA_VERSION "\n"));
 

@@ -6,8 +6,9 @@
 
 #include "ui/BoxPresenter.h"
 
-class ScriptedPresenter : public BoxPresenter {
+class ScriptedPresenter : public DialogBoxPresenter {
 public:
+    bool showsBoxes = false;  // the real boxes show and answer, recorded all the same
     QList<MessageBoxRequest> boxes;
     std::deque<QMessageBox::StandardButton> answers;  // OK when empty
     QList<FileDialogRequest> dialogs;
@@ -16,6 +17,7 @@ public:
     QMessageBox::StandardButton ShowMessage(const MessageBoxRequest& request) override
     {
         boxes << request;
+        if (showsBoxes) return DialogBoxPresenter::ShowMessage(request);
         if (answers.empty()) return QMessageBox::Ok;
         const auto answer = answers.front();
         answers.pop_front();

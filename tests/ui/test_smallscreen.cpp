@@ -127,6 +127,7 @@ private Q_SLOTS:
         QTest::newRow("9pt 1024x768") << 9.0 << QString() << false << QSize(1024, 738) << false;
         QTest::newRow("9pt 1024x600") << 9.0 << QString() << false << QSize(1024, 540) << false;
         QTest::newRow("9pt least") << 9.0 << QString() << false << least << false;
+        QTest::newRow("9pt en natural") << 9.0 << QString() << true << QSize(2, 2) << false;
         QTest::newRow("9pt below least") << 9.0 << QString() << false << QSize(1, 1) << true;
         QTest::newRow("11pt 1920x1080") << 11.0 << QString() << false << QSize(1920, 1050) << false;
         QTest::newRow("11pt 1024x600") << 11.0 << QString() << false << QSize(1024, 540) << false;
@@ -165,6 +166,7 @@ private Q_SLOTS:
         const QSize natural = window.Layout().Natural();
         if (client.isEmpty()) client = least;
         if (client == QSize(1, 1)) client = least - QSize(40, 40);
+        if (client == QSize(2, 2)) client = natural;
         window.setMinimumSize(client.boundedTo(least));
         window.resize(client);
         QTRY_COMPARE(window.size(), client);
@@ -186,9 +188,9 @@ private Q_SLOTS:
         QCOMPARE(bar->width(), window.ClientArea()->width() + frame.width());
         if (!scrolls) QVERIFY(area->viewport()->rect().contains(bar->geometry().adjusted(0, 0, -frame.width(), 0)));
         QCOMPARE(grid->width(), bar->width() - 5);
-        // Wider than natural, the two value columns share the room up to the
+        // Wider than designed, the two value columns share the room up to the
         // scroll bar; otherwise, and in the table, they are as designed.
-        const bool wider = window.ClientArea()->width() > natural.width();
+        const bool wider = grid->width() > 735;
         QCOMPARE(grid->columnWidth(0) + grid->columnWidth(1), wider ? grid->viewport()->width() : 630);
         QVERIFY(qAbs(grid->columnWidth(0) - grid->columnWidth(1)) <= 1);
         QCOMPARE(table.ColumnWidth(1) + table.ColumnWidth(2), 630);

@@ -114,20 +114,48 @@ const VerbInfo* FindVerb(const QString& name)
     return nullptr;
 }
 
-const char kOptions[] =
-    "Options:\n"
-    "  -o, --output FILE  where the result goes; with several ports a pattern with {port}\n"
-    "      --backup       with -o: an existing output keeps its previous content as\n"
-    "                     FILE.bak (FILE.bak2, … when taken); without it -o replaces it\n"
-    "  -b, --baud RATE    the port's rate: %1\n"
-    "  -q, --quiet        nothing on standard error unless something failed\n"
-    "      --once         read, verify, write --verify, provision: one read of the\n"
-    "                     module, taken only when it holds no doubtful code\n"
-    "      --verify       write: read the module back and compare it with FILE\n"
-    "      --json         results as JSON Lines on standard output, one object per\n"
-    "                     port (see man velmora-cli); messages stay on standard error\n"
-    "  -h, --help         help; velmora-cli COMMAND --help for one command\n"
-    "      --version      the version\n";
+// The offered rates, the default one marked where asked.
+QString RateList(bool markDefault = false);
+
+// The options, each with the commands it applies to (none: every command).
+struct OptionHelp {
+    const char* text;
+    bool (*appliesTo)(const VerbInfo& v);
+};
+bool TakesOutput(const VerbInfo& v) { return v.takesOutput; }
+bool UsesPorts(const VerbInfo& v) { return v.usesPorts; }
+bool ReadsModules(const VerbInfo& v)
+{
+    return v.verb == Verb::Read || v.verb == Verb::Verify || v.verb == Verb::Write || v.verb == Verb::Provision;
+}
+bool IsWrite(const VerbInfo& v) { return v.verb == Verb::Write; }
+
+const OptionHelp kOptions[] = {
+    {"  -o, --output FILE  where the result goes; with several ports a pattern with {port}\n", TakesOutput},
+    {"      --backup       with -o: an existing output keeps its previous content as\n"
+     "                     FILE.bak (FILE.bak2, … when taken); without it -o replaces it\n", TakesOutput},
+    {"  -b, --baud RATE    the port's rate: %1\n", UsesPorts},
+    {"  -q, --quiet        nothing on standard error unless something failed\n", nullptr},
+    {"      --once         read, verify, write --verify, provision: one read of the\n"
+     "                     module, taken only when it holds no doubtful code\n", ReadsModules},
+    {"      --verify       write: read the module back and compare it with FILE\n", IsWrite},
+    {"      --json         results as JSON Lines on standard output, one object per\n"
+     "                     port (see man velmora-cli); messages stay on standard error\n", UsesPorts},
+    {"  -h, --help         help; velmora-cli COMMAND --help for one command\n", nullptr},
+};
+
+// Every option, or only those of one command.
+QString OptionsText(const VerbInfo* v)
+{
+    QString text = QStringLiteral("Options:\n");
+    for (const OptionHelp& o : kOptions)
+        if (!v || !o.appliesTo || o.appliesTo(*v)) {
+            const QString line = QString::fromUtf8(o.text);
+            text += line.contains(QLatin1String("%1")) ? line.arg(RateList(true)) : line;
+        }
+    if (!v) text += QStringLiteral("      --version      the version\n");
+    return text;
+}
 
 const char kPortsText[] =
     "PORTS is COM<n> as \"velmora-cli ports\" lists it (the window's numbering) or a\n"
@@ -145,7 +173,7 @@ const char kExitText[] =
     "With several ports, the highest of them.\n";
 
 // The offered rates joined by commas; `markDefault` marks the one a port opens at.
-QString RateList(bool markDefault = false)
+QString RateList(bool markDefault)
 {
     QStringList rates;
     for (int r : kOfferedRates)
@@ -153,14 +181,12 @@ QString RateList(bool markDefault = false)
     return rates.join(QStringLiteral(", "));
 }
 
-QString Options() { return QString::fromUtf8(kOptions).arg(RateList(true)); }
-
 QString CommandHelp(const VerbInfo& v)
 {
     QString text = QStringLiteral("Usage: velmora-cli ") + QString::fromUtf8(v.synopsis) + QStringLiteral("\n\n")
         + QString::fromUtf8(v.help);
     if (v.takesPorts) text += QLatin1Char('\n') + QString::fromUtf8(kPortsText);
-    return text + QLatin1Char('\n') + Options() + QLatin1Char('\n') + QString::fromUtf8(kExitText);
+    return text + QLatin1Char('\n') + OptionsText(&v) + QLatin1Char('\n') + QString::fromUtf8(kExitText);
 }
 
 ParsedArguments UsageError(const QString& message, const VerbInfo* v = nullptr)
@@ -202,7 +228,7 @@ QString UsageText()
         "serial ports, several at once, with the frames and pauses of the window.\n\n"
         "Commands:\n");
     for (const VerbInfo& v : kVerbs) text += QStringLiteral("  velmora-cli ") + QString::fromUtf8(v.synopsis) + QLatin1Char('\n');
-    return text + QLatin1Char('\n') + QString::fromUtf8(kPortsText) + QLatin1Char('\n') + Options()
+    return text + QLatin1Char('\n') + QString::fromUtf8(kPortsText) + QLatin1Char('\n') + OptionsText(nullptr)
         + QLatin1Char('\n') + QString::fromUtf8(kExitText);
 }
 
