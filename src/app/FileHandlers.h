@@ -29,7 +29,7 @@ QString UserDataFolder();
 // says where it is.
 void LoadStartTable(Program& p, const QString& programFolder);
 // Loads the current file. A file that is there but does not load, or loads
-// with parts the table does not keep, is remembered (state.backUpCurrentFile)
+// with parts the table does not keep, is remembered (by the document)
 // so no save destroys it. One refused for its name (bytes that are not
 // UTF-8), its size or the memory it would take is said in the log, and why.
 bool LoadCurrentTable(Program& p);
@@ -60,7 +60,7 @@ void ShowCurrentFileInTitle(Program& p);
 // the table was replaced.
 //
 // The three file buttons do nothing while a module operation holds the table
-// (state.tableHeld); one that began while the dialog showed is said in the log.
+// (TableDocument::Held); one that began while the dialog showed is said in the log.
 bool OpenFile(Program& p);
 void SaveFile(Program& p);   // "保存文件"
 void SaveAs(Program& p);     // "另存文件"

@@ -3,7 +3,6 @@
 
 #include <QString>
 
-#include "core/FileStamp.h"
 #include "core/Texts.h"
 #include "ui/UiServices.h"
 
@@ -11,38 +10,20 @@ class ConfigTable;
 class ModuleLink;
 class ModuleSession;
 class SerialLibrary;
+class TableDocument;
 
 // The window's own state. The port and the read are the module link's.
 struct AppState {
-    QString currentFilePath;  // the table file loaded at start and saved at exit
     QString startFile;        // named on the command line: loaded at start instead of data.dat
     // The window is being destroyed: the link's pauses end at once and
     // nothing more is sent (the link asks, LinkPacing::Ending).
     bool shuttingDown = false;
-    // The current file holds what the next save would not write back (it did
-    // not load, or it loaded with parts the table does not keep); it is kept
-    // as ".bak" before the first save over it.
-    bool backUpCurrentFile = false;
-    // A read replaced the table since the current file was last loaded or
-    // saved: its content is kept as a rotating ".bak" before the first save over it.
-    bool keepFileBeforeSave = false;
     // Said once in the log: saves go on without the folder's lock; a save
     // could not be made durable.
     bool saidSavedUnlocked = false;
     bool saidNotDurable = false;
-    // The current file as it stood when it was last loaded or saved; found
-    // otherwise by a save (another window's or program's save came between),
-    // it is kept as ".bak" before it is saved over.
-    FileStamp currentFileStamp;
-    // A digest of the table as it was loaded or last saved (as its file), to
-    // tell at exit whether the window changed anything since.
-    QByteArray currentTableDigest;
     // Where the chosen port and rates are kept between runs; empty: nowhere.
     QString settingsFile;
-    // A module operation runs (a read: until its dump ends or it ends
-    // otherwise): the table is its own, so no file replaces or saves it and
-    // the grid takes no edit. Set by the window's narration only, from the link.
-    bool tableHeld = false;
     // What the log knows of the line since the last operation began or the
     // port was opened or closed: the module gave an answer the program knows;
     // bytes came that are none; the log said what to check. The narration's.
@@ -68,6 +49,11 @@ struct Program {
     ModuleLink& link;
     // The operations on it, each saying how it went.
     ModuleSession& session;
+    // The table's file, held while a module operation runs (a read: until
+    // its dump ends or it ends otherwise): the table is the operation's, so
+    // no file replaces or saves it and the grid takes no edit. Held and let
+    // go by the window's narration only, from the link.
+    TableDocument& document;
 };
 
 inline constexpr Control kModuleButtons[] = {

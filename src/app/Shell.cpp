@@ -12,6 +12,7 @@
 #include "core/Texts.h"
 #include "protocol/AnswerFraming.h"
 #include "protocol/ModuleLink.h"
+#include "session/TableDocument.h"
 
 void OnMainWindowCreated(Program& p)
 {
@@ -46,7 +47,7 @@ void SaveBeforeFatal(Program& p)
 {
     // Before the start-up load has named the file there is nothing of the
     // user's to keep, and saving would overwrite a file not yet read.
-    if (!p.state.currentFilePath.isEmpty()) SaveAtExit(p);
+    if (!p.document.Path().isEmpty()) SaveAtExit(p);
 }
 
 WindowHandlers MakeWindowHandlers(Program& p)

@@ -101,7 +101,8 @@ QString CellNames(const ConfigTable& table, const QVector<CellPosition>& cells)
 }
 
 WindowProgram::WindowProgram(UiServices& ui, SerialLibrary& serial, ConfigTable& table)
-    : pacing(ui), session(serial, table, pacing), program{AppState{}, ui, serial, table, session.Link(), session},
+    : pacing(ui), session(serial, table, pacing), document(table),
+      program{AppState{}, ui, serial, table, session.Link(), session, document},
       narration(program)
 {
     pacing.EndWhen(program.state.shuttingDown);
@@ -130,8 +131,8 @@ void WindowNarration::OnModuleEvent(const ModuleEvent& e)
 void FollowOperation(Program& p)
 {
     const bool held = p.link.UnderWay() || p.state.comparing;
-    if (held == p.state.tableHeld) return;
-    p.state.tableHeld = held;
+    if (held == p.document.Held()) return;
+    p.document.Hold(held);
     for (Control c : kFileButtons) p.ui.SetDisabled(c, held);
     p.ui.SetReadOnly(Control::ConfigGrid, held);
 }

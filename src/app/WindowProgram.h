@@ -8,6 +8,7 @@
 #include "protocol/LinkPacing.h"
 #include "protocol/ModuleLink.h"
 #include "session/ModuleSession.h"
+#include "session/TableDocument.h"
 
 struct HexProblem;
 
@@ -70,6 +71,7 @@ struct WindowProgram {
 
     WindowPacing pacing;
     ModuleSession session;
+    TableDocument document;
     Program program;
     WindowNarration narration;
 };

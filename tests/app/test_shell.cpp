@@ -204,7 +204,7 @@ private Q_SLOTS:
         QTemporaryDir dir;
         FakeRig r;
         OnMainWindowCreated(r.p);
-        r.p.state.currentFilePath = dir.filePath(QStringLiteral("other.dat"));
+        r.p.document.SetPath(dir.filePath(QStringLiteral("other.dat")));
         r.p.link.Open(3, 9600, QStringLiteral("COM3"));
         r.sio.calls.clear();
         r.table.SetCellText(2, 1, QStringLiteral("fd 01"));
@@ -293,7 +293,7 @@ private Q_SLOTS:
             WindowRig r;
             r.window.RunCreatedHandler();
             // A folder stands where the table file should be.
-            r.p.state.currentFilePath = dir.path();
+            r.p.document.SetPath(dir.path());
             r.table.SetCellText(9, 2, QStringLiteral("0C"));
             QDir(UserDataFolder()).removeRecursively();
             r.ui.SetUnattended(fromOutside);  // what an end by signal or session does

@@ -24,7 +24,7 @@ int main(int argc, char** argv)
     InitTable(table);
     WindowProgram window{ui, serial, table};
     Program& p = window.program;
-    p.state.currentFilePath = QString::fromLocal8Bit(argv[1]);
+    p.document.SetPath(QString::fromLocal8Bit(argv[1]));
     LoadCurrentTable(p);
     table.SetCellText(1, 1, QString::fromLocal8Bit(argv[2]));
     TerminationSignals terminate({SIGTERM}, [&](int) {

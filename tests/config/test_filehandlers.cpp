@@ -37,7 +37,7 @@ struct Rig {
     Rig(const QString& path)
     {
         InitTable(table);
-        p.state.currentFilePath = path;
+        p.document.SetPath(path);
     }
 };
 
@@ -100,14 +100,14 @@ private Q_SLOTS:
         OpenFile(rig.p);
         QCOMPARE(rig.ui.Log(), QStringLiteral("无法载入 %1：扩展名须为小写的 .dat，未打开\r\n无法载入 %2：不是 .dat 文件，未打开"
                                               "（CSV 可用 velmora-cli import 转为表格文件）\r\n").arg(Path("CONFIG.DAT"), Path("t1.csv")));
-        QCOMPARE(rig.p.state.currentFilePath, Path("data.dat"));
+        QCOMPARE(rig.p.document.Path(), Path("data.dat"));
         QCOMPARE(rig.ui.title, QStringLiteral("before"));
         QVERIFY(rig.table.GetCellText(2, 2).isEmpty());
 
         OpenFile(rig.p);
         QCOMPARE(rig.ui.dialogKindsShown, (QVector<int>{0, 0, 0, 0}));
         QCOMPARE(rig.ui.defaultExtension, QStringLiteral(".dat"));
-        QCOMPARE(rig.p.state.currentFilePath, Path("config.dat"));
+        QCOMPARE(rig.p.document.Path(), Path("config.dat"));
         QCOMPARE(rig.ui.title, QStringLiteral("Velmora-自定义设备版   ") + Path("config.dat"));
         QCOMPARE(rig.table.GetCellText(2, 2), QStringLiteral("22 33"));
         QVERIFY(rig.ui.boxes.isEmpty());
@@ -127,7 +127,7 @@ private Q_SLOTS:
         QCOMPARE(back.GetCellText(1, 1), QStringLiteral("AA BB "));
 
         QVERIFY(WriteAll(Path("a-file"), "x"));
-        rig.p.state.currentFilePath = Path("a-file/data.dat");
+        rig.p.document.SetPath(Path("a-file/data.dat"));
         SaveFile(rig.p);
         QCOMPARE(rig.ui.boxes.size(), 2);
         QCOMPARE(rig.ui.boxes.at(1).text, QStringLiteral("保存失败，请检查路径或文件是否被占用。"));
@@ -141,11 +141,11 @@ private Q_SLOTS:
         rig.ui.dialogAnswers = {QString(), Path("backup.txt")};
         SaveAs(rig.p);
         QVERIFY(!QFileInfo::exists(Path("backup.txt")));
-        QCOMPARE(rig.p.state.currentFilePath, Path("data.dat"));
+        QCOMPARE(rig.p.document.Path(), Path("data.dat"));
         SaveAs(rig.p);
         QCOMPARE(rig.ui.dialogKindsShown, (QVector<int>{1, 1}));
         QCOMPARE(rig.ui.defaultExtension, QStringLiteral(".dat"));
-        QCOMPARE(rig.p.state.currentFilePath, Path("backup.txt"));
+        QCOMPARE(rig.p.document.Path(), Path("backup.txt"));
         QCOMPARE(rig.ui.title, QStringLiteral("Velmora-自定义设备版   ") + Path("backup.txt"));
         QVERIFY(rig.ui.boxes.isEmpty());
         ConfigTable back;
@@ -228,7 +228,7 @@ private Q_SLOTS:
         Rig start{QString()};
         start.p.state.startFile = bad;
         LoadStartTable(start.p, Path("open"));
-        QCOMPARE(start.p.state.currentFilePath, Path("open/data.dat"));
+        QCOMPARE(start.p.document.Path(), Path("open/data.dat"));
         QCOMPARE(start.table.GetCellText(4, 1), QStringLiteral("kept"));
         QCOMPARE(start.ui.Log(), notLoaded);
     }
@@ -261,7 +261,7 @@ private Q_SLOTS:
             opened.ui.dialogAnswers = {path};
             OpenFile(opened.p);
             QCOMPARE(opened.ui.Log(), QStringLiteral("无法载入 %1：%2，未打开\r\n").arg(path, why));
-            QCOMPARE(opened.p.state.currentFilePath, Path("why/data.dat"));
+            QCOMPARE(opened.p.document.Path(), Path("why/data.dat"));
             QVERIFY(opened.table.GetCellText(2, 2).isEmpty());
 
             Rig started(path);
@@ -583,7 +583,7 @@ private Q_SLOTS:
         rig.ui.dialogAnswers = {unread};
         SaveAs(rig.p);
         QCOMPARE(rig.ui.BoxTexts(), QStringList{QStringLiteral("文件名中有无法识别的字符，未保存：") + unread});
-        QCOMPARE(rig.p.state.currentFilePath, Path("named/data.dat"));
+        QCOMPARE(rig.p.document.Path(), Path("named/data.dat"));
         QVERIFY(QDir(Path("named")).isEmpty());
     }
 
@@ -753,7 +753,7 @@ private Q_SLOTS:
         // A writable program folder keeps the table beside the program, silently.
         Rig beside{QString()};
         LoadStartTable(beside.p, dir.path());
-        QCOMPARE(beside.p.state.currentFilePath, Path("data.dat"));
+        QCOMPARE(beside.p.document.Path(), Path("data.dat"));
         QVERIFY(beside.ui.Log().isEmpty());
 
         // An installed copy keeps nothing beside itself, even when run by root.
@@ -775,7 +775,7 @@ private Q_SLOTS:
             Rig first{QString()};
             LoadStartTable(first.p, Path("program"));
             QCOMPARE(first.table.GetCellText(2, 2), QStringLiteral("AB"));
-            QCOMPARE(first.p.state.currentFilePath, kept);
+            QCOMPARE(first.p.document.Path(), kept);
             QCOMPARE(first.ui.Log(), QStringLiteral("配置保存在 ") + kept + QStringLiteral("\r\n"));
             first.table.SetCellText(2, 2, QStringLiteral("CD"));
             QVERIFY(SaveAtExit(first.p));

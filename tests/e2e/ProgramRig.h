@@ -211,7 +211,7 @@ public:
         ui.Attach(window.get());
         window->RunCreatedHandler();
         // The exit save goes to a file of our own, not beside the test.
-        program.state.currentFilePath = dir.filePath(QStringLiteral("data.dat"));
+        program.document.SetPath(dir.filePath(QStringLiteral("data.dat")));
         window->show();
     }
 

@@ -116,7 +116,7 @@ private Q_SLOTS:
         QCOMPARE(heard.count(exitFrame), 1);
         QVERIFY2(heard.size() < 20, qPrintable(heard.join(QLatin1Char('\n'))));  // cut short, not finished
         ConfigTable saved;
-        QVERIFY(saved.LoadTable(rig->program.state.currentFilePath));
+        QVERIFY(saved.LoadTable(rig->program.document.Path()));
         QCOMPARE(saved.GetCellText(96, 2), rig->table.GetCellText(96, 2));
     }
 

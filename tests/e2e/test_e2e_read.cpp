@@ -97,7 +97,7 @@ private Q_SLOTS:
         compare();
         QCOMPARE(rig.ValueCells(), before);
         QVERIFY2(rig.Log().endsWith(QStringLiteral("有 4 个代码与模块不同：开关01控制 关、开关01反馈 开、开关02控制 开、场景0 开\r\n")), qPrintable(rig.Log().right(300)));
-        QVERIFY(rig.ModuleButtonsEnabled() && !rig.program.state.tableHeld);
+        QVERIFY(rig.ModuleButtonsEnabled() && !rig.program.document.Held());
         QCOMPARE(rig.table.GetCellMark(1, 1).kind, CellMarkKind::None);
         QCOMPARE(rig.table.GetCellMark(1, 2).moduleCode, CellTextFor(1, 2));
         QCOMPARE(rig.table.GetCellMark(2, 1).note, QStringLiteral("模块中为空"));
@@ -136,7 +136,7 @@ private Q_SLOTS:
         compare();
         QVERIFY2(rig.Log().endsWith(QStringLiteral("模块无应答\r\n请检查 波特率: 是否与模块一致、端口是否选对、模块是否通电\r\n")),
                  qPrintable(rig.Log().right(300)));
-        QVERIFY(!rig.table.HasCellMarks() && rig.ModuleButtonsEnabled() && !rig.program.state.tableHeld);
+        QVERIFY(!rig.table.HasCellMarks() && rig.ModuleButtonsEnabled() && !rig.program.document.Held());
     }
 };
 
