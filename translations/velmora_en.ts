@@ -548,10 +548,6 @@
         <translation>When saved, what %1 holds now will be kept as a .bak</translation>
     </message>
     <message>
-        <source>数据结束后又收到了字节，此代码可能不完整</source>
-        <translation>Bytes came after the end of the data: this code may be cut short</translation>
-    </message>
-    <message>
         <source>此代码旁收到了无法识别的字节，代码可能有误</source>
         <translation>Bytes that were no answer came beside this code: it may be wrong</translation>
     </message>

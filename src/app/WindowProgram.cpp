@@ -51,7 +51,6 @@ void HintToCheckTheLine(Program& p)
 QString DoubtInWords(DoubtReason why)
 {
     switch (why) {
-    case DoubtReason::AfterEnd: return Texts::tr("数据结束后又收到了字节，此代码可能不完整");
     case DoubtReason::Unconfirmed: return Texts::tr("模块的应答不清楚，无法确认此代码");
     case DoubtReason::StrayBytes: break;
     }

@@ -35,8 +35,7 @@ struct ModuleOutcome {
 
 // Why a code a read brought may be wrong.
 enum class DoubtReason {
-    StrayBytes,  // bytes that were no record came in its place in the dump
-    AfterEnd,    // bytes came after the dump end: the dump end may have been inside its code
+    StrayBytes,  // bytes that were no record came in its place in the dump, or after the dump end
     Unconfirmed, // the dumps read did not agree on it, or none vouched for it
 };
 
