@@ -185,6 +185,7 @@ private:
         return enterEchoes_ > 0 && !Interrupted();
     }
 
+    static bool NoModuleOnLoop(const LineVerdict& v) { return v.looped && !v.moduleEchoed; }
     static QString NoEnterEcho() { return QStringLiteral("the module did not echo the enter frame within 1 s"); }
     static QString LineLooped() { return QStringLiteral("the line sends back what it is sent (a loopback or wiring fault?); no module answered"); }
 
@@ -206,7 +207,7 @@ private:
         PortOutcome outcome;
         const int sent = codesWritten_;
         // A short upload ends before its line is judged.
-        const bool looped = end == OperationEnd::Looped || (end == OperationEnd::Done && link_.LineLoopedBack(Stop()));
+        const bool looped = end == OperationEnd::Looped || (end == OperationEnd::Done && NoModuleOnLoop(link_.JudgeLine(Stop())));
         if (looped) {
             outcome.codes = 0;
             outcome.status = ExitStatus::NoAnswer;
@@ -279,7 +280,7 @@ private:
         } else if (!AwaitEnterEcho(start)) {
             outcome.status = Interrupted() ? InterruptStatus() : ExitStatus::NoAnswer;
             outcome.summary = Interrupted() ? QStringLiteral("interrupted") : NoEnterEcho();
-        } else if (link_.LineLoopedBack(Stop())) {
+        } else if (NoModuleOnLoop(link_.JudgeLine(Stop()))) {
             outcome.status = ExitStatus::NoAnswer;
             outcome.summary = LineLooped();
         } else if (Interrupted()) {
