@@ -172,6 +172,19 @@ int SimLine::FarEndRate() const
     return SpeedToRate(cfgetospeed(&tio));
 }
 
+QByteArray SimLine::AsHeardAt(const QByteArray& bytes, int sentAt, int heardAt)
+{
+    if (sentAt <= 0 || heardAt <= 0 || sentAt == heardAt || bytes.isEmpty()) return bytes;
+    const qsizetype count = qMax<qsizetype>(1, bytes.size() * heardAt / sentAt);
+    QByteArray heard;
+    for (qsizetype i = 0; i < count; ++i) {
+        const quint8 b = quint8(quint8(bytes[i * bytes.size() / count]) * 0x9D + quint8(i) * 0x3B + 0x5A);
+        // Never the first byte of a frame or a record: garbage is no answer.
+        heard += char(b == 0xFD || b == 0xF4 ? b ^ 0x01 : b);
+    }
+    return heard;
+}
+
 void SimLine::ReadLine()
 {
     if (!notifier_) return;
