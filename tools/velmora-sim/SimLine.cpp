@@ -79,10 +79,14 @@ bool SimLine::MakePty(QString* error)
         return false;
     }
     device_ = QString::fromLocal8Bit(ptsname(master));
-    // Raw bytes both ways until the program sets the line up its own way.
+    // Raw bytes both ways until the program sets the line up its own way; at
+    // a rate no program sets, so that its end's rate is unknown (FarEndRate 0)
+    // while nobody has set it, and again once it closed and the rate it found
+    // was put back.
     termios tio{};
     tcgetattr(master, &tio);
     cfmakeraw(&tio);
+    cfsetspeed(&tio, B600);
     tcsetattr(master, TCSANOW, &tio);
     slave_ = ::open(device_.toLocal8Bit().constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
     {
