@@ -285,7 +285,9 @@ void ModuleRead::ApplyDumpStart(const Answer& a)
     FinishSettle();
     afterDump_ = false;
     dumping_ = true;
-    dump_ = Dump{.started = true};
+    // The dump start again keeps what came since the first: bytes before it
+    // may have been a first record gone wrong, whose code held its bytes.
+    if (!again) dump_ = Dump{.started = true};
     lastRecord_ = -1;
     Report({.kind = Kind::DumpStarted});
     Report({.kind = Kind::Progress, .position = 1});

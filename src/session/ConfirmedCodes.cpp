@@ -58,11 +58,13 @@ QVector<Stretch> Stretches(const Dump& dump, const QHash<int, QByteArray>& agree
     return stretches;
 }
 
+// Stretches on either side of one shared record overlap too: a record lost
+// beside it may have come on its other side in the other dump.
 bool Overlap(const QVector<Stretch>& a, const QVector<Stretch>& b)
 {
     for (const Stretch& x : a)
         for (const Stretch& y : b)
-            if (std::max(x.first, y.first) <= std::min(x.last, y.last)) return true;
+            if (std::max(x.first, y.first) <= std::min(x.last, y.last) + 1) return true;
     return false;
 }
 
