@@ -100,45 +100,37 @@ void ConfirmedCodes::Settle()
             if (once_ || std::any_of(dumps_.cbegin(), dumps_.cend(), agrees)) confirmed_.insert(code.key(), *code);
         }
 
-    // The records every dump brings once, and whether every dump brings them in one order.
-    QVector<int> shared;
-    for (int key : dumps_.first().order) {
-        const auto once = [key](const Dump& d) { return d.order.count(key) == 1; };
-        if (std::all_of(dumps_.cbegin(), dumps_.cend(), once)) shared << key;
-    }
-    bool oneOrder = true;
-    QVector<QVector<Stretch>> stretches;
-    for (const Dump& d : dumps_) {
+    // Two dumps vouch together for the empty cells neither names when neither
+    // has a doubtful stretch, or when the records both bring once come in one
+    // order in both and their stretches do not overlap on that order.
+    const auto stretches = [this](const Dump& d, const QVector<int>& shared) {
         QVector<int> common;
-        QVector<int> seen;
-        for (int key : d.order) {
-            const auto at = int(shared.indexOf(key));
-            common << at;
-            if (at >= 0) seen << key;
-        }
-        oneOrder = oneOrder && seen == shared;
-        stretches << Stretches(d, confirmed_, common, int(shared.size()));
-    }
+        for (int key : d.order) common << int(shared.indexOf(key));
+        return Stretches(d, confirmed_, common, int(shared.size()));
+    };
+    const auto together = [&](const Dump& a, const Dump& b) {
+        QVector<int> shared, seen;
+        for (int key : a.order)
+            if (a.order.count(key) == 1 && b.order.count(key) == 1) shared << key;
+        for (int key : b.order)
+            if (shared.contains(key)) seen << key;
+        const QVector<Stretch> x = stretches(a, shared), y = stretches(b, shared);
+        return (x.isEmpty() && y.isEmpty()) || (seen == shared && !Overlap(x, y));
+    };
+    QVector<QVector<bool>> vouch(dumps, QVector<bool>(dumps, false));
+    for (int a = 0; a < dumps; ++a)
+        for (int b = once_ ? a : a + 1; b < (once_ ? a + 1 : dumps); ++b)
+            vouch[a][b] = once_ ? stretches(dumps_.at(a), {}).isEmpty() : together(dumps_.at(a), dumps_.at(b));
 
-    // Empty cells: a dump without a doubtful stretch vouches for them; two
-    // dumps whose stretches do not overlap vouch together.
+    // Empty cells: no dump of such a pair (with --once, the one dump) names them.
     for (int row = kFirstValueRow; row <= kLastValueRow; ++row)
         for (int column : {kOnColumn, kOffColumn}) {
             const int key = CellKey(row, column);
             if (confirmed_.contains(key)) continue;
             bool empty = false;
-            for (int a = 0; a < dumps && !empty; ++a) {
-                if (dumps_.at(a).order.contains(key)) continue;
-                if (once_) {
-                    empty = stretches.at(a).isEmpty();
-                    break;
-                }
-                for (int b = a + 1; b < dumps && !empty; ++b) {
-                    if (dumps_.at(b).order.contains(key)) continue;
-                    const bool clean = stretches.at(a).isEmpty() && stretches.at(b).isEmpty();
-                    empty = clean || (oneOrder && !Overlap(stretches.at(a), stretches.at(b)));
-                }
-            }
+            for (int a = 0; a < dumps; ++a)
+                for (int b = a; b < dumps; ++b)
+                    empty = empty || (vouch[a][b] && !dumps_.at(a).order.contains(key) && !dumps_.at(b).order.contains(key));
             if (empty) confirmed_.insert(key, QByteArray());
         }
 

@@ -9,11 +9,11 @@
 // cell is marked doubtful or named twice, and where a record came whose code
 // is not the one confirmed for its cell (or its cell has none confirmed):
 // it runs from the last good record before to the first good record after,
-// and a record lost in it lay between those two. The records every dump
-// brings come in one order; two dumps vouch for an empty cell when their
-// doubtful stretches do not overlap in that order. Where two dumps order
-// those records differently, only dumps without a doubtful stretch vouch
-// for empty cells. A second dump is always read; a third, at most, only for
+// and a record lost in it lay between those two. Two dumps vouch for an
+// empty cell neither names when their doubtful stretches do not overlap on
+// the order of the records both bring (stretches either side of one record
+// count as overlapping). Where two dumps order those records differently,
+// only dumps without a doubtful stretch vouch for empty cells. A second dump is always read; a third, at most, only for
 // cells still unconfirmed. With --once one dump is enough: its codes that
 // are not doubtful, and its empty cells when it has no doubtful stretch.
 
