@@ -58,13 +58,11 @@ QVector<Stretch> Stretches(const Dump& dump, const QHash<int, QByteArray>& agree
     return stretches;
 }
 
-// Stretches on either side of one shared record overlap too: a record lost
-// beside it may have come on its other side in the other dump.
 bool Overlap(const QVector<Stretch>& a, const QVector<Stretch>& b)
 {
     for (const Stretch& x : a)
         for (const Stretch& y : b)
-            if (std::max(x.first, y.first) <= std::min(x.last, y.last) + 1) return true;
+            if (std::max(x.first, y.first) <= std::min(x.last, y.last)) return true;
     return false;
 }
 
@@ -108,14 +106,19 @@ void ConfirmedCodes::Settle()
         for (int key : d.order) common << int(shared.indexOf(key));
         return Stretches(d, confirmed_, common, int(shared.size()));
     };
+    // The order: of every cell both name, where each first names it.
+    const auto firsts = [](const Dump& d, const Dump& other) {
+        QVector<int> keys;
+        for (int key : d.order)
+            if (other.order.contains(key) && !keys.contains(key)) keys << key;
+        return keys;
+    };
     const auto together = [&](const Dump& a, const Dump& b) {
-        QVector<int> shared, seen;
+        QVector<int> shared;
         for (int key : a.order)
             if (a.order.count(key) == 1 && b.order.count(key) == 1) shared << key;
-        for (int key : b.order)
-            if (shared.contains(key)) seen << key;
         const QVector<Stretch> x = stretches(a, shared), y = stretches(b, shared);
-        return (x.isEmpty() && y.isEmpty()) || (seen == shared && !Overlap(x, y));
+        return (x.isEmpty() && y.isEmpty()) || (firsts(a, b) == firsts(b, a) && !Overlap(x, y));
     };
     QVector<QVector<bool>> vouch(dumps, QVector<bool>(dumps, false));
     for (int a = 0; a < dumps; ++a)

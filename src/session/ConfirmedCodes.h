@@ -11,9 +11,8 @@
 // it runs from the last good record before to the first good record after,
 // and a record lost in it lay between those two. Two dumps vouch for an
 // empty cell neither names when their doubtful stretches do not overlap on
-// the order of the records both bring (stretches either side of one record
-// count as overlapping). Where two dumps order those records differently,
-// only dumps without a doubtful stretch vouch for empty cells. A second dump is always read; a third, at most, only for
+// the order of the records both bring. Where two dumps order the cells both
+// name differently, only dumps without a doubtful stretch vouch for empty cells. A second dump is always read; a third, at most, only for
 // cells still unconfirmed. With --once one dump is enough: its codes that
 // are not doubtful, and its empty cells when it has no doubtful stretch.
 
