@@ -227,6 +227,12 @@ void MannersTable(ProgramRig& rig, SimProcess& sim, const QString& link, const Q
         {"record of no cell behind every 4th", words("--foreign-record --every 4")},
         {"enter echo again every 2 s", words("--repeat-echo 2000")},
         {"records again and again", words("--repeat-records")},
+        // A noisy line: a few bytes 0-50 ms behind two records of each dump, other records each time.
+        {"noise 3 bytes 5 ms behind 2", words("--noise-behind 5 --noise-bytes 3 --every 96"), false},
+        {"noise 5 bytes 25 ms behind 2", words("--noise-behind 25 --noise-bytes 5 --every 96"), false},
+        {"noise 6 bytes 45 ms behind 2", words("--noise-behind 45 --noise-bytes 6 --every 96")},
+        // The module at another rate than the line: its answers are garbage there.
+        {"module at 19200, line at 115200", words("--baud 19200")},
         {"loopback, no module", words("--loopback")},
         {"adapter hearing its own sending", words("--hear-own")},
     };

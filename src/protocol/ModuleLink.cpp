@@ -13,12 +13,7 @@ ModuleLink::ModuleLink(SerialLibrary& serial, ConfigTable& table, LinkPacing& pa
     : serial_(serial),
       pacing_(pacing),
       port_(serial, [this](const ModuleEvent& e) { OnPortEvent(e); }),
-      read_(table, pacing,
-            [this](const ModuleEvent& e) {
-                HearForLoop(e);
-                Report(e);
-            },
-            [this] { return operationRunning_; })
+      read_(table, pacing, [this](const ModuleEvent& e) { Report(e); }, [this] { return operationRunning_; })
 {
 }
 
@@ -88,9 +83,11 @@ int ModuleLink::Send(const QString& hexText, CellPosition cell)
         // The window's box delivers messages; it may have gone meanwhile.
         if (pacing_.Ending()) return -1;
     }
-    // What a module does not echo is looked for coming back unchanged.
-    if (loop_.watching && bytes != FixedFrameBytes(EnterConfigFrame) && bytes != FixedFrameBytes(ExitConfigFrame))
-        loop_.unechoed << bytes;
+    if (loop_.watching) {
+        loop_.sent += bytes;
+        const bool echoed = bytes == FixedFrameBytes(EnterConfigFrame) || bytes == FixedFrameBytes(ExitConfigFrame);
+        if (!echoed && !bytes.isEmpty() && loop_.unechoedEnd < 0) loop_.unechoedEnd = loop_.sent.size();
+    }
     // A write that finds the device gone closes the port; the operation
     // stops at its next step, finding it closed.
     return port_.Write(bytes);
@@ -277,46 +274,84 @@ void ModuleLink::LetGoAtExit()
 
 // --- a line that only sends back what it is sent -------------------------------------
 
+namespace {
+
+// What the line brought back is kept up to this size: far more than a line
+// brings in the time it is judged at the fastest rate.
+constexpr qsizetype kMostHeard = 256 * 1024;
+
+// How the line answered `sent` (from the enter frame on) with `heard`. The
+// bytes heard are walked in order: a module's echo (the enter or exit frame
+// where the line's copy is not due) is passed over whole, any other byte must
+// be the next byte sent. The line sends back what it is sent when nothing
+// else came, and it brought back a whole frame no module echoes; an echo
+// still arriving at the end is no other byte. The module echoed when the
+// enter frame came more often than the line's own copy explains.
+LineVerdict Verdict(const QByteArray& sent, qsizetype unechoedEnd, const QByteArray& heard)
+{
+    const QByteArray enter = FixedFrameBytes(EnterConfigFrame), exit = FixedFrameBytes(ExitConfigFrame);
+    qsizetype s = 0;
+    bool onlyCopies = true;
+    for (qsizetype i = 0; i < heard.size();) {
+        const QByteArrayView here = QByteArrayView(heard).sliced(i);
+        const QByteArrayView due = QByteArrayView(sent).sliced(s);
+        const bool echo = here.startsWith(enter) || here.startsWith(exit);
+        if (echo && !due.startsWith(here.first(FrameLayout::kFixedSize))) {
+            i += FrameLayout::kFixedSize;
+        } else if (s < sent.size() && heard[i] == sent[s]) {
+            ++i;
+            ++s;
+        } else {
+            onlyCopies = QByteArrayView(enter).startsWith(here) || QByteArrayView(exit).startsWith(here);
+            break;
+        }
+    }
+    LineVerdict v;
+    v.looped = onlyCopies && unechoedEnd > 0 && s >= unechoedEnd;
+    v.moduleEchoed = heard.count(enter) > (v.looped ? 1 : 0);
+    return v;
+}
+
+}  // namespace
+
 // The enter frame of a baud change, clear or upload just went out.
 void ModuleLink::WatchForLoop()
 {
-    loop_ = LoopWatch{.watching = true, .enterAt = pacing_.Now()};
+    loop_ = LoopWatch{.watching = true, .enterAt = pacing_.Now(), .sent = FixedFrameBytes(EnterConfigFrame)};
 }
 
-// What came back, as the read judged it: the enter frame whole, or a frame
-// no module echoes, unchanged, as bytes that are no answer.
-void ModuleLink::HearForLoop(const ModuleEvent& e)
+// What arrived from the enter frame on, as the line cut it.
+void ModuleLink::HearForLoop(const QVector<ArrivedBytes>& runs)
 {
     if (!loop_.watching) return;
-    if (e.kind == Kind::EnterEcho) ++loop_.enterEchoes;
-    if (e.kind == Kind::Unrecognised && loop_.unechoed.contains(e.bytes)) loop_.unechoedCameBack = true;
+    for (const ArrivedBytes& run : runs)
+        if (qint32(run.lastAt - loop_.enterAt) >= 0 && loop_.heard.size() < kMostHeard) loop_.heard += run.bytes;
 }
 
 void ModuleLink::JudgeLoop()
 {
     if (!loop_.watching || pacing_.Now() - loop_.enterAt < quint32(kLoopCheckMs)) return;
+    loop_.verdict = Verdict(loop_.sent, loop_.unechoedEnd, loop_.heard);
+    loop_.verdict.judged = true;
     loop_.watching = false;
-    loop_.judged = true;
-    loop_.unechoed.clear();
-    loop_.looped = loop_.enterEchoes == 1 && loop_.unechoedCameBack;
-    if (loop_.looped) Report({.kind = Kind::LineLooped});
+    loop_.sent.clear();
+    loop_.heard.clear();
+    if (loop_.verdict.looped && !loop_.verdict.moduleEchoed) Report({.kind = Kind::LineLooped});
 }
 
-ModuleLink::LineVerdict ModuleLink::JudgeLine(const StopRequest& stop)
+LineVerdict ModuleLink::JudgeLine(const StopRequest& stop)
 {
     while (loop_.watching && port_.IsOpen() && !(stop && stop()) && !pacing_.Ending()) {
         pacing_.Pump(5);
         // The judgement is the receive tick's; whoever paces the link may not tick while we wait.
         ReceiveTick();
     }
-    return LineSoFar();
+    return loop_.watching ? LineVerdict{} : loop_.verdict;
 }
 
-ModuleLink::LineVerdict ModuleLink::LineSoFar() const
+LineVerdict ModuleLink::LineSoFar() const
 {
-    if (loop_.watching) return {};
-    // A loop's one copy of the enter frame is the line's, not the module's.
-    return {.judged = loop_.judged, .moduleEchoed = loop_.enterEchoes > (loop_.looped ? 1 : 0), .looped = loop_.looped};
+    return loop_.watching ? Verdict(loop_.sent, loop_.unechoedEnd, loop_.heard) : loop_.verdict;
 }
 
 // --- receiving --------------------------------------------------------------------
@@ -327,6 +362,7 @@ void ModuleLink::ReceiveTick()
     QVector<ArrivedBytes> runs;
     const int result = port_.ReadArrivals([this] { return pacing_.Now(); }, runs);
     read_.Arrived(runs);
+    HearForLoop(runs);
     if (PortWasLost(result)) {
         // What the module said before the line went is as good as ever.
         read_.LineGone();

@@ -41,7 +41,7 @@ enum class OperationEnd {
     Stopped,      // stopped after the enter frame: cut short, the exit frame sent
     Interrupted,  // the port was lost, or the link is ending: nothing more was written
     ShortWrite,   // the learn report went out short
-    Looped,       // the upload: the line only sends back what it is sent (LineLooped); stopped, the exit frame sent
+    Looped,       // the upload: the line only sends back what it is sent, no module echoed (LineLooped); stopped, the exit frame sent
 };
 
 // What an upload asks as it goes, beside its stop request. Either may be left empty.
@@ -64,6 +64,13 @@ constexpr int kReceiveTickMs = 10;
 // operation): a slow look, since arriving bytes and a lost device bring the
 // quick pace back by themselves.
 constexpr int kIdleTickMs = 500;
+
+// How the line answered the latest baud change, clear or upload, judged kLoopCheckMs after its enter frame.
+struct LineVerdict {
+    bool judged = false;        // the judgement was reached (false: a stop request or the port's loss came first)
+    bool moduleEchoed = false;  // the enter frame came back more often than the line's own copies explain
+    bool looped = false;        // every byte sent came back, in order: the line sends back what it is sent
+};
 
 class ModuleLink {
 public:
@@ -123,14 +130,11 @@ public:
     // How the line answered the latest baud change, clear or upload, judged
     // kLoopCheckMs after its enter frame. Those operations end only once it
     // is judged (or cut short), so whoever words them knows how they went.
-    struct LineVerdict {
-        bool judged = false;        // the judgement was reached (false: a stop request or the port's loss came first)
-        bool moduleEchoed = false;  // the enter frame came back more often than the line's own copies explain
-        bool looped = false;        // every byte sent came back, in order: the line sends back what it is sent
-    };
     // Waits until the latest operation's line has been judged; a stop request ends the wait (judged false).
     LineVerdict JudgeLine(const StopRequest& stop);
-    // The verdict so far without waiting.
+    // The verdict so far without waiting: judged false until kLoopCheckMs
+    // after the enter frame, the other two as the bytes so far say (an
+    // upload stops once the line is judged looped with no module echoing).
     LineVerdict LineSoFar() const;
     // One learn frame (FD 49 52 and `data`), without configuration mode and
     // without a pause; LearnReportSent when every byte went out.
@@ -175,7 +179,7 @@ private:
     OperationEnd RequestInConfigMode(BuildFrame buildFrame, ModuleRequest request, int pause, const StopRequest& stop);
     void PaceTimer();
     void WatchForLoop();
-    void HearForLoop(const ModuleEvent& event);
+    void HearForLoop(const QVector<ArrivedBytes>& runs);
     void JudgeLoop();
 
     SerialLibrary& serial_;
@@ -186,18 +190,15 @@ private:
     bool operationRunning_ = false;  // a baud change, read request, clear or upload is sending
     bool portLost_ = false;          // the port closing now closes because its device went away
 
-    // Whether the line only sends back what it is sent, judged kLoopCheckMs
-    // after the enter frame of a baud change, clear or upload: a module
-    // echoes the enter frame (an adapter that hears its own sending brings
-    // it back twice), a loop brings it back once, and with it a frame no
-    // module echoes, unchanged.
+    // How the line answers, judged kLoopCheckMs after the enter frame of a
+    // baud change, clear or upload, by the bytes alone however the line cut
+    // them: what went out since the enter frame, and what came back.
     struct LoopWatch {
         bool watching = false;
         quint32 enterAt = 0;
-        int enterEchoes = 0;
-        QVector<QByteArray> unechoed = {};  // frames sent since the enter frame that no module echoes
-        bool unechoedCameBack = false;
-        bool looped = false;  // the verdict on the latest operation watched
-        bool judged = false;  // that verdict was reached
+        QByteArray sent = {};
+        qsizetype unechoedEnd = -1;  // where the first frame no module echoes ends in `sent`; -1 before one
+        QByteArray heard = {};
+        LineVerdict verdict = {};
     } loop_;
 };

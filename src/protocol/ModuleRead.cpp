@@ -63,7 +63,8 @@ void ModuleRead::PortOpened() { end_ = ReadEnd::None; }
 
 void ModuleRead::OperationBegins()
 {
-    settling_ = false;
+    FinishSettle();
+    afterDump_ = false;
     if (!kept_.mayResume) return;
     ForgetGivenBack();
     if (!Running()) dumping_ = false;
@@ -108,7 +109,8 @@ void ModuleRead::Tick()
     // The rest of a fixed answer (or the answer after a record, in a dump
     // nobody waits for any more) is waited for no longer than a read waits.
     if (!held_.bytes.isEmpty() && Span(held_.lastAt, now) >= kNoAnswerMs) JudgeWhole(HeldEnd::Gone);
-    if (settling_ && held_.bytes.isEmpty() && Span(dumpEndedAt_, now) >= kSettleMs) settling_ = false;
+    const bool settled = Span(lastAfterEnd_, now) >= kSettleMs || Span(dumpEndedAt_, now) >= kNoAnswerMs;
+    if (settling_ && held_.bytes.isEmpty() && settled) FinishSettle();
 }
 
 void ModuleRead::PortClosed(bool lost)
@@ -116,7 +118,8 @@ void ModuleRead::PortClosed(bool lost)
     // Whatever the module had begun to say belongs to the connection just closed.
     held_ = HeldBytes{};
     frontCell_ = -1;
-    settling_ = false;
+    FinishSettle();
+    afterDump_ = false;
     // A dump or an upload cut off by the close would otherwise leave the next
     // connection writing its answers into the table and the bar stuck part-way.
     if (dumping_ || sending_()) {
@@ -131,6 +134,7 @@ void ModuleRead::PortClosed(bool lost)
 
 void ModuleRead::EndAtExit()
 {
+    settling_ = false;
     if (Running()) end_ = ReadEnd::PortClosed;
     GiveBackUnfinished();
 }
@@ -222,7 +226,8 @@ void ModuleRead::Apply(const Answer& a)
         Report({.kind = a.kind == Answer::Kind::EnterEcho ? Kind::EnterEcho : Kind::ExitEcho});
         return;
     case Answer::Kind::DumpStart:
-        if (amongRecords) return ApplyStray(a.bytes);
+        // In the settle time, bytes of a code that came after the dump end's bytes.
+        if (amongRecords || settling_) return ApplyStray(a.bytes);
         ApplyDumpStart(a);
         return;
     case Answer::Kind::DumpEnd: ApplyDumpEnd(); return;
@@ -249,11 +254,17 @@ void ModuleRead::MarkDoubtful(int key)
 void ModuleRead::ApplyStray(const QByteArray& bytes)
 {
     dump_.strayBytes = true;
+    if (dumping_ || afterDump_) dump_.strayAt << int(dump_.order.size());
     if (dumping_) {
         dump_.whole = false;
         if (RecordsCame()) MarkDoubtful(lastRecord_);
-    } else if (settling_) {
+    } else if (afterDump_) {
+        // After the dump end, before the next frame: the dump end may have
+        // been bytes of the last record's code.
         dump_.whole = false;
+        if (RecordsCame()) MarkDoubtful(lastRecord_);
+        // The settle time runs on from the last of them (a dump goes on after bytes of a code that were a dump end).
+        if (settling_) lastAfterEnd_ = pacing_.Now();
         const Answer late = Judge(bytes, true, true);
         if (late.kind == Answer::Kind::Record) MarkDoubtful(CellKey(late.row, late.column));
     }
@@ -278,9 +289,12 @@ void ModuleRead::ApplyDumpStart(const Answer& a)
         end_ = ReadEnd::Running;
     }
     if (!again) aliveAt_ = pacing_.Now();
+    FinishSettle();
+    afterDump_ = false;
     dumping_ = true;
-    settling_ = false;
-    dump_ = Dump{.started = true};
+    // The dump start again keeps what came since the first: bytes before it
+    // may have been a first record gone wrong, whose code held its bytes.
+    if (!again) dump_ = Dump{.started = true};
     lastRecord_ = -1;
     Report({.kind = Kind::DumpStarted});
     Report({.kind = Kind::Progress, .position = 1});
@@ -288,20 +302,25 @@ void ModuleRead::ApplyDumpStart(const Answer& a)
 
 void ModuleRead::ApplyDumpEnd()
 {
+    // A dump end after a dump end: the first may have been bytes of the last
+    // record's code. It ends nothing; it casts doubt on that record.
+    if (!dumping_ && afterDump_) return ApplyStray(FixedFrameBytes(DumpEndFrame));
     ResumeIfGivenBack();
-    ModuleEvent e{.kind = Kind::DumpEnded, .dumpStarted = dumping_};
-    // Marks left from an earlier dump say nothing about a dump end that follows no start.
-    if (e.dumpStarted) {
-        for (int key : dump_.doubtful) e.doubtful << CellOfKey(key);
-        e.whole = dump_.whole;
-        settling_ = true;
-        dumpEndedAt_ = pacing_.Now();
-    }
+    const bool started = dumping_;
     dumping_ = false;
-    Report(e);
-    Report({.kind = Kind::Progress, .position = 0});
+    if (started) {
+        // Told once the line has had the settle time to show the dump did
+        // not end there: its doubt is whole by then.
+        settling_ = true;
+        afterDump_ = true;
+        dumpEndedAt_ = lastAfterEnd_ = pacing_.Now();
+    } else {
+        // Marks left from an earlier dump say nothing about a dump end that follows no start.
+        Report({.kind = Kind::DumpEnded, .dumpStarted = false});
+        Report({.kind = Kind::Progress, .position = 0});
+    }
     if (Running()) {
-        if (e.dumpStarted) {
+        if (started) {
             end_ = ReadEnd::Complete;
             KeepResult();
         } else {
@@ -312,6 +331,19 @@ void ModuleRead::ApplyDumpEnd()
     }
     // An operation that is sending keeps the buttons until it ends; it
     // gives them back itself, as the state then allows.
+    if (!started && !sending_()) Report({.kind = Kind::ModuleFree});
+}
+
+// The settle time after a dump end is over (or cut short): the dump is told
+// as it stands, with every cell it casts doubt on.
+void ModuleRead::FinishSettle()
+{
+    if (!settling_) return;
+    settling_ = false;
+    ModuleEvent e{.kind = Kind::DumpEnded, .dumpStarted = true, .whole = dump_.whole};
+    for (int key : dump_.doubtful) e.doubtful << CellOfKey(key);
+    Report(e);
+    Report({.kind = Kind::Progress, .position = 0});
     if (!sending_()) Report({.kind = Kind::ModuleFree});
 }
 
@@ -331,6 +363,7 @@ void ModuleRead::ApplyRecord(const Answer& a)
     // the same way in every dump, so agreement between dumps cannot catch it.
     if (a.doubtful || again) MarkDoubtful(key);
     dump_.codes.insert(key, a.bytes);
+    dump_.order << key;
     lastRecord_ = key;
     const int position = RecordPosition(a.row);
     const QString code = BytesToHex(a.bytes);

@@ -46,6 +46,11 @@ struct Dump {
     bool whole = true;
     QHash<int, QByteArray> codes = {};  // TableLayout::CellKey -> code; a cell no record named is empty
     QVector<int> doubtful = {};         // the same keys, in the order they became doubtful
+    QVector<int> order = {};            // the keys of its records as they came (a cell named twice, twice)
+    // Where bytes that were no record came, each as the number of records
+    // before them: 0 between the dump start and the first record,
+    // order.size() after the last (up to the end of the settle time and on).
+    QVector<int> strayAt = {};
 };
 
 // The value cells as they stood before the read emptied them, kept until the
@@ -75,9 +80,13 @@ constexpr int kQuietMs = 30;
 // Bytes that begin a fixed answer wait as long for the rest.
 constexpr int kNoAnswerMs = 3000;
 
-// After a dump end, a dump is taken for confirming only once the line has
-// had this long to show that it did not end there: a record or bytes that
-// are no known answer arriving meanwhile make the dump no whole one.
+// After a dump end, a dump is told (DumpEnded) and taken for confirming only
+// once the line has had this long to show that it did not end there: a
+// record, bytes that are no known answer or another dump end arriving
+// meanwhile make the dump no whole one, and its last record doubtful (the
+// dump end may have been bytes of its code); the settle time then runs on
+// from the last of them (a dump start among them is no new dump), for at
+// most kNoAnswerMs after the dump end.
 constexpr int kSettleMs = 100;
 
 class ModuleRead {
@@ -147,6 +156,7 @@ private:
     void Apply(const Answer& answer);
     void ApplyDumpStart(const Answer& answer);
     void ApplyDumpEnd();
+    void FinishSettle();
     void ApplyRecord(const Answer& answer);
     void ApplyStray(const QByteArray& bytes);
     bool RecordsCame() const { return lastRecord_ >= 0; }
@@ -177,7 +187,9 @@ private:
     int lastRecord_ = -1;  // the key of the dump's latest record; -1 before its first
     int frontCell_ = -1;   // the cell of the record whose address, held at the front, counted as progress
     bool settling_ = false;
+    bool afterDump_ = false;  // a dump ended, and no operation has begun since
     quint32 dumpEndedAt_ = 0;
+    quint32 lastAfterEnd_ = 0;  // clock of the dump end, or of the last bytes after it in the settle time
     ExpectedCodes expected_;
     KeptTable kept_;
 };

@@ -64,7 +64,7 @@ private:
             return false;
         }
         // No module hears what we send: the upload ends as a stop would.
-        if (link_.loop_.looped) {
+        if (const LineVerdict line = link_.LineSoFar(); line.judged && line.looped && !line.moduleEchoed) {
             end_ = OperationEnd::Looped;
             return false;
         }

@@ -50,7 +50,7 @@ void ModuleSession::Watch()
 // the line's verdict.
 ModuleOutcome ModuleSession::Judged(OperationEnd end, const StopRequest& stop)
 {
-    const ModuleLink::LineVerdict line = link_.LineSoFar();
+    const LineVerdict line = link_.LineSoFar();
     ModuleOutcome o{.moduleEchoed = line.moduleEchoed, .exitEcho = watched_.exitEcho, .lineLooped = line.looped,
                     .requestSent = watched_.requestSent, .codesSent = watched_.codesSent};
     const bool stopped = stop && stop();

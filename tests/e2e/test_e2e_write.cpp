@@ -42,8 +42,12 @@ private Q_SLOTS:
         const int exits = m.rig->LogCount(QStringLiteral("模块退出配置模式\r\n"));
         QVERIFY(m.rig->Click(Control::Button_SetBaudRate));
         QTRY_COMPARE_WITH_TIMEOUT(m.sim.Count(QStringLiteral("recv baud 115200 FD 66 66 66 DF 01 C2 00 BF")), 1, 5000);
-        QTRY_COMPARE_WITH_TIMEOUT(m.rig->LogCount(QStringLiteral("模块退出配置模式\r\n")), exits + 1, 5000);
+        // Now at 115200, the module does not understand the exit frame sent at 9600, and keeps its rate for good.
+        QTRY_VERIFY_WITH_TIMEOUT(ReadAll(m.memory).contains("\nbaud 115200\n"), 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(m.sim.Count(QStringLiteral("recv unknown")) > 0, 5000);
+        QCOMPARE(m.rig->LogCount(QStringLiteral("模块退出配置模式\r\n")), exits);
 
+        m.Connect(115200);
         m.rig->ui.SetText(Control::Edit_Learn, QStringLiteral("01 02 0a"));
         QVERIFY(m.rig->Click(Control::Button_Learn));
         QTRY_COMPARE_WITH_TIMEOUT(m.sim.Count(QStringLiteral("recv learn 01 02 0A : FD 49 52 01 02 0A")), 1, 5000);

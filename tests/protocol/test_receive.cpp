@@ -86,6 +86,7 @@ struct Rig : OpenPortRig, ModuleObserver {
         for (const Piece& piece : pieces) port.ArriveAt(at += piece.afterMs, piece.bytes);
         while (!port.line.empty()) Tick();
         Quiet();
+        while (Read().Settling()) Tick();  // a dump is told once its settle time is over
     }
     void Arrive(const QByteArray& whole) { Play({{1, whole}}); }
 
@@ -274,16 +275,20 @@ private Q_SLOTS:
         }
     }
 
-    // A record within the settle time after the dump end spoils the dump (its cell doubtful); the exit echo does not.
+    // Bytes after the dump end spoil the dump: the dump end may have been bytes of the last record's code (a record
+    // there doubtful too); a second dump end is no dump of its own; the exit echo spoils nothing. The dump is told after.
     void bytesJustAfterTheDumpEndSpoilIt()
     {
-        for (const QByteArray& late : {Record(2, 1, "22"), kExitEcho}) {
+        const int first = TableLayout::CellKey(1, 1), second = TableLayout::CellKey(2, 1);
+        for (const auto& [late, doubtful] : {std::pair{Record(2, 1, "22"), QVector<int>{first, second}}, {kExitEcho, {}},
+                                             {Bytes("BB") + kDumpEnd, {first}}, {kDumpEnd, {first}}}) {
             Rig r;
             r.StartRead();
             r.Play({{20, kDumpStart}, {20, Record(1, 1, "11")}, {20, kDumpEnd}, {20, late}});
-            while (r.Read().Settling()) r.Tick();
             QCOMPARE(r.Read().LastDump().whole, late == kExitEcho);
-            QCOMPARE(r.Read().LastDump().doubtful, late == kExitEcho ? QVector<int>{} : QVector<int>{TableLayout::CellKey(2, 1)});
+            QCOMPARE(r.Read().LastDump().doubtful, doubtful);
+            QCOMPARE(r.events.last().kind == ModuleEvent::Kind::DumpEnded && r.events.last().doubtful.size() == doubtful.size(), true);
+            QCOMPARE(r.Log().count(kEndLine), 1);
         }
     }
 

@@ -6,17 +6,23 @@
 #include "core/TableLayout.h"
 
 // "1,1=AA 2,2=BBCC !3,1=DD": the codes a dump brought, "!" where it marked
-// the code doubtful; a cell not named is empty. "~" first: the dump was not
-// whole (bytes that were no record came in it).
+// the code doubtful; a cell not named is empty; records in that order. "~":
+// bytes that were no record came there (first: after the last record).
 static Dump DumpOf(QString text)
 {
-    Dump dump{.started = true, .whole = !text.startsWith(u'~')};
-    text.remove(u'~');
+    Dump dump{.started = true};
+    if (text.startsWith(u'~')) text = text.mid(1) + QStringLiteral(" ~");
     for (QString cell : text.split(u' ', Qt::SkipEmptyParts)) {
+        if (cell == u'~') {
+            dump.whole = false;
+            dump.strayAt << int(dump.order.size());
+            continue;
+        }
         const bool doubtful = cell.startsWith(u'!');
         const QStringList parts = cell.remove(u'!').split(QRegularExpression(QStringLiteral("[,=]")));
         const int key = TableLayout::CellKey(parts.at(0).toInt(), parts.at(1).toInt());
         dump.codes.insert(key, QByteArray::fromHex(parts.at(2).toLatin1()));
+        dump.order << key;
         if (doubtful) dump.doubtful << key;
     }
     return dump;
@@ -37,14 +43,20 @@ private Q_SLOTS:
         QTest::newRow("two empty dumps confirm every cell empty") << QStringList{"", ""} << false << "" << 0 << "0";
         QTest::newRow("a code and an empty cell disagree") << QStringList{"1,1=AA", ""} << false << "?" << 1 << "another dump";
         QTest::newRow("a third dump settles a difference") << QStringList{"1,1=AA", "1,1=AB", "1,1=AB"} << false << "AB" << 0 << "0";
-        QTest::newRow("three that all differ") << QStringList{"1,1=AA", "1,1=AB", "1,1=AC"} << false << "?" << 1 << "6";
+        QTest::newRow("three that all differ") << QStringList{"1,1=AA", "1,1=AB", "1,1=AC"} << false << "?" << 192 << "6";
         QTest::newRow("a doubtful code counts for nothing") << QStringList{"!1,1=AA", "1,1=AA", "1,1=AA"} << false << "AA" << 0 << "0";
-        QTest::newRow("doubtful in every dump") << QStringList{"!1,1=AA", "!1,1=AA", "!1,1=AA"} << false << "?" << 1 << "6";
+        QTest::newRow("doubtful in every dump") << QStringList{"!1,1=AA", "!1,1=AA", "!1,1=AA"} << false << "?" << 192 << "6";
         QTest::newRow("once: one dump, nothing doubtful") << QStringList{"1,1=AA"} << true << "AA" << 0 << "0";
-        QTest::newRow("once: a doubtful code") << QStringList{"!1,1=AA 2,1=BB"} << true << "?" << 1 << "6";
+        QTest::newRow("once: a doubtful code") << QStringList{"!1,1=AA 2,1=BB"} << true << "?" << 191 << "6";
         // A dump that was not whole vouches only for the codes it brought.
         QTest::newRow("no whole dump confirms no empty cell") << QStringList{"~1,1=AA", "~1,1=AA", "~1,1=AA"} << false << "AA" << 191 << "6";
-        QTest::newRow("two whole dumps of three") << QStringList{"~1,1=AA", "1,1=AA", "1,1=AA"} << false << "AA" << 0 << "0";
+        QTest::newRow("a noisy dump and a whole one") << QStringList{"~1,1=AA", "1,1=AA"} << false << "AA" << 0 << "0";
+        // A doubtful record (its cell unconfirmed) or noise casts doubt from the good record before it to
+        // the good one after; two dumps whose stretches overlap on the order all dumps share vouch for no empty cell.
+        QTest::newRow("an unconfirmed cell's stretch") << QStringList{"1,1=AA 3,1=AB 5,1=CC", "1,1=AA 3,1=AC 5,1=CC"} << false << "AA" << 190 << "another dump";
+        QTest::newRow("stretches apart") << QStringList{"1,1=AA ~ 3,1=BB 5,1=CC", "1,1=AA 3,1=BB ~ 5,1=CC"} << false << "AA" << 0 << "0";
+        QTest::newRow("stretches overlap") << QStringList{"1,1=AA ~ 3,1=BB 5,1=CC", "1,1=AA ~ 3,1=BB 5,1=CC", "1,1=AA ~ 3,1=BB 5,1=CC"} << false << "AA" << 189 << "6";
+        QTest::newRow("two orders") << QStringList{"1,1=AA ~ 3,1=BB 5,1=CC", "3,1=BB 1,1=AA 5,1=CC ~"} << false << "AA" << 189 << "another dump";
         QTest::newRow("once: not whole") << QStringList{"~1,1=AA 2,1=BB"} << true << "AA" << 190 << "6";
     }
     void dumpsConfirmCodesOrLeaveThemUnclear()

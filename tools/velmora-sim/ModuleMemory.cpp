@@ -20,6 +20,7 @@ bool ModuleMemory::Load(const QString& file, QString* error)
 {
     path = file;
     codes_.clear();
+    rate = 0;
     QFile f(file);
     if (!f.exists()) return true;
     if (!f.open(QIODevice::ReadOnly | QIODevice::Text)) {
@@ -32,6 +33,10 @@ bool ModuleMemory::Load(const QString& file, QString* error)
         ++lineNumber;
         if (line.isEmpty() || line.startsWith(QLatin1Char('#'))) continue;
         const QStringList parts = line.split(QLatin1Char(' '), Qt::SkipEmptyParts);
+        if (parts.size() == 2 && parts.at(0) == QLatin1String("baud") && parts.at(1).toInt() > 0) {
+            rate = parts.at(1).toInt();
+            continue;
+        }
         bool rowOk = false, columnOk = false;
         const int row = parts.value(0).toInt(&rowOk);
         const int column = parts.value(1).toInt(&columnOk);
@@ -55,6 +60,7 @@ bool ModuleMemory::Save(QString* error) const
     }
     QTextStream out(&f);
     out << "# velmora-sim memory: row column code\n";
+    if (rate > 0) out << "baud " << rate << '\n';
     for (auto it = codes_.cbegin(); it != codes_.cend(); ++it)
         out << it.key().first << ' ' << it.key().second << ' ' << it.value().toHex(' ').toUpper() << '\n';
     out.flush();

@@ -1,6 +1,7 @@
 #pragma once
 // The simulated module's memory: one code per value cell of the table, kept
-// in a small text file so it survives the simulator ("row column code" lines).
+// in a small text file so it survives the simulator ("row column code" lines),
+// with the line rate it was set to ("baud N").
 
 #include <QByteArray>
 #include <QList>
@@ -44,6 +45,8 @@ public:
     void FillDemo();
 
     QString path;
+    // The line rate the module was last set to ("baud N" in the file); 0: never set.
+    int rate = 0;
 
 private:
     QMap<std::pair<int, int>, QByteArray> codes_;

@@ -28,7 +28,7 @@ ModuleSim::ModuleSim(SimLine& line, ModuleMemory& memory, const SimOptions& opti
     again_.setInterval(qMax(1, options_.repeatEchoMs > 0 ? options_.repeatEchoMs : options_.paceMs));
     connect(&again_, &QTimer::timeout, this, [this] {
         if (repeated_.isEmpty()) return;
-        line_.Send({repeated_.at(nextRepeated_++ % repeated_.size()), 0, QStringLiteral("again"), false});
+        Send({{repeated_.at(nextRepeated_++ % repeated_.size()), 0, QStringLiteral("again"), false}});
     });
     quiet_.setSingleShot(true);
     quiet_.setTimerType(Qt::PreciseTimer);
@@ -63,14 +63,19 @@ void ModuleSim::OnBytes(const QByteArray& bytes)
     // A line that sends back what it hears: with no module behind it, nothing else happens.
     if (options_.loopback || options_.hearOwn) line_.Send({bytes, 0, QString(), false});
     if (options_.loopback) return;
-    for (const QByteArray& frame : reader_.Feed(bytes)) OnFrame(frame);
+    // Sent at the line's rate, heard at the module's.
+    for (const QByteArray& frame : reader_.Feed(SimLine::AsHeardAt(bytes, line_.FarEndRate(), line_.Rate()))) OnFrame(frame);
     if (reader_.HasPending()) quiet_.start();
     else quiet_.stop();
 }
 
+// The module's answers, sent at its rate and heard at the line's.
 void ModuleSim::Send(const QList<SimLine::Piece>& pieces)
 {
-    for (const SimLine::Piece& piece : pieces) line_.Send(piece);
+    for (SimLine::Piece piece : pieces) {
+        piece.bytes = SimLine::AsHeardAt(piece.bytes, line_.Rate(), line_.FarEndRate());
+        line_.Send(piece);
+    }
 }
 
 void ModuleSim::OnFrame(const QByteArray& frame)
@@ -123,6 +128,9 @@ void ModuleSim::OnFrame(const QByteArray& frame)
         const int newRate = (quint8(frame[5]) << 16) | (quint8(frame[6]) << 8) | quint8(frame[7]);
         Print(QStringLiteral("recv baud %1 ").arg(newRate) + hex + rate);
         line_.SetRate(newRate);
+        // A module keeps its rate: a restarted simulator is still at it.
+        memory_.rate = newRate;
+        SaveMemory();
     } else if (const int b = BlockOf(frame, true)) {
         Print(QStringLiteral("recv block-begin %1 ").arg(b) + hex + rate);
         block_ = b;

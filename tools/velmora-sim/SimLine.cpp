@@ -79,10 +79,14 @@ bool SimLine::MakePty(QString* error)
         return false;
     }
     device_ = QString::fromLocal8Bit(ptsname(master));
-    // Raw bytes both ways until the program sets the line up its own way.
+    // Raw bytes both ways until the program sets the line up its own way; at
+    // a rate no program sets, so that its end's rate is unknown (FarEndRate 0)
+    // while nobody has set it, and again once it closed and the rate it found
+    // was put back.
     termios tio{};
     tcgetattr(master, &tio);
     cfmakeraw(&tio);
+    cfsetspeed(&tio, B600);
     tcsetattr(master, TCSANOW, &tio);
     slave_ = ::open(device_.toLocal8Bit().constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
     {
@@ -170,6 +174,19 @@ int SimLine::FarEndRate() const
     termios tio{};
     if (tcgetattr(int(notifier_->socket()), &tio) != 0) return 0;
     return SpeedToRate(cfgetospeed(&tio));
+}
+
+QByteArray SimLine::AsHeardAt(const QByteArray& bytes, int sentAt, int heardAt)
+{
+    if (sentAt <= 0 || heardAt <= 0 || sentAt == heardAt || bytes.isEmpty()) return bytes;
+    const qsizetype count = qMax<qsizetype>(1, bytes.size() * heardAt / sentAt);
+    QByteArray heard;
+    for (qsizetype i = 0; i < count; ++i) {
+        const quint8 b = quint8(quint8(bytes[i * bytes.size() / count]) * 0x9D + quint8(i) * 0x3B + 0x5A);
+        // Never the first byte of a frame or a record: garbage is no answer.
+        heard += char(b == 0xFD || b == 0xF4 ? b ^ 0x01 : b);
+    }
+    return heard;
 }
 
 void SimLine::ReadLine()

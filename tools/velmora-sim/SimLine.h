@@ -45,6 +45,10 @@ public:
     int Rate() const { return rate_; }
     // The rate the program set on its end of a pseudo-terminal; 0 if unknown.
     int FarEndRate() const;
+    // What a receiver at `heardAt` makes of bytes sent at `sentAt`: each byte's
+    // bits sampled in the wrong places, so other bytes, more of them at a faster
+    // receiver and fewer at a slower one. The bytes themselves at the same rate.
+    static QByteArray AsHeardAt(const QByteArray& bytes, int sentAt, int heardAt);
     // Whether bytes leave at the line rate (on by default on a pseudo-terminal).
     void SetWireTime(bool on);
     // How long the line stays down after a hang-up piece.

@@ -47,7 +47,7 @@ int main(int argc, char** argv)
         {QStringLiteral("link"), QStringLiteral("Name the pseudo-terminal by a symbolic link here (kept across hang-ups)."), QStringLiteral("path")},
         {QStringLiteral("memory"), QStringLiteral("The module's memory lives in this file (created when missing)."), QStringLiteral("file")},
         {QStringLiteral("demo"), QStringLiteral("Start with a few demo codes when the memory file does not exist yet.")},
-        {QStringLiteral("baud"), QStringLiteral("The module's line rate at start (default 9600)."), QStringLiteral("rate")},
+        {QStringLiteral("baud"), QStringLiteral("The module's line rate at start (default: the rate its memory file keeps, else 9600)."), QStringLiteral("rate")},
         {QStringLiteral("hang-up-for"), QStringLiteral("How long the line stays down (default 1000)."), QStringLiteral("ms")},
         {QStringLiteral("no-wire-time"), QStringLiteral("On a pseudo-terminal, write bytes at once instead of at the line rate.")},
     });
@@ -61,7 +61,7 @@ int main(int argc, char** argv)
         err << "velmora-sim: " << error << " (see --help)\n";
         return 2;
     }
-    const int rate = IntOption(parser, QStringLiteral("baud"), 9600, &ok);
+    int rate = IntOption(parser, QStringLiteral("baud"), 9600, &ok);
     const int hangUpFor = IntOption(parser, QStringLiteral("hang-up-for"), 1000, &ok);
     if (!ok || rate <= 0) {
         err << "velmora-sim: numbers must be whole and not negative, the rate at least 1 (see --help)\n";
@@ -74,6 +74,8 @@ int main(int argc, char** argv)
         err << "velmora-sim: " << error << '\n';
         return 1;
     }
+    // The rate the module was last set to, unless told otherwise.
+    if (!parser.isSet(QStringLiteral("baud")) && memory.rate > 0) rate = memory.rate;
     if (parser.isSet(QStringLiteral("demo")) && memory.Count() == 0
         && (memoryFile.isEmpty() || !QFile::exists(memoryFile))) {
         memory.FillDemo();
