@@ -34,9 +34,10 @@ const VerbInfo kVerbs[] = {
      "Every code is confirmed: the module is read twice (a third time only for\n"
      "codes still in doubt) and a code is taken when two reads give the same\n"
      "bytes and neither found it doubtful (bytes that are no record on the line\n"
-     "behind it, or its cell named twice). Empty cells are confirmed the same\n"
-     "way, by reads in which nothing but records and known answers came (up to\n"
-     "100 ms after the dump's end). When a code stays unconfirmed, its row is\n"
+     "behind it, bytes after the dump's end, or its cell named twice). Stray\n"
+     "bytes cast doubt on their own stretch of a read only: an empty cell is\n"
+     "confirmed by a read without such a stretch, or by two reads whose doubtful\n"
+     "stretches do not overlap. When a code stays unconfirmed, its row is\n"
      "named, nothing is written and the exit status is 6. --once reads once and\n"
      "takes the dump when it holds no doubtful code and no bytes that are no\n"
      "record. The file is written only once every code is confirmed.\n"},
