@@ -191,17 +191,14 @@ ReadOutcome ModuleSession::ReadDump(const StopRequest& stop, const ExpectedCodes
 ReadOutcome ModuleSession::ReadConfirmed(ConfirmedCodes& confirmed, const StopRequest& stop,
                                          const ExpectedCodes& expected, const std::function<void()>& dumpBegins)
 {
-    bool noisy = false;
     while (confirmed.WantsAnotherDump()) {
         if (dumpBegins) dumpBegins();
         ReadOutcome dump = ReadDump(stop, expected);
         dump.dumps = confirmed.Dumps();
         if (dump.kind != OutcomeKind::Done) return dump;
-        const Dump& last = link_.Reading().LastDump();
-        noisy = noisy || last.strayBytes || !last.whole;
-        confirmed.Add(last);
+        confirmed.Add(link_.Reading().LastDump());
     }
-    ReadOutcome o{.dumps = confirmed.Dumps(), .unconfirmed = confirmed.Unconfirmed(), .noisyLine = noisy};
+    ReadOutcome o{.dumps = confirmed.Dumps(), .unconfirmed = confirmed.Unconfirmed(), .noisyLine = confirmed.NoisyLine()};
     for (int row = kFirstValueRow; row <= kLastValueRow; ++row)
         for (int column : {kOnColumn, kOffColumn}) o.codes += !confirmed.Code(row, column).isEmpty();
     for (const CellPosition& cell : o.unconfirmed) o.doubtful << DoubtfulCode{cell, DoubtReason::Unconfirmed};
