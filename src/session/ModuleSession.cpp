@@ -144,7 +144,14 @@ ModuleOutcome ModuleSession::LearnReport(const QByteArray& data, const StopReque
 ModuleOutcome ModuleSession::StartRead(const StopRequest& stop)
 {
     Watch();
-    return Judged(link_.Read(stop), stop);
+    // A read gets no line verdict: how it goes is the read's (LatestRead).
+    switch (link_.Read(stop)) {
+    case OperationEnd::Done: return {.kind = OutcomeKind::Done, .requestSent = watched_.requestSent};
+    case OperationEnd::Unsent: return {.kind = OutcomeKind::Unsent};
+    case OperationEnd::Stopped: return {.kind = OutcomeKind::Stopped};
+    case OperationEnd::Interrupted: return {.kind = pacing_.Ending() ? OutcomeKind::Ending : OutcomeKind::PortLost};
+    default: return {.kind = OutcomeKind::NotStarted};
+    }
 }
 
 ReadOutcome ModuleSession::LatestRead() const
