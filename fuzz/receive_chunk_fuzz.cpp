@@ -107,7 +107,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     ui.texts.remove(Control::Edit_Display);
     if (extracting) {
         serial.incoming.push_back(FixedFrameBytes(ReadRequestFrame));  // the module begins a dump
-        ReceiveTick(p);
+        ReceiveTick(p.link);
         ui.texts.remove(Control::Edit_Display);
     }
     for (size_t at = 1; at < size;) {
@@ -115,15 +115,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         serial.incoming.push_back(QByteArray(reinterpret_cast<const char*>(data + at + 1), qsizetype(len)));
         at += 1 + len;
         ui.clock += 10;  // the receive timer's interval
-        ReceiveTick(p);
+        ReceiveTick(p.link);
     }
     for (int quiet = 0; quiet <= kQuietMs; quiet += 10) {
         ui.clock += 10;
-        ReceiveTick(p);
+        ReceiveTick(p.link);
     }
     // The start of a fixed answer waits for its rest as long as a read waits.
     ui.clock += kNoAnswerMs;
-    ReceiveTick(p);
+    ReceiveTick(p.link);
     // In a dump a record waits for the next answer; outside one nothing is held by then.
     Check(p.link.Reading().Dumping() || p.link.Reading().Held().bytes.isEmpty());
     Check(table.GetCellText(0, 1) == QStringLiteral("开") && table.GetCellText(0, 2) == QStringLiteral("关"));

@@ -59,7 +59,7 @@ int main(int argc, char** argv)
     for (int i = 0; i < 50; ++i) {
         QElapsedTimer t;
         t.start();
-        RefreshPortList(p);
+        RefreshPortList(p.ui, p.serial);
         refresh.Add(t.nsecsElapsed());
     }
     std::printf("ports listed: %d (the last is %s)\n", ui.ComboCount(Control::Combo_Port), qPrintable(slave));

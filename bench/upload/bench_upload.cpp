@@ -166,15 +166,15 @@ int main(int argc, char** argv)
 
     WindowHandlers handlers;
     handlers.created = [&] {
-        RefreshPortList(p);
-        FillBaudLists(p);
+        RefreshPortList(p.ui, p.serial);
+        FillBaudLists(p.ui);
         InitTable(table);
-        DisableModuleButtons(p);
+        DisableModuleButtons(p.ui);
     };
-    handlers.togglePortClicked = [&] { TogglePort(p); };
-    handlers.writeModuleClicked = [&] { WriteModule(p); };
-    handlers.clearModuleClicked = [&] { ClearModule(p); };
-    handlers.receiveTimerTick = [&] { ReceiveTick(p); };
+    handlers.togglePortClicked = [&] { TogglePort(p.Ports()); };
+    handlers.writeModuleClicked = [&] { WriteModule(p.Modules()); };
+    handlers.clearModuleClicked = [&] { ClearModule(p.Modules()); };
+    handlers.receiveTimerTick = [&] { ReceiveTick(p.link); };
     MainWindow window(table, handlers);
     ui.Attach(&window);
     window.RunCreatedHandler();

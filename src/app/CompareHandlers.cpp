@@ -13,9 +13,9 @@
 
 namespace {
 
-void Line(Program& p, const QString& text) { AppendLog(p, text + QStringLiteral("\r\n")); }
+void Line(UiServices& ui, const QString& text) { AppendLog(ui, text + QStringLiteral("\r\n")); }
 
-void TellComparison(Program& p, const TableComparison& result, const ConfirmedCodes& module)
+void TellComparison(const ModuleParts& m, const TableComparison& result, const ConfirmedCodes& module)
 {
     QVector<CellPosition> differing;
     for (const CellDifference& d : result.differences) {
@@ -24,47 +24,47 @@ void TellComparison(Program& p, const TableComparison& result, const ConfirmedCo
         if (d.notACode) note = Texts::tr("表中不是代码") + QLatin1Char('\n') + note;
         // As a read writes the code it brought.
         const QByteArray code = module.Code(d.row, d.column);
-        p.table.SetCellMark(d.row, d.column,
+        m.table.SetCellMark(d.row, d.column,
                             {CellMarkKind::Differs, note, code.isEmpty() ? QString() : BytesToHex(code)});
     }
     for (const CellPosition& c : result.unconfirmed)
-        p.table.SetCellMark(c.row, c.column, {CellMarkKind::Doubtful, Texts::tr("模块的应答不清楚，无法确认此代码"), QString()});
+        m.table.SetCellMark(c.row, c.column, {CellMarkKind::Doubtful, Texts::tr("模块的应答不清楚，无法确认此代码"), QString()});
 
     if (differing.isEmpty() && result.unconfirmed.isEmpty())
-        Line(p, Texts::tr("模块与配置表一致（共 %1 个代码）").arg(result.compared));
+        Line(m.words.ui, Texts::tr("模块与配置表一致（共 %1 个代码）").arg(result.compared));
     if (!differing.isEmpty())
-        Line(p, Texts::tr("有 %1 个代码与模块不同：%2").arg(differing.size()).arg(CellNames(p.table, differing)));
-    if (!result.unconfirmed.isEmpty()) Line(p, Texts::tr("有 %1 个代码无法确认").arg(result.unconfirmed.size()));
+        Line(m.words.ui, Texts::tr("有 %1 个代码与模块不同：%2").arg(differing.size()).arg(CellNames(m.table, differing)));
+    if (!result.unconfirmed.isEmpty()) Line(m.words.ui, Texts::tr("有 %1 个代码无法确认").arg(result.unconfirmed.size()));
 }
 
 }  // namespace
 
-void CompareWithModule(Program& p)
+void CompareWithModule(const ModuleParts& m, const TableHold& hold, bool& comparing)
 {
-    if (p.state.comparing || p.link.UnderWay() || !p.link.MayStartOperation() || p.ui.IsDisabled(Control::Button_ReadModule))
+    if (comparing || m.link.UnderWay() || !m.link.MayStartOperation() || m.words.ui.IsDisabled(Control::Button_ReadModule))
         return;
     // Held from here: an open editor ends with what it holds, and nothing
     // edits, opens or saves the table until the comparison has told.
-    p.state.comparing = true;
-    FollowOperation(p);
-    p.table.ClearCellMarks();
-    const TableCodes codes = CodesOf(p.table);
+    comparing = true;
+    FollowOperation(hold);
+    m.table.ClearCellMarks();
+    const TableCodes codes = CodesOf(m.table);
 
     // The link's reads go into this table meanwhile: whatever the module
     // sends, the window's table never holds it, not even for a moment.
     ConfigTable dumps;
-    p.link.ReadInto(&dumps);
+    m.link.ReadInto(&dumps);
     ConfirmedCodes confirmed(false);
-    const ReadOutcome r = p.session.ReadConfirmed(confirmed, {}, UnframableCodes(codes));
-    p.link.ReadInto(nullptr);
+    const ReadOutcome r = m.session.ReadConfirmed(confirmed, {}, UnframableCodes(codes));
+    m.link.ReadInto(nullptr);
     // Every dump whole; some codes may still be unconfirmed, which the comparison says apart.
     const bool read = r.kind == OutcomeKind::Done || (r.kind == OutcomeKind::Unclear && !r.unconfirmed.isEmpty());
 
-    p.state.comparing = false;
-    if (p.state.shuttingDown) return;
-    FollowOperation(p);
-    if (p.link.IsOpen() && p.link.MayStartOperation()) EnableModuleButtons(p);
-    if (read) return TellComparison(p, CompareTable(codes, confirmed), confirmed);
+    comparing = false;
+    if (m.words.shuttingDown) return;
+    FollowOperation(hold);
+    if (m.link.IsOpen() && m.link.MayStartOperation()) EnableModuleButtons(m.words.ui);
+    if (read) return TellComparison(m, CompareTable(codes, confirmed), confirmed);
     // A dump end that followed no dump start: nothing the module holds came.
-    if (r.dumpEndAlone || r.kind == OutcomeKind::Unclear) Line(p, Texts::tr("模块无应答"));
+    if (r.dumpEndAlone || r.kind == OutcomeKind::Unclear) Line(m.words.ui, Texts::tr("模块无应答"));
 }

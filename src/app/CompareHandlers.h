@@ -5,6 +5,8 @@
 // table of the comparison's own: the window's table never changes. The
 // outcome goes into the log and onto the table's cells as marks.
 
-struct Program;
+struct ModuleParts;
+struct TableHold;
 
-void CompareWithModule(Program& p);
+// `comparing` is the flag `hold` follows: set from the first dump to the last.
+void CompareWithModule(const ModuleParts& m, const TableHold& hold, bool& comparing);

@@ -1,5 +1,6 @@
 #pragma once
-// The window's state and the context its handlers share.
+// The window's state, the objects it owns, and the parts each handler is
+// handed: every handler takes only what it uses.
 
 #include <QString>
 
@@ -20,8 +21,10 @@ struct AppState {
     bool shuttingDown = false;
     // Said once in the log: saves go on without the folder's lock; a save
     // could not be made durable.
-    bool saidSavedUnlocked = false;
-    bool saidNotDurable = false;
+    struct SaidOnce {
+        bool savedUnlocked = false;
+        bool notDurable = false;
+    } said;
     // Where the chosen port and rates are kept between runs; empty: nowhere.
     QString settingsFile;
     // What the log knows of the line since the last operation began or the
@@ -40,6 +43,52 @@ struct AppState {
     bool compareHintGiven = false;
 };
 
+// What the window says besides its fixed lines: the interface services,
+// whether it is going away, and what the log has said of the line.
+struct WindowWords {
+    UiServices& ui;
+    const bool& shuttingDown;
+    AppState::LineEpisode& line;
+};
+
+// What the module handlers use: the window's words, the table, the link and
+// the operations on it, and whether the log has said how to compare.
+struct ModuleParts {
+    WindowWords words;
+    ConfigTable& table;
+    ModuleLink& link;
+    ModuleSession& session;
+    bool& compareHintGiven;
+};
+
+// What follows whether an operation holds the table: the buttons and grid it
+// greys, the link that runs operations, the document it holds, and whether a
+// comparison runs.
+struct TableHold {
+    UiServices& ui;
+    ModuleLink& link;
+    TableDocument& document;
+    const bool& comparing;
+};
+
+// What the file handlers use: the interface services, whether the window is
+// going away, the table's file, and what the log has said once of saves.
+struct FileParts {
+    UiServices& ui;
+    const bool& shuttingDown;
+    TableDocument& document;
+    AppState::SaidOnce& said;
+};
+
+// What the port button uses: the window's boxes, the ports, the link.
+struct PortParts {
+    UiServices& ui;
+    SerialLibrary& serial;
+    ModuleLink& link;
+};
+
+// The window's objects and state, owned by WindowProgram; the shell hands
+// each handler its parts.
 struct Program {
     AppState state;
     UiServices& ui;
@@ -54,6 +103,12 @@ struct Program {
     // no file replaces or saves it and the grid takes no edit. Held and let
     // go by the window's narration only, from the link.
     TableDocument& document;
+
+    WindowWords Words() { return {ui, state.shuttingDown, state.line}; }
+    ModuleParts Modules() { return {Words(), table, link, session, state.compareHintGiven}; }
+    TableHold Hold() { return {ui, link, document, state.comparing}; }
+    FileParts Files() { return {ui, state.shuttingDown, document, state.said}; }
+    PortParts Ports() { return {ui, serial, link}; }
 };
 
 inline constexpr Control kModuleButtons[] = {
@@ -62,26 +117,26 @@ inline constexpr Control kModuleButtons[] = {
 };
 
 // The five module-operation buttons, always in this order.
-inline void DisableModuleButtons(Program& p)
+inline void DisableModuleButtons(UiServices& ui)
 {
-    for (Control c : kModuleButtons) p.ui.SetDisabled(c, true);
+    for (Control c : kModuleButtons) ui.SetDisabled(c, true);
 }
 
-inline void EnableModuleButtons(Program& p)
+inline void EnableModuleButtons(UiServices& ui)
 {
-    for (Control c : kModuleButtons) p.ui.SetDisabled(c, false);
+    for (Control c : kModuleButtons) ui.SetDisabled(c, false);
 }
 
 // The program's three ways of speaking to the user: a line at the end of the
 // log box, a notice (OK only, caption "信息："), and a confirmation (OK and
 // Cancel, captioned with the operation's name) that only OK gets past.
-inline void AppendLog(Program& p, const QString& text) { p.ui.AppendText(Control::Edit_Display, text); }
+inline void AppendLog(UiServices& ui, const QString& text) { ui.AppendText(Control::Edit_Display, text); }
 
-inline void ShowNotice(Program& p, const QString& text) { p.ui.ShowMessageBox(text, MessageBoxFlags::Ok); }
+inline void ShowNotice(UiServices& ui, const QString& text) { ui.ShowMessageBox(text, MessageBoxFlags::Ok); }
 
-inline bool Confirmed(Program& p, const QString& text, const QString& caption)
+inline bool Confirmed(UiServices& ui, const QString& text, const QString& caption)
 {
-    return p.ui.ShowMessageBox(text, MessageBoxFlags::OkCancel, caption) == MessageBoxResult::Ok;
+    return ui.ShowMessageBox(text, MessageBoxFlags::OkCancel, caption) == MessageBoxResult::Ok;
 }
 
 // The window title ahead of the current file's path (three blanks before the path).

@@ -18,19 +18,19 @@ const QString kModuleBaudKey = QStringLiteral("module/baudRate");
 const QString kLogTimestampsKey = QStringLiteral("log/timestamps");
 
 // The device behind the port box's item `index` ("COM"+N); empty when unknown.
-QString DeviceOfItem(Program& p, int index)
+QString DeviceOfItem(UiServices& ui, SerialLibrary& serial, int index)
 {
-    const QString text = p.ui.ComboItemText(Control::Combo_Port, index);
+    const QString text = ui.ComboItemText(Control::Combo_Port, index);
     const int n = ComNumber(text).value_or(0);
-    return n > 0 ? p.serial.PortDevice(n) : QString();
+    return n > 0 ? serial.PortDevice(n) : QString();
 }
 
-void SelectText(Program& p, Control box, const QString& text)
+void SelectText(UiServices& ui, Control box, const QString& text)
 {
     if (text.isEmpty()) return;
-    for (int i = 0; i < p.ui.ComboCount(box); ++i) {
-        if (p.ui.ComboItemText(box, i) == text) {
-            p.ui.SetSelection(box, i);
+    for (int i = 0; i < ui.ComboCount(box); ++i) {
+        if (ui.ComboItemText(box, i) == text) {
+            ui.SetSelection(box, i);
             return;
         }
     }
@@ -50,45 +50,45 @@ Remembered ReadRemembered(const QSettings& settings)
             settings.value(kModuleBaudKey).toString(), settings.value(kLogTimestampsKey, false).toBool()};
 }
 
-void ChooseRemembered(Program& p, const Remembered& remembered)
+void ChooseRemembered(UiServices& ui, SerialLibrary& serial, const Remembered& remembered)
 {
     if (!remembered.portDevice.isEmpty()) {
-        for (int i = 0; i < p.ui.ComboCount(Control::Combo_Port); ++i) {
-            if (DeviceOfItem(p, i) == remembered.portDevice) {
-                p.ui.SetSelection(Control::Combo_Port, i);
+        for (int i = 0; i < ui.ComboCount(Control::Combo_Port); ++i) {
+            if (DeviceOfItem(ui, serial, i) == remembered.portDevice) {
+                ui.SetSelection(Control::Combo_Port, i);
                 break;
             }
         }
     }
-    SelectText(p, Control::Combo_BaudRate, remembered.baudRate);
-    SelectText(p, Control::Combo_SetBaudRate, remembered.moduleBaudRate);
-    p.ui.SetLogTimestamps(remembered.logTimestamps);
+    SelectText(ui, Control::Combo_BaudRate, remembered.baudRate);
+    SelectText(ui, Control::Combo_SetBaudRate, remembered.moduleBaudRate);
+    ui.SetLogTimestamps(remembered.logTimestamps);
 }
 
-void RestoreChoices(Program& p)
+void RestoreChoices(UiServices& ui, SerialLibrary& serial, QString& settingsFile)
 {
-    if (p.state.settingsFile.isEmpty()) return;
-    SettingsFile file(p.state.settingsFile, p.ui);
+    if (settingsFile.isEmpty()) return;
+    SettingsFile file(settingsFile, ui);
     if (!file.Usable()) {
         // Said once; nothing is written there at exit either.
-        p.state.settingsFile.clear();
+        settingsFile.clear();
         return;
     }
-    ChooseRemembered(p, ReadRemembered(file.Settings()));
+    ChooseRemembered(ui, serial, ReadRemembered(file.Settings()));
 }
 
-void KeepChoices(Program& p)
+void KeepChoices(const PortParts& p, const QString& settingsFile)
 {
-    SettingsFile file(p.state.settingsFile, p.ui);
+    SettingsFile file(settingsFile, p.ui);
     if (!file.Usable()) return;
     QSettings& settings = file.Settings();
     // Refreshing the list clears the choice; the port still open is the one in use.
-    QString device = DeviceOfItem(p, ChosenItem(p, Control::Combo_Port));
+    QString device = DeviceOfItem(p.ui, p.serial, ChosenPort(p.ui, p.serial));
     if (device.isEmpty() && p.link.IsOpen()) device = p.serial.PortDevice(p.link.PortNumber());
     if (!device.isEmpty()) settings.setValue(kPortKey, device);
     for (const auto& [box, key] : {std::pair{Control::Combo_BaudRate, kBaudKey},
                                    std::pair{Control::Combo_SetBaudRate, kModuleBaudKey}}) {
-        const QString rate = p.ui.ComboItemText(box, ChosenItem(p, box));
+        const QString rate = p.ui.ComboItemText(box, ChosenItem(p.ui, box));
         if (!rate.isEmpty()) settings.setValue(key, rate);
     }
     settings.setValue(kLogTimestampsKey, p.ui.LogTimestamps());

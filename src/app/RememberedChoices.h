@@ -9,7 +9,9 @@
 #include <QString>
 
 class QSettings;
-struct Program;
+class SerialLibrary;
+class UiServices;
+struct PortParts;
 
 // What a settings file remembers of the choices.
 struct Remembered {
@@ -24,10 +26,11 @@ QString DefaultSettingsFile();
 Remembered ReadRemembered(const QSettings& settings);
 // Chooses the remembered port when its device is in the port list and the
 // remembered rates when their lists hold them; anything else stays as it is.
-void ChooseRemembered(Program& p, const Remembered& remembered);
-// ChooseRemembered with what p.state.settingsFile remembers, when there is one.
-void RestoreChoices(Program& p);
+void ChooseRemembered(UiServices& ui, SerialLibrary& serial, const Remembered& remembered);
+// ChooseRemembered with what `settingsFile` remembers, when there is one; a
+// file that cannot be used is said once and forgotten (emptied).
+void RestoreChoices(UiServices& ui, SerialLibrary& serial, QString& settingsFile);
 // Writes the chosen rates and the chosen port (or else the open one). When
 // no port is chosen the remembered one is kept, so a device that was unplugged
 // is chosen again once it is back.
-void KeepChoices(Program& p);
+void KeepChoices(const PortParts& p, const QString& settingsFile);

@@ -14,63 +14,65 @@
 #include "protocol/ModuleLink.h"
 #include "session/TableDocument.h"
 
-void OnMainWindowCreated(Program& p)
+void OnMainWindowCreated(UiServices& ui, SerialLibrary& serial, ConfigTable& table, const FileParts& files,
+                         const QString& startFile, QString& settingsFile)
 {
-    p.ui.ApplyTheme(ThemeVariant::Green);
-    RefreshPortList(p);
-    FillBaudLists(p);
-    RestoreChoices(p);
-    InitTable(p.table);
+    ui.ApplyTheme(ThemeVariant::Green);
+    RefreshPortList(ui, serial);
+    FillBaudLists(ui);
+    RestoreChoices(ui, serial, settingsFile);
+    InitTable(table);
     // The link starts with no port in use.
-    p.ui.SetCaption(Control::Button_TogglePort, Texts::tr("开启"));
+    ui.SetCaption(Control::Button_TogglePort, Texts::tr("开启"));
     // A missing or unreadable file leaves the laid-out table; nobody is told.
-    LoadStartTable(p, QCoreApplication::applicationDirPath());
-    ShowCurrentFileInTitle(p);
-    DisableModuleButtons(p);
+    LoadStartTable(files, startFile, QCoreApplication::applicationDirPath());
+    ShowCurrentFileInTitle(files);
+    DisableModuleButtons(ui);
 }
 
-void OnMainWindowDestroyed(Program& p)
+void OnMainWindowDestroyed(const PortParts& ports, const FileParts& files, bool& shuttingDown,
+                           const QString& settingsFile)
 {
     // First, so an operation pausing underneath stops sending at once.
-    p.state.shuttingDown = true;
+    shuttingDown = true;
     // The module does not stay in configuration mode, and a read that has not
     // completed leaves the table as it found it, on disk too.
-    p.link.LetGoAtExit();
-    SaveAtExit(p);
-    KeepChoices(p);
-    p.link.ReleasePortAtExit();
+    ports.link.LetGoAtExit();
+    SaveAtExit(files);
+    KeepChoices(ports, settingsFile);
+    ports.link.ReleasePortAtExit();
 }
 
-void ClearDisplay(Program& p) { p.ui.SetText(Control::Edit_Display, QString()); }
+void ClearDisplay(UiServices& ui) { ui.SetText(Control::Edit_Display, QString()); }
 
-void SaveBeforeFatal(Program& p)
+void SaveBeforeFatal(const FileParts& files)
 {
     // Before the start-up load has named the file there is nothing of the
     // user's to keep, and saving would overwrite a file not yet read.
-    if (!p.document.Path().isEmpty()) SaveAtExit(p);
+    if (!files.document.Path().isEmpty()) SaveAtExit(files);
 }
 
 WindowHandlers MakeWindowHandlers(Program& p)
 {
     WindowHandlers h;
-    h.created = [&p] { OnMainWindowCreated(p); };
-    h.destroyed = [&p] { OnMainWindowDestroyed(p); };
-    h.setBaudRateClicked = [&p] { SetModuleBaudRate(p); };
-    h.learnClicked = [&p] { LearnReport(p); };
-    h.clearModuleClicked = [&p] { ClearModule(p); };
-    h.readModuleClicked = [&p] { ReadModule(p); };
-    h.writeModuleClicked = [&p] { WriteModule(p); };
-    h.compareRequested = [&p] { CompareWithModule(p); };
+    h.created = [&p] { OnMainWindowCreated(p.ui, p.serial, p.table, p.Files(), p.state.startFile, p.state.settingsFile); };
+    h.destroyed = [&p] { OnMainWindowDestroyed(p.Ports(), p.Files(), p.state.shuttingDown, p.state.settingsFile); };
+    h.setBaudRateClicked = [&p] { SetModuleBaudRate(p.Modules()); };
+    h.learnClicked = [&p] { LearnReport(p.Modules()); };
+    h.clearModuleClicked = [&p] { ClearModule(p.Modules()); };
+    h.readModuleClicked = [&p] { ReadModule(p.Modules()); };
+    h.writeModuleClicked = [&p] { WriteModule(p.Modules()); };
+    h.compareRequested = [&p] { CompareWithModule(p.Modules(), p.Hold(), p.state.comparing); };
     // A read given back before takes nothing more into a table opened since.
     h.openFileClicked = [&p] {
-        if (OpenFile(p)) p.link.TableReplaced();
+        if (OpenFile(p.Files())) p.link.TableReplaced();
     };
-    h.saveFileClicked = [&p] { SaveFile(p); };
-    h.saveAsClicked = [&p] { SaveAs(p); };
-    h.togglePortClicked = [&p] { TogglePort(p); };
-    h.clearDisplayClicked = [&p] { ClearDisplay(p); };
-    h.portListAboutToDropDown = [&p] { RefreshPortList(p); };
-    h.receiveTimerTick = [&p] { ReceiveTick(p); };
+    h.saveFileClicked = [&p] { SaveFile(p.Files()); };
+    h.saveAsClicked = [&p] { SaveAs(p.Files()); };
+    h.togglePortClicked = [&p] { TogglePort(p.Ports()); };
+    h.clearDisplayClicked = [&p] { ClearDisplay(p.ui); };
+    h.portListAboutToDropDown = [&p] { RefreshPortList(p.ui, p.serial); };
+    h.receiveTimerTick = [&p] { ReceiveTick(p.link); };
     h.readCannotBringBack = [](QStringView codeText) { return ReadCannotBringBack(codeText); };
     return h;
 }

@@ -11,7 +11,7 @@ namespace {
 
 const QString kLineEnd = QStringLiteral("\r\n");
 
-void Line(Program& p, const QString& text) { AppendLog(p, text + kLineEnd); }
+void Line(UiServices& ui, const QString& text) { AppendLog(ui, text + kLineEnd); }
 
 QString RefusalInWords(OpenRefusal refusal)
 {
@@ -41,11 +41,11 @@ constexpr Control kFileButtons[] = {Control::Button_OpenFile, Control::Button_Sa
 
 // What to check when nothing the module's comes back: said once, until an
 // operation begins or the port is opened or closed again.
-void HintToCheckTheLine(Program& p)
+void HintToCheckTheLine(const WindowWords& w)
 {
-    if (p.state.line.hintGiven || p.state.shuttingDown) return;
-    p.state.line.hintGiven = true;
-    Line(p, Texts::tr("请检查 波特率: 是否与模块一致、端口是否选对、模块是否通电"));
+    if (w.line.hintGiven || w.shuttingDown) return;
+    w.line.hintGiven = true;
+    Line(w.ui, Texts::tr("请检查 波特率: 是否与模块一致、端口是否选对、模块是否通电"));
 }
 
 QString DoubtInWords(DoubtReason why)
@@ -62,7 +62,7 @@ QString DoubtInWords(DoubtReason why)
 void TellDoubtfulCells(Program& p, const QVector<CellPosition>& cells, bool readFilledTable)
 {
     if (cells.isEmpty()) return;
-    Line(p, Texts::tr("可能有误的代码：%1").arg(CellNames(p.table, cells)));
+    Line(p.ui, Texts::tr("可能有误的代码：%1").arg(CellNames(p.table, cells)));
     if (!readFilledTable) return;
     const ReadOutcome read = p.session.LatestRead();
     for (const DoubtfulCode& d : read.doubtful)
@@ -71,19 +71,19 @@ void TellDoubtfulCells(Program& p, const QVector<CellPosition>& cells, bool read
 
 void TellDumpEnded(Program& p, const ModuleEvent& e)
 {
-    Line(p, Texts::tr("数据提取完成"));
+    Line(p.ui, Texts::tr("数据提取完成"));
     if (p.state.comparing) return;
     // Bytes that were no record came in the dump: a record may be missing too.
     if (!e.whole && !e.doubtful.isEmpty())
-        Line(p, Texts::tr("有 %1 个代码可能有误，空白的单元格也可能漏了代码，请重新读取").arg(e.doubtful.size()));
+        Line(p.ui, Texts::tr("有 %1 个代码可能有误，空白的单元格也可能漏了代码，请重新读取").arg(e.doubtful.size()));
     else if (!e.whole)
-        Line(p, Texts::tr("数据中有无法识别的字节，空白的单元格可能漏了代码，请重新读取"));
+        Line(p.ui, Texts::tr("数据中有无法识别的字节，空白的单元格可能漏了代码，请重新读取"));
     else if (!e.doubtful.isEmpty())
-        Line(p, Texts::tr("有 %1 个代码可能有误，请重新读取").arg(e.doubtful.size()));
+        Line(p.ui, Texts::tr("有 %1 个代码可能有误，请重新读取").arg(e.doubtful.size()));
     // A whole dump filled the table: it is the module's now.
     const bool readFilledTable = e.dumpStarted;
     TellDoubtfulCells(p, e.doubtful, readFilledTable);
-    if (readFilledTable) NoteTableReplacedByRead(p);
+    if (readFilledTable) NoteTableReplacedByRead(p.Files());
 }
 
 }  // namespace
@@ -124,16 +124,16 @@ void WindowNarration::OnModuleEvent(const ModuleEvent& e)
     default: break;
     }
     Narrate(e);
-    FollowOperation(p_);
+    FollowOperation(p_.Hold());
 }
 
-void FollowOperation(Program& p)
+void FollowOperation(const TableHold& hold)
 {
-    const bool held = p.link.UnderWay() || p.state.comparing;
-    if (held == p.document.Held()) return;
-    p.document.Hold(held);
-    for (Control c : kFileButtons) p.ui.SetDisabled(c, held);
-    p.ui.SetReadOnly(Control::ConfigGrid, held);
+    const bool held = hold.link.UnderWay() || hold.comparing;
+    if (held == hold.document.Held()) return;
+    hold.document.Hold(held);
+    for (Control c : kFileButtons) hold.ui.SetDisabled(c, held);
+    hold.ui.SetReadOnly(Control::ConfigGrid, held);
 }
 
 void WindowNarration::Narrate(const ModuleEvent& e)
@@ -143,64 +143,64 @@ void WindowNarration::Narrate(const ModuleEvent& e)
     switch (e.kind) {
     case Kind::PortOpened:
         p.ui.SetCaption(Control::Button_TogglePort, Texts::tr("关闭"));
-        Line(p, Texts::tr("打开端口: %1 %2").arg(e.portName, QString::number(e.rate)));
-        EnableModuleButtons(p);
+        Line(p.ui, Texts::tr("打开端口: %1 %2").arg(e.portName, QString::number(e.rate)));
+        EnableModuleButtons(p.ui);
         return;
     case Kind::OpenRefused:
         // The code alone tells the user nothing; the log says why, behind the notice.
-        Line(p, Texts::tr("端口打开失败: COM%1 %2").arg(QString::number(e.port), RefusalInWords(e.refusal)));
-        ShowNotice(p, Texts::tr("端口打开失败%1").arg(e.result));
+        Line(p.ui, Texts::tr("端口打开失败: COM%1 %2").arg(QString::number(e.port), RefusalInWords(e.refusal)));
+        ShowNotice(p.ui, Texts::tr("端口打开失败%1").arg(e.result));
         return;
     case Kind::PortClosed:
         p.ui.SetCaption(Control::Button_TogglePort, Texts::tr("开启"));
-        Line(p, Texts::tr("端口已关闭"));
-        DisableModuleButtons(p);
+        Line(p.ui, Texts::tr("端口已关闭"));
+        DisableModuleButtons(p.ui);
         p.table.ClearCellMarks();
         return;
-    case Kind::PortLost: Line(p, Texts::tr("端口已断开: COM%1").arg(e.port)); return;
-    case Kind::RequestSent: Line(p, RequestInWords(e.request)); return;
-    case Kind::LearnReportSent: Line(p, Texts::tr("已上报，请手机上点击按钮测试")); return;
+    case Kind::PortLost: Line(p.ui, Texts::tr("端口已断开: COM%1").arg(e.port)); return;
+    case Kind::RequestSent: Line(p.ui, RequestInWords(e.request)); return;
+    case Kind::LearnReportSent: Line(p.ui, Texts::tr("已上报，请手机上点击按钮测试")); return;
     case Kind::CodeNotConverted: {
         HexProblem problem;
         HexToBytes(e.text, &problem);
-        ShowHexProblem(p, problem);
+        ShowHexProblem(p.ui, problem);
         return;
     }
     case Kind::OperationBegan:
-        DisableModuleButtons(p);
+        DisableModuleButtons(p.ui);
         p.ui.SetDisabled(Control::Button_TogglePort, true);
         return;
     case Kind::OperationEnded:
         if (e.free)
-            EnableModuleButtons(p);
+            EnableModuleButtons(p.ui);
         else
-            DisableModuleButtons(p);
+            DisableModuleButtons(p.ui);
         p.ui.SetDisabled(Control::Button_TogglePort, false);
         return;
     case Kind::ModuleFree:
-        if (!p.state.comparing) EnableModuleButtons(p);
+        if (!p.state.comparing) EnableModuleButtons(p.ui);
         return;
     case Kind::Progress: p.ui.SetPosition(Control::ProgressBar1, e.position); return;
-    case Kind::EnterEcho: Line(p, Texts::tr("模块进入配置模式")); return;
-    case Kind::ExitEcho: Line(p, Texts::tr("模块退出配置模式")); return;
-    case Kind::DumpStarted: Line(p, Texts::tr("开始从模块提取数据")); return;
+    case Kind::EnterEcho: Line(p.ui, Texts::tr("模块进入配置模式")); return;
+    case Kind::ExitEcho: Line(p.ui, Texts::tr("模块退出配置模式")); return;
+    case Kind::DumpStarted: Line(p.ui, Texts::tr("开始从模块提取数据")); return;
     case Kind::DumpEnded: TellDumpEnded(p, e); return;
     case Kind::Unrecognised: {
         // As BytesToHex writes it: a space after every pair, the last one included.
-        AppendLog(p, BytesToHex(e.bytes) + kLineEnd);
+        AppendLog(p.ui, BytesToHex(e.bytes) + kLineEnd);
         p.ui.MoveCaretToEnd(Control::Edit_Display);
         return;
     }
     case Kind::ReadUnanswered:
-        Line(p, Texts::tr("模块无应答"));
-        HintToCheckTheLine(p);
+        Line(p.ui, Texts::tr("模块无应答"));
+        HintToCheckTheLine(p.Words());
         return;
     case Kind::TableGivenBack:
-        if (!p.state.comparing) Line(p, Texts::tr("读取未完成，配置表已恢复为读取前的内容"));
+        if (!p.state.comparing) Line(p.ui, Texts::tr("读取未完成，配置表已恢复为读取前的内容"));
         return;
     case Kind::ReadResumed:
-        Line(p, Texts::tr("模块继续发送数据"));
-        DisableModuleButtons(p);
+        Line(p.ui, Texts::tr("模块继续发送数据"));
+        DisableModuleButtons(p.ui);
         return;
     // Said with the operation's outcome, after the no-answer line.
     case Kind::LineLooped:
@@ -213,38 +213,38 @@ namespace {
 
 // The module did not answer an operation's enter frame: said after the
 // operation's own lines, with what was seen on the line.
-void TellNoAnswer(Program& p, const ModuleOutcome& o)
+void TellNoAnswer(const WindowWords& w, const ModuleOutcome& o)
 {
-    Line(p, Texts::tr("模块无应答"));
+    Line(w.ui, Texts::tr("模块无应答"));
     if (o.lineLooped)
-        Line(p, Texts::tr("线路只把发出的数据原样送回，没有模块应答（环回或接线错误？）"));
+        Line(w.ui, Texts::tr("线路只把发出的数据原样送回，没有模块应答（环回或接线错误？）"));
     else
-        HintToCheckTheLine(p);
+        HintToCheckTheLine(w);
 }
 
 }  // namespace
 
-void TellShortOutcome(Program& p, ModuleRequest request, const ModuleOutcome& o)
+void TellShortOutcome(const WindowWords& w, ModuleRequest request, const ModuleOutcome& o)
 {
-    if (p.state.shuttingDown) return;
+    if (w.shuttingDown) return;
     switch (o.kind) {
     case OutcomeKind::NoAnswer:
-    case OutcomeKind::Looped: TellNoAnswer(p, o); return;
+    case OutcomeKind::Looped: TellNoAnswer(w, o); return;
     case OutcomeKind::Done:
         // The module answers at its new rate from now on; our port keeps its own.
         if (request == ModuleRequest::SetBaudRate && o.requestSent && o.rate > 0)
-            Line(p, Texts::tr("模块波特率已设为 %1：下次操作前请关闭端口，在 波特率: 中选择 %1 后再打开").arg(o.rate));
-        HintIfNotTheModule(p);
+            Line(w.ui, Texts::tr("模块波特率已设为 %1：下次操作前请关闭端口，在 波特率: 中选择 %1 后再打开").arg(o.rate));
+        HintIfNotTheModule(w);
         return;
-    default: HintIfNotTheModule(p); return;
+    default: HintIfNotTheModule(w); return;
     }
 }
 
-void TellWriteOutcome(Program& p, const ModuleOutcome& o)
+void TellWriteOutcome(const WindowWords& w, bool& compareHintGiven, const ModuleOutcome& o)
 {
     if (o.kind == OutcomeKind::Ending) {
         // Nobody reads the log of a window that is going away.
-        p.ui.ReportOnConsole(QStringLiteral("velmora: the window was closed while it wrote the module: "
+        w.ui.ReportOnConsole(QStringLiteral("velmora: the window was closed while it wrote the module: "
                                             "%1 of %2 codes sent, the write is incomplete")
                                  .arg(o.codesSent)
                                  .arg(o.codes));
@@ -252,37 +252,37 @@ void TellWriteOutcome(Program& p, const ModuleOutcome& o)
     }
     switch (o.kind) {
     case OutcomeKind::Done:
-        Line(p, o.exitEcho ? Texts::tr("写入完成，共发送 %1 个代码").arg(o.codesSent)
+        Line(w.ui, o.exitEcho ? Texts::tr("写入完成，共发送 %1 个代码").arg(o.codesSent)
                            : Texts::tr("已发送 %1 个代码，但未收到模块退出配置模式的应答").arg(o.codesSent));
-        if (o.exitEcho && !std::exchange(p.state.compareHintGiven, true)) Line(p, Texts::tr("按 F7 与模块比较"));
+        if (o.exitEcho && !std::exchange(compareHintGiven, true)) Line(w.ui, Texts::tr("按 F7 与模块比较"));
         break;
     case OutcomeKind::NoAnswer:
-        Line(p, Texts::tr("已发送 %1 个代码，模块无应答（线路上没有模块？）").arg(o.codesSent));
-        HintToCheckTheLine(p);
+        Line(w.ui, Texts::tr("已发送 %1 个代码，模块无应答（线路上没有模块？）").arg(o.codesSent));
+        HintToCheckTheLine(w);
         return;
-    case OutcomeKind::Looped: TellNoAnswer(p, o); return;
+    case OutcomeKind::Looped: TellNoAnswer(w, o); return;
     case OutcomeKind::PortLost:
-        Line(p, Texts::tr("写入未完成：已发送 %1/%2 个代码，端口已断开").arg(o.codesSent).arg(o.codes));
-        Line(p, Texts::tr("模块中可能只有部分代码，也可能仍在配置模式；端口恢复后请重新写入"));
+        Line(w.ui, Texts::tr("写入未完成：已发送 %1/%2 个代码，端口已断开").arg(o.codesSent).arg(o.codes));
+        Line(w.ui, Texts::tr("模块中可能只有部分代码，也可能仍在配置模式；端口恢复后请重新写入"));
         return;
     case OutcomeKind::NotStarted: return;
     default:
-        Line(p, Texts::tr("写入未完成：已发送 %1/%2 个代码，已停止").arg(o.codesSent).arg(o.codes));
+        Line(w.ui, Texts::tr("写入未完成：已发送 %1/%2 个代码，已停止").arg(o.codesSent).arg(o.codes));
         break;
     }
-    HintIfNotTheModule(p);
+    HintIfNotTheModule(w);
 }
 
-void HintIfNotTheModule(Program& p)
+void HintIfNotTheModule(const WindowWords& w)
 {
     // Stray bytes beside the module's own answers are noise on a line that works.
-    if (p.state.line.strayBytes && !p.state.line.moduleHeard) HintToCheckTheLine(p);
+    if (w.line.strayBytes && !w.line.moduleHeard) HintToCheckTheLine(w);
 }
 
-void ShowHexProblem(Program& p, const HexProblem& problem)
+void ShowHexProblem(UiServices& ui, const HexProblem& problem)
 {
     const QString text = problem.kind == HexProblem::Kind::OddLength
         ? Texts::tr("十六进制数据长度必须是偶数")
         : Texts::tr("无效的十六进制字符: %1").arg(problem.character);
-    p.ui.ShowMessageBox(text, MessageBoxFlags::Ok, Texts::tr("错误"));
+    ui.ShowMessageBox(text, MessageBoxFlags::Ok, Texts::tr("错误"));
 }

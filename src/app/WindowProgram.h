@@ -1,7 +1,7 @@
 #pragma once
-// The window's program: its context (Program), the module link under it, the
-// link's pacing by the window's message pump and receive timer, and the
-// window's words and controls for what the link tells (heard first).
+// The window's program: the objects it owns (Program), the module link
+// under it, the link's pacing by the window's message pump and receive timer,
+// and the window's words and controls for what the link tells (heard first).
 
 #include "core/ModuleEvents.h"
 #include "app/Program.h"
@@ -46,26 +46,26 @@ private:
 
 // How a write of the table into the module went, in one log line (standard
 // error when the window was closed under it).
-void TellWriteOutcome(Program& p, const ModuleOutcome& outcome);
+void TellWriteOutcome(const WindowWords& w, bool& compareHintGiven, const ModuleOutcome& outcome);
 // What a baud change or clear adds to the lines of its frames: that the
 // module did not answer, that the line sends back what it is sent, the
 // module's new rate.
-void TellShortOutcome(Program& p, ModuleRequest request, const ModuleOutcome& outcome);
+void TellShortOutcome(const WindowWords& w, ModuleRequest request, const ModuleOutcome& outcome);
 // The one place the window follows whether an operation runs (the link
 // decides it, or a comparison holds it): while one does, nothing replaces,
 // saves or edits the table under it; all comes back when it ends.
-void FollowOperation(Program& p);
+void FollowOperation(const TableHold& hold);
 // After an operation that heard bytes but none of the module's answers: one
 // line saying what to check (波特率:, the port, the module's power), once until
 // the next operation or the port's next open or close.
-void HintIfNotTheModule(Program& p);
+void HintIfNotTheModule(const WindowWords& w);
 // Cells by row title and column ("开关08控制 关"), up to twelve, then how many more.
 QString CellNames(const ConfigTable& table, const QVector<CellPosition>& cells);
 // The codec's error box (caption "错误") saying what is wrong with a hex text.
-void ShowHexProblem(Program& p, const HexProblem& problem);
+void ShowHexProblem(UiServices& ui, const HexProblem& problem);
 
-// Everything the window's handlers reach, wired together: `program` is the
-// context every handler takes.
+// Everything the window's handlers reach, wired together: `program` owns
+// the pieces the shell hands each handler.
 struct WindowProgram {
     WindowProgram(UiServices& ui, SerialLibrary& serial, ConfigTable& table);
 

@@ -54,7 +54,7 @@ int main(int argc, char** argv)
     WindowProgram window(desktop.Ui(), serial, table);
     Program& program = window.program;
     program.state.startFile = fileAsked;
-    serial.SetBeforeFatal([&program] { SaveBeforeFatal(program); });
+    serial.SetBeforeFatal([&program] { SaveBeforeFatal(program.Files()); });
 
     // Every way out that lets the program run code saves the table first: a
     // signal or the session's end closes the window the normal way. Besides
@@ -68,7 +68,7 @@ int main(int argc, char** argv)
     // The created handler found no settings file to read again: the choices
     // read above are made now, still before the window shows, and the file is
     // where they are kept at exit.
-    if (!settingsFile.isEmpty()) ChooseRemembered(program, remembered);
+    if (!settingsFile.isEmpty()) ChooseRemembered(program.ui, program.serial, remembered);
     program.state.settingsFile = settingsFile;
 
     // For the start-up benchmark and scripted runs: say when the window is
@@ -89,14 +89,14 @@ int main(int argc, char** argv)
     ExitHook displayLost([&] {
         if (program.state.shuttingDown) return;
         desktop.DisplayLost();
-        OnMainWindowDestroyed(program);
+        OnMainWindowDestroyed(program.Ports(), program.Files(), program.state.shuttingDown, program.state.settingsFile);
     });
     // Another program of the display destroyed the window: the display is
     // lost to it all the same, and the table saved as then.
     desktop.WhenMainWindowDestroyedElsewhere([&] {
         if (program.state.shuttingDown) return;
         desktop.DisplayLost();
-        OnMainWindowDestroyed(program);
+        OnMainWindowDestroyed(program.Ports(), program.Files(), program.state.shuttingDown, program.state.settingsFile);
         QCoreApplication::exit(0);
     });
     desktop.Exec();

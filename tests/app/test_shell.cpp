@@ -45,6 +45,9 @@ struct FakeRig {
     Program& p = window.program;
 
     FakeRig() { registry.values = {"COM3", "COM5"}; }
+    // The shell's two handlers, handed their parts as the window's wiring does.
+    void Created() { MakeWindowHandlers(p).created(); }
+    void Destroyed() { MakeWindowHandlers(p).destroyed(); }
 };
 
 // The default table file sits beside this test program; each test leaves it as it found it.
@@ -77,6 +80,8 @@ struct WindowRig {
             qApp->setStyle(QStyleFactory::create(themed->baseStyle()->name()));
     }
     QWidget* W(Control c) const { return window.Widget(c); }
+    void Created() { MakeWindowHandlers(p).created(); }
+    void Destroyed() { MakeWindowHandlers(p).destroyed(); }
 };
 
 }  // namespace
@@ -91,7 +96,7 @@ private Q_SLOTS:
         DefaultFileGuard file;
         QVERIFY(!WriteTableWithCode(file.path, QStringLiteral("AA BB ")).isEmpty());
         FakeRig r;
-        OnMainWindowCreated(r.p);
+        r.Created();
 
         QCOMPARE(r.ui.themeVariant, 2);
         QCOMPARE(r.ui.combos[Control::Combo_Port].texts, QStringList({"COM3", "COM5"}));
@@ -126,12 +131,12 @@ private Q_SLOTS:
             FakeRig r;
             r.registry.devices = {{3, QStringLiteral("/dev/ttyS0")}, {5, QStringLiteral("/dev/ttyUSB0")}};
             r.p.state.settingsFile = settings;
-            OnMainWindowCreated(r.p);
+            r.Created();
             QCOMPARE(r.ui.GetSelection(Control::Combo_Port), -1);  // nothing remembered yet
             r.ui.SetSelection(Control::Combo_Port, 1);
             r.ui.SetSelection(Control::Combo_BaudRate, 4);
             r.ui.SetSelection(Control::Combo_SetBaudRate, 2);
-            OnMainWindowDestroyed(r.p);
+            r.Destroyed();
         }
         {
             // Another adapter came first: the remembered one is COM2 now.
@@ -140,11 +145,11 @@ private Q_SLOTS:
             r.registry.devices = {{1, QStringLiteral("/dev/ttyACM0")}, {2, QStringLiteral("/dev/ttyUSB0")},
                                   {4, QStringLiteral("/dev/ttyS0")}};
             r.p.state.settingsFile = settings;
-            OnMainWindowCreated(r.p);
+            r.Created();
             QCOMPARE(chosen(r, Control::Combo_Port), QStringLiteral("COM2"));
             QCOMPARE(chosen(r, Control::Combo_BaudRate), QStringLiteral("115200"));
             QCOMPARE(chosen(r, Control::Combo_SetBaudRate), QStringLiteral("38400"));
-            OnMainWindowDestroyed(r.p);
+            r.Destroyed();
         }
         {
             // Unplugged: no port is chosen, the rates still are.
@@ -152,10 +157,10 @@ private Q_SLOTS:
             r.registry.devices = {{3, QStringLiteral("/dev/ttyS0")}};
             r.registry.values = {"COM3"};
             r.p.state.settingsFile = settings;
-            OnMainWindowCreated(r.p);
+            r.Created();
             QCOMPARE(r.ui.GetSelection(Control::Combo_Port), -1);
             QCOMPARE(chosen(r, Control::Combo_BaudRate), QStringLiteral("115200"));
-            OnMainWindowDestroyed(r.p);
+            r.Destroyed();
         }
         // Closing without a choice kept the adapter for when it is back.
         QSettings kept(settings, QSettings::IniFormat);
@@ -168,9 +173,9 @@ private Q_SLOTS:
         QVERIFY(blocker.open(QIODevice::WriteOnly));
         FakeRig r;
         r.p.state.settingsFile = dir.filePath(QStringLiteral("blocker/velmora/velmora.conf"));
-        OnMainWindowCreated(r.p);
+        r.Created();
         r.ui.SetSelection(Control::Combo_BaudRate, 4);
-        OnMainWindowDestroyed(r.p);
+        r.Destroyed();
         QCOMPARE(r.ui.consoleLines,
                  QStringList(QStringLiteral("velmora: %1 cannot be written; the chosen port, rates and language are not kept")
                                  .arg(r.p.state.settingsFile)));
@@ -180,7 +185,7 @@ private Q_SLOTS:
     {
         DefaultFileGuard file;
         FakeRig r;
-        OnMainWindowCreated(r.p);
+        r.Created();
         QVERIFY(r.ui.title.endsWith(QStringLiteral("data.dat")));
         QCOMPARE(r.ui.title, TitlePrefix() + file.path);
         QCOMPARE(r.table.GetCellText(1, 0), QStringLiteral("开关01控制"));
@@ -189,7 +194,7 @@ private Q_SLOTS:
         QVERIFY(!QFile::exists(file.path));
 
         r.table.SetCellText(96, 2, QStringLiteral("0102"));
-        OnMainWindowDestroyed(r.p);
+        r.Destroyed();
         QVERIFY(r.p.state.shuttingDown);
         ConfigTable reread;
         QVERIFY(reread.LoadTable(file.path));
@@ -203,12 +208,12 @@ private Q_SLOTS:
         DefaultFileGuard file;
         QTemporaryDir dir;
         FakeRig r;
-        OnMainWindowCreated(r.p);
+        r.Created();
         r.p.document.SetPath(dir.filePath(QStringLiteral("other.dat")));
         r.p.link.Open(3, 9600, QStringLiteral("COM3"));
         r.sio.calls.clear();
         r.table.SetCellText(2, 1, QStringLiteral("fd 01"));
-        OnMainWindowDestroyed(r.p);
+        r.Destroyed();
 
         QCOMPARE(r.sio.calls, QStringList({"sio_close(3)"}));
         QVERIFY(r.p.link.IsOpen());  // left as they are
@@ -237,25 +242,25 @@ private Q_SLOTS:
         QFETCH(QStringList, written);
         DefaultFileGuard file;
         FakeRig r;
-        OnMainWindowCreated(r.p);
+        r.Created();
         r.p.link.Open(3, 9600, QStringLiteral("COM3"));
         qsizetype writtenBefore = 0;
         int deliveries = 0;
         const auto close = [&] {
             writtenBefore = r.sio.writes.size();
             deliveries = r.ui.deliverCalls;
-            OnMainWindowDestroyed(r.p);
+            r.Destroyed();
         };
         if (underWay == QLatin1String("clear")) {
             r.ui.onDeliver = [&] {
                 if (!r.p.state.shuttingDown) close();  // in its first pause
             };
-            ClearModule(r.p);
+            ClearModule(r.p.Modules());
         } else {
-            if (underWay.startsWith(QLatin1String("read"))) ReadModule(r.p);
+            if (underWay.startsWith(QLatin1String("read"))) ReadModule(r.p.Modules());
             if (underWay.endsWith(QLatin1String("dumped"))) {
                 r.sio.incoming.push_back(QByteArray::fromHex("FD66666666AAABDDBFFD66666666AAABDEBF"));
-                ReceiveTick(r.p);
+                ReceiveTick(r.p.link);
             }
             close();
         }
@@ -268,16 +273,16 @@ private Q_SLOTS:
     {
         DefaultFileGuard file;
         FakeRig r;
-        r.serial.SetBeforeFatal([&] { SaveBeforeFatal(r.p); });
+        r.serial.SetBeforeFatal([&] { SaveBeforeFatal(r.p.Files()); });
         r.sio.missing = {QStringLiteral("sio_open")};
         // Before start-up has named the file nothing is written.
         QVERIFY_THROWS_EXCEPTION(FatalExit, r.serial.sio_open(1));
         QVERIFY(!QFile::exists(file.path));
 
         FakeRig started;
-        started.serial.SetBeforeFatal([&] { SaveBeforeFatal(started.p); });
+        started.serial.SetBeforeFatal([&] { SaveBeforeFatal(started.p.Files()); });
         started.sio.missing = {QStringLiteral("sio_open")};
-        OnMainWindowCreated(started.p);
+        started.Created();
         started.table.SetCellText(3, 1, QStringLiteral("AB"));
         QVERIFY_THROWS_EXCEPTION(FatalExit, started.serial.sio_open(1));
         ConfigTable reread;

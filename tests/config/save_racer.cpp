@@ -25,11 +25,11 @@ int main(int argc, char** argv)
     WindowProgram window{ui, serial, table};
     Program& p = window.program;
     p.document.SetPath(QString::fromLocal8Bit(argv[1]));
-    LoadCurrentTable(p);
+    LoadCurrentTable(p.Files());
     table.SetCellText(1, 1, QString::fromLocal8Bit(argv[2]));
     TerminationSignals terminate({SIGTERM}, [&](int) {
         p.state.shuttingDown = true;
-        const bool saved = SaveAtExit(p);
+        const bool saved = SaveAtExit(p.Files());
         for (const QString& line : ui.consoleLines) std::fprintf(stderr, "%s\n", qPrintable(line));
         QCoreApplication::exit(saved ? 0 : 1);
     });

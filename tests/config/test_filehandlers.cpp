@@ -95,16 +95,16 @@ private Q_SLOTS:
         rig.ui.title = QStringLiteral("before");
         rig.ui.dialogAnswers = {QString(), Path("CONFIG.DAT"), Path("t1.csv"), Path("config.dat")};
 
-        OpenFile(rig.p);  // cancelled
-        OpenFile(rig.p);  // upper-case extension, and a CSV: not opened, and said why
-        OpenFile(rig.p);
+        OpenFile(rig.p.Files());  // cancelled
+        OpenFile(rig.p.Files());  // upper-case extension, and a CSV: not opened, and said why
+        OpenFile(rig.p.Files());
         QCOMPARE(rig.ui.Log(), QStringLiteral("无法载入 %1：扩展名须为小写的 .dat，未打开\r\n无法载入 %2：不是 .dat 文件，未打开"
                                               "（CSV 可用 velmora-cli import 转为表格文件）\r\n").arg(Path("CONFIG.DAT"), Path("t1.csv")));
         QCOMPARE(rig.p.document.Path(), Path("data.dat"));
         QCOMPARE(rig.ui.title, QStringLiteral("before"));
         QVERIFY(rig.table.GetCellText(2, 2).isEmpty());
 
-        OpenFile(rig.p);
+        OpenFile(rig.p.Files());
         QCOMPARE(rig.ui.dialogKindsShown, (QVector<int>{0, 0, 0, 0}));
         QCOMPARE(rig.ui.defaultExtension, QStringLiteral(".dat"));
         QCOMPARE(rig.p.document.Path(), Path("config.dat"));
@@ -117,7 +117,7 @@ private Q_SLOTS:
     {
         Rig rig(Path("saved.dat"));
         rig.table.SetCellText(1, 1, QStringLiteral("AA BB "));
-        SaveFile(rig.p);
+        SaveFile(rig.p.Files());
         QCOMPARE(rig.ui.boxes.size(), 1);
         QCOMPARE(rig.ui.boxes.at(0).text, QStringLiteral("保存成功！"));
         QCOMPARE(rig.ui.boxes.at(0).caption, QStringLiteral("信息："));
@@ -128,7 +128,7 @@ private Q_SLOTS:
 
         QVERIFY(WriteAll(Path("a-file"), "x"));
         rig.p.document.SetPath(Path("a-file/data.dat"));
-        SaveFile(rig.p);
+        SaveFile(rig.p.Files());
         QCOMPARE(rig.ui.boxes.size(), 2);
         QCOMPARE(rig.ui.boxes.at(1).text, QStringLiteral("保存失败，请检查路径或文件是否被占用。"));
         QCOMPARE(ReadAll(Path("a-file")), QByteArray("x"));
@@ -139,10 +139,10 @@ private Q_SLOTS:
         Rig rig(Path("data.dat"));
         rig.table.SetCellText(3, 1, QStringLiteral("01 02"));
         rig.ui.dialogAnswers = {QString(), Path("backup.txt")};
-        SaveAs(rig.p);
+        SaveAs(rig.p.Files());
         QVERIFY(!QFileInfo::exists(Path("backup.txt")));
         QCOMPARE(rig.p.document.Path(), Path("data.dat"));
-        SaveAs(rig.p);
+        SaveAs(rig.p.Files());
         QCOMPARE(rig.ui.dialogKindsShown, (QVector<int>{1, 1}));
         QCOMPARE(rig.ui.defaultExtension, QStringLiteral(".dat"));
         QCOMPARE(rig.p.document.Path(), Path("backup.txt"));
@@ -153,14 +153,14 @@ private Q_SLOTS:
         QCOMPARE(back.GetCellText(3, 1), QStringLiteral("01 02"));
         // The exit save now goes there too.
         rig.table.SetCellText(3, 1, QStringLiteral("03"));
-        QVERIFY(SaveCurrentTable(rig.p));
+        QVERIFY(SaveCurrentTable(rig.p.Files()));
         QVERIFY(back.LoadTable(Path("backup.txt")));
         QCOMPARE(back.GetCellText(3, 1), QStringLiteral("03"));
         QVERIFY(!QFileInfo::exists(Path("data.dat")));
 
         // A save-as that cannot be done is said, unlike one that succeeds.
         rig.ui.dialogAnswers = {Path("missing-folder/other.dat")};
-        SaveAs(rig.p);
+        SaveAs(rig.p.Files());
         QCOMPARE(rig.ui.BoxTexts(), QStringList{kSaveFailed});
     }
 
@@ -170,23 +170,23 @@ private Q_SLOTS:
         const QString path = Path("start/data.dat");
         QVERIFY(WriteAll(path, kNotATable));
         Rig rig(path);
-        QVERIFY(!LoadCurrentTable(rig.p));
+        QVERIFY(!LoadCurrentTable(rig.p.Files()));
         QCOMPARE(rig.table.GetCellText(1, 0), QStringLiteral("开关01控制"));
 
-        QVERIFY(SaveCurrentTable(rig.p));
+        QVERIFY(SaveCurrentTable(rig.p.Files()));
         QCOMPARE(ReadAll(path + ".bak"), kNotATable);
         ConfigTable back;
         QVERIFY(back.LoadTable(path));
         // Later saves overwrite the now readable file without another copy.
-        QVERIFY(SaveCurrentTable(rig.p));
+        QVERIFY(SaveCurrentTable(rig.p.Files()));
         QCOMPARE(QDir(Path("start")).entryList(QDir::Files), (QStringList{"data.dat", "data.dat.bak"}));
 
         // "另存文件" onto the unreadable file itself keeps it too, in the copy
         // that holds those bytes already rather than in another one.
         QVERIFY(WriteAll(path, kNotATable));
-        QVERIFY(!LoadCurrentTable(rig.p));
+        QVERIFY(!LoadCurrentTable(rig.p.Files()));
         rig.ui.dialogAnswers = {path};
-        SaveAs(rig.p);
+        SaveAs(rig.p.Files());
         QVERIFY(rig.ui.Log().endsWith(QStringLiteral("%1 保存前已备份为 %2\r\n").arg(path, path + ".bak")));
         QVERIFY(back.LoadTable(path));
         QCOMPARE(QDir(Path("start")).entryList(QDir::Files), (QStringList{"data.dat", "data.dat.bak"}));
@@ -196,10 +196,10 @@ private Q_SLOTS:
     {
         QDir(Path("fresh")).mkpath(".");
         Rig rig(Path("fresh/data.dat"));
-        QVERIFY(!LoadCurrentTable(rig.p));
-        QVERIFY(SaveCurrentTable(rig.p));
-        QVERIFY(LoadCurrentTable(rig.p));
-        QVERIFY(SaveCurrentTable(rig.p));
+        QVERIFY(!LoadCurrentTable(rig.p.Files()));
+        QVERIFY(SaveCurrentTable(rig.p.Files()));
+        QVERIFY(LoadCurrentTable(rig.p.Files()));
+        QVERIFY(SaveCurrentTable(rig.p.Files()));
         QCOMPARE(QDir(Path("fresh")).entryList(QDir::Files), QStringList{"data.dat"});
     }
 
@@ -217,17 +217,17 @@ private Q_SLOTS:
         rig.ui.title = QStringLiteral("before");
         rig.table.SetCellText(4, 1, QStringLiteral("kept"));
         rig.ui.dialogAnswers = {bad};
-        OpenFile(rig.p);
+        OpenFile(rig.p.Files());
         QCOMPARE(rig.ui.Log(), notLoaded);
         QCOMPARE(rig.ui.title, QStringLiteral("before"));
         QCOMPARE(rig.table.GetCellText(4, 1), QStringLiteral("kept"));
-        SaveFile(rig.p);
+        SaveFile(rig.p.Files());
         QCOMPARE(ReadAll(bad), csv);
         QCOMPARE(QDir(Path("open")).entryList(QDir::Files), (QStringList{"data.dat", "table.dat"}));
 
         Rig start{QString()};
         start.p.state.startFile = bad;
-        LoadStartTable(start.p, Path("open"));
+        LoadStartTable(start.p.Files(), start.p.state.startFile, Path("open"));
         QCOMPARE(start.p.document.Path(), Path("open/data.dat"));
         QCOMPARE(start.table.GetCellText(4, 1), QStringLiteral("kept"));
         QCOMPARE(start.ui.Log(), notLoaded);
@@ -259,13 +259,13 @@ private Q_SLOTS:
         for (const auto& [path, why] : cases) {
             Rig opened(Path("why/data.dat"));
             opened.ui.dialogAnswers = {path};
-            OpenFile(opened.p);
+            OpenFile(opened.p.Files());
             QCOMPARE(opened.ui.Log(), QStringLiteral("无法载入 %1：%2，未打开\r\n").arg(path, why));
             QCOMPARE(opened.p.document.Path(), Path("why/data.dat"));
             QVERIFY(opened.table.GetCellText(2, 2).isEmpty());
 
             Rig started(path);
-            QVERIFY(!LoadCurrentTable(started.p));
+            QVERIFY(!LoadCurrentTable(started.p.Files()));
             QCOMPARE(started.ui.Log(), QStringLiteral("无法载入 %1：%2\r\n").arg(path, why));
             QVERIFY(started.table.GetCellText(2, 2).isEmpty());
         }
@@ -280,10 +280,10 @@ private Q_SLOTS:
         // A dangling link counts as a name taken, and is never followed.
         QVERIFY(QFile::link(Path("broken/nowhere"), path + ".bak2"));
         Rig rig(path);
-        QVERIFY(!LoadCurrentTable(rig.p));
+        QVERIFY(!LoadCurrentTable(rig.p.Files()));
         rig.table.SetCellText(4, 1, QStringLiteral("kept"));
 
-        SaveFile(rig.p);
+        SaveFile(rig.p.Files());
         QCOMPARE(rig.ui.BoxTexts(), QStringList{QStringLiteral("保存成功！")});
         QCOMPARE(ReadAll(path + ".bak"), QByteArray("an older backup"));
         QCOMPARE(ReadAll(path + ".bak3"), kNotATable);
@@ -301,11 +301,11 @@ private Q_SLOTS:
         const QByteArray withExtra = ReadAll(path) + "bytes after the table";
         QVERIFY(WriteAll(path, withExtra));
         Rig rig(path);
-        QVERIFY(LoadCurrentTable(rig.p));
+        QVERIFY(LoadCurrentTable(rig.p.Files()));
         QCOMPARE(rig.table.GetCellText(2, 2), QStringLiteral("11"));
-        QVERIFY(SaveCurrentTable(rig.p));
+        QVERIFY(SaveCurrentTable(rig.p.Files()));
         QCOMPARE(ReadAll(path + ".bak"), withExtra);
-        QVERIFY(SaveCurrentTable(rig.p));
+        QVERIFY(SaveCurrentTable(rig.p.Files()));
         QCOMPARE(QDir(Path("extra")).entryList(QDir::Files), (QStringList{"data.dat", "data.dat.bak"}));
     }
 
@@ -317,8 +317,8 @@ private Q_SLOTS:
         const QString path = Path("shared/data.dat");
         WriteTableWithCode(path, QStringLiteral("11"));
         Rig first(path), second(path);
-        QVERIFY(LoadCurrentTable(first.p));
-        QVERIFY(LoadCurrentTable(second.p));
+        QVERIFY(LoadCurrentTable(first.p.Files()));
+        QVERIFY(LoadCurrentTable(second.p.Files()));
         first.table.SetCellText(2, 2, QStringLiteral("AA"));
         second.table.SetCellText(2, 2, QStringLiteral("BB"));
         auto codeIn = [](const QString& file) {
@@ -326,19 +326,19 @@ private Q_SLOTS:
             return back.LoadTable(file) ? back.GetCellText(2, 2) : QStringLiteral("(no table)");
         };
 
-        QVERIFY(SaveCurrentTable(first.p));  // nobody came between: no copy
+        QVERIFY(SaveCurrentTable(first.p.Files()));  // nobody came between: no copy
         QVERIFY(first.ui.Log().isEmpty());
-        QVERIFY(SaveCurrentTable(second.p));
+        QVERIFY(SaveCurrentTable(second.p.Files()));
         QCOMPARE(codeIn(path + ".bak"), QStringLiteral("AA"));
         QCOMPARE(second.ui.Log(), QStringLiteral("%1 已在别处修改，保存前已备份为 %2\r\n").arg(path, path + ".bak"));
-        QVERIFY(SaveCurrentTable(second.p));  // its own save is no change
+        QVERIFY(SaveCurrentTable(second.p.Files()));  // its own save is no change
         QCOMPARE(second.ui.Log().count(QStringLiteral("\r\n")), 1);
 
         // Another program saves the file; the first window, which changed
         // nothing since its save, ends and leaves the newer file alone.
         WriteTableWithCode(path, QStringLiteral("CC"));
         first.p.state.shuttingDown = true;
-        QVERIFY(SaveAtExit(first.p));
+        QVERIFY(SaveAtExit(first.p.Files()));
         QCOMPARE(codeIn(path), QStringLiteral("CC"));
         QCOMPARE(first.ui.consoleLines, QStringList{QStringLiteral("velmora: %1 was changed by another program, and this window's "
                                                                    "table is the one it loaded or saved before that; left the newer "
@@ -346,7 +346,7 @@ private Q_SLOTS:
         // With an edit (even one undone by another), the newer file is kept as .bak first.
         first.table.SetCellText(2, 2, QStringLiteral("DD"));
         first.ui.consoleLines.clear();
-        QVERIFY(SaveAtExit(first.p));
+        QVERIFY(SaveAtExit(first.p.Files()));
         QCOMPARE(codeIn(path), QStringLiteral("DD"));
         QCOMPARE(codeIn(path + ".bak2"), QStringLiteral("CC"));
         QCOMPARE(first.ui.consoleLines, QStringList{QStringLiteral("velmora: %1 was changed by another program; kept it as %2 before saving")
@@ -389,12 +389,12 @@ private Q_SLOTS:
         if (!readOnly.Holds()) QSKIP("this file system cannot make a file read-only for root");
         Rig first(path), second(path);
         for (Rig* rig : {&first, &second}) {
-            QVERIFY(!LoadCurrentTable(rig->p));
+            QVERIFY(!LoadCurrentTable(rig->p.Files()));
             rig->p.state.shuttingDown = true;
         }
         second.table.SetCellText(1, 1, QStringLiteral("BB"));
         for (int run = 0; run < 2; ++run)
-            for (Rig* rig : {&first, &second}) QVERIFY(SaveAtExit(rig->p));
+            for (Rig* rig : {&first, &second}) QVERIFY(SaveAtExit(rig->p.Files()));
         QCOMPARE(RescuedFiles().size(), 2);
         QCOMPARE(QDir(Path("locked")).entryList(QDir::Files), (QStringList{"data.dat", "data.dat.bak"}));
         QCOMPARE(ReadAll(path + ".bak"), kNotATable);
@@ -411,7 +411,7 @@ private Q_SLOTS:
         const int held = ::open(QFile::encodeName(Path("busy")).constData(), O_RDONLY | O_DIRECTORY);
         QCOMPARE(::flock(held, LOCK_EX), 0);
         Rig rig(Path("busy/data.dat"));
-        QVERIFY(SaveAtExit(rig.p));
+        QVERIFY(SaveAtExit(rig.p.Files()));
         ::close(held);
         QCOMPARE(RescuedFiles().size(), 1);
         QVERIFY(rig.ui.consoleLines.value(0).contains("(another program kept it locked for 2 s while saving it)"));
@@ -445,7 +445,7 @@ private Q_SLOTS:
         Rig rig(path);
         const int held = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY);
         if (writer == "rescue") QCOMPARE(::flock(held, LOCK_EX), 0);  // the exit save goes elsewhere
-        if (writer == "window" || writer == "rescue") QVERIFY(LoadCurrentTable(rig.p) && SaveAtExit(rig.p));
+        if (writer == "window" || writer == "rescue") QVERIFY(LoadCurrentTable(rig.p.Files()) && SaveAtExit(rig.p.Files()));
         ::close(held);
         if (writer == "rescue") {  // no more open than the file: with an ACL, only its owner's
             QCOMPARE(StatOf(RescuedFiles().value(0)).st_mode & 077 & ~(metadata == "acl" ? 0 : mode), 0u);
@@ -487,8 +487,8 @@ private Q_SLOTS:
         if (const int fd = output == "report" ? FilePlace(target).OpenForAppend(0644, &why) : -1; fd >= 0)
             written = ::write(fd, "ours", 4) == 4 && ::close(fd) == 0;
         if (output == "window") {
-            SayIfUnsaveable(rig.p);
-            QVERIFY(SaveAtExit(rig.p));
+            SayIfUnsaveable(rig.p.Files());
+            QVERIFY(SaveAtExit(rig.p.Files()));
             written = RescuedFiles().isEmpty();
             why = rig.ui.consoleLines.value(0);
             QCOMPARE(rig.ui.Log().contains("是其他用户放在共享文件夹中的，不会写入"), planted);
@@ -533,13 +533,13 @@ private Q_SLOTS:
         QVERIFY(QDir().mkpath(folder) && WriteAll(path + ".bak", "an older copy") && WriteAll(folder + "/.data.dat.k1llz.tmp", "x"));
         WriteTableWithCode(path, QStringLiteral("01"));
         Rig rig(path);
-        QVERIFY(LoadCurrentTable(rig.p));
+        QVERIFY(LoadCurrentTable(rig.p.Files()));
         for (int save = 1; save <= 4; ++save) {
-            NoteTableReplacedByRead(rig.p);
+            NoteTableReplacedByRead(rig.p.Files());
             rig.table.SetCellText(2, 2, QStringLiteral("0%1").arg(save + 1));
-            QVERIFY(SaveCurrentTable(rig.p));
+            QVERIFY(SaveCurrentTable(rig.p.Files()));
         }
-        QVERIFY(SaveCurrentTable(rig.p));  // no read since: nothing more kept
+        QVERIFY(SaveCurrentTable(rig.p.Files()));  // no read since: nothing more kept
         QCOMPARE(rig.ui.Log().count(QStringLiteral("保存时 %1 的原内容将另存为 .bak\r\n").arg(path)), 4);
         const QStringList kept = QDir(folder).entryList({"data.dat.*-*.bak"}, QDir::Files, QDir::Name);
         QCOMPARE(kept.size(), 3);
@@ -553,7 +553,7 @@ private Q_SLOTS:
     {
         Rig rig{QString()};
         QVERIFY(QDir().mkpath(Path("dirstart/data.dat")));
-        LoadStartTable(rig.p, Path("dirstart"));
+        LoadStartTable(rig.p.Files(), rig.p.state.startFile, Path("dirstart"));
         QVERIFY(rig.ui.Log().contains(QStringLiteral("%1 是文件夹，不能保存到那里").arg(Path("dirstart/data.dat"))));
     }
 
@@ -566,11 +566,11 @@ private Q_SLOTS:
         const QString named = QStringLiteral("；上次保存前的副本：%1.bak，可用 打开文件 打开\r\n").arg(path);
         Rig rig(Path("damaged/other.dat"));
         rig.ui.dialogAnswers = {path, path + ".bak"};
-        QVERIFY(!OpenFile(rig.p) && OpenFile(rig.p));
+        QVERIFY(!OpenFile(rig.p.Files()) && OpenFile(rig.p.Files()));
         QCOMPARE(rig.ui.Log(), QStringLiteral("无法载入 %1，未打开").arg(path) + named);
         QCOMPARE(rig.table.GetCellText(2, 2), QStringLiteral("11"));
         Rig started(path);
-        QVERIFY(!LoadCurrentTable(started.p));
+        QVERIFY(!LoadCurrentTable(started.p.Files()));
         QCOMPARE(started.ui.Log(), QStringLiteral("无法载入 %1").arg(path) + named);
     }
 
@@ -581,7 +581,7 @@ private Q_SLOTS:
         Rig rig(Path("named/data.dat"));
         const QString unread = Path(QStringLiteral("named/t\uFFFD.dat"));
         rig.ui.dialogAnswers = {unread};
-        SaveAs(rig.p);
+        SaveAs(rig.p.Files());
         QCOMPARE(rig.ui.BoxTexts(), QStringList{QStringLiteral("文件名中有无法识别的字符，未保存：") + unread});
         QCOMPARE(rig.p.document.Path(), Path("named/data.dat"));
         QVERIFY(QDir(Path("named")).isEmpty());
@@ -696,12 +696,12 @@ private Q_SLOTS:
         const QByteArray before = kind == "read-only" ? ReadAll(path) : QByteArray();
 
         Rig rig(path);
-        QCOMPARE(LoadCurrentTable(rig.p), kind == "read-only");
+        QCOMPARE(LoadCurrentTable(rig.p.Files()), kind == "read-only");
         rig.table.SetCellText(1, 1, QStringLiteral("0A 0B"));
-        SaveFile(rig.p);
+        SaveFile(rig.p.Files());
         QCOMPARE(rig.ui.BoxTexts(), QStringList{kSaveFailed});
 
-        QVERIFY(SaveAtExit(rig.p));
+        QVERIFY(SaveAtExit(rig.p.Files()));
         const QStringList rescued = RescuedFiles();
         QCOMPARE(rescued.size(), 1);
         QVERIFY(rescued.first().endsWith(".dat"));
@@ -736,11 +736,11 @@ private Q_SLOTS:
         if (kind == "null" && !MakeDevice(path, 'c', kMemoryDevices, kNullDevice))
             QSKIP("no device nodes can be made here (mknod needs root and a mount that allows devices)");
         Rig rig(path);
-        QVERIFY(!LoadCurrentTable(rig.p));  // nothing is read from it
+        QVERIFY(!LoadCurrentTable(rig.p.Files()));  // nothing is read from it
         rig.table.SetCellText(1, 1, QStringLiteral("0A 0B"));
         std::unique_ptr<FifoReader> reader;
         if (kind == "fifo") reader = std::make_unique<FifoReader>(path);
-        QVERIFY(SaveAtExit(rig.p));
+        QVERIFY(SaveAtExit(rig.p.Files()));
         if (reader) QCOMPARE(reader->Received(), WriteTableFile(rig.table.Content()));
         QCOMPARE(KindOf(path), kind == "fifo" ? 'p' : 'c');
         QCOMPARE(QDir(Path(kind + "-in")).entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot | QDir::Hidden), QStringList{"data.dat"});
@@ -752,7 +752,7 @@ private Q_SLOTS:
     {
         // A writable program folder keeps the table beside the program, silently.
         Rig beside{QString()};
-        LoadStartTable(beside.p, dir.path());
+        LoadStartTable(beside.p.Files(), beside.p.state.startFile, dir.path());
         QCOMPARE(beside.p.document.Path(), Path("data.dat"));
         QVERIFY(beside.ui.Log().isEmpty());
 
@@ -773,17 +773,17 @@ private Q_SLOTS:
         const QString kept = QDir(UserDataFolder()).filePath(QStringLiteral("data.dat"));
         {
             Rig first{QString()};
-            LoadStartTable(first.p, Path("program"));
+            LoadStartTable(first.p.Files(), first.p.state.startFile, Path("program"));
             QCOMPARE(first.table.GetCellText(2, 2), QStringLiteral("AB"));
             QCOMPARE(first.p.document.Path(), kept);
             QCOMPARE(first.ui.Log(), QStringLiteral("配置保存在 ") + kept + QStringLiteral("\r\n"));
             first.table.SetCellText(2, 2, QStringLiteral("CD"));
-            QVERIFY(SaveAtExit(first.p));
+            QVERIFY(SaveAtExit(first.p.Files()));
             QVERIFY(first.ui.boxes.isEmpty());
         }
         QCOMPARE(ReadAll(Path("program/data.dat")), installed);
         Rig next{QString()};
-        LoadStartTable(next.p, Path("program"));
+        LoadStartTable(next.p.Files(), next.p.state.startFile, Path("program"));
         QCOMPARE(next.table.GetCellText(2, 2), QStringLiteral("CD"));
     }
 };

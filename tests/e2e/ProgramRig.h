@@ -234,7 +234,7 @@ public:
     // Lists the ports again and selects the one at `device`.
     bool SelectPort(const QString& device)
     {
-        RefreshPortList(program);
+        RefreshPortList(program.ui, program.serial);
         ListComboBox* box = window->Combo(Control::Combo_Port);
         for (int i = 0; i < box->count(); ++i)
             if (box->itemData(i, Qt::ToolTipRole).toString().startsWith(device)) {

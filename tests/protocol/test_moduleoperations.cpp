@@ -5,7 +5,7 @@
 #include "protocol/ModuleLink.h"
 #include "tests/support/OpenPortRig.h"
 
-using Handler = void (*)(Program&);
+using Handler = void (*)(const ModuleParts&);
 Q_DECLARE_METATYPE(Handler)
 Q_DECLARE_METATYPE(OperationEnd)
 
@@ -25,7 +25,7 @@ private Q_SLOTS:
         rig.ui.onDeliver = [&] {
             lockedDuringPauses &= rig.ModuleButtonsDisabled() && rig.ui.IsDisabled(Control::Button_TogglePort);
         };
-        SetModuleBaudRate(rig.p);
+        SetModuleBaudRate(rig.p.Modules());
         QVERIFY(SameSteps(rig.Steps(), {"box 修改波特率|确认修改模块波特率", kEnter, "pause 100",
                                         "write FD 66 66 66 DF 01 C2 00 BF", "log 设置信息已发出\r\n", "pause 150",
                                         kExit, "pause 100", "log 模块进入配置模式\r\n", "pause 640",
@@ -40,7 +40,7 @@ private Q_SLOTS:
     {
         OpenPortRig rig;
         rig.ui.SetSelection(Control::Combo_SetBaudRate, -1);
-        SetModuleBaudRate(rig.p);
+        SetModuleBaudRate(rig.p.Modules());
         QCOMPARE(rig.port.WrittenHex().value(1), QStringLiteral("FD 66 66 66 DF 00 00 00 BF"));
     }
 
@@ -49,7 +49,7 @@ private Q_SLOTS:
         OpenPortRig rig;
         rig.table.SetCellText(1, 1, QStringLiteral("11"));
         rig.table.SetCellText(96, 2, QStringLiteral("22"));
-        ReadModule(rig.p);
+        ReadModule(rig.p.Modules());
         QVERIFY(SameSteps(rig.Steps(), {"box 读取模块|将从模块读取数据到配置软件，数据将被替换", kEnter, "pause 100",
                                         "write FD 66 66 66 66 AA AB DD BF", "log 已发送读取指令\r\n"}));
         QVERIFY(rig.table.GetCellText(1, 1).isEmpty() && rig.table.GetCellText(96, 2).isEmpty());
@@ -66,7 +66,7 @@ private Q_SLOTS:
         OpenPortRig rig;
         rig.table.SetCellText(3, 1, QStringLiteral("AB"));
         rig.port.echoesEnter = true;
-        ClearModule(rig.p);
+        ClearModule(rig.p.Modules());
         QVERIFY(SameSteps(rig.Steps(), {"box 清空模块|确认清空模块数据", kEnter, "pause 100",
                                         "write FD 66 66 66 66 AA AB CC BF", "log 已发送清空指令\r\n", "pause 200",
                                         kExit, "pause 100", "log 模块进入配置模式\r\n", "pause 590"}));
@@ -104,7 +104,7 @@ private Q_SLOTS:
         }
         rig.port.writeResult = writeResult;
         rig.ui.SetText(Control::Edit_Learn, box);
-        LearnReport(rig.p);
+        LearnReport(rig.p.Modules());
         QCOMPARE(rig.Steps(), steps);
         QCOMPARE(rig.ui.GetText(Control::Edit_Learn), box);  // kept for the next report
     }
@@ -118,8 +118,8 @@ private Q_SLOTS:
             for (int row = 1; row <= 96; ++row) rig.table.SetCellText(row, 1, QStringLiteral("11"));
             rig.port.sendsBack = true;
             rig.port.echoesEnter = moduleBehind;
-            rig.ui.onDeliver = [&] { ReceiveTick(rig.p); };
-            WriteModule(rig.p);
+            rig.ui.onDeliver = [&] { ReceiveTick(rig.p.link); };
+            WriteModule(rig.p.Modules());
             QCOMPARE(rig.ui.Log().count(QStringLiteral("线路只把发出的数据原样送回，没有模块应答（环回或接线错误？）\r\n")), moduleBehind ? 0 : 1);
             QCOMPARE(rig.ui.Log().contains(QStringLiteral("写入完成，共发送 96 个代码")), moduleBehind);
             QCOMPARE(rig.port.WrittenHex().filter(QStringLiteral("F7 F4")).size() < 96, !moduleBehind);
@@ -141,7 +141,7 @@ private Q_SLOTS:
         OpenPortRig rig;
         rig.table.SetCellText(1, 1, QStringLiteral("11"));
         rig.ui.boxAnswers = {MessageBoxResult::Cancel};
-        handler(rig.p);
+        handler(rig.p.Modules());
         QCOMPARE(rig.ui.boxes.size(), 1);
         QVERIFY(rig.port.writes.isEmpty());
         QVERIFY(rig.ui.Log().isEmpty());
@@ -166,9 +166,9 @@ private Q_SLOTS:
         OpenPortRig rig;
         rig.ui.SetText(Control::Edit_Learn, QStringLiteral("0102"));
         rig.ui.onDeliver = [&] {
-            for (Handler h : {&SetModuleBaudRate, &ReadModule, &ClearModule, &LearnReport, &WriteModule}) h(rig.p);
+            for (Handler h : {&SetModuleBaudRate, &ReadModule, &ClearModule, &LearnReport, &WriteModule}) h(rig.p.Modules());
         };
-        running(rig.p);
+        running(rig.p.Modules());
         QCOMPARE(rig.port.writes.size(), frames);
         QCOMPARE(rig.ui.boxes.size(), 1);  // only the first operation's confirmation
     }
@@ -215,8 +215,8 @@ private Q_SLOTS:
         OpenPortRig rig;
         // A dump began meanwhile.
         rig.port.ArriveAt(rig.ui.clock, QByteArray::fromHex("FD66666666AAABDDBF"));
-        rig.ui.onDeliver = [&] { ReceiveTick(rig.p); };
-        ClearModule(rig.p);
+        rig.ui.onDeliver = [&] { ReceiveTick(rig.p.link); };
+        ClearModule(rig.p.Modules());
         QVERIFY(rig.p.link.Reading().Dumping());
         QVERIFY(rig.ModuleButtonsDisabled());
         QVERIFY(!rig.ui.IsDisabled(Control::Button_TogglePort));
@@ -239,7 +239,7 @@ private Q_SLOTS:
             rig.p.state.shuttingDown = true;
             rig.serial.sio_close(rig.p.link.PortNumber());
         };
-        running(rig.p);
+        running(rig.p.Modules());
         QCOMPARE(rig.port.calls, QStringList({"sio_write(3,9)", "sio_close(3)"}));
         QVERIFY(rig.ui.Log().isEmpty());
         QVERIFY(!rig.p.link.OperationRunning());
@@ -273,9 +273,9 @@ private Q_SLOTS:
         rig.ui.onDeliver = [&] {
             if (++pauses != pausesBeforeTheLoss) return;
             rig.port.deviceGone = true;
-            if (seenByATick) ReceiveTick(rig.p);
+            if (seenByATick) ReceiveTick(rig.p.link);
         };
-        running(rig.p);
+        running(rig.p.Modules());
 
         const QStringList calls = rig.port.calls;
         QCOMPARE(calls.last(), QStringLiteral("sio_close(3)"));
@@ -324,9 +324,9 @@ private Q_SLOTS:
         for (const auto& c : cases) {
             OpenPortRig rig;
             if (c.operation == 2)
-                TellWriteOutcome(rig.p, c.o);
+                TellWriteOutcome(rig.p.Words(), rig.p.state.compareHintGiven, c.o);
             else
-                TellShortOutcome(rig.p, c.operation == 0 ? ModuleRequest::Clear : ModuleRequest::SetBaudRate, c.o);
+                TellShortOutcome(rig.p.Words(), c.operation == 0 ? ModuleRequest::Clear : ModuleRequest::SetBaudRate, c.o);
             QVERIFY2(rig.ui.Log() == c.log, c.name);
         }
     }

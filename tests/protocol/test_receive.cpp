@@ -53,7 +53,7 @@ struct Rig : OpenPortRig, ModuleObserver {
 
     Rig()
     {
-        DisableModuleButtons(p);
+        DisableModuleButtons(p.ui);
         p.link.Listen(this);
     }
     // What the module and the line did; what it does to the bar and the buttons is seen on them.
@@ -71,7 +71,7 @@ struct Rig : OpenPortRig, ModuleObserver {
     void Tick()
     {
         ui.clock += 10;
-        ReceiveTick(p);
+        ReceiveTick(p.link);
     }
     // Ticks until the line has been quiet long enough for what is held to be judged.
     void Quiet()
@@ -96,8 +96,8 @@ struct Rig : OpenPortRig, ModuleObserver {
     {
         for (int row = 1; row <= 96; ++row)
             for (int column : {1, 2}) table.SetCellText(row, column, QStringLiteral("OLD"));
-        EnableModuleButtons(p);
-        ReadModule(p);
+        EnableModuleButtons(p.ui);
+        ReadModule(p.Modules());
     }
     QString Log() const { return ui.Log(); }
     // Every value cell that is not empty, as "row,column=text".
@@ -267,7 +267,7 @@ private Q_SLOTS:
         for (const auto& [sent, cells] : {std::pair{address, QStringList{"1,1=" + BytesToHex(address), "1,2=CC "}},
                                           std::pair{address + Bytes("EE"), QStringList{"1,1=AA ", "1,2=CC ", "2,2=BB EE "}}}) {
             Rig r;
-            EnableModuleButtons(r.p);
+            EnableModuleButtons(r.p.ui);
             r.p.link.Read({}, ExpectedCodes{{TableLayout::CellKey(1, 1), address}, {TableLayout::CellKey(3, 1), end}});
             r.Play({{20, kDumpStart}, {20, Record(1, 1, "") + sent.left(6)}, {10, sent.mid(6)}, {20, Record(1, 2, "CC") + Record(3, 1, "") + end}, {20, kDumpEnd}});
             QCOMPARE(r.Cells(), cells + QStringList{"3,1=" + BytesToHex(end)});
@@ -355,7 +355,7 @@ private Q_SLOTS:
         // Judged in the very tick that takes its ninth byte, without waiting for quiet.
         r.port.ArriveAt(r.ui.clock + 5, kDumpEnd);
         r.ui.clock += 5;
-        ReceiveTick(r.p);
+        ReceiveTick(r.p.link);
         QCOMPARE(r.Log(), kEndLine);
         QCOMPARE(r.ui.GetPosition(Control::ProgressBar1), 0);
         QVERIFY(r.ButtonsEnabled());
@@ -365,7 +365,7 @@ private Q_SLOTS:
     void dumpEndDuringAnOperationLeavesTheButtonsToIt()
     {
         Rig r;
-        EnableModuleButtons(r.p);
+        EnableModuleButtons(r.p.ui);
         bool ended = false, held = true;
         r.ui.onDeliver = [&] {
             if (ended) return;
@@ -375,7 +375,7 @@ private Q_SLOTS:
             ended = !r.Read().Dumping() && r.Log().endsWith(kEndLine);
             held = r.ModuleButtonsDisabled();
         };
-        ClearModule(r.p);  // the dump comes and goes in its first pause
+        ClearModule(r.p.Modules());  // the dump comes and goes in its first pause
         QVERIFY(ended);
         QVERIFY(held);
         QVERIFY(r.ButtonsEnabled());  // given back when the clear ends
@@ -411,14 +411,14 @@ private Q_SLOTS:
         r.port.ArriveAt(r.ui.clock + 18, Bytes("03"));
         r.port.ArriveAt(r.ui.clock + 60, Bytes("04"));
         r.ui.clock += 65;  // one late tick takes all three
-        ReceiveTick(r.p);
+        ReceiveTick(r.p.link);
         QCOMPARE(r.Log(), HexLine(Bytes("010203")));
         QCOMPARE(r.Read().Held().bytes, Bytes("04"));
         r.ui.clock += kQuietMs - 6;
-        ReceiveTick(r.p);
+        ReceiveTick(r.p.link);
         QCOMPARE(r.Read().Held().bytes, Bytes("04"));
         r.ui.clock += 1;
-        ReceiveTick(r.p);
+        ReceiveTick(r.p.link);
         QCOMPARE(r.Log(), HexLine(Bytes("010203")) + HexLine(Bytes("04")));
         // Half a fixed answer waits for its rest no longer than a read waits: then it is shown.
         r.Arrive(kEnterEcho.left(5));
@@ -531,7 +531,7 @@ private Q_SLOTS:
         r.ui.clock += 3400;
         r.Tick();
         QVERIFY(r.TableIsOld() && r.Read().LastDump().doubtful == QVector<int>{TableLayout::CellKey(1, 1)});
-        ClearModule(r.p);
+        ClearModule(r.p.Modules());
         r.Play({{1, Record(2, 1, "33")}, {20, kDumpEnd}});
         QVERIFY(r.TableIsOld() && !r.Log().contains(QStringLiteral("F4 F7 01 01")));
         QVERIFY(r.Log().endsWith(HexLine(Record(2, 1, "33")) + kEndLine));
@@ -586,8 +586,8 @@ private Q_SLOTS:
     void silentModuleEndsTheReadWithinFourSeconds()
     {
         Rig r;
-        EnableModuleButtons(r.p);
-        ReadModule(r.p);
+        EnableModuleButtons(r.p.ui);
+        ReadModule(r.p.Modules());
         const quint32 requestAt = r.port.writes.last().at;
         QCOMPARE(FakeSerialProvider::Spaced(r.port.writes.last().bytes), QStringLiteral("FD 66 66 66 66 AA AB DD BF"));
         while (r.Read().End() == ReadEnd::Running && r.ui.clock - requestAt < 5000) r.Tick();
@@ -610,8 +610,8 @@ private Q_SLOTS:
         QCOMPARE(r.ui.GetInterval(Control::Timer_ReceiveData), kReceiveTickMs);
         r.Quiet();
         QCOMPARE(r.ui.GetInterval(Control::Timer_ReceiveData), kIdleTickMs);
-        EnableModuleButtons(r.p);
-        ReadModule(r.p);
+        EnableModuleButtons(r.p.ui);
+        ReadModule(r.p.Modules());
         r.Tick();
         QCOMPARE(r.ui.GetInterval(Control::Timer_ReceiveData), kReceiveTickMs);
     }
@@ -623,8 +623,8 @@ private Q_SLOTS:
         Rig r;
         r.table.SetCellText(1, 1, QStringLiteral("EE"));
         r.table.SetCellText(96, 2, QStringLiteral("FF"));
-        EnableModuleButtons(r.p);
-        ReadModule(r.p);
+        EnableModuleButtons(r.p.ui);
+        ReadModule(r.p.Modules());
         r.StartDump();
         r.Arrive(Record(1, 1, "11"));
         r.Arrive(Record(2, 2, "22"));
@@ -634,7 +634,7 @@ private Q_SLOTS:
         r.Arrive(Record(1, 1, "33"));
         r.Arrive(kDumpEnd);
         // A read that never ends gives the table back, and leaves nothing to undo.
-        ReadModule(r.p);
+        ReadModule(r.p.Modules());
         r.StartDump();
         r.Arrive(Record(3, 1, "44"));
         while (r.Read().End() == ReadEnd::Running) r.Tick();

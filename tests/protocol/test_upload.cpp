@@ -46,7 +46,7 @@ private Q_SLOTS:
         rig.ui.onDeliver = [&] {
             lockedDuringPauses &= rig.ModuleButtonsDisabled() && rig.ui.IsDisabled(Control::Button_TogglePort);
         };
-        WriteModule(rig.p);
+        WriteModule(rig.p.Modules());
         QVERIFY(SameSteps(rig.Steps().mid(0, UploadSteps().size()), UploadSteps()));  // then how it went
         QVector<int> bar;
         for (int i = 1; i <= 96; ++i) bar << i;
@@ -63,7 +63,7 @@ private Q_SLOTS:
         rig.table.SetCellText(65, 2, QStringLiteral("11 22"));       // 场景0, off
         rig.table.SetCellText(64, 2, QStringLiteral("11\u300022"));  // 开关32反馈, off
         rig.table.SetCellText(66, 1, QStringLiteral("a0 b1"));       // 场景1, on
-        WriteModule(rig.p);
+        WriteModule(rig.p.Modules());
         // Block 1 the switches' control rows, block 2 the scenes, block 3 the
         // feedback rows; in each, slot k for "开" and k + 32 for "关".
         const QStringList steps = UploadSteps({{"F7 F4 01 11 22"}, {"F7 F4 21 11 22", "F7 F4 02 A0 B1"}, {"F7 F4 40 11 22"}});
@@ -95,7 +95,7 @@ private Q_SLOTS:
             rig.table.SetCellText(f[0].toInt(), f[1].toInt(), f[2]);
         }
         QSignalSpy current(&rig.table, &ConfigTable::currentCellRequested);
-        WriteModule(rig.p);
+        WriteModule(rig.p.Modules());
         QCOMPARE(rig.ui.BoxTexts(), boxes);
         QCOMPARE(rig.ui.boxes.at(1).caption, QStringLiteral("信息："));
         QCOMPARE(current.size(), 1);
@@ -113,7 +113,7 @@ private Q_SLOTS:
             rig.table.SetCellText(1, 1, QStringLiteral("99"));
             rig.table.SetCellText(3, 1, QStringLiteral("3"));  // no longer converts: its box, a zero-length write
         };
-        WriteModule(rig.p);
+        WriteModule(rig.p.Modules());
         const QStringList written = rig.port.WrittenHex();
         QCOMPARE(written.mid(2, 3), QStringList({"F7 F4 01 99", "", "FD 66 66 66 66 AA AB B1 BF"}));
         QCOMPARE(written.size(), 10);  // the upload went on to the exit frame
@@ -129,7 +129,7 @@ private Q_SLOTS:
             rig.p.state.shuttingDown = true;
             rig.serial.sio_close(rig.p.link.PortNumber());
         };
-        WriteModule(rig.p);
+        WriteModule(rig.p.Modules());
         QCOMPARE(rig.port.writes.size(), 40);
         QCOMPARE(rig.port.calls.last(), QStringLiteral("sio_close(3)"));
         QVERIFY(!rig.ui.positionHistory.contains(100));
@@ -167,9 +167,9 @@ private Q_SLOTS:
                 for (const auto& [kind, frame, afterMs, answer] : kinds)
                     if (answers.contains(kind) && rig.port.writes.at(heard).bytes.toHex().startsWith(frame))
                         rig.port.ArriveAt(rig.ui.clock + afterMs, QByteArray::fromHex(answer));
-            ReceiveTick(rig.p);
+            ReceiveTick(rig.p.link);
         };
-        WriteModule(rig.p);
+        WriteModule(rig.p.Modules());
         QVERIFY2(rig.ui.Log().endsWith(tail), qPrintable(rig.ui.Log()));
         QCOMPARE(rig.ui.Log().count(QStringLiteral("请检查")), tail.count(QStringLiteral("请检查")));
     }

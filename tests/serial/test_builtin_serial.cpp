@@ -82,8 +82,8 @@ struct Rig {
 
     Rig()
     {
-        RefreshPortList(p);
-        FillBaudLists(p);
+        RefreshPortList(p.ui, p.serial);
+        FillBaudLists(p.ui);
     }
     // Index in the port box of the item whose tool tip names `device`.
     int ItemFor(const QString& device)
@@ -99,7 +99,7 @@ struct Rig {
         const int item = ItemFor(device);
         ui.SetSelection(Control::Combo_Port, item);
         ui.SetSelection(Control::Combo_BaudRate, rateIndex);
-        TogglePort(p);
+        TogglePort(p.Ports());
         return item;
     }
 };
@@ -145,7 +145,7 @@ private slots:
         QCOMPARE(t.c_cflag & CSIZE, tcflag_t(CS8));
         QCOMPARE(t.c_cflag & (PARENB | CSTOPB), tcflag_t(0));
 
-        TogglePort(r.p);
+        TogglePort(r.p.Ports());
         QVERIFY(r.ui.Log().endsWith(QStringLiteral("端口已关闭\r\n")));
         QCOMPARE(r.serial.sio_iqueue(item + 1), SioResult::NoSuchPort);
     }
@@ -218,7 +218,7 @@ private slots:
         QCoreApplication::processEvents();  // whatever those failures queued
 
         // The port button still closes it.
-        TogglePort(r.p);
+        TogglePort(r.p.Ports());
         QVERIFY(!r.p.link.IsOpen());
         QVERIFY(r.ui.Log().endsWith(QStringLiteral("端口已关闭\r\n")));
     }
@@ -303,7 +303,7 @@ private slots:
         Rig r;
         const int port = r.ItemFor(a.slave) + 1;
         qputenv("VELMORA_EXTRA_PORTS", b.slave.toLocal8Bit());
-        RefreshPortList(r.p);
+        RefreshPortList(r.p.ui, r.p.serial);
         QCOMPARE(r.ItemFor(b.slave) + 1, port);
         QCOMPARE(r.serial.sio_open(port), 0);
         QCOMPARE(r.serial.sio_write(port, "Q", 1), 1);

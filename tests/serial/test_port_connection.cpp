@@ -31,9 +31,9 @@ struct Rig {
     {
         registry.values = std::move(values);
         ui.SetCaption(Control::Button_TogglePort, QStringLiteral("开启"));
-        DisableModuleButtons(p);
-        RefreshPortList(p);
-        FillBaudLists(p);
+        DisableModuleButtons(p.ui);
+        RefreshPortList(p.ui, p.serial);
+        FillBaudLists(p.ui);
     }
     const FakeUiServices::Combo& PortBox() { return ui.combos[Control::Combo_Port]; }
     bool ModuleButtonsEnabled() const
@@ -84,13 +84,13 @@ private slots:
         QVector<int> list{5, 6};
         QCOMPARE(EnumerateComPorts(r.serial, list), 0);
         QVERIFY(list.isEmpty());
-        RefreshPortList(r.p);
+        RefreshPortList(r.p.ui, r.p.serial);
         QCOMPARE(r.ui.ComboCount(Control::Combo_Port), 0);
         QVERIFY(r.registry.calls.filter("RegEnumValueA").isEmpty());
         QVERIFY(r.registry.calls.filter("RegCloseKey").isEmpty());
 
         // With an empty box the port button only says so.
-        TogglePort(r.p);
+        TogglePort(r.p.Ports());
         QCOMPARE(r.ui.BoxTexts(), QStringList{"无可用端口"});
         QCOMPARE(r.ui.boxes.first().caption, QStringLiteral("信息："));
         QVERIFY(r.sio.calls.isEmpty());
@@ -111,7 +111,7 @@ private slots:
         Rig r({"COM1", "COM3"});
         r.ui.SetSelection(Control::Combo_Port, 1);
         r.ui.SetSelection(Control::Combo_BaudRate, 4);
-        TogglePort(r.p);
+        TogglePort(r.p.Ports());
         QCOMPARE(r.sio.calls, (QStringList{"sio_open(3)", "sio_ioctl(3,16,3)", "sio_SetReadTimeouts(3,1000,0)"}));
         QCOMPARE(r.ui.Log(), QStringLiteral("打开端口: COM3 115200\r\n"));
         QCOMPARE(r.ui.GetCaption(Control::Button_TogglePort), QStringLiteral("关闭"));
@@ -127,7 +127,7 @@ private slots:
         Rig r;
         r.sio.openResult = -2;
         r.ui.SetSelection(Control::Combo_Port, 0);
-        TogglePort(r.p);
+        TogglePort(r.p.Ports());
         QCOMPARE(r.ui.BoxTexts(), QStringList{"端口打开失败-2"});
         QCOMPARE(r.sio.calls, QStringList{"sio_open(3)"});
         QVERIFY(!r.p.link.IsOpen());
@@ -140,7 +140,7 @@ private slots:
         // Nothing selected: port 0 is tried and its code reported.
         r.ui.SetSelection(Control::Combo_Port, -1);
         r.sio.openResult = -1;
-        TogglePort(r.p);
+        TogglePort(r.p.Ports());
         QCOMPARE(r.sio.calls.last(), QStringLiteral("sio_open(0)"));
         QCOMPARE(r.ui.BoxTexts().last(), QStringLiteral("端口打开失败-1"));
     }
@@ -171,7 +171,7 @@ private slots:
         r.ui.SetSelection(Control::Combo_Port, 1);
         if (!port.isNull()) r.ui.Type(Control::Combo_Port, port);
         if (!rate.isNull()) r.ui.Type(Control::Combo_BaudRate, rate);
-        TogglePort(r.p);
+        TogglePort(r.p.Ports());
         if (outcome.endsWith(QLatin1String("\r\n"))) {
             QCOMPARE(r.ui.Log(), outcome);
             QCOMPARE(r.sio.calls.value(1), QStringLiteral("sio_ioctl(3,%1,3)").arg(BaudCode(outcome.split(u' ').last().trimmed().toInt())));
@@ -189,9 +189,9 @@ private slots:
         r.ui.SetSelection(Control::Combo_Port, 0);
         const int rounds = 50;
         for (int i = 0; i < rounds; ++i) {
-            TogglePort(r.p);
+            TogglePort(r.p.Ports());
             QVERIFY(r.p.link.IsOpen());
-            TogglePort(r.p);
+            TogglePort(r.p.Ports());
         }
         const QString log = r.ui.Log();
         QCOMPARE(log.count(QStringLiteral("打开端口: COM3 9600\r\n")), rounds);
@@ -222,7 +222,7 @@ private slots:
         Rig r({"COM1", "COM7"});
         r.sio.openResult = result;
         r.ui.SetSelection(Control::Combo_Port, 1);
-        TogglePort(r.p);
+        TogglePort(r.p.Ports());
         QCOMPARE(r.ui.Log(), QStringLiteral("端口打开失败: COM7 ") + reason + QStringLiteral("\r\n"));
         QCOMPARE(r.ui.BoxTexts(), QStringList{QStringLiteral("端口打开失败") + QString::number(result)});
         QVERIFY(!r.p.link.IsOpen());
@@ -234,14 +234,14 @@ private slots:
     {
         Rig r;
         r.ui.SetSelection(Control::Combo_Port, 0);
-        TogglePort(r.p);
+        TogglePort(r.p.Ports());
         // The module dumps, the bar part-way, when its device goes away.
         r.sio.incoming.push_back(QByteArray::fromHex("FD66666666AAABDDBF"));
-        ReceiveTick(r.p);
+        ReceiveTick(r.p.link);
         r.ui.SetPosition(Control::ProgressBar1, 40);
         r.ui.SetText(Control::Edit_Display, QString());
         r.sio.deviceGone = true;
-        ReceiveTick(r.p);
+        ReceiveTick(r.p.link);
         QCOMPARE(r.ui.Log(), QStringLiteral("端口已断开: COM3\r\n端口已关闭\r\n读取未完成，配置表已恢复为读取前的内容\r\n"));
         QCOMPARE(r.sio.calls.last(), QStringLiteral("sio_close(3)"));
         QVERIFY(!r.p.link.IsOpen());
@@ -255,11 +255,11 @@ private slots:
 
         // Nothing is open any more: nothing more is read or said.
         const QString log = r.ui.Log();
-        ReceiveTick(r.p);
+        ReceiveTick(r.p.link);
         QCOMPARE(r.ui.Log(), log);
 
         r.sio.deviceGone = false;
-        TogglePort(r.p);
+        TogglePort(r.p.Ports());
         QVERIFY(r.p.link.IsOpen());
         QVERIFY(r.p.link.Reading().End() == ReadEnd::None);
         QVERIFY(r.ModuleButtonsEnabled());
@@ -270,16 +270,16 @@ private slots:
     {
         Rig r({"COM3"});
         r.ui.SetSelection(Control::Combo_Port, 0);
-        TogglePort(r.p);
+        TogglePort(r.p.Ports());
         r.registry.values = {"COM5", "COM6"};
-        RefreshPortList(r.p);
+        RefreshPortList(r.p.ui, r.p.serial);
         QCOMPARE(r.PortBox().texts, (QStringList{"COM5", "COM6"}));
         QCOMPARE(r.PortBox().selection, -1);
         QVERIFY(r.sio.calls.filter("sio_close").isEmpty());
         QCOMPARE(r.p.link.PortNumber(), 3);
         QVERIFY(r.p.link.IsOpen());
 
-        TogglePort(r.p);
+        TogglePort(r.p.Ports());
         QCOMPARE(r.sio.calls.last(), QStringLiteral("sio_close(3)"));
     }
 
@@ -287,21 +287,21 @@ private slots:
     {
         Rig r;
         r.ui.SetSelection(Control::Combo_Port, 0);
-        TogglePort(r.p);
+        TogglePort(r.p.Ports());
         // A dump under way, half a record held.
         r.sio.incoming.push_back(QByteArray::fromHex("FD66666666AAABDDBFF4F701"));
-        ReceiveTick(r.p);
+        ReceiveTick(r.p.link);
         QVERIFY(!r.p.link.Reading().Held().bytes.isEmpty());
         r.ui.SetPosition(Control::ProgressBar1, 40);
-        TogglePort(r.p);
+        TogglePort(r.p.Ports());
         QVERIFY(!r.p.link.Reading().Dumping());
         QCOMPARE(r.ui.GetPosition(Control::ProgressBar1), 0);
         QVERIFY(r.p.link.Reading().Held().bytes.isEmpty());
 
         // A close with no dump running leaves the bar where it is.
-        TogglePort(r.p);
+        TogglePort(r.p.Ports());
         r.ui.SetPosition(Control::ProgressBar1, 100);
-        TogglePort(r.p);
+        TogglePort(r.p.Ports());
         QCOMPARE(r.ui.GetPosition(Control::ProgressBar1), 100);
     }
 
@@ -314,7 +314,7 @@ private slots:
         r.serial.SetBeforeFatal([&] { hookRan = true; });
         r.ui.SetSelection(Control::Combo_Port, 0);
         try {
-            TogglePort(r.p);
+            TogglePort(r.p.Ports());
             QFAIL("no fatal report");
         } catch (const FatalExit& e) {
             QCOMPARE(e.message, QStringLiteral("无法找到指定DLL库文件“\\DLL\\PCOMM.DLL”中的输出命令“sio_open”"));
