@@ -58,7 +58,7 @@ void CompareWithModule(const ModuleParts& m, const TableHold& hold, bool& compar
     const ReadOutcome r = m.session.ReadConfirmed(confirmed, {}, UnframableCodes(codes));
     m.link.ReadInto(nullptr);
     // Every dump whole; some codes may still be unconfirmed, which the comparison says apart.
-    const bool read = r.kind == OutcomeKind::Done || (r.kind == OutcomeKind::Unclear && !r.unconfirmed.isEmpty());
+    const bool read = r.kind == OutcomeKind::Done || r.kind == OutcomeKind::Unconfirmed;
 
     comparing = false;
     if (m.words.shuttingDown) return;

@@ -209,6 +209,6 @@ ReadOutcome ModuleSession::ReadConfirmed(ConfirmedCodes& confirmed, const StopRe
     for (int row = kFirstValueRow; row <= kLastValueRow; ++row)
         for (int column : {kOnColumn, kOffColumn}) o.codes += !confirmed.Code(row, column).isEmpty();
     for (const CellPosition& cell : o.unconfirmed) o.doubtful << DoubtfulCode{cell, DoubtReason::Unconfirmed};
-    o.kind = o.unconfirmed.isEmpty() ? OutcomeKind::Done : OutcomeKind::Unclear;
+    o.kind = o.unconfirmed.isEmpty() ? OutcomeKind::Done : OutcomeKind::Unconfirmed;
     return o;
 }

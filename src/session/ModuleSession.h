@@ -58,7 +58,7 @@ public:
     // cell are taken whole.
     ReadOutcome ReadDump(const StopRequest& stop, const ExpectedCodes& expected = {});
     // Dumps until `confirmed` settles every code or no further dump may.
-    // Done only when every code is confirmed; Unclear, with the cells,
+    // Done only when every code is confirmed; Unconfirmed, with the cells,
     // otherwise; how the dump ended when one did not end whole. `dumpBegins`
     // runs before each dump.
     ReadOutcome ReadConfirmed(ConfirmedCodes& confirmed, const StopRequest& stop, const ExpectedCodes& expected = {},

@@ -12,6 +12,7 @@ enum class OutcomeKind {
     NoAnswer,    // the module did not answer (did not echo the enter frame; a read: no whole dump)
     Looped,      // the module did not echo, and the line sent back everything it was sent
     Unclear,     // a read: bytes came, but no dump (a dump end with no dump start)
+    Unconfirmed, // a confirmed read: every dump whole, but no two settled some codes
     PortLost,    // the port went away during the operation
     Stopped,     // a stop request after the first frame: cut short (the exit frame sent where it could be)
     Unsent,      // a stop request before the first frame: nothing went out
@@ -56,6 +57,6 @@ struct ReadOutcome {
     int codes = 0;             // codes the read brought (a confirmed read: confirmed)
     // A read confirmed across dumps:
     int dumps = 0;
-    QVector<CellPosition> unconfirmed = {};  // cells no two dumps settled (kind Unclear when any)
+    QVector<CellPosition> unconfirmed = {};  // cells no two dumps settled (kind Unconfirmed when any)
     bool noisyLine = false;    // stray bytes came in the dumps read
 };

@@ -90,7 +90,7 @@ private slots:
             QCOMPARE(outcome.status, c.status);
             QVERIFY2(outcome.summary.startsWith(QString::fromUtf8(c.begins)), qPrintable(outcome.summary));
         }
-        ReadOutcome unclear{.kind = OutcomeKind::Unclear, .unconfirmed = {{15, 2}}, .noisyLine = true};
+        ReadOutcome unclear{.kind = OutcomeKind::Unconfirmed, .unconfirmed = {{15, 2}}, .noisyLine = true};
         QVERIFY(WordUnclear(unclear, [](const CellPosition&) { return QStringLiteral("开关08控制 关"); })
                     .startsWith(QStringLiteral("the module's answers were not clear for 1 code (开关08控制 关); read again (the line is noisy")));
     }

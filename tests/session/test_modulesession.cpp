@@ -145,6 +145,26 @@ private slots:
         QCOMPARE(confirmed.Code(96, 2), QByteArray("\x22"));
         QVERIFY(confirmed.Unconfirmed().isEmpty());
     }
+
+    // A dump that never started is told as the read that failed; whole
+    // dumps that disagree leave codes unconfirmed, told apart from it.
+    void aConfirmedReadTellsAFailedDumpFromUnconfirmedCodes()
+    {
+        for (bool started : {false, true}) {
+            SessionRig rig(Manner::Silent);
+            int dumps = 0;
+            rig.port.onWrite = [&](const QByteArray& bytes) {
+                if (bytes != kReadRequest) return;
+                const QByteArray code = QByteArray(1, char(++dumps));
+                rig.port.ArriveAt(rig.ui.clock + 5, (started ? kReadRequest + Bytes("F4F70101") + code : Bytes("0102"))
+                                                         + Bytes("FD66666666AAABDEBF"));
+            };
+            ConfirmedCodes confirmed(false);
+            const ReadOutcome read = rig.session.ReadConfirmed(confirmed, {});
+            QCOMPARE(read.kind, started ? OutcomeKind::Unconfirmed : OutcomeKind::Unclear);
+            QCOMPARE(read.unconfirmed.contains(CellPosition{1, 1}), started);
+        }
+    }
 };
 
 QTEST_GUILESS_MAIN(ModuleSessionTest)

@@ -40,7 +40,8 @@ void WordShort(Verb verb, int newRate, const ModuleOutcome& o, int interrupted, 
     case OutcomeKind::Looped: Say(outcome, ExitStatus::NoAnswer, NoEcho(o)); return;
     case OutcomeKind::NotStarted:
     case OutcomeKind::ShortWrite:
-    case OutcomeKind::Unclear: break;
+    case OutcomeKind::Unclear:
+    case OutcomeKind::Unconfirmed: break;
     }
     Say(outcome, ExitStatus::PortFailed, QStringLiteral("the operation did not start; nothing was sent"));
 }
@@ -80,7 +81,8 @@ bool WordWrite(const ModuleOutcome& o, int interrupted, PortOutcome& outcome)
     case OutcomeKind::Unsent: Say(outcome, interrupted, QStringLiteral("interrupted; nothing was sent")); return false;
     case OutcomeKind::NotStarted:
     case OutcomeKind::ShortWrite:
-    case OutcomeKind::Unclear: break;
+    case OutcomeKind::Unclear:
+    case OutcomeKind::Unconfirmed: break;
     }
     // Nothing else holds this link; the codes were checked before the port was opened.
     Say(outcome, ExitStatus::PortFailed, QStringLiteral("the upload did not start; nothing was sent"));

@@ -196,7 +196,7 @@ private:
             progress_.done = 0;
         });
         reading_ = false;
-        if (read.kind != OutcomeKind::Done && read.kind != OutcomeKind::Unclear) {
+        if (read.kind != OutcomeKind::Done && read.kind != OutcomeKind::Unconfirmed) {
             WordReadFailure(read, job_.verb == Verb::Read, InterruptStatus(), outcome);
             return false;
         }
@@ -225,7 +225,7 @@ private:
         ReadOutcome read;
         reading_ = true;
         if (!ReadConfirmed(confirmed, read, outcome)) return outcome;
-        if (read.kind == OutcomeKind::Unclear) {
+        if (read.kind == OutcomeKind::Unconfirmed) {
             outcome.status = ExitStatus::Unclear;
             outcome.summary = NotClear(read) + QStringLiteral("; nothing was written");
             return outcome;
