@@ -11,12 +11,17 @@
 #include <QString>
 #include <QVector>
 
+#include "core/TableLayout.h"
+
 // A cell of the configuration table, by row and column.
 struct CellPosition {
     int row = 0;
     int column = 0;
     friend bool operator==(const CellPosition&, const CellPosition&) = default;
 };
+
+// The cell of a TableLayout::CellKey.
+constexpr CellPosition CellOfKey(int key) { return {key / TableLayout::kColumns, key % TableLayout::kColumns}; }
 
 // Why the system refused to open a port, as the serial room reads its code.
 enum class OpenRefusal { NoSuchDevice, InUse, NoPermission, DeviceGone, Other, Unknown };

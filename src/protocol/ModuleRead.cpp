@@ -22,8 +22,6 @@ namespace {
 
 using namespace TableLayout;
 
-CellPosition CellOfKey(int key) { return {key / kColumns, key % kColumns}; }
-
 // Milliseconds from `earlier` to `later` on the wrapping 32-bit clock; a
 // negative span (stamps a millisecond out of order) counts as none.
 int Span(quint32 earlier, quint32 later) { return qMax(0, qint32(later - earlier)); }

@@ -35,9 +35,14 @@ void ModuleSession::OnModuleEvent(const ModuleEvent& e)
     case Kind::RequestSent: watched_.requestSent = true; return;
     case Kind::CodeSent: ++watched_.codesSent; return;
     case Kind::PortLost: watched_.portLost = true; return;
-    case Kind::Unrecognised: watched_.strayBytes = true; return;
     default: return;
     }
+}
+
+// An operation the link cut off: the port went, or the program began to end.
+OutcomeKind ModuleSession::CutOff() const
+{
+    return pacing_.Ending() && !watched_.portLost ? OutcomeKind::Ending : OutcomeKind::PortLost;
 }
 
 void ModuleSession::Watch()
@@ -60,9 +65,7 @@ ModuleOutcome ModuleSession::Judged(OperationEnd end, const StopRequest& stop)
     switch (end) {
     case OperationEnd::NotStarted: o.kind = OutcomeKind::NotStarted; break;
     case OperationEnd::Unsent: o.kind = OutcomeKind::Unsent; break;
-    case OperationEnd::Interrupted:
-        o.kind = watched_.portLost ? OutcomeKind::PortLost : pacing_.Ending() ? OutcomeKind::Ending : OutcomeKind::PortLost;
-        break;
+    case OperationEnd::Interrupted: o.kind = CutOff(); break;
     case OperationEnd::Stopped: o.kind = OutcomeKind::Stopped; break;
     case OperationEnd::ShortWrite: o.kind = OutcomeKind::ShortWrite; break;
     case OperationEnd::Held:
@@ -135,7 +138,7 @@ ModuleOutcome ModuleSession::LearnReport(const QByteArray& data, const StopReque
     case OperationEnd::Done: o.kind = OutcomeKind::Done; break;
     case OperationEnd::Unsent: o.kind = OutcomeKind::Unsent; break;
     case OperationEnd::ShortWrite: o.kind = OutcomeKind::ShortWrite; break;
-    case OperationEnd::Interrupted: o.kind = pacing_.Ending() ? OutcomeKind::Ending : OutcomeKind::PortLost; break;
+    case OperationEnd::Interrupted: o.kind = CutOff(); break;
     default: o.kind = OutcomeKind::NotStarted; break;
     }
     return o;
@@ -149,7 +152,7 @@ ModuleOutcome ModuleSession::StartRead(const StopRequest& stop)
     case OperationEnd::Done: return {.kind = OutcomeKind::Done, .requestSent = watched_.requestSent};
     case OperationEnd::Unsent: return {.kind = OutcomeKind::Unsent};
     case OperationEnd::Stopped: return {.kind = OutcomeKind::Stopped};
-    case OperationEnd::Interrupted: return {.kind = pacing_.Ending() ? OutcomeKind::Ending : OutcomeKind::PortLost};
+    case OperationEnd::Interrupted: return {.kind = CutOff()};
     default: return {.kind = OutcomeKind::NotStarted};
     }
 }
@@ -158,9 +161,8 @@ ReadOutcome ModuleSession::LatestRead() const
 {
     const ModuleRead& read = link_.Reading();
     const Dump& dump = read.LastDump();
-    ReadOutcome o{.dumpStarted = dump.started, .whole = dump.whole, .strayBytes = dump.strayBytes,
-                  .codes = int(dump.codes.size())};
-    for (int key : dump.doubtful) o.doubtful << DoubtfulCode{{key / kColumns, key % kColumns}, DoubtReason::StrayBytes};
+    ReadOutcome o{.dumpStarted = dump.started, .codes = int(dump.codes.size())};
+    for (int key : dump.doubtful) o.doubtful << DoubtfulCode{CellOfKey(key), DoubtReason::StrayBytes};
     switch (read.End()) {
     case ReadEnd::None:
     case ReadEnd::Running:

@@ -67,6 +67,7 @@ public:
 private:
     void OnModuleEvent(const ModuleEvent& e) override;
     void Watch();
+    OutcomeKind CutOff() const;
     ModuleOutcome Judged(OperationEnd end, const StopRequest& stop);
     void AwaitLateExitEcho(const StopRequest& stop);
     bool AwaitEnterEcho(const StopRequest& stop);
@@ -81,7 +82,6 @@ private:
         bool requestSent = false;
         int codesSent = 0;
         bool portLost = false;
-        bool strayBytes = false;
     } watched_;
     quint32 enterAt_ = 0;
 };

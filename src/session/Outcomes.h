@@ -49,8 +49,6 @@ struct DoubtfulCode {
 struct ReadOutcome {
     OutcomeKind kind = OutcomeKind::Done;
     bool dumpStarted = false;  // the module began a dump
-    bool whole = true;         // nothing but records and known answers came in the dump
-    bool strayBytes = false;   // bytes that were no answer came during the read
     bool exitSent = false;     // stopped while the dump came: the exit frame went out
     bool dumpEndAlone = false; // the module answered with a dump end and no dump
     QVector<DoubtfulCode> doubtful = {};
