@@ -13,9 +13,8 @@
 
 namespace {
 
-void Line(UiServices& ui, const QString& text) { AppendLog(ui, text + QStringLiteral("\r\n")); }
-
-void TellComparison(const ModuleParts& m, const TableComparison& result, const ConfirmedCodes& module)
+void TellComparison(const ModuleParts& m, const TableComparison& result, const ConfirmedCodes& module,
+                    const QVector<DoubtfulCode>& doubtful)
 {
     QVector<CellPosition> differing;
     for (const CellDifference& d : result.differences) {
@@ -27,14 +26,13 @@ void TellComparison(const ModuleParts& m, const TableComparison& result, const C
         m.table.SetCellMark(d.row, d.column,
                             {CellMarkKind::Differs, note, code.isEmpty() ? QString() : BytesToHex(code)});
     }
-    for (const CellPosition& c : result.unconfirmed)
-        m.table.SetCellMark(c.row, c.column, {CellMarkKind::Doubtful, Texts::tr("模块的应答不清楚，无法确认此代码"), QString()});
+    MarkDoubtful(m.table, doubtful);
 
     if (differing.isEmpty() && result.unconfirmed.isEmpty())
-        Line(m.words.ui, Texts::tr("模块与配置表一致（共 %1 个代码）").arg(result.compared));
+        LogLine(m.words.ui, Texts::tr("模块与配置表一致（共 %1 个代码）").arg(result.compared));
     if (!differing.isEmpty())
-        Line(m.words.ui, Texts::tr("有 %1 个代码与模块不同：%2").arg(differing.size()).arg(CellNames(m.table, differing)));
-    if (!result.unconfirmed.isEmpty()) Line(m.words.ui, Texts::tr("有 %1 个代码无法确认").arg(result.unconfirmed.size()));
+        LogLine(m.words.ui, Texts::tr("有 %1 个代码与模块不同：%2").arg(differing.size()).arg(CellNames(m.table, differing)));
+    if (!result.unconfirmed.isEmpty()) LogLine(m.words.ui, Texts::tr("有 %1 个代码无法确认").arg(result.unconfirmed.size()));
 }
 
 }  // namespace
@@ -64,7 +62,7 @@ void CompareWithModule(const ModuleParts& m, const TableHold& hold, bool& compar
     if (m.words.shuttingDown) return;
     FollowOperation(hold);
     if (m.link.IsOpen() && m.link.MayStartOperation()) EnableModuleButtons(m.words.ui);
-    if (read) return TellComparison(m, CompareTable(codes, confirmed), confirmed);
+    if (read) return TellComparison(m, CompareTable(codes, confirmed), confirmed, r.doubtful);
     // A dump end that followed no dump start: nothing the module holds came.
-    if (r.dumpEndAlone || r.kind == OutcomeKind::Unclear) Line(m.words.ui, Texts::tr("模块无应答"));
+    if (r.dumpEndAlone || r.kind == OutcomeKind::Unclear) LogLine(m.words.ui, Texts::tr("模块无应答"));
 }

@@ -131,6 +131,8 @@ inline void EnableModuleButtons(UiServices& ui)
 // log box, a notice (OK only, caption "信息："), and a confirmation (OK and
 // Cancel, captioned with the operation's name) that only OK gets past.
 inline void AppendLog(UiServices& ui, const QString& text) { ui.AppendText(Control::Edit_Display, text); }
+// One line of the log: the text and its line end.
+inline void LogLine(UiServices& ui, const QString& text) { AppendLog(ui, text + QStringLiteral("\r\n")); }
 
 inline void ShowNotice(UiServices& ui, const QString& text) { ui.ShowMessageBox(text, MessageBoxFlags::Ok); }
 

@@ -9,10 +9,6 @@
 
 namespace {
 
-const QString kLineEnd = QStringLiteral("\r\n");
-
-void Line(UiServices& ui, const QString& text) { AppendLog(ui, text + kLineEnd); }
-
 QString RefusalInWords(OpenRefusal refusal)
 {
     switch (refusal) {
@@ -45,7 +41,7 @@ void HintToCheckTheLine(const WindowWords& w)
 {
     if (w.line.hintGiven || w.shuttingDown) return;
     w.line.hintGiven = true;
-    Line(w.ui, Texts::tr("请检查 波特率: 是否与模块一致、端口是否选对、模块是否通电"));
+    LogLine(w.ui, Texts::tr("请检查 波特率: 是否与模块一致、端口是否选对、模块是否通电"));
 }
 
 QString DoubtInWords(DoubtReason why)
@@ -62,24 +58,22 @@ QString DoubtInWords(DoubtReason why)
 void TellDoubtfulCells(Program& p, const QVector<CellPosition>& cells, bool readFilledTable)
 {
     if (cells.isEmpty()) return;
-    Line(p.ui, Texts::tr("可能有误的代码：%1").arg(CellNames(p.table, cells)));
+    LogLine(p.ui, Texts::tr("可能有误的代码：%1").arg(CellNames(p.table, cells)));
     if (!readFilledTable) return;
-    const ReadOutcome read = p.session.LatestRead();
-    for (const DoubtfulCode& d : read.doubtful)
-        if (cells.contains(d.cell)) p.table.SetCellMark(d.cell.row, d.cell.column, {CellMarkKind::Doubtful, DoubtInWords(d.why), QString()});
+    MarkDoubtful(p.table, p.session.LatestRead().doubtful);
 }
 
 void TellDumpEnded(Program& p, const ModuleEvent& e)
 {
-    Line(p.ui, Texts::tr("数据提取完成"));
+    LogLine(p.ui, Texts::tr("数据提取完成"));
     if (p.state.comparing) return;
     // Bytes that were no record came in the dump: a record may be missing too.
     if (!e.whole && !e.doubtful.isEmpty())
-        Line(p.ui, Texts::tr("有 %1 个代码可能有误，空白的单元格也可能漏了代码，请重新读取").arg(e.doubtful.size()));
+        LogLine(p.ui, Texts::tr("有 %1 个代码可能有误，空白的单元格也可能漏了代码，请重新读取").arg(e.doubtful.size()));
     else if (!e.whole)
-        Line(p.ui, Texts::tr("数据中有无法识别的字节，空白的单元格可能漏了代码，请重新读取"));
+        LogLine(p.ui, Texts::tr("数据中有无法识别的字节，空白的单元格可能漏了代码，请重新读取"));
     else if (!e.doubtful.isEmpty())
-        Line(p.ui, Texts::tr("有 %1 个代码可能有误，请重新读取").arg(e.doubtful.size()));
+        LogLine(p.ui, Texts::tr("有 %1 个代码可能有误，请重新读取").arg(e.doubtful.size()));
     // A whole dump filled the table: it is the module's now.
     const bool readFilledTable = e.dumpStarted;
     TellDoubtfulCells(p, e.doubtful, readFilledTable);
@@ -87,6 +81,12 @@ void TellDumpEnded(Program& p, const ModuleEvent& e)
 }
 
 }  // namespace
+
+void MarkDoubtful(ConfigTable& table, const QVector<DoubtfulCode>& codes)
+{
+    for (const DoubtfulCode& d : codes)
+        table.SetCellMark(d.cell.row, d.cell.column, {CellMarkKind::Doubtful, DoubtInWords(d.why), QString()});
+}
 
 QString CellNames(const ConfigTable& table, const QVector<CellPosition>& cells)
 {
@@ -143,23 +143,23 @@ void WindowNarration::Narrate(const ModuleEvent& e)
     switch (e.kind) {
     case Kind::PortOpened:
         p.ui.SetCaption(Control::Button_TogglePort, Texts::tr("关闭"));
-        Line(p.ui, Texts::tr("打开端口: %1 %2").arg(e.portName, QString::number(e.rate)));
+        LogLine(p.ui, Texts::tr("打开端口: %1 %2").arg(e.portName, QString::number(e.rate)));
         EnableModuleButtons(p.ui);
         return;
     case Kind::OpenRefused:
         // The code alone tells the user nothing; the log says why, behind the notice.
-        Line(p.ui, Texts::tr("端口打开失败: COM%1 %2").arg(QString::number(e.port), RefusalInWords(e.refusal)));
+        LogLine(p.ui, Texts::tr("端口打开失败: COM%1 %2").arg(QString::number(e.port), RefusalInWords(e.refusal)));
         ShowNotice(p.ui, Texts::tr("端口打开失败%1").arg(e.result));
         return;
     case Kind::PortClosed:
         p.ui.SetCaption(Control::Button_TogglePort, Texts::tr("开启"));
-        Line(p.ui, Texts::tr("端口已关闭"));
+        LogLine(p.ui, Texts::tr("端口已关闭"));
         DisableModuleButtons(p.ui);
         p.table.ClearCellMarks();
         return;
-    case Kind::PortLost: Line(p.ui, Texts::tr("端口已断开: COM%1").arg(e.port)); return;
-    case Kind::RequestSent: Line(p.ui, RequestInWords(e.request)); return;
-    case Kind::LearnReportSent: Line(p.ui, Texts::tr("已上报，请手机上点击按钮测试")); return;
+    case Kind::PortLost: LogLine(p.ui, Texts::tr("端口已断开: COM%1").arg(e.port)); return;
+    case Kind::RequestSent: LogLine(p.ui, RequestInWords(e.request)); return;
+    case Kind::LearnReportSent: LogLine(p.ui, Texts::tr("已上报，请手机上点击按钮测试")); return;
     case Kind::CodeNotConverted: {
         HexProblem problem;
         HexToBytes(e.text, &problem);
@@ -181,25 +181,25 @@ void WindowNarration::Narrate(const ModuleEvent& e)
         if (!p.state.comparing) EnableModuleButtons(p.ui);
         return;
     case Kind::Progress: p.ui.SetPosition(Control::ProgressBar1, e.position); return;
-    case Kind::EnterEcho: Line(p.ui, Texts::tr("模块进入配置模式")); return;
-    case Kind::ExitEcho: Line(p.ui, Texts::tr("模块退出配置模式")); return;
-    case Kind::DumpStarted: Line(p.ui, Texts::tr("开始从模块提取数据")); return;
+    case Kind::EnterEcho: LogLine(p.ui, Texts::tr("模块进入配置模式")); return;
+    case Kind::ExitEcho: LogLine(p.ui, Texts::tr("模块退出配置模式")); return;
+    case Kind::DumpStarted: LogLine(p.ui, Texts::tr("开始从模块提取数据")); return;
     case Kind::DumpEnded: TellDumpEnded(p, e); return;
     case Kind::Unrecognised: {
         // As BytesToHex writes it: a space after every pair, the last one included.
-        AppendLog(p.ui, BytesToHex(e.bytes) + kLineEnd);
+        LogLine(p.ui, BytesToHex(e.bytes));
         p.ui.MoveCaretToEnd(Control::Edit_Display);
         return;
     }
     case Kind::ReadUnanswered:
-        Line(p.ui, Texts::tr("模块无应答"));
+        LogLine(p.ui, Texts::tr("模块无应答"));
         HintToCheckTheLine(p.Words());
         return;
     case Kind::TableGivenBack:
-        if (!p.state.comparing) Line(p.ui, Texts::tr("读取未完成，配置表已恢复为读取前的内容"));
+        if (!p.state.comparing) LogLine(p.ui, Texts::tr("读取未完成，配置表已恢复为读取前的内容"));
         return;
     case Kind::ReadResumed:
-        Line(p.ui, Texts::tr("模块继续发送数据"));
+        LogLine(p.ui, Texts::tr("模块继续发送数据"));
         DisableModuleButtons(p.ui);
         return;
     // Said with the operation's outcome, after the no-answer line.
@@ -215,9 +215,9 @@ namespace {
 // operation's own lines, with what was seen on the line.
 void TellNoAnswer(const WindowWords& w, const ModuleOutcome& o)
 {
-    Line(w.ui, Texts::tr("模块无应答"));
+    LogLine(w.ui, Texts::tr("模块无应答"));
     if (o.lineLooped)
-        Line(w.ui, Texts::tr("线路只把发出的数据原样送回，没有模块应答（环回或接线错误？）"));
+        LogLine(w.ui, Texts::tr("线路只把发出的数据原样送回，没有模块应答（环回或接线错误？）"));
     else
         HintToCheckTheLine(w);
 }
@@ -233,7 +233,7 @@ void TellShortOutcome(const WindowWords& w, ModuleRequest request, const ModuleO
     case OutcomeKind::Done:
         // The module answers at its new rate from now on; our port keeps its own.
         if (request == ModuleRequest::SetBaudRate && o.requestSent && o.rate > 0)
-            Line(w.ui, Texts::tr("模块波特率已设为 %1：下次操作前请关闭端口，在 波特率: 中选择 %1 后再打开").arg(o.rate));
+            LogLine(w.ui, Texts::tr("模块波特率已设为 %1：下次操作前请关闭端口，在 波特率: 中选择 %1 后再打开").arg(o.rate));
         HintIfNotTheModule(w);
         return;
     default: HintIfNotTheModule(w); return;
@@ -252,22 +252,22 @@ void TellWriteOutcome(const WindowWords& w, bool& compareHintGiven, const Module
     }
     switch (o.kind) {
     case OutcomeKind::Done:
-        Line(w.ui, o.exitEcho ? Texts::tr("写入完成，共发送 %1 个代码").arg(o.codesSent)
+        LogLine(w.ui, o.exitEcho ? Texts::tr("写入完成，共发送 %1 个代码").arg(o.codesSent)
                            : Texts::tr("已发送 %1 个代码，但未收到模块退出配置模式的应答").arg(o.codesSent));
-        if (o.exitEcho && !std::exchange(compareHintGiven, true)) Line(w.ui, Texts::tr("按 F7 与模块比较"));
+        if (o.exitEcho && !std::exchange(compareHintGiven, true)) LogLine(w.ui, Texts::tr("按 F7 与模块比较"));
         break;
     case OutcomeKind::NoAnswer:
-        Line(w.ui, Texts::tr("已发送 %1 个代码，模块无应答（线路上没有模块？）").arg(o.codesSent));
+        LogLine(w.ui, Texts::tr("已发送 %1 个代码，模块无应答（线路上没有模块？）").arg(o.codesSent));
         HintToCheckTheLine(w);
         return;
     case OutcomeKind::Looped: TellNoAnswer(w, o); return;
     case OutcomeKind::PortLost:
-        Line(w.ui, Texts::tr("写入未完成：已发送 %1/%2 个代码，端口已断开").arg(o.codesSent).arg(o.codes));
-        Line(w.ui, Texts::tr("模块中可能只有部分代码，也可能仍在配置模式；端口恢复后请重新写入"));
+        LogLine(w.ui, Texts::tr("写入未完成：已发送 %1/%2 个代码，端口已断开").arg(o.codesSent).arg(o.codes));
+        LogLine(w.ui, Texts::tr("模块中可能只有部分代码，也可能仍在配置模式；端口恢复后请重新写入"));
         return;
     case OutcomeKind::NotStarted: return;
     default:
-        Line(w.ui, Texts::tr("写入未完成：已发送 %1/%2 个代码，已停止").arg(o.codesSent).arg(o.codes));
+        LogLine(w.ui, Texts::tr("写入未完成：已发送 %1/%2 个代码，已停止").arg(o.codesSent).arg(o.codes));
         break;
     }
     HintIfNotTheModule(w);

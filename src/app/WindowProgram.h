@@ -59,6 +59,8 @@ void FollowOperation(const TableHold& hold);
 // line saying what to check (波特率:, the port, the module's power), once until
 // the next operation or the port's next open or close.
 void HintIfNotTheModule(const WindowWords& w);
+// The doubt mark on each of `codes`, its tool tip saying why.
+void MarkDoubtful(ConfigTable& table, const QVector<DoubtfulCode>& codes);
 // Cells by row title and column ("开关08控制 关"), up to twelve, then how many more.
 QString CellNames(const ConfigTable& table, const QVector<CellPosition>& cells);
 // The codec's error box (caption "错误") saying what is wrong with a hex text.
