@@ -194,6 +194,7 @@ private:
         read = session_.ReadConfirmed(confirmed, Stop(), expected_, [this] {
             progress_.phase = PortProgress::Reading;
             progress_.done = 0;
+            reading_ = true;
         });
         reading_ = false;
         if (read.kind != OutcomeKind::Done && read.kind != OutcomeKind::Unconfirmed) {
@@ -223,7 +224,6 @@ private:
         PortOutcome outcome;
         ConfirmedCodes confirmed(job_.once);
         ReadOutcome read;
-        reading_ = true;
         if (!ReadConfirmed(confirmed, read, outcome)) return outcome;
         if (read.kind == OutcomeKind::Unconfirmed) {
             outcome.status = ExitStatus::Unclear;
@@ -260,7 +260,6 @@ private:
         ConfirmedCodes confirmed(job_.once);
         expected_ = UnframableCodes(job_.file);
         ReadOutcome read;
-        reading_ = true;
         const bool done = ReadConfirmed(confirmed, read, outcome);
         expected_.clear();
         if (!done) return outcome;
